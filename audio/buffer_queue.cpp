@@ -1,0 +1,5 @@
+#include "buffer_queue.h"
+
+CBufferQueue::CBufferQueue() { m_list.reserve(10); }
+
+CBufferQueue::~CBufferQueue() { m_list.clear(); }

@@ -1,0 +1,26 @@
+#pragma once
+// How the engine and the instruments report to the user: through an alert sink that the
+// program installs (a blocking message box on the GUI thread) or a test installs (a recorder).
+
+#include <functional>
+#include <string>
+
+enum class AlertIcon { None, Warning, Information };
+
+struct Alert {
+    std::string text;
+    std::string caption;  // empty: the program's name, "tavrin"
+    AlertIcon icon = AlertIcon::None;
+};
+
+// Called on the reporting thread; must return only once the user has dismissed the alert.
+using AlertSink = std::function<void(const Alert&)>;
+
+// Installs the sink (an empty one restores the default, which prints to stderr). Thread-safe.
+void SetAlertSink(AlertSink sink);
+
+// Shows an alert through the installed sink; any thread; blocks like a modal box.
+void ShowAlert(const Alert& alert);
+
+// printf-style text in a warning box with one OK button.
+void FormatAndAlert(const char* format, ...) __attribute__((format(printf, 1, 2)));

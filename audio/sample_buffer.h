@@ -1,0 +1,24 @@
+#pragma once
+// The record by which audio bytes travel between device threads, callbacks, generator and recorder.
+
+#include <cstdint>
+
+class SampleBuffer {
+public:
+    // Allocating: size bytes, contents uninitialised; released by the destructor only if owns.
+    // On allocation failure shows "Out of memory!" and leaves the buffer empty.
+    SampleBuffer(int32_t size, bool owns);
+    // Wrapping: never owns. No data gives an empty buffer, whatever the length.
+    SampleBuffer(uint8_t* data, int32_t length);
+    virtual ~SampleBuffer();
+
+    SampleBuffer(const SampleBuffer&) = delete;
+    SampleBuffer& operator=(const SampleBuffer&) = delete;
+
+    uint8_t* m_data = nullptr;
+    int32_t m_length = 0;
+    bool m_ownsData = false;
+};
+
+// Releases bytes allocated by the allocating constructor once their header leaves circulation.
+void ReleaseSampleBytes(uint8_t* data);

@@ -1,0 +1,32 @@
+# Test and benchmark helpers shared by tests/ and bench/.
+include(GoogleTest)
+
+# tavrin_add_gtest(NAME <target> LABEL <label> SOURCES ... LIBS ... [SERIAL] [TIMEOUT s])
+# One GoogleTest binary; every TEST becomes a CTest entry carrying LABEL.
+function(tavrin_add_gtest)
+    cmake_parse_arguments(T "SERIAL" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    set(props LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "TAVRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen;${T_ENV}")
+    if(T_SERIAL)
+        list(APPEND props RUN_SERIAL TRUE)
+    endif()
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+        PROPERTIES ${props})
+endfunction()
+
+# tavrin_add_bench(NAME <target> SOURCES ... LIBS ...)
+# A Google Benchmark program, also run once briefly under CTest (label bench-smoke).
+function(tavrin_add_bench)
+    cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+    add_executable(${B_NAME} ${B_SOURCES})
+    target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
+    add_test(NAME ${B_NAME}.smoke COMMAND ${B_NAME} --benchmark_min_time=0.01)
+    set_tests_properties(${B_NAME}.smoke PROPERTIES LABELS bench-smoke TIMEOUT 300
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TAVRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

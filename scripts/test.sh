@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The README's test command: installs what is missing, builds with warnings as errors, runs every
+# test (end-to-end ones included), then the sanitizer passes: ThreadSanitizer over the threaded
+# tests, AddressSanitizer + UBSan over the unit tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+configure() { # dir, extra cmake args...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+echo "== build (release with debug info)"
+configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+echo "== tests"
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+
+echo "== ThreadSanitizer: threads"
+configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_TSAN=ON -DTAVRIN_BENCH=OFF
+cmake --build build-tsan -j"$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L threads
+
+echo "== AddressSanitizer + UBSan: unit"
+configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_ASAN=ON -DTAVRIN_BENCH=OFF
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs" -L unit
