@@ -1,12 +1,20 @@
 # Test and benchmark helpers shared by tests/ and bench/.
 include(GoogleTest)
 
-# tavrin_add_gtest(NAME <target> LABEL <label> SOURCES ... LIBS ... [SERIAL] [TIMEOUT s])
+# tavrin_add_gtest(NAME <target> LABEL <label> SOURCES ... LIBS ... [SERIAL] [QT_MAIN]
+#                  [TIMEOUT s] [ENV VAR=value...])
 # One GoogleTest binary; every TEST becomes a CTest entry carrying LABEL.
+# QT_MAIN: the binary runs inside one QApplication (fonts, widgets, queued calls).
 function(tavrin_add_gtest)
-    cmake_parse_arguments(T "SERIAL" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
-    add_executable(${T_NAME} ${T_SOURCES})
-    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+    cmake_parse_arguments(T "SERIAL;QT_MAIN" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    if(T_QT_MAIN)
+        add_executable(${T_NAME} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/qt_test_main.cpp)
+        target_link_libraries(${T_NAME} PRIVATE Qt6::Widgets)
+    else()
+        add_executable(${T_NAME} ${T_SOURCES})
+        target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
+    endif()
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest Threads::Threads)
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
