@@ -1,0 +1,38 @@
+#pragma once
+// CSoundIn owns the sound card's input: a worker with a message queue to which the capture
+// device reports each filled buffer; the worker hands it to the callback and re-queues it.
+// Start and Stop: GUI thread. OnWIM_DATA and the callback: the worker.
+
+#include "message_thread.h"
+#include "pcm_format.h"
+#include "sample_buffer.h"
+#include "wave_api.h"
+
+#include <atomic>
+
+using BufferCallback = void (*)(SampleBuffer* buffer, void* context);
+
+class CSoundIn : public CMessageThread, public CPcmFormat {
+public:
+    CSoundIn();
+    ~CSoundIn() override;
+
+    virtual void Stop();
+    // format: none keeps m_format. False without a callback or context, while running, or when
+    // the device cannot be opened or started (reported).
+    virtual bool Start(const WAVEFORMATEX* format = nullptr);
+
+    int32_t AddInputBufferToQueue();
+    void OnWIM_DATA(HWAVEIN device, WAVEHDR* header);
+    void ReportWaveInError(MMRESULT code, const char* where);
+
+    BufferCallback m_callback = nullptr;
+    void* m_callbackContext = nullptr;
+    std::atomic<bool> m_running{false};
+    HWAVEIN m_hWaveIn = nullptr;
+    std::atomic<int32_t> m_queuedCount{0};
+    MessageTarget m_threadId = nullptr;
+
+protected:
+    void Dispatch(const ThreadMessage& message) override;
+};

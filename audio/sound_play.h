@@ -1,0 +1,41 @@
+#pragma once
+// CSoundPlay owns the sound card's output: a worker with a message queue to which the playback
+// device reports each played buffer; the worker has the callback refill it and queues it again.
+// start and stop: GUI thread (stop also from the worker). OnWOM_DONE and refills: the worker.
+
+#include "message_thread.h"
+#include "pcm_format.h"
+#include "sample_buffer.h"
+#include "sound_in.h"
+#include "wave_api.h"
+
+#include <atomic>
+#include <chrono>
+
+class CSoundPlay : public CMessageThread, public CPcmFormat {
+public:
+    CSoundPlay();
+    ~CSoundPlay() override;
+
+    virtual void stop();
+    // Primes three buffers through the callback on the calling thread. While an earlier
+    // playback is still draining it first waits (bounded) for that device to close.
+    virtual bool start(const WAVEFORMATEX* format = nullptr);
+
+    int32_t AddOutputBufferToQueue(SampleBuffer* buffer);
+    void OnWOM_DONE(HWAVEOUT device, WAVEHDR* header);
+    void ReportWaveOutError(MMRESULT code, const char* where);
+
+    // Longest wait of start() for a previous playback's drain.
+    static constexpr std::chrono::milliseconds kDrainWait{2000};
+
+    BufferCallback m_callback = nullptr;
+    void* m_callbackContext = nullptr;
+    std::atomic<bool> m_running{false};
+    std::atomic<HWAVEOUT> m_hWaveOut{nullptr};
+    MessageTarget m_threadId = nullptr;
+    std::atomic<int32_t> m_queuedCount{0};
+
+protected:
+    void Dispatch(const ThreadMessage& message) override;
+};

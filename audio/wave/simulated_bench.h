@@ -1,0 +1,48 @@
+#pragma once
+// The simulated bench: a sound card in memory whose line output is wired to its line input.
+// Tests drive each input channel with a signal of their own, run the clock in real time or
+// step it buffer by buffer, and make any device call fail once or several times.
+// Every member may be called from any thread.
+
+#include "wave_api.h"
+
+#include <cstdint>
+#include <functional>
+
+enum class WaveDirection { In, Out };
+enum class WaveCall { Open, Prepare, Unprepare, Add, Start, Reset, Close };
+enum class BenchClock { RealTime, Stepped };
+
+// Sample of one input channel at an absolute capture frame index.
+using ChannelSignal = std::function<int16_t(int64_t frame)>;
+
+class CSimulatedBench {
+public:
+    static CSimulatedBench& Instance();
+
+    // Back to a fresh bench: real-time clock, loopback inputs, no faults, counters at 0.
+    // Call only while no device is open.
+    void Reset();
+
+    void SetClock(BenchClock clock);
+    // Stepped clock: runs `buffers` buffer periods now, on the calling thread. Each period
+    // plays the oldest queued output header and fills the oldest queued input header.
+    void Step(int buffers = 1);
+
+    // channel 0 = left (X1), 1 = right (X2); an empty signal returns the channel to loopback.
+    void SetInputSignal(int channel, ChannelSignal signal);
+
+    // The next `times` calls of `call` in `direction` fail with `code`.
+    void InjectFault(WaveDirection direction, WaveCall call, MMRESULT code, int times = 1);
+
+    int OpenCount(WaveDirection direction) const;
+    int CloseCount(WaveDirection direction) const;
+    bool IsOpen(WaveDirection direction) const;
+    // Input buffers delivered, output buffers played, since Reset.
+    int64_t FilledInputBuffers() const;
+    int64_t PlayedOutputBuffers() const;
+};
+
+// Chooses the backend for devices opened from now on: "sim", "alsa", "alsa:NAME";
+// nullptr goes back to the TAVRIN_AUDIO environment variable.
+void SelectWaveBackend(const char* spec);

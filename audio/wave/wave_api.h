@@ -1,0 +1,69 @@
+#pragma once
+// The wave-device calls the capture and playback threads make, with their order and meaning
+// kept: open, prepare header, add/write, start, reset, unprepare, close, error text. Each open
+// device sends "buffer done" to its owner's message queue. Backend: TAVRIN_AUDIO (unset or
+// "alsa" -> ALSA "default", "alsa:NAME" -> ALSA NAME, "sim" -> the simulated bench).
+
+#include "message_thread.h"
+#include "pcm_format.h"
+
+#include <cstdint>
+
+using MMRESULT = uint32_t;
+inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
+inline constexpr MMRESULT MMSYSERR_ERROR = 1;
+inline constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+inline constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
+inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+inline constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+inline constexpr MMRESULT MMSYSERR_NOMEM = 7;
+inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+inline constexpr MMRESULT WAVERR_BADFORMAT = 32;
+inline constexpr MMRESULT WAVERR_STILLPLAYING = 33;
+inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
+
+inline constexpr uint32_t MM_WOM_DONE = 0x3BD;
+inline constexpr uint32_t MM_WIM_DATA = 0x3C0;
+
+inline constexpr uint32_t WHDR_DONE = 0x01;
+inline constexpr uint32_t WHDR_PREPARED = 0x02;
+inline constexpr uint32_t WHDR_INQUEUE = 0x10;
+
+inline constexpr int kErrorTextChars = 100;
+
+struct WAVEHDR {
+    uint8_t* lpData = nullptr;
+    uint32_t dwBufferLength = 0;   // bytes
+    uint32_t dwBytesRecorded = 0;  // bytes
+    uint32_t dwFlags = 0;
+};
+
+class CWaveDevice;
+using HWAVEIN = CWaveDevice*;
+using HWAVEOUT = CWaveDevice*;
+
+// Capture. The device posts {MM_WIM_DATA, device, header} to `target` for each filled header.
+MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target);
+MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header);
+MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header);
+MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header);
+MMRESULT waveInStart(HWAVEIN device);
+// Stops input and hands every queued header back, synchronously, as MM_WIM_DATA.
+MMRESULT waveInReset(HWAVEIN device);
+MMRESULT waveInClose(HWAVEIN device);
+// Text for `code`; when it is the calling thread's latest failure, the Linux cause in words.
+void waveInGetErrorText(MMRESULT code, char* text, int chars);
+
+// Playback. The device posts {MM_WOM_DONE, device, header} for each header it has played.
+MMRESULT waveOutOpen(HWAVEOUT* device, const WAVEFORMATEX* format, MessageTarget target);
+MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header);
+MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header);
+MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header);
+MMRESULT waveOutReset(HWAVEOUT device);
+MMRESULT waveOutClose(HWAVEOUT device);
+void waveOutGetErrorText(MMRESULT code, char* text, int chars);
+
+// Overruns and underruns recovered by the ALSA backend since the process started.
+uint64_t WaveXrunCount();
+// Capture frames thrown away because the owner held every header (a worker in a modal box).
+uint64_t WaveDroppedInputFrames();
