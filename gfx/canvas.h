@@ -1,0 +1,73 @@
+#pragma once
+// The off-screen W x H raster the oscilloscope frame is composed on, with the drawing rules the
+// frame depends on pixel for pixel: rectangle fill and outline, 1-pixel lines that leave out
+// their end pixel, single pixels and boxed text.
+//
+// Threads: a canvas belongs to one thread at a time (the capture worker while it composes a
+// frame). Text needs a QGuiApplication to exist; nothing else needs Qt beyond QImage.
+
+#include <QFont>
+#include <QImage>
+
+#include <cstdint>
+
+// Colours as the panel stores them: 0x00BBGGRR.
+using ColorRef = uint32_t;
+
+inline constexpr ColorRef kColorBlack = 0x00000000;
+inline constexpr ColorRef kColorWhite = 0x00FFFFFF;
+// What GetPixel answers outside the raster.
+inline constexpr ColorRef kColorInvalid = 0xFFFFFFFF;
+
+// 0x00BBGGRR to the raster's 0xAARRGGBB pixel and back.
+inline constexpr uint32_t ColorRefToPixel(ColorRef c) {
+    return 0xFF000000u | ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+}
+inline constexpr ColorRef PixelToColorRef(uint32_t p) {
+    return ((p >> 16) & 0xFFu) | (p & 0xFF00u) | ((p & 0xFFu) << 16);
+}
+
+class CCanvas {
+public:
+    CCanvas();
+
+    // Makes the raster W x H pixels (QImage::Format_RGB32); memory is only reallocated when the
+    // size changes, so a caller that keeps one canvas pays nothing per frame. Contents are
+    // undefined afterwards. Also resets the current position and the selected pen and brush.
+    void Resize(int width, int height);
+    int Width() const { return m_image.width(); }
+    int Height() const { return m_image.height(); }
+
+    // Selection state, as a fresh memory context has it: black pen, white brush.
+    void SelectPen(ColorRef color) { m_penPixel = ColorRefToPixel(color); }
+    void SelectBrush(ColorRef color) { m_brushPixel = ColorRefToPixel(color); }
+    void SelectDefaultObjects();
+
+    // Fills [left, right) x [top, bottom) with the brush and outlines its border pixels with the
+    // pen. Corners given in any order; clipped to the raster.
+    void Rectangle(int left, int top, int right, int bottom);
+    // The current position for the next LineTo; draws nothing.
+    void MoveTo(int x, int y);
+    // Line in the pen colour from the current position to (x, y), end pixel excluded; (x, y)
+    // becomes the current position. Any coordinates; pixels off the raster are dropped.
+    void LineTo(int x, int y);
+    void SetPixelV(int x, int y, ColorRef color);
+    // UTF-8 text with its cell's top-left corner at (x, y): black glyphs on an opaque white box
+    // as wide as the text's advance and as high as the font's line.
+    void TextOut(int x, int y, const char* utf8);
+
+    ColorRef GetPixel(int x, int y) const;
+    // The raster itself. It is rewritten by the next frame: keep a deep copy (QImage::copy) to
+    // hand it to another thread.
+    const QImage& Image() const { return m_image; }
+
+private:
+    uint32_t* Bits();
+
+    QImage m_image;
+    QFont m_font;
+    uint32_t m_penPixel = 0;
+    uint32_t m_brushPixel = 0;
+    int m_curX = 0;
+    int m_curY = 0;
+};
