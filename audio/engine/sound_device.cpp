@@ -1,0 +1,111 @@
+#include "sound_device.h"
+
+#include "format_and_alert.h"
+#include "generator.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+// The generator's block is copied to the device as it stands in memory.
+static_assert(std::endian::native == std::endian::little, "sample blocks are little-endian");
+
+CSoundDevice::CSoundDevice() {
+    // The workers are already running, but neither uses its callback before its start
+    // operation, which refuses to run without one.
+    m_soundPlay.m_callback = &CSoundDevice::PlaybackCallback;
+    m_soundPlay.m_callbackContext = this;
+    m_soundIn.m_callback = &CSoundDevice::CaptureCallback;
+    m_soundIn.m_callbackContext = this;
+}
+
+CSoundDevice::~CSoundDevice() {
+    // Stopped here rather than left to the members' destructors so that the last captured
+    // buffers still reach the recording before it is finished.
+    m_soundIn.Stop();
+    m_soundPlay.stop();
+    StopRecording();
+}
+
+void CSoundDevice::OnCaptureBuffer(const uint8_t*) {}
+
+void CSoundDevice::StartCapture() { m_soundIn.Start(nullptr); }
+
+void CSoundDevice::StopCapture() { m_soundIn.Stop(); }
+
+void CSoundDevice::StartPlayback() { m_soundPlay.start(nullptr); }
+
+void CSoundDevice::StopPlayback() { m_soundPlay.stop(); }
+
+void CSoundDevice::StartRecording(const char* path) {
+    // One recording at a time: an earlier one is finished, not abandoned, and its lock is
+    // released before the new file is opened (it may be the same file).
+    StopRecording();
+    auto* recorder = new CWavFile(path != nullptr ? path : "", &m_soundIn.m_format);
+    std::lock_guard lock(m_recorderMutex);
+    m_recorder = recorder;
+}
+
+void CSoundDevice::StopRecording() {
+    CWavFile* recorder = nullptr;
+    {
+        // Taking the lock waits out a write in progress; once the pointer is cleared no
+        // later write can reach this recorder.
+        std::lock_guard lock(m_recorderMutex);
+        recorder = m_recorder;
+        m_recorder = nullptr;
+    }
+    delete recorder;
+}
+
+void CSoundDevice::RecordBuffer(const SampleBuffer* buffer) {
+    if (m_recording.load(std::memory_order_relaxed) != 1 || buffer == nullptr) {
+        return;
+    }
+    bool written = false;
+    {
+        std::lock_guard lock(m_recorderMutex);
+        if (m_recorder == nullptr) {
+            return;
+        }
+        written = m_recorder->Write(*buffer);
+    }
+    // Outside the lock: the box waits for the user, and StopRecording must not wait for that.
+    if (!written) {
+        ShowAlert({kWriteFailedText, std::string(), AlertIcon::None});
+    }
+}
+
+bool CSoundDevice::FillOutputBuffer(SampleBuffer* buffer) {
+    if (!m_generatorOn.load(std::memory_order_relaxed)) {
+        return false;
+    }
+    // A buffer whose allocation failed carries no bytes; it is passed on untouched.
+    if (buffer == nullptr || buffer->m_data == nullptr) {
+        return false;
+    }
+    // Each channel's settings are read once per buffer, so a change takes effect at the next.
+    const GeneratorChannel left{m_waveL.load(std::memory_order_relaxed),
+                                m_freqL.load(std::memory_order_relaxed),
+                                m_attenL.load(std::memory_order_relaxed)};
+    const GeneratorChannel right{m_waveR.load(std::memory_order_relaxed),
+                                 m_freqR.load(std::memory_order_relaxed),
+                                 m_attenR.load(std::memory_order_relaxed)};
+    // Claimed before computing so that two fills can never produce the same positions.
+    const int64_t first = g_generatorSampleCount.fetch_add(kFramesPerBuffer);
+    int16_t block[kFramesPerBuffer * kChannels];
+    SynthesizeBuffer(left, right, first, block);
+    const size_t bytes = std::min<size_t>(sizeof block, size_t(std::max(buffer->m_length, 0)));
+    std::memcpy(buffer->m_data, block, bytes);
+    return true;
+}
+
+void CSoundDevice::CaptureCallback(SampleBuffer* buffer, void* context) {
+    auto* device = static_cast<CSoundDevice*>(context);
+    device->OnCaptureBuffer(buffer->m_data);
+    device->RecordBuffer(buffer);
+}
+
+void CSoundDevice::PlaybackCallback(SampleBuffer* buffer, void* context) {
+    static_cast<CSoundDevice*>(context)->FillOutputBuffer(buffer);
+}

@@ -1,0 +1,184 @@
+// The engine's own logic, driven directly on the test thread: generator fills, recording and
+// its failures, callbacks, construction and destruction. No device is opened.
+#include "sound_device.h"
+#include "engine_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace enginetest;
+
+namespace {
+
+class SoundDeviceTest : public ::testing::Test {
+protected:
+    ~SoundDeviceTest() override { std::filesystem::remove_all(m_dir); }
+
+    // Hands one buffer of `fill` bytes to RecordBuffer, as the capture worker would.
+    void Record(CSoundDevice& device, uint8_t fill) {
+        std::vector<uint8_t> data(kBufferBytes, fill);
+        SampleBuffer buffer(data.data(), int32_t(data.size()));
+        device.RecordBuffer(&buffer);
+    }
+
+    CAlertLog m_alerts;
+    std::string m_dir = ScratchDir();
+    std::string m_path = m_dir + "/take.wav";
+};
+
+TEST_F(SoundDeviceTest, ConstructedState) {
+    CSoundDevice device;
+    EXPECT_EQ(device.m_attenL, 1);
+    EXPECT_EQ(device.m_attenR, 1);
+    EXPECT_EQ(device.m_freqL, 0);
+    EXPECT_EQ(device.m_freqR, 0);
+    EXPECT_EQ(device.m_waveL, 0);
+    EXPECT_EQ(device.m_waveR, 0);
+    EXPECT_FALSE(device.m_generatorOn);
+    EXPECT_EQ(device.m_recording, 0);
+    EXPECT_EQ(device.m_recorder, nullptr);
+    EXPECT_EQ(device.m_soundIn.m_callbackContext, &device);
+    EXPECT_EQ(device.m_soundPlay.m_callbackContext, &device);
+}
+
+TEST_F(SoundDeviceTest, GeneratorOffLeavesBufferAndPositionAlone) {
+    CSoundDevice device;
+    device.m_freqL = 1000;
+    std::vector<uint8_t> data(kBufferBytes, 0xA5);
+    SampleBuffer buffer(data.data(), kBufferBytes);
+    const int64_t before = g_generatorSampleCount;
+    CSoundDevice::PlaybackCallback(&buffer, &device);
+    EXPECT_EQ(g_generatorSampleCount, before);
+    EXPECT_EQ(data, std::vector<uint8_t>(kBufferBytes, 0xA5));
+    EXPECT_EQ(buffer.m_length, kBufferBytes);
+}
+
+TEST_F(SoundDeviceTest, PlaybackCallbackFillsConsecutiveBuffersFromTheSharedPosition) {
+    CSoundDevice device;
+    device.m_waveL = kWaveTriangle;
+    device.m_freqL = 1000;
+    device.m_waveR = kWaveSine;
+    device.m_freqR = 441;
+    device.m_attenR = 4;
+    device.m_generatorOn = true;
+    const int64_t first = g_generatorSampleCount;
+    std::vector<uint8_t> played;
+    for (int b = 0; b < 3; ++b) {
+        std::vector<uint8_t> data(kBufferBytes, 0);
+        SampleBuffer buffer(data.data(), kBufferBytes);
+        CSoundDevice::PlaybackCallback(&buffer, &device);
+        EXPECT_EQ(buffer.m_length, kBufferBytes);
+        played.insert(played.end(), data.begin(), data.end());
+    }
+    EXPECT_EQ(g_generatorSampleCount, first + 3 * kFramesPerBuffer);
+    EXPECT_EQ(played, GeneratorBytes({kWaveTriangle, 1000, 1}, {kWaveSine, 441, 4}, first, 3));
+
+    // A buffer without bytes (a failed allocation) is passed over without claiming frames.
+    SampleBuffer empty(nullptr, kBufferBytes);
+    EXPECT_FALSE(device.FillOutputBuffer(&empty));
+    EXPECT_EQ(g_generatorSampleCount, first + 3 * kFramesPerBuffer);
+}
+
+struct CRecordingProbe : CSoundDevice {
+    void OnCaptureBuffer(const uint8_t* samples) override {
+        firstByte = samples[0];
+        fileBytesSeen = std::filesystem::file_size(path);
+    }
+    std::string path;
+    int firstByte = -1;
+    uintmax_t fileBytesSeen = 0;
+};
+
+TEST_F(SoundDeviceTest, CaptureCallbackShowsTheBufferThenRecordsIt) {
+    CRecordingProbe device;
+    device.path = m_path;
+    device.m_recording = 1;
+    device.StartRecording(m_path.c_str());
+    std::vector<uint8_t> data(kBufferBytes, 0x42);
+    SampleBuffer buffer(data.data(), kBufferBytes);
+    CSoundDevice::CaptureCallback(&buffer, &device);
+    EXPECT_EQ(device.firstByte, 0x42);
+    EXPECT_EQ(device.fileBytesSeen, 46u);
+    EXPECT_EQ(std::filesystem::file_size(m_path), 46u + kBufferBytes);
+    device.m_recording = 0;
+    device.StopRecording();
+    EXPECT_TRUE(m_alerts.Alerts().empty());
+}
+
+TEST_F(SoundDeviceTest, RecordsOnlyWhileFlagAndRecorderAreBothThere) {
+    CSoundDevice device;
+    Record(device, 1);  // neither
+    device.StartRecording(m_path.c_str());
+    Record(device, 2);  // recorder, flag still 0
+    device.m_recording = 1;
+    Record(device, 3);
+    Record(device, 4);
+    device.StopRecording();
+    EXPECT_EQ(device.m_recorder, nullptr);
+    Record(device, 5);  // flag still 1, no recorder
+    const auto bytes = ReadAll(m_path);
+    ASSERT_EQ(bytes.size(), 46u + 2 * kBufferBytes);
+    EXPECT_EQ(bytes[46], 3);
+    EXPECT_EQ(bytes[46 + kBufferBytes], 4);
+    EXPECT_TRUE(m_alerts.Alerts().empty());
+}
+
+TEST_F(SoundDeviceTest, FailedWritesShowOnePlainBoxPerBuffer) {
+    for (const std::string& path : {m_dir + "/missing/take.wav", std::string("/dev/full")}) {
+        CSoundDevice device;
+        device.m_recording = 1;
+        device.StartRecording(path.c_str());
+        ASSERT_NE(device.m_recorder, nullptr) << path;
+        for (int b = 0; b < 3; ++b) {
+            Record(device, uint8_t(b));
+        }
+        device.m_recording = 0;
+        device.StopRecording();
+        EXPECT_EQ(device.m_recorder, nullptr);
+        device.m_recording = 1;
+        Record(device, 9);
+        const auto alerts = m_alerts.Alerts();
+        ASSERT_EQ(alerts.size(), 3u) << path;
+        for (const auto& alert : alerts) {
+            EXPECT_EQ(alert.text, "Unable to write to file");
+            EXPECT_EQ(alert.icon, AlertIcon::None);
+            EXPECT_TRUE(alert.caption.empty());
+        }
+        m_alerts.Clear();
+    }
+}
+
+TEST_F(SoundDeviceTest, NewRecordingFinishesTheOpenOne) {
+    CSoundDevice device;
+    device.m_recording = 1;
+    device.StartRecording(m_path.c_str());
+    Record(device, 7);
+    const std::string second = m_dir + "/second.wav";
+    device.StartRecording(second.c_str());
+    Record(device, 8);
+    // The same file again: the first recorder's lock must already be gone.
+    device.StartRecording(m_path.c_str());
+    Record(device, 9);
+    device.StopRecording();
+    EXPECT_EQ(ReadAll(second).size(), 46u + kBufferBytes);
+    const auto bytes = ReadAll(m_path);
+    ASSERT_EQ(bytes.size(), 46u + kBufferBytes);
+    EXPECT_EQ(bytes[46], 9);
+    EXPECT_TRUE(m_alerts.Alerts().empty());
+}
+
+TEST_F(SoundDeviceTest, DestructionFinishesAnOpenRecording) {
+    {
+        CSoundDevice device;
+        device.m_recording = 1;
+        device.StartRecording(m_path.c_str());
+        Record(device, 1);
+    }
+    EXPECT_EQ(ReadAll(m_path).size(), 46u + kBufferBytes);
+    const CPcmFormat pcm;
+    CWavFile again(m_path, &pcm.m_format);
+    EXPECT_EQ(again.m_mode, CWavFile::kModeWrite) << "the finished recording still holds its lock";
+}
+
+} // namespace
