@@ -1,0 +1,160 @@
+// The engine with its real worker threads on the simulated bench (line out wired to line in),
+// the clock stepped buffer by buffer from the test thread.
+#include "sound_device.h"
+#include "engine_test_support.h"
+#include "simulated_bench.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace enginetest;
+
+namespace {
+
+struct CCountingDevice : CSoundDevice {
+    void OnCaptureBuffer(const uint8_t*) override { ++captured; }
+    std::atomic<int> captured{0};
+};
+
+class SoundDeviceThreads : public ::testing::Test {
+protected:
+    SoundDeviceThreads() {
+        SelectWaveBackend("sim");
+        CSimulatedBench::Instance().Reset();
+        CSimulatedBench::Instance().SetClock(BenchClock::Stepped);
+    }
+    ~SoundDeviceThreads() override {
+        CSimulatedBench::Instance().Reset();
+        SelectWaveBackend(nullptr);
+        std::filesystem::remove_all(m_dir);
+    }
+
+    CAlertLog m_alerts;
+    std::string m_dir = ScratchDir();
+    std::string m_path = m_dir + "/take.wav";
+};
+
+TEST_F(SoundDeviceThreads, LoopbackRecordingHoldsExactlyTheGeneratorOutput) {
+    const GeneratorChannel left{kWaveSine, 1000, 1};
+    const GeneratorChannel right{kWaveTriangle, 441, 2};
+    const int buffers = 12;
+    CCountingDevice device;
+    device.m_recording = 1;
+    device.StartRecording(m_path.c_str());
+    device.StartCapture();
+    device.m_waveL = left.waveform;
+    device.m_freqL = left.frequency;
+    device.m_waveR = right.waveform;
+    device.m_freqR = right.frequency;
+    device.m_attenR = right.divisor;
+    device.m_generatorOn = true;
+    const int64_t first = g_generatorSampleCount;
+    device.StartPlayback();
+    ASSERT_EQ(g_generatorSampleCount, first + 3 * kFramesPerBuffer) << "priming";
+
+    for (int b = 1; b <= buffers; ++b) {
+        CSimulatedBench::Instance().Step(1);
+        // Step again only once this buffer is recorded and its output slot refilled and
+        // queued, so neither side ever runs dry.
+        ASSERT_TRUE(WaitUntil([&] {
+            return device.captured == b &&
+                   g_generatorSampleCount == first + (3 + b) * kFramesPerBuffer &&
+                   device.m_soundPlay.m_queuedCount == 3 &&
+                   std::filesystem::file_size(m_path) == 46u + uintmax_t(b) * kBufferBytes;
+        })) << "buffer " << b;
+    }
+    device.m_recording = 0;
+    device.StopRecording();
+    device.StopCapture();
+    device.StopPlayback();
+    device.m_generatorOn = false;
+    EXPECT_TRUE(WaitUntil([] { return !CSimulatedBench::Instance().IsOpen(WaveDirection::Out); }));
+
+    const auto bytes = ReadAll(m_path);
+    ASSERT_EQ(bytes.size(), 46u + size_t(buffers) * kBufferBytes);
+    const auto expected = GeneratorBytes(left, right, first, buffers);
+    for (int b = 0; b < buffers; ++b) {
+        EXPECT_EQ(std::memcmp(bytes.data() + 46 + size_t(b) * kBufferBytes,
+                              expected.data() + size_t(b) * kBufferBytes, kBufferBytes),
+                  0)
+            << "buffer " << b;
+    }
+    EXPECT_TRUE(m_alerts.Alerts().empty());
+}
+
+TEST_F(SoundDeviceThreads, UnwritableRecordingShowsABoxPerCapturedBufferUntilStopped) {
+    CCountingDevice device;
+    device.m_recording = 1;
+    device.StartRecording("/dev/full");
+    device.StartCapture();
+    for (int b = 1; b <= 4; ++b) {
+        CSimulatedBench::Instance().Step(1);
+        ASSERT_TRUE(m_alerts.WaitForCount(size_t(b), std::chrono::seconds(10))) << b;
+    }
+    EXPECT_EQ(device.m_recording, 1);
+    device.m_recording = 0;
+    device.StopRecording();
+    EXPECT_EQ(device.m_recorder, nullptr);
+    CSimulatedBench::Instance().Step(1);
+    ASSERT_TRUE(WaitUntil([&] { return device.captured == 5; }));
+    device.StopCapture();
+    const auto alerts = m_alerts.Alerts();
+    ASSERT_EQ(alerts.size(), 4u);
+    for (const auto& alert : alerts) {
+        EXPECT_EQ(alert.text, "Unable to write to file");
+        EXPECT_EQ(alert.icon, AlertIcon::None);
+    }
+}
+
+// The capture worker waits on the user in its box; stopping the recording from the GUI thread
+// must not wait for the user too.
+TEST_F(SoundDeviceThreads, StopRecordingDoesNotWaitForAnOpenBox) {
+    CCountingDevice device;
+    m_alerts.HoldBoxes();
+    device.m_recording = 1;
+    device.StartRecording("/dev/full");
+    device.StartCapture();
+    CSimulatedBench::Instance().Step(1);
+    ASSERT_TRUE(m_alerts.WaitForCount(1, std::chrono::seconds(10)));
+    device.m_recording = 0;
+    device.StopRecording();  // would hang here if the box were shown under the recorder lock
+    EXPECT_EQ(device.m_recorder, nullptr);
+    m_alerts.Release();
+    device.StopCapture();
+}
+
+// Recordings started and stopped on this thread while another thread keeps recording
+// buffers: every buffer lands in a live recorder, and each file holds whole buffers.
+TEST_F(SoundDeviceThreads, RecordingsStoppedUnderAWritingThreadHoldWholeBuffers) {
+    CSoundDevice device;
+    device.m_recording = 1;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        std::vector<uint8_t> data(kBufferBytes, 0x11);
+        while (!done) {
+            SampleBuffer buffer(data.data(), kBufferBytes);
+            device.RecordBuffer(&buffer);
+        }
+    });
+    std::vector<std::string> paths;
+    for (int i = 0; i < 40; ++i) {
+        paths.push_back(m_dir + "/take" + std::to_string(i) + ".wav");
+        device.StartRecording(paths.back().c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        device.StopRecording();
+    }
+    done = true;
+    worker.join();
+    for (const auto& path : paths) {
+        const auto bytes = ReadAll(path);
+        ASSERT_GE(bytes.size(), 46u) << path;
+        EXPECT_EQ((bytes.size() - 46) % kBufferBytes, 0u) << path;
+        EXPECT_EQ(bytes.size() - 46, size_t(bytes[42] | bytes[43] << 8 | bytes[44] << 16 |
+                                            size_t(bytes[45]) << 24))
+            << path;
+    }
+    EXPECT_TRUE(m_alerts.Alerts().empty());
+}
+
+} // namespace
