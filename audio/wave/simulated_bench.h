@@ -26,7 +26,8 @@ public:
 
     void SetClock(BenchClock clock);
     // Stepped clock: runs `buffers` buffer periods now, on the calling thread. Each period
-    // plays the oldest queued output header and fills the oldest queued input header.
+    // plays the oldest queued output header and fills the oldest queued input header; before
+    // it, waits up to 200 ms for an open device that has no header queued to get one.
     void Step(int buffers = 1);
 
     // channel 0 = left (X1), 1 = right (X2); an empty signal returns the channel to loopback.

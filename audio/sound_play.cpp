@@ -1,0 +1,133 @@
+#include "sound_play.h"
+
+#include "format_and_alert.h"
+
+#include <new>
+#include <thread>
+
+namespace {
+void ReleaseHeader(WAVEHDR* header) {
+    ReleaseSampleBytes(header->lpData);
+    delete header;
+}
+} // namespace
+
+CSoundPlay::CSoundPlay() { m_threadId = Target(); }
+
+CSoundPlay::~CSoundPlay() {
+    if (m_running) {
+        stop();
+    }
+    if (HWAVEOUT device = m_hWaveOut.load()) {
+        // Buffers still draining: take them back now, so the worker releases them and closes
+        // the device before its loop ends.
+        waveOutReset(device);
+    }
+    EndThread();
+}
+
+bool CSoundPlay::start(const WAVEFORMATEX* format) {
+    if (m_running || m_callback == nullptr || m_callbackContext == nullptr) {
+        return false;
+    }
+    // The previous playback may still be draining; its device closes with its last buffer.
+    const auto deadline = std::chrono::steady_clock::now() + kDrainWait;
+    while (m_hWaveOut.load() != nullptr && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (m_hWaveOut.load() != nullptr) {
+        ReportWaveOutError(WAVERR_STILLPLAYING, "in start()");
+        return false;
+    }
+    if (format != nullptr) {
+        m_format = *format;
+    }
+    HWAVEOUT device = nullptr;
+    const MMRESULT result = waveOutOpen(&device, &m_format, m_threadId);
+    if (result != MMSYSERR_NOERROR) {
+        ReportWaveOutError(result, "in start()");
+        return false;
+    }
+    m_hWaveOut = device;
+    m_running = true;
+    for (int i = 0; i < 3; ++i) {
+        SampleBuffer buffer(BufferBytes(), false);
+        m_callback(&buffer, m_callbackContext);
+        AddOutputBufferToQueue(&buffer);
+    }
+    return true;
+}
+
+int32_t CSoundPlay::AddOutputBufferToQueue(SampleBuffer* buffer) {
+    auto* header = new (std::nothrow) WAVEHDR{};
+    if (header == nullptr) {
+        return 0;
+    }
+    header->lpData = buffer->m_data;
+    header->dwBufferLength = uint32_t(buffer->m_length);
+    header->dwFlags = 0;
+
+    HWAVEOUT device = m_hWaveOut.load();
+    MMRESULT result = waveOutPrepareHeader(device, header);
+    if (result == MMSYSERR_NOERROR) {
+        result = waveOutWrite(device, header);
+    }
+    if (result != MMSYSERR_NOERROR) {
+        ReportWaveOutError(result, "in AddOutputBufferToQueue()");
+        ReleaseHeader(header);
+        return m_queuedCount;
+    }
+    return m_queuedCount.fetch_add(1);
+}
+
+void CSoundPlay::OnWOM_DONE(HWAVEOUT device, WAVEHDR* header) {
+    const MMRESULT result = waveOutUnprepareHeader(device, header);
+    if (result != MMSYSERR_NOERROR) {
+        ReportWaveOutError(result, "in OnWOM_DONE()");
+        return;
+    }
+    --m_queuedCount;
+    if (m_running) {
+        SampleBuffer buffer(header->lpData, int32_t(header->dwBufferLength));
+        m_callback(&buffer, m_callbackContext);
+        if (buffer.m_length > 0) {
+            AddOutputBufferToQueue(&buffer);
+            delete header;
+            return;
+        }
+        stop();
+    }
+    ReleaseHeader(header);
+    if (m_queuedCount == 0 && !m_running) {
+        const MMRESULT closed = waveOutClose(device);
+        if (closed != MMSYSERR_NOERROR) {
+            ReportWaveOutError(closed, "in stop()");
+        }
+        // Forgotten even when the close failed: a device that will not close cannot be used
+        // again, and holding on to it would keep every later start waiting for it.
+        m_hWaveOut = nullptr;
+    }
+}
+
+void CSoundPlay::stop() {
+    if (!m_running) {
+        return;
+    }
+    m_running = false;
+    const MMRESULT result = waveOutReset(m_hWaveOut.load());
+    if (result != MMSYSERR_NOERROR) {
+        ReportWaveOutError(result, "in stop()");
+    }
+}
+
+void CSoundPlay::ReportWaveOutError(MMRESULT code, const char* where) {
+    char text[kErrorTextChars];
+    waveOutGetErrorText(code, text, kErrorTextChars);
+    FormatAndAlert("WAVEOUT:%x:%s %s", code, text, where);
+}
+
+void CSoundPlay::Dispatch(const ThreadMessage& message) {
+    if (message.id == MM_WOM_DONE) {
+        OnWOM_DONE(static_cast<HWAVEOUT>(message.device), static_cast<WAVEHDR*>(message.header));
+    }
+}

@@ -1,0 +1,295 @@
+#include "simulated_bench.h"
+
+#include "wave_backends.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+class CSimDevice;
+
+// All bench state lives behind one mutex; the lock order is bench, then a device's queue.
+struct BenchState {
+    std::mutex mutex;
+    std::condition_variable wake;
+    BenchClock clock = BenchClock::RealTime;
+    ChannelSignal signals[kChannels];
+    std::map<std::pair<WaveDirection, WaveCall>, std::pair<MMRESULT, int>> faults;
+    CSimDevice* in = nullptr;
+    CSimDevice* out = nullptr;
+    bool inStarted = false;
+    int opens[2] = {0, 0};
+    int closes[2] = {0, 0};
+    int64_t inputFrame = 0;  // absolute index of the next captured frame
+    int64_t filled = 0;
+    int64_t played = 0;
+    std::vector<int16_t> line = std::vector<int16_t>(size_t(kFramesPerBuffer) * kChannels);
+    bool quit = false;
+    std::thread ticker;
+};
+
+BenchState& State() {
+    static BenchState state;
+    return state;
+}
+
+constexpr auto kStepGrace = std::chrono::milliseconds(200);
+
+int Index(WaveDirection d) { return d == WaveDirection::In ? 0 : 1; }
+
+MMRESULT TakeFault(BenchState& s, WaveDirection d, WaveCall call) {
+    auto it = s.faults.find({d, call});
+    if (it == s.faults.end() || it->second.second <= 0) {
+        return MMSYSERR_NOERROR;
+    }
+    const MMRESULT code = it->second.first;
+    if (--it->second.second == 0) {
+        s.faults.erase(it);
+    }
+    return WaveFail(code, "simulated bench: injected failure");
+}
+
+class CSimDevice final : public CWaveDevice {
+public:
+    using CWaveDevice::CWaveDevice;
+
+    bool HasHeader() { return Front() != nullptr; }
+
+    MMRESULT InjectedFault(WaveCall call) override {
+        std::lock_guard lock(State().mutex);
+        return TakeFault(State(), Direction(), call);
+    }
+
+    MMRESULT Start() override {
+        std::lock_guard lock(State().mutex);
+        if (Direction() == WaveDirection::In) {
+            State().inStarted = true;
+        }
+        State().wake.notify_all();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Reset() override {
+        std::lock_guard lock(State().mutex);
+        if (Direction() == WaveDirection::In) {
+            State().inStarted = false;
+        }
+        CompleteAll();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Close() override {
+        std::lock_guard lock(State().mutex);
+        if (QueuedHeaders() != 0) {
+            return WaveFail(WAVERR_STILLPLAYING, "buffers are still queued on the device");
+        }
+        BenchState& s = State();
+        (Direction() == WaveDirection::In ? s.in : s.out) = nullptr;
+        if (Direction() == WaveDirection::In) {
+            s.inStarted = false;
+        }
+        ++s.closes[Index(Direction())];
+        return MMSYSERR_NOERROR;
+    }
+
+protected:
+    void OnHeaderQueued() override { State().wake.notify_all(); }
+
+public:
+    // One buffer period, bench lock held: output first, so what is played this period is what
+    // the cable carries to the input in the same period.
+    void PlayOnePeriod(BenchState& s) {
+        WAVEHDR* h = Front();
+        std::fill(s.line.begin(), s.line.end(), int16_t(0));
+        if (h == nullptr) {
+            return;
+        }
+        const size_t bytes = std::min<size_t>(h->dwBufferLength, s.line.size() * sizeof(int16_t));
+        std::memcpy(s.line.data(), h->lpData, bytes);
+        ++s.played;
+        CompleteFront();
+    }
+
+    void CaptureOnePeriod(BenchState& s) {
+        WAVEHDR* h = Front();
+        const int64_t first = s.inputFrame;
+        s.inputFrame += kFramesPerBuffer;
+        if (h == nullptr) {
+            CountDroppedInputFrames(kFramesPerBuffer);
+            return;
+        }
+        const size_t frames = std::min<size_t>(h->dwBufferLength / kBytesPerFrame, kFramesPerBuffer);
+        auto* samples = reinterpret_cast<int16_t*>(h->lpData);
+        for (size_t f = 0; f < frames; ++f) {
+            for (int c = 0; c < kChannels; ++c) {
+                const ChannelSignal& signal = s.signals[c];
+                samples[f * kChannels + c] =
+                    signal ? signal(first + int64_t(f)) : s.line[f * kChannels + c];
+            }
+        }
+        h->dwBytesRecorded = uint32_t(frames * kBytesPerFrame);
+        ++s.filled;
+        CompleteFront();
+    }
+};
+
+void Tick(BenchState& s) {
+    if (s.out != nullptr) {
+        s.out->PlayOnePeriod(s);
+    } else {
+        std::fill(s.line.begin(), s.line.end(), int16_t(0));
+    }
+    if (s.in != nullptr && s.inStarted) {
+        s.in->CaptureOnePeriod(s);
+    }
+}
+
+// Real-time clock: one period every 4096/44100 s, paced from the period count so that it
+// does not drift; idles (and restarts its phase) while no device is open.
+void RunTicker() {
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(kBufferSeconds));
+    BenchState& s = State();
+    std::unique_lock lock(s.mutex);
+    while (!s.quit) {
+        const auto active = [&] {
+            return s.quit || (s.clock == BenchClock::RealTime && (s.in != nullptr || s.out != nullptr));
+        };
+        s.wake.wait(lock, active);
+        auto next = Clock::now() + period;
+        while (!s.quit && active()) {
+            if (s.wake.wait_until(lock, next, [&] { return s.quit || !active(); })) {
+                break;
+            }
+            Tick(s);
+            next += period;
+        }
+    }
+}
+
+struct TickerOwner {
+    ~TickerOwner() {
+        BenchState& s = State();
+        {
+            std::lock_guard lock(s.mutex);
+            s.quit = true;
+        }
+        s.wake.notify_all();
+        if (s.ticker.joinable()) {
+            s.ticker.join();
+        }
+    }
+};
+
+void EnsureTicker(BenchState& s) {
+    static TickerOwner owner;
+    if (!s.ticker.joinable()) {
+        s.ticker = std::thread(RunTicker);
+    }
+}
+
+} // namespace
+
+MMRESULT OpenSimulatedDevice(WaveDirection direction, const WAVEFORMATEX&, MessageTarget target,
+                             CWaveDevice** device) {
+    BenchState& s = State();
+    std::lock_guard lock(s.mutex);
+    if (const MMRESULT fault = TakeFault(s, direction, WaveCall::Open)) {
+        return fault;
+    }
+    CSimDevice*& slot = direction == WaveDirection::In ? s.in : s.out;
+    if (slot != nullptr) {
+        return WaveFail(MMSYSERR_ALLOCATED, "simulated bench: the %s is already open",
+                        direction == WaveDirection::In ? "line input" : "line output");
+    }
+    slot = new CSimDevice(direction, target);
+    ++s.opens[Index(direction)];
+    EnsureTicker(s);
+    s.wake.notify_all();
+    *device = slot;
+    return MMSYSERR_NOERROR;
+}
+
+CSimulatedBench& CSimulatedBench::Instance() {
+    static CSimulatedBench bench;
+    return bench;
+}
+
+void CSimulatedBench::Reset() {
+    BenchState& s = State();
+    std::lock_guard lock(s.mutex);
+    s.clock = BenchClock::RealTime;
+    for (auto& signal : s.signals) {
+        signal = nullptr;
+    }
+    s.faults.clear();
+    s.opens[0] = s.opens[1] = s.closes[0] = s.closes[1] = 0;
+    s.inputFrame = s.filled = s.played = 0;
+    s.wake.notify_all();
+}
+
+void CSimulatedBench::SetClock(BenchClock clock) {
+    std::lock_guard lock(State().mutex);
+    State().clock = clock;
+    State().wake.notify_all();
+}
+
+void CSimulatedBench::Step(int buffers) {
+    BenchState& s = State();
+    for (int i = 0; i < buffers; ++i) {
+        std::unique_lock lock(s.mutex);
+        // A stepped clock is for deterministic tests: give the owners' workers a moment to hand
+        // their buffers back before the period runs, instead of racing them.
+        s.wake.wait_for(lock, kStepGrace, [&] {
+            return (s.in == nullptr || !s.inStarted || s.in->HasHeader()) &&
+                   (s.out == nullptr || s.out->HasHeader());
+        });
+        Tick(s);
+    }
+}
+
+void CSimulatedBench::SetInputSignal(int channel, ChannelSignal signal) {
+    if (channel < 0 || channel >= kChannels) {
+        return;
+    }
+    std::lock_guard lock(State().mutex);
+    State().signals[channel] = std::move(signal);
+}
+
+void CSimulatedBench::InjectFault(WaveDirection direction, WaveCall call, MMRESULT code, int times) {
+    std::lock_guard lock(State().mutex);
+    State().faults[{direction, call}] = {code, times};
+}
+
+int CSimulatedBench::OpenCount(WaveDirection d) const {
+    std::lock_guard lock(State().mutex);
+    return State().opens[Index(d)];
+}
+
+int CSimulatedBench::CloseCount(WaveDirection d) const {
+    std::lock_guard lock(State().mutex);
+    return State().closes[Index(d)];
+}
+
+bool CSimulatedBench::IsOpen(WaveDirection d) const {
+    std::lock_guard lock(State().mutex);
+    return (d == WaveDirection::In ? State().in : State().out) != nullptr;
+}
+
+int64_t CSimulatedBench::FilledInputBuffers() const {
+    std::lock_guard lock(State().mutex);
+    return State().filled;
+}
+
+int64_t CSimulatedBench::PlayedOutputBuffers() const {
+    std::lock_guard lock(State().mutex);
+    return State().played;
+}

@@ -1,0 +1,156 @@
+#include "wave_api.h"
+
+#include "wave_backends.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+std::mutex g_backendMutex;
+std::string g_backendOverride;
+bool g_hasOverride = false;
+
+std::atomic<uint64_t> g_xruns{0};
+std::atomic<uint64_t> g_droppedFrames{0};
+
+thread_local MMRESULT t_lastCode = MMSYSERR_NOERROR;
+thread_local char t_lastDetail[256] = "";
+
+std::string BackendSpec() {
+    std::lock_guard lock(g_backendMutex);
+    if (g_hasOverride) {
+        return g_backendOverride;
+    }
+    const char* env = std::getenv("TAVRIN_AUDIO");
+    return env != nullptr ? env : "";
+}
+
+MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX* format,
+              MessageTarget target) {
+    if (device == nullptr || format == nullptr || target == nullptr) {
+        return WaveFail(MMSYSERR_INVALPARAM, "invalid open request");
+    }
+    *device = nullptr;
+    if (format->wFormatTag != kWaveFormatPcm || format->wBitsPerSample != 16 ||
+        format->nChannels != kChannels || format->nSamplesPerSec != uint32_t(kSampleRate)) {
+        return WaveFail(WAVERR_BADFORMAT, "only 16-bit stereo PCM at 44100 Hz is supported");
+    }
+    const std::string spec = BackendSpec();
+    if (spec == "sim") {
+        return OpenSimulatedDevice(direction, *format, target, device);
+    }
+    if (spec.empty() || spec == "alsa") {
+        return OpenAlsaDevice("default", direction, *format, target, device);
+    }
+    if (spec.rfind("alsa:", 0) == 0 && spec.size() > 5) {
+        return OpenAlsaDevice(spec.substr(5), direction, *format, target, device);
+    }
+    return WaveFail(MMSYSERR_BADDEVICEID,
+                    "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim", spec.c_str());
+}
+
+template <typename Call>
+MMRESULT WithDevice(CWaveDevice* device, WaveCall which, Call call) {
+    if (device == nullptr) {
+        return WaveFail(MMSYSERR_INVALHANDLE, "the audio device is not open");
+    }
+    if (const MMRESULT fault = device->InjectedFault(which)) {
+        return fault;
+    }
+    return call(device);
+}
+
+const char* GenericText(MMRESULT code) {
+    switch (code) {
+    case MMSYSERR_NOERROR: return "no error";
+    case MMSYSERR_ERROR: return "unspecified audio error";
+    case MMSYSERR_BADDEVICEID: return "no such audio device";
+    case MMSYSERR_ALLOCATED: return "the audio device is already in use";
+    case MMSYSERR_INVALHANDLE: return "the audio device is not open";
+    case MMSYSERR_NODRIVER: return "no audio driver is installed";
+    case MMSYSERR_NOMEM: return "out of memory";
+    case MMSYSERR_INVALPARAM: return "invalid parameter";
+    case WAVERR_BADFORMAT: return "the audio device does not support 16-bit stereo at 44100 Hz";
+    case WAVERR_STILLPLAYING: return "buffers are still queued on the audio device";
+    case WAVERR_UNPREPARED: return "buffer header is not prepared";
+    default: return "unknown audio error";
+    }
+}
+
+void ErrorText(MMRESULT code, char* text, int chars) {
+    if (text == nullptr || chars <= 0) {
+        return;
+    }
+    const char* source = (code == t_lastCode && t_lastDetail[0] != '\0') ? t_lastDetail
+                                                                         : GenericText(code);
+    std::snprintf(text, size_t(chars), "%s", source);
+}
+
+} // namespace
+
+MMRESULT WaveFail(MMRESULT code, const char* detailFormat, ...) {
+    va_list args;
+    va_start(args, detailFormat);
+    std::vsnprintf(t_lastDetail, sizeof t_lastDetail, detailFormat, args);
+    va_end(args);
+    t_lastCode = code;
+    return code;
+}
+
+void SelectWaveBackend(const char* spec) {
+    std::lock_guard lock(g_backendMutex);
+    g_hasOverride = spec != nullptr;
+    g_backendOverride = spec != nullptr ? spec : "";
+}
+
+void CountXrun() { g_xruns.fetch_add(1, std::memory_order_relaxed); }
+void CountDroppedInputFrames(uint64_t frames) {
+    g_droppedFrames.fetch_add(frames, std::memory_order_relaxed);
+}
+uint64_t WaveXrunCount() { return g_xruns.load(std::memory_order_relaxed); }
+uint64_t WaveDroppedInputFrames() { return g_droppedFrames.load(std::memory_order_relaxed); }
+
+MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target) {
+    return Open(WaveDirection::In, device, format, target);
+}
+MMRESULT waveInPrepareHeader(HWAVEIN d, WAVEHDR* h) {
+    return WithDevice(d, WaveCall::Prepare, [h](CWaveDevice* x) { return x->Prepare(h); });
+}
+MMRESULT waveInUnprepareHeader(HWAVEIN d, WAVEHDR* h) {
+    return WithDevice(d, WaveCall::Unprepare, [h](CWaveDevice* x) { return x->Unprepare(h); });
+}
+MMRESULT waveInAddBuffer(HWAVEIN d, WAVEHDR* h) {
+    return WithDevice(d, WaveCall::Add, [h](CWaveDevice* x) { return x->Add(h); });
+}
+MMRESULT waveInStart(HWAVEIN d) {
+    return WithDevice(d, WaveCall::Start, [](CWaveDevice* x) { return x->Start(); });
+}
+MMRESULT waveInReset(HWAVEIN d) {
+    return WithDevice(d, WaveCall::Reset, [](CWaveDevice* x) { return x->Reset(); });
+}
+MMRESULT waveInClose(HWAVEIN d) {
+    return WithDevice(d, WaveCall::Close, [](CWaveDevice* x) {
+        const MMRESULT r = x->Close();
+        if (r == MMSYSERR_NOERROR) {
+            delete x;
+        }
+        return r;
+    });
+}
+void waveInGetErrorText(MMRESULT code, char* text, int chars) { ErrorText(code, text, chars); }
+
+MMRESULT waveOutOpen(HWAVEOUT* device, const WAVEFORMATEX* format, MessageTarget target) {
+    return Open(WaveDirection::Out, device, format, target);
+}
+MMRESULT waveOutPrepareHeader(HWAVEOUT d, WAVEHDR* h) { return waveInPrepareHeader(d, h); }
+MMRESULT waveOutUnprepareHeader(HWAVEOUT d, WAVEHDR* h) { return waveInUnprepareHeader(d, h); }
+MMRESULT waveOutWrite(HWAVEOUT d, WAVEHDR* h) { return waveInAddBuffer(d, h); }
+MMRESULT waveOutReset(HWAVEOUT d) { return waveInReset(d); }
+MMRESULT waveOutClose(HWAVEOUT d) { return waveInClose(d); }
+void waveOutGetErrorText(MMRESULT code, char* text, int chars) { ErrorText(code, text, chars); }

@@ -1,0 +1,81 @@
+#include "wave_device.h"
+
+CWaveDevice::CWaveDevice(WaveDirection direction, MessageTarget target)
+    : m_direction(direction), m_target(target) {}
+
+MMRESULT CWaveDevice::Prepare(WAVEHDR* header) {
+    if (header == nullptr || header->lpData == nullptr) {
+        return WaveFail(MMSYSERR_INVALPARAM, "buffer has no memory (allocation failed)");
+    }
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CWaveDevice::Unprepare(WAVEHDR* header) {
+    if (header == nullptr) {
+        return WaveFail(MMSYSERR_INVALPARAM, "no buffer header");
+    }
+    if (header->dwFlags & WHDR_INQUEUE) {
+        return WaveFail(WAVERR_STILLPLAYING, "buffer is still queued on the device");
+    }
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CWaveDevice::Add(WAVEHDR* header) {
+    if (header == nullptr) {
+        return WaveFail(MMSYSERR_INVALPARAM, "no buffer header");
+    }
+    if (!(header->dwFlags & WHDR_PREPARED)) {
+        return WaveFail(WAVERR_UNPREPARED, "buffer header is not prepared");
+    }
+    if (header->dwFlags & WHDR_INQUEUE) {
+        return WaveFail(MMSYSERR_INVALPARAM, "buffer is already queued");
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_count == kMaxQueued) {
+            return WaveFail(MMSYSERR_NOMEM, "too many buffers queued on the device");
+        }
+        header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
+        header->dwBytesRecorded = 0;
+        m_ring[(m_head + m_count) % kMaxQueued] = header;
+        ++m_count;
+    }
+    OnHeaderQueued();
+    return MMSYSERR_NOERROR;
+}
+
+size_t CWaveDevice::QueuedHeaders() {
+    std::lock_guard lock(m_mutex);
+    return m_count;
+}
+
+WAVEHDR* CWaveDevice::Front() { return At(0); }
+
+WAVEHDR* CWaveDevice::At(size_t index) {
+    std::lock_guard lock(m_mutex);
+    return index < m_count ? m_ring[(m_head + index) % kMaxQueued] : nullptr;
+}
+
+void CWaveDevice::CompleteFront() {
+    WAVEHDR* header = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_count == 0) {
+            return;
+        }
+        header = m_ring[m_head];
+        m_head = (m_head + 1) % kMaxQueued;
+        --m_count;
+    }
+    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    const uint32_t id = m_direction == WaveDirection::In ? MM_WIM_DATA : MM_WOM_DONE;
+    m_target->Post({id, this, header});
+}
+
+void CWaveDevice::CompleteAll() {
+    while (Front() != nullptr) {
+        CompleteFront();
+    }
+}

@@ -1,0 +1,59 @@
+#pragma once
+// One open wave device, whichever backend drives it. The base keeps the queue of headers the
+// owner has handed over and the completion rule; a backend moves the bytes.
+// Prepare/Unprepare/Add: the owner's threads. Complete*: the backend's I/O side.
+
+#include "simulated_bench.h"
+#include "wave_api.h"
+
+#include <array>
+#include <mutex>
+
+class CWaveDevice {
+public:
+    CWaveDevice(WaveDirection direction, MessageTarget target);
+    virtual ~CWaveDevice() = default;
+
+    CWaveDevice(const CWaveDevice&) = delete;
+    CWaveDevice& operator=(const CWaveDevice&) = delete;
+
+    MMRESULT Prepare(WAVEHDR* header);
+    MMRESULT Unprepare(WAVEHDR* header);
+    MMRESULT Add(WAVEHDR* header);
+
+    virtual MMRESULT Start() = 0;
+    // Stops the transfer and completes every queued header before returning.
+    virtual MMRESULT Reset() = 0;
+    // Refused with WAVERR_STILLPLAYING while headers are queued; on success the caller deletes.
+    virtual MMRESULT Close() = 0;
+    // The simulated bench fails calls on request; real devices never do it on their own.
+    virtual MMRESULT InjectedFault(WaveCall) { return MMSYSERR_NOERROR; }
+
+    WaveDirection Direction() const { return m_direction; }
+    size_t QueuedHeaders();
+
+protected:
+    // Called after a header joined the queue (outside the queue lock).
+    virtual void OnHeaderQueued() {}
+
+    // Oldest queued header not yet completed, or none.
+    WAVEHDR* Front();
+    WAVEHDR* At(size_t index);  // index-th oldest, or none
+    // Marks the oldest header done and posts it to the owner.
+    void CompleteFront();
+    // Completes every queued header, oldest first.
+    void CompleteAll();
+
+private:
+    static constexpr size_t kMaxQueued = 64;
+
+    const WaveDirection m_direction;
+    const MessageTarget m_target;
+    std::mutex m_mutex;  // guards the ring only, never held across I/O or a post
+    std::array<WAVEHDR*, kMaxQueued> m_ring{};
+    size_t m_head = 0;
+    size_t m_count = 0;
+};
+
+// Records the cause of the calling thread's latest failure, for the error-text calls.
+MMRESULT WaveFail(MMRESULT code, const char* detailFormat, ...) __attribute__((format(printf, 2, 3)));

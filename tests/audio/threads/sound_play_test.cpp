@@ -1,0 +1,198 @@
+#include "sim_fixture.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+using SoundPlayTest = SimBenchTest;
+
+namespace {
+// Fills every buffer with its sequence number, so the order of play can be checked.
+struct Numbering {
+    std::atomic<int16_t> next{1};
+    void operator()(SampleBuffer* b) {
+        const int16_t n = next++;
+        auto* s = reinterpret_cast<int16_t*>(b->m_data);
+        for (int i = 0; i < b->m_length / 2; ++i) {
+            s[i] = n;
+        }
+    }
+};
+} // namespace
+
+TEST_F(SoundPlayTest, StartPrimesThreeBuffersOnTheCallingThread) {
+    CSoundPlay play;
+    CallbackProbe probe;
+    const auto caller = std::this_thread::get_id();
+    std::atomic<int> onCaller{0};
+    probe.action = [&](SampleBuffer*) { onCaller += std::this_thread::get_id() == caller; };
+    Wire(play, probe);
+    ASSERT_TRUE(play.start());
+    EXPECT_EQ(probe.calls, 3);
+    EXPECT_EQ(onCaller, 3);
+    EXPECT_EQ(play.m_queuedCount, 3);
+    EXPECT_FALSE(play.start());  // already playing
+    EXPECT_EQ(Bench().OpenCount(WaveDirection::Out), 1);
+}
+
+TEST_F(SoundPlayTest, RefillsEachPlayedBufferInOrder) {
+    CSoundPlay play;
+    CSoundIn in;
+    CallbackProbe out, captured;
+    Numbering numbering;
+    out.action = std::ref(numbering);
+    std::vector<int16_t> seen;
+    std::mutex seenMutex;
+    captured.action = [&](SampleBuffer* b) {
+        std::lock_guard lock(seenMutex);
+        seen.push_back(reinterpret_cast<int16_t*>(b->m_data)[0]);
+    };
+    Wire(play, out);
+    Wire(in, captured);
+    ASSERT_TRUE(in.Start());
+    ASSERT_TRUE(play.start());
+    for (int i = 0; i < 6; ++i) {
+        Bench().Step(1);
+        // Each refill happens on the worker; give it time before the next period.
+        ASSERT_TRUE(WaitUntil([&] { return play.m_queuedCount == 3 && captured.calls == i + 1; }));
+    }
+    std::lock_guard lock(seenMutex);
+    EXPECT_EQ(seen, (std::vector<int16_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(out.calls, 9);
+}
+
+TEST_F(SoundPlayTest, StopWhenIdleDoesNothingAndStopWhilePlayingClosesOnce) {
+    CSoundPlay play;
+    play.stop();
+    CallbackProbe probe;
+    Wire(play, probe);
+    ASSERT_TRUE(play.start());
+    Bench().Step(2);
+    play.stop();
+    ASSERT_TRUE(WaitUntil([&] { return Bench().CloseCount(WaveDirection::Out) == 1; }));
+    EXPECT_EQ(play.m_queuedCount, 0);
+    EXPECT_EQ(play.m_hWaveOut.load(), nullptr);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(Bench().CloseCount(WaveDirection::Out), 1);
+    EXPECT_EQ(m_alerts.Count(), 0u);
+}
+
+TEST_F(SoundPlayTest, EmptiedRefillEndsPlaybackAndClosesExactlyOnce) {
+    CSoundPlay play;
+    CallbackProbe probe;
+    probe.action = [&](SampleBuffer* b) {
+        if (probe.calls >= 3) {
+            b->m_length = 0;  // the first refill comes back empty
+        }
+    };
+    Wire(play, probe);
+    ASSERT_TRUE(play.start());
+    Bench().Step(1);
+    ASSERT_TRUE(WaitUntil([&] { return Bench().CloseCount(WaveDirection::Out) == 1; }));
+    EXPECT_FALSE(play.m_running);
+    EXPECT_EQ(play.m_queuedCount, 0);
+    Bench().Step(3);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(Bench().CloseCount(WaveDirection::Out), 1);
+    EXPECT_EQ(probe.calls, 4);
+}
+
+TEST_F(SoundPlayTest, StartWhileDrainingWaitsForTheOldDevice) {
+    CSoundPlay play;
+    CallbackProbe probe;
+    std::mutex gate;
+    std::unique_lock hold(gate);
+    std::atomic<bool> inRefill{false};
+    probe.action = [&](SampleBuffer*) {
+        if (probe.calls >= 3 && !inRefill.exchange(true)) {
+            std::lock_guard wait(gate);  // the worker sits in a refill until released
+        }
+    };
+    Wire(play, probe);
+    ASSERT_TRUE(play.start());
+    Bench().Step(1);
+    ASSERT_TRUE(WaitUntil([&] { return inRefill.load(); }));
+    play.stop();  // the two queued buffers come back behind the refill in progress
+    auto restarted = std::async(std::launch::async, [&] { return play.start(); });
+    EXPECT_EQ(restarted.wait_for(100ms), std::future_status::timeout);
+    hold.unlock();
+    // The refill in progress still re-queues its buffer; once played, the device closes.
+    for (int i = 0; i < 10 && restarted.wait_for(20ms) != std::future_status::ready; ++i) {
+        Bench().Step(1);
+    }
+    ASSERT_TRUE(restarted.get());
+    EXPECT_EQ(Bench().OpenCount(WaveDirection::Out), 2);
+    EXPECT_EQ(Bench().CloseCount(WaveDirection::Out), 1);
+    EXPECT_EQ(m_alerts.Count(), 0u);
+}
+
+struct OutFault {
+    WaveCall call;
+    MMRESULT code;
+    const char* text;
+};
+
+class SoundPlayFaultTest : public SimBenchTest, public ::testing::WithParamInterface<OutFault> {};
+
+TEST_P(SoundPlayFaultTest, ReportsCodeTextAndPlace) {
+    const OutFault& f = GetParam();
+    CSoundPlay play;
+    CallbackProbe probe;
+    Wire(play, probe);
+    switch (f.call) {
+    case WaveCall::Open:
+        Bench().InjectFault(WaveDirection::Out, f.call, f.code);
+        EXPECT_FALSE(play.start());
+        EXPECT_FALSE(play.m_running);
+        break;
+    case WaveCall::Prepare:
+    case WaveCall::Add:
+        Bench().InjectFault(WaveDirection::Out, f.call, f.code);
+        EXPECT_TRUE(play.start());
+        EXPECT_EQ(play.m_queuedCount, 2);  // the refused buffer left circulation
+        break;
+    case WaveCall::Unprepare:
+        ASSERT_TRUE(play.start());
+        Bench().InjectFault(WaveDirection::Out, f.call, f.code);
+        Bench().Step(1);
+        break;
+    case WaveCall::Reset:
+        ASSERT_TRUE(play.start());
+        Bench().InjectFault(WaveDirection::Out, f.call, f.code);
+        play.stop();
+        break;
+    case WaveCall::Close:
+        ASSERT_TRUE(play.start());
+        Bench().InjectFault(WaveDirection::Out, f.call, f.code);
+        play.stop();
+        break;
+    default:
+        FAIL();
+    }
+    ASSERT_TRUE(m_alerts.WaitFor(1));
+    EXPECT_EQ(m_alerts.Texts().at(0), f.text);
+}
+
+std::string OutFaultName(const ::testing::TestParamInfo<OutFault>& info) {
+    static const char* names[] = {"Open", "Prepare", "Unprepare", "Add", "Start", "Reset", "Close"};
+    return names[int(info.param.call)];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryPlace, SoundPlayFaultTest,
+    ::testing::Values(
+        OutFault{WaveCall::Open, 4, "WAVEOUT:4:simulated bench: injected failure in start()"},
+        OutFault{WaveCall::Prepare, 7,
+                 "WAVEOUT:7:simulated bench: injected failure in AddOutputBufferToQueue()"},
+        OutFault{WaveCall::Add, 1,
+                 "WAVEOUT:1:simulated bench: injected failure in AddOutputBufferToQueue()"},
+        OutFault{WaveCall::Unprepare, 5,
+                 "WAVEOUT:5:simulated bench: injected failure in OnWOM_DONE()"},
+        OutFault{WaveCall::Reset, 1, "WAVEOUT:1:simulated bench: injected failure in stop()"},
+        OutFault{WaveCall::Close, 33, "WAVEOUT:21:simulated bench: injected failure in stop()"}),
+    OutFaultName);
