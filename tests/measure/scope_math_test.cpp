@@ -133,7 +133,7 @@ const TriggerCase kTriggerCases[] = {
     {"crossing at 999 found", [](int k) { return k == 999 ? 0 : k == 1000 ? 600 : 1000; }, 999},
     {"crossing at 1000 not found",
      [](int k) { return k == 1000 ? 0 : k == 1001 ? 600 : 1000; }, 0},
-    {"non-positive, frame 1000 positive", [](int k) { return k < 1000 ? -50 : 1; }, 999},
+    {"non-positive, frame 1000 positive", [](int k) { return k < 1000 ? -(k % 3) : 1; }, 999},
     {"non-positive, frame 1000 zero", [](int k) { return k < 1000 ? -50 : 0; }, 0},
     {"peak after frame 999 is ignored", [](int k) { return k < 1500 ? (k == 700 ? 40 : 0) : 30000; },
      699},
