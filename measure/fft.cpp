@@ -1,0 +1,143 @@
+#include "fft.h"
+
+#include <cmath>
+#include <utility>
+
+// Every value the transform keeps is a float; a formula may be evaluated in double, but its result
+// is rounded to float where it is stored. Readings that sit on a bin boundary depend on where those
+// roundings happen, so they are spelled out below rather than left to the compiler.
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kLog2E = 1.4426950408889634;
+
+constexpr int kPeakSamples = 2048;     // samples in; bins 0..1023 compete
+constexpr int kSpectrumSamples = 1024; // samples in; bins 0..511 come out
+constexpr double kPeakFloor = 10.0;    // a bin must beat this to be chosen
+constexpr double kSpectrumScale = 0.005;
+
+// Samples x[2j], x[2j+1] go to element j's re and im; the element after them receives the
+// Nyquist bin.
+void PackReal(const float* x, int n, ComplexF* z) {
+    for (int j = 0; j < n / 2; ++j) {
+        z[j].re = x[2 * j];
+        z[j].im = x[2 * j + 1];
+    }
+}
+
+double Magnitude(const ComplexF& v) {
+    const double re = v.re;
+    const double im = v.im;
+    return std::sqrt(re * re + im * im);
+}
+
+} // namespace
+
+void CFftCalc::Conj(ComplexF& dst, const ComplexF& src) {
+    dst.re = src.re;
+    dst.im = -src.im;
+}
+
+void CFftCalc::CExp(ComplexF& dst, const ComplexF& src) {
+    const double scale = std::exp2(double(src.re) * kLog2E);
+    const double angle = src.im;
+    // Read everything from src before writing: dst and src may be the same element.
+    const float re = float(scale * std::cos(angle));
+    const float im = float(scale * std::sin(angle));
+    dst.re = re;
+    dst.im = im;
+}
+
+void CFftCalc::ComplexFft(ComplexF* z, int n, int sign) {
+    // Bit-reversal reordering: j walks through the bit-reversed values of i.
+    int j = 0;
+    for (int i = 1; i < n; ++i) {
+        int k = n / 2;
+        while (k + j >= n) {
+            k /= 2;
+        }
+        j = (j % k) + k;
+        if (i < j) {
+            std::swap(z[i], z[j]);
+        }
+    }
+
+    const float signPi = float(sign * kPi);
+    for (int span = 1; span < n; span *= 2) {
+        for (int j0 = 0; j0 < span; ++j0) {
+            // The twiddle depends only on (span, j0), so one evaluation serves every butterfly
+            // of the column; the value is the same one each butterfly would compute itself.
+            ComplexF w;
+            CExp(w, ComplexF{0.0f, float(double(signPi) * j0 / span)});
+            const double wr = w.re;
+            const double wi = w.im;
+            for (int k = j0; k < n; k += 2 * span) {
+                ComplexF& lo = z[k];
+                ComplexF& hi = z[k + span];
+                const float tr = float(wr * hi.re - wi * hi.im);
+                const float ti = float(wr * hi.im + wi * hi.re);
+                hi.re = lo.re - tr;
+                hi.im = lo.im - ti;
+                lo.re = lo.re + tr;
+                lo.im = lo.im + ti;
+            }
+        }
+    }
+}
+
+void CFftCalc::RealFft(ComplexF* z, int n) {
+    const int m = n / 2;
+    const float theta = float(kTwoPi / n);
+
+    ComplexFft(z, m, -1);
+    z[m] = z[0];
+
+    // Untangle the half-length transform: bins k and m - k are built from the same pair.
+    for (int k = 0; k <= n / 4; ++k) {
+        const double s = float(std::sin(k * double(theta)));
+        const double c = float(std::cos(k * double(theta)));
+        const ComplexF a = z[k];
+        ComplexF b;
+        Conj(b, z[m - k]);
+
+        const ComplexF y{
+            float(0.5 * ((1 - s) * a.re + c * a.im + (1 + s) * b.re - c * b.im)),
+            float(0.5 * ((1 - s) * a.im - c * a.re + (1 + s) * b.im + c * b.re))};
+        const ComplexF x{
+            float(0.5 * ((1 + s) * a.re - c * a.im + (1 - s) * b.re + c * b.im)),
+            float(0.5 * ((1 + s) * a.im + c * a.re + (1 - s) * b.im - c * b.re))};
+
+        // At k = n/4 both land on the same element and the second write is the one that stays.
+        z[k] = y;
+        Conj(z[m - k], x);
+    }
+}
+
+int CFftCalc::PeakBin(const float* x2048) {
+    ComplexF z[kPeakSamples / 2 + 1];
+    PackReal(x2048, kPeakSamples, z);
+    RealFft(z, kPeakSamples);
+
+    // Strictly greater: among equal bins the lowest wins, and nothing at or below the floor counts.
+    double strongest = kPeakFloor;
+    int index = 0;
+    for (int k = 0; k < kPeakSamples / 2; ++k) {
+        const double magnitude = Magnitude(z[k]);
+        if (strongest < magnitude) {
+            strongest = magnitude;
+            index = k;
+        }
+    }
+    return index;
+}
+
+void CFftCalc::SpectrumMagnitudes(const float* x1024, float* out512) {
+    ComplexF z[kSpectrumSamples / 2 + 1];
+    PackReal(x1024, kSpectrumSamples, z);
+    RealFft(z, kSpectrumSamples);
+    for (int k = 0; k < kSpectrumSamples / 2; ++k) {
+        out512[k] = float(Magnitude(z[k]) * kSpectrumScale);
+    }
+}

@@ -1,0 +1,11 @@
+#pragma once
+// Where a meter's reading goes. The panel implements this over its digit readouts; the meters
+// call it on the capture worker, so an implementation must hand the value over to the GUI thread
+// itself (a queued call) rather than touch a widget here.
+
+class IReadout {
+public:
+    virtual ~IReadout() = default;
+    // Shows value at once; -1, any other negative value and anything above 99999 show blank.
+    virtual void SetValue(int value) = 0;
+};
