@@ -1,0 +1,90 @@
+#include "entry_dialogs.h"
+
+#include "entry_validation.h"
+#include "format_and_alert.h"
+#include "panel_layout.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QRect ToPixels(const int (&r)[4]) {
+    const PixelRect p = DialogUnitsToPixels({r[0], r[1], r[2], r[3]}, kSystemBaseUnits);
+    return {p.x, p.y, p.width, p.height};
+}
+
+const CEntryDialog::Template kFreqTemplate{
+    "设置输出频率", 127, 71, "输入频率值",
+    {13, 15, 40, 13}, {71, 15, 45, 13}, {19, 44, 34, 13}, {73, 45, 34, 13}};
+
+const CEntryDialog::Template kRefTemplate{
+    "设置万用表基准", 136, 71, "输入基准元件值，不必输入单位",
+    {16, 23, 64, 20}, {79, 22, 44, 16}, {19, 50, 38, 14}, {77, 50, 38, 14}};
+
+} // namespace
+
+CEntryDialog::CEntryDialog(const Template& t, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromUtf8(t.caption));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    const PixelRect size = DialogUnitsToPixels({0, 0, t.widthDlu, t.heightDlu}, kSystemBaseUnits);
+    setFixedSize(size.width, size.height);
+
+    auto* prompt = new QLabel(QString::fromUtf8(t.prompt), this);
+    prompt->setWordWrap(true);
+    prompt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    prompt->setGeometry(ToPixels(t.promptRect));
+
+    m_edit = new QLineEdit(QStringLiteral("0"), this);
+    m_edit->setObjectName(QString::number(kEntryEditId));
+    m_edit->setGeometry(ToPixels(t.editRect));
+
+    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok->setGeometry(ToPixels(t.okRect));
+    m_ok->setDefault(true);
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setAutoDefault(false);
+    m_cancel->setGeometry(ToPixels(t.cancelRect));
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    m_edit->setFocus();
+    m_edit->selectAll();
+}
+
+void CEntryDialog::accept() {
+    if (!TakeEntry(m_edit->text().toStdString())) {
+        ShowAlert({RefusalMessage(), std::string(), AlertIcon::Warning});
+        m_edit->setFocus();
+        m_edit->selectAll();
+        return;
+    }
+    QDialog::accept();
+}
+
+CFreqDlg::CFreqDlg(QWidget* parent) : CEntryDialog(kFreqTemplate, parent) {}
+
+bool CFreqDlg::TakeEntry(const std::string& text) {
+    const auto value = ParseFrequencyEntry(text);
+    if (value) {
+        m_freqValue = *value;
+    }
+    return value.has_value();
+}
+
+std::string CFreqDlg::RefusalMessage() const { return FrequencyEntryMessage(); }
+
+CRefDlg::CRefDlg(QWidget* parent) : CEntryDialog(kRefTemplate, parent) {}
+
+bool CRefDlg::TakeEntry(const std::string& text) {
+    const auto value = ParseReferenceEntry(text);
+    if (value) {
+        m_refEntry = *value;
+    }
+    return value.has_value();
+}
+
+std::string CRefDlg::RefusalMessage() const { return ReferenceEntryMessage(); }

@@ -1,0 +1,136 @@
+#include "panel_widgets.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSlider>
+
+namespace {
+
+QRect ToPixels(const DluRect& r) {
+    const PixelRect p = DialogUnitsToPixels(r, kPanelBaseUnits);
+    return {p.x, p.y, p.width, p.height};
+}
+
+QSlider* MakeSlider(const ControlSpec& spec, QWidget* parent) {
+    const SliderSpec& s = spec.slider;
+    auto* slider = new QSlider(s.vertical ? Qt::Vertical : Qt::Horizontal, parent);
+    if (s.vertical) {
+        // Minimum at the top, and the up key moves toward it.
+        slider->setInvertedAppearance(true);
+        slider->setInvertedControls(true);
+    }
+    switch (s.ticks) {
+    case SliderTicks::Left:
+        slider->setTickPosition(QSlider::TicksLeft);
+        break;
+    case SliderTicks::Right:
+        slider->setTickPosition(QSlider::TicksRight);
+        break;
+    case SliderTicks::Below:
+        slider->setTickPosition(QSlider::TicksBelow);
+        break;
+    case SliderTicks::None:
+        break;
+    }
+    slider->setTickInterval(s.tickInterval);
+    slider->setRange(s.minimum, s.maximum);
+    slider->setPageStep(std::max(1, (s.maximum - s.minimum) / 5));
+    slider->setValue(s.requestedPosition); // clamped into the range by the slider
+    return slider;
+}
+
+QPushButton* MakeButton(const ControlSpec& spec, QWidget* parent) {
+    auto* button = new QPushButton(QString::fromUtf8(spec.caption), parent);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setCheckable(spec.kind == ControlKind::Radio || spec.kind == ControlKind::Toggle);
+    return button;
+}
+
+QLabel* MakeLogo(QWidget* parent) {
+    auto* logo = new QLabel(parent);
+    logo->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    logo->setLineWidth(1);
+    logo->setPixmap(QPixmap(QStringLiteral(":/res/logo.png")));
+    logo->setAlignment(Qt::AlignCenter);
+    return logo;
+}
+
+} // namespace
+
+void CPanelWidgets::Build(QWidget* panel, const CustomWidgetFactory& makeCustom) {
+    for (const ControlSpec& spec : PanelControls()) {
+        QWidget* widget = nullptr;
+        switch (spec.kind) {
+        case ControlKind::Screen:
+        case ControlKind::Readout:
+        case ControlKind::Link:
+            widget = makeCustom(spec, panel);
+            break;
+        case ControlKind::GroupBox:
+            widget = new QGroupBox(QString::fromUtf8(spec.caption), panel);
+            break;
+        case ControlKind::Text:
+            widget = new QLabel(QString::fromUtf8(spec.caption), panel);
+            break;
+        case ControlKind::Slider:
+            widget = MakeSlider(spec, panel);
+            break;
+        case ControlKind::Radio:
+        case ControlKind::Toggle:
+        case ControlKind::Button:
+            widget = MakeButton(spec, panel);
+            break;
+        case ControlKind::Logo:
+            widget = MakeLogo(panel);
+            break;
+        }
+        if (widget == nullptr) {
+            continue;
+        }
+        widget->setGeometry(ToPixels(spec.rect));
+        // Group boxes go to the back so the controls drawn over them stay clickable.
+        if (spec.kind == ControlKind::GroupBox) {
+            widget->lower();
+        }
+        if (spec.kind == ControlKind::GroupBox || spec.kind == ControlKind::Text) {
+            m_statics.emplace(QString::fromUtf8(spec.caption), widget);
+        }
+        if (spec.id != kNoId) {
+            widget->setObjectName(QString::number(spec.id));
+            m_byId[spec.id] = widget;
+        }
+        if (spec.radioGroup != 0) {
+            QButtonGroup*& group = m_groups[spec.radioGroup];
+            if (group == nullptr) {
+                group = new QButtonGroup(panel);
+                group->setExclusive(true);
+            }
+            group->addButton(static_cast<QPushButton*>(widget), spec.id);
+        }
+    }
+}
+
+QWidget* CPanelWidgets::Widget(int id) const {
+    const auto it = m_byId.find(id);
+    return it == m_byId.end() ? nullptr : it->second;
+}
+
+QAbstractButton* CPanelWidgets::Button(int id) const {
+    return qobject_cast<QAbstractButton*>(Widget(id));
+}
+
+QSlider* CPanelWidgets::Slider(int id) const { return qobject_cast<QSlider*>(Widget(id)); }
+
+QButtonGroup* CPanelWidgets::RadioGroup(int group) const {
+    const auto it = m_groups.find(group);
+    return it == m_groups.end() ? nullptr : it->second;
+}
+
+QWidget* CPanelWidgets::Static(const QString& caption) const {
+    const auto it = m_statics.find(caption);
+    return it == m_statics.end() ? nullptr : it->second;
+}

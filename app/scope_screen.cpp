@@ -1,0 +1,52 @@
+#include "scope_screen.h"
+
+#include "panel_layout.h"
+
+#include <QPainter>
+
+CScopeScreen::CScopeScreen(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(kScreenBorderPx);
+    setEnabled(false); // the screen takes no input
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void CScopeScreen::PublishFrame(QImage frame) {
+    {
+        std::lock_guard lock(m_pendingMutex);
+        m_pending = std::move(frame);
+    }
+    // One queued take at a time: frames published meanwhile replace the pending one.
+    if (!m_takePosted.exchange(true)) {
+        QMetaObject::invokeMethod(this, &CScopeScreen::TakePendingFrame, Qt::QueuedConnection);
+    }
+}
+
+void CScopeScreen::TakePendingFrame() {
+    m_takePosted.store(false);
+    QImage frame;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        frame.swap(m_pending);
+    }
+    if (frame.isNull()) {
+        return;
+    }
+    m_shown = std::move(frame);
+    ++m_framesShown;
+    update();
+}
+
+QRect CScopeScreen::ScreenRect() const { return QRect(mapToGlobal(QPoint(0, 0)), size()); }
+
+void CScopeScreen::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    const QRect inside = rect().adjusted(kScreenBorderPx, kScreenBorderPx, -kScreenBorderPx,
+                                         -kScreenBorderPx);
+    if (m_shown.isNull()) {
+        painter.fillRect(inside, Qt::black);
+        return;
+    }
+    painter.drawImage(inside.topLeft(), m_shown);
+}
