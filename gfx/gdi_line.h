@@ -97,17 +97,21 @@ void ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height, 
     int64_t minor = minor0 + stepMinor * q;
     const int64_t twoMajor = 2 * dMajor;
     const int64_t twoMinor = 2 * dMinor;
-    for (int64_t t = t0; t <= int64_t(tLast); ++t) {
-        if (xMajor) {
-            plot(int(major), int(minor));
-        } else {
-            plot(int(minor), int(major));
+    const auto walk = [&](auto plotMajorMinor) {
+        for (int64_t t = t0; t <= int64_t(tLast); ++t) {
+            plotMajorMinor(int(major), int(minor));
+            major += stepMajor;
+            rem += twoMinor;
+            if (rem >= twoMajor) {
+                rem -= twoMajor;
+                minor += stepMinor;
+            }
         }
-        major += stepMajor;
-        rem += twoMinor;
-        if (rem >= twoMajor) {
-            rem -= twoMajor;
-            minor += stepMinor;
-        }
+    };
+    // Two instances of the walk, so the axis choice stays out of the per-pixel loop.
+    if (xMajor) {
+        walk([&](int a, int b) { plot(a, b); });
+    } else {
+        walk([&](int a, int b) { plot(b, a); });
     }
 }
