@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -22,7 +23,8 @@ constexpr snd_pcm_uframes_t kPeriodFrames = kFramesPerBuffer;
 constexpr snd_pcm_uframes_t kPlaybackBufferFrames = 3 * kPeriodFrames;
 // Capture keeps a little more slack: a busy worker should cost dropped frames, not overruns.
 constexpr snd_pcm_uframes_t kCaptureBufferFrames = 4 * kPeriodFrames;
-constexpr int kPollMs = 20;
+// How long the I/O thread rests when the device has nothing for it; well inside a period.
+constexpr auto kIdleWait = std::chrono::milliseconds(10);
 
 MMRESULT CodeFor(int err) {
     switch (-err) {
@@ -108,11 +110,12 @@ public:
         snd_pcm_drop(m_pcm);
         m_pending.clear();
         m_written = 0;
-        CompleteAll();
+        m_ranDry = false;
         snd_pcm_prepare(m_pcm);
         if (Direction() == WaveDirection::Out) {
             StartIo();
         }
+        CompleteAll();
         return MMSYSERR_NOERROR;
     }
 
@@ -148,10 +151,13 @@ private:
         m_io.join();
     }
 
+    static void IdleWait() { std::this_thread::sleep_for(kIdleWait); }
+
     void Recover(snd_pcm_sframes_t err) {
-        if (err == -EPIPE || err == -ESTRPIPE) {
+        if ((err == -EPIPE || err == -ESTRPIPE) && !m_ranDry) {
             CountXrun();
         }
+        m_ranDry = false;
         if (snd_pcm_recover(m_pcm, int(err), 1) == 0 && Direction() == WaveDirection::In) {
             snd_pcm_start(m_pcm);
         }
@@ -160,26 +166,16 @@ private:
     void RunCapture() {
         uint32_t filled = 0;  // bytes of the front header already filled
         while (!m_stop.load(std::memory_order_relaxed)) {
-            const int ready = snd_pcm_wait(m_pcm, kPollMs);
-            if (ready < 0) {
-                Recover(ready);
-                continue;
-            }
             WAVEHDR* h = Front();
             if (h == nullptr) {
                 DropAvailable();
                 continue;
             }
             const snd_pcm_uframes_t wanted = (h->dwBufferLength - filled) / kBytesPerFrame;
-            const snd_pcm_sframes_t avail = snd_pcm_avail_update(m_pcm);
-            if (avail < 0) {
-                Recover(avail);
-                continue;
-            }
-            const snd_pcm_uframes_t frames = std::min(wanted, snd_pcm_uframes_t(avail));
             const snd_pcm_sframes_t got =
-                frames == 0 ? 0 : snd_pcm_readi(m_pcm, h->lpData + filled, frames);
+                wanted == 0 ? 0 : snd_pcm_readi(m_pcm, h->lpData + filled, wanted);
             if (got == -EAGAIN) {
+                IdleWait();
                 continue;
             }
             if (got < 0) {
@@ -187,12 +183,10 @@ private:
                 continue;
             }
             filled += uint32_t(got) * kBytesPerFrame;
+            h->dwBytesRecorded = filled;
             if (filled + kBytesPerFrame > h->dwBufferLength) {
-                h->dwBytesRecorded = filled;
                 filled = 0;
                 CompleteFront();
-            } else {
-                h->dwBytesRecorded = filled;
             }
         }
     }
@@ -200,17 +194,10 @@ private:
     // The owner holds every header (a worker waiting on a modal box): keep the stream flowing
     // and throw the input away rather than letting the device overrun.
     void DropAvailable() {
-        const snd_pcm_sframes_t avail = snd_pcm_avail_update(m_pcm);
-        if (avail < 0) {
-            Recover(avail);
-            return;
-        }
-        const auto frames = std::min<snd_pcm_uframes_t>(snd_pcm_uframes_t(avail), kPeriodFrames);
-        if (frames == 0) {
-            return;
-        }
-        const snd_pcm_sframes_t got = snd_pcm_readi(m_pcm, m_scratch.data(), frames);
-        if (got < 0) {
+        const snd_pcm_sframes_t got = snd_pcm_readi(m_pcm, m_scratch.data(), kPeriodFrames);
+        if (got == -EAGAIN) {
+            IdleWait();
+        } else if (got < 0) {
             Recover(got);
         } else {
             CountDroppedInputFrames(uint64_t(got));
@@ -237,22 +224,9 @@ private:
                 sent = 0;
                 continue;
             }
-            const int ready = snd_pcm_wait(m_pcm, kPollMs);
-            if (ready < 0) {
-                Recover(ready);
-                continue;
-            }
-            const snd_pcm_sframes_t avail = snd_pcm_avail_update(m_pcm);
-            if (avail < 0) {
-                Recover(avail);
-                continue;
-            }
-            const snd_pcm_uframes_t frames = std::min<snd_pcm_uframes_t>(remaining, avail);
-            if (frames == 0) {
-                continue;
-            }
-            const snd_pcm_sframes_t put = snd_pcm_writei(m_pcm, h->lpData + sent, frames);
+            const snd_pcm_sframes_t put = snd_pcm_writei(m_pcm, h->lpData + sent, remaining);
             if (put == -EAGAIN) {
+                IdleWait();
                 continue;
             }
             if (put < 0) {
@@ -261,6 +235,7 @@ private:
             }
             sent += uint32_t(put) * kBytesPerFrame;
             m_written += uint64_t(put);
+            m_ranDry = false;
         }
     }
 
@@ -286,9 +261,9 @@ private:
             CompleteFront();
         }
         if (m_pending.empty() && At(0) == nullptr && delay == 0) {
-            // Ran dry on purpose (a playback drained): start the next one cleanly, no xrun.
-            snd_pcm_drop(m_pcm);
-            snd_pcm_prepare(m_pcm);
+            // Ran dry on purpose (a playback drained): the underrun the next write meets is
+            // the end of that playback, not a lost buffer.
+            m_ranDry = true;
         }
     }
 
@@ -300,6 +275,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Pending> m_pending;  // I/O thread only (and Reset after joining it)
     uint64_t m_written = 0;         // frames written since open or reset
+    bool m_ranDry = false;          // I/O thread only: every written frame was played out
 };
 
 } // namespace
@@ -308,8 +284,11 @@ MMRESULT OpenAlsaDevice(const std::string& name, WaveDirection direction,
                         const WAVEFORMATEX&, MessageTarget target, CWaveDevice** device) {
     const bool capture = direction == WaveDirection::In;
     snd_pcm_t* pcm = nullptr;
+    // Non-blocking: the I/O thread must be able to notice a reset at any moment, and the
+    // pulse plugin's poll descriptors do not always wake a wait on their own.
     int err = snd_pcm_open(&pcm, name.c_str(),
-                           capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK, 0);
+                           capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK,
+                           SND_PCM_NONBLOCK);
     if (err < 0) {
         return WaveFail(CodeFor(err), "cannot open audio device %s: %s", name.c_str(),
                         snd_strerror(err));

@@ -41,7 +41,8 @@ protected:
     WAVEHDR* At(size_t index);  // index-th oldest, or none
     // Marks the oldest header done and posts it to the owner.
     void CompleteFront();
-    // Completes every queued header, oldest first.
+    // Completes every queued header, oldest first. The device may be gone when it returns:
+    // call it last.
     void CompleteAll();
 
 private:

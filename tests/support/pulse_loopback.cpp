@@ -30,7 +30,7 @@ bool CPulseLoopback::Start(std::string* why) {
     const std::string config = m_dir + "/loopback.pa";
     {
         std::ofstream pa(config);
-        pa << "load-module module-null-sink sink_name=bench rate=44100 channels=2 format=s16le\n"
+        pa << "load-module module-null-sink sink_name=bench\n"
               "set-default-sink bench\n"
               "set-default-source bench.monitor\n"
               "load-module module-native-protocol-unix\n"
@@ -45,8 +45,7 @@ bool CPulseLoopback::Start(std::string* why) {
         std::freopen(log.c_str(), "w", stderr);
         std::freopen("/dev/null", "w", stdout);
         execlp("pulseaudio", "pulseaudio", "-n", "-F", config.c_str(), "--daemonize=no",
-               "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no",
-               "--system=no", static_cast<char*>(nullptr));
+               "--exit-idle-time=-1", static_cast<char*>(nullptr));
         _exit(127);
     }
     if (m_pid < 0) {

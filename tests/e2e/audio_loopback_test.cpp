@@ -1,0 +1,126 @@
+// Plays a known signal through CSoundPlay on ALSA "default" and captures it with CSoundIn,
+// through a private PulseAudio null sink and its monitor: a real loopback.
+
+#include "alert_recorder.h"
+#include "pulse_loopback.h"
+#include "simulated_bench.h"
+#include "sound_in.h"
+#include "sound_play.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A pseudo-random, never-repeating stereo pattern: any stretch of it identifies its position.
+int16_t Pattern(int64_t frame, int channel) {
+    uint64_t x = uint64_t(frame) * 2 + uint64_t(channel) + 0x9E3779B97F4A7C15ull;
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdull;
+    x ^= x >> 33;
+    return int16_t(int(x % 40001) - 20000);
+}
+
+struct Player {
+    std::atomic<int64_t> nextFrame{0};
+    static void Fill(SampleBuffer* buffer, void* context) {
+        auto* self = static_cast<Player*>(context);
+        auto* s = reinterpret_cast<int16_t*>(buffer->m_data);
+        const int frames = buffer->m_length / kBytesPerFrame;
+        const int64_t first = self->nextFrame.fetch_add(frames);
+        for (int f = 0; f < frames; ++f) {
+            s[2 * f] = Pattern(first + f, 0);
+            s[2 * f + 1] = Pattern(first + f, 1);
+        }
+    }
+};
+
+struct Recorder {
+    std::mutex mutex;
+    std::vector<int16_t> samples;
+    static void Take(SampleBuffer* buffer, void* context) {
+        auto* self = static_cast<Recorder*>(context);
+        const auto* s = reinterpret_cast<const int16_t*>(buffer->m_data);
+        std::lock_guard lock(self->mutex);
+        self->samples.insert(self->samples.end(), s, s + buffer->m_length / 2);
+    }
+};
+
+} // namespace
+
+TEST(AudioLoopback, CapturedStreamHoldsThePlayedSamplesWithoutAGap) {
+    CPulseLoopback pulse;
+    std::string why;
+    ASSERT_TRUE(pulse.Start(&why)) << why;
+    CAlertRecorder alerts;
+    SelectWaveBackend("alsa");
+    const uint64_t xrunsBefore = WaveXrunCount();
+
+    Recorder recorder;
+    Player player;
+    {
+        CSoundIn in;
+        CSoundPlay play;
+        in.m_callback = &Recorder::Take;
+        in.m_callbackContext = &recorder;
+        play.m_callback = &Player::Fill;
+        play.m_callbackContext = &player;
+        ASSERT_TRUE(in.Start()) << (alerts.Count() ? alerts.Texts()[0] : "");
+        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(play.start()) << (alerts.Count() ? alerts.Texts()[0] : "");
+        std::this_thread::sleep_for(8500ms);
+        play.stop();
+        std::this_thread::sleep_for(600ms);
+        in.Stop();
+    }
+    SelectWaveBackend(nullptr);
+    EXPECT_EQ(alerts.Count(), 0u) << alerts.Texts()[0];
+    EXPECT_EQ(WaveXrunCount(), xrunsBefore);
+
+    std::lock_guard lock(recorder.mutex);
+    const std::vector<int16_t>& got = recorder.samples;
+    const int64_t capturedFrames = int64_t(got.size() / 2);
+    const int64_t playedFrames = player.nextFrame.load();
+    // Every played frame by its value (the pattern's pairs do not repeat within a run).
+    std::unordered_map<uint32_t, int64_t> where;
+    const auto key = [](int16_t l, int16_t r) { return (uint32_t(uint16_t(l)) << 16) | uint16_t(r); };
+    for (int64_t k = 0; k < playedFrames; ++k) {
+        where.emplace(key(Pattern(k, 0), Pattern(k, 1)), k);
+    }
+    // The longest run of captured frames that are consecutive played frames, bit for bit.
+    int64_t best = 0, bestAt = -1, bestFrom = -1;
+    for (int64_t c = 0; c < capturedFrames;) {
+        const auto it = where.find(key(got[2 * c], got[2 * c + 1]));
+        if (it == where.end()) {
+            ++c;
+            continue;
+        }
+        int64_t run = 0;
+        while (c + run < capturedFrames && it->second + run < playedFrames &&
+               got[2 * (c + run)] == Pattern(it->second + run, 0) &&
+               got[2 * (c + run) + 1] == Pattern(it->second + run, 1)) {
+            ++run;
+        }
+        if (run > best) {
+            best = run;
+            bestAt = c;
+            bestFrom = it->second;
+        }
+        c += std::max<int64_t>(run, 1);
+    }
+    const double seconds = double(best) / kSampleRate;
+    std::printf("captured %lld frames; longest exact run %.2f s (played frame %lld at captured "
+                "frame %lld) of %lld played\n",
+                (long long)capturedFrames, seconds, (long long)bestFrom, (long long)bestAt,
+                (long long)playedFrames);
+    EXPECT_GE(seconds, 5.0);
+}
