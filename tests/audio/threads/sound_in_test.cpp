@@ -21,8 +21,8 @@ TEST_F(SoundInTest, StartWithoutCallbackOrContextFailsSilently) {
 }
 
 TEST_F(SoundInTest, DeliversEveryFilledBufferAndRecyclesTheSameThree) {
+    CallbackProbe probe;  // outlives the thread, whose stop still calls back
     CSoundIn in;
-    CallbackProbe probe;
     Wire(in, probe);
     ASSERT_TRUE(in.Start());
     EXPECT_EQ(in.m_queuedCount, 3);
@@ -34,8 +34,8 @@ TEST_F(SoundInTest, DeliversEveryFilledBufferAndRecyclesTheSameThree) {
 }
 
 TEST_F(SoundInTest, SecondStartIsRefusedAndLeavesTheDeviceAlone) {
+    CallbackProbe probe;  // outlives the thread, whose stop still calls back
     CSoundIn in;
-    CallbackProbe probe;
     Wire(in, probe);
     ASSERT_TRUE(in.Start());
     EXPECT_FALSE(in.Start());
@@ -52,8 +52,8 @@ TEST_F(SoundInTest, StopWhenIdleDoesNothing) {
 
 TEST_F(SoundInTest, StopReleasesEveryBufferAndDestructionClosesTheDevice) {
     {
-        CSoundIn in;
         CallbackProbe probe;
+        CSoundIn in;
         Wire(in, probe);
         ASSERT_TRUE(in.Start());
         Bench().Step(2);
@@ -81,8 +81,8 @@ class SoundInFaultTest : public SimBenchTest, public ::testing::WithParamInterfa
 
 TEST_P(SoundInFaultTest, ReportsCodeTextAndPlace) {
     const InFault& f = GetParam();
+    CallbackProbe probe;  // outlives the thread, whose stop still calls back
     CSoundIn in;
-    CallbackProbe probe;
     Wire(in, probe);
     if (f.call == WaveCall::Open || f.call == WaveCall::Start) {
         Bench().InjectFault(WaveDirection::In, f.call, f.code);
@@ -121,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
     InFaultName);
 
 TEST_F(SoundInTest, FailedQueuingAtStartIsReportedWithItsPlace) {
+    CallbackProbe probe;  // outlives the thread, whose stop still calls back
     CSoundIn in;
-    CallbackProbe probe;
     Wire(in, probe);
     Bench().InjectFault(WaveDirection::In, WaveCall::Add, MMSYSERR_NOMEM, 1);
     ASSERT_TRUE(in.Start());
@@ -133,8 +133,8 @@ TEST_F(SoundInTest, FailedQueuingAtStartIsReportedWithItsPlace) {
 }
 
 TEST_F(SoundInTest, BufferThatCannotBeRequeuedLeavesCirculation) {
+    CallbackProbe probe;  // outlives the thread, whose stop still calls back
     CSoundIn in;
-    CallbackProbe probe;
     Wire(in, probe);
     ASSERT_TRUE(in.Start());
     Bench().InjectFault(WaveDirection::In, WaveCall::Add, MMSYSERR_ERROR, 1);
@@ -148,8 +148,8 @@ TEST_F(SoundInTest, BufferThatCannotBeRequeuedLeavesCirculation) {
 
 TEST_F(SoundInTest, RealTimeClockDeliversAboutElevenBuffersASecond) {
     Bench().SetClock(BenchClock::RealTime);
+    CallbackProbe probe;  // outlives the thread, whose stop still calls back
     CSoundIn in;
-    CallbackProbe probe;
     Wire(in, probe);
     ASSERT_TRUE(in.Start());
     const auto start = std::chrono::steady_clock::now();
@@ -185,8 +185,8 @@ TEST_F(SoundInTest, DestroyedWhileRunningHandlesNothingAfterwards) {
 TEST(SoundInWithoutDevice, StartTellsWhatFailedAndTheProcessGoesOn) {
     CAlertRecorder alerts;
     SelectWaveBackend("alsa:tavrin_no_such_device");
+    CallbackProbe probe;  // outlives the thread, whose stop still calls back
     CSoundIn in;
-    CallbackProbe probe;
     Wire(in, probe);
     EXPECT_FALSE(in.Start());
     SelectWaveBackend(nullptr);

@@ -26,8 +26,8 @@ struct Numbering {
 } // namespace
 
 TEST_F(SoundPlayTest, StartPrimesThreeBuffersOnTheCallingThread) {
-    CSoundPlay play;
     CallbackProbe probe;
+    CSoundPlay play;
     const auto caller = std::this_thread::get_id();
     std::atomic<int> onCaller{0};
     probe.action = [&](SampleBuffer*) { onCaller += std::this_thread::get_id() == caller; };
@@ -41,13 +41,13 @@ TEST_F(SoundPlayTest, StartPrimesThreeBuffersOnTheCallingThread) {
 }
 
 TEST_F(SoundPlayTest, RefillsEachPlayedBufferInOrder) {
-    CSoundPlay play;
-    CSoundIn in;
     CallbackProbe out, captured;
     Numbering numbering;
     out.action = std::ref(numbering);
     std::vector<int16_t> seen;
     std::mutex seenMutex;
+    CSoundPlay play;
+    CSoundIn in;
     captured.action = [&](SampleBuffer* b) {
         std::lock_guard lock(seenMutex);
         seen.push_back(reinterpret_cast<int16_t*>(b->m_data)[0]);
@@ -67,9 +67,9 @@ TEST_F(SoundPlayTest, RefillsEachPlayedBufferInOrder) {
 }
 
 TEST_F(SoundPlayTest, StopWhenIdleDoesNothingAndStopWhilePlayingClosesOnce) {
+    CallbackProbe probe;
     CSoundPlay play;
     play.stop();
-    CallbackProbe probe;
     Wire(play, probe);
     ASSERT_TRUE(play.start());
     Bench().Step(2);
@@ -83,8 +83,8 @@ TEST_F(SoundPlayTest, StopWhenIdleDoesNothingAndStopWhilePlayingClosesOnce) {
 }
 
 TEST_F(SoundPlayTest, EmptiedRefillEndsPlaybackAndClosesExactlyOnce) {
-    CSoundPlay play;
     CallbackProbe probe;
+    CSoundPlay play;
     probe.action = [&](SampleBuffer* b) {
         if (probe.calls >= 3) {
             b->m_length = 0;  // the first refill comes back empty
@@ -103,11 +103,11 @@ TEST_F(SoundPlayTest, EmptiedRefillEndsPlaybackAndClosesExactlyOnce) {
 }
 
 TEST_F(SoundPlayTest, StartWhileDrainingWaitsForTheOldDevice) {
-    CSoundPlay play;
     CallbackProbe probe;
     std::mutex gate;
     std::unique_lock hold(gate);
     std::atomic<bool> inRefill{false};
+    CSoundPlay play;
     probe.action = [&](SampleBuffer*) {
         if (probe.calls >= 3 && !inRefill.exchange(true)) {
             std::lock_guard wait(gate);  // the worker sits in a refill until released
@@ -141,8 +141,8 @@ class SoundPlayFaultTest : public SimBenchTest, public ::testing::WithParamInter
 
 TEST_P(SoundPlayFaultTest, ReportsCodeTextAndPlace) {
     const OutFault& f = GetParam();
-    CSoundPlay play;
     CallbackProbe probe;
+    CSoundPlay play;
     Wire(play, probe);
     switch (f.call) {
     case WaveCall::Open:
