@@ -37,6 +37,6 @@ private:
 
     int m_digitCount = kDigitCount;
     std::array<QImage, kGlyphCount> m_glyphs;
-    QSize m_glyphInfo;  // pixels of glyph 0: the source rectangle of every glyph
+    QSize m_glyphInfo; // pixels of glyph 0: the source rectangle of every glyph
     int m_value = 0;
 };

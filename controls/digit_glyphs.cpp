@@ -28,15 +28,15 @@ constexpr uint8_t Bits(const char* letters) {
 }
 
 constexpr std::array<uint8_t, kGlyphCount> kLit = {
-    Bits("abcdef"), Bits("bc"),     Bits("abdeg"), Bits("abcdg"),   Bits("bcfg"), Bits("acdfg"),
-    Bits("acdefg"), Bits("abc"),    Bits("abcdefg"), Bits("abcdfg"), Bits(""),
+    Bits("abcdef"), Bits("bc"),  Bits("abdeg"),   Bits("abcdg"),  Bits("bcfg"), Bits("acdfg"),
+    Bits("acdefg"), Bits("abc"), Bits("abcdefg"), Bits("abcdfg"), Bits(""),
 };
 
 bool IsHorizontal(Segment segment) {
     return segment == Segment::A || segment == Segment::D || segment == Segment::G;
 }
 
-}  // namespace
+} // namespace
 
 bool SegmentContains(Segment segment, int x, int y) {
     for (const Block& b : kSegmentBlocks[int(segment)])

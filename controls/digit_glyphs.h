@@ -7,15 +7,15 @@
 #include <array>
 #include <cstdint>
 
-inline constexpr int kGlyphWidth = 13;   // pixels
-inline constexpr int kGlyphHeight = 23;  // pixels
+inline constexpr int kGlyphWidth = 13;  // pixels
+inline constexpr int kGlyphHeight = 23; // pixels
 inline constexpr int kGlyphCount = 11;
-inline constexpr int kBlankGlyph = 10;   // all seven segments unlit
+inline constexpr int kBlankGlyph = 10; // all seven segments unlit
 
 // Palette indices that occur in a glyph (of the standard 16-colour palette).
-inline constexpr uint8_t kGlyphBlack = 0;   // background
-inline constexpr uint8_t kGlyphDimRed = 1;  // checker of an unlit segment, RGB(128, 0, 0)
-inline constexpr uint8_t kGlyphRed = 9;     // lit segment, RGB(255, 0, 0)
+inline constexpr uint8_t kGlyphBlack = 0;  // background
+inline constexpr uint8_t kGlyphDimRed = 1; // checker of an unlit segment, RGB(128, 0, 0)
+inline constexpr uint8_t kGlyphRed = 9;    // lit segment, RGB(255, 0, 0)
 
 // Segments a (top) to g (middle), in the usual seven-segment naming.
 enum class Segment { A, B, C, D, E, F, G };

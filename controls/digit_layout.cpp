@@ -24,8 +24,8 @@ QImage StretchGlyph(const QImage& glyph, int width, int height) {
     const QImage src = glyph.convertToFormat(QImage::Format_RGB32);
     QImage out(width, height, QImage::Format_RGB32);
     for (int dy = 0; dy < height; ++dy) {
-        const auto* from =
-            reinterpret_cast<const QRgb*>(src.constScanLine(StretchSource(dy, src.height(), height)));
+        const auto* from = reinterpret_cast<const QRgb*>(
+            src.constScanLine(StretchSource(dy, src.height(), height)));
         auto* to = reinterpret_cast<QRgb*>(out.scanLine(dy));
         for (int dx = 0; dx < width; ++dx)
             to[dx] = from[StretchSource(dx, src.width(), width)];

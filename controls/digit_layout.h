@@ -6,7 +6,7 @@
 
 #include <array>
 
-inline constexpr int kDigitCount = 5;  // cells of every readout
+inline constexpr int kDigitCount = 5; // cells of every readout
 
 // Glyph index (0..9, or 10 for blank) per cell, cell 0 leftmost. -1, every other negative value
 // and anything above 99999 (the value taken as unsigned) give five blanks. Otherwise the decimal
@@ -15,10 +15,14 @@ std::array<int, kDigitCount> ReadoutGlyphs(int value);
 
 // Width in pixels of one cell of a client area clientWidth pixels wide. The remaining
 // clientWidth - kDigitCount * cellWidth columns (0 to 4) on the right are never drawn.
-inline int ReadoutCellWidth(int clientWidth) { return clientWidth / kDigitCount; }
+inline int ReadoutCellWidth(int clientWidth) {
+    return clientWidth / kDigitCount;
+}
 
 // Left edge in pixels of a cell.
-inline int ReadoutCellX(int cell, int cellWidth) { return cell * cellWidth; }
+inline int ReadoutCellX(int cell, int cellWidth) {
+    return cell * cellWidth;
+}
 
 // Source pixel for destination pixel d of a stretch from srcLength to dstLength pixels:
 // floor(d * srcLength / dstLength). Enlarging repeats source pixels (nearest neighbour, what a

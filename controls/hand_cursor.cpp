@@ -30,14 +30,16 @@ constexpr const char* kHandRows[] = {
     "...###############",
 };
 
-}  // namespace
+} // namespace
 
 CursorPixels HandCursorPixels() {
     CursorPixels pixels{};
     int y = 0;
     for (const char* row : kHandRows) {
         for (int x = 0; row[x] != '\0' && x < kHandCursorSize; ++x)
-            pixels[y][x] = row[x] == '#' ? kCursorBlack : row[x] == 'o' ? kCursorWhite : kCursorClear;
+            pixels[y][x] = row[x] == '#'   ? kCursorBlack
+                           : row[x] == 'o' ? kCursorWhite
+                                           : kCursorClear;
         ++y;
     }
     return pixels;

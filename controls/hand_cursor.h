@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-inline constexpr int kHandCursorSize = 32;  // pixels, square
+inline constexpr int kHandCursorSize = 32; // pixels, square
 inline constexpr uint8_t kCursorClear = 0;
 inline constexpr uint8_t kCursorBlack = 1;
 inline constexpr uint8_t kCursorWhite = 2;

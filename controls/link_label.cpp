@@ -9,7 +9,7 @@ QRect FitRectToText(const QRect& rect, const QSize& text, Qt::Alignment alignmen
     int left = rect.left(), top = rect.top();
     int right = left + rect.width(), bottom = top + rect.height();
     if (alignment & Qt::AlignVCenter) {
-        const int inward = (rect.height() - text.height()) / 2;  // truncates toward zero
+        const int inward = (rect.height() - text.height()) / 2; // truncates toward zero
         top += inward;
         bottom -= inward;
     } else {
@@ -72,7 +72,9 @@ int CLinkLabel::LaunchAddress(const QString& address) {
     return m_launcher.m_runCommand(RewriteHandlerCommand(command, address));
 }
 
-void CLinkLabel::ShowLaunchFailure(int code) { m_launcher.m_showBox(LaunchFailureText(code)); }
+void CLinkLabel::ShowLaunchFailure(int code) {
+    m_launcher.m_showBox(LaunchFailureText(code));
+}
 
 void CLinkLabel::OnClicked() {
     const int code = LaunchAddress(m_address);

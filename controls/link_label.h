@@ -63,5 +63,5 @@ private:
     const bool m_underlined = true;
     const bool m_autoFit = true;
     QString m_address;
-    std::optional<QFont> m_linkFont;  // made at the first paint, kept for the label's life
+    std::optional<QFont> m_linkFont; // made at the first paint, kept for the label's life
 };

@@ -11,7 +11,9 @@
 
 namespace {
 
-bool IsFilePlaceholder(QChar c) { return c == 'u' || c == 'U' || c == 'f' || c == 'F'; }
+bool IsFilePlaceholder(QChar c) {
+    return c == 'u' || c == 'U' || c == 'f' || c == 'F';
+}
 
 // Position of the first unescaped bare placeholder, or -1.
 qsizetype FindBarePlaceholder(const QString& command) {
@@ -20,7 +22,7 @@ qsizetype FindBarePlaceholder(const QString& command) {
             continue;
         if (IsFilePlaceholder(command[i + 1]))
             return i;
-        ++i;  // "%%" and other field codes are not placeholders
+        ++i; // "%%" and other field codes are not placeholders
     }
     return -1;
 }
@@ -48,33 +50,48 @@ QString UnescapeDesktopValue(const QString& value) {
             continue;
         }
         const QChar next = value[++i];
-        out += next == 's' ? QChar(' ') : next == 'n' ? QChar('\n') : next == 't' ? QChar('\t')
-             : next == 'r' ? QChar('\r') : next;
+        out += next == 's'   ? QChar(' ')
+               : next == 'n' ? QChar('\n')
+               : next == 't' ? QChar('\t')
+               : next == 'r' ? QChar('\r')
+                             : next;
     }
     return out;
 }
 
-}  // namespace
+} // namespace
 
 QString LaunchFailureReason(int code) {
     switch (code) {
-    case 0: return "The operating system is out\nof memory or resources.";
-    case 2: return "The specified file was not found.";
-    case 3: return "The specified path was not found.";
-    case 5: return "The operating system denied\naccess to the specified file.";
-    case 8: return "There was not enough memory to complete the operation.";
-    case 11: return "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).";
-    case 26: return "A sharing violation occurred. ";
-    case 27: return "The filename association is\nincomplete or invalid.";
+    case 0:
+        return "The operating system is out\nof memory or resources.";
+    case 2:
+        return "The specified file was not found.";
+    case 3:
+        return "The specified path was not found.";
+    case 5:
+        return "The operating system denied\naccess to the specified file.";
+    case 8:
+        return "There was not enough memory to complete the operation.";
+    case 11:
+        return "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).";
+    case 26:
+        return "A sharing violation occurred. ";
+    case 27:
+        return "The filename association is\nincomplete or invalid.";
     case 28:
         return "The DDE transaction could not\nbe completed because the request timed out.";
-    case 29: return "The DDE transaction failed.";
+    case 29:
+        return "The DDE transaction failed.";
     case 30:
         return "The DDE transaction could not\nbe completed because other DDE transactions\n"
                "were being processed.";
-    case 31: return "There is no application associated\nwith the given filename extension.";
-    case 32: return "The specified dynamic-link library was not found.";
-    default: return QString::asprintf("Unknown Error (%d) occurred.", code);
+    case 31:
+        return "There is no application associated\nwith the given filename extension.";
+    case 32:
+        return "The specified dynamic-link library was not found.";
+    default:
+        return QString::asprintf("Unknown Error (%d) occurred.", code);
     }
 }
 
@@ -118,7 +135,8 @@ QString LocateDesktopFile(const QString& desktopId) {
         nested[dash] = '/';
         candidates << nested;
     }
-    for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
+    for (const QString& folder :
+         QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
         for (const QString& name : candidates)
             if (QFileInfo(QDir(folder), name).isFile())
                 return QDir(folder).filePath(name);
@@ -140,10 +158,14 @@ int CheckProgram(const QString& program) {
 
 int OpenerExitCode(int exitStatus) {
     switch (exitStatus) {
-    case 0: return kLaunchSucceeded;
-    case 2: return kLaunchFileNotFound;
-    case 3: return kLaunchNoAssociation;
-    default: return kLaunchAssociationInvalid;
+    case 0:
+        return kLaunchSucceeded;
+    case 2:
+        return kLaunchFileNotFound;
+    case 3:
+        return kLaunchNoAssociation;
+    default:
+        return kLaunchAssociationInvalid;
     }
 }
 

@@ -78,8 +78,10 @@ struct Readout {
     }
     // What a paint puts in the client area, in client coordinates.
     QImage Client() {
-        return display.grab().toImage().convertToFormat(QImage::Format_RGB32).copy(
-            display.ClientRect());
+        return display.grab()
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32)
+            .copy(display.ClientRect());
     }
     static constexpr QRgb kBackground = qRgb(10, 200, 30);
     CDigitDisplay display;
@@ -129,8 +131,10 @@ struct PaintCounter : QObject {
 };
 
 QImage OnScreen(QWidget& widget) {
-    return widget.screen()->grabWindow(widget.winId()).toImage().convertToFormat(
-        QImage::Format_RGB32);
+    return widget.screen()
+        ->grabWindow(widget.winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 TEST(DigitDisplayPaint, ValueWithoutRedrawWaitsForTheNextPaint) {
@@ -169,4 +173,4 @@ TEST(DigitDisplayPaint, ValueWithRedrawIsOnScreenWhenTheCallReturns) {
         ExpectCell(client, cell * 14, 14, 9 - cell);
 }
 
-}  // namespace
+} // namespace

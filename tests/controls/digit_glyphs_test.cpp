@@ -12,7 +12,7 @@
 
 namespace {
 
-using Pixel = std::pair<int, int>;  // (x, y)
+using Pixel = std::pair<int, int>; // (x, y)
 
 // The segment table in its published wording, parsed here so the test does not share the
 // production code's encoding of it.
@@ -26,9 +26,8 @@ const std::map<char, std::string> kTableText = {
     {'g', "y 10: x 3-9; y 11: x 2-10; y 12: x 3-9"},
 };
 
-const std::string kLitByGlyph[kGlyphCount] = {"abcdef", "bc",      "abdeg",  "abcdg",
-                                               "bcfg",   "acdfg",   "acdefg", "abc",
-                                               "abcdefg", "abcdfg", ""};
+const std::string kLitByGlyph[kGlyphCount] = {"abcdef", "bc",  "abdeg",   "abcdg",  "bcfg", "acdfg",
+                                              "acdefg", "abc", "abcdefg", "abcdfg", ""};
 
 std::set<Pixel> ParseSegment(const std::string& text) {
     static const QRegularExpression part(R"(y (\d+)(?:-(\d+))?: x (\d+)(?:-(\d+))?)");
@@ -46,9 +45,11 @@ std::set<Pixel> ParseSegment(const std::string& text) {
     return pixels;
 }
 
-bool Horizontal(char segment) { return segment == 'a' || segment == 'd' || segment == 'g'; }
+bool Horizontal(char segment) {
+    return segment == 'a' || segment == 'd' || segment == 'g';
+}
 
-}  // namespace
+} // namespace
 
 TEST(DigitGlyphs, SegmentsHaveTheTablePixelsAndDoNotOverlap) {
     std::set<Pixel> all;

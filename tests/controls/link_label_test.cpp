@@ -45,9 +45,18 @@ struct FakeLauncher {
 
     CLinkLauncher Make() {
         CLinkLauncher l;
-        l.m_openWithSystem = [this](const QString& a) { opened.push_back(a); return systemCode; };
-        l.m_queryHtmlCommand = [this](QString& c) { c = registered; return queryCode; };
-        l.m_runCommand = [this](const QString& c) { ran.push_back(c); return runCode; };
+        l.m_openWithSystem = [this](const QString& a) {
+            opened.push_back(a);
+            return systemCode;
+        };
+        l.m_queryHtmlCommand = [this](QString& c) {
+            c = registered;
+            return queryCode;
+        };
+        l.m_runCommand = [this](const QString& c) {
+            ran.push_back(c);
+            return runCode;
+        };
         l.m_beep = [this] { ++beeps; };
         l.m_showBox = [this](const QString& t) { boxes.push_back(t); };
         return l;
@@ -132,8 +141,10 @@ TEST(LinkLabelClick, NoHandlerReportsTheOpenersCodeAfterABeep) {
 }
 
 QImage OnScreen(QWidget& widget) {
-    return widget.screen()->grabWindow(widget.winId()).toImage().convertToFormat(
-        QImage::Format_RGB32);
+    return widget.screen()
+        ->grabWindow(widget.winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 int CountColour(const QImage& image, const QColor& colour) {
@@ -218,4 +229,4 @@ TEST(HandCursorImage, WhiteHandOutlinedInBlackWithTheFingertipOnTop) {
     }
 }
 
-}  // namespace
+} // namespace

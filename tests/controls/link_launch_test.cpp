@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 
@@ -33,13 +33,15 @@ INSTANTIATE_TEST_SUITE_P(
         ReasonCase{11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
         ReasonCase{26, "A sharing violation occurred. "},
         ReasonCase{27, "The filename association is\nincomplete or invalid."},
-        ReasonCase{28, "The DDE transaction could not\nbe completed because the request timed out."},
+        ReasonCase{28,
+                   "The DDE transaction could not\nbe completed because the request timed out."},
         ReasonCase{29, "The DDE transaction failed."},
         ReasonCase{30, "The DDE transaction could not\nbe completed because other DDE "
                        "transactions\nwere being processed."},
         ReasonCase{31, "There is no application associated\nwith the given filename extension."},
         ReasonCase{32, "The specified dynamic-link library was not found."},
-        ReasonCase{7, "Unknown Error (7) occurred."}, ReasonCase{-4, "Unknown Error (-4) occurred."},
+        ReasonCase{7, "Unknown Error (7) occurred."},
+        ReasonCase{-4, "Unknown Error (-4) occurred."},
         ReasonCase{33, "Unknown Error (33) occurred."}));
 
 struct RewriteCase {
@@ -116,8 +118,8 @@ TEST(LaunchCodes, OpenerExitStatusesAndTimeout) {
     EXPECT_EQ(RunOpener("sh", {"-c", "kill -9 $$"}, 10000), kLaunchAssociationInvalid);
     // An opener still running with its browser has done its part.
     EXPECT_EQ(RunOpener("sleep", {"0.3"}, 50), kLaunchSucceeded);
-    QTest::qWait(600);  // let it end so the process object goes with it
+    QTest::qWait(600); // let it end so the process object goes with it
     EXPECT_EQ(RunOpener("tavrin-no-such-opener", {}, 50), kLaunchFileNotFound);
 }
 
-}  // namespace
+} // namespace
