@@ -14,7 +14,7 @@ namespace {
 
 using Pixel = std::pair<int, int>; // (x, y)
 
-// The segment table in its published wording, parsed here so the test does not share the
+// The segment table written out as text and parsed here, so the test does not share the
 // production code's encoding of it.
 const std::map<char, std::string> kTableText = {
     {'a', "y 1: x 2-10; y 2: x 3-9; y 3: x 4-8"},
