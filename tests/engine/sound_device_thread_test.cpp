@@ -138,7 +138,7 @@ TEST_F(SoundDeviceThreads, RecordingsStoppedUnderAWritingThreadHoldWholeBuffers)
         }
     });
     std::vector<std::string> paths;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 20; ++i) {
         paths.push_back(m_dir + "/take" + std::to_string(i) + ".wav");
         device.StartRecording(paths.back().c_str());
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
