@@ -15,7 +15,7 @@ namespace {
 constexpr const char* kLabelFontFamily = "WenQuanYi Micro Hei";
 constexpr int kLabelFontPixels = 16;
 
-}  // namespace
+} // namespace
 
 CCanvas::CCanvas() : m_font(QString::fromLatin1(kLabelFontFamily)) {
     m_font.setPixelSize(kLabelFontPixels);
@@ -27,8 +27,8 @@ void CCanvas::Resize(int width, int height) {
     width = std::max(width, 0);
     height = std::max(height, 0);
     if (width != m_image.width() || height != m_image.height()) {
-        m_image = (width > 0 && height > 0) ? QImage(width, height, QImage::Format_RGB32)
-                                            : QImage();
+        m_image =
+            (width > 0 && height > 0) ? QImage(width, height, QImage::Format_RGB32) : QImage();
     }
     m_curX = 0;
     m_curY = 0;

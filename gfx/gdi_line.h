@@ -20,15 +20,15 @@ namespace gdi_line_detail {
 
 using Wide = __int128;
 
-inline Wide FloorDiv(Wide a, Wide b) {  // b > 0
+inline Wide FloorDiv(Wide a, Wide b) { // b > 0
     Wide q = a / b;
     return (a % b != 0 && a < 0) ? q - 1 : q;
 }
-inline Wide CeilDiv(Wide a, Wide b) {  // b > 0
+inline Wide CeilDiv(Wide a, Wide b) { // b > 0
     return -FloorDiv(-a, b);
 }
 
-}  // namespace gdi_line_detail
+} // namespace gdi_line_detail
 
 // Calls plot(x, y) for every pixel of the line inside [0, width) x [0, height), in drawing order.
 // Coordinates may lie anywhere in the int range; the set-up is exact, so far-off end points
@@ -46,7 +46,7 @@ void ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height, 
         return;
     }
     const bool xMajor = adx >= ady;
-    const int64_t dMajor = xMajor ? adx : ady;  // pixels to light before clipping
+    const int64_t dMajor = xMajor ? adx : ady; // pixels to light before clipping
     const int64_t dMinor = xMajor ? ady : adx;
     const int64_t stepMajor = (xMajor ? dx : dy) < 0 ? -1 : 1;
     const int64_t stepMinor = (xMajor ? dy : dx) < 0 ? -1 : 1;

@@ -9,8 +9,8 @@ namespace {
 constexpr size_t kLabelBytes = 32;
 
 struct TraceLayout {
-    int start = 0;       // first frame shown
-    int pointCount = 0;  // K, the points the width calls for
+    int start = 0;      // first frame shown
+    int pointCount = 0; // K, the points the width calls for
     float timeScale = 2.0f;
 };
 
@@ -33,7 +33,7 @@ void DrawTimeBaseLabel(CCanvas& canvas, int x, int pointCount, int gridColumns) 
     canvas.TextOut(x, 10, text);
 }
 
-}  // namespace
+} // namespace
 
 void DrawScopeGrid(CCanvas& canvas, const ScopeSettings& settings, const ScopeDerived& derived) {
     const int w = canvas.Width();
@@ -93,13 +93,13 @@ void DrawTimeTraces(CCanvas& canvas, const int16_t* samples, const ScopeSettings
 
 ScopeDerived ComposeScopeFrame(CCanvas& canvas, int width, int height, const int16_t* samples,
                                const ScopeSettings& settings, const ScopeFrameHook& onFrameDone) {
-    canvas.Resize(width, height);  // also puts back the default pen and brush
+    canvas.Resize(width, height); // also puts back the default pen and brush
     const ScopeDerived derived = DeriveScopeFields(settings.sliders);
     if (canvas.Width() == 0) {
-        return derived;  // no drawing area, nothing to show or save
+        return derived; // no drawing area, nothing to show or save
     }
     canvas.SelectBrush(settings.colorBack);
-    canvas.Rectangle(0, 0, width, height);  // outlined with the default black pen
+    canvas.Rectangle(0, 0, width, height); // outlined with the default black pen
     DrawScopeGrid(canvas, settings, derived);
     switch (settings.scopeMode) {
     case kScopeModeX:

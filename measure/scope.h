@@ -26,14 +26,14 @@ enum ScopeMode : int {
 // Everything a frame depends on, read once at its start.
 struct ScopeSettings {
     ScopeSliderPositions sliders;
-    int scopeMode = kScopeModeX;  // any other value than 1..5 shows background and grid only
+    int scopeMode = kScopeModeX; // any other value than 1..5 shows background and grid only
     ColorRef colorX1 = 0x0000FF00;
     ColorRef colorX2 = 0x000000FF;
     ColorRef colorGrid = 0x00808080;
     ColorRef colorBack = 0x00000000;
-    int gainDivX1 = 1;  // 1, 2, 4, 8, 16, 32 for 0 .. -30 dB
+    int gainDivX1 = 1; // 1, 2, 4, 8, 16, 32 for 0 .. -30 dB
     int gainDivX2 = 1;
-    bool syncX1 = false;  // trigger search on X1 / on X2
+    bool syncX1 = false; // trigger search on X1 / on X2
     bool syncX2 = false;
 };
 

@@ -10,7 +10,7 @@ int Clamp(int v, int lo, int hi) {
     return std::min(std::max(v, lo), hi);
 }
 
-}  // namespace
+} // namespace
 
 ScopeDerived DeriveScopeFields(const ScopeSliderPositions& s) {
     ScopeDerived d;
@@ -37,7 +37,7 @@ int TracePointCount(float timeScale, int width) {
     // that the count is the one the n x scale >= width comparison gives.
     const double s = timeScale;
     const double estimate = std::ceil(width / s);
-    if (estimate > 1e9) {  // far more points than any sample area holds
+    if (estimate > 1e9) { // far more points than any sample area holds
         return 1000000000;
     }
     int n = int(estimate);

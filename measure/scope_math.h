@@ -17,13 +17,13 @@ inline constexpr int kSpectrumSpanHz = 22050;
 
 // Slider positions as the panel's sliders report them (start values in the initialisers).
 struct ScopeSliderPositions {
-    int ampX1 = 20;  // 20..80
+    int ampX1 = 20; // 20..80
     int ampX2 = 20;
-    int timeX1 = 4;  // 1..40
+    int timeX1 = 4; // 1..40
     int timeX2 = 4;
-    int offsetX1 = 150;  // 1..300
+    int offsetX1 = 150; // 1..300
     int offsetX2 = 150;
-    int gridColumns = 10;  // 1..40
+    int gridColumns = 10; // 1..40
     int gridRows = 10;
 };
 
@@ -31,11 +31,11 @@ struct ScopeSliderPositions {
 struct ScopeDerived {
     int gridColumns = 10;
     int gridRows = 10;
-    float ampScaleX1 = 1.0f;  // vertical pixels per sample unit, before the gain divisor
+    float ampScaleX1 = 1.0f; // vertical pixels per sample unit, before the gain divisor
     float ampScaleX2 = 1.0f;
-    float timeScaleX1 = 2.0f;  // horizontal pixels per sample
+    float timeScaleX1 = 2.0f; // horizontal pixels per sample
     float timeScaleX2 = 2.0f;
-    int offsetX1 = 0;  // pixels, positive moves the baseline down
+    int offsetX1 = 0; // pixels, positive moves the baseline down
     int offsetX2 = 0;
 };
 

@@ -26,7 +26,7 @@ void DrawSpectrum(CCanvas& canvas, const float* magnitudes, ColorRef color, floa
     }
 }
 
-}  // namespace
+} // namespace
 
 void DrawXYFigure(CCanvas& canvas, const int16_t* samples, const ScopeSettings& settings,
                   const ScopeDerived& d) {

@@ -50,11 +50,14 @@ std::vector<int16_t> MultiTone() {
     std::vector<int16_t> v(2 * kScopeFrames);
     for (int k = 0; k < kScopeFrames; ++k) {
         const double t = k / double(kSampleRate);
-        v[2 * k] = int16_t(12000 * (std::sin(2 * M_PI * 440 * t) + std::sin(2 * M_PI * 3100 * t) +
-                                    std::sin(2 * M_PI * 9000 * t)) * 0.9);
-        v[2 * k + 1] = int16_t(12000 * (std::sin(2 * M_PI * 1000 * t) +
-                                        std::sin(2 * M_PI * 5500 * t) +
-                                        std::sin(2 * M_PI * 15000 * t)) * 0.9);
+        v[2 * k] = int16_t(12000 *
+                           (std::sin(2 * M_PI * 440 * t) + std::sin(2 * M_PI * 3100 * t) +
+                            std::sin(2 * M_PI * 9000 * t)) *
+                           0.9);
+        v[2 * k + 1] = int16_t(12000 *
+                               (std::sin(2 * M_PI * 1000 * t) + std::sin(2 * M_PI * 5500 * t) +
+                                std::sin(2 * M_PI * 15000 * t)) *
+                               0.9);
     }
     return v;
 }
@@ -64,12 +67,12 @@ void BM_ScopeFrame(benchmark::State& state, int mode, bool noise) {
     const std::vector<int16_t> samples = noise ? FullScaleNoise() : MultiTone();
     ScopeSettings settings;
     settings.scopeMode = mode;
-    settings.sliders.timeX1 = 1;  // 1120 points: the longest trace
+    settings.sliders.timeX1 = 1; // 1120 points: the longest trace
     settings.sliders.timeX2 = 1;
     settings.syncX1 = settings.syncX2 = true;
     settings.sliders.gridColumns = settings.sliders.gridRows = 40;
     CCanvas canvas;
-    ComposeScopeFrame(canvas, kW, kH, samples.data(), settings, nullptr);  // settle size, fonts
+    ComposeScopeFrame(canvas, kW, kH, samples.data(), settings, nullptr); // settle size, fonts
     // The worker's own CPU time: on a shared machine, wall time mostly measures the neighbours.
     const double cpuStart = ThreadCpuMs();
     for (auto _ : state) {
@@ -81,7 +84,7 @@ void BM_ScopeFrame(benchmark::State& state, int mode, bool noise) {
     state.counters["pct_of_buffer_period"] = 100.0 * msPerFrame / kBufferPeriodMs;
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK_CAPTURE(BM_ScopeFrame, x_noise, kScopeModeX, true)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_ScopeFrame, x1x2_noise, kScopeModeX1X2, true)->Unit(benchmark::kMicrosecond);

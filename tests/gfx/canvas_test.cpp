@@ -28,8 +28,8 @@ Big NearestTiesDown(Big num, Big den) {
     if (num % den != 0 && num < 0) {
         --low;
     }
-    const Big belowGap = num - low * den;     // distance to low, times den
-    const Big aboveGap = (low + 1) * den - num;  // distance to low + 1, times den
+    const Big belowGap = num - low * den;       // distance to low, times den
+    const Big aboveGap = (low + 1) * den - num; // distance to low + 1, times den
     return belowGap <= aboveGap ? low : low + 1;
 }
 
@@ -47,7 +47,7 @@ std::set<Pixel> ReferenceLine(int x0, int y0, int x1, int y1, int width, int hei
     }
     if (adx >= ady) {
         for (int x = 0; x < width; ++x) {
-            const Big steps = dx > 0 ? Big(x) - x0 : Big(x0) - x;  // 0 at the start
+            const Big steps = dx > 0 ? Big(x) - x0 : Big(x0) - x; // 0 at the start
             if (steps < 0 || steps >= adx) {
                 continue;
             }
@@ -103,19 +103,32 @@ struct LineCase {
 
 // On a 40 x 30 raster: every direction, both kinds of slope, with exact half-way ties.
 const LineCase kInsideLines[] = {
-    {"horizontal right", 3, 5, 20, 5},     {"horizontal left", 20, 5, 3, 5},
-    {"vertical down", 7, 2, 7, 25},        {"vertical up", 7, 25, 7, 2},
-    {"diagonal down right", 2, 2, 17, 17}, {"diagonal up left", 17, 17, 2, 2},
-    {"diagonal down left", 20, 3, 8, 15},  {"diagonal up right", 8, 15, 20, 3},
-    {"shallow octant 1", 1, 1, 31, 8},     {"shallow octant 4", 31, 1, 1, 8},
-    {"shallow octant 5", 31, 8, 1, 1},     {"shallow octant 8", 1, 8, 31, 1},
-    {"steep octant 2", 4, 1, 11, 28},      {"steep octant 3", 11, 1, 4, 28},
-    {"steep octant 6", 11, 28, 4, 1},      {"steep octant 7", 4, 28, 11, 1},
-    {"tie x-major right", 0, 0, 4, 1},     {"tie x-major left", 4, 1, 0, 0},
-    {"tie x-major rising", 0, 10, 6, 7},   {"tie x-major falling", 6, 7, 0, 10},
-    {"tie y-major down", 0, 0, 1, 4},      {"tie y-major up", 1, 4, 0, 0},
-    {"tie y-major left", 9, 0, 6, 6},      {"tie y-major right", 6, 6, 9, 0},
-    {"one pixel", 5, 5, 6, 5},             {"one step diagonal", 5, 5, 4, 4},
+    {"horizontal right", 3, 5, 20, 5},
+    {"horizontal left", 20, 5, 3, 5},
+    {"vertical down", 7, 2, 7, 25},
+    {"vertical up", 7, 25, 7, 2},
+    {"diagonal down right", 2, 2, 17, 17},
+    {"diagonal up left", 17, 17, 2, 2},
+    {"diagonal down left", 20, 3, 8, 15},
+    {"diagonal up right", 8, 15, 20, 3},
+    {"shallow octant 1", 1, 1, 31, 8},
+    {"shallow octant 4", 31, 1, 1, 8},
+    {"shallow octant 5", 31, 8, 1, 1},
+    {"shallow octant 8", 1, 8, 31, 1},
+    {"steep octant 2", 4, 1, 11, 28},
+    {"steep octant 3", 11, 1, 4, 28},
+    {"steep octant 6", 11, 28, 4, 1},
+    {"steep octant 7", 4, 28, 11, 1},
+    {"tie x-major right", 0, 0, 4, 1},
+    {"tie x-major left", 4, 1, 0, 0},
+    {"tie x-major rising", 0, 10, 6, 7},
+    {"tie x-major falling", 6, 7, 0, 10},
+    {"tie y-major down", 0, 0, 1, 4},
+    {"tie y-major up", 1, 4, 0, 0},
+    {"tie y-major left", 9, 0, 6, 6},
+    {"tie y-major right", 6, 6, 9, 0},
+    {"one pixel", 5, 5, 6, 5},
+    {"one step diagonal", 5, 5, 4, 4},
 };
 
 TEST(CanvasLine, MatchesReferenceInEveryDirection) {
@@ -149,20 +162,20 @@ TEST(CanvasLine, ZeroLengthLineDrawsNothingButMoves) {
     EXPECT_TRUE(DrawLine(canvas, 4, 4, 4, 4).empty());
     canvas.MoveTo(1, 1);
     canvas.LineTo(3, 1);
-    canvas.LineTo(3, 3);  // continues from the previous end
+    canvas.LineTo(3, 3); // continues from the previous end
     EXPECT_EQ(PenPixels(canvas), (std::set<Pixel>{{1, 1}, {2, 1}, {3, 1}, {3, 2}}));
 }
 
 // Clipping at each edge and corner, from just outside to far outside.
 const LineCase kClippedLines[] = {
-    {"left edge in", -7, 3, 12, 9},         {"left edge out", 12, 9, -7, 3},
-    {"right edge in", 30, 2, 45, 11},       {"right edge out", 45, 11, 30, 2},
-    {"top edge steep", 5, -9, 9, 20},       {"top edge out", 9, 20, 5, -9},
-    {"bottom edge steep", 30, 10, 22, 41},  {"bottom edge out", 22, 41, 30, 10},
-    {"end exactly on edge", 0, 5, 40, 5},   {"start just outside", -1, 5, 5, 5},
-    {"through two edges", -20, -3, 60, 27}, {"through corner", -5, -5, 35, 35},
-    {"steep across", 17, -40, 25, 70},      {"miss above", -5, -2, 50, -1},
-    {"miss left", -3, -10, -1, 40},         {"graze corner", -1, 1, 1, -1},
+    {"left edge in", -7, 3, 12, 9},          {"left edge out", 12, 9, -7, 3},
+    {"right edge in", 30, 2, 45, 11},        {"right edge out", 45, 11, 30, 2},
+    {"top edge steep", 5, -9, 9, 20},        {"top edge out", 9, 20, 5, -9},
+    {"bottom edge steep", 30, 10, 22, 41},   {"bottom edge out", 22, 41, 30, 10},
+    {"end exactly on edge", 0, 5, 40, 5},    {"start just outside", -1, 5, 5, 5},
+    {"through two edges", -20, -3, 60, 27},  {"through corner", -5, -5, 35, 35},
+    {"steep across", 17, -40, 25, 70},       {"miss above", -5, -2, 50, -1},
+    {"miss left", -3, -10, -1, 40},          {"graze corner", -1, 1, 1, -1},
     {"far shallow", -100000, 7, 100000, 23}, {"far steep", 12, -900000, 31, 900000},
 };
 
@@ -211,7 +224,7 @@ TEST(CanvasRectangle, FillsWithBrushAndOutlinesWithPen) {
     canvas.Rectangle(0, 0, 12, 9);
     canvas.SelectPen(kPen);
     canvas.SelectBrush(0x000000FF);
-    canvas.Rectangle(8, 6, 2, 1);  // corners swapped: same as (2, 1, 8, 6)
+    canvas.Rectangle(8, 6, 2, 1); // corners swapped: same as (2, 1, 8, 6)
     for (int y = 0; y < 9; ++y) {
         for (int x = 0; x < 12; ++x) {
             const bool inside = x >= 2 && x < 8 && y >= 1 && y < 6;
@@ -227,10 +240,10 @@ TEST(CanvasRectangle, ClippedOutlineKeepsOnlyVisibleEdges) {
     canvas.Resize(6, 6);
     canvas.SelectPen(kPen);
     canvas.SelectBrush(kBack);
-    canvas.Rectangle(-3, 2, 4, 20);  // left and bottom edges are off the raster
+    canvas.Rectangle(-3, 2, 4, 20); // left and bottom edges are off the raster
     EXPECT_EQ(canvas.GetPixel(0, 3), kBack);
-    EXPECT_EQ(canvas.GetPixel(3, 3), kPen);  // right edge
-    EXPECT_EQ(canvas.GetPixel(1, 2), kPen);  // top edge
+    EXPECT_EQ(canvas.GetPixel(3, 3), kPen); // right edge
+    EXPECT_EQ(canvas.GetPixel(1, 2), kPen); // top edge
     EXPECT_EQ(canvas.GetPixel(2, 5), kBack);
 }
 
@@ -238,7 +251,7 @@ TEST(CanvasPixels, ColoursAreStoredAsBgrValues) {
     CCanvas canvas;
     canvas.Resize(4, 3);
     canvas.SetPixelV(1, 2, 0x00112233);
-    canvas.SetPixelV(-1, 0, kPen);  // off the raster: ignored
+    canvas.SetPixelV(-1, 0, kPen); // off the raster: ignored
     canvas.SetPixelV(4, 0, kPen);
     EXPECT_EQ(canvas.GetPixel(1, 2), 0x00112233u);
     EXPECT_EQ(canvas.Image().pixel(1, 2), qRgb(0x33, 0x22, 0x11));
@@ -292,11 +305,11 @@ TEST(CanvasText, BlackTextOnWhiteBox) {
         }
     }
     EXPECT_EQ(other, 0) << "glyphs must not be smoothed";
-    EXPECT_GT(black, 60);           // seven glyphs' worth of ink
-    EXPECT_GT(white, black);        // on an opaque box
-    EXPECT_GT(rightmost, 10 + 60);  // four CJK glyphs are wide
+    EXPECT_GT(black, 60);          // seven glyphs' worth of ink
+    EXPECT_GT(white, black);       // on an opaque box
+    EXPECT_GT(rightmost, 10 + 60); // four CJK glyphs are wide
     EXPECT_GE(lowest, 10 + 11);
     EXPECT_LT(lowest, 10 + 30);
 }
 
-}  // namespace
+} // namespace

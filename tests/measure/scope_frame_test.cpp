@@ -63,20 +63,21 @@ TEST(ScopeFrame, BackgroundGridAndOutlineCorner) {
     CCanvas canvas;
     ScopeSettings s = WithMode(0);
     s.colorBack = 0x00203040;
-    s.sliders.gridColumns = 4;  // lines at x = 0, 139, 279, 419, 559
-    s.sliders.gridRows = 2;     // lines at y = 0, 190, 380
-    const auto loud = Frames([](int k) { return k % 2 ? 30000 : -30000; }, [](int) { return 9000; });
+    s.sliders.gridColumns = 4; // lines at x = 0, 139, 279, 419, 559
+    s.sliders.gridRows = 2;    // lines at y = 0, 190, 380
+    const auto loud =
+        Frames([](int k) { return k % 2 ? 30000 : -30000; }, [](int) { return 9000; });
     const ScopeDerived d = ComposeScopeFrame(canvas, kW, kH, loud.data(), s, nullptr);
     EXPECT_EQ(d.gridColumns, 4);
     EXPECT_EQ(d.gridRows, 2);
     int grid = 0;
     for (int y = 0; y < kH; ++y) {
         for (int x = 0; x < kW; ++x) {
-            const bool onGrid = y == 0 || y == 190 || y == 380 || x == 0 || x == 139 ||
-                                x == 279 || x == 419 || x == 559;
-            const ColorRef want = (x == kW - 1 && y == kH - 1) ? kBlack  // no line ends reach it
-                                  : onGrid                      ? kGrey
-                                                                : 0x00203040;
+            const bool onGrid = y == 0 || y == 190 || y == 380 || x == 0 || x == 139 || x == 279 ||
+                                x == 419 || x == 559;
+            const ColorRef want = (x == kW - 1 && y == kH - 1) ? kBlack // no line ends reach it
+                                  : onGrid                     ? kGrey
+                                                               : 0x00203040;
             grid += onGrid;
             ASSERT_EQ(canvas.GetPixel(x, y), want) << x << "," << y;
         }
@@ -123,7 +124,7 @@ TEST(ScopeFrame, SilenceInXYModeIsOnePixelAtTheCentre) {
     const auto silent = Silence();
     CCanvas canvas;
     ScopeSettings s = WithMode(kScopeModeXY);
-    s.sliders.offsetX1 = 250;  // baselines play no part here
+    s.sliders.offsetX1 = 250; // baselines play no part here
     ComposeScopeFrame(canvas, kW, kH, silent.data(), s, nullptr);
     EXPECT_EQ(canvas.GetPixel(kW / 2, kYc), kGreen);
     EXPECT_EQ(CountColour(canvas, kGreen), 1);
@@ -137,7 +138,7 @@ TEST(ScopeFrame, XYModePlotsX1AcrossAndX2Down) {
     CCanvas canvas;
     ScopeSettings s = WithMode(kScopeModeXY);
     s.gainDivX1 = 2;
-    s.sliders.ampX2 = 40;  // 0.5
+    s.sliders.ampX2 = 40; // 0.5
     s.sliders.timeX1 = 1;
     s.sliders.offsetX2 = 10;
     ComposeScopeFrame(canvas, kW, kH, square.data(), s, nullptr);
@@ -153,9 +154,9 @@ TEST(ScopeFrame, SilenceInSpectrumModeIsTwoBaselines) {
     const auto silent = Silence();
     CCanvas canvas;
     ScopeSettings s = WithMode(kScopeModeSpectrum);
-    s.sliders.offsetX1 = 160;  // +10
-    s.sliders.offsetX2 = 140;  // -10
-    s.sliders.timeX1 = 40;     // no effect on spectra
+    s.sliders.offsetX1 = 160; // +10
+    s.sliders.offsetX2 = 140; // -10
+    s.sliders.timeX1 = 40;    // no effect on spectra
     ComposeScopeFrame(canvas, kW, kH, silent.data(), s, nullptr);
     // Bin 511 sits at x = 558, which the last line leaves out.
     EXPECT_EQ(RunFromLeft(canvas, kYc + 10, kGreen), 558);
@@ -165,8 +166,9 @@ TEST(ScopeFrame, SilenceInSpectrumModeIsTwoBaselines) {
 }
 
 TEST(ScopeFrame, SpectrumOfA1000HzToneOnX1PeaksAtBin23) {
-    const auto tone = Frames([](int k) { return int(std::lround(60 * std::sin(2 * M_PI * 1000 * k / 44100.0))); },
-                             [](int) { return 0; });
+    const auto tone =
+        Frames([](int k) { return int(std::lround(60 * std::sin(2 * M_PI * 1000 * k / 44100.0))); },
+               [](int) { return 0; });
     CCanvas canvas;
     ComposeScopeFrame(canvas, kW, kH, tone.data(), WithMode(kScopeModeSpectrum), nullptr);
     int topY = kH, topX = -1;
@@ -180,16 +182,16 @@ TEST(ScopeFrame, SpectrumOfA1000HzToneOnX1PeaksAtBin23) {
         }
     }
     EXPECT_EQ(topX, SpectrumBinX(23, kW));
-    EXPECT_LT(topY, kYc - 60);  // about 2.56 x 60 high, less the leakage of an off-bin tone
-    EXPECT_EQ(RunFromLeft(canvas, kH - 5, kRed), 558);  // X2 stays flat
+    EXPECT_LT(topY, kYc - 60); // about 2.56 x 60 high, less the leakage of an off-bin tone
+    EXPECT_EQ(RunFromLeft(canvas, kH - 5, kRed), 558); // X2 stays flat
 }
 
 TEST(ScopeFrame, SamplePositionsFollowScaleDivisorAndOffset) {
     const auto constant = Frames([](int) { return 100; }, [](int) { return -300; });
     CCanvas canvas;
     ScopeSettings s = WithMode(kScopeModeX1X2);
-    s.sliders.offsetX2 = 130;  // -20
-    s.gainDivX2 = 4;           // -300 / 4 = -75
+    s.sliders.offsetX2 = 130; // -20
+    s.gainDivX2 = 4;          // -300 / 4 = -75
     ComposeScopeFrame(canvas, kW, kH, constant.data(), s, nullptr);
     EXPECT_EQ(RunFromLeft(canvas, kYc + 100, kGreen), 558);
     EXPECT_EQ(RunFromLeft(canvas, kYc - 75 - 20, kRed), 558);
@@ -199,13 +201,13 @@ TEST(ScopeFrame, SumModeMixesEachChannelsScaleWithX1sBaselineAndTimeBase) {
     const auto mixed = Frames([](int) { return 100; }, [](int) { return -60; });
     CCanvas canvas;
     ScopeSettings s = WithMode(kScopeModeSum);
-    s.gainDivX1 = 2;           // X1: 100 / 2 = 50
-    s.sliders.ampX2 = 40;      // X2: -60 x 0.5 = -30
-    s.sliders.offsetX1 = 160;  // +10
-    s.sliders.offsetX2 = 100;  // ignored
-    s.sliders.timeX1 = 40;     // 28 points, x = 0 .. 540
-    s.sliders.timeX2 = 1;      // ignored
-    s.syncX1 = true;           // ignored: a constant has no crossing anyway
+    s.gainDivX1 = 2;          // X1: 100 / 2 = 50
+    s.sliders.ampX2 = 40;     // X2: -60 x 0.5 = -30
+    s.sliders.offsetX1 = 160; // +10
+    s.sliders.offsetX2 = 100; // ignored
+    s.sliders.timeX1 = 40;    // 28 points, x = 0 .. 540
+    s.sliders.timeX2 = 1;     // ignored
+    s.syncX1 = true;          // ignored: a constant has no crossing anyway
     ComposeScopeFrame(canvas, kW, kH, mixed.data(), s, nullptr);
     const int row = kYc + 50 - 30 + 10;
     EXPECT_EQ(RunFromLeft(canvas, row, kGreen), 540);
@@ -223,7 +225,7 @@ TEST(ScopeFrame, EachTraceStartsAtItsOwnTrigger) {
     ComposeScopeFrame(canvas, kW, kH, steps.data(), s, nullptr);
     // Each trace shows its step right at the left edge, then its high level across the width.
     EXPECT_EQ(canvas.GetPixel(0, kYc), kGreen);
-    EXPECT_EQ(canvas.GetPixel(100, kYc), kGrey);  // without the trigger X1 would still be here
+    EXPECT_EQ(canvas.GetPixel(100, kYc), kGrey); // without the trigger X1 would still be here
     EXPECT_EQ(canvas.GetPixel(2, kYc + 150), kGreen);
     EXPECT_EQ(canvas.GetPixel(557, kYc + 150), kGreen);
     EXPECT_EQ(canvas.GetPixel(0, kYc - 100), kRed);
@@ -231,7 +233,7 @@ TEST(ScopeFrame, EachTraceStartsAtItsOwnTrigger) {
     EXPECT_EQ(canvas.GetPixel(2, kYc + 60), kRed);
     EXPECT_EQ(canvas.GetPixel(557, kYc + 60), kRed);
 
-    s.syncX2 = false;  // X2 alone goes back to frame 0
+    s.syncX2 = false; // X2 alone goes back to frame 0
     ComposeScopeFrame(canvas, kW, kH, steps.data(), s, nullptr);
     EXPECT_EQ(RunFromLeft(canvas, kYc - 100, kRed), 558);
     EXPECT_EQ(canvas.GetPixel(2, kYc + 150), kGreen);
@@ -275,7 +277,7 @@ TEST(ScopeFrame, OtherSizesAndAReusedCanvas) {
     ComposeScopeFrame(canvas, 100, 120, silent.data(), WithMode(kScopeModeX), nullptr);
     EXPECT_EQ(canvas.Width(), 100);
     EXPECT_EQ(canvas.Height(), 120);
-    EXPECT_EQ(canvas.GetPixel(97, 60), kGreen);  // 50 points up to x = 98, which is left out
+    EXPECT_EQ(canvas.GetPixel(97, 60), kGreen); // 50 points up to x = 98, which is left out
     EXPECT_EQ(canvas.GetPixel(98, 60), kBlack);
     EXPECT_EQ(canvas.GetPixel(99, 60), kGrey);
 
@@ -285,4 +287,4 @@ TEST(ScopeFrame, OtherSizesAndAReusedCanvas) {
     EXPECT_FALSE(called);
 }
 
-}  // namespace
+} // namespace

@@ -102,7 +102,7 @@ TEST(ScopeVertical, MappingExamples) {
     const int yc = 190;
     EXPECT_EQ(SampleY(100, 1.0f, 1, yc, 0), yc + 100);
     EXPECT_EQ(SampleY(-100, 1.0f, 1, yc, 0), yc - 100);
-    EXPECT_EQ(SampleY(32767, 0.25f, 32, yc, 0), yc + 255);  // 255.99 truncated
+    EXPECT_EQ(SampleY(32767, 0.25f, 32, yc, 0), yc + 255); // 255.99 truncated
     EXPECT_EQ(SampleY(100, 1.0f, 1, yc, -40), yc + 60);
     EXPECT_EQ(SampleY(300, 0.5f, 4, yc, 0), yc + 37);
     // Truncation is toward zero, not downward, when the sum is negative.
@@ -111,8 +111,7 @@ TEST(ScopeVertical, MappingExamples) {
 }
 
 // Interleaved sample area with X1 = x1(k) and X2 = x2(k).
-template <class F1, class F2>
-std::vector<int16_t> Frames(F1 x1, F2 x2) {
+template <class F1, class F2> std::vector<int16_t> Frames(F1 x1, F2 x2) {
     std::vector<int16_t> v(2 * kScopeFrames);
     for (int k = 0; k < kScopeFrames; ++k) {
         v[2 * k] = int16_t(x1(k));
@@ -130,13 +129,16 @@ struct TriggerCase {
 const TriggerCase kTriggerCases[] = {
     {"silence", [](int) { return 0; }, 0},
     {"rising through half the peak", [](int k) { return k < 301 ? -100 : 60; }, 300},
-    {"crossing at 999 found", [](int k) { return k == 999 ? 0 : k == 1000 ? 600 : 1000; }, 999},
-    {"crossing at 1000 not found",
-     [](int k) { return k == 1000 ? 0 : k == 1001 ? 600 : 1000; }, 0},
+    {"crossing at 999 found", [](int k) { return k == 999    ? 0
+                                                 : k == 1000 ? 600
+                                                             : 1000; }, 999},
+    {"crossing at 1000 not found", [](int k) { return k == 1000   ? 0
+                                                      : k == 1001 ? 600
+                                                                  : 1000; }, 0},
     {"non-positive, frame 1000 positive", [](int k) { return k < 1000 ? -(k % 3) : 1; }, 999},
     {"non-positive, frame 1000 zero", [](int k) { return k < 1000 ? -50 : 0; }, 0},
-    {"peak after frame 999 is ignored", [](int k) { return k < 1500 ? (k == 700 ? 40 : 0) : 30000; },
-     699},
+    {"peak after frame 999 is ignored",
+     [](int k) { return k < 1500 ? (k == 700 ? 40 : 0) : 30000; }, 699},
     {"first crossing wins", [](int k) { return (k / 100) % 2 ? 800 : -800; }, 99},
 };
 
@@ -158,13 +160,14 @@ TEST(ScopeTrigger, ThresholdComesFromThePeakOfTheFirstThousandFrames) {
 
 TEST(ScopeLabels, Texts) {
     char text[64];
-    EXPECT_EQ(FormatTimeBaseLabel(text, sizeof text, 280, 10), int(std::string("635微秒每格").size()));
+    EXPECT_EQ(FormatTimeBaseLabel(text, sizeof text, 280, 10),
+              int(std::string("635微秒每格").size()));
     EXPECT_EQ(std::string(text), "635微秒每格");
-    FormatTimeBaseLabel(text, sizeof text, 280, 1);  // the whole width: 6349.2
+    FormatTimeBaseLabel(text, sizeof text, 280, 1); // the whole width: 6349.2
     EXPECT_EQ(std::string(text), "6349微秒每格");
-    FormatTimeBaseLabel(text, sizeof text, 1120, 40);  // 634.92
+    FormatTimeBaseLabel(text, sizeof text, 1120, 40); // 634.92
     EXPECT_EQ(std::string(text), "635微秒每格");
-    FormatTimeBaseLabel(text, sizeof text, 28, 3);  // 211.6
+    FormatTimeBaseLabel(text, sizeof text, 28, 3); // 211.6
     EXPECT_EQ(std::string(text), "212微秒每格");
     FormatSpectrumLabel(text, sizeof text, 10);
     EXPECT_EQ(std::string(text), "2205HZ每格");
@@ -176,9 +179,9 @@ TEST(ScopeLabels, Texts) {
 
 TEST(ScopeLabels, SpectrumBinPositions) {
     EXPECT_EQ(SpectrumBinX(0, 560), 0);
-    EXPECT_EQ(SpectrumBinX(23, 560), 25);  // where a 1000 Hz tone peaks
+    EXPECT_EQ(SpectrumBinX(23, 560), 25); // where a 1000 Hz tone peaks
     EXPECT_EQ(SpectrumBinX(511, 560), 558);
     EXPECT_EQ(SpectrumBinX(256, 560), 280);
 }
 
-}  // namespace
+} // namespace
