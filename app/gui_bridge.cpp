@@ -131,7 +131,7 @@ AlertSink MakeMessageBoxSink(CGuiBridge& bridge, QWidget* parent) {
     QPointer<QWidget> parentGuard(parent);
     return [bridgeGuard, parentGuard](const Alert& alert) {
         const std::string caption = alert.caption.empty() ? "tavrin" : alert.caption;
-        const bool shown = bridgeGuard && bridgeGuard->RunAndWait([&](CGuiBridge::Done done) {
+        const bool shown = bridgeGuard && bridgeGuard->RunAndWait([alert, caption, parentGuard, bridgeGuard](CGuiBridge::Done done) {
             auto* box = new QMessageBox(ToBoxIcon(alert.icon), QString::fromStdString(caption),
                                         QString::fromStdString(alert.text), QMessageBox::Ok,
                                         parentGuard.data());

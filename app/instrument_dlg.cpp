@@ -1,0 +1,210 @@
+#include "instrument_dlg.h"
+
+#include "digit_display.h"
+#include "hand_cursor.h"
+#include "link_label.h"
+#include "scope_screen.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+
+namespace {
+
+// Controls the capture worker reads by position or check state.
+constexpr int kMirroredIds[] = {
+    ctl::kAmpX1,       ctl::kAmpX2,       ctl::kTimeX1,     ctl::kTimeX2,
+    ctl::kOffsetX1,    ctl::kOffsetX2,    ctl::kGridColumns, ctl::kGridRows,
+    ctl::kSliderFreqL, ctl::kSliderFreqR, ctl::kFreqMeterOn, ctl::kMeterOn,
+    ctl::kSourceSwitch, ctl::kSaveScreen, ctl::kSyncX1,     ctl::kSyncX2,
+};
+static_assert(std::size(kMirroredIds) == 16);
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/res/tavrin-32.png"));
+    icon.addFile(QStringLiteral(":/res/tavrin-48.png"));
+    icon.addFile(QStringLiteral(":/res/tavrin.png"));
+    return icon;
+}
+
+} // namespace
+
+CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
+    : QDialog(parent), m_prompts(std::move(prompts)) {
+    setWindowTitle(QString::fromUtf8(kPanelCaption));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(QFont(QString::fromUtf8(kPanelFontFamily), kPanelFontPointSize));
+    const PixelRect client = DialogUnitsToPixels({0, 0, kPanelWidthDlu, kPanelHeightDlu});
+    setFixedSize(client.width, client.height);
+    setWindowIcon(ProgramIcon());
+
+    m_widgets.Build(this, [this](const ControlSpec& spec, QWidget* parent) {
+        return MakeCustomWidget(spec, parent);
+    });
+    for (size_t i = 0; i < m_mirrors.size(); ++i) {
+        m_mirrors[i].id = kMirroredIds[i];
+    }
+    m_readoutX1.Attach(Display(ctl::kReadoutX1));
+    m_readoutX2.Attach(Display(ctl::kReadoutX2));
+    m_readoutMeter.Attach(Display(ctl::kReadoutMeter));
+    // A generator readout arriving after the source was switched off stays blank.
+    auto sourceOn = [this] { return m_widgets.Button(ctl::kSourceSwitch)->isChecked(); };
+    m_readoutL.Attach(Display(ctl::kReadoutL), sourceOn);
+    m_readoutR.Attach(Display(ctl::kReadoutR), sourceOn);
+    ConnectMirrors();
+    ConnectHandlers();
+}
+
+CInstrumentDlg::~CInstrumentDlg() { DestroyWindow(); }
+
+QWidget* CInstrumentDlg::MakeCustomWidget(const ControlSpec& spec, QWidget* parent) {
+    switch (spec.kind) {
+    case ControlKind::Screen:
+        m_screen = new CScopeScreen(parent);
+        return m_screen;
+    case ControlKind::Readout:
+        return new CDigitDisplay(parent);
+    case ControlKind::Link:
+        m_linkLabel = new CLinkLabel(QString::fromUtf8(spec.caption), parent);
+        return m_linkLabel;
+    default:
+        return nullptr;
+    }
+}
+
+CDigitDisplay* CInstrumentDlg::Display(int id) const {
+    return dynamic_cast<CDigitDisplay*>(m_widgets.Widget(id));
+}
+
+void CInstrumentDlg::ConnectMirrors() {
+    for (Mirror& mirror : m_mirrors) {
+        std::atomic<int32_t>* value = &mirror.value;
+        if (QSlider* slider = m_widgets.Slider(mirror.id)) {
+            value->store(slider->value());
+            connect(slider, &QSlider::valueChanged, this, [value](int v) { value->store(v); });
+        } else if (QAbstractButton* button = m_widgets.Button(mirror.id)) {
+            value->store(button->isChecked() ? 1 : 0);
+            // toggled comes before clicked, so a handler already sees the new state mirrored.
+            connect(button, &QAbstractButton::toggled, this,
+                    [value](bool on) { value->store(on ? 1 : 0); });
+        }
+    }
+}
+
+int32_t CInstrumentDlg::Mirrored(int id) const {
+    for (const Mirror& mirror : m_mirrors) {
+        if (mirror.id == id) {
+            return mirror.value.load(std::memory_order_relaxed);
+        }
+    }
+    return 0;
+}
+
+void CInstrumentDlg::OnInitDialog() {
+    if (m_initialised) {
+        return;
+    }
+    m_initialised = true;
+
+    m_systemMenu = new QMenu(this);
+    const QString aboutText = QString::fromUtf8(kAboutItemText);
+    if (!aboutText.isEmpty()) {
+        QAction* about = m_systemMenu->addAction(aboutText);
+        about->setData(IDM_ABOUTBOX);
+        connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    }
+
+    // Sliders already hold their start positions; the start-up radios are checked here.
+    for (int id : InitiallyCheckedRadios()) {
+        m_widgets.Button(id)->setChecked(true);
+    }
+    m_scopeMode = 1;
+    m_gainDivX1 = 1;
+    m_gainDivX2 = 1;
+    m_recording = 0;
+    m_freqL = 0;
+    m_freqR = 0;
+
+    StartCapture();
+
+    Display(ctl::kReadoutL)->SetValue(-1, false);
+    Display(ctl::kReadoutR)->SetValue(-1, false);
+    m_waveL = 0;
+    m_waveR = 0;
+
+    m_linkLabel->PreSubclassWindow();
+    m_linkLabel->SetAddress(QString::fromUtf8(kSponsorAddress));
+    m_linkLabel->m_cursor = HandCursor();
+}
+
+int CInstrumentDlg::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void CInstrumentDlg::showEvent(QShowEvent* event) {
+    OnInitDialog();
+    QDialog::showEvent(event);
+}
+
+void CInstrumentDlg::DestroyWindow() {
+    if (m_destroyed) {
+        return;
+    }
+    m_destroyed = true;
+    m_closing = true;
+    // First release a worker waiting on the user and close what it waits on; only then can
+    // stopping the engine wait for the worker without waiting forever.
+    m_bridge.Shutdown();
+    for (QDialog* dialog : findChildren<QDialog*>()) {
+        if (dialog->isVisible()) {
+            dialog->reject();
+        }
+    }
+    StopCapture();
+    StopPlayback();
+    { std::lock_guard wait(m_captureMutex); }
+    // A recording still open is finished as RECORD would finish it, so the file is complete.
+    if (m_recording != 0) {
+        m_recording = 0;
+        StopRecording();
+    }
+}
+
+void CInstrumentDlg::done(int result) {
+    DestroyWindow();
+    QDialog::done(result);
+}
+
+void CInstrumentDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier) {
+        // Enter presses the push button that has the focus, and otherwise ends the panel.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CInstrumentDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (m_systemMenu != nullptr && !m_systemMenu->isEmpty()) {
+        m_systemMenu->popup(event->globalPos());
+    }
+}
+
+void CInstrumentDlg::OnSysCommand(int id) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        m_prompts.showAbout(this);
+    }
+}

@@ -1,0 +1,141 @@
+#pragma once
+// CInstrumentDlg: the instrument panel. It is the audio engine too (second base), so every
+// captured buffer lands in its OnCaptureBuffer.
+//
+// Threads. The GUI thread builds the panel, runs every handler and dialog, starts and stops the
+// engine. The capture worker runs OnCaptureBuffer: it never touches a widget. It reads the
+// settings from atomics (the handlers write them; slider positions and check states are
+// mirrored into atomics by the GUI thread as they change) and hands its results back with
+// queued calls: the finished frame, the readout values, the release of "保存屏幕". When it must
+// wait for the user (the screen-save file dialog, a box) it waits through the bridge, which the
+// closing sequence shuts down first, so closing never waits on a dialog.
+
+#include "gui_bridge.h"
+#include "panel_prompts.h"
+#include "panel_widgets.h"
+#include "queued_readout.h"
+#include "sound_device.h"
+
+#include "canvas.h"
+#include "scope_math.h"
+
+#include <QDialog>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+class CDigitDisplay;
+class CLinkLabel;
+class CScopeScreen;
+class QMenu;
+
+// Command id of the About item.
+inline constexpr int IDM_ABOUTBOX = 0x0010;
+inline constexpr const char* kAboutItemText = "关于 Tavrin(&A)...";
+// The web address behind the sponsor caption.
+inline constexpr const char* kSponsorAddress = "https://brenmark.example/";
+
+class CInstrumentDlg : public QDialog, public CSoundDevice {
+    Q_OBJECT
+public:
+    // GUI thread. Builds the controls; the engine's workers exist, capture is not started.
+    explicit CInstrumentDlg(QWidget* parent = nullptr,
+                            CPanelPrompts prompts = DefaultPanelPrompts());
+    // Runs the closing sequence if it has not run yet.
+    ~CInstrumentDlg() override;
+
+    // GUI thread. Window set-up and capture start; runs once (also on the first show).
+    void OnInitDialog();
+    // OnInitDialog, then the modal run; the closing sequence runs before it returns.
+    int DoModal();
+    // GUI thread. The closing sequence: release waiting workers, stop capture and playback,
+    // wait out a buffer in progress, finish a recording still open. Runs once.
+    void DestroyWindow();
+    // Any command id whose low four bits are ignored; IDM_ABOUTBOX opens the About box.
+    void OnSysCommand(int id);
+    // The panel's context menu with the About item (window managers offer no system menu).
+    QMenu* SystemMenu() const { return m_systemMenu; }
+
+    // The handlers; GUI thread.
+    void OnRadio(int id);
+    void OnColor(std::atomic<uint32_t>& field);
+    void OnFreq(bool left);
+    void OnSourceSwitch();
+    void OnRecord();
+    void OnPause();
+    void OnSetReference();
+
+    // Capture worker.
+    void OnCaptureBuffer(const uint8_t* samples) override;
+
+    CGuiBridge& Bridge() { return m_bridge; }
+    const CPanelWidgets& Widgets() const { return m_widgets; }
+    CScopeScreen* Screen() const { return m_screen; }
+    CDigitDisplay* Display(int id) const;
+    CLinkLabel* LinkLabel() const { return m_linkLabel; }
+    // Buffers OnCaptureBuffer has finished; any thread.
+    int64_t BuffersProcessed() const { return m_buffersProcessed.load(); }
+
+    // The panel state record; written by the handlers (GUI) unless noted.
+    int16_t m_samples[kBlockFrames * 2] = {}; // capture worker only
+    std::atomic<int32_t> m_paused{0};
+    // Follow the sliders; refreshed by the capture worker at every frame.
+    std::atomic<int32_t> m_gridColumns{10};
+    std::atomic<int32_t> m_gridRows{10};
+    std::atomic<uint32_t> m_colorX1{0x0000FF00};
+    std::atomic<uint32_t> m_colorX2{0x000000FF};
+    std::atomic<uint32_t> m_colorGrid{0x00808080};
+    std::atomic<uint32_t> m_colorBack{0x00000000};
+    std::atomic<int32_t> m_offsetX1{0};
+    std::atomic<int32_t> m_offsetX2{0};
+    std::atomic<float> m_timeScaleX1{5.0f};
+    std::atomic<float> m_timeScaleX2{5.0f};
+    std::atomic<float> m_ampScaleX1{50.0f};
+    std::atomic<float> m_ampScaleX2{50.0f};
+    std::atomic<int32_t> m_gainDivX1{1};
+    std::atomic<int32_t> m_gainDivX2{1};
+    // Until the user enters one, readings are in units of the reference.
+    std::atomic<double> m_refValue{1.0};
+    std::atomic<int32_t> m_meterMode{0}; // no function until a meter radio is clicked
+    std::atomic<int32_t> m_scopeMode{1};
+
+protected:
+    void done(int result) override;
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    struct Mirror {
+        int id = 0;
+        std::atomic<int32_t> value{0}; // slider position, or 1 while a toggle is checked
+    };
+
+    QWidget* MakeCustomWidget(const ControlSpec& spec, QWidget* parent);
+    void ConnectHandlers();
+    void ConnectMirrors();
+    int32_t Mirrored(int id) const;
+    void DrawScope();
+    void OnFrameDone(const CCanvas& frame);
+    void SaveScreen(const CCanvas& frame);
+
+    CPanelPrompts m_prompts;
+    CGuiBridge m_bridge;
+    CPanelWidgets m_widgets;
+    CScopeScreen* m_screen = nullptr;
+    CLinkLabel* m_linkLabel = nullptr;
+    QMenu* m_systemMenu = nullptr;
+    CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;
+    std::array<Mirror, 16> m_mirrors;
+
+    CCanvas m_canvas; // capture worker only
+
+    bool m_initialised = false;
+    bool m_destroyed = false;
+    std::atomic<bool> m_closing{false};
+    // Held by OnCaptureBuffer; the closing sequence takes it to wait out a buffer in progress.
+    std::mutex m_captureMutex;
+    std::atomic<int64_t> m_buffersProcessed{0};
+};

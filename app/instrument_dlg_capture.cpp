@@ -1,0 +1,137 @@
+// The panel's per-buffer processing and the screen save, on the capture worker. Nothing here
+// touches a widget: settings come from atomics, results leave by queued calls.
+#include "instrument_dlg.h"
+
+#include "frequency_meter.h"
+#include "image_saver.h"
+#include "multimeter.h"
+#include "scope.h"
+#include "scope_screen.h"
+
+#include <QAbstractButton>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The frame is the screen control less its border on each side: 560 x 381 pixels.
+PixelRect FrameSize() {
+    const PixelRect screen = DialogUnitsToPixels(FindPanelControl(ctl::kScreen)->rect);
+    return {0, 0, screen.width - 2 * kScreenBorderPx, screen.height - 2 * kScreenBorderPx};
+}
+
+constexpr const char* kPauseFirstText = "请先暂停，调整好屏幕再保存";
+constexpr const char* kPauseFirstCaption = "请按下PAUSE";
+
+} // namespace
+
+void CInstrumentDlg::OnCaptureBuffer(const uint8_t* samples) {
+    if (m_closing.load()) {
+        return;
+    }
+    std::lock_guard lock(m_captureMutex);
+    if (m_closing.load()) {
+        return;
+    }
+    // The block: the first 2048 frames of the buffer, copied so the meters read int16 samples.
+    int16_t block[kBlockFrames * 2];
+    std::memcpy(block, samples, sizeof block);
+
+    if (m_paused.load() == 0) {
+        std::memcpy(m_samples, block, sizeof block);
+    }
+    if (Mirrored(ctl::kFreqMeterOn) != 0) {
+        MeasureFrequencies(block, m_readoutX1, m_readoutX2);
+    } else {
+        m_readoutX1.SetValue(-1);
+        m_readoutX2.SetValue(-1);
+    }
+    DrawScope();
+    if (Mirrored(ctl::kMeterOn) != 0) {
+        MeasureMeter(block, m_meterMode.load(), m_refValue.load(), m_readoutMeter);
+    } else {
+        m_readoutMeter.SetValue(-1);
+    }
+    m_freqL = Mirrored(ctl::kSliderFreqL);
+    m_freqR = Mirrored(ctl::kSliderFreqR);
+    if (Mirrored(ctl::kSourceSwitch) != 0) {
+        m_readoutL.SetValue(m_freqL.load());
+        m_readoutR.SetValue(m_freqR.load());
+    }
+    ++m_buffersProcessed;
+}
+
+void CInstrumentDlg::DrawScope() {
+    ScopeSettings settings;
+    settings.sliders.ampX1 = Mirrored(ctl::kAmpX1);
+    settings.sliders.ampX2 = Mirrored(ctl::kAmpX2);
+    settings.sliders.timeX1 = Mirrored(ctl::kTimeX1);
+    settings.sliders.timeX2 = Mirrored(ctl::kTimeX2);
+    settings.sliders.offsetX1 = Mirrored(ctl::kOffsetX1);
+    settings.sliders.offsetX2 = Mirrored(ctl::kOffsetX2);
+    settings.sliders.gridColumns = Mirrored(ctl::kGridColumns);
+    settings.sliders.gridRows = Mirrored(ctl::kGridRows);
+    settings.scopeMode = m_scopeMode.load();
+    settings.colorX1 = m_colorX1.load();
+    settings.colorX2 = m_colorX2.load();
+    settings.colorGrid = m_colorGrid.load();
+    settings.colorBack = m_colorBack.load();
+    settings.gainDivX1 = m_gainDivX1.load();
+    settings.gainDivX2 = m_gainDivX2.load();
+    settings.syncX1 = Mirrored(ctl::kSyncX1) != 0;
+    settings.syncX2 = Mirrored(ctl::kSyncX2) != 0;
+
+    const PixelRect size = FrameSize();
+    const ScopeDerived derived = ComposeScopeFrame(
+        m_canvas, size.width, size.height, m_samples, settings,
+        [this](const CCanvas& frame) { OnFrameDone(frame); });
+    m_gridColumns = derived.gridColumns;
+    m_gridRows = derived.gridRows;
+    m_ampScaleX1 = derived.ampScaleX1;
+    m_ampScaleX2 = derived.ampScaleX2;
+    m_timeScaleX1 = derived.timeScaleX1;
+    m_timeScaleX2 = derived.timeScaleX2;
+    m_offsetX1 = derived.offsetX1;
+    m_offsetX2 = derived.offsetX2;
+}
+
+void CInstrumentDlg::OnFrameDone(const CCanvas& frame) {
+    // A deep copy: the canvas is drawn over by the next buffer while the GUI shows this one.
+    m_screen->PublishFrame(frame.Image().copy());
+    if (Mirrored(ctl::kSaveScreen) != 0) {
+        SaveScreen(frame);
+    }
+}
+
+void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
+    if (m_paused.load() == 1) {
+        // Shared with the GUI side: closing may release this worker while the dialog is open.
+        auto path = std::make_shared<std::optional<std::string>>();
+        const bool answered = m_bridge.RunAndWait([this, path](CGuiBridge::Done done) {
+            *path = m_prompts.chooseSavePath(
+                this, {QStringLiteral("bmp"), QStringLiteral("位图文件 (*.bmp)")});
+            done();
+        });
+        if (answered && *path && !m_closing.load()) {
+            // The raster's RGB32 pixels are the BMP's blue-green-red-unused bytes; a 32-bit
+            // display has no palette, so none is passed.
+            const QImage& image = frame.Image();
+            const FrameRaster raster{image.width(), image.height(), 32,
+                                     int(image.bytesPerLine()), image.constBits()};
+            CImageSaver saver;
+            saver.WriteBmpFile(**path, saver.PackBitmap(raster, kCompressionRgb, {}));
+        }
+    } else {
+        ShowAlert({kPauseFirstText, kPauseFirstCaption, AlertIcon::Information});
+    }
+    // Cleared here at once so the next buffer does not ask again before the GUI catches up.
+    for (Mirror& mirror : m_mirrors) {
+        if (mirror.id == ctl::kSaveScreen) {
+            mirror.value = 0;
+        }
+    }
+    QAbstractButton* button = m_widgets.Button(ctl::kSaveScreen);
+    QMetaObject::invokeMethod(button, [button] { button->setChecked(false); },
+                              Qt::QueuedConnection);
+}
