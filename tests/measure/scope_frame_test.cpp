@@ -55,8 +55,21 @@ int CountColour(const CCanvas& c, ColorRef color) {
     return n;
 }
 
+// A label's box starts at (x, y) and is wider than 50 and taller than 16 pixels; inside it every
+// pixel is the white box or black ink, and there is some of each.
 bool HasLabelBox(const CCanvas& c, int x, int y) {
-    return c.GetPixel(x, y) == kColorWhite && c.GetPixel(x + 1, y + 1) == kColorWhite;
+    if (c.GetPixel(x, y) != kColorWhite) {
+        return false;
+    }
+    int white = 0, ink = 0;
+    for (int py = y; py < y + 16; ++py) {
+        for (int px = x; px < x + 50; ++px) {
+            const ColorRef p = c.GetPixel(px, py);
+            white += p == kColorWhite;
+            ink += p == kColorBlack;
+        }
+    }
+    return white + ink == 50 * 16 && white > 400 && ink > 20;
 }
 
 TEST(ScopeFrame, BackgroundGridAndOutlineCorner) {
