@@ -1,0 +1,196 @@
+// The per-buffer processing through the simulated card: meters, generator readouts, PAUSE,
+// screen save and closing while a worker waits.
+#include "digit_display.h"
+#include "frequency_meter.h"
+#include "multimeter.h"
+#include "panel_fixture.h"
+#include "scope_screen.h"
+
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+
+#include <cmath>
+
+namespace {
+
+ChannelSignal Sine(double hertz, double amplitude) {
+    return [=](int64_t frame) {
+        return int16_t(std::lround(amplitude * std::sin(2 * M_PI * hertz * double(frame) / 44100)));
+    };
+}
+
+int Readout(CInstrumentDlg& panel, int id) { return panel.Display(id)->Value(); }
+
+TEST_F(PanelTest, GeneratorThroughTheLoopbackReadsOnTheFrequencyMeter) {
+    Button(ctl::kFreqMeterOn)->click();
+    Button(ctl::kSourceSwitch)->click();
+    m_prompts.frequency = 1000u;
+    Button(ctl::kFreqL)->click();
+    Button(ctl::kFreqR)->click();
+    RunBuffers(6);
+    // 1000 Hz falls into bin 46 of 21.53 Hz; the meter shows the bin's lower edge.
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutX1), 990);
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutX2), 990);
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutL), 1000);
+
+    Button(ctl::kFreqMeterOn)->click();
+    RunBuffers(1);
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutX1), -1);
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutX2), -1);
+}
+
+TEST_F(PanelTest, MultimeterReadsTheInjectedLevelsWithTheChosenFunction) {
+    Bench().SetInputSignal(0, Sine(1000, 8000));
+    Bench().SetInputSignal(1, Sine(1000, 2000));
+    m_prompts.reference = 1000.0;
+    Button(ctl::kSetReference)->click(); // works with the meter off
+    Button(ctl::kMeterOn)->click();
+    RunBuffers(1);
+    // No function chosen yet: the readout keeps what it showed.
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutMeter), 0);
+
+    // The block the meter sees: the first 2048 frames of the next buffer.
+    std::vector<int16_t> block(2 * 2048);
+    auto expectReading = [&](int radio, int mode) {
+        Button(radio)->click();
+        RunBuffers(1);
+        const int64_t first = (Panel().BuffersProcessed() - 1) * 4096;
+        for (int f = 0; f < 2048; ++f) {
+            block[2 * f] = Sine(1000, 8000)(first + f);
+            block[2 * f + 1] = Sine(1000, 2000)(first + f);
+        }
+        const auto reading = MeterReading(mode, 1000.0, MeasureLevels(block.data()));
+        ASSERT_TRUE(reading.has_value());
+        EXPECT_EQ(Readout(Panel(), ctl::kReadoutMeter), ReadingToReadout(*reading)) << mode;
+        EXPECT_GT(Readout(Panel(), ctl::kReadoutMeter), 0) << mode;
+    };
+    expectReading(ctl::kMeterR, kMeterModeR);
+    expectReading(ctl::kMeterV, kMeterModeVac);
+
+    Button(ctl::kMeterOn)->click();
+    RunBuffers(1);
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutMeter), -1);
+}
+
+TEST_F(PanelTest, PauseFreezesThePictureWhileTheMetersFollow) {
+    Button(ctl::kFreqMeterOn)->click();
+    Bench().SetInputSignal(0, Sine(1000, 12000));
+    RunBuffers(2);
+    Button(ctl::kPause)->click();
+    RunBuffers(1);
+    const QImage frozen = Panel().Screen()->Frame();
+    ASSERT_EQ(frozen.size(), QSize(560, 381));
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutX1), 990);
+
+    Bench().SetInputSignal(0, Sine(3000, 12000));
+    const int64_t shown = Panel().Screen()->FramesShown();
+    RunBuffers(2);
+    EXPECT_GT(Panel().Screen()->FramesShown(), shown); // still redrawn for every buffer
+    EXPECT_EQ(Panel().Screen()->Frame(), frozen);
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutX1), PeakBinToHertz(int(3000 / kHertzPerPeakBin + 0.5)));
+
+    // Settings still apply to the frozen samples.
+    Panel().m_colorBack = 0x00400000;
+    RunBuffers(1);
+    EXPECT_NE(Panel().Screen()->Frame(), frozen);
+    EXPECT_EQ(Panel().Screen()->Frame().pixel(2, 2), QColor(0, 0, 0x40).rgb());
+
+    Button(ctl::kPause)->click();
+    RunBuffers(1);
+    EXPECT_NE(Panel().Screen()->Frame(), frozen);
+}
+
+TEST_F(PanelTest, SaveScreenWhileRunningAsksForPauseOnce) {
+    Button(ctl::kSaveScreen)->click();
+    RunBuffers(2);
+    ASSERT_EQ(m_alerts.Count(), 1u);
+    const Alert alert = m_alerts.Alerts()[0];
+    EXPECT_EQ(alert.text, "请先暂停，调整好屏幕再保存");
+    EXPECT_EQ(alert.caption, "请按下PAUSE");
+    EXPECT_EQ(alert.icon, AlertIcon::Information);
+    EXPECT_FALSE(Button(ctl::kSaveScreen)->isChecked());
+    EXPECT_EQ(m_prompts.saveCalls, 0);
+}
+
+TEST_F(PanelTest, SaveScreenWhilePausedWritesTheFramePixelForPixel) {
+    Bench().SetInputSignal(0, Sine(700, 9000));
+    Bench().SetInputSignal(1, Sine(1500, 5000));
+    Button(ctl::kModeX1X2)->click();
+    RunBuffers(1);
+    Button(ctl::kPause)->click();
+
+    m_prompts.savePath.reset(); // cancelled: nothing written, button released
+    Button(ctl::kSaveScreen)->click();
+    RunBuffers(2);
+    EXPECT_EQ(m_prompts.saveCalls, 1);
+    EXPECT_FALSE(Button(ctl::kSaveScreen)->isChecked());
+
+    const QString path = m_dir.filePath("screen.bmp");
+    m_prompts.savePath = path.toStdString();
+    Button(ctl::kSaveScreen)->click();
+    RunBuffers(1);
+    EXPECT_EQ(m_prompts.saveCalls, 2);
+    EXPECT_FALSE(Button(ctl::kSaveScreen)->isChecked());
+    EXPECT_EQ(m_prompts.saveRequests.back().filter, "位图文件 (*.bmp)");
+    EXPECT_EQ(m_prompts.saveRequests.back().defaultSuffix, "bmp");
+    EXPECT_EQ(m_alerts.Count(), 0u);
+
+    QImage saved(path);
+    ASSERT_FALSE(saved.isNull());
+    const QImage shown = Panel().Screen()->Frame();
+    ASSERT_EQ(saved.size(), QSize(560, 381));
+    EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
+              shown.convertToFormat(QImage::Format_RGB32));
+    // An independent reader agrees on the picture's size.
+    QProcess identify;
+    identify.start("/usr/bin/identify", {"-format", "%w %h", path});
+    if (identify.waitForFinished(10000) && identify.exitCode() == 0) {
+        EXPECT_EQ(identify.readAllStandardOutput().trimmed(), "560 381");
+    }
+}
+
+TEST_F(PanelTest, ClosingReleasesAWorkerWaitingOnABox) {
+    SetAlertSink(MakeMessageBoxSink(Panel().Bridge(), &Panel()));
+    Panel().show();
+    Button(ctl::kSaveScreen)->click();
+    const int64_t before = Panel().BuffersProcessed();
+    Bench().Step(1);
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        box = Panel().findChild<QMessageBox*>();
+        return box != nullptr && box->isVisible();
+    }));
+    EXPECT_EQ(box->windowTitle(), "请按下PAUSE");
+    EXPECT_EQ(Panel().BuffersProcessed(), before); // the worker is still waiting
+    Panel().close();
+    EXPECT_EQ(Panel().BuffersProcessed(), before + 1);
+    EXPECT_FALSE(Panel().m_soundIn.m_running);
+    SetAlertSink({});
+}
+
+TEST_F(PanelTest, ClosingWhileRecordingFinishesTheFile) {
+    const QString path = m_dir.filePath("open.wav");
+    m_prompts.savePath = path.toStdString();
+    Panel().show();
+    Button(ctl::kRecord)->click();
+    RunBuffers(3);
+    Panel().close();
+    EXPECT_EQ(Panel().m_recording, 0);
+    QProcess python;
+    python.start("python3", {"-c",
+                             "import wave,sys; w=wave.open(sys.argv[1]); "
+                             "print(w.getnchannels(), w.getframerate(), w.getnframes())",
+                             path});
+    ASSERT_TRUE(python.waitForFinished(10000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    // Every buffer captured while recording, whole: 4096 frames each.
+    const QStringList fields = QString(python.readAllStandardOutput()).split(' ');
+    ASSERT_EQ(fields.size(), 3);
+    EXPECT_EQ(fields[0].toInt(), 2);
+    EXPECT_EQ(fields[1].toInt(), 44100);
+    EXPECT_GE(fields[2].trimmed().toInt(), 3 * 4096);
+    EXPECT_EQ(fields[2].trimmed().toInt() % 4096, 0);
+}
+
+} // namespace
