@@ -145,8 +145,7 @@ uint64_t BmpRowBytes(uint64_t width, uint32_t bitCount) {
     return ((width * bitCount + 31) & ~uint64_t(31)) / 8;
 }
 
-std::optional<PackedImage> CImageSaver::PackBitmap(const FrameRaster& raster,
-                                                   uint32_t compression,
+std::optional<PackedImage> CImageSaver::PackBitmap(const FrameRaster& raster, uint32_t compression,
                                                    std::span<const PaletteEntry> palette) {
     // Compressed output would need an encoder we do not have; labelling raw rows as compressed
     // would make a corrupt file, so only uncompressed RGB is packed.
@@ -193,8 +192,8 @@ bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<Pack
         return false;
     }
     const uint32_t infoBytes = Get32(block->data() + kBiSize);
-    const uint32_t bitCount = uint32_t(block->data()[kBiBitCount]) |
-                              uint32_t(block->data()[kBiBitCount + 1]) << 8;
+    const uint32_t bitCount =
+        uint32_t(block->data()[kBiBitCount]) | uint32_t(block->data()[kBiBitCount + 1]) << 8;
     const uint64_t pixelOffset =
         uint64_t(kFileHeaderBytes) + infoBytes + 4 * uint64_t(ColorTableEntries(bitCount));
     const uint64_t fileBytes = kFileHeaderBytes + uint64_t(block->size());

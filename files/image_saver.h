@@ -16,10 +16,10 @@
 // 5-5-5 at 16, blue-green-red at 24 and blue-green-red-unused at 32 (what a 32-bit display
 // raster already is on a little-endian machine).
 struct FrameRaster {
-    int width = 0;        // pixels
-    int height = 0;       // rows
-    int bitsPerPixel = 0; // 1, 4, 8, 16, 24 or 32
-    int rowStride = 0;    // bytes from the start of one row to the start of the next
+    int width = 0;                   // pixels
+    int height = 0;                  // rows
+    int bitsPerPixel = 0;            // 1, 4, 8, 16, 24 or 32
+    int rowStride = 0;               // bytes from the start of one row to the start of the next
     const uint8_t* pixels = nullptr; // the top row
 };
 

@@ -102,12 +102,10 @@ void CFftCalc::RealFft(ComplexF* z, int n) {
         ComplexF b;
         Conj(b, z[m - k]);
 
-        const ComplexF y{
-            float(0.5 * ((1 - s) * a.re + c * a.im + (1 + s) * b.re - c * b.im)),
-            float(0.5 * ((1 - s) * a.im - c * a.re + (1 + s) * b.im + c * b.re))};
-        const ComplexF x{
-            float(0.5 * ((1 + s) * a.re - c * a.im + (1 - s) * b.re + c * b.im)),
-            float(0.5 * ((1 + s) * a.im + c * a.re + (1 - s) * b.im - c * b.re))};
+        const ComplexF y{float(0.5 * ((1 - s) * a.re + c * a.im + (1 + s) * b.re - c * b.im)),
+                         float(0.5 * ((1 - s) * a.im - c * a.re + (1 + s) * b.im + c * b.re))};
+        const ComplexF x{float(0.5 * ((1 + s) * a.re - c * a.im + (1 - s) * b.re + c * b.im)),
+                         float(0.5 * ((1 + s) * a.im + c * a.re + (1 - s) * b.im - c * b.re))};
 
         // At k = n/4 both land on the same element and the second write is the one that stays.
         z[k] = y;

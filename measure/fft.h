@@ -6,7 +6,7 @@ struct ComplexF {
     float im;
 };
 
-// Stateless; make one on the stack per use.
+// Stateless and callable from any thread; make one on the stack per use. Sizes are powers of two.
 class CFftCalc {
 public:
     virtual ~CFftCalc() = default;

@@ -45,13 +45,13 @@ TEST_P(BmpLayoutTest, HeadersSizesAndOffsets) {
     EXPECT_EQ(Le16(file, 8), 0);
     EXPECT_EQ(Le32(file, 10), c.pixelOffset);
 
-    EXPECT_EQ(Le32(file, 14), 40u);                    // biSize
-    EXPECT_EQ(Le32(file, 18), uint32_t(c.width));      // biWidth
-    EXPECT_EQ(Le32(file, 22), uint32_t(height));       // biHeight: positive, bottom-up
-    EXPECT_EQ(Le16(file, 26), 1);                      // biPlanes
-    EXPECT_EQ(Le16(file, 28), c.bits);                 // biBitCount
-    EXPECT_EQ(Le32(file, 30), 0u);                     // biCompression
-    EXPECT_EQ(Le32(file, 34), c.rowBytes * height);    // biSizeImage
+    EXPECT_EQ(Le32(file, 14), 40u);                 // biSize
+    EXPECT_EQ(Le32(file, 18), uint32_t(c.width));   // biWidth
+    EXPECT_EQ(Le32(file, 22), uint32_t(height));    // biHeight: positive, bottom-up
+    EXPECT_EQ(Le16(file, 26), 1);                   // biPlanes
+    EXPECT_EQ(Le16(file, 28), c.bits);              // biBitCount
+    EXPECT_EQ(Le32(file, 30), 0u);                  // biCompression
+    EXPECT_EQ(Le32(file, 34), c.rowBytes * height); // biSizeImage
     for (size_t at = 38; at < 54; at += 4) {
         EXPECT_EQ(Le32(file, at), 0u) << "offset " << at; // resolution, colours used/important
     }
@@ -59,14 +59,12 @@ TEST_P(BmpLayoutTest, HeadersSizesAndOffsets) {
     EXPECT_TRUE(std::equal(block->begin(), block->end(), file.begin() + 14));
 }
 
-INSTANTIATE_TEST_SUITE_P(Depths, BmpLayoutTest,
-                         ::testing::Values(DepthCase{24, 301, 904, 0, 54},
-                                           DepthCase{24, 560, 1680, 0, 54},
-                                           DepthCase{32, 301, 1204, 0, 54},
-                                           DepthCase{16, 3, 8, 0, 54},
-                                           DepthCase{8, 5, 8, 256, 1078},
-                                           DepthCase{4, 9, 8, 16, 118},
-                                           DepthCase{1, 33, 8, 2, 62}));
+INSTANTIATE_TEST_SUITE_P(
+    Depths, BmpLayoutTest,
+    ::testing::Values(DepthCase{24, 301, 904, 0, 54}, DepthCase{24, 560, 1680, 0, 54},
+                      DepthCase{32, 301, 1204, 0, 54}, DepthCase{16, 3, 8, 0, 54},
+                      DepthCase{8, 5, 8, 256, 1078}, DepthCase{4, 9, 8, 16, 118},
+                      DepthCase{1, 33, 8, 2, 62}));
 
 TEST(BmpRowsTest, BottomRowFirstWithZeroPadding) {
     CTestRaster raster(301, 4, 24);

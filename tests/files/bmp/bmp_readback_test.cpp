@@ -78,7 +78,8 @@ TEST_P(BmpReadBackTest, ImageMagickAndQImageSeeTheSamePixels) {
         for (int x = 0; x < width; ++x) {
             const auto rgb = raster.Rgb(x, y);
             const uint8_t* seen = &ppm.rgb[3 * (size_t(y) * width + x)];
-            ASSERT_EQ(std::vector<uint8_t>(seen, seen + 3), std::vector<uint8_t>(rgb.begin(), rgb.end()))
+            ASSERT_EQ(std::vector<uint8_t>(seen, seen + 3),
+                      std::vector<uint8_t>(rgb.begin(), rgb.end()))
                 << "ImageMagick at " << x << "," << y;
             const QRgb pixel = image.pixel(x, y);
             ASSERT_EQ(qRed(pixel), rgb[0]) << "QImage at " << x << "," << y;
@@ -90,9 +91,8 @@ TEST_P(BmpReadBackTest, ImageMagickAndQImageSeeTheSamePixels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OddWidths, BmpReadBackTest,
-                         ::testing::Values(std::pair{24, 301}, std::pair{24, 1},
-                                           std::pair{32, 301}, std::pair{32, 3},
-                                           std::pair{32, 560}));
+                         ::testing::Values(std::pair{24, 301}, std::pair{24, 1}, std::pair{32, 301},
+                                           std::pair{32, 3}, std::pair{32, 560}));
 
 TEST(BmpReadBackTest, IndexedPixelsShowThePaletteColours) {
     std::vector<PaletteEntry> palette(255);
@@ -104,7 +104,8 @@ TEST(BmpReadBackTest, IndexedPixelsShowThePaletteColours) {
     CImageSaver saver;
     CScratchDir dir;
     const std::string path = dir.File("indexed.bmp");
-    ASSERT_TRUE(saver.WriteBmpFile(path, saver.PackBitmap(raster.View(), kCompressionRgb, palette)));
+    ASSERT_TRUE(
+        saver.WriteBmpFile(path, saver.PackBitmap(raster.View(), kCompressionRgb, palette)));
 
     const Ppm ppm = ConvertWithImageMagick(path, dir.File("indexed.ppm"));
     const QImage image(QString::fromStdString(path));
