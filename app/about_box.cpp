@@ -1,5 +1,6 @@
 #include "about_box.h"
 
+#include "app_resources.h"
 #include "panel_layout.h"
 
 #include <QIcon>
@@ -25,6 +26,7 @@ QLabel* AddText(QWidget* parent, const char* text, DluRect r) {
 } // namespace
 
 CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
+    InitAppResources();
     setWindowTitle(QStringLiteral("关于 Tavrin"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);

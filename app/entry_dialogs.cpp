@@ -16,12 +16,17 @@ QRect ToPixels(const int (&r)[4]) {
 }
 
 const CEntryDialog::Template kFreqTemplate{
-    "设置输出频率", 127, 71, "输入频率值",
-    {13, 15, 40, 13}, {71, 15, 45, 13}, {19, 44, 34, 13}, {73, 45, 34, 13}};
+    "设置输出频率",  127, 71, "输入频率值", {13, 15, 40, 13}, {71, 15, 45, 13}, {19, 44, 34, 13},
+    {73, 45, 34, 13}};
 
-const CEntryDialog::Template kRefTemplate{
-    "设置万用表基准", 136, 71, "输入基准元件值，不必输入单位",
-    {16, 23, 64, 20}, {79, 22, 44, 16}, {19, 50, 38, 14}, {77, 50, 38, 14}};
+const CEntryDialog::Template kRefTemplate{"设置万用表基准",
+                                          136,
+                                          71,
+                                          "输入基准元件值，不必输入单位",
+                                          {16, 23, 64, 20},
+                                          {79, 22, 44, 16},
+                                          {19, 50, 38, 14},
+                                          {77, 50, 38, 14}};
 
 } // namespace
 
@@ -75,7 +80,9 @@ bool CFreqDlg::TakeEntry(const std::string& text) {
     return value.has_value();
 }
 
-std::string CFreqDlg::RefusalMessage() const { return FrequencyEntryMessage(); }
+std::string CFreqDlg::RefusalMessage() const {
+    return FrequencyEntryMessage();
+}
 
 CRefDlg::CRefDlg(QWidget* parent) : CEntryDialog(kRefTemplate, parent) {}
 
@@ -87,4 +94,6 @@ bool CRefDlg::TakeEntry(const std::string& text) {
     return value.has_value();
 }
 
-std::string CRefDlg::RefusalMessage() const { return ReferenceEntryMessage(); }
+std::string CRefDlg::RefusalMessage() const {
+    return ReferenceEntryMessage();
+}

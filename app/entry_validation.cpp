@@ -60,6 +60,10 @@ std::optional<double> ParseReferenceEntry(std::string_view text) {
     return value;
 }
 
-std::string FrequencyEntryMessage() { return "请输入 0 到 20000 之间的整数。"; }
+std::string FrequencyEntryMessage() {
+    return "请输入 0 到 20000 之间的整数。";
+}
 
-std::string ReferenceEntryMessage() { return "请输入 0.001 到 10000 之间的数。"; }
+std::string ReferenceEntryMessage() {
+    return "请输入 0.001 到 10000 之间的数。";
+}

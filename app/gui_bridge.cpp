@@ -11,7 +11,7 @@ struct CGuiBridge::Waiter {
     std::mutex mutex;
     std::condition_variable finishedSignal;
     bool finished = false;
-    bool released = false; // finished by shutdown, not by the work
+    bool released = false;      // finished by shutdown, not by the work
     std::function<void()> wake; // GUI-thread waiters: quits their local loop
 
     void Finish(bool byShutdown) {
@@ -38,7 +38,9 @@ struct CGuiBridge::Waiter {
 
 CGuiBridge::CGuiBridge(QObject* parent) : QObject(parent) {}
 
-CGuiBridge::~CGuiBridge() { Shutdown(); }
+CGuiBridge::~CGuiBridge() {
+    Shutdown();
+}
 
 bool CGuiBridge::Register(const std::shared_ptr<Waiter>& waiter) {
     std::lock_guard lock(m_mutex);
@@ -131,16 +133,18 @@ AlertSink MakeMessageBoxSink(CGuiBridge& bridge, QWidget* parent) {
     QPointer<QWidget> parentGuard(parent);
     return [bridgeGuard, parentGuard](const Alert& alert) {
         const std::string caption = alert.caption.empty() ? "tavrin" : alert.caption;
-        const bool shown = bridgeGuard && bridgeGuard->RunAndWait([alert, caption, parentGuard, bridgeGuard](CGuiBridge::Done done) {
-            auto* box = new QMessageBox(ToBoxIcon(alert.icon), QString::fromStdString(caption),
-                                        QString::fromStdString(alert.text), QMessageBox::Ok,
-                                        parentGuard.data());
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            QObject::connect(box, &QMessageBox::finished, box, [done] { done(); });
-            QObject::connect(bridgeGuard.data(), &CGuiBridge::ShuttingDown, box,
-                             &QMessageBox::reject);
-            box->open();
-        });
+        const bool shown =
+            bridgeGuard && bridgeGuard->RunAndWait([alert, caption, parentGuard,
+                                                    bridgeGuard](CGuiBridge::Done done) {
+                auto* box = new QMessageBox(ToBoxIcon(alert.icon), QString::fromStdString(caption),
+                                            QString::fromStdString(alert.text), QMessageBox::Ok,
+                                            parentGuard.data());
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                QObject::connect(box, &QMessageBox::finished, box, [done] { done(); });
+                QObject::connect(bridgeGuard.data(), &CGuiBridge::ShuttingDown, box,
+                                 &QMessageBox::reject);
+                box->open();
+            });
         if (!shown) {
             std::fprintf(stderr, "%s: %s\n", caption.c_str(), alert.text.c_str());
         }

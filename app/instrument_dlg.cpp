@@ -1,5 +1,6 @@
 #include "instrument_dlg.h"
 
+#include "app_resources.h"
 #include "digit_display.h"
 #include "hand_cursor.h"
 #include "link_label.h"
@@ -18,10 +19,10 @@ namespace {
 
 // Controls the capture worker reads by position or check state.
 constexpr int kMirroredIds[] = {
-    ctl::kAmpX1,       ctl::kAmpX2,       ctl::kTimeX1,     ctl::kTimeX2,
-    ctl::kOffsetX1,    ctl::kOffsetX2,    ctl::kGridColumns, ctl::kGridRows,
-    ctl::kSliderFreqL, ctl::kSliderFreqR, ctl::kFreqMeterOn, ctl::kMeterOn,
-    ctl::kSourceSwitch, ctl::kSaveScreen, ctl::kSyncX1,     ctl::kSyncX2,
+    ctl::kAmpX1,        ctl::kAmpX2,       ctl::kTimeX1,      ctl::kTimeX2,
+    ctl::kOffsetX1,     ctl::kOffsetX2,    ctl::kGridColumns, ctl::kGridRows,
+    ctl::kSliderFreqL,  ctl::kSliderFreqR, ctl::kFreqMeterOn, ctl::kMeterOn,
+    ctl::kSourceSwitch, ctl::kSaveScreen,  ctl::kSyncX1,      ctl::kSyncX2,
 };
 static_assert(std::size(kMirroredIds) == 16);
 
@@ -37,6 +38,7 @@ QIcon ProgramIcon() {
 
 CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
     : QDialog(parent), m_prompts(std::move(prompts)) {
+    InitAppResources();
     setWindowTitle(QString::fromUtf8(kPanelCaption));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -62,7 +64,9 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
     ConnectHandlers();
 }
 
-CInstrumentDlg::~CInstrumentDlg() { DestroyWindow(); }
+CInstrumentDlg::~CInstrumentDlg() {
+    DestroyWindow();
+}
 
 QWidget* CInstrumentDlg::MakeCustomWidget(const ControlSpec& spec, QWidget* parent) {
     switch (spec.kind) {

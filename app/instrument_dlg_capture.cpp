@@ -83,9 +83,9 @@ void CInstrumentDlg::DrawScope() {
     settings.syncX2 = Mirrored(ctl::kSyncX2) != 0;
 
     const PixelRect size = FrameSize();
-    const ScopeDerived derived = ComposeScopeFrame(
-        m_canvas, size.width, size.height, m_samples, settings,
-        [this](const CCanvas& frame) { OnFrameDone(frame); });
+    const ScopeDerived derived =
+        ComposeScopeFrame(m_canvas, size.width, size.height, m_samples, settings,
+                          [this](const CCanvas& frame) { OnFrameDone(frame); });
     m_gridColumns = derived.gridColumns;
     m_gridRows = derived.gridRows;
     m_ampScaleX1 = derived.ampScaleX1;
@@ -117,8 +117,8 @@ void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
             // The raster's RGB32 pixels are the BMP's blue-green-red-unused bytes; a 32-bit
             // display has no palette, so none is passed.
             const QImage& image = frame.Image();
-            const FrameRaster raster{image.width(), image.height(), 32,
-                                     int(image.bytesPerLine()), image.constBits()};
+            const FrameRaster raster{image.width(), image.height(), 32, int(image.bytesPerLine()),
+                                     image.constBits()};
             CImageSaver saver;
             saver.WriteBmpFile(**path, saver.PackBitmap(raster, kCompressionRgb, {}));
         }
@@ -132,6 +132,6 @@ void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
         }
     }
     QAbstractButton* button = m_widgets.Button(ctl::kSaveScreen);
-    QMetaObject::invokeMethod(button, [button] { button->setChecked(false); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        button, [button] { button->setChecked(false); }, Qt::QueuedConnection);
 }

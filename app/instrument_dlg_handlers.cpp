@@ -21,25 +21,23 @@ struct RadioBinding {
 const RadioBinding kRadioBindings[] = {
     {1006, &CInstrumentDlg::m_scopeMode, 1},  {1007, &CInstrumentDlg::m_scopeMode, 2},
     {1008, &CInstrumentDlg::m_scopeMode, 3},  {1009, &CInstrumentDlg::m_scopeMode, 4},
-    {1024, &CInstrumentDlg::m_scopeMode, 5},
-    {1055, &CInstrumentDlg::m_gainDivX1, 1},  {1056, &CInstrumentDlg::m_gainDivX1, 2},
-    {1057, &CInstrumentDlg::m_gainDivX1, 4},  {1058, &CInstrumentDlg::m_gainDivX1, 8},
-    {1059, &CInstrumentDlg::m_gainDivX1, 16}, {1060, &CInstrumentDlg::m_gainDivX1, 32},
-    {1061, &CInstrumentDlg::m_gainDivX2, 1},  {1062, &CInstrumentDlg::m_gainDivX2, 2},
-    {1063, &CInstrumentDlg::m_gainDivX2, 4},  {1064, &CInstrumentDlg::m_gainDivX2, 8},
-    {1065, &CInstrumentDlg::m_gainDivX2, 16}, {1066, &CInstrumentDlg::m_gainDivX2, 32},
-    {1067, &CInstrumentDlg::m_attenL, 1},     {1068, &CInstrumentDlg::m_attenL, 2},
-    {1069, &CInstrumentDlg::m_attenL, 4},     {1070, &CInstrumentDlg::m_attenL, 8},
-    {1071, &CInstrumentDlg::m_attenL, 16},
+    {1024, &CInstrumentDlg::m_scopeMode, 5},  {1055, &CInstrumentDlg::m_gainDivX1, 1},
+    {1056, &CInstrumentDlg::m_gainDivX1, 2},  {1057, &CInstrumentDlg::m_gainDivX1, 4},
+    {1058, &CInstrumentDlg::m_gainDivX1, 8},  {1059, &CInstrumentDlg::m_gainDivX1, 16},
+    {1060, &CInstrumentDlg::m_gainDivX1, 32}, {1061, &CInstrumentDlg::m_gainDivX2, 1},
+    {1062, &CInstrumentDlg::m_gainDivX2, 2},  {1063, &CInstrumentDlg::m_gainDivX2, 4},
+    {1064, &CInstrumentDlg::m_gainDivX2, 8},  {1065, &CInstrumentDlg::m_gainDivX2, 16},
+    {1066, &CInstrumentDlg::m_gainDivX2, 32}, {1067, &CInstrumentDlg::m_attenL, 1},
+    {1068, &CInstrumentDlg::m_attenL, 2},     {1069, &CInstrumentDlg::m_attenL, 4},
+    {1070, &CInstrumentDlg::m_attenL, 8},     {1071, &CInstrumentDlg::m_attenL, 16},
     {1048, &CInstrumentDlg::m_attenR, 1},     {1049, &CInstrumentDlg::m_attenR, 2},
     {1050, &CInstrumentDlg::m_attenR, 4},     {1051, &CInstrumentDlg::m_attenR, 8},
-    {1052, &CInstrumentDlg::m_attenR, 16},
-    {1072, &CInstrumentDlg::m_waveL, 0},      {1073, &CInstrumentDlg::m_waveL, 1},
-    {1074, &CInstrumentDlg::m_waveL, 2},
+    {1052, &CInstrumentDlg::m_attenR, 16},    {1072, &CInstrumentDlg::m_waveL, 0},
+    {1073, &CInstrumentDlg::m_waveL, 1},      {1074, &CInstrumentDlg::m_waveL, 2},
     {1075, &CInstrumentDlg::m_waveR, 0},      {1076, &CInstrumentDlg::m_waveR, 1},
-    {1077, &CInstrumentDlg::m_waveR, 2},
-    {1037, &CInstrumentDlg::m_meterMode, 1},  {1038, &CInstrumentDlg::m_meterMode, 2},
-    {1039, &CInstrumentDlg::m_meterMode, 3},  {1040, &CInstrumentDlg::m_meterMode, 4},
+    {1077, &CInstrumentDlg::m_waveR, 2},      {1037, &CInstrumentDlg::m_meterMode, 1},
+    {1038, &CInstrumentDlg::m_meterMode, 2},  {1039, &CInstrumentDlg::m_meterMode, 3},
+    {1040, &CInstrumentDlg::m_meterMode, 4},
 };
 
 } // namespace
@@ -131,7 +129,9 @@ void CInstrumentDlg::OnRecord() {
     StartRecording(path->c_str());
 }
 
-void CInstrumentDlg::OnPause() { m_paused = m_paused.load() == 0 ? 1 : 0; }
+void CInstrumentDlg::OnPause() {
+    m_paused = m_paused.load() == 0 ? 1 : 0;
+}
 
 void CInstrumentDlg::OnSetReference() {
     if (const auto value = m_prompts.askReference(this)) {

@@ -36,7 +36,9 @@ constexpr ControlSpec Radio(int id, const char* caption, DluRect r, int group) {
 constexpr SliderSpec Vertical(SliderTicks ticks, int lo, int hi, int tick, int pos) {
     return {true, ticks, lo, hi, tick, pos};
 }
-constexpr SliderSpec FreqSlider() { return {false, SliderTicks::Below, 0, 20000, 2000, 0}; }
+constexpr SliderSpec FreqSlider() {
+    return {false, SliderTicks::Below, 0, 20000, 2000, 0};
+}
 
 constexpr auto L = SliderTicks::Left;
 constexpr auto R = SliderTicks::Right;
@@ -142,9 +144,9 @@ const auto kControls = std::to_array<ControlSpec>({
     Make(kNoId, K::Text, "Tavrin 0.94    Tavrin 开发组 制作", {51, 339, 185, 13}),
 });
 
-constexpr auto kCheckedAtStart = std::to_array<int>(
-    {ctl::kModeX, ctl::kGainX1_0, ctl::kGainX2_0, ctl::kAttenL0, ctl::kAttenR0, ctl::kWaveL0,
-     ctl::kWaveR0});
+constexpr auto kCheckedAtStart =
+    std::to_array<int>({ctl::kModeX, ctl::kGainX1_0, ctl::kGainX2_0, ctl::kAttenL0, ctl::kAttenR0,
+                        ctl::kWaveL0, ctl::kWaveR0});
 
 } // namespace
 
@@ -162,4 +164,6 @@ const ControlSpec* FindPanelControl(int id) {
     return it == controls.end() ? nullptr : &*it;
 }
 
-std::span<const int> InitiallyCheckedRadios() { return kCheckedAtStart; }
+std::span<const int> InitiallyCheckedRadios() {
+    return kCheckedAtStart;
+}

@@ -123,7 +123,9 @@ QAbstractButton* CPanelWidgets::Button(int id) const {
     return qobject_cast<QAbstractButton*>(Widget(id));
 }
 
-QSlider* CPanelWidgets::Slider(int id) const { return qobject_cast<QSlider*>(Widget(id)); }
+QSlider* CPanelWidgets::Slider(int id) const {
+    return qobject_cast<QSlider*>(Widget(id));
+}
 
 QButtonGroup* CPanelWidgets::RadioGroup(int group) const {
     const auto it = m_groups.find(group);

@@ -37,13 +37,15 @@ void CScopeScreen::TakePendingFrame() {
     update();
 }
 
-QRect CScopeScreen::ScreenRect() const { return QRect(mapToGlobal(QPoint(0, 0)), size()); }
+QRect CScopeScreen::ScreenRect() const {
+    return QRect(mapToGlobal(QPoint(0, 0)), size());
+}
 
 void CScopeScreen::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);
-    const QRect inside = rect().adjusted(kScreenBorderPx, kScreenBorderPx, -kScreenBorderPx,
-                                         -kScreenBorderPx);
+    const QRect inside =
+        rect().adjusted(kScreenBorderPx, kScreenBorderPx, -kScreenBorderPx, -kScreenBorderPx);
     if (m_shown.isNull()) {
         painter.fillRect(inside, Qt::black);
         return;

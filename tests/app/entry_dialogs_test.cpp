@@ -21,13 +21,14 @@ TEST_P(FrequencyEntry, AcceptsWholeNumbersUpTo20000) {
     EXPECT_EQ(ParseFrequencyEntry(GetParam().text), GetParam().expected) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FrequencyEntry,
-    testing::Values(FreqCase{"0", 0u}, FreqCase{"20000", 20000u}, FreqCase{" 440 ", 440u},
-                    FreqCase{"+15", 15u}, FreqCase{"020000", 20000u}, FreqCase{"20001", {}},
-                    FreqCase{"-1", {}}, FreqCase{"440.5", {}}, FreqCase{"", {}},
-                    FreqCase{"   ", {}}, FreqCase{"1e3", {}}, FreqCase{"12a", {}},
-                    FreqCase{"4294967296", {}}, FreqCase{"99999999999999999999", {}}));
+INSTANTIATE_TEST_SUITE_P(Cases, FrequencyEntry,
+                         testing::Values(FreqCase{"0", 0u}, FreqCase{"20000", 20000u},
+                                         FreqCase{" 440 ", 440u}, FreqCase{"+15", 15u},
+                                         FreqCase{"020000", 20000u}, FreqCase{"20001", {}},
+                                         FreqCase{"-1", {}}, FreqCase{"440.5", {}},
+                                         FreqCase{"", {}}, FreqCase{"   ", {}}, FreqCase{"1e3", {}},
+                                         FreqCase{"12a", {}}, FreqCase{"4294967296", {}},
+                                         FreqCase{"99999999999999999999", {}}));
 
 struct RefCase {
     const char* text;
@@ -40,13 +41,14 @@ TEST_P(ReferenceEntry, AcceptsNumbersFromAThousandthTo10000) {
     EXPECT_EQ(ParseReferenceEntry(GetParam().text), GetParam().expected) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReferenceEntry,
-    testing::Values(RefCase{"0.001", 0.001}, RefCase{"4.7", 4.7}, RefCase{"10000", 10000.0},
-                    RefCase{"1e4", 10000.0}, RefCase{" 2.2 ", 2.2}, RefCase{"0", {}},
-                    RefCase{"0.0009", {}}, RefCase{"10000.5", {}}, RefCase{"-5", {}},
-                    RefCase{"", {}}, RefCase{"inf", {}}, RefCase{"nan", {}},
-                    RefCase{"0x10", {}}, RefCase{"4.7k", {}}, RefCase{"1e400", {}}));
+INSTANTIATE_TEST_SUITE_P(Cases, ReferenceEntry,
+                         testing::Values(RefCase{"0.001", 0.001}, RefCase{"4.7", 4.7},
+                                         RefCase{"10000", 10000.0}, RefCase{"1e4", 10000.0},
+                                         RefCase{" 2.2 ", 2.2}, RefCase{"0", {}},
+                                         RefCase{"0.0009", {}}, RefCase{"10000.5", {}},
+                                         RefCase{"-5", {}}, RefCase{"", {}}, RefCase{"inf", {}},
+                                         RefCase{"nan", {}}, RefCase{"0x10", {}},
+                                         RefCase{"4.7k", {}}, RefCase{"1e400", {}}));
 
 TEST(EntryMessages, NameTheAcceptedRange) {
     EXPECT_NE(FrequencyEntryMessage().find("0 到 20000"), std::string::npos);
@@ -54,8 +56,7 @@ TEST(EntryMessages, NameTheAcceptedRange) {
 }
 
 // Types text, presses OK and reports whether the dialog closed with Accepted.
-template <class Dialog>
-bool Submit(Dialog& dialog, const QString& text) {
+template <class Dialog> bool Submit(Dialog& dialog, const QString& text) {
     dialog.show();
     dialog.Edit()->setText(text);
     dialog.OkButton()->click();

@@ -89,14 +89,22 @@ TEST(GuiBridge, WorkRunsOnTheGuiThreadAndItsResultIsSeen) {
     // On the GUI thread itself it waits in a local loop for a done that comes later.
     bool later = false;
     EXPECT_TRUE(bridge.RunAndWait([&](CGuiBridge::Done done) {
-        QMetaObject::invokeMethod(&bridge, [&later, done] { later = true; done(); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &bridge,
+            [&later, done] {
+                later = true;
+                done();
+            },
+            Qt::QueuedConnection);
     }));
     EXPECT_TRUE(later);
 
     bridge.Shutdown();
     bool ran = false;
-    EXPECT_FALSE(bridge.RunAndWait([&](CGuiBridge::Done done) { ran = true; done(); }));
+    EXPECT_FALSE(bridge.RunAndWait([&](CGuiBridge::Done done) {
+        ran = true;
+        done();
+    }));
     EXPECT_FALSE(ran);
 }
 

@@ -20,7 +20,9 @@ ChannelSignal Sine(double hertz, double amplitude) {
     };
 }
 
-int Readout(CInstrumentDlg& panel, int id) { return panel.Display(id)->Value(); }
+int Readout(CInstrumentDlg& panel, int id) {
+    return panel.Display(id)->Value();
+}
 
 TEST_F(PanelTest, GeneratorThroughTheLoopbackReadsOnTheFrequencyMeter) {
     Button(ctl::kFreqMeterOn)->click();
@@ -88,7 +90,8 @@ TEST_F(PanelTest, PauseFreezesThePictureWhileTheMetersFollow) {
     RunBuffers(2);
     EXPECT_GT(Panel().Screen()->FramesShown(), shown); // still redrawn for every buffer
     EXPECT_EQ(Panel().Screen()->Frame(), frozen);
-    EXPECT_EQ(Readout(Panel(), ctl::kReadoutX1), PeakBinToHertz(int(3000 / kHertzPerPeakBin + 0.5)));
+    EXPECT_EQ(Readout(Panel(), ctl::kReadoutX1),
+              PeakBinToHertz(int(3000 / kHertzPerPeakBin + 0.5)));
 
     // Settings still apply to the frozen samples.
     Panel().m_colorBack = 0x00400000;

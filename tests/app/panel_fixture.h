@@ -25,22 +25,30 @@ struct CScriptedPrompts {
 
     CPanelPrompts Make() {
         CPanelPrompts p;
-        p.chooseColor = [this](QWidget*) { ++colorCalls; return color; };
+        p.chooseColor = [this](QWidget*) {
+            ++colorCalls;
+            return color;
+        };
         p.chooseSavePath = [this](QWidget*, const SaveFileRequest& r) {
             ++saveCalls;
             saveRequests.push_back(r);
             return savePath;
         };
-        p.askFrequency = [this](QWidget*) { ++frequencyCalls; return frequency; };
-        p.askReference = [this](QWidget*) { ++referenceCalls; return reference; };
+        p.askFrequency = [this](QWidget*) {
+            ++frequencyCalls;
+            return frequency;
+        };
+        p.askReference = [this](QWidget*) {
+            ++referenceCalls;
+            return reference;
+        };
         p.showAbout = [this](QWidget*) { ++aboutCalls; };
         return p;
     }
 };
 
 // Processes GUI events until done() holds or about two seconds pass.
-template <class Pred>
-bool PumpUntil(Pred done, int timeoutMs = 2000) {
+template <class Pred> bool PumpUntil(Pred done, int timeoutMs = 2000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) {
@@ -82,7 +90,8 @@ protected:
                 return m_panel->BuffersProcessed() >= target &&
                        m_panel->m_soundIn.m_queuedCount == 3 &&
                        (!m_panel->m_generatorOn || m_panel->m_soundPlay.m_queuedCount == 3);
-            })) << "buffer " << i;
+            })) << "buffer "
+                << i;
         }
         QApplication::processEvents();
     }

@@ -14,8 +14,8 @@ TEST(DialogUnits, MulDivRoundsHalvesAwayFromZero) {
     EXPECT_EQ(MulDiv(-7, 6, 4), -11); // -10.5
     EXPECT_EQ(MulDiv(5, 6, 4), 8);    // 7.5
     EXPECT_EQ(MulDiv(4, 6, 4), 6);
-    EXPECT_EQ(MulDiv(1, 1, 3), 0);    // 0.33
-    EXPECT_EQ(MulDiv(2, 1, 3), 1);    // 0.67
+    EXPECT_EQ(MulDiv(1, 1, 3), 0); // 0.33
+    EXPECT_EQ(MulDiv(2, 1, 3), 1); // 0.67
     EXPECT_EQ(MulDiv(7, 6, -4), -11);
 }
 
@@ -85,11 +85,11 @@ TEST(PanelTemplate, StartUpPositionsAreClampedIntoTheRange) {
         int minimum, maximum, start;
     };
     const Case cases[] = {
-        {ctl::kAmpX1, 20, 80, 20},         {ctl::kAmpX2, 20, 80, 20},
-        {ctl::kTimeX1, 1, 40, 4},          {ctl::kTimeX2, 1, 40, 4},
-        {ctl::kOffsetX1, 1, 300, 150},     {ctl::kOffsetX2, 1, 300, 150},
-        {ctl::kGridColumns, 1, 40, 10},    {ctl::kGridRows, 1, 40, 10},
-        {ctl::kSliderFreqL, 0, 20000, 0},  {ctl::kSliderFreqR, 0, 20000, 0},
+        {ctl::kAmpX1, 20, 80, 20},        {ctl::kAmpX2, 20, 80, 20},
+        {ctl::kTimeX1, 1, 40, 4},         {ctl::kTimeX2, 1, 40, 4},
+        {ctl::kOffsetX1, 1, 300, 150},    {ctl::kOffsetX2, 1, 300, 150},
+        {ctl::kGridColumns, 1, 40, 10},   {ctl::kGridRows, 1, 40, 10},
+        {ctl::kSliderFreqL, 0, 20000, 0}, {ctl::kSliderFreqR, 0, 20000, 0},
     };
     for (const Case& c : cases) {
         const ControlSpec* spec = FindPanelControl(c.id);

@@ -6,6 +6,7 @@
 
 #include <QButtonGroup>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QTest>
 
@@ -29,11 +30,11 @@ TEST_F(PanelTest, StartUpStateControlByControl) {
     }
     EXPECT_EQ(Panel().Widgets().RadioGroup(kGroupMeterMode)->checkedId(), -1);
 
-    const std::pair<int, int> positions[] = {
-        {ctl::kAmpX1, 20},     {ctl::kAmpX2, 20},      {ctl::kTimeX1, 4},
-        {ctl::kTimeX2, 4},     {ctl::kOffsetX1, 150},  {ctl::kOffsetX2, 150},
-        {ctl::kGridColumns, 10}, {ctl::kGridRows, 10}, {ctl::kSliderFreqL, 0},
-        {ctl::kSliderFreqR, 0}};
+    const std::pair<int, int> positions[] = {{ctl::kAmpX1, 20},       {ctl::kAmpX2, 20},
+                                             {ctl::kTimeX1, 4},       {ctl::kTimeX2, 4},
+                                             {ctl::kOffsetX1, 150},   {ctl::kOffsetX2, 150},
+                                             {ctl::kGridColumns, 10}, {ctl::kGridRows, 10},
+                                             {ctl::kSliderFreqL, 0},  {ctl::kSliderFreqR, 0}};
     for (const auto& [id, position] : positions) {
         EXPECT_EQ(Slider(id)->value(), position) << id;
     }
@@ -59,6 +60,11 @@ TEST_F(PanelTest, StartUpStateControlByControl) {
     EXPECT_EQ(Panel().m_colorBack, 0x00000000u);
     EXPECT_EQ(Button(ctl::kRecord)->text(), "RECORD");
     EXPECT_EQ(Panel().LinkLabel()->Address(), kSponsorAddress);
+    // The icon and the logo come from the program's resources.
+    EXPECT_FALSE(Panel().windowIcon().isNull());
+    auto* logo = qobject_cast<QLabel*>(Panel().Widgets().Widget(ctl::kLogo));
+    ASSERT_NE(logo, nullptr);
+    EXPECT_EQ(logo->pixmap().size(), QSize(53, 53));
     EXPECT_TRUE(Bench().IsOpen(WaveDirection::In));
     EXPECT_FALSE(Bench().IsOpen(WaveDirection::Out));
 
@@ -175,8 +181,8 @@ TEST_F(PanelTest, RecordCaptionsOverTwoRecordingsAndACancel) {
         captions.push_back(Button(ctl::kRecord)->text());
         EXPECT_EQ(QFileInfo(m_dir.filePath(name)).size(), 46 + 16384) << name;
     }
-    EXPECT_EQ(captions, (std::vector<QString>{"RECORD", "Recording", "Record", "Recording",
-                                              "Record"}));
+    EXPECT_EQ(captions,
+              (std::vector<QString>{"RECORD", "Recording", "Record", "Recording", "Record"}));
     ASSERT_EQ(m_prompts.saveRequests.size(), 3u);
     EXPECT_EQ(m_prompts.saveRequests[0].filter, "WAV文件 (*.wav)");
     EXPECT_EQ(m_prompts.saveRequests[0].defaultSuffix, "wav");
