@@ -19,6 +19,7 @@ packages=(
     alsa-utils             # aplay/arecord: to check a user's sound set-up
     xvfb xauth             # a virtual display for whole-program tests and headless runs
     x11-apps               # xwd: screenshots of the virtual display
+    xdotool                # end-to-end tests click the real panel under Xvfb
     imagemagick            # checks BMP files and converts screenshots
     sox                    # checks WAV files (soxi)
     python3                # the WAV checker uses Python's wave module
