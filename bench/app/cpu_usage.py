@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Steady CPU use of the whole program over 30 s in the spectrum mode with both meters and the
+generator on, as a share of one core. Runs the real program under Xvfb, once on the simulated
+sound card (real-time clock) and once through a private PulseAudio loopback on ALSA "default".
+
+usage: cpu_usage.py PROGRAM [SECONDS]
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
+from panel_e2e import centre, run, start_display, start_pulse  # noqa: E402
+
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
+
+
+def measure(program, seconds, audio_env):
+    xvfb, display = start_display()
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", **audio_env)
+    app = subprocess.Popen([program], env=env)
+    try:
+        panel = run("xdotool", "search", "--sync", "--name", "^Tavrin 0.94$", env=env).split()[0]
+        g = dict(l.split("=") for l in
+                 run("xdotool", "getwindowgeometry", "--shell", panel, env=env).split())
+        ox, oy = int(g["X"]), int(g["Y"])
+        for rect in [(474, 331, 36, 20), (434, 331, 36, 20), (394, 331, 36, 20),
+                     (311, 323, 31, 14), (165, 285, 26, 19)]:
+            # generator, frequency meter, multimeter, V(AC), spectrum mode
+            x, y = centre(*rect)
+            run("xdotool", "mousemove", "--sync", str(ox + x), str(oy + y), "click", "1", env=env)
+            time.sleep(0.3)
+        run("xdotool", "mousemove", "0", "0", env=env)
+        time.sleep(3)  # past start-up
+        c0, t0 = cpu_seconds(app.pid), time.monotonic()
+        x0 = cpu_seconds(xvfb.pid)
+        time.sleep(seconds)
+        used, elapsed = cpu_seconds(app.pid) - c0, time.monotonic() - t0
+        xused = cpu_seconds(xvfb.pid) - x0
+        return 100.0 * used / elapsed, 100.0 * xused / elapsed
+    finally:
+        app.terminate()
+        app.wait(10)
+        xvfb.terminate()
+
+
+def main():
+    program = sys.argv[1]
+    seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 30.0
+    app, xserver = measure(program, seconds, {"TAVRIN_AUDIO": "sim"})
+    print("simulated card: program %.2f %% of one core, X server %.2f %%" % (app, xserver))
+    folder = tempfile.mkdtemp(prefix="tavrin-cpu-")
+    daemon, server = start_pulse(folder)
+    try:
+        app, xserver = measure(program, seconds, {"PULSE_SERVER": server, "TAVRIN_AUDIO": "alsa"})
+        print("PulseAudio loopback: program %.2f %% of one core, X server %.2f %%" % (app, xserver))
+    finally:
+        daemon.terminate()
+        daemon.wait(10)
+        subprocess.run(["rm", "-rf", folder])
+
+
+if __name__ == "__main__":
+    main()
