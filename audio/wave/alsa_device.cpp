@@ -23,8 +23,9 @@ constexpr snd_pcm_uframes_t kPeriodFrames = kFramesPerBuffer;
 constexpr snd_pcm_uframes_t kPlaybackBufferFrames = 3 * kPeriodFrames;
 // Capture keeps a little more slack: a busy worker should cost dropped frames, not overruns.
 constexpr snd_pcm_uframes_t kCaptureBufferFrames = 4 * kPeriodFrames;
-// How long the I/O thread rests when the device has nothing for it; well inside a period.
-constexpr auto kIdleWait = std::chrono::milliseconds(10);
+// How long the I/O thread rests when the device has nothing for it: a quarter of a period, so
+// it keeps well ahead of the device while waking only some forty times a second.
+constexpr auto kIdleWait = std::chrono::milliseconds(25);
 
 MMRESULT CodeFor(int err) {
     switch (-err) {
@@ -242,7 +243,7 @@ private:
     // Nothing new to write: wait briefly for a header, still watching the play-out position.
     void WaitForWork() {
         std::unique_lock lock(m_wakeMutex);
-        m_wake.wait_for(lock, std::chrono::milliseconds(m_pending.empty() ? 50 : 5));
+        m_wake.wait_for(lock, m_pending.empty() ? 2 * kIdleWait : kIdleWait);
     }
 
     // Completes the headers whose last frame has left the device buffer.
