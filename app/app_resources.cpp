@@ -5,7 +5,9 @@
 #include <mutex>
 
 // Q_INIT_RESOURCE must be called from the global namespace.
-static void RegisterResources() { Q_INIT_RESOURCE(tavrin); }
+static void RegisterResources() {
+    Q_INIT_RESOURCE(tavrin);
+}
 
 void InitAppResources() {
     static std::once_flag once;

@@ -74,21 +74,32 @@ bool CGuiBridge::RunAndWait(Work work) {
             waiter->wake = nullptr;
         }
     } else {
-        // The context object drops the call if the bridge is gone before it runs.
-        QMetaObject::invokeMethod(
-            this,
-            [waiter, work = std::move(work), done] {
-                if (!waiter->IsFinished()) {
-                    work(done);
-                }
-            },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending.push_back({waiter, std::move(work)});
+        }
+        // By name: the queued event is made inside Qt; the work travels through the mutex.
+        QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
         std::unique_lock lock(waiter->mutex);
         waiter->finishedSignal.wait(lock, [&] { return waiter->finished; });
     }
     Unregister(waiter);
     std::lock_guard lock(waiter->mutex);
     return !waiter->released;
+}
+
+void CGuiBridge::RunPending() {
+    std::vector<Pending> pending;
+    {
+        std::lock_guard lock(m_mutex);
+        pending.swap(m_pending);
+    }
+    for (Pending& item : pending) {
+        // Released by a shutdown before its turn: the worker has gone on without an answer.
+        if (!item.waiter->IsFinished()) {
+            item.work([waiter = item.waiter] { waiter->Finish(false); });
+        }
+    }
 }
 
 void CGuiBridge::Shutdown() {
@@ -100,6 +111,7 @@ void CGuiBridge::Shutdown() {
         }
         m_shutDown = true;
         waiters.swap(m_waiters);
+        m_pending.clear();
     }
     for (const auto& waiter : waiters) {
         waiter->Finish(true);

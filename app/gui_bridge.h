@@ -40,14 +40,23 @@ public:
 signals:
     void ShuttingDown();
 
+private slots:
+    void RunPending();
+
 private:
     struct Waiter;
+    struct Pending {
+        std::shared_ptr<Waiter> waiter;
+        Work work;
+    };
     bool Register(const std::shared_ptr<Waiter>& waiter);
     void Unregister(const std::shared_ptr<Waiter>& waiter);
 
     mutable std::mutex m_mutex;
     bool m_shutDown = false;
     std::vector<std::shared_ptr<Waiter>> m_waiters;
+    // Work handed over by workers, taken by RunPending on the GUI thread.
+    std::vector<Pending> m_pending;
 };
 
 // The program's alert sink: a message box on the GUI thread, owned by parent (may be null),

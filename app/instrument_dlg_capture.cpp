@@ -131,7 +131,6 @@ void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
             mirror.value = 0;
         }
     }
-    QAbstractButton* button = m_widgets.Button(ctl::kSaveScreen);
-    QMetaObject::invokeMethod(
-        button, [button] { button->setChecked(false); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_widgets.Button(ctl::kSaveScreen), "setChecked",
+                              Qt::QueuedConnection, Q_ARG(bool, false));
 }

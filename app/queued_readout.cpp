@@ -8,17 +8,28 @@ void CQueuedReadout::Attach(CDigitDisplay* display, std::function<bool()> gate) 
 }
 
 void CQueuedReadout::SetValue(int value) {
-    CDigitDisplay* display = m_display;
-    if (display == nullptr) {
+    if (m_display == nullptr) {
         return;
     }
-    // The display as context: a call still queued when it is destroyed is dropped.
-    QMetaObject::invokeMethod(
-        display,
-        [display, value, gate = m_gate] {
-            if (!gate || gate()) {
-                display->SetValue(value, true);
-            }
-        },
-        Qt::QueuedConnection);
+    bool post = false;
+    {
+        std::lock_guard lock(m_mutex);
+        post = !m_pending.has_value();
+        m_pending = value;
+    }
+    // By name: the queued event is made inside Qt; the value travels through the mutex.
+    if (post) {
+        QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
+    }
+}
+
+void CQueuedReadout::Deliver() {
+    std::optional<int> value;
+    {
+        std::lock_guard lock(m_mutex);
+        value.swap(m_pending);
+    }
+    if (value && (!m_gate || m_gate())) {
+        m_display->SetValue(*value, true);
+    }
 }

@@ -1,24 +1,36 @@
 #pragma once
-// A digit readout as the meters see it: SetValue may be called on the capture worker and is
-// carried to the GUI thread by a queued call, so the worker never touches the widget. A gate,
-// when given, is asked again on the GUI thread at delivery: a value that arrives after the
-// readout's switch went off is dropped instead of undoing the switch's blanking.
+// A digit readout as the meters see it: SetValue may be called on the capture worker; the value
+// waits in a one-value mailbox and a queued call shows it on the GUI thread, so the worker never
+// touches the widget. A value not yet shown is replaced by a newer one, which is all a readout
+// would show anyway. A gate, when given, is asked again on the GUI thread at delivery: a value
+// that arrives after the readout's switch went off is dropped instead of undoing the switch's
+// blanking.
 
 #include "readout.h"
 
+#include <QObject>
+
 #include <functional>
+#include <mutex>
+#include <optional>
 
 class CDigitDisplay;
 
-class CQueuedReadout : public IReadout {
+class CQueuedReadout : public QObject, public IReadout {
+    Q_OBJECT
 public:
-    CQueuedReadout() = default;
+    // GUI thread, before any SetValue. display outlives every SetValue: the panel stops capture
+    // before its readouts go.
     void Attach(CDigitDisplay* display, std::function<bool()> gate = {});
     // Any thread.
     void SetValue(int value) override;
 
+private slots:
+    void Deliver();
+
 private:
-    // Outlives every SetValue: the panel stops capture before its readouts go.
     CDigitDisplay* m_display = nullptr;
     std::function<bool()> m_gate;
+    std::mutex m_mutex;
+    std::optional<int> m_pending;
 };

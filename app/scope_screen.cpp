@@ -17,8 +17,10 @@ void CScopeScreen::PublishFrame(QImage frame) {
         m_pending = std::move(frame);
     }
     // One queued take at a time: frames published meanwhile replace the pending one.
+    // Posted by name, so the queued event is made inside Qt and the frame itself travels
+    // only through the mutex above.
     if (!m_takePosted.exchange(true)) {
-        QMetaObject::invokeMethod(this, &CScopeScreen::TakePendingFrame, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "TakePendingFrame", Qt::QueuedConnection);
     }
 }
 

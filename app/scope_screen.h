@@ -29,9 +29,10 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+private slots:
     void TakePendingFrame();
 
+private:
     std::mutex m_pendingMutex;
     QImage m_pending;
     std::atomic<bool> m_takePosted{false};

@@ -15,6 +15,10 @@ struct FreqCase {
     std::optional<uint32_t> expected;
 };
 
+void PrintTo(const FreqCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
+
 class FrequencyEntry : public testing::TestWithParam<FreqCase> {};
 
 TEST_P(FrequencyEntry, AcceptsWholeNumbersUpTo20000) {
@@ -34,6 +38,10 @@ struct RefCase {
     const char* text;
     std::optional<double> expected;
 };
+
+void PrintTo(const RefCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class ReferenceEntry : public testing::TestWithParam<RefCase> {};
 
