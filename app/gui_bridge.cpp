@@ -145,20 +145,20 @@ AlertSink MakeMessageBoxSink(CGuiBridge& bridge, QWidget* parent) {
     QPointer<QWidget> parentGuard(parent);
     return [bridgeGuard, parentGuard](const Alert& alert) {
         const std::string caption = alert.caption.empty() ? "tavrin" : alert.caption;
-        const bool shown =
-            bridgeGuard && bridgeGuard->RunAndWait([alert, caption, parentGuard,
-                                                    bridgeGuard](CGuiBridge::Done done) {
-                auto* box = new QMessageBox(ToBoxIcon(alert.icon), QString::fromStdString(caption),
-                                            QString::fromStdString(alert.text), QMessageBox::Ok,
-                                            parentGuard.data());
-                box->setAttribute(Qt::WA_DeleteOnClose);
-                QObject::connect(box, &QMessageBox::finished, box, [done] { done(); });
-                QObject::connect(bridgeGuard.data(), &CGuiBridge::ShuttingDown, box,
-                                 &QMessageBox::reject);
-                box->open();
-            });
-        if (!shown) {
+        // After shutdown nobody would see the box: say it on stderr instead.
+        if (!bridgeGuard || bridgeGuard->IsShutDown()) {
             std::fprintf(stderr, "%s: %s\n", caption.c_str(), alert.text.c_str());
+            return;
         }
+        bridgeGuard->RunAndWait([alert, caption, parentGuard, bridgeGuard](CGuiBridge::Done done) {
+            auto* box = new QMessageBox(ToBoxIcon(alert.icon), QString::fromStdString(caption),
+                                        QString::fromStdString(alert.text), QMessageBox::Ok,
+                                        parentGuard.data());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            QObject::connect(box, &QMessageBox::finished, box, [done] { done(); });
+            QObject::connect(bridgeGuard.data(), &CGuiBridge::ShuttingDown, box,
+                             &QMessageBox::reject);
+            box->open();
+        });
     };
 }

@@ -20,6 +20,14 @@ ChannelSignal Sine(double hertz, double amplitude) {
     };
 }
 
+// ThreadSanitizer cannot follow a multi-threaded process through fork, so the checks with
+// outside readers run in the other builds only.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kCanRunReaders = false;
+#else
+constexpr bool kCanRunReaders = true;
+#endif
+
 int Readout(CInstrumentDlg& panel, int id) {
     return panel.Display(id)->Value();
 }
@@ -145,6 +153,9 @@ TEST_F(PanelTest, SaveScreenWhilePausedWritesTheFramePixelForPixel) {
     ASSERT_EQ(saved.size(), QSize(560, 381));
     EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
               shown.convertToFormat(QImage::Format_RGB32));
+    if (!kCanRunReaders) {
+        return;
+    }
     // An independent reader agrees on the picture's size.
     QProcess identify;
     identify.start("/usr/bin/identify", {"-format", "%w %h", path});
@@ -180,6 +191,10 @@ TEST_F(PanelTest, ClosingWhileRecordingFinishesTheFile) {
     RunBuffers(3);
     Panel().close();
     EXPECT_EQ(Panel().m_recording, 0);
+    EXPECT_GE(QFileInfo(path).size(), 46 + 3 * 16384);
+    if (!kCanRunReaders) {
+        return;
+    }
     QProcess python;
     python.start("python3", {"-c",
                              "import wave,sys; w=wave.open(sys.argv[1]); "
