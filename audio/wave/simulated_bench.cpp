@@ -226,6 +226,13 @@ CSimulatedBench& CSimulatedBench::Instance() {
 void CSimulatedBench::Reset() {
     BenchState& s = State();
     std::lock_guard lock(s.mutex);
+    // A device whose owner is gone without closing it (its close failed, or a header never
+    // came back) would keep the next owner from opening one.
+    for (CSimDevice** slot : {&s.in, &s.out}) {
+        delete *slot;
+        *slot = nullptr;
+    }
+    s.inStarted = false;
     s.clock = BenchClock::RealTime;
     for (auto& signal : s.signals) {
         signal = nullptr;

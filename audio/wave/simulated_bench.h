@@ -20,8 +20,8 @@ class CSimulatedBench {
 public:
     static CSimulatedBench& Instance();
 
-    // Back to a fresh bench: real-time clock, loopback inputs, no faults, counters at 0.
-    // Call only while no device is open.
+    // Back to a fresh bench: real-time clock, loopback inputs, no faults, counters at 0, and
+    // no device open: one left open by an owner that no longer exists is discarded.
     void Reset();
 
     void SetClock(BenchClock clock);
