@@ -46,4 +46,4 @@ public:
 
 // Chooses the backend for devices opened from now on: "sim", "alsa", "alsa:NAME";
 // nullptr goes back to the TAVRIN_AUDIO environment variable.
-void SelectWaveBackend(const char* spec);
+void SelectWaveBackend(const char* choice);

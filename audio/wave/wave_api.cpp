@@ -22,7 +22,7 @@ std::atomic<uint64_t> g_droppedFrames{0};
 thread_local MMRESULT t_lastCode = MMSYSERR_NOERROR;
 thread_local char t_lastDetail[256] = "";
 
-std::string BackendSpec() {
+std::string BackendChoice() {
     std::lock_guard lock(g_backendMutex);
     if (g_hasOverride) {
         return g_backendOverride;
@@ -41,18 +41,18 @@ MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX*
         format->nChannels != kChannels || format->nSamplesPerSec != uint32_t(kSampleRate)) {
         return WaveFail(WAVERR_BADFORMAT, "only 16-bit stereo PCM at 44100 Hz is supported");
     }
-    const std::string spec = BackendSpec();
-    if (spec == "sim") {
+    const std::string choice = BackendChoice();
+    if (choice == "sim") {
         return OpenSimulatedDevice(direction, *format, target, device);
     }
-    if (spec.empty() || spec == "alsa") {
+    if (choice.empty() || choice == "alsa") {
         return OpenAlsaDevice("default", direction, *format, target, device);
     }
-    if (spec.rfind("alsa:", 0) == 0 && spec.size() > 5) {
-        return OpenAlsaDevice(spec.substr(5), direction, *format, target, device);
+    if (choice.rfind("alsa:", 0) == 0 && choice.size() > 5) {
+        return OpenAlsaDevice(choice.substr(5), direction, *format, target, device);
     }
     return WaveFail(MMSYSERR_BADDEVICEID,
-                    "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim", spec.c_str());
+                    "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim", choice.c_str());
 }
 
 template <typename Call>
@@ -103,10 +103,10 @@ MMRESULT WaveFail(MMRESULT code, const char* detailFormat, ...) {
     return code;
 }
 
-void SelectWaveBackend(const char* spec) {
+void SelectWaveBackend(const char* choice) {
     std::lock_guard lock(g_backendMutex);
-    g_hasOverride = spec != nullptr;
-    g_backendOverride = spec != nullptr ? spec : "";
+    g_hasOverride = choice != nullptr;
+    g_backendOverride = choice != nullptr ? choice : "";
 }
 
 void CountXrun() { g_xruns.fetch_add(1, std::memory_order_relaxed); }
