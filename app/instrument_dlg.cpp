@@ -47,8 +47,8 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
     setFixedSize(client.width, client.height);
     setWindowIcon(ProgramIcon());
 
-    m_widgets.Build(this, [this](const ControlSpec& spec, QWidget* parent) {
-        return MakeCustomWidget(spec, parent);
+    m_widgets.Build(this, [this](const ControlSpec& control, QWidget* parent) {
+        return MakeCustomWidget(control, parent);
     });
     for (size_t i = 0; i < m_mirrors.size(); ++i) {
         m_mirrors[i].id = kMirroredIds[i];
@@ -68,15 +68,15 @@ CInstrumentDlg::~CInstrumentDlg() {
     DestroyWindow();
 }
 
-QWidget* CInstrumentDlg::MakeCustomWidget(const ControlSpec& spec, QWidget* parent) {
-    switch (spec.kind) {
+QWidget* CInstrumentDlg::MakeCustomWidget(const ControlSpec& control, QWidget* parent) {
+    switch (control.kind) {
     case ControlKind::Screen:
         m_screen = new CScopeScreen(parent);
         return m_screen;
     case ControlKind::Readout:
         return new CDigitDisplay(parent);
     case ControlKind::Link:
-        m_linkLabel = new CLinkLabel(QString::fromUtf8(spec.caption), parent);
+        m_linkLabel = new CLinkLabel(QString::fromUtf8(control.caption), parent);
         return m_linkLabel;
     default:
         return nullptr;

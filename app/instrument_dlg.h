@@ -113,7 +113,7 @@ private:
         std::atomic<int32_t> value{0}; // slider position, or 1 while a toggle is checked
     };
 
-    QWidget* MakeCustomWidget(const ControlSpec& spec, QWidget* parent);
+    QWidget* MakeCustomWidget(const ControlSpec& control, QWidget* parent);
     void ConnectHandlers();
     void ConnectMirrors();
     int32_t Mirrored(int id) const;

@@ -14,8 +14,8 @@ QRect ToPixels(const DluRect& r) {
     return {p.x, p.y, p.width, p.height};
 }
 
-QSlider* MakeSlider(const ControlSpec& spec, QWidget* parent) {
-    const SliderSpec& s = spec.slider;
+QSlider* MakeSlider(const ControlSpec& control, QWidget* parent) {
+    const SliderSpec& s = control.slider;
     auto* slider = new QSlider(s.vertical ? Qt::Vertical : Qt::Horizontal, parent);
     if (s.vertical) {
         // Minimum at the top, and the up key moves toward it.
@@ -42,11 +42,11 @@ QSlider* MakeSlider(const ControlSpec& spec, QWidget* parent) {
     return slider;
 }
 
-QPushButton* MakeButton(const ControlSpec& spec, QWidget* parent) {
-    auto* button = new QPushButton(QString::fromUtf8(spec.caption), parent);
+QPushButton* MakeButton(const ControlSpec& control, QWidget* parent) {
+    auto* button = new QPushButton(QString::fromUtf8(control.caption), parent);
     button->setAutoDefault(false);
     button->setDefault(false);
-    button->setCheckable(spec.kind == ControlKind::Radio || spec.kind == ControlKind::Toggle);
+    button->setCheckable(control.kind == ControlKind::Radio || control.kind == ControlKind::Toggle);
     return button;
 }
 
@@ -62,27 +62,27 @@ QLabel* MakeLogo(QWidget* parent) {
 } // namespace
 
 void CPanelWidgets::Build(QWidget* panel, const CustomWidgetFactory& makeCustom) {
-    for (const ControlSpec& spec : PanelControls()) {
+    for (const ControlSpec& control : PanelControls()) {
         QWidget* widget = nullptr;
-        switch (spec.kind) {
+        switch (control.kind) {
         case ControlKind::Screen:
         case ControlKind::Readout:
         case ControlKind::Link:
-            widget = makeCustom(spec, panel);
+            widget = makeCustom(control, panel);
             break;
         case ControlKind::GroupBox:
-            widget = new QGroupBox(QString::fromUtf8(spec.caption), panel);
+            widget = new QGroupBox(QString::fromUtf8(control.caption), panel);
             break;
         case ControlKind::Text:
-            widget = new QLabel(QString::fromUtf8(spec.caption), panel);
+            widget = new QLabel(QString::fromUtf8(control.caption), panel);
             break;
         case ControlKind::Slider:
-            widget = MakeSlider(spec, panel);
+            widget = MakeSlider(control, panel);
             break;
         case ControlKind::Radio:
         case ControlKind::Toggle:
         case ControlKind::Button:
-            widget = MakeButton(spec, panel);
+            widget = MakeButton(control, panel);
             break;
         case ControlKind::Logo:
             widget = MakeLogo(panel);
@@ -91,25 +91,25 @@ void CPanelWidgets::Build(QWidget* panel, const CustomWidgetFactory& makeCustom)
         if (widget == nullptr) {
             continue;
         }
-        widget->setGeometry(ToPixels(spec.rect));
+        widget->setGeometry(ToPixels(control.rect));
         // Group boxes go to the back so the controls drawn over them stay clickable.
-        if (spec.kind == ControlKind::GroupBox) {
+        if (control.kind == ControlKind::GroupBox) {
             widget->lower();
         }
-        if (spec.kind == ControlKind::GroupBox || spec.kind == ControlKind::Text) {
-            m_statics.emplace(QString::fromUtf8(spec.caption), widget);
+        if (control.kind == ControlKind::GroupBox || control.kind == ControlKind::Text) {
+            m_statics.emplace(QString::fromUtf8(control.caption), widget);
         }
-        if (spec.id != kNoId) {
-            widget->setObjectName(QString::number(spec.id));
-            m_byId[spec.id] = widget;
+        if (control.id != kNoId) {
+            widget->setObjectName(QString::number(control.id));
+            m_byId[control.id] = widget;
         }
-        if (spec.radioGroup != 0) {
-            QButtonGroup*& group = m_groups[spec.radioGroup];
+        if (control.radioGroup != 0) {
+            QButtonGroup*& group = m_groups[control.radioGroup];
             if (group == nullptr) {
                 group = new QButtonGroup(panel);
                 group->setExclusive(true);
             }
-            group->addButton(static_cast<QPushButton*>(widget), spec.id);
+            group->addButton(static_cast<QPushButton*>(widget), control.id);
         }
     }
 }

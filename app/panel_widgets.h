@@ -15,7 +15,7 @@ class QSlider;
 class QWidget;
 
 // Makes the widget of a Screen, Readout or Link entry (the panel's own classes).
-using CustomWidgetFactory = std::function<QWidget*(const ControlSpec& spec, QWidget* parent)>;
+using CustomWidgetFactory = std::function<QWidget*(const ControlSpec& control, QWidget* parent)>;
 
 class CPanelWidgets {
 public:

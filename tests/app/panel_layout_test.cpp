@@ -92,12 +92,12 @@ TEST(PanelTemplate, StartUpPositionsAreClampedIntoTheRange) {
         {ctl::kSliderFreqL, 0, 20000, 0}, {ctl::kSliderFreqR, 0, 20000, 0},
     };
     for (const Case& c : cases) {
-        const ControlSpec* spec = FindPanelControl(c.id);
-        ASSERT_NE(spec, nullptr);
-        ASSERT_EQ(spec->kind, ControlKind::Slider);
-        EXPECT_EQ(spec->slider.minimum, c.minimum);
-        EXPECT_EQ(spec->slider.maximum, c.maximum);
-        EXPECT_EQ(std::clamp(spec->slider.requestedPosition, c.minimum, c.maximum), c.start)
+        const ControlSpec* control = FindPanelControl(c.id);
+        ASSERT_NE(control, nullptr);
+        ASSERT_EQ(control->kind, ControlKind::Slider);
+        EXPECT_EQ(control->slider.minimum, c.minimum);
+        EXPECT_EQ(control->slider.maximum, c.maximum);
+        EXPECT_EQ(std::clamp(control->slider.requestedPosition, c.minimum, c.maximum), c.start)
             << c.id;
     }
 }
