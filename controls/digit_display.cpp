@@ -16,13 +16,15 @@ bool CDigitDisplay::SetValue(int value, bool redraw) {
     m_value = value;
     if (!redraw)
         return false;
-    repaint();
+    if (m_paintedValue != value)
+        repaint();
     return true;
 }
 
 void CDigitDisplay::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     DrawFrame(painter);
+    m_paintedValue = m_value;
     const std::array<int, kDigitCount> glyphs = ReadoutGlyphs(m_value);
     for (int cell = 0; cell < m_digitCount; ++cell)
         DrawGlyph(painter, glyphs[cell], cell);
@@ -39,8 +41,15 @@ void CDigitDisplay::DrawGlyph(QPainter& painter, int glyph, int cell) {
     const int cellWidth = ReadoutCellWidth(client.width());
     if (glyph < 0 || glyph >= kGlyphCount)
         return;
-    const QImage source = m_glyphs[glyph].copy(QRect(QPoint(0, 0), m_glyphInfo));
-    const QImage stretched = StretchGlyph(source, cellWidth, client.height());
+    const QSize cellSize(cellWidth, client.height());
+    if (cellSize != m_stretchedSize) {
+        for (int g = 0; g < kGlyphCount; ++g) {
+            const QImage source = m_glyphs[g].copy(QRect(QPoint(0, 0), m_glyphInfo));
+            m_stretched[g] = StretchGlyph(source, cellSize.width(), cellSize.height());
+        }
+        m_stretchedSize = cellSize;
+    }
+    const QImage& stretched = m_stretched[glyph];
     if (!stretched.isNull())
         painter.drawImage(client.left() + ReadoutCellX(cell, cellWidth), client.top(), stretched);
 }

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class CDigitDisplay : public QWidget {
 public:
@@ -39,4 +40,10 @@ private:
     std::array<QImage, kGlyphCount> m_glyphs;
     QSize m_glyphInfo; // pixels of glyph 0: the source rectangle of every glyph
     int m_value = 0;
+    // The value the last paint showed: a redraw that would paint the same picture is skipped,
+    // which matters at eleven redraws a second for each of the panel's five readouts.
+    std::optional<int> m_paintedValue;
+    // The glyphs stretched to the current cell size, made again only when that size changes.
+    std::array<QImage, kGlyphCount> m_stretched;
+    QSize m_stretchedSize;
 };
