@@ -12,7 +12,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
-from panel_e2e import centre, run, start_display, start_pulse  # noqa: E402
+from panel_e2e import click_control, panel_origin, run, start_display, start_pulse  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -28,16 +28,11 @@ def measure(program, seconds, audio_env):
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", **audio_env)
     app = subprocess.Popen([program], env=env)
     try:
-        panel = run("xdotool", "search", "--sync", "--name", "^Tavrin 0.94$", env=env).split()[0]
-        g = dict(l.split("=") for l in
-                 run("xdotool", "getwindowgeometry", "--shell", panel, env=env).split())
-        ox, oy = int(g["X"]), int(g["Y"])
+        origin = panel_origin(env)
         for rect in [(474, 331, 36, 20), (434, 331, 36, 20), (394, 331, 36, 20),
                      (311, 323, 31, 14), (165, 285, 26, 19)]:
             # generator, frequency meter, multimeter, V(AC), spectrum mode
-            x, y = centre(*rect)
-            run("xdotool", "mousemove", "--sync", str(ox + x), str(oy + y), "click", "1", env=env)
-            time.sleep(0.3)
+            click_control(env, origin, rect)
         run("xdotool", "mousemove", "0", "0", env=env)
         time.sleep(3)  # past start-up
         c0, t0 = cpu_seconds(app.pid), time.monotonic()

@@ -72,6 +72,22 @@ def start_display():
     raise RuntimeError("no free display")
 
 
+def panel_origin(env):
+    """Waits for the panel's window; its client area's top-left corner on the screen."""
+    panel = run("xdotool", "search", "--sync", "--name", "^Tavrin 0.94$", env=env).split()[0]
+    geometry = dict(line.split("=") for line in
+                    run("xdotool", "getwindowgeometry", "--shell", panel, env=env).split())
+    return int(geometry["X"]), int(geometry["Y"])
+
+
+def click_control(env, origin, rect):
+    """Clicks the middle of a control given by its dialog-unit rectangle."""
+    x, y = centre(*rect)
+    run("xdotool", "mousemove", "--sync", str(origin[0] + x), str(origin[1] + y), "click", "1",
+        env=env)
+    time.sleep(0.3)
+
+
 def screenshot(env, png):
     xwd = subprocess.run(["xwd", "-root", "-silent"], env=env, check=True, capture_output=True)
     subprocess.run(["/usr/bin/convert", "xwd:-", png], input=xwd.stdout, check=True)
@@ -132,24 +148,16 @@ def main():
     env.pop("TAVRIN_AUDIO", None)
     app = subprocess.Popen([program], env=env)
     try:
-        panel = run("xdotool", "search", "--sync", "--name", "^Tavrin 0.94$", env=env).split()[0]
-        geometry = dict(line.split("=") for line in
-                        run("xdotool", "getwindowgeometry", "--shell", panel, env=env).split())
-        ox, oy = int(geometry["X"]), int(geometry["Y"])
-
-        def click(x, y):
-            run("xdotool", "mousemove", "--sync", str(ox + x), str(oy + y), "click", "1", env=env)
-            time.sleep(0.3)
-
-        click(*centre(474, 331, 36, 20))          # "信号源": generator on
-        click(*centre(400, 213, 23, 17))          # "L频率": the frequency dialog
+        ox, oy = panel_origin(env)
+        click_control(env, (ox, oy), (474, 331, 36, 20))   # "信号源": generator on
+        click_control(env, (ox, oy), (400, 213, 23, 17))   # "L频率": the frequency dialog
         dialog = run("xdotool", "search", "--sync", "--name", "设置输出频率", env=env).split()[0]
         run("xdotool", "windowfocus", "--sync", dialog, env=env)
         run("xdotool", "key", "ctrl+a", env=env)
         run("xdotool", "type", "1000", env=env)
         run("xdotool", "key", "Return", env=env)
         time.sleep(0.3)
-        click(*centre(434, 331, 36, 20))          # "频率计": frequency meter on
+        click_control(env, (ox, oy), (434, 331, 36, 20))   # "频率计": frequency meter on
 
         px, py, pw, ph = dialog_units(462, 150, 47, 17)  # readout 1028, X1 frequency
         lx, ly, lw, lh = dialog_units(429, 210, 55, 21)  # readout 1030, L frequency
