@@ -130,7 +130,10 @@ private:
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;
     std::array<Mirror, 16> m_mirrors;
 
-    CCanvas m_canvas; // capture worker only
+    // Capture worker only. Two rasters taken in turn: the GUI shows one frame while the next is
+    // drawn into the other, so a finished frame is handed over without copying it.
+    std::array<CCanvas, 2> m_canvases;
+    int m_canvasIndex = 0;
 
     bool m_initialised = false;
     bool m_destroyed = false;

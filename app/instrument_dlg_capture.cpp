@@ -84,7 +84,7 @@ void CInstrumentDlg::DrawScope() {
 
     const PixelRect size = FrameSize();
     const ScopeDerived derived =
-        ComposeScopeFrame(m_canvas, size.width, size.height, m_samples, settings,
+        ComposeScopeFrame(m_canvases[m_canvasIndex ^= 1], size.width, size.height, m_samples, settings,
                           [this](const CCanvas& frame) { OnFrameDone(frame); });
     m_gridColumns = derived.gridColumns;
     m_gridRows = derived.gridRows;
@@ -97,8 +97,9 @@ void CInstrumentDlg::DrawScope() {
 }
 
 void CInstrumentDlg::OnFrameDone(const CCanvas& frame) {
-    // A deep copy: the canvas is drawn over by the next buffer while the GUI shows this one.
-    m_screen->PublishFrame(frame.Image().copy());
+    // A shallow copy: should the GUI still hold this frame when its raster comes round again,
+    // the raster's first write detaches and draws into fresh memory.
+    m_screen->PublishFrame(frame.Image());
     if (Mirrored(ctl::kSaveScreen) != 0) {
         SaveScreen(frame);
     }

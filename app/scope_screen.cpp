@@ -2,6 +2,7 @@
 
 #include "panel_layout.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 CScopeScreen::CScopeScreen(QWidget* parent) : QFrame(parent) {
@@ -36,18 +37,24 @@ void CScopeScreen::TakePendingFrame() {
     }
     m_shown = std::move(frame);
     ++m_framesShown;
-    update();
+    // Only the picture: the sunken border costs the style far more than the picture itself.
+    update(InsideRect());
 }
 
 QRect CScopeScreen::ScreenRect() const {
     return QRect(mapToGlobal(QPoint(0, 0)), size());
 }
 
+QRect CScopeScreen::InsideRect() const {
+    return rect().adjusted(kScreenBorderPx, kScreenBorderPx, -kScreenBorderPx, -kScreenBorderPx);
+}
+
 void CScopeScreen::paintEvent(QPaintEvent* event) {
-    QFrame::paintEvent(event);
+    const QRect inside = InsideRect();
+    if (!inside.contains(event->rect())) {
+        QFrame::paintEvent(event);
+    }
     QPainter painter(this);
-    const QRect inside =
-        rect().adjusted(kScreenBorderPx, kScreenBorderPx, -kScreenBorderPx, -kScreenBorderPx);
     if (m_shown.isNull()) {
         painter.fillRect(inside, Qt::black);
         return;

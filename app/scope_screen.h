@@ -28,6 +28,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The picture's place, inside the border.
+    QRect InsideRect() const;
 
 private slots:
     void TakePendingFrame();

@@ -23,9 +23,10 @@ constexpr snd_pcm_uframes_t kPeriodFrames = kFramesPerBuffer;
 constexpr snd_pcm_uframes_t kPlaybackBufferFrames = 3 * kPeriodFrames;
 // Capture keeps a little more slack: a busy worker should cost dropped frames, not overruns.
 constexpr snd_pcm_uframes_t kCaptureBufferFrames = 4 * kPeriodFrames;
-// How long the I/O thread rests when the device has nothing for it: a quarter of a period, so
-// it keeps well ahead of the device while waking only some forty times a second.
-constexpr auto kIdleWait = std::chrono::milliseconds(25);
+// How long the I/O thread rests when the device has nothing for it: half a period. The device
+// buffers hold three (playback) and four (capture) periods, so it stays well ahead while waking
+// only about twenty times a second; every wake-up through a sound server costs real CPU.
+constexpr auto kIdleWait = std::chrono::milliseconds(45);
 
 MMRESULT CodeFor(int err) {
     switch (-err) {
