@@ -27,6 +27,42 @@ void PackReal(const float* x, int n, ComplexF* z) {
     }
 }
 
+// The forward twiddles and the untangling sines, evaluated once with exactly the expressions the
+// transforms would evaluate themselves. Angles scale by powers of two between sizes, which
+// is exact in binary floating point, so the entries of the largest size serve every smaller
+// one bit for bit. Two transforms per buffer each need about a thousand of them; evaluating
+// them afresh was most of the transform's cost.
+constexpr int kTableSpan = 512;     // largest butterfly span of a 1024-point complex transform
+constexpr int kTableRealSize = 2048; // largest real transform
+struct TwiddleTables {
+    ComplexF forward[kTableSpan];               // span kTableSpan, j0 = 0 .. span - 1
+    float sine[kTableRealSize / 4 + 1];          // k = 0 .. N / 4 for N = kTableRealSize
+    float cosine[kTableRealSize / 4 + 1];
+};
+
+ComplexF Twiddle(float signPi, int j0, int span) {
+    ComplexF w;
+    CFftCalc::CExp(w, ComplexF{0.0f, float(double(signPi) * j0 / span)});
+    return w;
+}
+
+const TwiddleTables& Tables() {
+    static const TwiddleTables tables = [] {
+        TwiddleTables t{};
+        const float minusPi = float(-kPi);
+        for (int j0 = 0; j0 < kTableSpan; ++j0) {
+            t.forward[j0] = Twiddle(minusPi, j0, kTableSpan);
+        }
+        const float theta = float(kTwoPi / kTableRealSize);
+        for (int k = 0; k <= kTableRealSize / 4; ++k) {
+            t.sine[k] = float(std::sin(k * double(theta)));
+            t.cosine[k] = float(std::cos(k * double(theta)));
+        }
+        return t;
+    }();
+    return tables;
+}
+
 double Magnitude(const ComplexF& v) {
     const double re = v.re;
     const double im = v.im;
@@ -65,12 +101,13 @@ void CFftCalc::ComplexFft(ComplexF* z, int n, int sign) {
     }
 
     const float signPi = float(sign * kPi);
+    const bool tabled = sign == -1 && n <= 2 * kTableSpan;
     for (int span = 1; span < n; span *= 2) {
         for (int j0 = 0; j0 < span; ++j0) {
-            // The twiddle depends only on (span, j0), so one evaluation serves every butterfly
-            // of the column; the value is the same one each butterfly would compute itself.
-            ComplexF w;
-            CExp(w, ComplexF{0.0f, float(double(signPi) * j0 / span)});
+            // The twiddle depends only on (span, j0), so one value serves every butterfly of
+            // the column; it is the same value each butterfly would compute itself.
+            const ComplexF w = tabled ? Tables().forward[j0 * (kTableSpan / span)]
+                                      : Twiddle(signPi, j0, span);
             const double wr = w.re;
             const double wi = w.im;
             for (int k = j0; k < n; k += 2 * span) {
@@ -95,9 +132,11 @@ void CFftCalc::RealFft(ComplexF* z, int n) {
     z[m] = z[0];
 
     // Untangle the half-length transform: bins k and m - k are built from the same pair.
+    const bool tabled = n >= 4 && n <= kTableRealSize && kTableRealSize % n == 0;
+    const int step = tabled ? kTableRealSize / n : 0;
     for (int k = 0; k <= n / 4; ++k) {
-        const double s = float(std::sin(k * double(theta)));
-        const double c = float(std::cos(k * double(theta)));
+        const double s = tabled ? Tables().sine[k * step] : float(std::sin(k * double(theta)));
+        const double c = tabled ? Tables().cosine[k * step] : float(std::cos(k * double(theta)));
         const ComplexF a = z[k];
         ComplexF b;
         Conj(b, z[m - k]);
