@@ -18,10 +18,13 @@ CSoundPlay::~CSoundPlay() {
     if (m_running) {
         stop();
     }
-    if (HWAVEOUT device = m_hWaveOut.load()) {
-        // Buffers still draining: take them back now, so the worker releases them and closes
-        // the device before its loop ends.
-        waveOutReset(device);
+    {
+        std::lock_guard lock(m_deviceMutex);
+        if (HWAVEOUT device = m_hWaveOut.load()) {
+            // Buffers still draining: take them back now, so the worker releases them and
+            // closes the device before its loop ends.
+            waveOutReset(device);
+        }
     }
     EndThread();
 }
@@ -99,13 +102,17 @@ void CSoundPlay::OnWOM_DONE(HWAVEOUT device, WAVEHDR* header) {
     }
     ReleaseHeader(header);
     if (m_queuedCount == 0 && !m_running) {
-        const MMRESULT closed = waveOutClose(device);
-        if (closed != MMSYSERR_NOERROR) {
-            ReportWaveOutError(closed, "in stop()");
+        MMRESULT closed = MMSYSERR_NOERROR;
+        {
+            std::lock_guard lock(m_deviceMutex);
+            closed = waveOutClose(device);
+            // Forgotten even when the close failed: a device that will not close cannot be
+            // used again, and holding on to it would keep every later start waiting for it.
+            m_hWaveOut = nullptr;
         }
-        // Forgotten even when the close failed: a device that will not close cannot be used
-        // again, and holding on to it would keep every later start waiting for it.
-        m_hWaveOut = nullptr;
+        if (closed != MMSYSERR_NOERROR) {
+            ReportWaveOutError(closed, "in stop()");  // not under the lock: the box blocks
+        }
     }
 }
 
@@ -114,7 +121,13 @@ void CSoundPlay::stop() {
         return;
     }
     m_running = false;
-    const MMRESULT result = waveOutReset(m_hWaveOut.load());
+    MMRESULT result = MMSYSERR_NOERROR;
+    {
+        std::lock_guard lock(m_deviceMutex);
+        if (HWAVEOUT device = m_hWaveOut.load()) {
+            result = waveOutReset(device);
+        }
+    }
     if (result != MMSYSERR_NOERROR) {
         ReportWaveOutError(result, "in stop()");
     }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 
 class CSoundPlay : public CMessageThread, public CPcmFormat {
 public:
@@ -38,4 +39,9 @@ public:
 
 protected:
     void Dispatch(const ThreadMessage& message) override;
+
+private:
+    // The worker closes the device when its last buffer comes back, possibly while the GUI
+    // thread resets it in stop(); held around both so a reset never meets a closed device.
+    std::mutex m_deviceMutex;
 };

@@ -196,3 +196,20 @@ INSTANTIATE_TEST_SUITE_P(
         OutFault{WaveCall::Reset, 1, "WAVEOUT:1:simulated bench: injected failure in stop()"},
         OutFault{WaveCall::Close, 33, "WAVEOUT:21:simulated bench: injected failure in stop()"}),
     OutFaultName);
+
+// The worker closes the device as the last buffer comes back, at the very moment the GUI thread
+// may be resetting it again on its way out; this once crashed one run in a few hundred.
+TEST_F(SoundPlayTest, StopAndDestroyRightAwayNeverTouchesAClosedDevice) {
+    CallbackProbe probe;
+    for (int i = 0; i < 300; ++i) {
+        {
+            CSoundPlay play;
+            Wire(play, probe);
+            ASSERT_TRUE(play.start());
+            play.stop();
+        }
+        ASSERT_FALSE(Bench().IsOpen(WaveDirection::Out)) << "round " << i;
+    }
+    EXPECT_EQ(Bench().CloseCount(WaveDirection::Out), 300);
+    EXPECT_EQ(m_alerts.Count(), 0u);
+}
