@@ -59,7 +59,9 @@ TEST_F(SoundPlayTest, RefillsEachPlayedBufferInOrder) {
     for (int i = 0; i < 6; ++i) {
         Bench().Step(1);
         // Each refill happens on the worker; give it time before the next period.
-        ASSERT_TRUE(WaitUntil([&] { return play.m_queuedCount == 3 && captured.calls == i + 1; }));
+        ASSERT_TRUE(WaitUntil([&] {
+            return out.calls == 3 + i + 1 && play.m_queuedCount == 3 && captured.calls == i + 1;
+        }));
     }
     std::lock_guard lock(seenMutex);
     EXPECT_EQ(seen, (std::vector<int16_t>{1, 2, 3, 4, 5, 6}));
