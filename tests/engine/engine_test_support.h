@@ -4,6 +4,7 @@
 
 #include "format_and_alert.h"
 #include "generator.h"
+#include "sound_device.h"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,17 @@ inline std::vector<uint8_t> GeneratorBytes(const GeneratorChannel& left,
         bytes.insert(bytes.end(), at, at + sizeof block);
     }
     return bytes;
+}
+
+// Sets both output channels' waveform, frequency and divisor, as the panel's controls would.
+inline void SetGenerator(CSoundDevice& device, const GeneratorChannel& left,
+                         const GeneratorChannel& right) {
+    device.m_waveL = left.waveform;
+    device.m_freqL = left.frequency;
+    device.m_attenL = left.divisor;
+    device.m_waveR = right.waveform;
+    device.m_freqR = right.frequency;
+    device.m_attenR = right.divisor;
 }
 
 } // namespace enginetest

@@ -58,10 +58,7 @@ TEST(SoundDeviceEndToEnd, RecordingThroughPulseAudioHoldsTheGeneratorWithoutAGap
         device.m_recording = 1;
         device.StartRecording(path.c_str());
         device.StartCapture();
-        device.m_waveL = left.waveform;
-        device.m_freqL = left.frequency;
-        device.m_waveR = right.waveform;
-        device.m_freqR = right.frequency;
+        SetGenerator(device, left, right);
         device.m_generatorOn = true;
         first = g_generatorSampleCount;
         device.StartPlayback();

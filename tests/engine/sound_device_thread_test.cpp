@@ -43,11 +43,7 @@ TEST_F(SoundDeviceThreads, LoopbackRecordingHoldsExactlyTheGeneratorOutput) {
     device.m_recording = 1;
     device.StartRecording(m_path.c_str());
     device.StartCapture();
-    device.m_waveL = left.waveform;
-    device.m_freqL = left.frequency;
-    device.m_waveR = right.waveform;
-    device.m_freqR = right.frequency;
-    device.m_attenR = right.divisor;
+    SetGenerator(device, left, right);
     device.m_generatorOn = true;
     const int64_t first = g_generatorSampleCount;
     device.StartPlayback();
