@@ -23,6 +23,11 @@ packages=(
     imagemagick            # checks BMP files and converts screenshots
     sox                    # checks WAV files (soxi)
     python3                # the WAV checker uses Python's wave module
+    dpkg-dev               # scripts/package.sh: cpack's DEB Depends comes from dpkg-shlibdeps
+    # Tests only: the Debian package's check (tests/package/check_package.sh)
+    appstream              # appstreamcli validates the AppStream metainfo
+    desktop-file-utils     # desktop-file-validate checks the desktop entry
+    man-db                 # man -l renders the manual page and reports its warnings
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's test command: installs what is missing, builds with warnings as errors, runs every
-# test (end-to-end ones included), then the sanitizer passes: ThreadSanitizer over the threaded
-# tests, AddressSanitizer + UBSan over the unit tests.
+# test (end-to-end ones included), checks the Debian package made from that build, then the
+# sanitizer passes: ThreadSanitizer over the threaded tests, AddressSanitizer + UBSan over the
+# unit tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,8 @@ configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 echo "== tests"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+echo "== Debian package"
+tests/package/check_package.sh build
 
 echo "== ThreadSanitizer: threads"
 configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_TSAN=ON -DTAVRIN_BENCH=OFF
