@@ -14,8 +14,8 @@ QRect ToPixels(DluRect r) {
     return {p.x, p.y, p.width, p.height};
 }
 
-QLabel* AddText(QWidget* parent, const char* text, DluRect r) {
-    auto* label = new QLabel(QString::fromUtf8(text), parent);
+QLabel* AddText(QWidget* parent, const QString& text, DluRect r) {
+    auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText); // ampersands stay as typed
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -27,7 +27,7 @@ QLabel* AddText(QWidget* parent, const char* text, DluRect r) {
 
 CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
     InitAppResources();
-    setWindowTitle(QStringLiteral("关于 Tavrin"));
+    setWindowTitle(tr("关于 Tavrin"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setFont(QFont(QString::fromUtf8(kPanelFontFamily), kPanelFontPointSize));
@@ -40,13 +40,13 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
     icon->setGeometry(iconRect.x(), iconRect.y(), 32, 32);
     icon->setPixmap(QIcon(QStringLiteral(":/res/tavrin.png")).pixmap(32, 32));
 
-    AddText(this, "Tavrin 0.94版", {40, 10, 119, 8});
-    AddText(this, "作者：Tavrin 开发组", {40, 24, 119, 8});
-    AddText(this, "联系：请到项目主页留言", {40, 38, 94, 9});
-    AddText(this, "本程序是自由软件，欢迎复制和分发；使用本程序测量的结果仅供参考。",
+    AddText(this, tr("Tavrin 0.94版"), {40, 10, 119, 8});
+    AddText(this, tr("作者：Tavrin 开发组"), {40, 24, 119, 8});
+    AddText(this, tr("联系：请到项目主页留言"), {40, 38, 94, 9});
+    AddText(this, tr("本程序是自由软件，欢迎复制和分发；使用本程序测量的结果仅供参考。"),
             {25, 55, 195, 20});
 
-    m_ok = new QPushButton(QStringLiteral("确定"), this);
+    m_ok = new QPushButton(tr("确定"), this);
     m_ok->setGeometry(ToPixels({178, 7, 50, 14}));
     m_ok->setDefault(true);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -15,29 +15,35 @@ QRect ToPixels(const int (&r)[4]) {
     return {p.x, p.y, p.width, p.height};
 }
 
-const CEntryDialog::Template kFreqTemplate{
-    "设置输出频率",  127, 71, "输入频率值", {13, 15, 40, 13}, {71, 15, 45, 13}, {19, 44, 34, 13},
-    {73, 45, 34, 13}};
+const CEntryDialog::Template kFreqTemplate{QT_TRANSLATE_NOOP("CEntryDialog", "设置输出频率"),
+                                           127,
+                                           71,
+                                           QT_TRANSLATE_NOOP("CEntryDialog", "输入频率值"),
+                                           {13, 15, 40, 13},
+                                           {71, 15, 45, 13},
+                                           {19, 44, 34, 13},
+                                           {73, 45, 34, 13}};
 
-const CEntryDialog::Template kRefTemplate{"设置万用表基准",
-                                          136,
-                                          71,
-                                          "输入基准元件值，不必输入单位",
-                                          {16, 23, 64, 20},
-                                          {79, 22, 44, 16},
-                                          {19, 50, 38, 14},
-                                          {77, 50, 38, 14}};
+const CEntryDialog::Template kRefTemplate{
+    QT_TRANSLATE_NOOP("CEntryDialog", "设置万用表基准"),
+    136,
+    71,
+    QT_TRANSLATE_NOOP("CEntryDialog", "输入基准元件值，不必输入单位"),
+    {16, 23, 64, 20},
+    {79, 22, 44, 16},
+    {19, 50, 38, 14},
+    {77, 50, 38, 14}};
 
 } // namespace
 
 CEntryDialog::CEntryDialog(const Template& t, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromUtf8(t.caption));
+    setWindowTitle(tr(t.caption));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     const PixelRect size = DialogUnitsToPixels({0, 0, t.widthDlu, t.heightDlu}, kSystemBaseUnits);
     setFixedSize(size.width, size.height);
 
-    auto* prompt = new QLabel(QString::fromUtf8(t.prompt), this);
+    auto* prompt = new QLabel(tr(t.prompt), this);
     prompt->setWordWrap(true);
     prompt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     prompt->setGeometry(ToPixels(t.promptRect));
@@ -46,12 +52,12 @@ CEntryDialog::CEntryDialog(const Template& t, QWidget* parent) : QDialog(parent)
     m_edit->setObjectName(QString::number(kEntryEditId));
     m_edit->setGeometry(ToPixels(t.editRect));
 
-    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok = new QPushButton(tr("OK"), this);
     m_ok->setGeometry(ToPixels(t.okRect));
     m_ok->setDefault(true);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
 
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(tr("Cancel"), this);
     m_cancel->setAutoDefault(false);
     m_cancel->setGeometry(ToPixels(t.cancelRect));
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -62,7 +68,7 @@ CEntryDialog::CEntryDialog(const Template& t, QWidget* parent) : QDialog(parent)
 
 void CEntryDialog::accept() {
     if (!TakeEntry(m_edit->text().toStdString())) {
-        ShowAlert({RefusalMessage(), std::string(), AlertIcon::Warning});
+        ShowAlert({tr(RefusalMessage().c_str()).toStdString(), std::string(), AlertIcon::Warning});
         m_edit->setFocus();
         m_edit->selectAll();
         return;

@@ -118,7 +118,7 @@ void CInstrumentDlg::OnInitDialog() {
     m_initialised = true;
 
     m_systemMenu = new QMenu(this);
-    const QString aboutText = QString::fromUtf8(kAboutItemText);
+    const QString aboutText = tr(kAboutItemText);
     if (!aboutText.isEmpty()) {
         QAction* about = m_systemMenu->addAction(aboutText);
         about->setData(IDM_ABOUTBOX);

@@ -33,7 +33,8 @@ class QMenu;
 
 // Command id of the About item.
 inline constexpr int IDM_ABOUTBOX = 0x0010;
-inline constexpr const char* kAboutItemText = "关于 Tavrin(&A)...";
+inline constexpr const char* kAboutItemText =
+    QT_TRANSLATE_NOOP("CInstrumentDlg", "关于 Tavrin(&A)...");
 // The web address behind the sponsor caption.
 inline constexpr const char* kSponsorAddress = "https://brenmark.example/";
 

@@ -21,8 +21,9 @@ PixelRect FrameSize() {
     return {0, 0, screen.width - 2 * kScreenBorderPx, screen.height - 2 * kScreenBorderPx};
 }
 
-constexpr const char* kPauseFirstText = "请先暂停，调整好屏幕再保存";
-constexpr const char* kPauseFirstCaption = "请按下PAUSE";
+constexpr const char* kPauseFirstText =
+    QT_TRANSLATE_NOOP("CInstrumentDlg", "请先暂停，调整好屏幕再保存");
+constexpr const char* kPauseFirstCaption = QT_TRANSLATE_NOOP("CInstrumentDlg", "请按下PAUSE");
 
 } // namespace
 
@@ -84,8 +85,8 @@ void CInstrumentDlg::DrawScope() {
 
     const PixelRect size = FrameSize();
     const ScopeDerived derived =
-        ComposeScopeFrame(m_canvases[m_canvasIndex ^= 1], size.width, size.height, m_samples, settings,
-                          [this](const CCanvas& frame) { OnFrameDone(frame); });
+        ComposeScopeFrame(m_canvases[m_canvasIndex ^= 1], size.width, size.height, m_samples,
+                          settings, [this](const CCanvas& frame) { OnFrameDone(frame); });
     m_gridColumns = derived.gridColumns;
     m_gridRows = derived.gridRows;
     m_ampScaleX1 = derived.ampScaleX1;
@@ -110,8 +111,7 @@ void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
         // Shared with the GUI side: closing may release this worker while the dialog is open.
         auto path = std::make_shared<std::optional<std::string>>();
         const bool answered = m_bridge.RunAndWait([this, path](CGuiBridge::Done done) {
-            *path = m_prompts.chooseSavePath(
-                this, {QStringLiteral("bmp"), QStringLiteral("位图文件 (*.bmp)")});
+            *path = m_prompts.chooseSavePath(this, {QStringLiteral("bmp"), tr("位图文件 (*.bmp)")});
             done();
         });
         if (answered && *path && !m_closing.load()) {
@@ -124,7 +124,8 @@ void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
             saver.WriteBmpFile(**path, saver.PackBitmap(raster, kCompressionRgb, {}));
         }
     } else {
-        ShowAlert({kPauseFirstText, kPauseFirstCaption, AlertIcon::Information});
+        ShowAlert({tr(kPauseFirstText).toStdString(), tr(kPauseFirstCaption).toStdString(),
+                   AlertIcon::Information});
     }
     // Cleared here at once so the next buffer does not ask again before the GUI catches up.
     for (Mirror& mirror : m_mirrors) {

@@ -113,18 +113,18 @@ void CInstrumentDlg::OnRecord() {
     if (m_recording != 0) {
         // Cleared before the file is finished, so the worker stops appending first.
         m_recording = 0;
-        record->setText(QStringLiteral("Record"));
+        record->setText(tr("Record"));
         StopRecording();
         return;
     }
     const auto path =
-        m_prompts.chooseSavePath(this, {QStringLiteral("wav"), QStringLiteral("WAV文件 (*.wav)")});
+        m_prompts.chooseSavePath(this, {QStringLiteral("wav"), tr("WAV文件 (*.wav)")});
     if (!path) {
         record->setChecked(false); // springs back up
         return;
     }
     // The whole path is passed on, however long: a shortened one would name another file.
-    record->setText(QStringLiteral("Recording"));
+    record->setText(tr("Recording"));
     m_recording = 1;
     StartRecording(path->c_str());
 }

@@ -1,5 +1,7 @@
-// tavrin: the sound card as a bench of instruments. Reads no arguments and no settings.
+// tavrin: the sound card as a bench of instruments. Reads no settings; the command line
+// chooses only the language.
 #include "instrument_app.h"
+#include "translation.h"
 
 #include <QApplication>
 
@@ -12,6 +14,9 @@ int main(int argc, char** argv) {
     // Boxes raised for the program carry its file name as caption.
     QApplication::setApplicationName(QStringLiteral("tavrin"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.tavrin.Tavrin"));
+    if (!SetUpLanguage({argv + 1, static_cast<size_t>(argc - 1)})) {
+        return 2;
+    }
     if (theApp.InitInstance()) {
         return QApplication::exec();
     }

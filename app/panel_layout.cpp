@@ -1,5 +1,7 @@
 #include "panel_layout.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -43,10 +45,13 @@ constexpr SliderSpec FreqSlider() {
 constexpr auto L = SliderTicks::Left;
 constexpr auto R = SliderTicks::Right;
 
+// Captions with words are marked for translation, the group boxes' under their own context, as
+// they have room for longer words than the buttons of the same name; numbers, units and
+// channel names read the same in every language.
 const auto kControls = std::to_array<ControlSpec>({
     Make(ctl::kScreen, K::Screen, "", {7, 13, 377, 258}),
     // Gain
-    Make(kNoId, K::GroupBox, "增益", {390, 0, 126, 75}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "增益"), {390, 0, 126, 75}),
     // The set-up asks the vertical-scale sliders for 10; they clamp it to their minimum 20.
     Slider(ctl::kAmpX1, {395, 13, 15, 55}, Vertical(L, 20, 80, 10, 10)),
     Slider(ctl::kAmpX2, {415, 13, 15, 55}, Vertical(R, 20, 80, 10, 10)),
@@ -63,85 +68,96 @@ const auto kControls = std::to_array<ControlSpec>({
     Radio(1065, "-24dB", {467, 54, 21, 14}, kGroupGainX2),
     Radio(1066, "-30dB", {489, 54, 21, 14}, kGroupGainX2),
     // Baseline and time base
-    Make(kNoId, K::GroupBox, "基准线", {389, 75, 48, 62}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "基准线"), {389, 75, 48, 62}),
     Slider(ctl::kOffsetX1, {395, 85, 15, 48}, Vertical(L, 1, 300, 30, 150)),
     Slider(ctl::kOffsetX2, {415, 85, 15, 48}, Vertical(R, 1, 300, 30, 150)),
-    Make(kNoId, K::GroupBox, "时基", {440, 75, 48, 62}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "时基"), {440, 75, 48, 62}),
     Slider(ctl::kTimeX1, {448, 85, 15, 48}, Vertical(L, 1, 40, 4, 4)),
     Slider(ctl::kTimeX2, {469, 85, 15, 48}, Vertical(R, 1, 40, 4, 4)),
     // Sync
-    Make(1022, K::GroupBox, "同步", {488, 75, 28, 62}),
+    Make(1022, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "同步"), {488, 75, 28, 62}),
     Make(ctl::kSyncX1, K::Toggle, "X1", {493, 90, 17, 15}),
     Make(ctl::kSyncX2, K::Toggle, "X2", {493, 114, 17, 15}),
     // Grid lines
-    Make(kNoId, K::GroupBox, "网格线", {390, 140, 40, 56}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "网格线"), {390, 140, 40, 56}),
     Slider(ctl::kGridColumns, {397, 155, 10, 36}, Vertical(L, 1, 40, 5, 10)),
     Slider(ctl::kGridRows, {413, 155, 10, 36}, Vertical(R, 1, 40, 5, 10)),
     // Frequency meter
-    Make(kNoId, K::GroupBox, "频率计", {430, 140, 85, 56}),
-    Make(kNoId, K::Text, "X1频率", {436, 156, 24, 12}),
-    Make(kNoId, K::Text, "X2频率", {436, 177, 24, 12}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "频率计"), {430, 140, 85, 56}),
+    Make(kNoId, K::Text, QT_TRANSLATE_NOOP("CInstrumentDlg", "X1频率"), {436, 156, 24, 12}),
+    Make(kNoId, K::Text, QT_TRANSLATE_NOOP("CInstrumentDlg", "X2频率"), {436, 177, 24, 12}),
     Make(ctl::kReadoutX1, K::Readout, "", {462, 150, 47, 17}),
     Make(ctl::kReadoutX2, K::Readout, "", {462, 172, 47, 17}),
     // Signal generator, L channel
-    Make(kNoId, K::GroupBox, "信号发生器", {390, 200, 126, 117}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "信号发生器"),
+         {390, 200, 126, 117}),
     Make(ctl::kReadoutL, K::Readout, "", {429, 210, 55, 21}),
-    Make(ctl::kFreqL, K::Button, "L频率", {400, 213, 23, 17}),
+    Make(ctl::kFreqL, K::Button, QT_TRANSLATE_NOOP("CInstrumentDlg", "L频率"), {400, 213, 23, 17}),
     Slider(ctl::kSliderFreqL, {400, 234, 86, 12}, FreqSlider()),
     Radio(1067, "0dB", {400, 247, 21, 14}, kGroupAttenL),
     Radio(1068, "-6dB", {422, 247, 21, 14}, kGroupAttenL),
     Radio(1069, "-12dB", {444, 247, 21, 14}, kGroupAttenL),
     Radio(1070, "-18dB", {466, 247, 21, 14}, kGroupAttenL),
     Radio(1071, "-24dB", {488, 247, 21, 14}, kGroupAttenL),
-    Radio(1072, "正弦", {489, 210, 21, 12}, kGroupWaveL),
-    Radio(1073, "三角", {489, 222, 21, 12}, kGroupWaveL),
-    Radio(1074, "方波", {489, 234, 21, 12}, kGroupWaveL),
+    Radio(1072, QT_TRANSLATE_NOOP("CInstrumentDlg", "正弦"), {489, 210, 21, 12}, kGroupWaveL),
+    Radio(1073, QT_TRANSLATE_NOOP("CInstrumentDlg", "三角"), {489, 222, 21, 12}, kGroupWaveL),
+    Radio(1074, QT_TRANSLATE_NOOP("CInstrumentDlg", "方波"), {489, 234, 21, 12}, kGroupWaveL),
     // Signal generator, R channel
     Make(ctl::kReadoutR, K::Readout, "", {429, 263, 55, 21}),
-    Make(ctl::kFreqR, K::Button, "R频率", {400, 265, 23, 17}),
+    Make(ctl::kFreqR, K::Button, QT_TRANSLATE_NOOP("CInstrumentDlg", "R频率"), {400, 265, 23, 17}),
     Slider(ctl::kSliderFreqR, {400, 285, 86, 12}, FreqSlider()),
     Radio(1048, "0dB", {400, 299, 21, 14}, kGroupAttenR),
     Radio(1049, "-6dB", {422, 299, 21, 14}, kGroupAttenR),
     Radio(1050, "-12dB", {444, 299, 21, 14}, kGroupAttenR),
     Radio(1051, "-18dB", {466, 299, 21, 14}, kGroupAttenR),
     Radio(1052, "-24dB", {488, 299, 21, 14}, kGroupAttenR),
-    Radio(1075, "正弦", {489, 263, 21, 12}, kGroupWaveR),
-    Radio(1076, "三角", {489, 275, 21, 12}, kGroupWaveR),
-    Radio(1077, "方波", {489, 287, 21, 12}, kGroupWaveR),
+    Radio(1075, QT_TRANSLATE_NOOP("CInstrumentDlg", "正弦"), {489, 263, 21, 12}, kGroupWaveR),
+    Radio(1076, QT_TRANSLATE_NOOP("CInstrumentDlg", "三角"), {489, 275, 21, 12}, kGroupWaveR),
+    Radio(1077, QT_TRANSLATE_NOOP("CInstrumentDlg", "方波"), {489, 287, 21, 12}, kGroupWaveR),
     // Power switches
-    Make(kNoId, K::GroupBox, "电源开关", {390, 320, 126, 37}),
-    Make(ctl::kMeterOn, K::Toggle, "万用表", {394, 331, 36, 20}),
-    Make(ctl::kFreqMeterOn, K::Toggle, "频率计", {434, 331, 36, 20}),
-    Make(ctl::kSourceSwitch, K::Toggle, "信号源", {474, 331, 36, 20}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "电源开关"), {390, 320, 126, 37}),
+    Make(ctl::kMeterOn, K::Toggle, QT_TRANSLATE_NOOP("CInstrumentDlg", "万用表"),
+         {394, 331, 36, 20}),
+    Make(ctl::kFreqMeterOn, K::Toggle, QT_TRANSLATE_NOOP("CInstrumentDlg", "频率计"),
+         {434, 331, 36, 20}),
+    Make(ctl::kSourceSwitch, K::Toggle, QT_TRANSLATE_NOOP("CInstrumentDlg", "信号源"),
+         {474, 331, 36, 20}),
     // Colour choice
-    Make(kNoId, K::GroupBox, "颜色选择", {7, 274, 45, 62}),
-    Make(ctl::kColorX1, K::Button, "X1线", {17, 288, 25, 11}),
-    Make(ctl::kColorX2, K::Button, "X2线", {17, 299, 25, 11}),
-    Make(ctl::kColorGrid, K::Button, "网格", {17, 310, 25, 11}),
-    Make(ctl::kColorBack, K::Button, "背景", {17, 321, 25, 11}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "颜色选择"), {7, 274, 45, 62}),
+    Make(ctl::kColorX1, K::Button, QT_TRANSLATE_NOOP("CInstrumentDlg", "X1线"), {17, 288, 25, 11}),
+    Make(ctl::kColorX2, K::Button, QT_TRANSLATE_NOOP("CInstrumentDlg", "X2线"), {17, 299, 25, 11}),
+    Make(ctl::kColorGrid, K::Button, QT_TRANSLATE_NOOP("CInstrumentDlg", "网格"),
+         {17, 310, 25, 11}),
+    Make(ctl::kColorBack, K::Button, QT_TRANSLATE_NOOP("CInstrumentDlg", "背景"),
+         {17, 321, 25, 11}),
     // Oscilloscope mode, recording, pause, save screen
-    Make(1012, K::GroupBox, "示波器工作方式", {55, 273, 141, 37}),
+    Make(1012, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "示波器工作方式"),
+         {55, 273, 141, 37}),
     Radio(ctl::kModeX, "X", {61, 285, 26, 19}, kGroupScopeMode),
     Radio(ctl::kModeX1X2, "X1,X2", {87, 285, 26, 19}, kGroupScopeMode),
     Radio(ctl::kModeSum, "X1+X2", {113, 285, 26, 19}, kGroupScopeMode),
     Radio(ctl::kModeXY, "X-Y", {139, 285, 26, 19}, kGroupScopeMode),
     Make(ctl::kRecord, K::Toggle, "RECORD", {57, 313, 38, 19}),
     Make(ctl::kPause, K::Toggle, "PAUSE", {94, 313, 38, 19}),
-    Make(ctl::kSaveScreen, K::Toggle, "保存屏幕", {131, 313, 38, 19}),
+    Make(ctl::kSaveScreen, K::Toggle, QT_TRANSLATE_NOOP("CInstrumentDlg", "保存屏幕"),
+         {131, 313, 38, 19}),
     // Later in the tab order, yet one of the mode radios.
-    Radio(ctl::kModeSpectrum, "频域", {165, 285, 26, 19}, kGroupScopeMode),
+    Radio(ctl::kModeSpectrum, QT_TRANSLATE_NOOP("CInstrumentDlg", "频域"), {165, 285, 26, 19},
+          kGroupScopeMode),
     // Multimeter
-    Make(kNoId, K::GroupBox, "万用表", {237, 274, 148, 68}),
+    Make(kNoId, K::GroupBox, QT_TRANSLATE_NOOP("PanelGroupBox", "万用表"), {237, 274, 148, 68}),
     Make(ctl::kReadoutMeter, K::Readout, "", {245, 288, 98, 32}),
     Radio(ctl::kMeterR, "R", {345, 288, 31, 14}, kGroupMeterMode),
     Radio(ctl::kMeterC, "C", {345, 305, 31, 14}, kGroupMeterMode),
     Radio(ctl::kMeterL, "L", {345, 322, 31, 14}, kGroupMeterMode),
     Radio(ctl::kMeterV, "V(AC)", {311, 323, 31, 14}, kGroupMeterMode),
-    Make(ctl::kSetReference, K::Button, "设置基准值", {245, 323, 56, 14}),
+    Make(ctl::kSetReference, K::Button, QT_TRANSLATE_NOOP("CInstrumentDlg", "设置基准值"),
+         {245, 323, 56, 14}),
     // Logo, sponsor caption, footer
     Make(ctl::kLogo, K::Logo, "", {200, 276, 35, 35}),
     Make(ctl::kLink, K::Link, "Brenmark", {194, 317, 40, 11}),
-    Make(kNoId, K::Text, "Tavrin 0.94    Tavrin 开发组 制作", {51, 339, 185, 13}),
+    Make(kNoId, K::Text, QT_TRANSLATE_NOOP("CInstrumentDlg", "Tavrin 0.94    Tavrin 开发组 制作"),
+         {51, 339, 185, 13}),
 });
 
 constexpr auto kCheckedAtStart =

@@ -72,7 +72,7 @@ inline constexpr int kNoId = -1;
 struct ControlSpec {
     int id = kNoId;
     ControlKind kind = ControlKind::Text;
-    const char* caption = ""; // UTF-8
+    const char* caption = ""; // UTF-8, the source text; the panel shows its translation
     DluRect rect;
     int radioGroup = 0; // 0: not a radio; radios sharing a number exclude each other
     SliderSpec slider;  // Slider only

@@ -1,6 +1,7 @@
 #include "panel_widgets.h"
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
@@ -8,6 +9,13 @@
 #include <QSlider>
 
 namespace {
+
+// The contexts the template table marks its captions under.
+QString Caption(const ControlSpec& control) {
+    const char* context =
+        control.kind == ControlKind::GroupBox ? "PanelGroupBox" : "CInstrumentDlg";
+    return QCoreApplication::translate(context, control.caption);
+}
 
 QRect ToPixels(const DluRect& r) {
     const PixelRect p = DialogUnitsToPixels(r, kPanelBaseUnits);
@@ -43,7 +51,7 @@ QSlider* MakeSlider(const ControlSpec& control, QWidget* parent) {
 }
 
 QPushButton* MakeButton(const ControlSpec& control, QWidget* parent) {
-    auto* button = new QPushButton(QString::fromUtf8(control.caption), parent);
+    auto* button = new QPushButton(Caption(control), parent);
     button->setAutoDefault(false);
     button->setDefault(false);
     button->setCheckable(control.kind == ControlKind::Radio || control.kind == ControlKind::Toggle);
@@ -71,10 +79,10 @@ void CPanelWidgets::Build(QWidget* panel, const CustomWidgetFactory& makeCustom)
             widget = makeCustom(control, panel);
             break;
         case ControlKind::GroupBox:
-            widget = new QGroupBox(QString::fromUtf8(control.caption), panel);
+            widget = new QGroupBox(Caption(control), panel);
             break;
         case ControlKind::Text:
-            widget = new QLabel(QString::fromUtf8(control.caption), panel);
+            widget = new QLabel(Caption(control), panel);
             break;
         case ControlKind::Slider:
             widget = MakeSlider(control, panel);

@@ -28,7 +28,8 @@ public:
     QAbstractButton* Button(int id) const; // radios, toggles and buttons
     QSlider* Slider(int id) const;
     QButtonGroup* RadioGroup(int group) const;
-    // The group box or text whose caption is text (for tests and the footer).
+    // The group box or text whose template caption (untranslated) is caption; for tests and the
+    // footer.
     QWidget* Static(const QString& caption) const;
 
 private:

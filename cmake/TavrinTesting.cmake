@@ -1,6 +1,11 @@
 # Test and benchmark helpers shared by tests/ and bench/.
 include(GoogleTest)
 
+# The program picks its language from the locale; whole-program tests that read its Chinese
+# texts run in the C locale whatever the shell that started CTest uses (empty counts as unset).
+# GoogleTest binaries never install a translation, so the locale does not reach them.
+set(TAVRIN_TEST_LOCALE_ENV "LANG=C;LANGUAGE=;LC_ALL=;LC_MESSAGES=")
+
 # tavrin_add_gtest(NAME <target> LABEL <label> SOURCES ... LIBS ... [SERIAL] [QT_MAIN]
 #                  [TIMEOUT s] [ENV VAR=value...])
 # One GoogleTest binary; every TEST becomes a CTest entry carrying LABEL.

@@ -8,6 +8,8 @@ packages=(
     cmake ninja-build      # the build
     qt6-base-dev           # Qt 6 Widgets: the panel and its dialogs
     qt6-base-dev-tools     # moc, rcc
+    qt6-tools-dev          # Qt6LinguistTools' CMake package: builds the English translation
+    qt6-l10n-tools         # lupdate, lrelease: the .ts catalogue and its compiled .qm
     libgl-dev              # Qt6Gui's CMake package insists on OpenGL headers
     libasound2-dev         # ALSA: the sound card
     libasound2-plugins     # lets ALSA's "default" reach PulseAudio / PipeWire

@@ -1,0 +1,216 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>CAboutBox</name>
+    <message>
+        <source>关于 Tavrin</source>
+        <translation>About Tavrin</translation>
+    </message>
+    <message>
+        <source>Tavrin 0.94版</source>
+        <translation>Tavrin version 0.94</translation>
+    </message>
+    <message>
+        <source>作者：Tavrin 开发组</source>
+        <translation>Author: the Tavrin team</translation>
+    </message>
+    <message>
+        <source>联系：请到项目主页留言</source>
+        <translation>Contact: on the project page</translation>
+    </message>
+    <message>
+        <source>本程序是自由软件，欢迎复制和分发；使用本程序测量的结果仅供参考。</source>
+        <translation>Tavrin is free software: copy and share it freely. Its measurements are for reference only.</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>CEntryDialog</name>
+    <message>
+        <source>设置输出频率</source>
+        <translation>Output frequency</translation>
+    </message>
+    <message>
+        <source>输入频率值</source>
+        <translation>Frequency:</translation>
+    </message>
+    <message>
+        <source>设置万用表基准</source>
+        <translation>Meter reference</translation>
+    </message>
+    <message>
+        <source>输入基准元件值，不必输入单位</source>
+        <translation>Reference value, no unit:</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>请输入 0 到 20000 之间的整数。</source>
+        <translation>Enter a whole number from 0 to 20000.</translation>
+    </message>
+    <message>
+        <source>请输入 0.001 到 10000 之间的数。</source>
+        <translation>Enter a number from 0.001 to 10000.</translation>
+    </message>
+</context>
+<context>
+    <name>CInstrumentDlg</name>
+    <message>
+        <source>关于 Tavrin(&amp;A)...</source>
+        <translation>&amp;About Tavrin...</translation>
+    </message>
+    <message>
+        <source>请先暂停，调整好屏幕再保存</source>
+        <translation>Press PAUSE first, set up the screen, then save.</translation>
+    </message>
+    <message>
+        <source>请按下PAUSE</source>
+        <translation>Press PAUSE</translation>
+    </message>
+    <message>
+        <source>位图文件 (*.bmp)</source>
+        <translation>Bitmap files (*.bmp)</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>WAV文件 (*.wav)</source>
+        <translation>WAV files (*.wav)</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>频率计</source>
+        <translation>Freq</translation>
+    </message>
+    <message>
+        <source>X1频率</source>
+        <translation>X1 Hz</translation>
+    </message>
+    <message>
+        <source>X2频率</source>
+        <translation>X2 Hz</translation>
+    </message>
+    <message>
+        <source>L频率</source>
+        <translation>L Hz</translation>
+    </message>
+    <message>
+        <source>正弦</source>
+        <translation>Sine</translation>
+    </message>
+    <message>
+        <source>三角</source>
+        <translation>Tri</translation>
+    </message>
+    <message>
+        <source>方波</source>
+        <translation>Sqr</translation>
+    </message>
+    <message>
+        <source>R频率</source>
+        <translation>R Hz</translation>
+    </message>
+    <message>
+        <source>万用表</source>
+        <translation>Meter</translation>
+    </message>
+    <message>
+        <source>信号源</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <source>X1线</source>
+        <translation>X1</translation>
+    </message>
+    <message>
+        <source>X2线</source>
+        <translation>X2</translation>
+    </message>
+    <message>
+        <source>网格</source>
+        <translation>Grid</translation>
+    </message>
+    <message>
+        <source>背景</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>保存屏幕</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>频域</source>
+        <translation>FFT</translation>
+    </message>
+    <message>
+        <source>设置基准值</source>
+        <translation>Set ref</translation>
+    </message>
+    <message>
+        <source>Tavrin 0.94    Tavrin 开发组 制作</source>
+        <translation>Tavrin 0.94    made by the Tavrin team</translation>
+    </message>
+</context>
+<context>
+    <name>PanelGroupBox</name>
+    <message>
+        <source>增益</source>
+        <translation>Gain</translation>
+    </message>
+    <message>
+        <source>基准线</source>
+        <translation>Baseline</translation>
+    </message>
+    <message>
+        <source>时基</source>
+        <translation>Time base</translation>
+    </message>
+    <message>
+        <source>同步</source>
+        <translation>Sync</translation>
+    </message>
+    <message>
+        <source>网格线</source>
+        <translation>Grid</translation>
+    </message>
+    <message>
+        <source>频率计</source>
+        <translation>Frequency meter</translation>
+    </message>
+    <message>
+        <source>信号发生器</source>
+        <translation>Signal generator</translation>
+    </message>
+    <message>
+        <source>电源开关</source>
+        <translation>Power</translation>
+    </message>
+    <message>
+        <source>颜色选择</source>
+        <translation>Colours</translation>
+    </message>
+    <message>
+        <source>示波器工作方式</source>
+        <translation>Scope mode</translation>
+    </message>
+    <message>
+        <source>万用表</source>
+        <translation>Multimeter</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,253 @@
+// Which language the program chooses, and the panel in each language: every caption in the
+// chosen language, and every caption fitting its control at the panel's font.
+#include "instrument_dlg.h"
+#include "language.h"
+#include "simulated_bench.h"
+#include "translation.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ChoiceCase {
+    std::vector<std::string> arguments;
+    std::map<std::string, std::string> env;
+    Language expected;
+};
+
+TEST(Language, CommandLineThenLocaleVariablesInOrder) {
+    const auto zh = Language::Chinese, en = Language::English;
+    const ChoiceCase cases[] = {
+        {{}, {}, zh}, // nothing set: the C locale
+        {{}, {{"LANG", "en_US.UTF-8"}}, en},
+        {{}, {{"LANG", "de_DE.UTF-8"}}, en},
+        {{}, {{"LANG", "zh_CN.UTF-8"}}, zh},
+        {{}, {{"LANG", "zh_TW"}}, zh},
+        {{}, {{"LANG", "C"}}, zh},
+        {{}, {{"LANG", "C.UTF-8"}}, zh},
+        {{}, {{"LANG", "POSIX"}}, zh},
+        {{}, {{"LC_MESSAGES", "en_GB.UTF-8"}, {"LANG", "zh_CN.UTF-8"}}, en},
+        {{}, {{"LC_ALL", "zh_CN.UTF-8"}, {"LC_MESSAGES", "en_GB"}, {"LANG", "en_US"}}, zh},
+        {{}, {{"LANGUAGE", "en_US:zh_CN"}, {"LC_ALL", "zh_CN.UTF-8"}}, en},
+        {{}, {{"LANGUAGE", "zh_CN:en"}, {"LANG", "en_US.UTF-8"}}, zh},
+        // Empty counts as unset.
+        {{}, {{"LANGUAGE", ""}, {"LC_ALL", ""}, {"LANG", "en_US.UTF-8"}}, en},
+        {{"--lang", "en"}, {{"LANG", "zh_CN.UTF-8"}}, en},
+        {{"--lang=en"}, {}, en},
+        {{"--device", "hw:1", "--lang", "zh"}, {{"LANGUAGE", "en"}, {"LANG", "en_US.UTF-8"}}, zh},
+        // After "--" nothing is an option.
+        {{"--", "--lang", "en"}, {}, zh},
+    };
+    for (const ChoiceCase& c : cases) {
+        std::vector<char*> argv;
+        for (const std::string& a : c.arguments) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        const auto env = [&c](const char* name) -> const char* {
+            const auto it = c.env.find(name);
+            return it == c.env.end() ? nullptr : it->second.c_str();
+        };
+        const auto name = FindLangArgument(argv);
+        const std::optional<Language> fromCommandLine = name ? LanguageByName(*name) : std::nullopt;
+        ASSERT_EQ(name.has_value(), fromCommandLine.has_value());
+        const std::string where = (c.arguments.empty() ? "" : c.arguments.back()) + " " +
+                                  (c.env.empty() ? "" : c.env.begin()->second);
+        EXPECT_EQ(ChooseLanguage(fromCommandLine, env), c.expected) << where;
+    }
+}
+
+TEST(Language, UnknownLanguageIsRefused) {
+    std::string lang = "--lang", fr = "fr";
+    std::vector<char*> argv = {lang.data(), fr.data()};
+    EXPECT_FALSE(SetUpLanguage(argv));
+    argv.pop_back(); // --lang without a value
+    EXPECT_FALSE(SetUpLanguage(argv));
+}
+
+const QRegularExpression& Chinese() {
+    static const QRegularExpression han(QStringLiteral("\\p{Han}"));
+    return han;
+}
+
+bool HasCaption(const ControlSpec& c) {
+    return *c.caption != '\0' && c.kind != ControlKind::Link;
+}
+
+// The panel built after the language was put into effect, as the program starts it.
+class PanelInLanguage {
+public:
+    explicit PanelInLanguage(Language language) {
+        EXPECT_TRUE(InstallTranslation(language));
+        SelectWaveBackend("sim");
+        m_panel = std::make_unique<CInstrumentDlg>();
+        m_panel->OnInitDialog();
+    }
+    ~PanelInLanguage() {
+        m_panel.reset();
+        SelectWaveBackend(nullptr);
+        InstallTranslation(Language::Chinese); // the other tests read the Chinese texts
+    }
+
+    QWidget* Control(const ControlSpec& c) const {
+        return c.id == kNoId ? m_panel->Widgets().Static(QString::fromUtf8(c.caption))
+                             : m_panel->Widgets().Widget(c.id);
+    }
+
+private:
+    std::unique_ptr<CInstrumentDlg> m_panel;
+};
+
+QString ShownCaption(const QWidget* widget) {
+    if (auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+        return button->text();
+    }
+    if (auto* box = qobject_cast<const QGroupBox*>(widget)) {
+        return box->title();
+    }
+    if (auto* label = qobject_cast<const QLabel*>(widget)) {
+        return label->text();
+    }
+    return {};
+}
+
+struct LocaleCase {
+    const char* lang;
+    Language expected;
+};
+
+class PanelUnderLocale : public testing::TestWithParam<LocaleCase> {};
+
+TEST_P(PanelUnderLocale, EveryCaptionInTheLocalesLanguage) {
+    const auto env = [](const char* name) -> const char* {
+        return std::string_view(name) == "LANG" ? GetParam().lang : nullptr;
+    };
+    const Language language = ChooseLanguage(std::nullopt, env);
+    ASSERT_EQ(language, GetParam().expected);
+    PanelInLanguage panel(language);
+    for (const ControlSpec& c : PanelControls()) {
+        if (!HasCaption(c)) {
+            continue;
+        }
+        QWidget* widget = panel.Control(c);
+        ASSERT_NE(widget, nullptr) << c.caption;
+        const QString source = QString::fromUtf8(c.caption);
+        const QString shown = ShownCaption(widget);
+        if (language == Language::Chinese || !source.contains(Chinese())) {
+            EXPECT_EQ(shown, source) << c.id;
+        } else {
+            // An English word in place of every caption that has Chinese words.
+            EXPECT_FALSE(shown.contains(Chinese()))
+                << c.caption << " shows " << shown.toStdString();
+            EXPECT_FALSE(shown.trimmed().isEmpty()) << c.caption;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, PanelUnderLocale,
+                         testing::Values(LocaleCase{"en_US.UTF-8", Language::English},
+                                         LocaleCase{"zh_CN.UTF-8", Language::Chinese},
+                                         LocaleCase{"C", Language::Chinese}),
+                         [](const testing::TestParamInfo<LocaleCase>& info) {
+                             return std::string(info.param.lang == std::string_view("C") ? "C"
+                                                : info.param.lang[0] == 'e'              ? "en_US"
+                                                                                         : "zh_CN");
+                         });
+
+// Room for text inside the control, in pixels, as the style lays the control out at its
+// template rectangle; -1 for a control without text.
+int TextRoom(const QWidget* widget, const QRect& rect) {
+    const QStyle* style = widget->style();
+    if (auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.rect = rect;
+        option.text = button->text();
+        return style->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+    }
+    if (auto* box = qobject_cast<const QGroupBox*>(widget)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(box);
+        option.rect = rect;
+        option.text = box->title();
+        option.textAlignment = box->alignment();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        // The title starts where the style puts it and must end inside the frame.
+        const QRect label =
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+        const QRect frame =
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, box);
+        return frame.right() - label.left();
+    }
+    if (auto* label = qobject_cast<const QLabel*>(widget)) {
+        return label->contentsRect().width() - 2 * label->margin() - std::max(label->indent(), 0);
+    }
+    return -1;
+}
+
+// Template captions that already overflow their rectangles by a pixel or two at this font (the
+// dB steps in 21-unit radios, the frequency meter's labels). They are the program's own texts
+// and stay as they are; their English, where they have one, must fit.
+bool OverflowsInTheTemplate(const ControlSpec& c, const QString& shown) {
+    static const char* const kKnown[] = {"-12dB", "-18dB", "-24dB", "-30dB", "X1频率", "X2频率"};
+    return shown == QString::fromUtf8(c.caption) &&
+           std::any_of(std::begin(kKnown), std::end(kKnown),
+                       [&c](const char* known) { return std::string_view(known) == c.caption; });
+}
+
+int TextWidth(const QWidget* widget, const QString& text) {
+    return QFontMetrics(widget->font()).horizontalAdvance(text);
+}
+
+class CaptionFit : public testing::TestWithParam<Language> {};
+
+TEST_P(CaptionFit, EveryCaptionFitsItsControlAtThePanelsFont) {
+    PanelInLanguage panel(GetParam());
+    for (const ControlSpec& c : PanelControls()) {
+        if (!HasCaption(c)) {
+            continue;
+        }
+        QWidget* widget = panel.Control(c);
+        ASSERT_NE(widget, nullptr) << c.caption;
+        const PixelRect px = DialogUnitsToPixels(c.rect);
+        const QString caption = ShownCaption(widget);
+        if (OverflowsInTheTemplate(c, caption)) {
+            continue;
+        }
+        const int width = TextWidth(widget, caption);
+        const int room = TextRoom(widget, QRect(0, 0, px.width, px.height));
+        EXPECT_LE(width, room) << c.id << " \"" << caption.toStdString() << "\" needs " << width
+                               << " px, has " << room;
+    }
+    // RECORD's captions while and after recording.
+    const ControlSpec* record = FindPanelControl(ctl::kRecord);
+    const PixelRect px = DialogUnitsToPixels(record->rect);
+    QWidget* toggle = panel.Control(*record);
+    for (const char* source : {"Recording", "Record"}) {
+        const QString caption = QCoreApplication::translate("CInstrumentDlg", source);
+        EXPECT_LE(TextWidth(toggle, caption), TextRoom(toggle, QRect(0, 0, px.width, px.height)))
+            << caption.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, CaptionFit,
+                         testing::Values(Language::Chinese, Language::English),
+                         [](const testing::TestParamInfo<Language>& info) {
+                             return info.param == Language::Chinese ? "Chinese" : "English";
+                         });
+
+} // namespace
