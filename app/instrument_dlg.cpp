@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <string_view>
+
 namespace {
 
 // Controls the capture worker reads by position or check state.
@@ -25,6 +27,12 @@ constexpr int kMirroredIds[] = {
     ctl::kSourceSwitch, ctl::kSaveScreen,  ctl::kSyncX1,      ctl::kSyncX2,
 };
 static_assert(std::size(kMirroredIds) == 16);
+
+// The scope draws its labels' units as given; they are marked for translation here.
+constexpr const char* kTimeBaseUnitText = QT_TRANSLATE_NOOP("CInstrumentDlg", "微秒每格");
+constexpr const char* kSpectrumUnitText = QT_TRANSLATE_NOOP("CInstrumentDlg", "HZ每格");
+static_assert(std::string_view(kTimeBaseUnitText) == kTimeBaseUnit);
+static_assert(std::string_view(kSpectrumUnitText) == kSpectrumUnit);
 
 QIcon ProgramIcon() {
     QIcon icon;
@@ -46,6 +54,8 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
     const PixelRect client = DialogUnitsToPixels({0, 0, kPanelWidthDlu, kPanelHeightDlu});
     setFixedSize(client.width, client.height);
     setWindowIcon(ProgramIcon());
+    m_timeBaseUnit = tr(kTimeBaseUnitText).toUtf8();
+    m_spectrumUnit = tr(kSpectrumUnitText).toUtf8();
 
     m_widgets.Build(this, [this](const ControlSpec& control, QWidget* parent) {
         return MakeCustomWidget(control, parent);

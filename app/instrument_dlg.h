@@ -135,6 +135,10 @@ private:
     // drawn into the other, so a finished frame is handed over without copying it.
     std::array<CCanvas, 2> m_canvases;
     int m_canvasIndex = 0;
+    // The screen labels' units in the program's language, UTF-8; fixed at construction, read
+    // by the capture worker.
+    QByteArray m_timeBaseUnit;
+    QByteArray m_spectrumUnit;
 
     bool m_initialised = false;
     bool m_destroyed = false;

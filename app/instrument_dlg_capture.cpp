@@ -82,6 +82,8 @@ void CInstrumentDlg::DrawScope() {
     settings.gainDivX2 = m_gainDivX2.load();
     settings.syncX1 = Mirrored(ctl::kSyncX1) != 0;
     settings.syncX2 = Mirrored(ctl::kSyncX2) != 0;
+    settings.timeBaseUnit = m_timeBaseUnit.constData();
+    settings.spectrumUnit = m_spectrumUnit.constData();
 
     const PixelRect size = FrameSize();
     const ScopeDerived derived =

@@ -69,10 +69,10 @@ int TimeBaseMicroseconds(int pointCount, int gridColumns) {
     return int(pointCount * kMicrosecondsPerSample / std::max(gridColumns, 1) + 0.5);
 }
 
-int FormatTimeBaseLabel(char* out, size_t size, int pointCount, int gridColumns) {
-    return std::snprintf(out, size, "%d微秒每格", TimeBaseMicroseconds(pointCount, gridColumns));
+int FormatTimeBaseLabel(char* out, size_t size, int pointCount, int gridColumns, const char* unit) {
+    return std::snprintf(out, size, "%d%s", TimeBaseMicroseconds(pointCount, gridColumns), unit);
 }
 
-int FormatSpectrumLabel(char* out, size_t size, int gridColumns) {
-    return std::snprintf(out, size, "%dHZ每格", kSpectrumSpanHz / std::max(gridColumns, 1));
+int FormatSpectrumLabel(char* out, size_t size, int gridColumns, const char* unit) {
+    return std::snprintf(out, size, "%d%s", kSpectrumSpanHz / std::max(gridColumns, 1), unit);
 }

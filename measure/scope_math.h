@@ -68,13 +68,18 @@ inline int SampleY(int sample, float ampScale, int gainDivisor, int yc, int offs
 // 0..1000 only.
 int FindTriggerStart(const int16_t* frames, int channel);
 
-// "%d微秒每格" of the time per grid column for a trace of pointCount points; UTF-8 into out.
-// Returns the text's length in bytes, as snprintf does.
-int FormatTimeBaseLabel(char* out, size_t size, int pointCount, int gridColumns);
+// The labels' units in the program's own language; a translation may stand in for them.
+inline constexpr const char* kTimeBaseUnit = "微秒每格";
+inline constexpr const char* kSpectrumUnit = "HZ每格";
+
+// "%d微秒每格" of the time per grid column for a trace of pointCount points, with `unit` (UTF-8)
+// after the number; UTF-8 into out. Returns the text's length in bytes, as snprintf does.
+int FormatTimeBaseLabel(char* out, size_t size, int pointCount, int gridColumns,
+                        const char* unit = kTimeBaseUnit);
 // "%d微秒每格"'s value alone: trunc(pointCount x 22.675736961451246 / gridColumns + 0.5).
 int TimeBaseMicroseconds(int pointCount, int gridColumns);
-// "%d" of 22050 / gridColumns (integer division) followed by "HZ每格".
-int FormatSpectrumLabel(char* out, size_t size, int gridColumns);
+// "%d" of 22050 / gridColumns (integer division) followed by `unit`, "HZ每格" untranslated.
+int FormatSpectrumLabel(char* out, size_t size, int gridColumns, const char* unit = kSpectrumUnit);
 
 // x of spectrum bin i (0..511) across width pixels.
 inline int SpectrumBinX(int bin, int width) {

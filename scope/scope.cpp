@@ -6,7 +6,7 @@
 namespace {
 
 // Room for the longest label: 10 digits and four 3-byte characters.
-constexpr size_t kLabelBytes = 32;
+constexpr size_t kLabelBytes = 64;
 
 struct TraceLayout {
     int start = 0;      // first frame shown
@@ -27,9 +27,9 @@ void DrawTrace(CCanvas& canvas, const TraceLayout& layout, ColorRef color, YOfFr
     }
 }
 
-void DrawTimeBaseLabel(CCanvas& canvas, int x, int pointCount, int gridColumns) {
+void DrawTimeBaseLabel(CCanvas& canvas, int x, int pointCount, int gridColumns, const char* unit) {
     char text[kLabelBytes];
-    FormatTimeBaseLabel(text, sizeof text, pointCount, gridColumns);
+    FormatTimeBaseLabel(text, sizeof text, pointCount, gridColumns, unit);
     canvas.TextOut(x, 10, text);
 }
 
@@ -72,7 +72,7 @@ void DrawTimeTraces(CCanvas& canvas, const int16_t* samples, const ScopeSettings
             const double r = double(samples[2 * frame + 1]) * double(d.ampScaleX2) / div2;
             return int(l + r + double(yc + d.offsetX1));
         });
-        DrawTimeBaseLabel(canvas, 10, x1.pointCount, d.gridColumns);
+        DrawTimeBaseLabel(canvas, 10, x1.pointCount, d.gridColumns, settings.timeBaseUnit);
         return;
     }
 
@@ -84,11 +84,11 @@ void DrawTimeTraces(CCanvas& canvas, const int16_t* samples, const ScopeSettings
                        TracePointCount(d.timeScaleX2, w), d.timeScaleX2};
         DrawTrace(canvas, x2, settings.colorX2,
                   channelY(1, d.ampScaleX2, settings.gainDivX2, d.offsetX2));
-        DrawTimeBaseLabel(canvas, 10, x1.pointCount, d.gridColumns);
-        DrawTimeBaseLabel(canvas, 150, x2.pointCount, d.gridColumns);
+        DrawTimeBaseLabel(canvas, 10, x1.pointCount, d.gridColumns, settings.timeBaseUnit);
+        DrawTimeBaseLabel(canvas, 150, x2.pointCount, d.gridColumns, settings.timeBaseUnit);
         return;
     }
-    DrawTimeBaseLabel(canvas, 10, x1.pointCount, d.gridColumns);
+    DrawTimeBaseLabel(canvas, 10, x1.pointCount, d.gridColumns, settings.timeBaseUnit);
 }
 
 ScopeDerived ComposeScopeFrame(CCanvas& canvas, int width, int height, const int16_t* samples,

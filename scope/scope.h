@@ -35,6 +35,9 @@ struct ScopeSettings {
     int gainDivX2 = 1;
     bool syncX1 = false; // trigger search on X1 / on X2
     bool syncX2 = false;
+    // Units of the screen's labels, UTF-8; they must outlive the frame.
+    const char* timeBaseUnit = kTimeBaseUnit;
+    const char* spectrumUnit = kSpectrumUnit;
 };
 
 // Called once the frame is complete, with the finished raster, before ComposeScopeFrame

@@ -64,7 +64,7 @@ void DrawSpectra(CCanvas& canvas, const int16_t* samples, const ScopeSettings& s
                  0);
     DrawSpectrum(canvas, m2, settings.colorX2, d.ampScaleX2, settings.gainDivX2, h + d.offsetX2, 5);
 
-    char text[32];
-    FormatSpectrumLabel(text, sizeof text, d.gridColumns);
+    char text[64];
+    FormatSpectrumLabel(text, sizeof text, d.gridColumns, settings.spectrumUnit);
     canvas.TextOut(10, 10, text);
 }

@@ -165,6 +165,14 @@
         <source>Tavrin 0.94    Tavrin 开发组 制作</source>
         <translation>Tavrin 0.94    made by the Tavrin team</translation>
     </message>
+    <message>
+        <source>微秒每格</source>
+        <translation> µs/div</translation>
+    </message>
+    <message>
+        <source>HZ每格</source>
+        <translation> Hz/div</translation>
+    </message>
 </context>
 <context>
     <name>PanelGroupBox</name>

@@ -173,6 +173,11 @@ TEST(ScopeLabels, Texts) {
     EXPECT_EQ(std::string(text), "2205HZ每格");
     FormatSpectrumLabel(text, sizeof text, 40);
     EXPECT_EQ(std::string(text), "551HZ每格");
+    // A translated unit follows the number as given.
+    FormatTimeBaseLabel(text, sizeof text, 280, 10, " µs/div");
+    EXPECT_EQ(std::string(text), "635 µs/div");
+    FormatSpectrumLabel(text, sizeof text, 10, " Hz/div");
+    EXPECT_EQ(std::string(text), "2205 Hz/div");
     FormatSpectrumLabel(text, sizeof text, 1);
     EXPECT_EQ(std::string(text), "22050HZ每格");
 }
