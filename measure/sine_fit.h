@@ -9,6 +9,7 @@ struct SineFit {
     double hertz;      // at kSampleRate
     double amplitude;  // peak, in sample units
     double offset;     // the constant term, in sample units
+    double phase;      // radians: the tone is amplitude x cos(phase) at the block's middle
     double sigmaHertz; // standard uncertainty of hertz implied by what the fit leaves over
 };
 
