@@ -78,10 +78,12 @@ ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel
         ToDb(std::sqrt(double(sumSquares) / kFramesPerBuffer) / kFullScale) + kSineCrestDb;
     reading.peakDbfs = ToDb(peak / kFullScale);
 
-    const double found = SearchHertz(mean);
-    const double starts[] = {found, kSearchRate - found};
-    const std::optional<SineFit> fit =
-        FitSine(m_samples, std::span(starts, found == kSearchRate / 2 ? 1 : 2));
+    const double acPower = double(sumSquares) / kFramesPerBuffer - mean * mean;
+    std::optional<SineFit> fit;
+    if (const std::optional<double> found = SearchHertz(mean, acPower)) {
+        const double starts[] = {*found, kSearchRate - *found};
+        fit = FitSine(m_samples, std::span(starts, *found == kSearchRate / 2 ? 1 : 2));
+    }
     const std::optional<SineFit> tone = IsClearTone(fit) ? fit : std::nullopt;
     if (tone) {
         reading.hertz = tone->hertz;
@@ -90,7 +92,7 @@ ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel
     return reading;
 }
 
-double CToneEstimator::SearchHertz(double mean) {
+std::optional<double> CToneEstimator::SearchHertz(double mean, double acPower) {
     // Hann window over every other sample, mean removed so a DC offset does not hide a low tone.
     // energy: the windowed samples' sum of squares, which is also the mean power of a bin.
     double energy = 0;
@@ -115,10 +117,15 @@ double CToneEstimator::SearchHertz(double mean) {
         }
     }
     // A tone's bin holds several hundred times the mean bin's power (N/3 for a Hann window, less
-    // up to 1.4 dB between bins); noise alone peaks near ln(N/2) ~ 7 times. No clear peak: maybe
-    // a tone at exactly a quarter of the sample rate, whose every other sample can all be zero.
+    // up to 1.4 dB between bins); noise alone peaks near ln(N/2) ~ 7 times. Without a clear peak
+    // there is no tone to fit, unless every other sample missed it: a tone at exactly a quarter
+    // of the sample rate can leave them all zero, and then they carry far less than their share
+    // of the buffer's power (3/8 of it through a Hann window).
     if (bin == 0 || strongest < kClearPeakRatio * energy) {
-        return kSearchRate / 2;
+        if (energy < 0.3 * 0.375 * kSearchSamples * acPower) {
+            return kSearchRate / 2;
+        }
+        return std::nullopt;
     }
     // Parabola through the log powers of the peak and its neighbours: a few hundredths of a bin
     // off for a Hann window, well inside the fit's reach.

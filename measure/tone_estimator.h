@@ -58,8 +58,9 @@ private:
 
     ChannelReading MeasureChannel(const int16_t* buffer, int channel);
     // Where the strongest tone of m_samples is, give or take a few tenths of a hertz, or its
-    // mirror about 11025 Hz; 11025 Hz itself when nothing stands out.
-    double SearchHertz(double mean);
+    // mirror about 11025 Hz; nothing when no tone stands out. mean, acPower: the samples' mean and
+    // their mean square about it.
+    std::optional<double> SearchHertz(double mean, double acPower);
     static std::optional<double> Average(History& history, const std::optional<SineFit>& tone);
 
     std::array<History, kChannels> m_history;

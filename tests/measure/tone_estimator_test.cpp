@@ -81,9 +81,11 @@ TEST_P(ToneEstimatorAccuracyTest, OneBufferReadsTheToneWithin50MilliHertz) {
     EXPECT_FALSE(readings[1].hertz.has_value());
 }
 
+// 11025 Hz besides: a sine starting at phase 0 has every other sample zero, and every other
+// sample is what the coarse search looks at.
 INSTANTIATE_TEST_SUITE_P(
     TonesLevelsNoise, ToneEstimatorAccuracyTest,
-    ::testing::Combine(::testing::Values(20.0, 440.0, 1000.37, 12345.6, 19999.0),
+    ::testing::Combine(::testing::Values(20.0, 440.0, 1000.37, 11025.0, 12345.6, 19999.0),
                        ::testing::Values(0.0, -20.0, -40.0), ::testing::Bool()));
 
 TEST(ToneEstimatorTest, NoClearToneGivesNone) {
