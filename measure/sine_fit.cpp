@@ -189,7 +189,7 @@ std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double
     std::optional<Step> step;
     for (const double hertz : startHertz) {
         const double candidate = HertzToRadians(hertz);
-        if (candidate < lowest || candidate > highest) {
+        if (candidate < lowest || candidate > highest || (step && candidate == w)) {
             continue;
         }
         const Step s = GaussNewtonStep(x, sumX, sumX2, candidate);

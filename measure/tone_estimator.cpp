@@ -82,7 +82,7 @@ ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel
     std::optional<SineFit> fit;
     if (const std::optional<double> found = SearchHertz(mean, acPower)) {
         const double starts[] = {*found, kSearchRate - *found};
-        fit = FitSine(m_samples, std::span(starts, *found == kSearchRate / 2 ? 1 : 2));
+        fit = FitSine(m_samples, starts);
     }
     const std::optional<SineFit> tone = IsClearTone(fit) ? fit : std::nullopt;
     if (tone) {
