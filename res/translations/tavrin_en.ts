@@ -17,7 +17,7 @@
     </message>
     <message>
         <source>联系：请到项目主页留言</source>
-        <translation>Contact: on the project page</translation>
+        <translation>Contact: project page</translation>
     </message>
     <message>
         <source>本程序是自由软件，欢迎复制和分发；使用本程序测量的结果仅供参考。</source>

@@ -1,5 +1,7 @@
 // Which language the program chooses, and the panel in each language: every caption in the
 // chosen language, and every caption fitting its control at the panel's font.
+#include "about_box.h"
+#include "entry_dialogs.h"
 #include "instrument_dlg.h"
 #include "language.h"
 #include "simulated_bench.h"
@@ -249,5 +251,36 @@ INSTANTIATE_TEST_SUITE_P(Languages, CaptionFit,
                          [](const testing::TestParamInfo<Language>& info) {
                              return info.param == Language::Chinese ? "Chinese" : "English";
                          });
+
+// The small dialogs' texts wrap inside their labels: none may need more lines than its label
+// shows, and every button caption must fit its button.
+TEST_P(CaptionFit, DialogTextsFitTheirLabelsAndButtons) {
+    EXPECT_TRUE(InstallTranslation(GetParam()));
+    CAboutBox about;
+    CFreqDlg freq;
+    CRefDlg ref;
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&about, &freq, &ref}) {
+        for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+            if (label->text().isEmpty()) {
+                continue; // the icon
+            }
+            // The templates give a one-line text a little less than a line's height, so lines
+            // are counted: as many as the label holds whole, and at least one.
+            const QFontMetrics metrics(label->font());
+            const QRect room = label->contentsRect();
+            const QRect needed = metrics.boundingRect(QRect(0, 0, room.width(), 1000),
+                                                      Qt::TextWordWrap, label->text());
+            const int spacing = metrics.lineSpacing();
+            const int lines = (needed.height() + spacing / 2) / spacing;
+            EXPECT_LE(lines, std::max(1, room.height() / spacing)) << label->text().toStdString();
+            EXPECT_LE(needed.width(), room.width()) << label->text().toStdString();
+        }
+        for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
+            EXPECT_LE(TextWidth(button, button->text()), TextRoom(button, button->rect()))
+                << button->text().toStdString();
+        }
+    }
+    InstallTranslation(Language::Chinese);
+}
 
 } // namespace
