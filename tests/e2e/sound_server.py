@@ -60,6 +60,14 @@ def wait_for(answers, process, what, log):
     raise RuntimeError("%s did not answer within 15 s; see %s" % (what, log))
 
 
+def private_env(**names):
+    """The environment with names set, and without a PipeWire remote chosen by the user's
+    session, which would lead a client to the user's own server."""
+    env = dict(os.environ, **names)
+    env.pop("PIPEWIRE_REMOTE", None)
+    return env
+
+
 def quiet_ok(args, env):
     return subprocess.run(args, env=env, stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
@@ -186,15 +194,15 @@ class PipeWireLoopback:
             with open(os.path.join(path, "51-tavrin-no-devices.lua"), "w") as lua:
                 lua.write(text)
         log = os.path.join(self.folder, "pipewire.log")
-        env = dict(os.environ, HOME=self.folder, XDG_RUNTIME_DIR=self.folder,
-                   PIPEWIRE_RUNTIME_DIR=self.folder,
-                   XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
-                   XDG_STATE_HOME=os.path.join(self.folder, "state"))
+        env = private_env(HOME=self.folder, XDG_RUNTIME_DIR=self.folder,
+                          PIPEWIRE_RUNTIME_DIR=self.folder,
+                          XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
+                          XDG_STATE_HOME=os.path.join(self.folder, "state"))
         with open(log, "w") as err:
             self.process = subprocess.Popen(
                 ["dbus-run-session", "--", "pipewire", "-c", config], env=env,
                 stdout=subprocess.DEVNULL, stderr=err, start_new_session=True)
-        client = dict(os.environ, PIPEWIRE_RUNTIME_DIR=self.folder)
+        client = private_env(PIPEWIRE_RUNTIME_DIR=self.folder)
 
         # WirePlumber has taken over once it has named the bench the default sink.
         def answers():
@@ -243,6 +251,6 @@ if __name__ == "__main__":
         sys.exit("usage: sound_server.py serve FOLDER")
     try:
         serve(sys.argv[2])
-    except RuntimeError as error:
+    except (RuntimeError, OSError) as error:
         print("error: %s" % error, flush=True)
         sys.exit(1)
