@@ -19,7 +19,7 @@ run_packages=(
     qt6-base-dev-tools     # moc, rcc
     libgl-dev              # Qt6Gui's CMake package insists on OpenGL headers
     libasound2-dev         # ALSA: the sound card
-    libasound2-plugins     # lets ALSA's "default" reach PulseAudio (pipewire-alsa does it for PipeWire)
+    libasound2-plugins     # ALSA's "default" to PulseAudio (pipewire-alsa does it for PipeWire)
     fonts-wqy-microhei     # a CJK font for the Chinese captions
     alsa-utils             # arecord: run.sh checks that the sound device can capture
     xvfb xauth             # a virtual display for headless runs
@@ -103,7 +103,8 @@ fi
 to_install=()
 to_remove=()
 if [ ${#missing[@]} -gt 0 ]; then
-    if ! plan=$(LC_ALL=C apt-get "${apt_opts[@]}" -s install --no-install-recommends "${missing[@]}" 2>&1); then
+    if ! plan=$(LC_ALL=C apt-get "${apt_opts[@]}" -s install --no-install-recommends \
+        "${missing[@]}" 2>&1); then
         echo "apt-get cannot plan the installation of: ${missing[*]}" >&2
         echo "$plan" >&2
         exit 1
@@ -134,11 +135,12 @@ if $dry_run; then
     exit 1
 fi
 if [ -n "$refusal" ]; then
-    echo "Not installing ${missing[*]}: $refusal. Install them by hand if that is what you want." >&2
+    echo "Not installing ${missing[*]}: $refusal. Install them by hand if you mean to." >&2
     exit 1
 fi
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 echo "Installing: ${missing[*]}"
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"

@@ -34,7 +34,7 @@ if command -v pipewire >/dev/null && command -v wireplumber >/dev/null &&
     if [ -e /usr/share/alsa/alsa.conf.d/50-pipewire.conf ] || unpack_pipewire_alsa; then
         e2e_servers+=(pipewire)
     else
-        echo "PipeWire is installed but its ALSA plugin could not be unpacked: no PipeWire e2e pass."
+        echo "No PipeWire e2e pass: the pipewire-alsa plugin could not be unpacked."
     fi
 fi
 

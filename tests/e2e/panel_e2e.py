@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The real program under a virtual display (Xvfb), with a private sound server (PulseAudio or
-PipeWire, see sound_server.py) whose null sink is looped back to the capture side: switch the generator on, set L to 1000 Hz through the
-frequency dialog, switch the frequency meter on, and read the X1 readout off the screen.
+PipeWire, see sound_server.py) whose null sink is looped back to the capture side: switch the
+generator on, set L to 1000 Hz through the frequency dialog, switch the frequency meter on, and
+read the X1 readout off the screen.
 
 usage: panel_e2e.py PROGRAM OUTPUT_DIR
 """
