@@ -54,10 +54,16 @@ if [ ${#e2e_servers[@]} -eq 0 ]; then
     echo "== end-to-end: no private sound server can run here; the default one must say why"
     ctest --test-dir build --output-on-failure --timeout 600 -L e2e
 fi
+failed_servers=()
 for server in "${e2e_servers[@]}"; do
     echo "== end-to-end through a private $server server"
-    TAVRIN_TEST_SOUND_SERVER=$server ctest --test-dir build --output-on-failure --timeout 600 -L e2e
+    TAVRIN_TEST_SOUND_SERVER=$server ctest --test-dir build --output-on-failure --timeout 600 \
+        -L e2e || failed_servers+=("$server")
 done
+if [ ${#failed_servers[@]} -gt 0 ]; then
+    echo "end-to-end tests failed through: ${failed_servers[*]}"
+    exit 1
+fi
 
 echo "== ThreadSanitizer: threads"
 configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_TSAN=ON -DTAVRIN_BENCH=OFF
