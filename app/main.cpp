@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     if (!SetUpLanguage({argv + 1, static_cast<size_t>(argc - 1)})) {
         return 2;
     }
+    ApplySelectedLanguage();
     if (theApp.InitInstance()) {
         return QApplication::exec();
     }

@@ -7,13 +7,28 @@
 #include <cstdlib>
 #include <memory>
 
-bool InstallTranslation(Language language) {
-    // Lives as long as the program, so translate() never meets a catalogue that is gone.
-    static std::unique_ptr<QTranslator> installed;
-    if (installed) {
-        QCoreApplication::removeTranslator(installed.get());
-        installed.reset();
+namespace {
+
+struct Catalogue {
+    std::unique_ptr<QTranslator> translator; // none: the Chinese source texts
+    bool installed = false;                  // in the application's list
+};
+
+// Lives as long as the program, so translate() never meets a catalogue that is gone.
+Catalogue& Selected() {
+    static Catalogue selected;
+    return selected;
+}
+
+} // namespace
+
+bool SelectLanguage(Language language) {
+    Catalogue& catalogue = Selected();
+    if (catalogue.installed) {
+        QCoreApplication::removeTranslator(catalogue.translator.get());
+        catalogue.installed = false;
     }
+    catalogue.translator.reset();
     if (language == Language::Chinese) {
         return true;
     }
@@ -21,9 +36,31 @@ bool InstallTranslation(Language language) {
     if (!translator->load(QString::fromUtf8(kEnglishCatalogue))) {
         return false;
     }
-    QCoreApplication::installTranslator(translator.get());
-    installed = std::move(translator);
+    catalogue.translator = std::move(translator);
     return true;
+}
+
+void ApplySelectedLanguage() {
+    Catalogue& catalogue = Selected();
+    if (catalogue.translator && !catalogue.installed) {
+        catalogue.installed = QCoreApplication::installTranslator(catalogue.translator.get());
+    }
+}
+
+bool InstallTranslation(Language language) {
+    const bool selected = SelectLanguage(language);
+    ApplySelectedLanguage();
+    return selected;
+}
+
+QString TranslateText(const char* context, const char* source) {
+    if (const QTranslator* translator = Selected().translator.get()) {
+        const QString text = translator->translate(context, source);
+        if (!text.isNull()) {
+            return text;
+        }
+    }
+    return QString::fromUtf8(source);
 }
 
 bool SetUpLanguage(std::span<char* const> arguments) {
@@ -35,7 +72,7 @@ bool SetUpLanguage(std::span<char* const> arguments) {
             return false;
         }
     }
-    if (!InstallTranslation(ChooseLanguage(fromCommandLine, std::getenv))) {
+    if (!SelectLanguage(ChooseLanguage(fromCommandLine, std::getenv))) {
         std::fprintf(stderr, "tavrin: the English texts could not be loaded; showing Chinese\n");
     }
     return true;

@@ -86,6 +86,21 @@ const QRegularExpression& Chinese() {
     return han;
 }
 
+// The command line's help is written before the application exists: a selected catalogue
+// answers at once, the widgets see it only once it is applied.
+TEST(Language, SelectedCatalogueAnswersBeforeItIsApplied) {
+    const char* source = "示波器工作方式";
+    ASSERT_TRUE(SelectLanguage(Language::English));
+    EXPECT_FALSE(TranslateText("PanelGroupBox", source).contains(Chinese()));
+    EXPECT_EQ(QCoreApplication::translate("PanelGroupBox", source), source);
+    ApplySelectedLanguage();
+    EXPECT_EQ(QCoreApplication::translate("PanelGroupBox", source),
+              TranslateText("PanelGroupBox", source));
+    ASSERT_TRUE(InstallTranslation(Language::Chinese));
+    EXPECT_EQ(TranslateText("PanelGroupBox", source), source);
+    EXPECT_EQ(QCoreApplication::translate("PanelGroupBox", source), source);
+}
+
 bool HasCaption(const ControlSpec& c) {
     return *c.caption != '\0' && c.kind != ControlKind::Link;
 }
