@@ -34,6 +34,13 @@ const CEntryDialog::Template kRefTemplate{
     {19, 50, 38, 14},
     {77, 50, 38, 14}};
 
+// The entry rules word their refusals in the program's own language, without Qt; the texts are
+// marked for translation here, and the dialog shows them translated.
+[[maybe_unused]] const char* const kRefusalTexts[] = {
+    QT_TRANSLATE_NOOP("CEntryDialog", "请输入 0 到 20000 之间的整数。"),
+    QT_TRANSLATE_NOOP("CEntryDialog", "请输入 0.001 到 10000 之间的数。"),
+};
+
 } // namespace
 
 CEntryDialog::CEntryDialog(const Template& t, QWidget* parent) : QDialog(parent) {

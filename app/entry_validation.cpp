@@ -1,7 +1,5 @@
 #include "entry_validation.h"
 
-#include <QtGlobal>
-
 #include <charconv>
 #include <cmath>
 
@@ -62,11 +60,10 @@ std::optional<double> ParseReferenceEntry(std::string_view text) {
     return value;
 }
 
-// Marked for translation here; the entry dialog that shows a message translates it.
 std::string FrequencyEntryMessage() {
-    return QT_TRANSLATE_NOOP("CEntryDialog", "请输入 0 到 20000 之间的整数。");
+    return "请输入 0 到 20000 之间的整数。";
 }
 
 std::string ReferenceEntryMessage() {
-    return QT_TRANSLATE_NOOP("CEntryDialog", "请输入 0.001 到 10000 之间的数。");
+    return "请输入 0.001 到 10000 之间的数。";
 }

@@ -19,6 +19,6 @@ std::optional<uint32_t> ParseFrequencyEntry(std::string_view text);
 // A finite decimal number in 0.001..10000 (fractions and exponents allowed), blanks around it.
 std::optional<double> ParseReferenceEntry(std::string_view text);
 
-// The messages that refuse an entry, untranslated; each names the accepted range.
+// The messages that refuse an entry; each names the accepted range.
 std::string FrequencyEntryMessage();
 std::string ReferenceEntryMessage();

@@ -1,6 +1,7 @@
 // Which language the program chooses, and the panel in each language: every caption in the
 // chosen language, and every caption fitting its control at the panel's font.
 #include "about_box.h"
+#include "alert_recorder.h"
 #include "entry_dialogs.h"
 #include "instrument_dlg.h"
 #include "language.h"
@@ -12,6 +13,8 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -293,6 +296,26 @@ TEST_P(CaptionFit, DialogTextsFitTheirLabelsAndButtons) {
         for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
             EXPECT_LE(TextWidth(button, button->text()), TextRoom(button, button->rect()))
                 << button->text().toStdString();
+        }
+    }
+    InstallTranslation(Language::Chinese);
+}
+
+// A refused entry is explained in the chosen language.
+TEST(Language, EntryRefusalsInEnglish) {
+    ASSERT_TRUE(InstallTranslation(Language::English));
+    {
+        CAlertRecorder alerts;
+        CFreqDlg freq;
+        CRefDlg ref;
+        for (CEntryDialog* dialog : std::initializer_list<CEntryDialog*>{&freq, &ref}) {
+            dialog->show();
+            dialog->Edit()->setText(QStringLiteral("-1"));
+            dialog->OkButton()->click();
+        }
+        ASSERT_EQ(alerts.Count(), 2u);
+        for (const Alert& alert : alerts.Alerts()) {
+            EXPECT_FALSE(QString::fromStdString(alert.text).contains(Chinese())) << alert.text;
         }
     }
     InstallTranslation(Language::Chinese);
