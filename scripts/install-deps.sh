@@ -23,6 +23,7 @@ packages=(
     imagemagick            # checks BMP files and converts screenshots
     sox                    # checks WAV files (soxi)
     python3                # the WAV checker uses Python's wave module
+    clang libfuzzer-14-dev # bench/fuzz: libFuzzer needs clang's instrumentation; g++ has none
 )
 
 missing=()
