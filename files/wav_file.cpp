@@ -94,10 +94,8 @@ bool CWavFile::Write(const SampleBuffer& buffer) {
         WriteAt(m_subChunk.dataOffset + m_dataBytes, buffer.m_data, length, &written);
     // A short write still counts what reached the file, so the next buffer follows it.
     m_dataBytes += int64_t(written);
-    if (written > 0) {
-        WriteSizes(0);
-    }
-    return whole;
+    const bool sized = written == 0 || WriteSizes(0);
+    return whole && sized;
 }
 
 void CWavFile::Close() {
@@ -135,13 +133,14 @@ bool CWavFile::WriteAt(int64_t offset, const void* bytes, size_t count, size_t* 
 
 // Data written first, sizes after: a file cut off between the two still describes only
 // bytes that are really there.
-void CWavFile::WriteSizes(uint32_t pad) {
+bool CWavFile::WriteSizes(uint32_t pad) {
     m_subChunk.size = uint32_t(m_dataBytes);
     m_riffChunk.size = uint32_t(m_subChunk.dataOffset - 8 + m_dataBytes + pad);
     uint8_t field[4];
     size_t written = 0;
     PutU32(field, m_riffChunk.size);
-    WriteAt(4, field, 4, &written);
+    const bool riff = WriteAt(4, field, 4, &written);
     PutU32(field, m_subChunk.size);
-    WriteAt(m_subChunk.dataOffset - 4, field, 4, &written);
+    const bool data = WriteAt(m_subChunk.dataOffset - 4, field, 4, &written);
+    return riff && data;
 }

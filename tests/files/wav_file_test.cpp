@@ -154,6 +154,35 @@ TEST_F(WavFileTest, FullDeviceFailsEveryWrite) {
     EXPECT_FALSE(WriteBuffer(file, Pattern(1)));
 }
 
+// A recorder whose size-field updates fail while armed; the samples still reach the file.
+class CStaleSizesWav : public CWavFile {
+public:
+    using CWavFile::CWavFile;
+    bool m_failSizes = false;
+
+protected:
+    bool WriteAt(int64_t offset, const void* bytes, size_t count, size_t* written) override {
+        if (m_failSizes && offset < kHeaderBytes) {
+            *written = 0;
+            return false;
+        }
+        return CWavFile::WriteAt(offset, bytes, count, written);
+    }
+};
+
+TEST_F(WavFileTest, FailedSizeUpdateIsAFailedWrite) {
+    CStaleSizesWav file(m_path, &m_pcm.m_format);
+    file.m_failSizes = true;
+    EXPECT_FALSE(WriteBuffer(file, Pattern(0)));
+    file.m_failSizes = false;
+    EXPECT_TRUE(WriteBuffer(file, Pattern(1)));
+    file.Close();
+    // The next good update covers both buffers.
+    const std::vector<uint8_t> bytes = ReadAll(m_path);
+    ExpectHeader(bytes, 2 * 16384);
+    EXPECT_EQ(bytes.size(), 46u + 2 * 16384);
+}
+
 TEST_F(WavFileTest, WriteAfterCloseFails) {
     CWavFile file(m_path, &m_pcm.m_format);
     file.Close();
