@@ -4,6 +4,7 @@
 
 #include "panel_fixture.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
@@ -66,6 +67,38 @@ TEST_F(AlertSinkTest, ShutdownReleasesTheWorkerAndClosesTheBox) {
     std::thread late([] { ShowAlert({"late", "", AlertIcon::None}); });
     late.join();
     EXPECT_EQ(VisibleBox(m_owner), nullptr);
+}
+
+TEST_F(AlertSinkTest, AWorkerBoxLeavesTheOwnerFreeAndAWorkerHasOneBoxAtATime) {
+    m_owner.show();
+    std::atomic<int> stage{0};
+    std::thread worker([&] {
+        Alert outage{"WAVEIN:5:device gone in OnWIM_DATA()", "", AlertIcon::Warning};
+        outage.waits = false;
+        ShowAlert(outage); // returns at once
+        ShowAlert(outage); // its box is up: not a second one
+        stage = 1;
+        ShowAlert({"Unable to write to file", "", AlertIcon::None}); // waits behind the first
+        stage = 2;
+    });
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return stage == 1 && (box = VisibleBox(m_owner)) != nullptr; }));
+    PumpUntil([] { return false; }, 50);
+    EXPECT_EQ(m_owner.findChildren<QMessageBox*>().size(), 1);
+    EXPECT_EQ(box->text(), "WAVEIN:5:device gone in OnWIM_DATA()");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(stage, 1);
+
+    box->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(PumpUntil([&] {
+        box = VisibleBox(m_owner);
+        return box != nullptr && box->text() == "Unable to write to file";
+    }));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(stage, 1);
+    box->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(PumpUntil([&] { return stage == 2; }));
+    worker.join();
 }
 
 TEST(GuiBridge, WorkRunsOnTheGuiThreadAndItsResultIsSeen) {
