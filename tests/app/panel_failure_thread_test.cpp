@@ -8,18 +8,25 @@
 
 namespace {
 
-// Enter ends the panel unless a push button has the focus; radios and toggles are drawn as push
-// buttons but are not ones, so the one with the focus keeps its state.
-class EnterOnCheckableTest : public PanelTest, public testing::WithParamInterface<int> {};
+// Enter, the main key or the keypad's, ends the panel unless a push button has the focus; radios
+// and toggles are drawn as push buttons but are not ones, so the one with the focus keeps its
+// state.
+class EnterOnCheckableTest : public PanelTest,
+                             public testing::WithParamInterface<std::tuple<int, bool>> {};
 
 TEST_P(EnterOnCheckableTest, EndsThePanelAndLeavesTheButtonAsItWas) {
-    QAbstractButton* button = Button(GetParam());
+    const auto [id, keypad] = GetParam();
+    QAbstractButton* button = Button(id);
     Panel().show();
     Panel().activateWindow();
     button->setFocus();
     ASSERT_EQ(Panel().focusWidget(), button);
     const bool wasChecked = button->isChecked();
-    QTest::keyClick(button, Qt::Key_Return);
+    if (keypad) {
+        QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+    } else {
+        QTest::keyClick(button, Qt::Key_Return);
+    }
     EXPECT_EQ(button->isChecked(), wasChecked);
     EXPECT_EQ(Panel().m_scopeMode, 1);
     EXPECT_FALSE(Panel().isVisible());
@@ -27,7 +34,8 @@ TEST_P(EnterOnCheckableTest, EndsThePanelAndLeavesTheButtonAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ToggleAndRadio, EnterOnCheckableTest,
-                         testing::Values(ctl::kFreqMeterOn, ctl::kModeX1X2));
+                         testing::Combine(testing::Values(ctl::kFreqMeterOn, ctl::kModeX1X2),
+                                          testing::Bool()));
 
 TEST_F(PanelTest, ScreenSaveThatCannotBeWrittenSaysWhy) {
     Button(ctl::kPause)->click();
