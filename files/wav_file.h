@@ -53,5 +53,8 @@ protected:
     virtual bool WriteAt(int64_t offset, const void* bytes, size_t count, size_t* written);
 
 private:
+    bool WriteHeader();
     bool WriteSizes(uint32_t pad);
+
+    bool m_headerWritten = false; // every header byte is in the file
 };

@@ -154,15 +154,15 @@ TEST_F(WavFileTest, FullDeviceFailsEveryWrite) {
     EXPECT_FALSE(WriteBuffer(file, Pattern(1)));
 }
 
-// A recorder whose size-field updates fail while armed; the samples still reach the file.
-class CStaleSizesWav : public CWavFile {
+// A recorder whose header and size-field writes fail while armed; samples still reach the file.
+class CStaleHeaderWav : public CWavFile {
 public:
     using CWavFile::CWavFile;
-    bool m_failSizes = false;
+    bool m_failHeader = false;
 
 protected:
     bool WriteAt(int64_t offset, const void* bytes, size_t count, size_t* written) override {
-        if (m_failSizes && offset < kHeaderBytes) {
+        if (m_failHeader && offset < kHeaderBytes) {
             *written = 0;
             return false;
         }
@@ -170,17 +170,22 @@ protected:
     }
 };
 
-TEST_F(WavFileTest, FailedSizeUpdateIsAFailedWrite) {
-    CStaleSizesWav file(m_path, &m_pcm.m_format);
-    file.m_failSizes = true;
-    EXPECT_FALSE(WriteBuffer(file, Pattern(0)));
-    file.m_failSizes = false;
-    EXPECT_TRUE(WriteBuffer(file, Pattern(1)));
+TEST_F(WavFileTest, FailedHeaderOrSizeUpdateIsAFailedWrite) {
+    CStaleHeaderWav file(m_path, &m_pcm.m_format);
     file.Close();
-    // The next good update covers both buffers.
+    file.m_failHeader = true;
+    ASSERT_TRUE(file.OpenForWriting()); // the file is ours; its header is not written
+    EXPECT_FALSE(WriteBuffer(file, Pattern(0)));
+    file.m_failHeader = false;
+    EXPECT_TRUE(WriteBuffer(file, Pattern(1)));
+    file.m_failHeader = true;
+    EXPECT_FALSE(WriteBuffer(file, Pattern(2))); // the sizes could not follow it
+    file.m_failHeader = false;
+    file.Close();
+    // The header written late and the final sizes cover every buffer.
     const std::vector<uint8_t> bytes = ReadAll(m_path);
-    ExpectHeader(bytes, 2 * 16384);
-    EXPECT_EQ(bytes.size(), 46u + 2 * 16384);
+    ExpectHeader(bytes, 3 * 16384);
+    EXPECT_EQ(bytes.size(), 46u + 3 * 16384);
 }
 
 TEST_F(WavFileTest, WriteAfterCloseFails) {
