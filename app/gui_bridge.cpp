@@ -178,6 +178,7 @@ AlertSink MakeMessageBoxSink(CGuiBridge& bridge, QWidget* parent) {
         auto show = [alert, caption, parentGuard, bridgeGuard, openBoxes, panelModal,
                      worker](CGuiBridge::Done done) {
             if (!bridgeGuard || bridgeGuard->IsShutDown()) {
+                PrintAlert(caption, alert); // shut down on its way here
                 done();
                 return;
             }
