@@ -189,9 +189,12 @@ void CInstrumentDlg::done(int result) {
 
 void CInstrumentDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier) {
+    // The keypad's Enter is the same key to the user; only its modifier tells it apart.
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // Enter presses the push button that has the focus, and otherwise ends the panel.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+        // Radios and toggles are drawn as push buttons but are not ones: Enter leaves them be.
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        if (button != nullptr && !button->isCheckable()) {
             button->click();
         } else {
             accept();

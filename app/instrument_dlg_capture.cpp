@@ -121,10 +121,17 @@ void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
             const FrameRaster raster{image.width(), image.height(), 32, int(image.bytesPerLine()),
                                      image.constBits()};
             CImageSaver saver;
-            saver.WriteBmpFile(**path, saver.PackBitmap(raster, kCompressionRgb, {}));
+            std::string why;
+            // The user asked for a file: one that did not come about is said, not passed over.
+            if (!saver.WriteBmpFile(**path, saver.PackBitmap(raster, kCompressionRgb, {}), &why)) {
+                ShowAlert({std::string(kWriteFailedText) + "\n" + **path + ": " + why,
+                           std::string(), AlertIcon::Warning});
+            }
         }
     } else {
-        ShowAlert({kPauseFirstText, kPauseFirstCaption, AlertIcon::Information});
+        Alert pauseFirst{kPauseFirstText, kPauseFirstCaption, AlertIcon::Information};
+        pauseFirst.blocksPanel = true;
+        ShowAlert(pauseFirst);
     }
     // Cleared here at once so the next buffer does not ask again before the GUI catches up.
     for (Mirror& mirror : m_mirrors) {

@@ -135,6 +135,12 @@ int CreateTemporary(const std::string& target, std::string& tempPath) {
     return -1;
 }
 
+// The system's words for an errno value; strerror_r keeps this safe on any thread.
+const char* ErrorText(int error) {
+    thread_local char text[128];
+    return ::strerror_r(error, text, sizeof text);
+}
+
 } // namespace
 
 uint32_t ColorTableEntries(uint32_t bitCount) {
@@ -187,9 +193,21 @@ std::optional<PackedImage> CImageSaver::PackBitmap(const FrameRaster& raster, ui
     return block;
 }
 
-bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<PackedImage>& block) {
-    if (!block || block->size() < kInfoHeaderBytes) {
+bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<PackedImage>& block,
+                               std::string* why) {
+    const auto fail = [why](const char* reason) {
+        if (why != nullptr) {
+            *why = reason;
+        }
         return false;
+    };
+    // Taken at once, before cleaning up can change errno.
+    const auto failWithErrno = [&fail] { return fail(ErrorText(errno)); };
+    if (!block) {
+        return fail("the picture could not be converted");
+    }
+    if (block->size() < kInfoHeaderBytes) {
+        return fail("the picture is malformed");
     }
     const uint32_t infoBytes = Get32(block->data() + kBiSize);
     const uint32_t bitCount =
@@ -198,7 +216,7 @@ bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<Pack
         uint64_t(kFileHeaderBytes) + infoBytes + 4 * uint64_t(ColorTableEntries(bitCount));
     const uint64_t fileBytes = kFileHeaderBytes + uint64_t(block->size());
     if (infoBytes < kInfoHeaderBytes || pixelOffset > fileBytes || fileBytes > UINT32_MAX) {
-        return false;
+        return fail("the picture is malformed");
     }
 
     uint8_t fileHeader[kFileHeaderBytes] = {'B', 'M'};
@@ -210,13 +228,13 @@ bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<Pack
     const bool replacing = ::stat(target.c_str(), &existing) == 0;
     // A file we could not open for writing is not ours to replace by renaming over it.
     if (replacing && ::access(target.c_str(), W_OK) != 0) {
-        return false;
+        return failWithErrno();
     }
 
     std::string tempPath;
     const int fd = CreateTemporary(target, tempPath);
     if (fd < 0) {
-        return false;
+        return failWithErrno();
     }
     bool ok = true;
     if (replacing && S_ISREG(existing.st_mode)) {
@@ -224,11 +242,19 @@ bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<Pack
     }
     ok = ok && WriteAll(fd, fileHeader, sizeof fileHeader) &&
          WriteAll(fd, block->data(), block->size());
+    int error = ok ? 0 : (errno != 0 ? errno : EIO);
     // Some file systems report a failed write only when the file is closed.
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(tempPath.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
         ::unlink(tempPath.c_str());
+        return fail(ErrorText(error));
     }
-    return ok;
+    return true;
 }
