@@ -74,11 +74,12 @@ struct ControlSpec {
     ControlKind kind = ControlKind::Text;
     const char* caption = ""; // UTF-8
     DluRect rect;
-    int radioGroup = 0; // 0: not a radio; radios sharing a number exclude each other
-    SliderSpec slider;  // Slider only
+    int radioGroup = 0;     // 0: not a radio; radios sharing a number exclude each other
+    int32_t radioValue = 0; // Radio only: what checking it stores into its group's field
+    SliderSpec slider;      // Slider only
 };
 
-// Radio groups of the panel.
+// Radio groups of the panel; each stands for the one field its radios' values go into.
 enum RadioGroup : int {
     kGroupScopeMode = 1,
     kGroupGainX1,
