@@ -256,7 +256,7 @@ TEST_F(PanelTest, EscapeClosesAndStopsTheEngine) {
     EXPECT_FALSE(Panel().m_soundPlay.m_running);
     const int64_t processed = Panel().BuffersProcessed();
     Bench().Step(2);
-    PumpUntil([] { return false; }, 100);
+    PumpUntil([] { return false; }, std::chrono::milliseconds(100));
     EXPECT_EQ(Panel().BuffersProcessed(), processed);
 }
 
