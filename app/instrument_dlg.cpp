@@ -5,6 +5,7 @@
 #include "hand_cursor.h"
 #include "link_label.h"
 #include "scope_screen.h"
+#include "ui_font.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -33,7 +34,7 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
     setWindowTitle(QString::fromUtf8(kPanelCaption));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFont(QFont(QString::fromUtf8(kPanelFontFamily), kPanelFontPointSize));
+    setFont(QFont(QString::fromUtf8(kUiFontFamily), kPanelFontPointSize));
     const PixelRect client = DialogUnitsToPixels({0, 0, kPanelWidthDlu, kPanelHeightDlu});
     setFixedSize(client.width, client.height);
     setWindowIcon(ProgramIcon());

@@ -2,19 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-
-int MulDiv(int a, int b, int c) {
-    const long long product = static_cast<long long>(a) * b;
-    const long long magnitude = (std::llabs(product) * 2 + std::llabs(c)) / (2 * std::llabs(c));
-    const bool negative = (product < 0) != (c < 0);
-    return static_cast<int>(negative ? -magnitude : magnitude);
-}
-
-PixelRect DialogUnitsToPixels(const DluRect& r, DialogBaseUnits base) {
-    return {MulDiv(r.x, base.x, 4), MulDiv(r.y, base.y, 8), MulDiv(r.width, base.x, 4),
-            MulDiv(r.height, base.y, 8)};
-}
 
 namespace {
 
