@@ -60,6 +60,7 @@ public:
     QMenu* SystemMenu() const { return m_systemMenu; }
 
     // The handlers; GUI thread.
+    // A checked radio stores its value into the field of its group; other ids do nothing.
     void OnRadio(int id);
     void OnColor(std::atomic<uint32_t>& field);
     void OnFreq(bool left);

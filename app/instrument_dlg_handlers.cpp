@@ -31,10 +31,11 @@ void CInstrumentDlg::ConnectHandlers() {
 }
 
 void CInstrumentDlg::OnRadio(int id) {
-    if (!m_widgets.Button(id)->isChecked()) {
+    const ControlSpec* control = FindPanelControl(id);
+    if (control == nullptr || control->kind != ControlKind::Radio ||
+        !m_widgets.Button(id)->isChecked()) {
         return;
     }
-    const ControlSpec* control = FindPanelControl(id);
     RadioTarget(control->radioGroup).store(control->radioValue);
 }
 
