@@ -1,5 +1,7 @@
 #include "wav_file.h"
 
+#include "le_bytes.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,13 +11,6 @@
 #include <vector>
 
 namespace {
-
-void PutU32(uint8_t* at, uint32_t value) {
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-    at[2] = uint8_t(value >> 16);
-    at[3] = uint8_t(value >> 24);
-}
 
 // The RIFF size counts everything after its own field; sizes are 32-bit, so a recording stops
 // growing at 4 GiB rather than wrapping them.
@@ -31,7 +26,9 @@ CWavFile::CWavFile(const std::string& path, const WAVEFORMATEX* format) : m_path
     OpenForWriting();
 }
 
-CWavFile::~CWavFile() { Close(); }
+CWavFile::~CWavFile() {
+    Close();
+}
 
 bool CWavFile::OpenForWriting() {
     if (m_fd >= 0) {
@@ -74,7 +71,7 @@ bool CWavFile::WriteHeader() {
     std::vector<uint8_t> header(size_t(m_subChunk.dataOffset), 0);
     std::memcpy(&header[0], "RIFF", 4);
     std::memcpy(&header[8], "WAVEfmt ", 8);
-    PutU32(&header[16], formatBytes);
+    PutLe32(&header[16], formatBytes);
     SerializeWaveFormat(m_format, &header[20]);
     std::memcpy(&header[size_t(20 + formatBytes)], "data", 4);
     size_t written = 0;
@@ -122,7 +119,7 @@ void CWavFile::Close() {
         }
         WriteSizes(pad);
     }
-    ::close(m_fd);  // also drops the lock
+    ::close(m_fd); // also drops the lock
     m_fd = -1;
 }
 
@@ -130,7 +127,8 @@ bool CWavFile::WriteAt(int64_t offset, const void* bytes, size_t count, size_t* 
     const auto* at = static_cast<const uint8_t*>(bytes);
     *written = 0;
     while (*written < count) {
-        const ssize_t n = ::pwrite(m_fd, at + *written, count - *written, off_t(offset) + off_t(*written));
+        const ssize_t n =
+            ::pwrite(m_fd, at + *written, count - *written, off_t(offset) + off_t(*written));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -149,9 +147,9 @@ bool CWavFile::WriteSizes(uint32_t pad) {
     m_riffChunk.size = uint32_t(m_subChunk.dataOffset - 8 + m_dataBytes + pad);
     uint8_t field[4];
     size_t written = 0;
-    PutU32(field, m_riffChunk.size);
+    PutLe32(field, m_riffChunk.size);
     const bool riff = WriteAt(4, field, 4, &written);
-    PutU32(field, m_subChunk.size);
+    PutLe32(field, m_subChunk.size);
     const bool data = WriteAt(m_subChunk.dataOffset - 4, field, 4, &written);
     return riff && data;
 }

@@ -21,8 +21,6 @@ struct WavChunk {
 class CWavFile : public CPcmFormat {
 public:
     static constexpr int32_t kModeWrite = 2;
-    // Header bytes before the first sample with an 18-byte format chunk.
-    static constexpr int kHeaderBytes = 46;
 
     // Copies the 18 bytes of *format and opens path for writing. When that fails the object
     // holds no file and refuses every Write.

@@ -46,7 +46,7 @@ TEST_F(AlertSinkTest, AWorkerWaitsUntilTheBoxIsDismissed) {
     EXPECT_EQ(box->windowTitle(), "tavrin");
     EXPECT_EQ(box->text(), "WAVEIN:2:no device in Start()");
     EXPECT_EQ(box->icon(), QMessageBox::Warning);
-    PumpUntil([] { return false; }, 50);
+    PumpUntil([] { return false; }, std::chrono::milliseconds(50));
     EXPECT_FALSE(returned); // still held by the open box
     box->button(QMessageBox::Ok)->click();
     EXPECT_TRUE(PumpUntil([&] { return returned.load(); }));
