@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     ApplySelectedLanguage();
-    if (theApp.InitInstance()) {
-        return QApplication::exec();
-    }
+    // The panel runs modally inside InitInstance, which returns false once it has closed.
+    theApp.InitInstance();
     return theApp.ExitInstance();
 }

@@ -5,9 +5,10 @@
 # where pipewire-pulse or pipewire-alsa is installed, else PulseAudio), and apt-get's simulation is
 # read first: nothing is installed if apt would remove any package or add a second sound server.
 #
-# usage: install-deps.sh [--tests] [--package] [--dry-run]
+# usage: install-deps.sh [--tests] [--package] [--bench] [--dry-run]
 #   --tests    also what scripts/test.sh needs (the package check included)
 #   --package  also what scripts/package.sh needs
+#   --bench    also what the scripts under bench/ need beyond the tests
 #   --dry-run  print what would be installed and removed ("install: ..." / "remove: ...") and
 #              change nothing; exits 1 when the set-up would refuse
 set -euo pipefail
@@ -47,6 +48,11 @@ package_packages=(
     dpkg-dev               # cpack's DEB Depends comes from dpkg-shlibdeps
 )
 
+# Benchmarks and fuzzing outside the test run (bench/fuzz/run_fuzz.sh, bench/app/*.py).
+bench_packages=(
+    clang libfuzzer-14-dev # bench/fuzz: libFuzzer needs clang's instrumentation; g++ has none
+)
+
 # The end-to-end tests' private loopback server: the kind the desktop runs, never the other.
 pulse_test_packages=(
     pulseaudio             # a private daemon with a null-sink loopback
@@ -63,14 +69,16 @@ sound_servers=(pulseaudio pipewire-pulse pipewire-alsa)
 
 with_tests=false
 with_package=false
+with_bench=false
 dry_run=false
 for arg in "$@"; do
     case "$arg" in
     --tests) with_tests=true with_package=true ;;
     --package) with_package=true ;;
+    --bench) with_bench=true with_tests=true with_package=true ;;
     --dry-run) dry_run=true ;;
     *)
-        echo "usage: $0 [--tests] [--package] [--dry-run]" >&2
+        echo "usage: $0 [--tests] [--package] [--bench] [--dry-run]" >&2
         exit 2
         ;;
     esac
@@ -89,6 +97,9 @@ installed() {
 }
 
 packages=("${run_packages[@]}")
+if $with_bench; then
+    packages+=("${bench_packages[@]}")
+fi
 if $with_package; then
     packages+=("${package_packages[@]}")
 fi

@@ -47,7 +47,7 @@ TEST(SoundDeviceEndToEnd, RecordingThroughASoundServerHoldsTheGeneratorWithoutAG
     std::string why;
     ASSERT_TRUE(server.Start(&why)) << why;
     SelectWaveBackend(server.AudioChoice().c_str());
-    CAlertLog alerts;
+    CAlertRecorder alerts;
     const std::string dir = ScratchDir();
     const std::string path = dir + "/loop.wav";
     const GeneratorChannel left{kWaveSine, 1000, 1};
