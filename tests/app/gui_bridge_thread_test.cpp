@@ -85,7 +85,7 @@ TEST_F(AlertSinkTest, AWorkerBoxLeavesTheOwnerFreeAndAWorkerHasOneBoxAtATime) {
     });
     QMessageBox* box = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return stage == 1 && (box = VisibleBox(m_owner)) != nullptr; }));
-    PumpUntil([] { return false; }, 50);
+    PumpUntil([] { return false; }, std::chrono::milliseconds(50));
     EXPECT_EQ(m_owner.findChildren<QMessageBox*>().size(), 1);
     EXPECT_EQ(box->text(), "WAVEIN:5:device gone in OnWIM_DATA()");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);

@@ -28,7 +28,7 @@ TEST_P(EnterOnCheckableTest, EndsThePanelAndLeavesTheButtonAsItWas) {
         QTest::keyClick(button, Qt::Key_Return);
     }
     EXPECT_EQ(button->isChecked(), wasChecked);
-    EXPECT_EQ(Panel().m_scopeMode, 1);
+    EXPECT_EQ(Panel().State().m_scopeMode, 1);
     EXPECT_FALSE(Panel().isVisible());
     EXPECT_FALSE(Panel().m_soundIn.m_running);
 }
