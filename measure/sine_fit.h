@@ -1,0 +1,18 @@
+#pragma once
+// Least-squares fit of one sinusoid plus a constant to a block of samples: the precise frequency
+// behind the tone estimator. Plain functions over plain data; any thread, no allocation.
+
+#include <optional>
+#include <span>
+
+struct SineFit {
+    double hertz;      // at kSampleRate
+    double amplitude;  // peak, in sample units
+    double offset;     // the constant term, in sample units
+    double sigmaHertz; // standard uncertainty of hertz implied by what the fit leaves over
+};
+
+// x: samples at kSampleRate. Starts from whichever of startHertz explains most of x, then refines
+// the frequency by Gauss-Newton steps. Nothing when the steps do not settle or leave 10 Hz ..
+// 22 kHz, where the model cannot tell a tone from a constant or from the Nyquist alias.
+std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double> startHertz);

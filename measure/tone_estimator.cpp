@@ -1,0 +1,146 @@
+#include "tone_estimator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+// Frequency: a least-squares sine fit over the whole buffer (sine_fit.h) gives the precision; the
+// program's FFT only has to find where the tone is, to within a fraction of a bin, so the fit
+// starts inside its basin. That search uses every other sample (2048 points at 22050 Hz, bins of
+// 10.8 Hz) so it runs on the FFT's fast, tabled size; a tone above 11025 Hz then appears at its
+// mirror 22050 - f, and the fit starts from whichever of the two explains more of the buffer.
+
+namespace {
+
+constexpr double kFullScale = 32768.0;
+constexpr double kSineCrestDb = 3.010299956639812; // 20 log10(sqrt 2): AES17 reference
+constexpr double kPi = 3.141592653589793;
+constexpr int kSearchSamples = kFramesPerBuffer / 2;
+constexpr double kSearchRate = kSampleRate / 2.0;
+constexpr double kClearPeakRatio = 50.0;
+
+// A tone must stand this far above full scale's -70 dB ...
+constexpr double kLowestToneAmplitude = 10.36; // 32768 x 10^(-70/20), sample units
+// ... and pin its own frequency to better than this, judged from what the fit leaves over: noise
+// alone fits a "tone" whose uncertainty is a hertz or more.
+constexpr double kLargestSigmaHertz = 0.1;
+// A new tone, not drift of the old one, restarts the average.
+constexpr double kRestartHertz = 0.5;
+
+bool IsClearTone(const std::optional<SineFit>& fit) {
+    return fit && fit->amplitude >= kLowestToneAmplitude && fit->sigmaHertz <= kLargestSigmaHertz;
+}
+
+double ToDb(double ratio) {
+    return ratio > 0 ? 20 * std::log10(ratio) : -std::numeric_limits<double>::infinity();
+}
+
+} // namespace
+
+CToneEstimator::CToneEstimator() {
+    for (int k = 0; k < kSearchSamples; ++k) {
+        m_window[k] = float(0.5 - 0.5 * std::cos(2 * kPi * k / kSearchSamples));
+    }
+}
+
+void CToneEstimator::Reset() {
+    m_history = {};
+}
+
+std::array<ChannelReading, kChannels> CToneEstimator::Measure(const int16_t* buffer) {
+    std::array<ChannelReading, kChannels> readings;
+    for (int channel = 0; channel < kChannels; ++channel) {
+        readings[channel] = MeasureChannel(buffer, channel);
+    }
+    return readings;
+}
+
+ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel) {
+    int64_t sum = 0;
+    int64_t sumSquares = 0;
+    int peak = 0;
+    for (int k = 0; k < kFramesPerBuffer; ++k) {
+        const int v = buffer[kChannels * k + channel];
+        sum += v;
+        sumSquares += int64_t(v) * v;
+        peak = std::max(peak, std::abs(v));
+        m_samples[k] = v;
+    }
+    ChannelReading reading;
+    const double mean = double(sum) / kFramesPerBuffer;
+    reading.dcOffset = mean / kFullScale;
+    reading.rmsDbfs =
+        ToDb(std::sqrt(double(sumSquares) / kFramesPerBuffer) / kFullScale) + kSineCrestDb;
+    reading.peakDbfs = ToDb(peak / kFullScale);
+
+    const double found = SearchHertz(mean);
+    const double starts[] = {found, kSearchRate - found};
+    const std::optional<SineFit> fit =
+        FitSine(m_samples, std::span(starts, found == kSearchRate / 2 ? 1 : 2));
+    if (IsClearTone(fit)) {
+        reading.hertz = fit->hertz;
+    }
+    reading.averageHertz = Average(m_history[channel], reading.hertz);
+    return reading;
+}
+
+double CToneEstimator::SearchHertz(double mean) {
+    // Hann window over every other sample, mean removed so a DC offset does not hide a low tone.
+    // energy: the windowed samples' sum of squares, which is also the mean power of a bin.
+    double energy = 0;
+    for (int j = 0; j < kSearchSamples / 2; ++j) {
+        const double even = (m_samples[4 * j] - mean) * m_window[2 * j];
+        const double odd = (m_samples[4 * j + 2] - mean) * m_window[2 * j + 1];
+        energy += even * even + odd * odd;
+        m_spectrum[j] = {float(even), float(odd)};
+    }
+    m_fft.RealFft(m_spectrum, kSearchSamples);
+    auto power = [this](int k) {
+        const double re = m_spectrum[k].re;
+        const double im = m_spectrum[k].im;
+        return re * re + im * im;
+    };
+    int bin = 0;
+    double strongest = 0;
+    for (int k = 1; k < kSearchSamples / 2; ++k) {
+        if (power(k) > strongest) {
+            strongest = power(k);
+            bin = k;
+        }
+    }
+    // A tone's bin holds several hundred times the mean bin's power (N/3 for a Hann window, less
+    // up to 1.4 dB between bins); noise alone peaks near ln(N/2) ~ 7 times. No clear peak: maybe
+    // a tone at exactly a quarter of the sample rate, whose every other sample can all be zero.
+    if (bin == 0 || strongest < kClearPeakRatio * energy) {
+        return kSearchRate / 2;
+    }
+    // Parabola through the log powers of the peak and its neighbours: a few hundredths of a bin
+    // off for a Hann window, well inside the fit's reach.
+    const double below = std::log(power(bin - 1) + 1e-30);
+    const double at = std::log(strongest);
+    const double above = std::log(power(bin + 1) + 1e-30);
+    const double curvature = below - 2 * at + above;
+    const double offset = curvature < 0 ? 0.5 * (below - above) / curvature : 0.0;
+    return (bin + offset) * kSearchRate / kSearchSamples;
+}
+
+std::optional<double> CToneEstimator::Average(History& history, std::optional<double> hertz) {
+    auto mean = [&history] {
+        double sum = 0;
+        for (int k = 0; k < history.count; ++k) {
+            sum += history.hertz[k];
+        }
+        return sum / history.count;
+    };
+    if (!hertz || (history.count > 0 && std::fabs(*hertz - mean()) > kRestartHertz)) {
+        history = {};
+    }
+    if (!hertz) {
+        return std::nullopt;
+    }
+    history.hertz[history.next] = *hertz;
+    history.next = (history.next + 1) % kToneAverageBuffers;
+    history.count = std::min(history.count + 1, kToneAverageBuffers);
+    return mean();
+}

@@ -1,0 +1,65 @@
+#pragma once
+// Per-channel readings of one captured buffer beyond the panel's readouts: the frequency of the
+// tone to a few thousandths of a hertz, its average over the last second, and levels in dBFS.
+//
+// Threads: one estimator belongs to one thread at a time, normally the capture worker, which calls
+// Measure once per buffer. No locks and no allocation per call; the object is large (it holds its
+// scratch), so keep it as a member, not on a small stack.
+
+#include "fft.h"
+#include "pcm_format.h"
+#include "sine_fit.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+struct ChannelReading {
+    // Nothing when there is no clear tone: silence, DC, noise, or a tone below about -70 dBFS.
+    std::optional<double> hertz;
+    // Mean of hertz over the buffers of the last second (up to kToneAverageBuffers) that carried
+    // the same tone; nothing whenever hertz is nothing.
+    std::optional<double> averageHertz;
+    // Levels on the AES17 convention against a full scale of 32768: a full-scale sine reads
+    // 0.00 dBFS RMS, a full-scale square +3.01; the peak is the largest |sample| (sample peak, not
+    // true peak), so the code -32768 reads 0.00. RMS includes the DC offset. An all-zero buffer
+    // reads -infinity: callers show "—".
+    double rmsDbfs = 0;
+    double peakDbfs = 0;
+    // Mean sample value as a signed fraction of full scale (32768).
+    double dcOffset = 0;
+};
+
+// 11 buffers of 4096 frames: 1.02 s.
+inline constexpr int kToneAverageBuffers = int(1.0 / kBufferSeconds + 0.5);
+
+class CToneEstimator {
+public:
+    CToneEstimator();
+
+    // buffer: kFramesPerBuffer interleaved frames, X1 first; read only. Index 0 is X1, 1 is X2.
+    std::array<ChannelReading, kChannels> Measure(const int16_t* buffer);
+
+    // Forgets the last second, e.g. after a device change or a gap in the capture.
+    void Reset();
+
+private:
+    // The tone of the last second on one channel.
+    struct History {
+        double hertz[kToneAverageBuffers] = {};
+        int count = 0;
+        int next = 0;
+    };
+
+    ChannelReading MeasureChannel(const int16_t* buffer, int channel);
+    // Where the strongest tone of m_samples is, give or take a few tenths of a hertz, or its
+    // mirror about 11025 Hz; 11025 Hz itself when nothing stands out.
+    double SearchHertz(double mean);
+    std::optional<double> Average(History& history, std::optional<double> hertz);
+
+    std::array<History, kChannels> m_history;
+    double m_samples[kFramesPerBuffer];
+    float m_window[kFramesPerBuffer / 2];
+    ComplexF m_spectrum[kFramesPerBuffer / 4 + 1];
+    CFftCalc m_fft;
+};
