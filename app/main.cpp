@@ -1,5 +1,7 @@
-// tavrin: the sound card as a bench of instruments. Reads no arguments and no settings.
+// tavrin: the sound card as a bench of instruments. Reads no settings; its one argument is
+// `measure`, which hands the run over to the headless tool.
 #include "instrument_app.h"
+#include "measure_handoff.h"
 
 #include <QApplication>
 
@@ -8,6 +10,10 @@ CInstrumentApp theApp;
 }
 
 int main(int argc, char** argv) {
+    // Before QApplication: the measuring process must not open a display or load Qt's GUI.
+    if (const int status = HandOffToMeasureTool(argc, argv); status >= 0) {
+        return status;
+    }
     QApplication application(argc, argv);
     // Boxes raised for the program carry its file name as caption.
     QApplication::setApplicationName(QStringLiteral("tavrin"));

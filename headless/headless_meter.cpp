@@ -24,8 +24,7 @@ ChannelRow ToChannelRow(const ChannelReading& reading, int readoutHertz) {
 
 } // namespace
 
-CHeadlessMeter::CHeadlessMeter(std::optional<int> meterMode, double refValue,
-                               int64_t bufferLimit)
+CHeadlessMeter::CHeadlessMeter(std::optional<int> meterMode, double refValue, int64_t bufferLimit)
     : m_meterMode(meterMode), m_refValue(refValue), m_bufferLimit(bufferLimit) {}
 
 CHeadlessMeter::~CHeadlessMeter() {

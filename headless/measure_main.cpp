@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     MeasureOptions options;
     std::string error;
     if (!ParseMeasureOptions(args, &options, &error)) {
-        std::fprintf(stderr, "tavrin measure: %s\n", error.c_str());
+        std::fprintf(stderr, "tavrin-measure: %s\n", error.c_str());
         return kExitBadArguments;
     }
     if (options.help) {

@@ -5,9 +5,9 @@
 
 namespace {
 
-constexpr const char* kColumns[] = {
-    "time_s",      "x1_hz",         "x1_hz_precise", "x1_dbfs_rms", "x1_dbfs_peak", "x2_hz",
-    "x2_hz_precise", "x2_dbfs_rms", "x2_dbfs_peak",  "meter"};
+constexpr const char* kColumns[] = {"time_s",       "x1_hz", "x1_hz_precise", "x1_dbfs_rms",
+                                    "x1_dbfs_peak", "x2_hz", "x2_hz_precise", "x2_dbfs_rms",
+                                    "x2_dbfs_peak", "meter"};
 constexpr int kColumnsWithoutMeter = 9;
 
 // Hundredths of a dB and ten-thousandths of a hertz: below what the estimators resolve, so the
@@ -18,7 +18,12 @@ std::string Number(std::optional<double> value, const char* format, const char* 
     }
     char text[32];
     std::snprintf(text, sizeof text, format, *value);
-    return text;
+    // A value that rounds to zero prints without a sign: "-0.00" would read as a reading.
+    const std::string printed = text;
+    if (printed[0] == '-' && printed.find_first_not_of("-0.") == std::string::npos) {
+        return printed.substr(1);
+    }
+    return printed;
 }
 
 } // namespace

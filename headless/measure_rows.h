@@ -8,16 +8,16 @@
 #include <string>
 
 struct ChannelRow {
-    int readoutHertz = 0;                // what the panel's frequency readout shows
-    std::optional<double> preciseHertz;  // nothing: no clear tone
-    double rmsDbfs = 0;                  // -infinity for an all-zero buffer
+    int readoutHertz = 0;               // what the panel's frequency readout shows
+    std::optional<double> preciseHertz; // nothing: no clear tone
+    double rmsDbfs = 0;                 // -infinity for an all-zero buffer
     double peakDbfs = 0;
 };
 
 struct MeasureRow {
-    double seconds = 0;  // start of the buffer, from the first captured frame
+    double seconds = 0; // start of the buffer, from the first captured frame
     ChannelRow x1, x2;
-    std::optional<int> meter;  // the meter readout's value; nothing while it shows blanks
+    std::optional<int> meter; // the meter readout's value; nothing while it shows blanks
 };
 
 // CSV: the column names; JSON lines: an object naming the columns and the device.

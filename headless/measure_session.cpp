@@ -21,17 +21,24 @@ constexpr const char* kTool = "tavrin-measure";
 // stays silent much longer than that has stopped.
 constexpr auto kSilentDeviceLimit = std::chrono::seconds(10);
 
-// The engine's boxes become lines on stderr; the latest is kept to explain a failed start.
+// The engine's boxes become lines on stderr once the run is under way. Before, the latest is
+// only kept: a failed start explains itself in one line of its own.
 class CAlertLines {
 public:
     CAlertLines() {
         SetAlertSink([this](const Alert& alert) {
-            std::fprintf(stderr, "%s: %s\n", kTool, alert.text.c_str());
             std::lock_guard lock(m_mutex);
+            if (m_echo) {
+                std::fprintf(stderr, "%s: %s\n", kTool, alert.text.c_str());
+            }
             m_last = alert.text;
         });
     }
     ~CAlertLines() { SetAlertSink({}); }
+    void Echo() {
+        std::lock_guard lock(m_mutex);
+        m_echo = true;
+    }
     std::string Last() {
         std::lock_guard lock(m_mutex);
         return m_last;
@@ -39,6 +46,7 @@ public:
 
 private:
     std::mutex m_mutex;
+    bool m_echo = false;
     std::string m_last;
 };
 
@@ -108,6 +116,7 @@ int RunMeasure(const MeasureOptions& options) {
     if (!engine.m_soundIn.m_running) {
         return DeviceFailed("capture", device, alerts.Last());
     }
+    alerts.Echo();
 
     if (options.seconds) {
         std::fprintf(stderr, "%s: measuring on '%s' for %g s\n", kTool, device.c_str(),
