@@ -5,6 +5,7 @@
 #include "hand_cursor.h"
 #include "link_label.h"
 #include "scope_screen.h"
+#include "status_line.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -44,12 +45,14 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(QFont(QString::fromUtf8(kPanelFontFamily), kPanelFontPointSize));
     const PixelRect client = DialogUnitsToPixels({0, 0, kPanelWidthDlu, kPanelHeightDlu});
-    setFixedSize(client.width, client.height);
+    // The window is the panel's client area and the status line under it.
+    setFixedSize(client.width, client.height + kStatusLineHeightPx);
     setWindowIcon(ProgramIcon());
 
     m_widgets.Build(this, [this](const ControlSpec& control, QWidget* parent) {
         return MakeCustomWidget(control, parent);
     });
+    m_statusLine = new CStatusLine(this, client);
     for (size_t i = 0; i < m_mirrors.size(); ++i) {
         m_mirrors[i].id = kMirroredIds[i];
     }
