@@ -21,7 +21,8 @@ packages=(
     x11-apps               # xwd: screenshots of the virtual display
     xdotool                # end-to-end tests click the real panel under Xvfb
     imagemagick            # checks BMP files and converts screenshots
-    sox                    # checks WAV files (soxi)
+    sox                    # checks WAV files (soxi); plays the tone `tavrin measure` is tested on
+    gnuplot-nox            # docs/make_measure_plot.sh: the README's plot from a CSV log
     python3                # the WAV checker uses Python's wave module
 )
 
