@@ -142,9 +142,16 @@ int RunMeasure(const MeasureOptions& options) {
             lastRow = std::chrono::steady_clock::now();
         }
     };
+    uint64_t xruns = WaveXrunCount();
     while (writing && StopSignal() == 0 && !engine.Finished()) {
         WaitForWake(200);
         printRows();
+        // A gap in the input is worth a line in an overnight log; the rows do not show it.
+        if (const uint64_t now = WaveXrunCount(); now != xruns) {
+            std::fprintf(stderr, "%s: %llu xruns after %lld rows\n", kTool,
+                         static_cast<unsigned long long>(now), static_cast<long long>(printed));
+            xruns = now;
+        }
         if (std::chrono::steady_clock::now() - lastRow > kSilentDeviceLimit) {
             silent = true;
             break;
