@@ -189,7 +189,7 @@ std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double
     std::optional<Step> step;
     for (const double hertz : startHertz) {
         const double candidate = HertzToRadians(hertz);
-        if (candidate < lowest || candidate > highest) {
+        if (candidate < lowest || candidate > highest || (step && candidate == w)) {
             continue;
         }
         const Step s = GaussNewtonStep(x, sumX, sumX2, candidate);
@@ -213,7 +213,7 @@ std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double
         if (std::fabs(RadiansToHertz(s.dw)) < kSettledHertz) {
             const double noise = std::fmax(s.residual, 0.0) / (n - 4);
             return SineFit{RadiansToHertz(w), std::hypot(s.p.a, s.p.b), s.p.c,
-                           RadiansToHertz(std::sqrt(noise / s.schur))};
+                           std::atan2(-s.p.b, s.p.a), RadiansToHertz(std::sqrt(noise / s.schur))};
         }
         step = GaussNewtonStep(x, sumX, sumX2, w);
     }

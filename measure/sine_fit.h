@@ -9,10 +9,12 @@ struct SineFit {
     double hertz;      // at kSampleRate
     double amplitude;  // peak, in sample units
     double offset;     // the constant term, in sample units
+    double phase;      // radians: the tone is amplitude x cos(phase) at the block's middle
     double sigmaHertz; // standard uncertainty of hertz implied by what the fit leaves over
 };
 
-// x: samples at kSampleRate. Starts from whichever of startHertz explains most of x, then refines
-// the frequency by Gauss-Newton steps. Nothing when the steps do not settle or leave 10 Hz ..
-// 22 kHz, where the model cannot tell a tone from a constant or from the Nyquist alias.
+// x: samples at kSampleRate. Starts from whichever of startHertz explains most of x (a start
+// equal to the best so far is not tried again), then refines the frequency by Gauss-Newton
+// steps. Nothing when the steps do not settle or leave 10 Hz .. 22 kHz, where the model cannot
+// tell a tone from a constant or from the Nyquist alias.
 std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double> startHertz);

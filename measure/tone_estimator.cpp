@@ -16,6 +16,7 @@ namespace {
 constexpr double kFullScale = 32768.0;
 constexpr double kSineCrestDb = 3.010299956639812; // 20 log10(sqrt 2): AES17 reference
 constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 2 * kPi;
 constexpr int kSearchSamples = kFramesPerBuffer / 2;
 constexpr double kSearchRate = kSampleRate / 2.0;
 constexpr double kClearPeakRatio = 50.0;
@@ -25,8 +26,11 @@ constexpr double kLowestToneAmplitude = 10.36; // 32768 x 10^(-70/20), sample un
 // ... and pin its own frequency to better than this, judged from what the fit leaves over: noise
 // alone fits a "tone" whose uncertainty is a hertz or more.
 constexpr double kLargestSigmaHertz = 0.1;
-// A new tone, not drift of the old one, restarts the average.
+// A new tone, not drift of the old one, restarts the average; so does a phase that does not
+// follow on from the buffer before (a gap, or a generator retuned), beyond what the estimates'
+// own errors explain (hundredths of a radian).
 constexpr double kRestartHertz = 0.5;
+constexpr double kLargestPhaseSlip = 0.25; // radians
 
 bool IsClearTone(const std::optional<SineFit>& fit) {
     return fit && fit->amplitude >= kLowestToneAmplitude && fit->sigmaHertz <= kLargestSigmaHertz;
@@ -74,18 +78,21 @@ ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel
         ToDb(std::sqrt(double(sumSquares) / kFramesPerBuffer) / kFullScale) + kSineCrestDb;
     reading.peakDbfs = ToDb(peak / kFullScale);
 
-    const double found = SearchHertz(mean);
-    const double starts[] = {found, kSearchRate - found};
-    const std::optional<SineFit> fit =
-        FitSine(m_samples, std::span(starts, found == kSearchRate / 2 ? 1 : 2));
-    if (IsClearTone(fit)) {
-        reading.hertz = fit->hertz;
+    const double acPower = double(sumSquares) / kFramesPerBuffer - mean * mean;
+    std::optional<SineFit> fit;
+    if (const std::optional<double> found = SearchHertz(mean, acPower)) {
+        const double starts[] = {*found, kSearchRate - *found};
+        fit = FitSine(m_samples, starts);
     }
-    reading.averageHertz = Average(m_history[channel], reading.hertz);
+    const std::optional<SineFit> tone = IsClearTone(fit) ? fit : std::nullopt;
+    if (tone) {
+        reading.hertz = tone->hertz;
+    }
+    reading.averageHertz = Average(m_history[channel], tone);
     return reading;
 }
 
-double CToneEstimator::SearchHertz(double mean) {
+std::optional<double> CToneEstimator::SearchHertz(double mean, double acPower) {
     // Hann window over every other sample, mean removed so a DC offset does not hide a low tone.
     // energy: the windowed samples' sum of squares, which is also the mean power of a bin.
     double energy = 0;
@@ -110,10 +117,15 @@ double CToneEstimator::SearchHertz(double mean) {
         }
     }
     // A tone's bin holds several hundred times the mean bin's power (N/3 for a Hann window, less
-    // up to 1.4 dB between bins); noise alone peaks near ln(N/2) ~ 7 times. No clear peak: maybe
-    // a tone at exactly a quarter of the sample rate, whose every other sample can all be zero.
+    // up to 1.4 dB between bins); noise alone peaks near ln(N/2) ~ 7 times. Without a clear peak
+    // there is no tone to fit, unless every other sample missed it: a tone at exactly a quarter
+    // of the sample rate can leave them all zero, and then they carry far less than their share
+    // of the buffer's power (3/8 of it through a Hann window).
     if (bin == 0 || strongest < kClearPeakRatio * energy) {
-        return kSearchRate / 2;
+        if (energy < 0.3 * 0.375 * kSearchSamples * acPower) {
+            return kSearchRate / 2;
+        }
+        return std::nullopt;
     }
     // Parabola through the log powers of the peak and its neighbours: a few hundredths of a bin
     // off for a Hann window, well inside the fit's reach.
@@ -125,22 +137,38 @@ double CToneEstimator::SearchHertz(double mean) {
     return (bin + offset) * kSearchRate / kSearchSamples;
 }
 
-std::optional<double> CToneEstimator::Average(History& history, std::optional<double> hertz) {
-    auto mean = [&history] {
-        double sum = 0;
-        for (int k = 0; k < history.count; ++k) {
-            sum += history.hertz[k];
-        }
-        return sum / history.count;
-    };
-    if (!hertz || (history.count > 0 && std::fabs(*hertz - mean()) > kRestartHertz)) {
+// Averaging single-buffer estimates would only divide their noise by the square root of the
+// buffer count. The phase instead keeps counting across buffers: the frequency over the last second
+// is the total phase advance over it, whose noise is that of two phases, not of eleven
+// frequencies. Each buffer's own estimate is only needed to count the whole turns in between.
+std::optional<double> CToneEstimator::Average(History& history,
+                                              const std::optional<SineFit>& tone) {
+    if (!tone) {
         history = {};
-    }
-    if (!hertz) {
         return std::nullopt;
     }
-    history.hertz[history.next] = *hertz;
-    history.next = (history.next + 1) % kToneAverageBuffers;
-    history.count = std::min(history.count + 1, kToneAverageBuffers);
-    return mean();
+    if (history.last) {
+        const double hertz = 0.5 * (tone->hertz + history.last->hertz);
+        const double turns = hertz * kFramesPerBuffer / kSampleRate;
+        const double slip =
+            std::remainder(tone->phase - history.last->phase - kTwoPi * turns, kTwoPi);
+        if (std::fabs(tone->hertz - history.last->hertz) > kRestartHertz ||
+            std::fabs(slip) > kLargestPhaseSlip) {
+            history = {};
+        } else {
+            history.intervalHertz[history.next] =
+                hertz + slip / kTwoPi * kSampleRate / kFramesPerBuffer;
+            history.next = (history.next + 1) % (kToneAverageBuffers - 1);
+            history.count = std::min(history.count + 1, kToneAverageBuffers - 1);
+        }
+    }
+    history.last = tone;
+    if (history.count == 0) {
+        return tone->hertz;
+    }
+    double sum = 0;
+    for (int k = 0; k < history.count; ++k) {
+        sum += history.intervalHertz[k];
+    }
+    return sum / history.count;
 }

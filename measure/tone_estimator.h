@@ -17,8 +17,9 @@
 struct ChannelReading {
     // Nothing when there is no clear tone: silence, DC, noise, or a tone below about -70 dBFS.
     std::optional<double> hertz;
-    // Mean of hertz over the buffers of the last second (up to kToneAverageBuffers) that carried
-    // the same tone; nothing whenever hertz is nothing.
+    // The tone's frequency over the last second (up to kToneAverageBuffers buffers of the same
+    // tone, taken as one unbroken stretch), from the advance of its phase; nothing whenever hertz
+    // is nothing. The first buffer of a tone gives hertz itself.
     std::optional<double> averageHertz;
     // Levels on the AES17 convention against a full scale of 32768: a full-scale sine reads
     // 0.00 dBFS RMS, a full-scale square +3.01; the peak is the largest |sample| (sample peak, not
@@ -40,22 +41,27 @@ public:
     // buffer: kFramesPerBuffer interleaved frames, X1 first; read only. Index 0 is X1, 1 is X2.
     std::array<ChannelReading, kChannels> Measure(const int16_t* buffer);
 
-    // Forgets the last second, e.g. after a device change or a gap in the capture.
+    // Forgets the last second. Call it when the capture loses frames (an xrun) or changes device:
+    // the average assumes consecutive calls see consecutive buffers. Most gaps are caught anyway
+    // (the phase jumps), but not one that happens to keep the phase.
     void Reset();
 
 private:
-    // The tone of the last second on one channel.
+    // The tone of the last second on one channel: the frequencies implied by the phase advance
+    // between consecutive buffers, and the buffer before.
     struct History {
-        double hertz[kToneAverageBuffers] = {};
+        double intervalHertz[kToneAverageBuffers - 1] = {};
         int count = 0;
         int next = 0;
+        std::optional<SineFit> last;
     };
 
     ChannelReading MeasureChannel(const int16_t* buffer, int channel);
     // Where the strongest tone of m_samples is, give or take a few tenths of a hertz, or its
-    // mirror about 11025 Hz; 11025 Hz itself when nothing stands out.
-    double SearchHertz(double mean);
-    std::optional<double> Average(History& history, std::optional<double> hertz);
+    // mirror about 11025 Hz; nothing when no tone stands out. mean, acPower: the samples' mean and
+    // their mean square about it.
+    std::optional<double> SearchHertz(double mean, double acPower);
+    static std::optional<double> Average(History& history, const std::optional<SineFit>& tone);
 
     std::array<History, kChannels> m_history;
     double m_samples[kFramesPerBuffer];

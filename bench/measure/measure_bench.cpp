@@ -1,17 +1,20 @@
 // What the capture worker spends on measuring, per captured buffer: the frequency meter (two
 // 2048-sample transforms), the multimeter (two levels) and, for one spectrum frame, two
 // 1024-sample transforms. Each is reported as a percentage of the buffer period; together they
-// should stay well under 2 %.
+// should stay well under 2 %. The tone estimator, over both channels of a whole 4096-frame
+// buffer, has a budget of its own: 0.2 %, with a tone and with noise alone.
 #include "fft.h"
 #include "frequency_meter.h"
 #include "multimeter.h"
 #include "pcm_format.h"
 #include "readout.h"
+#include "tone_estimator.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <ctime>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -23,14 +26,15 @@ public:
 };
 
 // A tone on each channel with some noise, so no path of the peak search is taken for free.
-std::vector<int16_t> CapturedBlock() {
+// toneHertz 0: the noise alone.
+std::vector<int16_t> CapturedBlock(int frames = kBlockFrames, double toneHertz = 1000) {
     std::mt19937 rng(3);
     std::normal_distribution<double> noise(0.0, 200.0);
-    std::vector<int16_t> block(2 * kBlockFrames);
-    for (int t = 0; t < kBlockFrames; ++t) {
+    std::vector<int16_t> block(2 * frames);
+    for (int t = 0; t < frames; ++t) {
         const double phase = 2 * 3.141592653589793 * t / kSampleRate;
-        block[2 * t] = int16_t(std::lround(12000 * std::sin(1000 * phase) + noise(rng)));
-        block[2 * t + 1] = int16_t(std::lround(6000 * std::sin(1000 * phase) + noise(rng)));
+        block[2 * t] = int16_t(std::lround(12000 * std::sin(toneHertz * phase) + noise(rng)));
+        block[2 * t + 1] = int16_t(std::lround(6000 * std::sin(toneHertz * phase) + noise(rng)));
     }
     return block;
 }
@@ -89,6 +93,16 @@ void BM_SpectrumPerFrame(benchmark::State& state) {
     ReportShareOfBufferPeriod(state, start);
 }
 
+void BM_ToneEstimatorPerBuffer(benchmark::State& state) {
+    const std::vector<int16_t> buffer = CapturedBlock(kFramesPerBuffer, double(state.range(0)));
+    auto estimator = std::make_unique<CToneEstimator>();
+    const double start = ThreadSeconds();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(estimator->Measure(buffer.data()));
+    }
+    ReportShareOfBufferPeriod(state, start);
+}
+
 void BM_AllMeasurementPerBuffer(benchmark::State& state) {
     const std::vector<int16_t> block = CapturedBlock();
     std::vector<float> x1(1024), x2(1024), out(1024);
@@ -109,4 +123,5 @@ void BM_AllMeasurementPerBuffer(benchmark::State& state) {
 BENCHMARK(BM_FrequencyMeterPerBuffer);
 BENCHMARK(BM_MultimeterPerBuffer);
 BENCHMARK(BM_SpectrumPerFrame);
+BENCHMARK(BM_ToneEstimatorPerBuffer)->ArgName("tone_hz")->Arg(1000)->Arg(20)->Arg(12345)->Arg(0);
 BENCHMARK(BM_AllMeasurementPerBuffer);
