@@ -52,7 +52,13 @@ CStatusLine::CStatusLine(QWidget* parent, const PixelRect& panel) : QWidget(pare
 
 void CStatusLine::OnCaptureBuffer(const uint8_t* buffer) {
     std::memcpy(m_frames, buffer, sizeof m_frames);
-    const StatusReading reading{m_estimator.Measure(m_frames), WaveXrunCount()};
+    // Input lost in a gap must not be averaged over as if the buffers were consecutive.
+    const uint64_t xruns = WaveXrunCount();
+    if (const uint64_t gaps = xruns + WaveDroppedInputFrames(); gaps != m_gaps) {
+        m_estimator.Reset();
+        m_gaps = gaps;
+    }
+    const StatusReading reading{m_estimator.Measure(m_frames), xruns};
     if (m_pending.Put(reading)) {
         QMetaObject::invokeMethod(
             this, [this] { Deliver(); }, Qt::QueuedConnection);

@@ -49,6 +49,7 @@ private:
     // Capture worker only.
     CToneEstimator m_estimator;
     int16_t m_frames[kFramesPerBuffer * kChannels] = {};
+    uint64_t m_gaps = 0; // xruns and dropped input seen so far
 
     CLatestValue<StatusReading> m_pending;
     std::array<QLabel*, 4> m_labels{}; // X1, X2, xruns, device

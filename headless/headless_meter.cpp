@@ -4,6 +4,7 @@
 #include "multimeter.h"
 #include "readout.h"
 #include "stop_signal.h"
+#include "wave_api.h"
 
 #include <cstring>
 
@@ -42,6 +43,11 @@ void CHeadlessMeter::OnCaptureBuffer(const uint8_t* samples) {
         return;
     }
     std::memcpy(m_frames, samples, sizeof m_frames);
+    // Input lost in a gap must not be averaged over as if the buffers were consecutive.
+    if (const uint64_t gaps = WaveXrunCount() + WaveDroppedInputFrames(); gaps != m_gaps) {
+        m_estimator.Reset();
+        m_gaps = gaps;
+    }
     const MeasureRow row = MakeRow(m_frames);
     if (m_ringCount == kRingRows) {
         m_ringFirst = (m_ringFirst + 1) % kRingRows;

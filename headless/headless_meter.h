@@ -48,6 +48,7 @@ private:
     CToneEstimator m_estimator;
     int16_t m_frames[kFramesPerBuffer * kChannels] = {};
     int64_t m_rowsMade = 0;
+    uint64_t m_gaps = 0; // xruns and dropped input seen so far
 
     std::mutex m_ringMutex; // also held for a whole OnCaptureBuffer, which stopping waits out
     std::array<MeasureRow, kRingRows> m_ring;
