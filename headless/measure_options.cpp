@@ -61,7 +61,7 @@ std::optional<GenerateOption> ParseGenerate(const std::string& text) {
     const auto hertz = ParseFrequencyEntry(fields[0]);
     const auto waveform = ParseWaveform(fields[1]);
     const auto divisor = ParseAttenuation(fields[2]);
-    if (!hertz || fields[0].empty() || !waveform || !divisor) {
+    if (!hertz || !waveform || !divisor) {
         return std::nullopt;
     }
     return GenerateOption{text[0] == 'L' ? 0 : 1, int(*hertz), *waveform, *divisor};

@@ -108,11 +108,11 @@ int RunMeasure(const MeasureOptions& options) {
         engine.m_generatorOn = true;
         engine.StartPlayback();
         if (!engine.m_soundPlay.m_running) {
-            return DeviceFailed("output", options.device.value_or("default"), alerts.Last());
+            return DeviceFailed("output", WaveDeviceName(), alerts.Last());
         }
     }
     engine.StartCapture();
-    const std::string device = WaveCaptureDeviceName();
+    const std::string device = WaveDeviceName();
     if (!engine.m_soundIn.m_running) {
         return DeviceFailed("capture", device, alerts.Last());
     }
