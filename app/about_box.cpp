@@ -2,6 +2,7 @@
 
 #include "app_resources.h"
 #include "panel_layout.h"
+#include "ui_font.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -9,17 +10,12 @@
 
 namespace {
 
-QRect ToPixels(DluRect r) {
-    const PixelRect p = DialogUnitsToPixels(r, kPanelBaseUnits);
-    return {p.x, p.y, p.width, p.height};
-}
-
 QLabel* AddText(QWidget* parent, const char* text, DluRect r) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     label->setTextFormat(Qt::PlainText); // ampersands stay as typed
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(ToPixels(r));
+    label->setGeometry(DialogUnitsToRect(r, kPanelBaseUnits));
     return label;
 }
 
@@ -30,13 +26,13 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("关于 Tavrin"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    setFont(QFont(QString::fromUtf8(kPanelFontFamily), kPanelFontPointSize));
+    setFont(QFont(QString::fromUtf8(kUiFontFamily), kPanelFontPointSize));
     const PixelRect size = DialogUnitsToPixels({0, 0, 235, 79}, kPanelBaseUnits);
     setFixedSize(size.width, size.height);
 
     // An icon static takes the icon's own size, 32 x 32, at its top-left corner.
     auto* icon = new QLabel(this);
-    const QRect iconRect = ToPixels({13, 18, 20, 20});
+    const QRect iconRect = DialogUnitsToRect({13, 18, 20, 20}, kPanelBaseUnits);
     icon->setGeometry(iconRect.x(), iconRect.y(), 32, 32);
     icon->setPixmap(QIcon(QStringLiteral(":/res/tavrin.png")).pixmap(32, 32));
 
@@ -47,7 +43,7 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
             {25, 55, 195, 20});
 
     m_ok = new QPushButton(QStringLiteral("确定"), this);
-    m_ok->setGeometry(ToPixels({178, 7, 50, 14}));
+    m_ok->setGeometry(DialogUnitsToRect({178, 7, 50, 14}, kPanelBaseUnits));
     m_ok->setDefault(true);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
 }

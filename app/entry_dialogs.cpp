@@ -1,19 +1,14 @@
 #include "entry_dialogs.h"
 
+#include "dialog_units.h"
 #include "entry_validation.h"
 #include "format_and_alert.h"
-#include "panel_layout.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 namespace {
-
-QRect ToPixels(const int (&r)[4]) {
-    const PixelRect p = DialogUnitsToPixels({r[0], r[1], r[2], r[3]}, kSystemBaseUnits);
-    return {p.x, p.y, p.width, p.height};
-}
 
 const CEntryDialog::Template kFreqTemplate{
     "设置输出频率",  127, 71, "输入频率值", {13, 15, 40, 13}, {71, 15, 45, 13}, {19, 44, 34, 13},
@@ -40,20 +35,20 @@ CEntryDialog::CEntryDialog(const Template& t, QWidget* parent) : QDialog(parent)
     auto* prompt = new QLabel(QString::fromUtf8(t.prompt), this);
     prompt->setWordWrap(true);
     prompt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    prompt->setGeometry(ToPixels(t.promptRect));
+    prompt->setGeometry(DialogUnitsToRect(t.promptRect, kSystemBaseUnits));
 
     m_edit = new QLineEdit(QStringLiteral("0"), this);
     m_edit->setObjectName(QString::number(kEntryEditId));
-    m_edit->setGeometry(ToPixels(t.editRect));
+    m_edit->setGeometry(DialogUnitsToRect(t.editRect, kSystemBaseUnits));
 
     m_ok = new QPushButton(QStringLiteral("OK"), this);
-    m_ok->setGeometry(ToPixels(t.okRect));
+    m_ok->setGeometry(DialogUnitsToRect(t.okRect, kSystemBaseUnits));
     m_ok->setDefault(true);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
 
     m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_cancel->setAutoDefault(false);
-    m_cancel->setGeometry(ToPixels(t.cancelRect));
+    m_cancel->setGeometry(DialogUnitsToRect(t.cancelRect, kSystemBaseUnits));
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     m_edit->setFocus();

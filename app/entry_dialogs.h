@@ -4,6 +4,8 @@
 // valid, so the caller reads the value only after a result of QDialog::Accepted.
 // GUI thread only.
 
+#include "dialog_units.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -28,7 +30,7 @@ public:
         const char* caption;
         int widthDlu, heightDlu;
         const char* prompt;
-        int promptRect[4], editRect[4], okRect[4], cancelRect[4]; // dialog units
+        DluRect promptRect, editRect, okRect, cancelRect;
     };
 
 protected:

@@ -6,6 +6,8 @@
 #include <QThread>
 
 #include <cstdio>
+#include <map>
+#include <thread>
 
 struct CGuiBridge::Waiter {
     std::mutex mutex;
@@ -138,19 +140,48 @@ QMessageBox::Icon ToBoxIcon(AlertIcon icon) {
     return QMessageBox::NoIcon;
 }
 
+void PrintAlert(const std::string& caption, const Alert& alert) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), alert.text.c_str());
+}
+
+// The worker boxes that are up, by the thread that raised them. GUI thread only.
+using OpenBoxes = std::map<std::thread::id, QPointer<QMessageBox>>;
+
+QMessageBox* OpenBoxOf(const OpenBoxes& boxes, std::thread::id worker) {
+    // A dismissed box may linger hidden until its deletion; it no longer counts.
+    const auto it = boxes.find(worker);
+    return it == boxes.end() || !it->second || !it->second->isVisible() ? nullptr
+                                                                        : it->second.data();
+}
+
 } // namespace
 
 AlertSink MakeMessageBoxSink(CGuiBridge& bridge, QWidget* parent) {
     QPointer<CGuiBridge> bridgeGuard(&bridge);
     QPointer<QWidget> parentGuard(parent);
-    return [bridgeGuard, parentGuard](const Alert& alert) {
+    auto openBoxes = std::make_shared<OpenBoxes>();
+    return [bridgeGuard, parentGuard, openBoxes](const Alert& alert) {
         const std::string caption = alert.caption.empty() ? "tavrin" : alert.caption;
         // After shutdown nobody would see the box: say it on stderr instead.
         if (!bridgeGuard || bridgeGuard->IsShutDown()) {
-            std::fprintf(stderr, "%s: %s\n", caption.c_str(), alert.text.c_str());
+            PrintAlert(caption, alert);
             return;
         }
-        bridgeGuard->RunAndWait([alert, caption, parentGuard, bridgeGuard](CGuiBridge::Done done) {
+        // A box raised on the GUI thread comes from a handler that waits for it, so the panel
+        // must not take another click meanwhile: it stays modal, as the panel's own questions
+        // do. A worker's report holds only that worker; the panel goes on working around it.
+        const bool panelModal =
+            alert.blocksPanel || QThread::currentThread() == bridgeGuard->thread();
+        const std::thread::id worker = std::this_thread::get_id();
+
+        // GUI thread: shows the box; done runs once it is dismissed or the bridge shuts down.
+        auto show = [alert, caption, parentGuard, bridgeGuard, openBoxes, panelModal,
+                     worker](CGuiBridge::Done done) {
+            if (!bridgeGuard || bridgeGuard->IsShutDown()) {
+                PrintAlert(caption, alert); // shut down on its way here
+                done();
+                return;
+            }
             auto* box = new QMessageBox(ToBoxIcon(alert.icon), QString::fromStdString(caption),
                                         QString::fromStdString(alert.text), QMessageBox::Ok,
                                         parentGuard.data());
@@ -158,7 +189,38 @@ AlertSink MakeMessageBoxSink(CGuiBridge& bridge, QWidget* parent) {
             QObject::connect(box, &QMessageBox::finished, box, [done] { done(); });
             QObject::connect(bridgeGuard.data(), &CGuiBridge::ShuttingDown, box,
                              &QMessageBox::reject);
-            box->open();
-        });
+            if (panelModal) {
+                box->open();
+                return;
+            }
+            (*openBoxes)[worker] = box;
+            box->setWindowModality(Qt::NonModal);
+            box->show();
+        };
+
+        if (alert.waits) {
+            bridgeGuard->RunAndWait([show, openBoxes, worker, bridgeGuard](CGuiBridge::Done done) {
+                // The worker's earlier box that did not wait is still up: this one follows it.
+                if (QMessageBox* up = OpenBoxOf(*openBoxes, worker)) {
+                    QObject::connect(up, &QObject::destroyed, bridgeGuard.data(),
+                                     [show, done] { show(done); });
+                } else {
+                    show(done);
+                }
+            });
+            return;
+        }
+        QMetaObject::invokeMethod(
+            bridgeGuard.data(),
+            [show, openBoxes, worker, caption, alert] {
+                // One box per worker: a report that cannot wait for the one that is up goes
+                // to stderr rather than stacking a second box.
+                if (OpenBoxOf(*openBoxes, worker) != nullptr) {
+                    PrintAlert(caption, alert);
+                } else {
+                    show([] {});
+                }
+            },
+            Qt::QueuedConnection);
     };
 }

@@ -60,6 +60,9 @@ private:
 };
 
 // The program's alert sink: a message box on the GUI thread, owned by parent (may be null),
-// captioned "tavrin" unless the alert names its own caption; the reporting thread waits until
-// the box is dismissed or the bridge shuts down. After shutdown alerts go to stderr.
+// captioned "tavrin" unless the alert names its own caption. A waiting alert holds the reporting
+// thread until its box is dismissed or the bridge shuts down. A worker's box leaves the parent
+// usable (the panel's own questions, blocksPanel, and boxes raised on the GUI thread are modal
+// over it); a worker has at most one box up: a waiting alert follows the one that is up, one
+// that cannot wait goes to stderr instead. After shutdown alerts go to stderr.
 AlertSink MakeMessageBoxSink(CGuiBridge& bridge, QWidget* parent);

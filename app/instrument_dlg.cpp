@@ -6,6 +6,7 @@
 #include "link_label.h"
 #include "scope_screen.h"
 #include "status_line.h"
+#include "ui_font.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -17,15 +18,6 @@
 #include <QSlider>
 
 namespace {
-
-// Controls the capture worker reads by position or check state.
-constexpr int kMirroredIds[] = {
-    ctl::kAmpX1,        ctl::kAmpX2,       ctl::kTimeX1,      ctl::kTimeX2,
-    ctl::kOffsetX1,     ctl::kOffsetX2,    ctl::kGridColumns, ctl::kGridRows,
-    ctl::kSliderFreqL,  ctl::kSliderFreqR, ctl::kFreqMeterOn, ctl::kMeterOn,
-    ctl::kSourceSwitch, ctl::kSaveScreen,  ctl::kSyncX1,      ctl::kSyncX2,
-};
-static_assert(std::size(kMirroredIds) == 16);
 
 QIcon ProgramIcon() {
     QIcon icon;
@@ -43,7 +35,7 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
     setWindowTitle(QString::fromUtf8(kPanelCaption));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFont(QFont(QString::fromUtf8(kPanelFontFamily), kPanelFontPointSize));
+    setFont(QFont(QString::fromUtf8(kUiFontFamily), kPanelFontPointSize));
     const PixelRect client = DialogUnitsToPixels({0, 0, kPanelWidthDlu, kPanelHeightDlu});
     // The window is the panel's client area and the status line under it.
     setFixedSize(client.width, client.height + kStatusLineHeightPx);
@@ -53,9 +45,6 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
         return MakeCustomWidget(control, parent);
     });
     m_statusLine = new CStatusLine(this, client);
-    for (size_t i = 0; i < m_mirrors.size(); ++i) {
-        m_mirrors[i].id = kMirroredIds[i];
-    }
     m_readoutX1.Attach(Display(ctl::kReadoutX1));
     m_readoutX2.Attach(Display(ctl::kReadoutX2));
     m_readoutMeter.Attach(Display(ctl::kReadoutMeter));
@@ -91,27 +80,19 @@ CDigitDisplay* CInstrumentDlg::Display(int id) const {
 }
 
 void CInstrumentDlg::ConnectMirrors() {
-    for (Mirror& mirror : m_mirrors) {
-        std::atomic<int32_t>* value = &mirror.value;
-        if (QSlider* slider = m_widgets.Slider(mirror.id)) {
+    for (int index = 0; index < kMirrorCount; ++index) {
+        const int id = kMirroredIds[index];
+        std::atomic<int32_t>* value = &m_state.m_mirrored[index];
+        if (QSlider* slider = m_widgets.Slider(id)) {
             value->store(slider->value());
             connect(slider, &QSlider::valueChanged, this, [value](int v) { value->store(v); });
-        } else if (QAbstractButton* button = m_widgets.Button(mirror.id)) {
+        } else if (QAbstractButton* button = m_widgets.Button(id)) {
             value->store(button->isChecked() ? 1 : 0);
             // toggled comes before clicked, so a handler already sees the new state mirrored.
             connect(button, &QAbstractButton::toggled, this,
                     [value](bool on) { value->store(on ? 1 : 0); });
         }
     }
-}
-
-int32_t CInstrumentDlg::Mirrored(int id) const {
-    for (const Mirror& mirror : m_mirrors) {
-        if (mirror.id == id) {
-            return mirror.value.load(std::memory_order_relaxed);
-        }
-    }
-    return 0;
 }
 
 void CInstrumentDlg::OnInitDialog() {
@@ -132,9 +113,9 @@ void CInstrumentDlg::OnInitDialog() {
     for (int id : InitiallyCheckedRadios()) {
         m_widgets.Button(id)->setChecked(true);
     }
-    m_scopeMode = 1;
-    m_gainDivX1 = 1;
-    m_gainDivX2 = 1;
+    m_state.m_scopeMode = 1;
+    m_state.m_gainDivX1 = 1;
+    m_state.m_gainDivX2 = 1;
     m_recording = 0;
     m_freqL = 0;
     m_freqR = 0;
@@ -192,9 +173,12 @@ void CInstrumentDlg::done(int result) {
 
 void CInstrumentDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier) {
+    // The keypad's Enter is the same key to the user; only its modifier tells it apart.
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // Enter presses the push button that has the focus, and otherwise ends the panel.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+        // Radios and toggles are drawn as push buttons but are not ones: Enter leaves them be.
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        if (button != nullptr && !button->isCheckable()) {
             button->click();
         } else {
             accept();

@@ -4,14 +4,15 @@
 //
 // Threads. The GUI thread builds the panel, runs every handler and dialog, starts and stops the
 // engine. The capture worker runs OnCaptureBuffer: it never touches a widget. It reads the
-// settings from atomics (the handlers write them; slider positions and check states are
-// mirrored into atomics by the GUI thread as they change) and hands its results back with
+// settings from CPanelState (the handlers write them; slider positions and check states are
+// mirrored into it by the GUI thread as they change) and hands its results back with
 // queued calls: the finished frame, the readout values, the release of "保存屏幕". When it must
 // wait for the user (the screen-save file dialog, a box) it waits through the bridge, which the
 // closing sequence shuts down first, so closing never waits on a dialog.
 
 #include "gui_bridge.h"
 #include "panel_prompts.h"
+#include "panel_state.h"
 #include "panel_widgets.h"
 #include "queued_readout.h"
 #include "sound_device.h"
@@ -60,6 +61,7 @@ public:
     QMenu* SystemMenu() const { return m_systemMenu; }
 
     // The handlers; GUI thread.
+    // A checked radio stores its value into the field of its group; other ids do nothing.
     void OnRadio(int id);
     void OnColor(std::atomic<uint32_t>& field);
     void OnFreq(bool left);
@@ -80,28 +82,11 @@ public:
     // Buffers OnCaptureBuffer has finished; any thread.
     int64_t BuffersProcessed() const { return m_buffersProcessed.load(); }
 
-    // The panel state record; written by the handlers (GUI) unless noted.
+    // The state the capture worker reads and refreshes; see CPanelState for who writes what.
+    CPanelState& State() { return m_state; }
+    const CPanelState& State() const { return m_state; }
+
     int16_t m_samples[kBlockFrames * 2] = {}; // capture worker only
-    std::atomic<int32_t> m_paused{0};
-    // Follow the sliders; refreshed by the capture worker at every frame.
-    std::atomic<int32_t> m_gridColumns{10};
-    std::atomic<int32_t> m_gridRows{10};
-    std::atomic<uint32_t> m_colorX1{0x0000FF00};
-    std::atomic<uint32_t> m_colorX2{0x000000FF};
-    std::atomic<uint32_t> m_colorGrid{0x00808080};
-    std::atomic<uint32_t> m_colorBack{0x00000000};
-    std::atomic<int32_t> m_offsetX1{0};
-    std::atomic<int32_t> m_offsetX2{0};
-    std::atomic<float> m_timeScaleX1{5.0f};
-    std::atomic<float> m_timeScaleX2{5.0f};
-    std::atomic<float> m_ampScaleX1{50.0f};
-    std::atomic<float> m_ampScaleX2{50.0f};
-    std::atomic<int32_t> m_gainDivX1{1};
-    std::atomic<int32_t> m_gainDivX2{1};
-    // Until the user enters one, readings are in units of the reference.
-    std::atomic<double> m_refValue{1.0};
-    std::atomic<int32_t> m_meterMode{0}; // no function until a meter radio is clicked
-    std::atomic<int32_t> m_scopeMode{1};
 
 protected:
     void done(int result) override;
@@ -110,15 +95,11 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    struct Mirror {
-        int id = 0;
-        std::atomic<int32_t> value{0}; // slider position, or 1 while a toggle is checked
-    };
-
     QWidget* MakeCustomWidget(const ControlSpec& control, QWidget* parent);
     void ConnectHandlers();
     void ConnectMirrors();
-    int32_t Mirrored(int id) const;
+    // The field a radio of this group writes its value into.
+    std::atomic<int32_t>& RadioTarget(int group);
     void DrawScope();
     void OnFrameDone(const CCanvas& frame);
     void SaveScreen(const CCanvas& frame);
@@ -131,7 +112,7 @@ private:
     CStatusLine* m_statusLine = nullptr; // fed by the capture worker, shown by the GUI thread
     QMenu* m_systemMenu = nullptr;
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;
-    std::array<Mirror, 16> m_mirrors;
+    CPanelState m_state;
 
     // Capture worker only. Two rasters taken in turn: the GUI shows one frame while the next is
     // drawn into the other, so a finished frame is handed over without copying it.

@@ -39,24 +39,24 @@ void CInstrumentDlg::OnCaptureBuffer(const uint8_t* samples) {
     int16_t block[kBlockFrames * 2];
     std::memcpy(block, samples, sizeof block);
 
-    if (m_paused.load() == 0) {
+    if (m_state.m_paused.load() == 0) {
         std::memcpy(m_samples, block, sizeof block);
     }
-    if (Mirrored(ctl::kFreqMeterOn) != 0) {
+    if (m_state.Mirrored(kMirrorFreqMeterOn) != 0) {
         MeasureFrequencies(block, m_readoutX1, m_readoutX2);
     } else {
         m_readoutX1.SetValue(-1);
         m_readoutX2.SetValue(-1);
     }
     DrawScope();
-    if (Mirrored(ctl::kMeterOn) != 0) {
-        MeasureMeter(block, m_meterMode.load(), m_refValue.load(), m_readoutMeter);
+    if (m_state.Mirrored(kMirrorMeterOn) != 0) {
+        MeasureMeter(block, m_state.m_meterMode.load(), m_state.m_refValue.load(), m_readoutMeter);
     } else {
         m_readoutMeter.SetValue(-1);
     }
-    m_freqL = Mirrored(ctl::kSliderFreqL);
-    m_freqR = Mirrored(ctl::kSliderFreqR);
-    if (Mirrored(ctl::kSourceSwitch) != 0) {
+    m_freqL = m_state.Mirrored(kMirrorSliderFreqL);
+    m_freqR = m_state.Mirrored(kMirrorSliderFreqR);
+    if (m_state.Mirrored(kMirrorSourceSwitch) != 0) {
         m_readoutL.SetValue(m_freqL.load());
         m_readoutR.SetValue(m_freqR.load());
     }
@@ -67,49 +67,49 @@ void CInstrumentDlg::OnCaptureBuffer(const uint8_t* samples) {
 
 void CInstrumentDlg::DrawScope() {
     ScopeSettings settings;
-    settings.sliders.ampX1 = Mirrored(ctl::kAmpX1);
-    settings.sliders.ampX2 = Mirrored(ctl::kAmpX2);
-    settings.sliders.timeX1 = Mirrored(ctl::kTimeX1);
-    settings.sliders.timeX2 = Mirrored(ctl::kTimeX2);
-    settings.sliders.offsetX1 = Mirrored(ctl::kOffsetX1);
-    settings.sliders.offsetX2 = Mirrored(ctl::kOffsetX2);
-    settings.sliders.gridColumns = Mirrored(ctl::kGridColumns);
-    settings.sliders.gridRows = Mirrored(ctl::kGridRows);
-    settings.scopeMode = m_scopeMode.load();
-    settings.colorX1 = m_colorX1.load();
-    settings.colorX2 = m_colorX2.load();
-    settings.colorGrid = m_colorGrid.load();
-    settings.colorBack = m_colorBack.load();
-    settings.gainDivX1 = m_gainDivX1.load();
-    settings.gainDivX2 = m_gainDivX2.load();
-    settings.syncX1 = Mirrored(ctl::kSyncX1) != 0;
-    settings.syncX2 = Mirrored(ctl::kSyncX2) != 0;
+    settings.sliders.ampX1 = m_state.Mirrored(kMirrorAmpX1);
+    settings.sliders.ampX2 = m_state.Mirrored(kMirrorAmpX2);
+    settings.sliders.timeX1 = m_state.Mirrored(kMirrorTimeX1);
+    settings.sliders.timeX2 = m_state.Mirrored(kMirrorTimeX2);
+    settings.sliders.offsetX1 = m_state.Mirrored(kMirrorOffsetX1);
+    settings.sliders.offsetX2 = m_state.Mirrored(kMirrorOffsetX2);
+    settings.sliders.gridColumns = m_state.Mirrored(kMirrorGridColumns);
+    settings.sliders.gridRows = m_state.Mirrored(kMirrorGridRows);
+    settings.scopeMode = m_state.m_scopeMode.load();
+    settings.colorX1 = m_state.m_colorX1.load();
+    settings.colorX2 = m_state.m_colorX2.load();
+    settings.colorGrid = m_state.m_colorGrid.load();
+    settings.colorBack = m_state.m_colorBack.load();
+    settings.gainDivX1 = m_state.m_gainDivX1.load();
+    settings.gainDivX2 = m_state.m_gainDivX2.load();
+    settings.syncX1 = m_state.Mirrored(kMirrorSyncX1) != 0;
+    settings.syncX2 = m_state.Mirrored(kMirrorSyncX2) != 0;
 
     const PixelRect size = FrameSize();
     const ScopeDerived derived =
-        ComposeScopeFrame(m_canvases[m_canvasIndex ^= 1], size.width, size.height, m_samples, settings,
-                          [this](const CCanvas& frame) { OnFrameDone(frame); });
-    m_gridColumns = derived.gridColumns;
-    m_gridRows = derived.gridRows;
-    m_ampScaleX1 = derived.ampScaleX1;
-    m_ampScaleX2 = derived.ampScaleX2;
-    m_timeScaleX1 = derived.timeScaleX1;
-    m_timeScaleX2 = derived.timeScaleX2;
-    m_offsetX1 = derived.offsetX1;
-    m_offsetX2 = derived.offsetX2;
+        ComposeScopeFrame(m_canvases[m_canvasIndex ^= 1], size.width, size.height, m_samples,
+                          settings, [this](const CCanvas& frame) { OnFrameDone(frame); });
+    m_state.m_gridColumns = derived.gridColumns;
+    m_state.m_gridRows = derived.gridRows;
+    m_state.m_ampScaleX1 = derived.ampScaleX1;
+    m_state.m_ampScaleX2 = derived.ampScaleX2;
+    m_state.m_timeScaleX1 = derived.timeScaleX1;
+    m_state.m_timeScaleX2 = derived.timeScaleX2;
+    m_state.m_offsetX1 = derived.offsetX1;
+    m_state.m_offsetX2 = derived.offsetX2;
 }
 
 void CInstrumentDlg::OnFrameDone(const CCanvas& frame) {
     // A shallow copy: should the GUI still hold this frame when its raster comes round again,
     // the raster's first write detaches and draws into fresh memory.
     m_screen->PublishFrame(frame.Image());
-    if (Mirrored(ctl::kSaveScreen) != 0) {
+    if (m_state.Mirrored(kMirrorSaveScreen) != 0) {
         SaveScreen(frame);
     }
 }
 
 void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
-    if (m_paused.load() == 1) {
+    if (m_state.m_paused.load() == 1) {
         // Shared with the GUI side: closing may release this worker while the dialog is open.
         auto path = std::make_shared<std::optional<std::string>>();
         const bool answered = m_bridge.RunAndWait([this, path](CGuiBridge::Done done) {
@@ -124,17 +124,20 @@ void CInstrumentDlg::SaveScreen(const CCanvas& frame) {
             const FrameRaster raster{image.width(), image.height(), 32, int(image.bytesPerLine()),
                                      image.constBits()};
             CImageSaver saver;
-            saver.WriteBmpFile(**path, saver.PackBitmap(raster, kCompressionRgb, {}));
+            std::string why;
+            // The user asked for a file: one that did not come about is said, not passed over.
+            if (!saver.WriteBmpFile(**path, saver.PackBitmap(raster, kCompressionRgb, {}), &why)) {
+                ShowAlert({std::string(kWriteFailedText) + "\n" + **path + ": " + why,
+                           std::string(), AlertIcon::Warning});
+            }
         }
     } else {
-        ShowAlert({kPauseFirstText, kPauseFirstCaption, AlertIcon::Information});
+        Alert pauseFirst{kPauseFirstText, kPauseFirstCaption, AlertIcon::Information};
+        pauseFirst.blocksPanel = true;
+        ShowAlert(pauseFirst);
     }
     // Cleared here at once so the next buffer does not ask again before the GUI catches up.
-    for (Mirror& mirror : m_mirrors) {
-        if (mirror.id == ctl::kSaveScreen) {
-            mirror.value = 0;
-        }
-    }
+    m_state.m_mirrored[kMirrorSaveScreen] = 0;
     QMetaObject::invokeMethod(m_widgets.Button(ctl::kSaveScreen), "setChecked",
                               Qt::QueuedConnection, Q_ARG(bool, false));
 }

@@ -7,53 +7,21 @@
 #include <QAbstractButton>
 #include <QSlider>
 
-namespace {
-
-using Field = std::atomic<int32_t> CInstrumentDlg::*;
-
-struct RadioBinding {
-    int id;
-    Field field;
-    int32_t value;
-};
-
-// Every dB step halves the amplitude, so the steps are power-of-two divisors.
-const RadioBinding kRadioBindings[] = {
-    {1006, &CInstrumentDlg::m_scopeMode, 1},  {1007, &CInstrumentDlg::m_scopeMode, 2},
-    {1008, &CInstrumentDlg::m_scopeMode, 3},  {1009, &CInstrumentDlg::m_scopeMode, 4},
-    {1024, &CInstrumentDlg::m_scopeMode, 5},  {1055, &CInstrumentDlg::m_gainDivX1, 1},
-    {1056, &CInstrumentDlg::m_gainDivX1, 2},  {1057, &CInstrumentDlg::m_gainDivX1, 4},
-    {1058, &CInstrumentDlg::m_gainDivX1, 8},  {1059, &CInstrumentDlg::m_gainDivX1, 16},
-    {1060, &CInstrumentDlg::m_gainDivX1, 32}, {1061, &CInstrumentDlg::m_gainDivX2, 1},
-    {1062, &CInstrumentDlg::m_gainDivX2, 2},  {1063, &CInstrumentDlg::m_gainDivX2, 4},
-    {1064, &CInstrumentDlg::m_gainDivX2, 8},  {1065, &CInstrumentDlg::m_gainDivX2, 16},
-    {1066, &CInstrumentDlg::m_gainDivX2, 32}, {1067, &CInstrumentDlg::m_attenL, 1},
-    {1068, &CInstrumentDlg::m_attenL, 2},     {1069, &CInstrumentDlg::m_attenL, 4},
-    {1070, &CInstrumentDlg::m_attenL, 8},     {1071, &CInstrumentDlg::m_attenL, 16},
-    {1048, &CInstrumentDlg::m_attenR, 1},     {1049, &CInstrumentDlg::m_attenR, 2},
-    {1050, &CInstrumentDlg::m_attenR, 4},     {1051, &CInstrumentDlg::m_attenR, 8},
-    {1052, &CInstrumentDlg::m_attenR, 16},    {1072, &CInstrumentDlg::m_waveL, 0},
-    {1073, &CInstrumentDlg::m_waveL, 1},      {1074, &CInstrumentDlg::m_waveL, 2},
-    {1075, &CInstrumentDlg::m_waveR, 0},      {1076, &CInstrumentDlg::m_waveR, 1},
-    {1077, &CInstrumentDlg::m_waveR, 2},      {1037, &CInstrumentDlg::m_meterMode, 1},
-    {1038, &CInstrumentDlg::m_meterMode, 2},  {1039, &CInstrumentDlg::m_meterMode, 3},
-    {1040, &CInstrumentDlg::m_meterMode, 4},
-};
-
-} // namespace
-
 void CInstrumentDlg::ConnectHandlers() {
-    for (const RadioBinding& binding : kRadioBindings) {
-        const int id = binding.id;
-        connect(m_widgets.Button(id), &QAbstractButton::clicked, this, [this, id] { OnRadio(id); });
+    for (const ControlSpec& control : PanelControls()) {
+        if (control.kind == ControlKind::Radio) {
+            const int id = control.id;
+            connect(m_widgets.Button(id), &QAbstractButton::clicked, this,
+                    [this, id] { OnRadio(id); });
+        }
     }
     const auto onClick = [this](int id, auto handler) {
         connect(m_widgets.Button(id), &QAbstractButton::clicked, this, handler);
     };
-    onClick(ctl::kColorX1, [this] { OnColor(m_colorX1); });
-    onClick(ctl::kColorX2, [this] { OnColor(m_colorX2); });
-    onClick(ctl::kColorGrid, [this] { OnColor(m_colorGrid); });
-    onClick(ctl::kColorBack, [this] { OnColor(m_colorBack); });
+    onClick(ctl::kColorX1, [this] { OnColor(m_state.m_colorX1); });
+    onClick(ctl::kColorX2, [this] { OnColor(m_state.m_colorX2); });
+    onClick(ctl::kColorGrid, [this] { OnColor(m_state.m_colorGrid); });
+    onClick(ctl::kColorBack, [this] { OnColor(m_state.m_colorBack); });
     onClick(ctl::kFreqL, [this] { OnFreq(true); });
     onClick(ctl::kFreqR, [this] { OnFreq(false); });
     onClick(ctl::kSourceSwitch, [this] { OnSourceSwitch(); });
@@ -63,13 +31,33 @@ void CInstrumentDlg::ConnectHandlers() {
 }
 
 void CInstrumentDlg::OnRadio(int id) {
-    if (!m_widgets.Button(id)->isChecked()) {
+    const ControlSpec* control = FindPanelControl(id);
+    if (control == nullptr || control->kind != ControlKind::Radio ||
+        !m_widgets.Button(id)->isChecked()) {
         return;
     }
-    for (const RadioBinding& binding : kRadioBindings) {
-        if (binding.id == id) {
-            (this->*binding.field).store(binding.value);
-        }
+    RadioTarget(control->radioGroup).store(control->radioValue);
+}
+
+std::atomic<int32_t>& CInstrumentDlg::RadioTarget(int group) {
+    switch (group) {
+    case kGroupScopeMode:
+        return m_state.m_scopeMode;
+    case kGroupGainX1:
+        return m_state.m_gainDivX1;
+    case kGroupGainX2:
+        return m_state.m_gainDivX2;
+    case kGroupAttenL:
+        return m_attenL;
+    case kGroupAttenR:
+        return m_attenR;
+    case kGroupWaveL:
+        return m_waveL;
+    case kGroupWaveR:
+        return m_waveR;
+    case kGroupMeterMode:
+    default:
+        return m_state.m_meterMode;
     }
 }
 
@@ -130,11 +118,11 @@ void CInstrumentDlg::OnRecord() {
 }
 
 void CInstrumentDlg::OnPause() {
-    m_paused = m_paused.load() == 0 ? 1 : 0;
+    m_state.m_paused = m_state.m_paused.load() == 0 ? 1 : 0;
 }
 
 void CInstrumentDlg::OnSetReference() {
     if (const auto value = m_prompts.askReference(this)) {
-        m_refValue = *value;
+        m_state.m_refValue = *value;
     }
 }

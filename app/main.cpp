@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
     // Boxes raised for the program carry its file name as caption.
     QApplication::setApplicationName(QStringLiteral("tavrin"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.tavrin.Tavrin"));
-    if (theApp.InitInstance()) {
-        return QApplication::exec();
-    }
+    // The panel runs modally inside InitInstance, which returns false once it has closed.
+    theApp.InitInstance();
     return theApp.ExitInstance();
 }

@@ -2,34 +2,22 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-
-int MulDiv(int a, int b, int c) {
-    const long long product = static_cast<long long>(a) * b;
-    const long long magnitude = (std::llabs(product) * 2 + std::llabs(c)) / (2 * std::llabs(c));
-    const bool negative = (product < 0) != (c < 0);
-    return static_cast<int>(negative ? -magnitude : magnitude);
-}
-
-PixelRect DialogUnitsToPixels(const DluRect& r, DialogBaseUnits base) {
-    return {MulDiv(r.x, base.x, 4), MulDiv(r.y, base.y, 8), MulDiv(r.width, base.x, 4),
-            MulDiv(r.height, base.y, 8)};
-}
 
 namespace {
 
 using K = ControlKind;
 
-constexpr ControlSpec Make(int id, K kind, const char* caption, DluRect r, int group = 0) {
-    return ControlSpec{id, kind, caption, r, group, {}};
+constexpr ControlSpec Make(int id, K kind, const char* caption, DluRect r) {
+    return ControlSpec{id, kind, caption, r, 0, 0, {}};
 }
 
 constexpr ControlSpec Slider(int id, DluRect r, SliderSpec s) {
-    return ControlSpec{id, K::Slider, "", r, 0, s};
+    return ControlSpec{id, K::Slider, "", r, 0, 0, s};
 }
 
-constexpr ControlSpec Radio(int id, const char* caption, DluRect r, int group) {
-    return Make(id, K::Radio, caption, r, group);
+// value: what checking the radio stores into the field its group stands for.
+constexpr ControlSpec Radio(int id, const char* caption, DluRect r, int group, int32_t value) {
+    return ControlSpec{id, K::Radio, caption, r, group, value, {}};
 }
 
 // Vertical sliders show their minimum at the top; horizontal ones at the left.
@@ -45,23 +33,24 @@ constexpr auto R = SliderTicks::Right;
 
 const auto kControls = std::to_array<ControlSpec>({
     Make(ctl::kScreen, K::Screen, "", {7, 13, 377, 258}),
-    // Gain
+    // Gain. Every 6 dB step halves the amplitude, so the radios' values are power-of-two
+    // divisors; the output attenuators below follow the same rule.
     Make(kNoId, K::GroupBox, "增益", {390, 0, 126, 75}),
     // The set-up asks the vertical-scale sliders for 10; they clamp it to their minimum 20.
     Slider(ctl::kAmpX1, {395, 13, 15, 55}, Vertical(L, 20, 80, 10, 10)),
     Slider(ctl::kAmpX2, {415, 13, 15, 55}, Vertical(R, 20, 80, 10, 10)),
-    Radio(1055, "0dB", {445, 8, 21, 14}, kGroupGainX1),
-    Radio(1056, "-6dB", {467, 8, 21, 14}, kGroupGainX1),
-    Radio(1057, "-12dB", {489, 8, 21, 14}, kGroupGainX1),
-    Radio(1058, "-18dB", {445, 22, 21, 14}, kGroupGainX1),
-    Radio(1059, "-24dB", {467, 22, 21, 14}, kGroupGainX1),
-    Radio(1060, "-30dB", {489, 22, 21, 14}, kGroupGainX1),
-    Radio(1061, "0dB", {445, 40, 21, 14}, kGroupGainX2),
-    Radio(1062, "-6dB", {467, 40, 21, 14}, kGroupGainX2),
-    Radio(1063, "-12dB", {489, 40, 21, 14}, kGroupGainX2),
-    Radio(1064, "-18dB", {445, 54, 21, 14}, kGroupGainX2),
-    Radio(1065, "-24dB", {467, 54, 21, 14}, kGroupGainX2),
-    Radio(1066, "-30dB", {489, 54, 21, 14}, kGroupGainX2),
+    Radio(1055, "0dB", {445, 8, 21, 14}, kGroupGainX1, 1),
+    Radio(1056, "-6dB", {467, 8, 21, 14}, kGroupGainX1, 2),
+    Radio(1057, "-12dB", {489, 8, 21, 14}, kGroupGainX1, 4),
+    Radio(1058, "-18dB", {445, 22, 21, 14}, kGroupGainX1, 8),
+    Radio(1059, "-24dB", {467, 22, 21, 14}, kGroupGainX1, 16),
+    Radio(1060, "-30dB", {489, 22, 21, 14}, kGroupGainX1, 32),
+    Radio(1061, "0dB", {445, 40, 21, 14}, kGroupGainX2, 1),
+    Radio(1062, "-6dB", {467, 40, 21, 14}, kGroupGainX2, 2),
+    Radio(1063, "-12dB", {489, 40, 21, 14}, kGroupGainX2, 4),
+    Radio(1064, "-18dB", {445, 54, 21, 14}, kGroupGainX2, 8),
+    Radio(1065, "-24dB", {467, 54, 21, 14}, kGroupGainX2, 16),
+    Radio(1066, "-30dB", {489, 54, 21, 14}, kGroupGainX2, 32),
     // Baseline and time base
     Make(kNoId, K::GroupBox, "基准线", {389, 75, 48, 62}),
     Slider(ctl::kOffsetX1, {395, 85, 15, 48}, Vertical(L, 1, 300, 30, 150)),
@@ -88,26 +77,26 @@ const auto kControls = std::to_array<ControlSpec>({
     Make(ctl::kReadoutL, K::Readout, "", {429, 210, 55, 21}),
     Make(ctl::kFreqL, K::Button, "L频率", {400, 213, 23, 17}),
     Slider(ctl::kSliderFreqL, {400, 234, 86, 12}, FreqSlider()),
-    Radio(1067, "0dB", {400, 247, 21, 14}, kGroupAttenL),
-    Radio(1068, "-6dB", {422, 247, 21, 14}, kGroupAttenL),
-    Radio(1069, "-12dB", {444, 247, 21, 14}, kGroupAttenL),
-    Radio(1070, "-18dB", {466, 247, 21, 14}, kGroupAttenL),
-    Radio(1071, "-24dB", {488, 247, 21, 14}, kGroupAttenL),
-    Radio(1072, "正弦", {489, 210, 21, 12}, kGroupWaveL),
-    Radio(1073, "三角", {489, 222, 21, 12}, kGroupWaveL),
-    Radio(1074, "方波", {489, 234, 21, 12}, kGroupWaveL),
+    Radio(1067, "0dB", {400, 247, 21, 14}, kGroupAttenL, 1),
+    Radio(1068, "-6dB", {422, 247, 21, 14}, kGroupAttenL, 2),
+    Radio(1069, "-12dB", {444, 247, 21, 14}, kGroupAttenL, 4),
+    Radio(1070, "-18dB", {466, 247, 21, 14}, kGroupAttenL, 8),
+    Radio(1071, "-24dB", {488, 247, 21, 14}, kGroupAttenL, 16),
+    Radio(1072, "正弦", {489, 210, 21, 12}, kGroupWaveL, 0),
+    Radio(1073, "三角", {489, 222, 21, 12}, kGroupWaveL, 1),
+    Radio(1074, "方波", {489, 234, 21, 12}, kGroupWaveL, 2),
     // Signal generator, R channel
     Make(ctl::kReadoutR, K::Readout, "", {429, 263, 55, 21}),
     Make(ctl::kFreqR, K::Button, "R频率", {400, 265, 23, 17}),
     Slider(ctl::kSliderFreqR, {400, 285, 86, 12}, FreqSlider()),
-    Radio(1048, "0dB", {400, 299, 21, 14}, kGroupAttenR),
-    Radio(1049, "-6dB", {422, 299, 21, 14}, kGroupAttenR),
-    Radio(1050, "-12dB", {444, 299, 21, 14}, kGroupAttenR),
-    Radio(1051, "-18dB", {466, 299, 21, 14}, kGroupAttenR),
-    Radio(1052, "-24dB", {488, 299, 21, 14}, kGroupAttenR),
-    Radio(1075, "正弦", {489, 263, 21, 12}, kGroupWaveR),
-    Radio(1076, "三角", {489, 275, 21, 12}, kGroupWaveR),
-    Radio(1077, "方波", {489, 287, 21, 12}, kGroupWaveR),
+    Radio(1048, "0dB", {400, 299, 21, 14}, kGroupAttenR, 1),
+    Radio(1049, "-6dB", {422, 299, 21, 14}, kGroupAttenR, 2),
+    Radio(1050, "-12dB", {444, 299, 21, 14}, kGroupAttenR, 4),
+    Radio(1051, "-18dB", {466, 299, 21, 14}, kGroupAttenR, 8),
+    Radio(1052, "-24dB", {488, 299, 21, 14}, kGroupAttenR, 16),
+    Radio(1075, "正弦", {489, 263, 21, 12}, kGroupWaveR, 0),
+    Radio(1076, "三角", {489, 275, 21, 12}, kGroupWaveR, 1),
+    Radio(1077, "方波", {489, 287, 21, 12}, kGroupWaveR, 2),
     // Power switches
     Make(kNoId, K::GroupBox, "电源开关", {390, 320, 126, 37}),
     Make(ctl::kMeterOn, K::Toggle, "万用表", {394, 331, 36, 20}),
@@ -121,22 +110,22 @@ const auto kControls = std::to_array<ControlSpec>({
     Make(ctl::kColorBack, K::Button, "背景", {17, 321, 25, 11}),
     // Oscilloscope mode, recording, pause, save screen
     Make(1012, K::GroupBox, "示波器工作方式", {55, 273, 141, 37}),
-    Radio(ctl::kModeX, "X", {61, 285, 26, 19}, kGroupScopeMode),
-    Radio(ctl::kModeX1X2, "X1,X2", {87, 285, 26, 19}, kGroupScopeMode),
-    Radio(ctl::kModeSum, "X1+X2", {113, 285, 26, 19}, kGroupScopeMode),
-    Radio(ctl::kModeXY, "X-Y", {139, 285, 26, 19}, kGroupScopeMode),
+    Radio(ctl::kModeX, "X", {61, 285, 26, 19}, kGroupScopeMode, 1),
+    Radio(ctl::kModeX1X2, "X1,X2", {87, 285, 26, 19}, kGroupScopeMode, 2),
+    Radio(ctl::kModeSum, "X1+X2", {113, 285, 26, 19}, kGroupScopeMode, 3),
+    Radio(ctl::kModeXY, "X-Y", {139, 285, 26, 19}, kGroupScopeMode, 4),
     Make(ctl::kRecord, K::Toggle, "RECORD", {57, 313, 38, 19}),
     Make(ctl::kPause, K::Toggle, "PAUSE", {94, 313, 38, 19}),
     Make(ctl::kSaveScreen, K::Toggle, "保存屏幕", {131, 313, 38, 19}),
     // Later in the tab order, yet one of the mode radios.
-    Radio(ctl::kModeSpectrum, "频域", {165, 285, 26, 19}, kGroupScopeMode),
+    Radio(ctl::kModeSpectrum, "频域", {165, 285, 26, 19}, kGroupScopeMode, 5),
     // Multimeter
     Make(kNoId, K::GroupBox, "万用表", {237, 274, 148, 68}),
     Make(ctl::kReadoutMeter, K::Readout, "", {245, 288, 98, 32}),
-    Radio(ctl::kMeterR, "R", {345, 288, 31, 14}, kGroupMeterMode),
-    Radio(ctl::kMeterC, "C", {345, 305, 31, 14}, kGroupMeterMode),
-    Radio(ctl::kMeterL, "L", {345, 322, 31, 14}, kGroupMeterMode),
-    Radio(ctl::kMeterV, "V(AC)", {311, 323, 31, 14}, kGroupMeterMode),
+    Radio(ctl::kMeterR, "R", {345, 288, 31, 14}, kGroupMeterMode, 1),
+    Radio(ctl::kMeterC, "C", {345, 305, 31, 14}, kGroupMeterMode, 2),
+    Radio(ctl::kMeterL, "L", {345, 322, 31, 14}, kGroupMeterMode, 3),
+    Radio(ctl::kMeterV, "V(AC)", {311, 323, 31, 14}, kGroupMeterMode, 4),
     Make(ctl::kSetReference, K::Button, "设置基准值", {245, 323, 56, 14}),
     // Logo, sponsor caption, footer
     Make(ctl::kLogo, K::Logo, "", {200, 276, 35, 35}),

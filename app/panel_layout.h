@@ -4,43 +4,10 @@
 // this table; tests read it to check the start-up state without knowing the widget tree.
 // Plain data, any thread.
 
+#include "dialog_units.h"
+
 #include <cstdint>
 #include <span>
-
-// Rectangle in dialog units of the template's own font (not pixels).
-struct DluRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-};
-
-// Rectangle in device pixels.
-struct PixelRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    bool operator==(const PixelRect&) const = default;
-};
-
-// Horizontal and vertical dialog base units of a template font, in pixels at 96 dpi.
-struct DialogBaseUnits {
-    int x = 6;
-    int y = 12;
-};
-
-// The panel's and the About box's 9 pt CJK font.
-inline constexpr DialogBaseUnits kPanelBaseUnits{6, 12};
-// The entry dialogs' "System" 10 pt font: the 8 x 16 system font.
-inline constexpr DialogBaseUnits kSystemBaseUnits{8, 16};
-
-// a * b / c rounded half away from zero, as the platform's MulDiv does; c must not be 0.
-int MulDiv(int a, int b, int c);
-
-// Dialog units to pixels: MulDiv(x, base.x, 4) and MulDiv(y, base.y, 8) for each of x, y,
-// width and height separately (so a right edge may differ from x_px + width_px by one).
-PixelRect DialogUnitsToPixels(const DluRect& r, DialogBaseUnits base = kPanelBaseUnits);
 
 enum class ControlKind {
     Screen,   // the oscilloscope's sunken static
@@ -74,11 +41,12 @@ struct ControlSpec {
     ControlKind kind = ControlKind::Text;
     const char* caption = ""; // UTF-8
     DluRect rect;
-    int radioGroup = 0; // 0: not a radio; radios sharing a number exclude each other
-    SliderSpec slider;  // Slider only
+    int radioGroup = 0;     // 0: not a radio; radios sharing a number exclude each other
+    int32_t radioValue = 0; // Radio only: what checking it stores into its group's field
+    SliderSpec slider;      // Slider only
 };
 
-// Radio groups of the panel.
+// Radio groups of the panel; each stands for the one field its radios' values go into.
 enum RadioGroup : int {
     kGroupScopeMode = 1,
     kGroupGainX1,
@@ -94,8 +62,7 @@ enum RadioGroup : int {
 inline constexpr int kPanelWidthDlu = 519;
 inline constexpr int kPanelHeightDlu = 357;
 inline constexpr const char* kPanelCaption = "Tavrin 0.94";
-// The font the Chinese captions are drawn with.
-inline constexpr const char* kPanelFontFamily = "WenQuanYi Micro Hei";
+// Point size of the font the captions are drawn with (kUiFontFamily).
 inline constexpr int kPanelFontPointSize = 9;
 // Border of the screen control, in pixels on each side; the frame is drawn inside it.
 inline constexpr int kScreenBorderPx = 3;

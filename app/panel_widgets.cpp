@@ -9,11 +9,6 @@
 
 namespace {
 
-QRect ToPixels(const DluRect& r) {
-    const PixelRect p = DialogUnitsToPixels(r, kPanelBaseUnits);
-    return {p.x, p.y, p.width, p.height};
-}
-
 QSlider* MakeSlider(const ControlSpec& control, QWidget* parent) {
     const SliderSpec& s = control.slider;
     auto* slider = new QSlider(s.vertical ? Qt::Vertical : Qt::Horizontal, parent);
@@ -91,7 +86,7 @@ void CPanelWidgets::Build(QWidget* panel, const CustomWidgetFactory& makeCustom)
         if (widget == nullptr) {
             continue;
         }
-        widget->setGeometry(ToPixels(control.rect));
+        widget->setGeometry(DialogUnitsToRect(control.rect, kPanelBaseUnits));
         // Group boxes go to the back so the controls drawn over them stay clickable.
         if (control.kind == ControlKind::GroupBox) {
             widget->lower();

@@ -23,7 +23,8 @@ public:
     const QImage& Frame() const { return m_shown; }
     int64_t FramesShown() const { return m_framesShown; }
 
-    // The control's rectangle on the screen, in global pixels.
+    // The control's rectangle on the screen, in global pixels. Kept although nothing calls it
+    // (the frame size comes from the template): the screen control is defined to return it.
     QRect ScreenRect() const;
 
 protected:

@@ -7,12 +7,11 @@
 
 class SampleBuffer;
 
+// Kept although no buffer ever passes through it: the engine is defined to own two.
 class CBufferQueue {
 public:
     CBufferQueue();
     ~CBufferQueue();
-
-    size_t Count() const { return m_list.size(); }
 
 private:
     std::vector<SampleBuffer*> m_list;

@@ -11,6 +11,10 @@ struct Alert {
     std::string text;
     std::string caption;  // empty: the program's name, "tavrin"
     AlertIcon icon = AlertIcon::None;
+    bool waits = true;  // false: the sink shows the alert and returns at once
+    // true: the panel's own question, modal over the whole panel; false: a worker's report,
+    // which holds only the worker that raised it.
+    bool blocksPanel = false;
 };
 
 // Called on the reporting thread; must return only once the user has dismissed the alert.

@@ -1,5 +1,7 @@
 #include "digit_glyphs.h"
 
+#include "palette16.h"
+
 namespace {
 
 // A block of a segment: rows y0..y1, columns x0..x1, all inclusive. y0 > y1 marks no block.
@@ -73,12 +75,13 @@ GlyphPixels DigitGlyphPixels(int glyph) {
 }
 
 const std::array<QRgb, 16>& GlyphPalette() {
-    static const std::array<QRgb, 16> palette = {
-        qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
-        qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(128, 128, 128),
-        qRgb(192, 192, 192), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
-        qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255),
-    };
+    static const std::array<QRgb, 16> palette = [] {
+        std::array<QRgb, 16> colors{};
+        for (size_t i = 0; i < colors.size(); ++i) {
+            colors[i] = qRgb(kPalette16[i].red, kPalette16[i].green, kPalette16[i].blue);
+        }
+        return colors;
+    }();
     return palette;
 }
 

@@ -1,5 +1,8 @@
 #include "link_label.h"
 
+#include "format_and_alert.h"
+
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
@@ -73,7 +76,9 @@ int CLinkLabel::LaunchAddress(const QString& address) {
 }
 
 void CLinkLabel::ShowLaunchFailure(int code) {
-    m_launcher.m_showBox(LaunchFailureText(code));
+    // A warning captioned with the program's name, shown however the program shows alerts.
+    ShowAlert({LaunchFailureText(code).toStdString(),
+               QCoreApplication::applicationName().toStdString(), AlertIcon::Warning});
 }
 
 void CLinkLabel::OnClicked() {

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -237,10 +236,5 @@ CLinkLauncher CLinkLauncher::System() {
     launcher.m_queryHtmlCommand = QueryHtmlHandler;
     launcher.m_runCommand = RunCommandLine;
     launcher.m_beep = [] { QApplication::beep(); };
-    launcher.m_showBox = [](const QString& text) {
-        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
-                        QMessageBox::Ok);
-        box.exec();
-    };
     return launcher;
 }

@@ -43,9 +43,8 @@ struct CLinkLauncher {
     std::function<int(QString& command)> m_queryHtmlCommand;
     std::function<int(const QString& commandLine)> m_runCommand;
     std::function<void()> m_beep;
-    std::function<void(const QString& text)> m_showBox;
 
-    // xdg-open, xdg-mime and the desktop file, QApplication::beep, a warning box.
+    // xdg-open, xdg-mime and the desktop file, QApplication::beep.
     static CLinkLauncher System();
 };
 

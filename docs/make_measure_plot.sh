@@ -1,36 +1,30 @@
 #!/usr/bin/env bash
 # Draws docs/measure-plot.png from a real CSV log: sox sweeps a tone slowly from 1000 to 1005 Hz
-# into a private PulseAudio loopback, `tavrin measure` logs it, and gnuplot sets the frequency
+# into a private sound server's loopback, `tavrin measure` logs it, and gnuplot sets the frequency
 # readout's 21.5 Hz steps beside the precise frequency. Needs a build in build/ (scripts/run.sh
-# or cmake), pulseaudio, sox and gnuplot-nox (scripts/install-deps.sh installs them all).
-# The user's own sound server is never touched: the daemon is private and stopped by its pid.
+# or cmake), the test set of scripts/install-deps.sh (the loopback server, sox) and gnuplot-nox.
+# The user's own sound server is never touched: tests/e2e/sound_server.py runs a private one
+# (PulseAudio or PipeWire) and stops it when its input closes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 run=$(mktemp -d /tmp/tavrin-plot-XXXXXX)
-chmod 700 "$run"
-cat >"$run/loopback.pa" <<'PA'
-load-module module-null-sink sink_name=bench
-set-default-sink bench
-set-default-source bench.monitor
-load-module module-native-protocol-unix
-set-sink-volume bench 65536
-set-source-volume bench.monitor 65536
-PA
-XDG_RUNTIME_DIR="$run" HOME="$run" pulseaudio -n -F "$run/loopback.pa" --daemonize=no \
-    --exit-idle-time=-1 >"$run/pulseaudio.log" 2>&1 &
-daemon=$!
-trap 'kill "$daemon" 2>/dev/null; rm -rf "$run"' EXIT
-export PULSE_SERVER="unix:$run/pulse/native"
-for _ in $(seq 50); do
-    pactl info >/dev/null 2>&1 && break
-    sleep 0.1
+coproc server { exec python3 tests/e2e/sound_server.py serve "$run"; }
+trap 'exec {server[1]}>&-; wait "$server_PID" 2>/dev/null; rm -rf "$run"' EXIT
+# Its clients' environment (TAVRIN_AUDIO=alsa:NAME and the server's address), then "ready".
+while read -r line <&"${server[0]}"; do
+    case "$line" in
+    ready) break ;;
+    *=*) export "${line?}" ;;
+    *) echo "$line" >&2; exit 1 ;;
+    esac
 done
+device=${TAVRIN_AUDIO#alsa:}
 
-sox -D -q -n -r 44100 -c 2 -b 16 -t alsa pulse synth 14 sine 1000:1005 vol -6dB &
+sox -D -q -n -r 44100 -c 2 -b 16 -t alsa "$device" synth 14 sine 1000:1005 vol -6dB &
 tone=$!
 sleep 0.5
-build/app/tavrin measure --seconds 12 --device pulse >"$run/log.csv"
+build/app/tavrin measure --seconds 12 --device "$device" >"$run/log.csv"
 wait "$tone"
 
 gnuplot <<PLOT

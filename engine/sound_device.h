@@ -66,6 +66,7 @@ public:
     std::atomic<int32_t> m_freqR{0};
     std::atomic<int32_t> m_attenL{1};      // amplitude divisor 1, 2, 4, 8, 16 (0 .. -24 dB)
     std::atomic<int32_t> m_attenR{1};
+    // Owned, never used: buffers travel by callback (see CBufferQueue).
     CBufferQueue m_captureQueue;
     CBufferQueue m_playbackQueue;
     // Guarded by m_recorderMutex, which is held across a write but never across an alert box,

@@ -1,5 +1,8 @@
 #include "image_saver.h"
 
+#include "le_bytes.h"
+#include "palette16.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -25,29 +28,6 @@ constexpr size_t kBiSizeImage = 20;
 // The file size field is 32 bits: leave room for both headers and the largest colour table.
 constexpr uint64_t kMaxImageBytes = UINT32_MAX - kFileHeaderBytes - kInfoHeaderBytes - 4 * 256;
 
-// Shown for indexed rasters when the caller has no palette of its own: the standard 16 colours
-// as red, green, blue.
-constexpr uint8_t kDefaultColors[16][3] = {
-    {0x00, 0x00, 0x00}, {0x80, 0x00, 0x00}, {0x00, 0x80, 0x00}, {0x80, 0x80, 0x00},
-    {0x00, 0x00, 0x80}, {0x80, 0x00, 0x80}, {0x00, 0x80, 0x80}, {0xC0, 0xC0, 0xC0},
-    {0x80, 0x80, 0x80}, {0xFF, 0x00, 0x00}, {0x00, 0xFF, 0x00}, {0xFF, 0xFF, 0x00},
-    {0x00, 0x00, 0xFF}, {0xFF, 0x00, 0xFF}, {0x00, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF}};
-
-void Put16(uint8_t* at, uint16_t value) {
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = uint8_t(value >> (8 * i));
-    }
-}
-
-uint32_t Get32(const uint8_t* at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
 bool IsSupportedDepth(int bits) {
     return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
@@ -69,10 +49,11 @@ void FillColorTable(uint8_t* table, uint32_t entries, int bitCount,
         std::fill(table + 4, table + 7, uint8_t(0xFF));
         return;
     }
+    // No palette of the caller's: the display's standard 16 colours.
     for (uint32_t i = 0; i < 16 && i < entries; ++i) {
-        table[4 * i] = kDefaultColors[i][2];
-        table[4 * i + 1] = kDefaultColors[i][1];
-        table[4 * i + 2] = kDefaultColors[i][0];
+        table[4 * i] = kPalette16[i].blue;
+        table[4 * i + 1] = kPalette16[i].green;
+        table[4 * i + 2] = kPalette16[i].red;
     }
 }
 
@@ -135,6 +116,12 @@ int CreateTemporary(const std::string& target, std::string& tempPath) {
     return -1;
 }
 
+// The system's words for an errno value; strerror_r keeps this safe on any thread.
+const char* ErrorText(int error) {
+    thread_local char text[128];
+    return ::strerror_r(error, text, sizeof text);
+}
+
 } // namespace
 
 uint32_t ColorTableEntries(uint32_t bitCount) {
@@ -173,13 +160,13 @@ std::optional<PackedImage> CImageSaver::PackBitmap(const FrameRaster& raster, ui
         return std::nullopt;
     }
     uint8_t* header = block.data();
-    Put32(header + kBiSize, kInfoHeaderBytes);
-    Put32(header + kBiWidth, uint32_t(raster.width));
-    Put32(header + kBiHeight, uint32_t(raster.height));
-    Put16(header + kBiPlanes, 1);
-    Put16(header + kBiBitCount, uint16_t(bitCount));
-    Put32(header + kBiCompression, compression);
-    Put32(header + kBiSizeImage, uint32_t(imageBytes));
+    PutLe32(header + kBiSize, kInfoHeaderBytes);
+    PutLe32(header + kBiWidth, uint32_t(raster.width));
+    PutLe32(header + kBiHeight, uint32_t(raster.height));
+    PutLe16(header + kBiPlanes, 1);
+    PutLe16(header + kBiBitCount, uint16_t(bitCount));
+    PutLe32(header + kBiCompression, compression);
+    PutLe32(header + kBiSizeImage, uint32_t(imageBytes));
     // Resolution, colours used and colours important stay 0 from the resize.
 
     FillColorTable(block.data() + kInfoHeaderBytes, entries, raster.bitsPerPixel, palette);
@@ -187,36 +174,47 @@ std::optional<PackedImage> CImageSaver::PackBitmap(const FrameRaster& raster, ui
     return block;
 }
 
-bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<PackedImage>& block) {
-    if (!block || block->size() < kInfoHeaderBytes) {
+bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<PackedImage>& block,
+                               std::string* why) {
+    const auto fail = [why](const char* reason) {
+        if (why != nullptr) {
+            *why = reason;
+        }
         return false;
+    };
+    // Taken at once, before cleaning up can change errno.
+    const auto failWithErrno = [&fail] { return fail(ErrorText(errno)); };
+    if (!block) {
+        return fail("the picture could not be converted");
     }
-    const uint32_t infoBytes = Get32(block->data() + kBiSize);
-    const uint32_t bitCount =
-        uint32_t(block->data()[kBiBitCount]) | uint32_t(block->data()[kBiBitCount + 1]) << 8;
+    if (block->size() < kInfoHeaderBytes) {
+        return fail("the picture is malformed");
+    }
+    const uint32_t infoBytes = GetLe32(block->data() + kBiSize);
+    const uint32_t bitCount = GetLe16(block->data() + kBiBitCount);
     const uint64_t pixelOffset =
         uint64_t(kFileHeaderBytes) + infoBytes + 4 * uint64_t(ColorTableEntries(bitCount));
     const uint64_t fileBytes = kFileHeaderBytes + uint64_t(block->size());
     if (infoBytes < kInfoHeaderBytes || pixelOffset > fileBytes || fileBytes > UINT32_MAX) {
-        return false;
+        return fail("the picture is malformed");
     }
 
     uint8_t fileHeader[kFileHeaderBytes] = {'B', 'M'};
-    Put32(fileHeader + 2, uint32_t(fileBytes));
-    Put32(fileHeader + 10, uint32_t(pixelOffset));
+    PutLe32(fileHeader + 2, uint32_t(fileBytes));
+    PutLe32(fileHeader + 10, uint32_t(pixelOffset));
 
     const std::string target = ResolveTarget(path);
     struct stat existing;
     const bool replacing = ::stat(target.c_str(), &existing) == 0;
     // A file we could not open for writing is not ours to replace by renaming over it.
     if (replacing && ::access(target.c_str(), W_OK) != 0) {
-        return false;
+        return failWithErrno();
     }
 
     std::string tempPath;
     const int fd = CreateTemporary(target, tempPath);
     if (fd < 0) {
-        return false;
+        return failWithErrno();
     }
     bool ok = true;
     if (replacing && S_ISREG(existing.st_mode)) {
@@ -224,11 +222,19 @@ bool CImageSaver::WriteBmpFile(const std::string& path, const std::optional<Pack
     }
     ok = ok && WriteAll(fd, fileHeader, sizeof fileHeader) &&
          WriteAll(fd, block->data(), block->size());
+    int error = ok ? 0 : (errno != 0 ? errno : EIO);
     // Some file systems report a failed write only when the file is closed.
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(tempPath.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
         ::unlink(tempPath.c_str());
+        return fail(ErrorText(error));
     }
-    return ok;
+    return true;
 }

@@ -55,8 +55,10 @@ public:
     // Writes "BM", the file size, the pixel offset and the whole block to path, replacing any
     // file there. False, with nothing changed under path, for no block, a malformed block, a
     // path that cannot be written or an error while writing: the file is first written beside
-    // the target under a temporary name and only renamed into place once complete.
-    bool WriteBmpFile(const std::string& path, const std::optional<PackedImage>& block);
+    // the target under a temporary name and only renamed into place once complete. On failure
+    // *why (when given) says what went wrong, in words for the user.
+    bool WriteBmpFile(const std::string& path, const std::optional<PackedImage>& block,
+                      std::string* why = nullptr);
 };
 
 // Colour-table entries for a bit count: 2^bits up to 8 bits per pixel, none above.

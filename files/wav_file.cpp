@@ -1,5 +1,7 @@
 #include "wav_file.h"
 
+#include "le_bytes.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,13 +11,6 @@
 #include <vector>
 
 namespace {
-
-void PutU32(uint8_t* at, uint32_t value) {
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-    at[2] = uint8_t(value >> 16);
-    at[3] = uint8_t(value >> 24);
-}
 
 // The RIFF size counts everything after its own field; sizes are 32-bit, so a recording stops
 // growing at 4 GiB rather than wrapping them.
@@ -31,7 +26,9 @@ CWavFile::CWavFile(const std::string& path, const WAVEFORMATEX* format) : m_path
     OpenForWriting();
 }
 
-CWavFile::~CWavFile() { Close(); }
+CWavFile::~CWavFile() {
+    Close();
+}
 
 bool CWavFile::OpenForWriting() {
     if (m_fd >= 0) {
@@ -62,20 +59,24 @@ bool CWavFile::OpenForWriting() {
     std::memcpy(m_subChunk.id, "data", 4);
     m_subChunk.dataOffset = 12 + 8 + int64_t(formatBytes) + 8;
     m_dataBytes = 0;
+    // A failure here shows in the first Write, which tries again: the file exists and is ours.
+    m_headerWritten = WriteHeader();
+    return true;
+}
 
+bool CWavFile::WriteHeader() {
     // Built whole in memory and written in one call. Extra format bytes beyond the 18-byte
     // record are not part of it, so they are written as zeros rather than read from nowhere.
+    const uint32_t formatBytes = kWaveFormatBytes + m_format.cbSize;
     std::vector<uint8_t> header(size_t(m_subChunk.dataOffset), 0);
     std::memcpy(&header[0], "RIFF", 4);
     std::memcpy(&header[8], "WAVEfmt ", 8);
-    PutU32(&header[16], formatBytes);
+    PutLe32(&header[16], formatBytes);
     SerializeWaveFormat(m_format, &header[20]);
     std::memcpy(&header[size_t(20 + formatBytes)], "data", 4);
     size_t written = 0;
-    // A failure here shows in the first Write, not here: the file exists and is ours.
-    WriteAt(0, header.data(), header.size(), &written);
-    WriteSizes(0);
-    return true;
+    const bool whole = WriteAt(0, header.data(), header.size(), &written);
+    return WriteSizes(0) && whole;
 }
 
 bool CWavFile::Write(const SampleBuffer& buffer) {
@@ -89,15 +90,17 @@ bool CWavFile::Write(const SampleBuffer& buffer) {
     if (m_subChunk.dataOffset - 8 + m_dataBytes + int64_t(length) + 1 > kMaxRiffSize) {
         return false;
     }
+    // Samples behind a missing header are in no reader's view: the buffer is not recorded yet.
+    if (!m_headerWritten) {
+        m_headerWritten = WriteHeader();
+    }
     size_t written = 0;
     const bool whole =
         WriteAt(m_subChunk.dataOffset + m_dataBytes, buffer.m_data, length, &written);
     // A short write still counts what reached the file, so the next buffer follows it.
     m_dataBytes += int64_t(written);
-    if (written > 0) {
-        WriteSizes(0);
-    }
-    return whole;
+    const bool sized = written == 0 || WriteSizes(0);
+    return whole && sized && m_headerWritten;
 }
 
 void CWavFile::Close() {
@@ -105,6 +108,9 @@ void CWavFile::Close() {
         return;
     }
     if (m_mode == kModeWrite) {
+        if (!m_headerWritten) {
+            m_headerWritten = WriteHeader(); // a last chance for a file readers can open
+        }
         uint32_t pad = 0;
         if (m_dataBytes % 2 != 0) {
             const uint8_t zero = 0;
@@ -113,7 +119,7 @@ void CWavFile::Close() {
         }
         WriteSizes(pad);
     }
-    ::close(m_fd);  // also drops the lock
+    ::close(m_fd); // also drops the lock
     m_fd = -1;
 }
 
@@ -121,7 +127,8 @@ bool CWavFile::WriteAt(int64_t offset, const void* bytes, size_t count, size_t* 
     const auto* at = static_cast<const uint8_t*>(bytes);
     *written = 0;
     while (*written < count) {
-        const ssize_t n = ::pwrite(m_fd, at + *written, count - *written, off_t(offset) + off_t(*written));
+        const ssize_t n =
+            ::pwrite(m_fd, at + *written, count - *written, off_t(offset) + off_t(*written));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -135,13 +142,14 @@ bool CWavFile::WriteAt(int64_t offset, const void* bytes, size_t count, size_t* 
 
 // Data written first, sizes after: a file cut off between the two still describes only
 // bytes that are really there.
-void CWavFile::WriteSizes(uint32_t pad) {
+bool CWavFile::WriteSizes(uint32_t pad) {
     m_subChunk.size = uint32_t(m_dataBytes);
     m_riffChunk.size = uint32_t(m_subChunk.dataOffset - 8 + m_dataBytes + pad);
     uint8_t field[4];
     size_t written = 0;
-    PutU32(field, m_riffChunk.size);
-    WriteAt(4, field, 4, &written);
-    PutU32(field, m_subChunk.size);
-    WriteAt(m_subChunk.dataOffset - 4, field, 4, &written);
+    PutLe32(field, m_riffChunk.size);
+    const bool riff = WriteAt(4, field, 4, &written);
+    PutLe32(field, m_subChunk.size);
+    const bool data = WriteAt(m_subChunk.dataOffset - 4, field, 4, &written);
+    return riff && data;
 }

@@ -21,8 +21,6 @@ struct WavChunk {
 class CWavFile : public CPcmFormat {
 public:
     static constexpr int32_t kModeWrite = 2;
-    // Header bytes before the first sample with an 18-byte format chunk.
-    static constexpr int kHeaderBytes = 46;
 
     // Copies the 18 bytes of *format and opens path for writing. When that fails the object
     // holds no file and refuses every Write.
@@ -34,9 +32,9 @@ public:
 
     // Creates or empties the file, locked against any other recorder until Close.
     bool OpenForWriting();
-    // Appends all m_length bytes; true when every one was written. The size fields are brought
-    // up to date after each call, so the file is a valid WAV of what it holds even if Close
-    // never runs.
+    // Appends all m_length bytes; true when every one was written and the size fields were
+    // brought up to date after them, so the file is a valid WAV of what it holds even if Close
+    // never runs. A stale size field hides the buffer from every reader: that is a failure too.
     bool Write(const SampleBuffer& buffer);
     // Final sizes (and a pad byte after an odd data size), then closes. Harmless when closed.
     void Close();
@@ -48,7 +46,13 @@ public:
     WavChunk m_subChunk;        // the format chunk while the header is built, then "data"
     int64_t m_dataBytes = 0;    // sample bytes written so far
 
+protected:
+    // Every byte of the file goes through here; a test derives to make chosen writes fail.
+    virtual bool WriteAt(int64_t offset, const void* bytes, size_t count, size_t* written);
+
 private:
-    bool WriteAt(int64_t offset, const void* bytes, size_t count, size_t* written);
-    void WriteSizes(uint32_t pad);
+    bool WriteHeader();
+    bool WriteSizes(uint32_t pad);
+
+    bool m_headerWritten = false; // every header byte is in the file
 };

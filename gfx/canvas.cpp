@@ -1,6 +1,7 @@
 #include "canvas.h"
 
 #include "gdi_line.h"
+#include "ui_font.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -11,14 +12,14 @@
 
 namespace {
 
-// A CJK font that the install guarantees, at the cell height of the platform's system font.
-// Glyphs are not smoothed: the labels are black on white, like the system's bitmap font.
-constexpr const char* kLabelFontFamily = "WenQuanYi Micro Hei";
+// The program's CJK font, which the install guarantees, at the cell height of the platform's
+// system font. Glyphs are not smoothed: the labels are black on white, like the system's bitmap
+// font.
 constexpr int kLabelFontPixels = 16;
 
 } // namespace
 
-CCanvas::CCanvas() : m_font(QString::fromLatin1(kLabelFontFamily)) {
+CCanvas::CCanvas() : m_font(QString::fromLatin1(kUiFontFamily)) {
     m_font.setPixelSize(kLabelFontPixels);
     m_font.setStyleStrategy(QFont::NoAntialias);
     SelectDefaultObjects();

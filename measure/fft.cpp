@@ -13,9 +13,7 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kLog2E = 1.4426950408889634;
 
-constexpr int kPeakSamples = 2048;     // samples in; bins 0..1023 compete
-constexpr int kSpectrumSamples = 1024; // samples in; bins 0..511 come out
-constexpr double kPeakFloor = 10.0;    // a bin must beat this to be chosen
+constexpr double kPeakFloor = 10.0; // a bin must beat this to be chosen
 constexpr double kSpectrumScale = 0.005;
 
 // Samples x[2j], x[2j+1] go to element j's re and im; the element after them receives the
@@ -32,11 +30,12 @@ void PackReal(const float* x, int n, ComplexF* z) {
 // is exact in binary floating point, so the entries of the largest size serve every smaller
 // one bit for bit. Two transforms per buffer each need about a thousand of them; evaluating
 // them afresh was most of the transform's cost.
-constexpr int kTableSpan = 512;     // largest butterfly span of a 1024-point complex transform
-constexpr int kTableRealSize = 2048; // largest real transform
+// Largest butterfly span of the largest complex transform (512 of 1024 points).
+constexpr int kTableSpan = kPeakSamples / 4;
+constexpr int kTableRealSize = kPeakSamples; // largest real transform
 struct TwiddleTables {
-    ComplexF forward[kTableSpan];               // span kTableSpan, j0 = 0 .. span - 1
-    float sine[kTableRealSize / 4 + 1];          // k = 0 .. N / 4 for N = kTableRealSize
+    ComplexF forward[kTableSpan];       // span kTableSpan, j0 = 0 .. span - 1
+    float sine[kTableRealSize / 4 + 1]; // k = 0 .. N / 4 for N = kTableRealSize
     float cosine[kTableRealSize / 4 + 1];
 };
 
@@ -106,8 +105,8 @@ void CFftCalc::ComplexFft(ComplexF* z, int n, int sign) {
         for (int j0 = 0; j0 < span; ++j0) {
             // The twiddle depends only on (span, j0), so one value serves every butterfly of
             // the column; it is the same value each butterfly would compute itself.
-            const ComplexF w = tabled ? Tables().forward[j0 * (kTableSpan / span)]
-                                      : Twiddle(signPi, j0, span);
+            const ComplexF w =
+                tabled ? Tables().forward[j0 * (kTableSpan / span)] : Twiddle(signPi, j0, span);
             const double wr = w.re;
             const double wi = w.im;
             for (int k = j0; k < n; k += 2 * span) {

@@ -1,6 +1,14 @@
 #pragma once
 // The program's own radix-2 FFT on 32-bit floats: no window, no normalisation, no allocation.
 
+#include "pcm_format.h"
+
+// The frequency meter transforms a whole block; a spectrum view transforms its first half and
+// shows half as many bins.
+inline constexpr int kPeakSamples = kBlockFrames;          // 2048
+inline constexpr int kSpectrumSamples = kBlockFrames / 2;  // 1024
+inline constexpr int kSpectrumBins = kSpectrumSamples / 2; // 512
+
 struct ComplexF {
     float re;
     float im;

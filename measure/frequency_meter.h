@@ -2,12 +2,15 @@
 // The two-channel frequency meter: the strongest spectral component of X1 and of X2, in whole
 // hertz, from one block of a captured buffer. Capture worker only; no state between calls.
 
+#include "fft.h"
+#include "pcm_format.h"
+
 #include <cstdint>
 
 class IReadout;
 
-// Hertz per bin of a 2048-sample transform at 44100 samples per second.
-inline constexpr double kHertzPerPeakBin = 44100.0 / 2048.0; // 21.533203125
+// Hertz per bin of the transform over one block: 44100 / 2048 = 21.533203125.
+inline constexpr double kHertzPerPeakBin = double(kSampleRate) / kPeakSamples;
 
 // Bin index (0..1023) to the hertz a readout shows: cut toward zero, never rounded.
 int PeakBinToHertz(int bin);

@@ -3,17 +3,19 @@
 // positions, grid lines, horizontal and vertical mapping, trigger search and label texts.
 // No state, no Qt: callable from any thread.
 
+#include "pcm_format.h"
+
 #include <cstddef>
 #include <cstdint>
 
-// Frames in the panel's sample area; each frame is an X1 sample then an X2 sample.
-inline constexpr int kScopeFrames = 2048;
+// Frames in the panel's sample area, one block; each frame is an X1 sample then an X2 sample.
+inline constexpr int kScopeFrames = kBlockFrames;
 // Frames the trigger search looks at for the peak and for the crossing.
 inline constexpr int kTriggerSearchFrames = 1000;
-// Length of one sample in microseconds (10^6 / 44100).
-inline constexpr double kMicrosecondsPerSample = 22.675736961451246;
+// Length of one sample in microseconds (22.675736961451246).
+inline constexpr double kMicrosecondsPerSample = 1e6 / kSampleRate;
 // Half the sample rate: the width of the spectrum view in hertz.
-inline constexpr int kSpectrumSpanHz = 22050;
+inline constexpr int kSpectrumSpanHz = kSampleRate / 2;
 
 // Slider positions as the panel's sliders report them (start values in the initialisers).
 struct ScopeSliderPositions {

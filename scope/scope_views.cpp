@@ -6,10 +6,6 @@
 
 namespace {
 
-// Bins of one displayed spectrum; the transform takes twice as many samples.
-constexpr int kSpectrumBins = 512;
-constexpr int kSpectrumSamples = 2 * kSpectrumBins;
-
 // Spectrum polyline growing upward from `base` - `lift` pixels: one vertex per bin, the first
 // drawn onto itself as a trace's is.
 void DrawSpectrum(CCanvas& canvas, const float* magnitudes, ColorRef color, float scale,

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The README's run command: installs what is missing, builds into build/, starts the panel.
+# The README's run command: installs what building and running need, builds the program into
+# build/, starts the panel.
 # No reachable sound device: starts with the simulated sound card (TAVRIN_AUDIO=sim).
 # No display: runs the panel on a virtual display (Xvfb) and saves a screenshot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_TESTS=OFF -DTAVRIN_BENCH=OFF \
+    >/dev/null
 cmake --build build -j"$(nproc)"
 
 if [ -z "${TAVRIN_AUDIO:-}" ]; then

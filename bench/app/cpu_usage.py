@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Steady CPU use of the whole program over 30 s in the spectrum mode with both meters and the
 generator on, as a share of one core. Runs the real program under Xvfb, once on the simulated
-sound card (real-time clock) and once through a private PulseAudio loopback on ALSA "default".
+sound card (real-time clock) and once through a private sound-server loopback (see
+tests/e2e/sound_server.py).
 
 usage: cpu_usage.py PROGRAM [SECONDS]
 """
@@ -12,7 +13,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
-from panel_e2e import click_control, panel_origin, run, start_display, start_pulse  # noqa: E402
+import sound_server  # noqa: E402
+from panel_e2e import click_control, panel_origin, run, start_display  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -53,13 +55,14 @@ def main():
     app, xserver = measure(program, seconds, {"TAVRIN_AUDIO": "sim"})
     print("simulated card: program %.2f %% of one core, X server %.2f %%" % (app, xserver))
     folder = tempfile.mkdtemp(prefix="tavrin-cpu-")
-    daemon, server = start_pulse(folder)
+    server = sound_server.loopback(folder)
+    server.start()
     try:
-        app, xserver = measure(program, seconds, {"PULSE_SERVER": server, "TAVRIN_AUDIO": "alsa"})
-        print("PulseAudio loopback: program %.2f %% of one core, X server %.2f %%" % (app, xserver))
+        app, xserver = measure(program, seconds, server.env)
+        print("%s loopback: program %.2f %% of one core, X server %.2f %%"
+              % (sound_server.chosen_kind(), app, xserver))
     finally:
-        daemon.terminate()
-        daemon.wait(10)
+        server.stop()
         subprocess.run(["rm", "-rf", folder])
 
 

@@ -1,11 +1,14 @@
 // The program's alert sink: a box on the GUI thread that holds the reporting worker until it is
-// dismissed, and lets it go at once when the bridge shuts down.
+// dismissed, and lets it go at once when the bridge shuts down; a worker's box leaves the panel
+// working.
 #include "gui_bridge.h"
 
 #include "panel_fixture.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QWidget>
 
 #include <atomic>
@@ -43,7 +46,7 @@ TEST_F(AlertSinkTest, AWorkerWaitsUntilTheBoxIsDismissed) {
     EXPECT_EQ(box->windowTitle(), "tavrin");
     EXPECT_EQ(box->text(), "WAVEIN:2:no device in Start()");
     EXPECT_EQ(box->icon(), QMessageBox::Warning);
-    PumpUntil([] { return false; }, 50);
+    PumpUntil([] { return false; }, std::chrono::milliseconds(50));
     EXPECT_FALSE(returned); // still held by the open box
     box->button(QMessageBox::Ok)->click();
     EXPECT_TRUE(PumpUntil([&] { return returned.load(); }));
@@ -66,6 +69,82 @@ TEST_F(AlertSinkTest, ShutdownReleasesTheWorkerAndClosesTheBox) {
     std::thread late([] { ShowAlert({"late", "", AlertIcon::None}); });
     late.join();
     EXPECT_EQ(VisibleBox(m_owner), nullptr);
+}
+
+TEST_F(AlertSinkTest, AWorkerBoxLeavesTheOwnerFreeAndAWorkerHasOneBoxAtATime) {
+    m_owner.show();
+    std::atomic<int> stage{0};
+    std::thread worker([&] {
+        Alert outage{"WAVEIN:5:device gone in OnWIM_DATA()", "", AlertIcon::Warning};
+        outage.waits = false;
+        ShowAlert(outage); // returns at once
+        ShowAlert(outage); // its box is up: not a second one
+        stage = 1;
+        ShowAlert({"Unable to write to file", "", AlertIcon::None}); // waits behind the first
+        stage = 2;
+    });
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return stage == 1 && (box = VisibleBox(m_owner)) != nullptr; }));
+    PumpUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(m_owner.findChildren<QMessageBox*>().size(), 1);
+    EXPECT_EQ(box->text(), "WAVEIN:5:device gone in OnWIM_DATA()");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(stage, 1);
+
+    box->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(PumpUntil([&] {
+        box = VisibleBox(m_owner);
+        return box != nullptr && box->text() == "Unable to write to file";
+    }));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(stage, 1);
+    box->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(PumpUntil([&] { return stage == 2; }));
+    worker.join();
+}
+
+// The panel with its real boxes, recording to a file that cannot be written (root may write
+// anywhere: a folder that does not exist stops everyone).
+class FailingRecordingTest : public PanelTest {
+protected:
+    FailingRecordingTest() { SetAlertSink(MakeMessageBoxSink(Panel().Bridge(), &Panel())); }
+    ~FailingRecordingTest() override { SetAlertSink({}); }
+
+    // Starts the recording and returns the box its first buffer raises.
+    QMessageBox* FirstWriteBox() {
+        Panel().show();
+        m_prompts.savePath = m_dir.filePath("missing/take.wav").toStdString();
+        Button(ctl::kRecord)->click();
+        Bench().Step(1);
+        QMessageBox* box = nullptr;
+        PumpUntil([&] { return (box = VisibleBox(Panel())) != nullptr; });
+        return box;
+    }
+};
+
+TEST_F(FailingRecordingTest, RecordClickWhileTheBoxIsUpStopsTheRecording) {
+    QMessageBox* box = FirstWriteBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Unable to write to file");
+
+    // A click as the window system delivers it, which a box modal over the panel would swallow.
+    QAbstractButton* record = Button(ctl::kRecord);
+    QTest::mouseClick(Panel().windowHandle(), Qt::LeftButton, {},
+                      record->mapTo(&Panel(), record->rect().center()));
+    EXPECT_EQ(Panel().m_recording, 0);
+    EXPECT_EQ(record->text(), "Record");
+
+    box->button(QMessageBox::Ok)->click();
+    RunBuffers(3);
+    EXPECT_EQ(VisibleBox(Panel()), nullptr); // the recording stopped: no further box
+}
+
+TEST_F(FailingRecordingTest, ClosingWhileTheBoxIsUpReleasesTheWorker) {
+    ASSERT_NE(FirstWriteBox(), nullptr);
+    QTest::keyClick(&Panel(), Qt::Key_Escape);
+    EXPECT_FALSE(Panel().isVisible());
+    EXPECT_FALSE(Panel().m_soundIn.m_running);
+    EXPECT_EQ(VisibleBox(Panel()), nullptr);
 }
 
 TEST(GuiBridge, WorkRunsOnTheGuiThreadAndItsResultIsSeen) {

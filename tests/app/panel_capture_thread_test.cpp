@@ -102,7 +102,7 @@ TEST_F(PanelTest, PauseFreezesThePictureWhileTheMetersFollow) {
               PeakBinToHertz(int(3000 / kHertzPerPeakBin + 0.5)));
 
     // Settings still apply to the frozen samples.
-    Panel().m_colorBack = 0x00400000;
+    Panel().State().m_colorBack = 0x00400000;
     RunBuffers(1);
     EXPECT_NE(Panel().Screen()->Frame(), frozen);
     EXPECT_EQ(Panel().Screen()->Frame().pixel(2, 2), QColor(0, 0, 0x40).rgb());

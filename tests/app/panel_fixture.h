@@ -3,6 +3,7 @@
 // the panel asks (colour, save path, frequency, reference, About), so no real modal dialog runs.
 #include "alert_recorder.h"
 #include "instrument_dlg.h"
+#include "pump_until.h"
 #include "simulated_bench.h"
 
 #include <QAbstractButton>
@@ -46,19 +47,6 @@ struct CScriptedPrompts {
         return p;
     }
 };
-
-// Processes GUI events until done() holds or about two seconds pass.
-template <class Pred> bool PumpUntil(Pred done, int timeoutMs = 2000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 class PanelTest : public testing::Test {
 protected:

@@ -48,20 +48,20 @@ TEST_F(PanelTest, StartUpStateControlByControl) {
 
     EXPECT_EQ(Panel().Display(ctl::kReadoutL)->Value(), -1);
     EXPECT_EQ(Panel().Display(ctl::kReadoutR)->Value(), -1);
-    EXPECT_EQ(Panel().m_scopeMode, 1);
-    EXPECT_EQ(Panel().m_gainDivX1, 1);
-    EXPECT_EQ(Panel().m_gainDivX2, 1);
+    EXPECT_EQ(Panel().State().m_scopeMode, 1);
+    EXPECT_EQ(Panel().State().m_gainDivX1, 1);
+    EXPECT_EQ(Panel().State().m_gainDivX2, 1);
     EXPECT_EQ(Panel().m_attenL, 1);
     EXPECT_EQ(Panel().m_attenR, 1);
     EXPECT_EQ(Panel().m_waveL, 0);
     EXPECT_EQ(Panel().m_waveR, 0);
     EXPECT_EQ(Panel().m_recording, 0);
     EXPECT_FALSE(Panel().m_generatorOn);
-    EXPECT_EQ(Panel().m_paused, 0);
-    EXPECT_EQ(Panel().m_colorX1, 0x0000FF00u);
-    EXPECT_EQ(Panel().m_colorX2, 0x000000FFu);
-    EXPECT_EQ(Panel().m_colorGrid, 0x00808080u);
-    EXPECT_EQ(Panel().m_colorBack, 0x00000000u);
+    EXPECT_EQ(Panel().State().m_paused, 0);
+    EXPECT_EQ(Panel().State().m_colorX1, 0x0000FF00u);
+    EXPECT_EQ(Panel().State().m_colorX2, 0x000000FFu);
+    EXPECT_EQ(Panel().State().m_colorGrid, 0x00808080u);
+    EXPECT_EQ(Panel().State().m_colorBack, 0x00000000u);
     EXPECT_EQ(Button(ctl::kRecord)->text(), "RECORD");
     EXPECT_EQ(Panel().LinkLabel()->Address(), kSponsorAddress);
     // The icon and the logo come from the program's resources.
@@ -73,59 +73,68 @@ TEST_F(PanelTest, StartUpStateControlByControl) {
     EXPECT_FALSE(Bench().IsOpen(WaveDirection::Out));
 
     // The slider-derived fields hold their construction values until the first frame.
-    EXPECT_EQ(Panel().m_timeScaleX1, 5.0f);
+    EXPECT_EQ(Panel().State().m_timeScaleX1, 5.0f);
     RunBuffers(1);
-    EXPECT_EQ(Panel().m_timeScaleX1, 2.0f);
-    EXPECT_EQ(Panel().m_timeScaleX2, 2.0f);
-    EXPECT_EQ(Panel().m_ampScaleX1, 1.0f);
-    EXPECT_EQ(Panel().m_ampScaleX2, 1.0f);
-    EXPECT_EQ(Panel().m_offsetX1, 0);
-    EXPECT_EQ(Panel().m_gridColumns, 10);
-    EXPECT_EQ(Panel().m_gridRows, 10);
+    EXPECT_EQ(Panel().State().m_timeScaleX1, 2.0f);
+    EXPECT_EQ(Panel().State().m_timeScaleX2, 2.0f);
+    EXPECT_EQ(Panel().State().m_ampScaleX1, 1.0f);
+    EXPECT_EQ(Panel().State().m_ampScaleX2, 1.0f);
+    EXPECT_EQ(Panel().State().m_offsetX1, 0);
+    EXPECT_EQ(Panel().State().m_gridColumns, 10);
+    EXPECT_EQ(Panel().State().m_gridRows, 10);
 }
 
 struct RadioRow {
     std::vector<int> ids;
     std::vector<int32_t> values;
-    std::atomic<int32_t> CInstrumentDlg::*field;
+    std::atomic<int32_t>& (*field)(CInstrumentDlg&);
 };
+
+std::atomic<int32_t>& ScopeMode(CInstrumentDlg& p) { return p.State().m_scopeMode; }
+std::atomic<int32_t>& GainDivX1(CInstrumentDlg& p) { return p.State().m_gainDivX1; }
+std::atomic<int32_t>& GainDivX2(CInstrumentDlg& p) { return p.State().m_gainDivX2; }
+std::atomic<int32_t>& MeterMode(CInstrumentDlg& p) { return p.State().m_meterMode; }
+std::atomic<int32_t>& AttenL(CInstrumentDlg& p) { return p.m_attenL; }
+std::atomic<int32_t>& AttenR(CInstrumentDlg& p) { return p.m_attenR; }
+std::atomic<int32_t>& WaveL(CInstrumentDlg& p) { return p.m_waveL; }
+std::atomic<int32_t>& WaveR(CInstrumentDlg& p) { return p.m_waveR; }
 
 TEST_F(PanelTest, EveryRadioWritesItsFieldAndUnchecksItsGroup) {
     const RadioRow rows[] = {
-        {{1006, 1007, 1008, 1009, 1024}, {1, 2, 3, 4, 5}, &CInstrumentDlg::m_scopeMode},
-        {{1055, 1056, 1057, 1058, 1059, 1060}, {1, 2, 4, 8, 16, 32}, &CInstrumentDlg::m_gainDivX1},
-        {{1061, 1062, 1063, 1064, 1065, 1066}, {1, 2, 4, 8, 16, 32}, &CInstrumentDlg::m_gainDivX2},
-        {{1067, 1068, 1069, 1070, 1071}, {1, 2, 4, 8, 16}, &CInstrumentDlg::m_attenL},
-        {{1048, 1049, 1050, 1051, 1052}, {1, 2, 4, 8, 16}, &CInstrumentDlg::m_attenR},
-        {{1072, 1073, 1074}, {0, 1, 2}, &CInstrumentDlg::m_waveL},
-        {{1075, 1076, 1077}, {0, 1, 2}, &CInstrumentDlg::m_waveR},
-        {{1037, 1038, 1039, 1040}, {1, 2, 3, 4}, &CInstrumentDlg::m_meterMode},
+        {{1006, 1007, 1008, 1009, 1024}, {1, 2, 3, 4, 5}, ScopeMode},
+        {{1055, 1056, 1057, 1058, 1059, 1060}, {1, 2, 4, 8, 16, 32}, GainDivX1},
+        {{1061, 1062, 1063, 1064, 1065, 1066}, {1, 2, 4, 8, 16, 32}, GainDivX2},
+        {{1067, 1068, 1069, 1070, 1071}, {1, 2, 4, 8, 16}, AttenL},
+        {{1048, 1049, 1050, 1051, 1052}, {1, 2, 4, 8, 16}, AttenR},
+        {{1072, 1073, 1074}, {0, 1, 2}, WaveL},
+        {{1075, 1076, 1077}, {0, 1, 2}, WaveR},
+        {{1037, 1038, 1039, 1040}, {1, 2, 3, 4}, MeterMode},
     };
     for (const RadioRow& row : rows) {
         // Backwards, so every click changes the value, then the last one again.
         for (size_t i = row.ids.size(); i-- > 0;) {
             Button(row.ids[i])->click();
-            EXPECT_EQ(Panel().*row.field, row.values[i]) << row.ids[i];
+            EXPECT_EQ(row.field(Panel()), row.values[i]) << row.ids[i];
             for (int other : row.ids) {
                 EXPECT_EQ(Button(other)->isChecked(), other == row.ids[i]) << other;
             }
         }
         Button(row.ids[0])->click();
         EXPECT_TRUE(Button(row.ids[0])->isChecked());
-        EXPECT_EQ(Panel().*row.field, row.values[0]);
+        EXPECT_EQ(row.field(Panel()), row.values[0]);
     }
 }
 
 TEST_F(PanelTest, ColourChooserStoresOnlyAnAcceptedColour) {
     m_prompts.color.reset();
     Button(ctl::kColorGrid)->click();
-    EXPECT_EQ(Panel().m_colorGrid, 0x00808080u);
+    EXPECT_EQ(Panel().State().m_colorGrid, 0x00808080u);
     m_prompts.color = 0x00123456u;
     Button(ctl::kColorGrid)->click();
-    EXPECT_EQ(Panel().m_colorGrid, 0x00123456u);
+    EXPECT_EQ(Panel().State().m_colorGrid, 0x00123456u);
     Button(ctl::kColorBack)->click();
-    EXPECT_EQ(Panel().m_colorBack, 0x00123456u);
-    EXPECT_EQ(Panel().m_colorX1, 0x0000FF00u);
+    EXPECT_EQ(Panel().State().m_colorBack, 0x00123456u);
+    EXPECT_EQ(Panel().State().m_colorX1, 0x0000FF00u);
     EXPECT_EQ(m_prompts.colorCalls, 3);
 }
 
@@ -210,18 +219,18 @@ TEST_F(PanelTest, ALongRecordingPathIsUsedWhole) {
 
 TEST_F(PanelTest, PauseAndReference) {
     Button(ctl::kPause)->click();
-    EXPECT_EQ(Panel().m_paused, 1);
+    EXPECT_EQ(Panel().State().m_paused, 1);
     EXPECT_TRUE(Button(ctl::kPause)->isChecked());
     Button(ctl::kPause)->click();
-    EXPECT_EQ(Panel().m_paused, 0);
+    EXPECT_EQ(Panel().State().m_paused, 0);
 
-    const double before = Panel().m_refValue;
+    const double before = Panel().State().m_refValue;
     m_prompts.reference.reset();
     Button(ctl::kSetReference)->click();
-    EXPECT_EQ(Panel().m_refValue, before);
+    EXPECT_EQ(Panel().State().m_refValue, before);
     m_prompts.reference = 4.7;
     Button(ctl::kSetReference)->click();
-    EXPECT_EQ(Panel().m_refValue, 4.7);
+    EXPECT_EQ(Panel().State().m_refValue, 4.7);
 }
 
 TEST_F(PanelTest, AboutItemAndSystemCommands) {
@@ -251,7 +260,7 @@ TEST_F(PanelTest, EscapeClosesAndStopsTheEngine) {
     EXPECT_FALSE(Panel().m_soundPlay.m_running);
     const int64_t processed = Panel().BuffersProcessed();
     Bench().Step(2);
-    PumpUntil([] { return false; }, 100);
+    PumpUntil([] { return false; }, std::chrono::milliseconds(100));
     EXPECT_EQ(Panel().BuffersProcessed(), processed);
 }
 

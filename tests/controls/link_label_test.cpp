@@ -1,5 +1,6 @@
 // The link label: defaults at preparation, fitting to its text, clicks with a fake launcher,
 // its colours on screen, and the hand cursor.
+#include "alert_recorder.h"
 #include "hand_cursor.h"
 #include "link_label.h"
 
@@ -40,7 +41,7 @@ struct FakeLauncher {
     int queryCode = 2;
     QString registered = "/usr/bin/browser -n \"%u\"";
     int runCode = kLaunchSucceeded;
-    std::vector<QString> opened, ran, boxes;
+    std::vector<QString> opened, ran;
     int beeps = 0;
 
     CLinkLauncher Make() {
@@ -58,7 +59,6 @@ struct FakeLauncher {
             return runCode;
         };
         l.m_beep = [this] { ++beeps; };
-        l.m_showBox = [this](const QString& t) { boxes.push_back(t); };
         return l;
     }
 };
@@ -70,6 +70,7 @@ struct Label {
     }
     void Click() { QTest::mouseClick(&label, Qt::LeftButton, {}, QPoint(2, 2)); }
     FakeLauncher fake;
+    CAlertRecorder boxes;
     CLinkLabel label;
 };
 
@@ -109,7 +110,7 @@ TEST(LinkLabelClick, SystemOpenerSucceedsWithoutTheFallback) {
     EXPECT_TRUE(link.label.Opened());
     EXPECT_EQ(link.label.TextColor(), QColor(85, 26, 139));
     EXPECT_EQ(link.fake.beeps, 0);
-    EXPECT_TRUE(link.fake.boxes.empty());
+    EXPECT_EQ(link.boxes.Count(), 0u);
 }
 
 TEST(LinkLabelClick, FallsBackToTheRegisteredCommand) {
@@ -124,8 +125,8 @@ TEST(LinkLabelClick, FallsBackToTheRegisteredCommand) {
     link.fake.runCode = 5;
     link.Click();
     EXPECT_FALSE(link.label.Opened());
-    ASSERT_EQ(link.fake.boxes.size(), 1u);
-    EXPECT_EQ(link.fake.boxes[0], LaunchFailureText(5));
+    ASSERT_EQ(link.boxes.Count(), 1u);
+    EXPECT_EQ(link.boxes.Texts()[0], LaunchFailureText(5).toStdString());
 }
 
 TEST(LinkLabelClick, NoHandlerReportsTheOpenersCodeAfterABeep) {
@@ -135,8 +136,11 @@ TEST(LinkLabelClick, NoHandlerReportsTheOpenersCodeAfterABeep) {
     link.Click();
     EXPECT_TRUE(link.fake.ran.empty());
     EXPECT_EQ(link.fake.beeps, 1);
-    ASSERT_EQ(link.fake.boxes.size(), 1u);
-    EXPECT_EQ(link.fake.boxes[0], "Unable to open hyperlink:\n\nA sharing violation occurred. ");
+    ASSERT_EQ(link.boxes.Count(), 1u);
+    const Alert box = link.boxes.Alerts()[0];
+    EXPECT_EQ(box.text, "Unable to open hyperlink:\n\nA sharing violation occurred. ");
+    EXPECT_EQ(box.caption, QCoreApplication::applicationName().toStdString());
+    EXPECT_EQ(box.icon, AlertIcon::Warning);
     EXPECT_EQ(link.label.TextColor(), QColor(0, 0, 238));
 }
 

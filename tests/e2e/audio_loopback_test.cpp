@@ -1,8 +1,8 @@
-// Plays a known signal through CSoundPlay on ALSA "default" and captures it with CSoundIn,
-// through a private PulseAudio null sink and its monitor: a real loopback.
+// Plays a known signal through CSoundPlay and captures it with CSoundIn, on the ALSA device of a
+// private sound server whose null sink's monitor is the capture source: a real loopback.
 
 #include "alert_recorder.h"
-#include "pulse_loopback.h"
+#include "loopback_server.h"
 #include "simulated_bench.h"
 #include "sound_in.h"
 #include "sound_play.h"
@@ -58,11 +58,11 @@ struct Recorder {
 } // namespace
 
 TEST(AudioLoopback, CapturedStreamHoldsThePlayedSamplesWithoutAGap) {
-    CPulseLoopback pulse;
+    CLoopbackServer server;
     std::string why;
-    ASSERT_TRUE(pulse.Start(&why)) << why;
+    ASSERT_TRUE(server.Start(&why)) << why;
     CAlertRecorder alerts;
-    SelectWaveBackend("alsa");
+    SelectWaveBackend(server.AudioChoice().c_str());
     const uint64_t xrunsBefore = WaveXrunCount();
 
     Recorder recorder;
@@ -92,7 +92,9 @@ TEST(AudioLoopback, CapturedStreamHoldsThePlayedSamplesWithoutAGap) {
     const int64_t playedFrames = player.nextFrame.load();
     // Every played frame by its value (the pattern's pairs do not repeat within a run).
     std::unordered_map<uint32_t, int64_t> where;
-    const auto key = [](int16_t l, int16_t r) { return (uint32_t(uint16_t(l)) << 16) | uint16_t(r); };
+    const auto key = [](int16_t l, int16_t r) {
+        return (uint32_t(uint16_t(l)) << 16) | uint16_t(r);
+    };
     for (int64_t k = 0; k < playedFrames; ++k) {
         where.emplace(key(Pattern(k, 0), Pattern(k, 1)), k);
     }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The real program under a virtual display (Xvfb), with a private PulseAudio daemon whose null
-sink is looped back to the capture side: switch the generator on, set L to 1000 Hz through the
-frequency dialog, switch the frequency meter on, and read the X1 readout off the screen.
+"""The real program under a virtual display (Xvfb), with a private sound server (PulseAudio or
+PipeWire, see sound_server.py) whose null sink is looped back to the capture side: switch the
+generator on, set L to 1000 Hz through the frequency dialog, switch the frequency meter on, and
+read the X1 readout off the screen.
 
 usage: panel_e2e.py PROGRAM OUTPUT_DIR
 """
@@ -10,6 +11,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+import sound_server
 
 # Segment test points in the 13 x 23 glyph (column, row), one inside each segment.
 SEGMENT_POINTS = {"a": (6, 2), "b": (10, 6), "c": (10, 16), "d": (6, 20),
@@ -36,27 +39,6 @@ def centre(x, y, w, h):
 
 def run(*args, **kw):
     return subprocess.run(args, check=True, capture_output=True, text=True, **kw).stdout
-
-
-def start_pulse(folder):
-    config = os.path.join(folder, "loopback.pa")
-    with open(config, "w") as pa:
-        pa.write("load-module module-null-sink sink_name=bench\n"
-                 "set-default-sink bench\nset-default-source bench.monitor\n"
-                 "load-module module-native-protocol-unix\n"
-                 "set-sink-volume bench 65536\nset-source-volume bench.monitor 65536\n")
-    env = dict(os.environ, XDG_RUNTIME_DIR=folder, HOME=folder)
-    daemon = subprocess.Popen(["pulseaudio", "-n", "-F", config, "--daemonize=no",
-                               "--exit-idle-time=-1"], env=env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    server = "unix:" + os.path.join(folder, "pulse", "native")
-    for _ in range(100):
-        if subprocess.run(["pactl", "info"], env=dict(os.environ, PULSE_SERVER=server),
-                          capture_output=True).returncode == 0:
-            return daemon, server
-        time.sleep(0.1)
-    daemon.kill()
-    raise RuntimeError("pulseaudio did not answer")
 
 
 def start_display():
@@ -141,11 +123,11 @@ def main():
     os.makedirs(out_dir, exist_ok=True)
     folder = tempfile.mkdtemp(prefix="tavrin-e2e-")
     os.chmod(folder, 0o700)
-    daemon, server = start_pulse(folder)
+    server = sound_server.loopback(folder)
+    server.start()
     xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb",
-               XDG_RUNTIME_DIR=folder)
-    env.pop("TAVRIN_AUDIO", None)
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
+               **server.env)
     app = subprocess.Popen([program], env=env)
     try:
         ox, oy = panel_origin(env)
@@ -183,8 +165,7 @@ def main():
         except subprocess.TimeoutExpired:
             app.kill()
         xvfb.terminate()
-        daemon.terminate()
-        daemon.wait(10)
+        server.stop()
         subprocess.run(["rm", "-rf", folder])
 
 

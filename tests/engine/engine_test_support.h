@@ -1,70 +1,22 @@
 #pragma once
-// Shared by the engine tests: an alert sink that records, scratch files, and the generator's
-// expected output for a recording.
+// Shared by the engine tests: scratch files and the generator's expected output for a
+// recording.
 
-#include "format_and_alert.h"
+#include "alert_recorder.h"
+#include "wait_until.h"
 #include "generator.h"
 #include "sound_device.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace enginetest {
-
-// Records every alert and answers at once (or, with a gate, only once the gate opens).
-class CAlertLog {
-public:
-    CAlertLog() {
-        SetAlertSink([this](const Alert& alert) {
-            std::unique_lock lock(m_mutex);
-            m_alerts.push_back(alert);
-            m_changed.notify_all();
-            m_changed.wait(lock, [this] { return !m_holdBoxes; });
-        });
-    }
-    ~CAlertLog() {
-        Release();
-        SetAlertSink(nullptr);
-    }
-    void HoldBoxes() {
-        std::lock_guard lock(m_mutex);
-        m_holdBoxes = true;
-    }
-    void Release() {
-        std::lock_guard lock(m_mutex);
-        m_holdBoxes = false;
-        m_changed.notify_all();
-    }
-    void Clear() {
-        std::lock_guard lock(m_mutex);
-        m_alerts.clear();
-    }
-    std::vector<Alert> Alerts() {
-        std::lock_guard lock(m_mutex);
-        return m_alerts;
-    }
-    bool WaitForCount(size_t count, std::chrono::milliseconds timeout) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [&] { return m_alerts.size() >= count; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Alert> m_alerts;
-    bool m_holdBoxes = false;
-};
 
 inline std::string ScratchDir() {
     std::string pattern = ::testing::TempDir() + "tavrin-engine-XXXXXX";
@@ -75,18 +27,6 @@ inline std::string ScratchDir() {
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline bool WaitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 // The bytes of `buffers` generator buffers from frame position `first` on.

@@ -1,10 +1,10 @@
-// The whole engine on a real sound path: ALSA "default" through a private PulseAudio daemon
-// whose null sink's monitor is the capture source. The generator plays, capture records, and
-// the recording must hold the generator's samples without a gap.
-#include "sound_device.h"
+// The whole engine on a real sound path: ALSA through a private sound server (PulseAudio or
+// PipeWire) whose null sink's monitor is the capture source. The generator plays, capture records,
+// and the recording must hold the generator's samples without a gap.
 #include "engine_test_support.h"
-#include "pulse_loopback.h"
+#include "loopback_server.h"
 #include "simulated_bench.h"
+#include "sound_device.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@ using namespace enginetest;
 
 namespace {
 
-constexpr int kMatchWindow = 2000;  // frames compared to lock onto the generator's position
-constexpr int kTolerance = 1;       // LSB a sample may differ after the trip through the server
+constexpr int kMatchWindow = 2000; // frames compared to lock onto the generator's position
+constexpr int kTolerance = 1;      // LSB a sample may differ after the trip through the server
 constexpr double kRecordSeconds = 3.6;
 
 std::vector<int16_t> Samples(const std::vector<uint8_t>& wav) {
@@ -25,7 +25,9 @@ std::vector<int16_t> Samples(const std::vector<uint8_t>& wav) {
     return samples;
 }
 
-bool Near(int16_t a, int16_t b) { return std::abs(int(a) - int(b)) <= kTolerance; }
+bool Near(int16_t a, int16_t b) {
+    return std::abs(int(a) - int(b)) <= kTolerance;
+}
 
 // Frames of `expected` (interleaved) from `from` on that equal the recording from `at` on.
 int64_t MatchingRun(const std::vector<int16_t>& recorded, int64_t at,
@@ -40,12 +42,12 @@ int64_t MatchingRun(const std::vector<int16_t>& recorded, int64_t at,
     return n;
 }
 
-TEST(SoundDeviceEndToEnd, RecordingThroughPulseAudioHoldsTheGeneratorWithoutAGap) {
-    CPulseLoopback pulse;
+TEST(SoundDeviceEndToEnd, RecordingThroughASoundServerHoldsTheGeneratorWithoutAGap) {
+    CLoopbackServer server;
     std::string why;
-    ASSERT_TRUE(pulse.Start(&why)) << why;
-    SelectWaveBackend("alsa");
-    CAlertLog alerts;
+    ASSERT_TRUE(server.Start(&why)) << why;
+    SelectWaveBackend(server.AudioChoice().c_str());
+    CAlertRecorder alerts;
     const std::string dir = ScratchDir();
     const std::string path = dir + "/loop.wav";
     const GeneratorChannel left{kWaveSine, 1000, 1};
@@ -78,7 +80,8 @@ TEST(SoundDeviceEndToEnd, RecordingThroughPulseAudioHoldsTheGeneratorWithoutAGap
     const auto recorded = Samples(ReadAll(path));
     const int64_t frames = int64_t(recorded.size() / 2);
     int64_t onset = 0;
-    while (onset < frames && recorded[size_t(2 * onset)] == 0 && recorded[size_t(2 * onset + 1)] == 0) {
+    while (onset < frames && recorded[size_t(2 * onset)] == 0 &&
+           recorded[size_t(2 * onset + 1)] == 0) {
         ++onset;
     }
     ASSERT_LT(onset, frames) << "the recording is silent";
@@ -103,7 +106,7 @@ TEST(SoundDeviceEndToEnd, RecordingThroughPulseAudioHoldsTheGeneratorWithoutAGap
         << " (xruns " << WaveXrunCount() - xrunsBefore << ", dropped input frames "
         << WaveDroppedInputFrames() - droppedBefore << ")";
     EXPECT_GE(run, 3 * kSampleRate) << "less than 3 s of generator output recorded: " << frames
-                                     << " frames, signal from frame " << onset;
+                                    << " frames, signal from frame " << onset;
     std::filesystem::remove_all(dir);
 }
 

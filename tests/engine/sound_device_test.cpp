@@ -22,7 +22,7 @@ protected:
         device.RecordBuffer(&buffer);
     }
 
-    CAlertLog m_alerts;
+    CAlertRecorder m_alerts;
     std::string m_dir = ScratchDir();
     std::string m_path = m_dir + "/take.wav";
 };

@@ -30,7 +30,7 @@ protected:
         std::filesystem::remove_all(m_dir);
     }
 
-    CAlertLog m_alerts;
+    CAlertRecorder m_alerts;
     std::string m_dir = ScratchDir();
     std::string m_path = m_dir + "/take.wav";
 };
@@ -86,7 +86,7 @@ TEST_F(SoundDeviceThreads, UnwritableRecordingShowsABoxPerCapturedBufferUntilSto
     device.StartCapture();
     for (int b = 1; b <= 4; ++b) {
         CSimulatedBench::Instance().Step(1);
-        ASSERT_TRUE(m_alerts.WaitForCount(size_t(b), std::chrono::seconds(10))) << b;
+        ASSERT_TRUE(m_alerts.WaitFor(size_t(b), std::chrono::seconds(10))) << b;
     }
     EXPECT_EQ(device.m_recording, 1);
     device.m_recording = 0;
@@ -112,7 +112,7 @@ TEST_F(SoundDeviceThreads, StopRecordingDoesNotWaitForAnOpenBox) {
     device.StartRecording("/dev/full");
     device.StartCapture();
     CSimulatedBench::Instance().Step(1);
-    ASSERT_TRUE(m_alerts.WaitForCount(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(m_alerts.WaitFor(1, std::chrono::seconds(10)));
     device.m_recording = 0;
     device.StopRecording();  // would hang here if the box were shown under the recorder lock
     EXPECT_EQ(device.m_recorder, nullptr);

@@ -154,6 +154,40 @@ TEST_F(WavFileTest, FullDeviceFailsEveryWrite) {
     EXPECT_FALSE(WriteBuffer(file, Pattern(1)));
 }
 
+// A recorder whose header and size-field writes fail while armed; samples still reach the file.
+class CStaleHeaderWav : public CWavFile {
+public:
+    using CWavFile::CWavFile;
+    bool m_failHeader = false;
+
+protected:
+    bool WriteAt(int64_t offset, const void* bytes, size_t count, size_t* written) override {
+        if (m_failHeader && offset < kHeaderBytes) {
+            *written = 0;
+            return false;
+        }
+        return CWavFile::WriteAt(offset, bytes, count, written);
+    }
+};
+
+TEST_F(WavFileTest, FailedHeaderOrSizeUpdateIsAFailedWrite) {
+    CStaleHeaderWav file(m_path, &m_pcm.m_format);
+    file.Close();
+    file.m_failHeader = true;
+    ASSERT_TRUE(file.OpenForWriting()); // the file is ours; its header is not written
+    EXPECT_FALSE(WriteBuffer(file, Pattern(0)));
+    file.m_failHeader = false;
+    EXPECT_TRUE(WriteBuffer(file, Pattern(1)));
+    file.m_failHeader = true;
+    EXPECT_FALSE(WriteBuffer(file, Pattern(2))); // the sizes could not follow it
+    file.m_failHeader = false;
+    file.Close();
+    // The header written late and the final sizes cover every buffer.
+    const std::vector<uint8_t> bytes = ReadAll(m_path);
+    ExpectHeader(bytes, 3 * 16384);
+    EXPECT_EQ(bytes.size(), 46u + 3 * 16384);
+}
+
 TEST_F(WavFileTest, WriteAfterCloseFails) {
     CWavFile file(m_path, &m_pcm.m_format);
     file.Close();

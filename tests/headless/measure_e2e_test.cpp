@@ -1,7 +1,7 @@
-// `tavrin measure` end to end: sox plays a tone into a private PulseAudio loopback and the tool
-// reads it back through ALSA's pulse device. The program's own generator stays off, so nothing
-// of the program's arithmetic is on both sides of the comparison.
-#include "pulse_loopback.h"
+// `tavrin measure` end to end: sox plays a tone into a private sound server's loopback and the
+// tool reads it back through the server's ALSA device. The program's own generator stays off, so
+// nothing of the program's arithmetic is on both sides of the comparison.
+#include "loopback_server.h"
 #include "tool_process.h"
 
 #include <gtest/gtest.h>
@@ -17,18 +17,20 @@ constexpr double kToneHertz = 1234.56;
 constexpr double kToneDbfs = -6.0;
 
 TEST(MeasureToolE2E, ReadsAToneFromSoxToAHundredthOfAHertzAndATenthOfADb) {
-    CPulseLoopback pulse;
+    CLoopbackServer server;
     std::string why;
-    ASSERT_TRUE(pulse.Start(&why)) << why;
+    ASSERT_TRUE(server.Start(&why)) << why;
+    // "alsa:pulse" or "alsa:pipewire": both programs open that ALSA device by name.
+    const std::string device = server.AudioChoice().substr(5);
 
     // 16-bit without dither, so the level is the synthesised one; longer than the measurement.
     CToolProcess sox;
     ASSERT_TRUE(sox.Start({"/usr/bin/sox", "-D", "-n", "-r", "44100", "-c", "2", "-b", "16", "-t",
-                           "alsa", "pulse", "synth", "12", "sine", std::to_string(kToneHertz),
-                           "vol", std::to_string(kToneDbfs) + "dB"}));
+                           "alsa", device, "synth", "12", "sine", std::to_string(kToneHertz), "vol",
+                           std::to_string(kToneDbfs) + "dB"}));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
-    const ToolResult run = RunTool({TAVRIN_EXE, "measure", "--seconds", "3", "--device", "pulse"});
+    const ToolResult run = RunTool({TAVRIN_EXE, "measure", "--seconds", "3", "--device", device});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto rows = CsvRows(run.out);
     ASSERT_GE(rows.size(), 30u) << run.out;

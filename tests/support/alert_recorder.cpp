@@ -2,12 +2,17 @@
 
 CAlertRecorder::CAlertRecorder() {
     SetAlertSink([this](const Alert& alert) {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_alerts.push_back(alert);
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return !m_holdBoxes; });
     });
 }
 
-CAlertRecorder::~CAlertRecorder() { SetAlertSink(nullptr); }
+CAlertRecorder::~CAlertRecorder() {
+    Release();
+    SetAlertSink(nullptr);
+}
 
 std::vector<Alert> CAlertRecorder::Alerts() const {
     std::lock_guard lock(m_mutex);
@@ -27,6 +32,23 @@ size_t CAlertRecorder::Count() const {
     return m_alerts.size();
 }
 
+void CAlertRecorder::Clear() {
+    std::lock_guard lock(m_mutex);
+    m_alerts.clear();
+}
+
 bool CAlertRecorder::WaitFor(size_t count, std::chrono::milliseconds timeout) const {
-    return WaitUntil([&] { return Count() >= count; }, timeout);
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_alerts.size() >= count; });
+}
+
+void CAlertRecorder::HoldBoxes() {
+    std::lock_guard lock(m_mutex);
+    m_holdBoxes = true;
+}
+
+void CAlertRecorder::Release() {
+    std::lock_guard lock(m_mutex);
+    m_holdBoxes = false;
+    m_changed.notify_all();
 }

@@ -2,6 +2,7 @@
 // Capture and playback objects on the simulated bench, with a recording alert sink.
 
 #include "alert_recorder.h"
+#include "wait_until.h"
 #include "simulated_bench.h"
 #include "sound_in.h"
 #include "sound_play.h"

@@ -95,7 +95,9 @@ TEST(BmpWriteTest, FailureWhileWritingLeavesNoFileAndKeepsTheOldOne) {
     WriteText(dir.File("kept.bmp"), "previous picture");
     {
         CFileSizeCap cap(4096);
-        EXPECT_FALSE(CImageSaver().WriteBmpFile(dir.File("new.bmp"), block));
+        std::string why;
+        EXPECT_FALSE(CImageSaver().WriteBmpFile(dir.File("new.bmp"), block, &why));
+        EXPECT_EQ(why, "File too large"); // the reason the user is shown
         EXPECT_FALSE(CImageSaver().WriteBmpFile(dir.File("kept.bmp"), block));
     }
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"kept.bmp"});

@@ -1,0 +1,53 @@
+# What `cmake --install` puts on a system, and the Debian package made of it.
+# Everything here belongs to the component `tavrin`: the package takes that component only, so a
+# test or benchmark that ever gains an install rule cannot slip into it.
+include(GNUInstallDirs)
+
+set(tavrin_id io.github.tavrin.Tavrin)
+set(tavrin_res ${PROJECT_SOURCE_DIR}/res)
+
+# tavrin-measure sits beside tavrin, which runs it for `tavrin measure`.
+install(TARGETS tavrin tavrin-measure RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tavrin)
+install(FILES ${tavrin_res}/${tavrin_id}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT tavrin)
+install(FILES ${tavrin_res}/${tavrin_id}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT tavrin)
+install(FILES ${tavrin_res}/tavrin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tavrin)
+install(FILES ${tavrin_res}/tavrin.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME ${tavrin_id}.svg COMPONENT tavrin)
+foreach(size 32 48 256)
+    install(FILES ${tavrin_res}/icons/tavrin-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME ${tavrin_id}.png COMPONENT tavrin)
+endforeach()
+
+# cpack -G DEB: tavrin_0.94_amd64.deb. Its Depends comes from the libraries the program links.
+set(CPACK_PACKAGE_NAME tavrin)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Tavrin developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "sound card oscilloscope, frequency meter, multimeter and signal generator")
+set(CPACK_PACKAGE_HOMEPAGE_URL https://github.com/tavrin/tavrin)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY tavrin)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_CMAKE_PROJECTS ${CMAKE_BINARY_DIR} tavrin tavrin /)
+# A RelWithDebInfo tree packages as small a program as a Release one.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Tavrin developers <tavrin@users.noreply.github.com>")
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Tavrin turns a PC sound card into a bench of measuring instruments: a two-channel
+oscilloscope with X-Y and spectrum views, a frequency meter, a multimeter reading
+R, C, L or AC level against a reference, a two-channel signal generator on the
+line output, WAV recording and BMP screen saves. A headless mode logs
+frequencies and levels from scripts.")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The captions are Chinese in Chinese locales and need a CJK font; ALSA's default device reaches
+# PulseAudio and PipeWire through the plugins.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, libasound2-plugins")
+include(CPack)
