@@ -162,7 +162,7 @@ public:
 
 protected:
     bool WriteAt(int64_t offset, const void* bytes, size_t count, size_t* written) override {
-        if (m_failHeader && offset < kHeaderBytes) {
+        if (m_failHeader && offset < 46) {
             *written = 0;
             return false;
         }
