@@ -75,6 +75,7 @@ struct BadCall {
 TEST(MeasureTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitStatus) {
     const BadCall calls[] = {
         {{"--seconds", "0"}, 2, "--seconds wants a number above 0"},
+        {{"--seconds", "1e300"}, 2, "not '1e300'"},
         {{"--seconds"}, 2, "--seconds needs a value"},
         {{"--format", "xml"}, 2, "--format is csv or jsonl"},
         {{"--generate", "L=20001,sine,0"}, 2, "not 'L=20001,sine,0'"},
