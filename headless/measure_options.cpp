@@ -171,8 +171,10 @@ std::string MeasureUsage() {
            "One row per captured buffer (4096 frames, 92.9 ms) on stdout; messages on stderr.\n"
            "  --seconds N    measure for N seconds (default: until Ctrl-C or SIGTERM)\n"
            "  --device NAME  sim (the simulated card), default, or an ALSA device name\n"
+           "  --format       csv (the default) or jsonl, one JSON object a line\n"
            "  --generate     drive an output channel: whole hertz 0..20000, dB 0 -6 -12 -18 -24\n"
            "  --meter        add the multimeter's reading; --ref is the reference's value\n"
            "  --record       record the input to a WAV file meanwhile\n"
-           "Exit status: 0 done, 2 bad arguments, 3 the device cannot be opened.\n";
+           "Exit status: 0 done, 2 bad arguments, 3 the device cannot be opened or sends\n"
+           "nothing for 10 s.\n";
 }
