@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -48,6 +49,11 @@ CStatusLine::CStatusLine(QWidget* parent, const PixelRect& panel) : QWidget(pare
         m_labels[i]->setGeometry(x, 0, width, kStatusLineHeightPx);
         x += width;
     }
+    // Until the first buffer, and for good when the capture cannot start: nothing measured yet.
+    ChannelReading nothing;
+    nothing.rmsDbfs = nothing.peakDbfs = -std::numeric_limits<double>::infinity();
+    m_labels[0]->setText(QString::fromStdString(StatusChannelText("X1", nothing)));
+    m_labels[1]->setText(QString::fromStdString(StatusChannelText("X2", nothing)));
 }
 
 void CStatusLine::OnCaptureBuffer(const uint8_t* buffer) {
