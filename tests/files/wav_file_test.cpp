@@ -154,6 +154,9 @@ TEST_F(WavFileTest, FullDeviceFailsEveryWrite) {
     EXPECT_FALSE(WriteBuffer(file, Pattern(1)));
 }
 
+// Bytes before the first sample: RIFF header, 18-byte format chunk, data chunk header.
+constexpr int64_t kHeaderBytes = 12 + 8 + 18 + 8;
+
 // A recorder whose header and size-field writes fail while armed; samples still reach the file.
 class CStaleHeaderWav : public CWavFile {
 public:
