@@ -165,7 +165,7 @@ public:
 
 protected:
     bool WriteAt(int64_t offset, const void* bytes, size_t count, size_t* written) override {
-        if (m_failHeader && offset < 46) {
+        if (m_failHeader && offset < kHeaderBytes) {
             *written = 0;
             return false;
         }
