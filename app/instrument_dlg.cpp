@@ -5,6 +5,7 @@
 #include "hand_cursor.h"
 #include "link_label.h"
 #include "scope_screen.h"
+#include "status_line.h"
 #include "ui_font.h"
 
 #include <QAbstractButton>
@@ -44,7 +45,8 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(QFont(QString::fromUtf8(kUiFontFamily), kPanelFontPointSize));
     const PixelRect client = DialogUnitsToPixels({0, 0, kPanelWidthDlu, kPanelHeightDlu});
-    setFixedSize(client.width, client.height);
+    // The window is the panel's client area and the status line under it.
+    setFixedSize(client.width, client.height + kStatusLineHeightPx);
     setWindowIcon(ProgramIcon());
     m_timeBaseUnit = tr(kTimeBaseUnitText).toUtf8();
     m_spectrumUnit = tr(kSpectrumUnitText).toUtf8();
@@ -52,6 +54,7 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
     m_widgets.Build(this, [this](const ControlSpec& control, QWidget* parent) {
         return MakeCustomWidget(control, parent);
     });
+    m_statusLine = new CStatusLine(this, client);
     m_readoutX1.Attach(Display(ctl::kReadoutX1));
     m_readoutX2.Attach(Display(ctl::kReadoutX2));
     m_readoutMeter.Attach(Display(ctl::kReadoutMeter));

@@ -30,6 +30,7 @@
 class CDigitDisplay;
 class CLinkLabel;
 class CScopeScreen;
+class CStatusLine;
 class QMenu;
 
 // Command id of the About item.
@@ -78,6 +79,7 @@ public:
     CScopeScreen* Screen() const { return m_screen; }
     CDigitDisplay* Display(int id) const;
     CLinkLabel* LinkLabel() const { return m_linkLabel; }
+    CStatusLine* StatusLine() const { return m_statusLine; }
     // Buffers OnCaptureBuffer has finished; any thread.
     int64_t BuffersProcessed() const { return m_buffersProcessed.load(); }
 
@@ -108,6 +110,7 @@ private:
     CPanelWidgets m_widgets;
     CScopeScreen* m_screen = nullptr;
     CLinkLabel* m_linkLabel = nullptr;
+    CStatusLine* m_statusLine = nullptr; // fed by the capture worker, shown by the GUI thread
     QMenu* m_systemMenu = nullptr;
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;
     CPanelState m_state;

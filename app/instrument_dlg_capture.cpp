@@ -7,6 +7,7 @@
 #include "multimeter.h"
 #include "scope.h"
 #include "scope_screen.h"
+#include "status_line.h"
 
 #include <QAbstractButton>
 
@@ -60,6 +61,8 @@ void CInstrumentDlg::OnCaptureBuffer(const uint8_t* samples) {
         m_readoutL.SetValue(m_freqL.load());
         m_readoutR.SetValue(m_freqR.load());
     }
+    // The whole buffer, live also while paused, whatever the meters' switches say.
+    m_statusLine->OnCaptureBuffer(samples);
     ++m_buffersProcessed;
 }
 

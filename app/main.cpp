@@ -1,6 +1,7 @@
-// tavrin: the sound card as a bench of instruments. Reads no settings; the command line
-// chooses only the language.
+// tavrin: the sound card as a bench of instruments. Reads no settings; its one argument is
+// `measure`, which hands the run over to the headless tool, and --lang chooses the language.
 #include "instrument_app.h"
+#include "measure_handoff.h"
 #include "translation.h"
 
 #include <QApplication>
@@ -10,6 +11,10 @@ CInstrumentApp theApp;
 }
 
 int main(int argc, char** argv) {
+    // Before QApplication: the measuring process must not open a display or load Qt's GUI.
+    if (const int status = HandOffToMeasureTool(argc, argv); status >= 0) {
+        return status;
+    }
     QApplication application(argc, argv);
     // Boxes raised for the program carry its file name as caption.
     QApplication::setApplicationName(QStringLiteral("tavrin"));

@@ -11,24 +11,14 @@ void CQueuedReadout::SetValue(int value) {
     if (m_display == nullptr) {
         return;
     }
-    bool post = false;
-    {
-        std::lock_guard lock(m_mutex);
-        post = !m_pending.has_value();
-        m_pending = value;
-    }
-    // By name: the queued event is made inside Qt; the value travels through the mutex.
-    if (post) {
+    // By name: the queued event is made inside Qt; the value travels through the mailbox.
+    if (m_pending.Put(value)) {
         QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
     }
 }
 
 void CQueuedReadout::Deliver() {
-    std::optional<int> value;
-    {
-        std::lock_guard lock(m_mutex);
-        value.swap(m_pending);
-    }
+    const std::optional<int> value = m_pending.Take();
     if (value && (!m_gate || m_gate())) {
         m_display->SetValue(*value, true);
     }

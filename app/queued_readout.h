@@ -6,13 +6,12 @@
 // that arrives after the readout's switch went off is dropped instead of undoing the switch's
 // blanking.
 
+#include "latest_value.h"
 #include "readout.h"
 
 #include <QObject>
 
 #include <functional>
-#include <mutex>
-#include <optional>
 
 class CDigitDisplay;
 
@@ -31,6 +30,5 @@ private slots:
 private:
     CDigitDisplay* m_display = nullptr;
     std::function<bool()> m_gate;
-    std::mutex m_mutex;
-    std::optional<int> m_pending;
+    CLatestValue<int> m_pending;
 };

@@ -6,7 +6,8 @@ include(GNUInstallDirs)
 set(tavrin_id io.github.tavrin.Tavrin)
 set(tavrin_res ${PROJECT_SOURCE_DIR}/res)
 
-install(TARGETS tavrin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tavrin)
+# tavrin-measure sits beside tavrin, which runs it for `tavrin measure`.
+install(TARGETS tavrin tavrin-measure RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tavrin)
 install(FILES ${tavrin_res}/${tavrin_id}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT tavrin)
 install(FILES ${tavrin_res}/${tavrin_id}.metainfo.xml

@@ -3,6 +3,13 @@
 // call it on the capture worker, so an implementation must hand the value over to the GUI thread
 // itself (a queued call) rather than touch a widget here.
 
+#include <cstdint>
+
+// True when a readout shows value as blanks: -1, every other negative value, above 99999.
+inline bool ReadoutShowsBlank(int value) {
+    return static_cast<uint32_t>(value) > 99999u;
+}
+
 class IReadout {
 public:
     virtual ~IReadout() = default;

@@ -16,6 +16,10 @@ std::mutex g_backendMutex;
 std::string g_backendOverride;
 bool g_hasOverride = false;
 
+// What the latest open asked for; read by the status line, so kept under a lock.
+std::mutex g_deviceNameMutex;
+std::string g_deviceName;
+
 std::atomic<uint64_t> g_xruns{0};
 std::atomic<uint64_t> g_droppedFrames{0};
 
@@ -42,6 +46,11 @@ MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX*
         return WaveFail(WAVERR_BADFORMAT, "only 16-bit stereo PCM at 44100 Hz is supported");
     }
     const std::string choice = BackendChoice();
+    {
+        std::lock_guard lock(g_deviceNameMutex);
+        const bool named = choice.rfind("alsa:", 0) == 0;
+        g_deviceName = named ? choice.substr(5) : choice == "sim" ? choice : "default";
+    }
     if (choice == "sim") {
         return OpenSimulatedDevice(direction, *format, target, device);
     }
@@ -113,6 +122,11 @@ void CountXrun() { g_xruns.fetch_add(1, std::memory_order_relaxed); }
 void CountDroppedInputFrames(uint64_t frames) {
     g_droppedFrames.fetch_add(frames, std::memory_order_relaxed);
 }
+std::string WaveDeviceName() {
+    std::lock_guard lock(g_deviceNameMutex);
+    return g_deviceName;
+}
+
 uint64_t WaveXrunCount() { return g_xruns.load(std::memory_order_relaxed); }
 uint64_t WaveDroppedInputFrames() { return g_droppedFrames.load(std::memory_order_relaxed); }
 

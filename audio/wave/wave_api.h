@@ -8,6 +8,7 @@
 #include "pcm_format.h"
 
 #include <cstdint>
+#include <string>
 
 using MMRESULT = uint32_t;
 inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
@@ -63,6 +64,9 @@ MMRESULT waveOutReset(HWAVEOUT device);
 MMRESULT waveOutClose(HWAVEOUT device);
 void waveOutGetErrorText(MMRESULT code, char* text, int chars);
 
+// The device the latest open asked for, capture or playback (both use the same): "sim",
+// "default" or the ALSA name; empty before the first. Any thread.
+std::string WaveDeviceName();
 // Overruns and underruns recovered by the ALSA backend since the process started.
 uint64_t WaveXrunCount();
 // Capture frames thrown away because the owner held every header (a worker in a modal box).

@@ -175,6 +175,21 @@
     </message>
 </context>
 <context>
+    <name>CStatusLine</name>
+    <message>
+        <source>peak</source>
+        <translation>peak</translation>
+    </message>
+    <message>
+        <source>xruns %1</source>
+        <translation>xruns %1</translation>
+    </message>
+    <message>
+        <source>capture: %1</source>
+        <translation>capture: %1</translation>
+    </message>
+</context>
+<context>
     <name>PanelGroupBox</name>
     <message>
         <source>增益</source>

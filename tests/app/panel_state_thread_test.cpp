@@ -3,6 +3,7 @@
 #include "link_label.h"
 #include "panel_fixture.h"
 #include "scope_screen.h"
+#include "status_line.h"
 
 #include <QButtonGroup>
 #include <QFileInfo>
@@ -14,8 +15,11 @@ namespace {
 
 TEST_F(PanelTest, StartUpStateControlByControl) {
     EXPECT_EQ(Panel().windowTitle(), "Tavrin 0.94");
-    EXPECT_EQ(Panel().minimumSize(), QSize(779, 536));
-    EXPECT_EQ(Panel().maximumSize(), QSize(779, 536));
+    // The panel's client area is 779 x 536; the status line is a strip below it.
+    const QSize window(779, 536 + kStatusLineHeightPx);
+    EXPECT_EQ(Panel().minimumSize(), window);
+    EXPECT_EQ(Panel().maximumSize(), window);
+    EXPECT_EQ(Panel().StatusLine()->geometry(), QRect(0, 536, 779, kStatusLineHeightPx));
     EXPECT_EQ(Panel().Screen()->geometry(), QRect(11, 20, 566, 387));
 
     const auto checked = InitiallyCheckedRadios();

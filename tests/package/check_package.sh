@@ -31,6 +31,7 @@ fi
 # Regular files only; the directories follow from them.
 id=io.github.tavrin.Tavrin
 expected="./usr/bin/tavrin
+./usr/bin/tavrin-measure
 ./usr/share/applications/$id.desktop
 ./usr/share/icons/hicolor/256x256/apps/$id.png
 ./usr/share/icons/hicolor/32x32/apps/$id.png

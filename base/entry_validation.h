@@ -1,6 +1,7 @@
 #pragma once
 // What the two entry dialogs accept, as plain functions over the edit field's text (UTF-8),
-// so the rules are tested without a window. Any thread.
+// so the rules are tested without a window; `tavrin measure` takes the same values from its
+// command line. Any thread.
 
 #include <cstdint>
 #include <optional>

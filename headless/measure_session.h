@@ -1,0 +1,14 @@
+#pragma once
+// One run of `tavrin measure`: opens the device, starts the generator and the recording it was
+// asked for, prints a row per captured buffer until the time is up or a stop signal arrives,
+// then stops the engine and finishes the WAV file. Main thread; once per process (it installs
+// the signal handlers and the alert sink).
+
+#include "measure_options.h"
+
+// Exit statuses of the tool.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitBadArguments = 2;
+inline constexpr int kExitDeviceFailed = 3;
+
+int RunMeasure(const MeasureOptions& options);
