@@ -1,6 +1,6 @@
 #include "sound_in.h"
 
-#include "format_and_alert.h"
+#include "wave_report.h"
 
 #include <chrono>
 #include <cstring>
@@ -9,14 +9,11 @@
 
 namespace {
 constexpr auto kStopPause = std::chrono::milliseconds(50);
-
-void ReleaseHeader(WAVEHDR* header) {
-    ReleaseSampleBytes(header->lpData);
-    delete header;
-}
 } // namespace
 
-CSoundIn::CSoundIn() { m_threadId = Target(); }
+CSoundIn::CSoundIn() {
+    m_threadId = Target();
+}
 
 CSoundIn::~CSoundIn() {
     if (m_running) {
@@ -124,9 +121,7 @@ void CSoundIn::Stop() {
 }
 
 void CSoundIn::ReportWaveInError(MMRESULT code, const char* where) {
-    char text[kErrorTextChars];
-    waveInGetErrorText(code, text, kErrorTextChars);
-    FormatAndAlert("WAVEIN:%x:%s %s", code, text, where);
+    ReportWaveError(WaveDirection::In, code, where);
 }
 
 void CSoundIn::Dispatch(const ThreadMessage& message) {

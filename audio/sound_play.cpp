@@ -1,18 +1,13 @@
 #include "sound_play.h"
 
-#include "format_and_alert.h"
+#include "wave_report.h"
 
 #include <new>
 #include <thread>
 
-namespace {
-void ReleaseHeader(WAVEHDR* header) {
-    ReleaseSampleBytes(header->lpData);
-    delete header;
+CSoundPlay::CSoundPlay() {
+    m_threadId = Target();
 }
-} // namespace
-
-CSoundPlay::CSoundPlay() { m_threadId = Target(); }
 
 CSoundPlay::~CSoundPlay() {
     if (m_running) {
@@ -111,7 +106,7 @@ void CSoundPlay::OnWOM_DONE(HWAVEOUT device, WAVEHDR* header) {
             m_hWaveOut = nullptr;
         }
         if (closed != MMSYSERR_NOERROR) {
-            ReportWaveOutError(closed, "in stop()");  // not under the lock: the box blocks
+            ReportWaveOutError(closed, "in stop()"); // not under the lock: the box blocks
         }
     }
 }
@@ -134,9 +129,7 @@ void CSoundPlay::stop() {
 }
 
 void CSoundPlay::ReportWaveOutError(MMRESULT code, const char* where) {
-    char text[kErrorTextChars];
-    waveOutGetErrorText(code, text, kErrorTextChars);
-    FormatAndAlert("WAVEOUT:%x:%s %s", code, text, where);
+    ReportWaveError(WaveDirection::Out, code, where);
 }
 
 void CSoundPlay::Dispatch(const ThreadMessage& message) {

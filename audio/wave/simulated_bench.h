@@ -5,12 +5,11 @@
 // Every member may be called from any thread.
 
 #include "wave_api.h"
+#include "wave_types.h"
 
 #include <cstdint>
 #include <functional>
 
-enum class WaveDirection { In, Out };
-enum class WaveCall { Open, Prepare, Unprepare, Add, Start, Reset, Close };
 enum class BenchClock { RealTime, Stepped };
 
 // Sample of one input channel at an absolute capture frame index.

@@ -3,8 +3,8 @@
 // owner has handed over and the completion rule; a backend moves the bytes.
 // Prepare/Unprepare/Add: the owner's threads. Complete*: the backend's I/O side.
 
-#include "simulated_bench.h"
 #include "wave_api.h"
+#include "wave_types.h"
 
 #include <array>
 #include <mutex>
@@ -38,7 +38,7 @@ protected:
 
     // Oldest queued header not yet completed, or none.
     WAVEHDR* Front();
-    WAVEHDR* At(size_t index);  // index-th oldest, or none
+    WAVEHDR* At(size_t index); // index-th oldest, or none
     // Marks the oldest header done and posts it to the owner.
     void CompleteFront();
     // Completes every queued header, oldest first. The device may be gone when it returns:
@@ -50,11 +50,12 @@ private:
 
     const WaveDirection m_direction;
     const MessageTarget m_target;
-    std::mutex m_mutex;  // guards the ring only, never held across I/O or a post
+    std::mutex m_mutex; // guards the ring only, never held across I/O or a post
     std::array<WAVEHDR*, kMaxQueued> m_ring{};
     size_t m_head = 0;
     size_t m_count = 0;
 };
 
 // Records the cause of the calling thread's latest failure, for the error-text calls.
-MMRESULT WaveFail(MMRESULT code, const char* detailFormat, ...) __attribute__((format(printf, 2, 3)));
+MMRESULT WaveFail(MMRESULT code, const char* detailFormat, ...)
+    __attribute__((format(printf, 2, 3)));
