@@ -103,6 +103,10 @@ void CSoundIn::OnWIM_DATA(HWAVEIN device, WAVEHDR* header) {
     --m_queuedCount;
 }
 
+void CSoundIn::OnWIM_LOST(HWAVEIN, void* outage) {
+    ReportWaveError(WaveDirection::In, TakeWaveOutage(outage), "in OnWIM_LOST()", false);
+}
+
 void CSoundIn::Stop() {
     if (!m_running) {
         return;
@@ -127,5 +131,7 @@ void CSoundIn::ReportWaveInError(MMRESULT code, const char* where) {
 void CSoundIn::Dispatch(const ThreadMessage& message) {
     if (message.id == MM_WIM_DATA) {
         OnWIM_DATA(static_cast<HWAVEIN>(message.device), static_cast<WAVEHDR*>(message.header));
+    } else if (message.id == MM_WIM_LOST) {
+        OnWIM_LOST(static_cast<HWAVEIN>(message.device), message.header);
     }
 }

@@ -1,5 +1,16 @@
 #include "wave_device.h"
 
+#include <cstdarg>
+#include <cstdio>
+#include <new>
+
+namespace {
+struct WaveOutage {
+    MMRESULT code;
+    char detail[256];
+};
+} // namespace
+
 CWaveDevice::CWaveDevice(WaveDirection direction, MessageTarget target)
     : m_direction(direction), m_target(target) {}
 
@@ -51,7 +62,9 @@ size_t CWaveDevice::QueuedHeaders() {
     return m_count;
 }
 
-WAVEHDR* CWaveDevice::Front() { return At(0); }
+WAVEHDR* CWaveDevice::Front() {
+    return At(0);
+}
 
 WAVEHDR* CWaveDevice::At(size_t index) {
     std::lock_guard lock(m_mutex);
@@ -94,4 +107,26 @@ void CWaveDevice::CompleteAll() {
     for (size_t i = 0; i < count; ++i) {
         target->Post({id, this, taken[i]});
     }
+}
+
+void CWaveDevice::PostOutage(MMRESULT code, const char* detailFormat, ...) {
+    auto* outage = new (std::nothrow) WaveOutage{code, ""};
+    if (outage == nullptr) {
+        return; // the owner learns nothing, but the device still comes back by itself
+    }
+    va_list args;
+    va_start(args, detailFormat);
+    std::vsnprintf(outage->detail, sizeof outage->detail, detailFormat, args);
+    va_end(args);
+    m_target->Post({m_direction == WaveDirection::In ? MM_WIM_LOST : MM_WOM_LOST, this, outage});
+}
+
+MMRESULT TakeWaveOutage(void* outage) {
+    auto* taken = static_cast<WaveOutage*>(outage);
+    if (taken == nullptr) {
+        return WaveFail(MMSYSERR_ERROR, "audio device lost");
+    }
+    const MMRESULT code = WaveFail(taken->code, "%s", taken->detail);
+    delete taken;
+    return code;
 }

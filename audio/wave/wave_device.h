@@ -7,7 +7,11 @@
 #include "wave_types.h"
 
 #include <array>
+#include <chrono>
 #include <mutex>
+
+// How often a lost device tries to open again.
+inline constexpr std::chrono::milliseconds kReopenInterval{1000};
 
 class CWaveDevice {
 public:
@@ -44,6 +48,10 @@ protected:
     // Completes every queued header, oldest first. The device may be gone when it returns:
     // call it last.
     void CompleteAll();
+    // Tells the owner the device is lost (MM_WIM_LOST/MM_WOM_LOST) with the cause in words.
+    // Once per outage: the backend calls it when the device stops working, not per retry.
+    void PostOutage(MMRESULT code, const char* detailFormat, ...)
+        __attribute__((format(printf, 3, 4)));
 
 private:
     static constexpr size_t kMaxQueued = 64;

@@ -30,7 +30,7 @@ public:
             std::unique_lock lock(m_mutex);
             m_alerts.push_back(alert);
             m_changed.notify_all();
-            m_changed.wait(lock, [this] { return !m_holdBoxes; });
+            m_changed.wait(lock, [&] { return !m_holdBoxes || !alert.waits; });
         });
     }
     ~CAlertLog() {
