@@ -5,6 +5,7 @@
 #include "hand_cursor.h"
 #include "link_label.h"
 #include "scope_screen.h"
+#include "trace.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -154,6 +155,7 @@ int CInstrumentDlg::DoModal() {
 }
 
 void CInstrumentDlg::showEvent(QShowEvent* event) {
+    Trace("window shown");
     OnInitDialog();
     QDialog::showEvent(event);
 }

@@ -1,6 +1,7 @@
 #include "scope_screen.h"
 
 #include "panel_layout.h"
+#include "trace.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -36,7 +37,9 @@ void CScopeScreen::TakePendingFrame() {
         return;
     }
     m_shown = std::move(frame);
-    ++m_framesShown;
+    if (++m_framesShown == 1) {
+        Trace("first frame");
+    }
     // Only the picture: the sunken border costs the style far more than the picture itself.
     update(InsideRect());
 }

@@ -26,6 +26,9 @@ using Clock = std::chrono::steady_clock;
 // Longest rest of the I/O thread while it waits for the device or for the owner. The pulse
 // plugin does not always wake a poll on its own, so this also paces a device that stays quiet.
 constexpr int kRestMs = 45;
+// Capture is woken by the device once a whole buffer (92.9 ms) is there; this is only the
+// fallback for a plugin that does not wake it.
+constexpr int kCaptureRestMs = 100;
 constexpr size_t kMaxPollDescriptors = 8;
 
 class CAlsaDevice final : public CWaveDevice {
@@ -218,7 +221,7 @@ private:
                     ? 0
                     : snd_pcm_readi(m_pcm, h->lpData + filled, room / kBytesPerFrame);
             if (got == -EAGAIN) {
-                Rest(kRestMs, true);
+                Rest(kCaptureRestMs, true);
                 continue;
             }
             if (got < 0 && !Recover(got) && !Reopen(int(got), "while capturing")) {

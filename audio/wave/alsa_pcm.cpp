@@ -10,7 +10,10 @@
 
 namespace {
 
-constexpr snd_pcm_uframes_t kPeriodFrames = kFramesPerBuffer;
+// A small device period: a sound server hands the first captured bytes over after one
+// period, and a 4096-frame period kept the first picture waiting about two seconds. The I/O
+// thread still assembles whole program buffers, and is woken once per buffer (avail_min).
+constexpr snd_pcm_uframes_t kPeriodFrames = 1024;
 // Three periods ahead of the speaker, as many as the three queued buffers hold.
 constexpr snd_pcm_uframes_t kPlaybackBufferFrames = 3 * kFramesPerBuffer;
 // Capture keeps a little more slack: a busy worker should cost dropped frames, not overruns.
@@ -54,6 +57,7 @@ int Configure(snd_pcm_t* pcm, bool capture, const char** step) {
     if ((err = snd_pcm_sw_params_current(pcm, sw)) < 0)
         return err;
     // Playback starts with the first period written, as a wave device plays at once.
+    // Capture wakes its reader, and a read waits, for a whole program buffer.
     const snd_pcm_uframes_t threshold = capture ? 1 : period;
     if ((err = snd_pcm_sw_params_set_start_threshold(pcm, sw, threshold)) < 0)
         return err;

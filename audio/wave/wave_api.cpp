@@ -1,5 +1,6 @@
 #include "wave_api.h"
 
+#include "trace.h"
 #include "wave_backends.h"
 
 #include <atomic>
@@ -18,6 +19,15 @@ bool g_hasOverride = false;
 
 std::atomic<uint64_t> g_xruns{0};
 std::atomic<uint64_t> g_droppedFrames{0};
+
+// The soak benchmark reads the counters of a whole run from the trace at exit.
+struct ExitCounts {
+    ~ExitCounts() {
+        Trace("xruns %llu dropped-input-frames %llu",
+              static_cast<unsigned long long>(g_xruns.load()),
+              static_cast<unsigned long long>(g_droppedFrames.load()));
+    }
+} g_exitCounts;
 
 thread_local MMRESULT t_lastCode = MMSYSERR_NOERROR;
 thread_local char t_lastDetail[256] = "";
