@@ -37,9 +37,8 @@ void CScopeScreen::TakePendingFrame() {
         return;
     }
     m_shown = std::move(frame);
-    if (++m_framesShown == 1) {
-        Trace("first frame");
-    }
+    ++m_framesShown;
+    TraceFrameShown();
     // Only the picture: the sunken border costs the style far more than the picture itself.
     update(InsideRect());
 }

@@ -5,3 +5,7 @@
 
 bool TraceEnabled();
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A live frame reached the screen: traces the first one, and each one that ends a gap of more
+// than a second (capture stopped or its device lost). GUI thread.
+void TraceFrameShown();

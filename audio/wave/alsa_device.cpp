@@ -69,7 +69,7 @@ public:
             ClosePcm(); // the next start opens it afresh
             return WaveFail(AlsaErrorCode(err), "%s: %s", doing, snd_strerror(err));
         }
-        m_lost = false;
+        MarkBack();
         StartIo();
         return MMSYSERR_NOERROR;
     }
@@ -168,27 +168,25 @@ private:
         }
     }
 
-    // An xrun is recovered and counted; false when the error is beyond recovery.
-    bool Recover(snd_pcm_sframes_t err) {
+    // An xrun is recovered and counted: 0, or the error that is beyond recovery.
+    int Recover(snd_pcm_sframes_t err) {
         if ((err == -EPIPE || err == -ESTRPIPE) && !m_ranDry) {
             CountXrun();
         }
         m_ranDry = false;
-        if (snd_pcm_recover(m_pcm, int(err), 1) < 0) {
-            return false;
+        const int recovered = snd_pcm_recover(m_pcm, int(err), 1);
+        if (recovered < 0 || Direction() == WaveDirection::Out) {
+            return recovered;
         }
-        return Direction() == WaveDirection::Out || snd_pcm_start(m_pcm) >= 0;
+        return std::min(0, snd_pcm_start(m_pcm));
     }
 
     // The device is lost: closes it, tells the owner once per outage, then tries to open it
     // again every kReopenInterval, idle in between. False when stopped before it came back.
     bool Reopen(int err, const char* doing) {
         ClosePcm();
-        if (!m_lost) {
-            m_lost = true;
-            PostOutage(AlsaErrorCode(err), "%s lost %s: %s; retrying", m_name.c_str(), doing,
-                       snd_strerror(err));
-        }
+        MarkLost(AlsaErrorCode(err), "%s lost %s: %s; retrying", m_name.c_str(), doing,
+                 snd_strerror(err));
         const bool capture = Direction() == WaveDirection::In;
         while (!Stopping()) {
             const auto retry = Clock::now() + kReopenInterval;
@@ -200,7 +198,7 @@ private:
                 continue;
             }
             if (!capture || snd_pcm_start(m_pcm) >= 0) {
-                m_lost = false;
+                MarkBack();
                 return true;
             }
             ClosePcm();
@@ -224,10 +222,11 @@ private:
                 Rest(kCaptureRestMs, true);
                 continue;
             }
-            if (got < 0 && !Recover(got) && !Reopen(int(got), "while capturing")) {
-                return;
-            }
             if (got < 0) {
+                const int err = Recover(got);
+                if (err < 0 && !Reopen(err, "while capturing")) {
+                    return;
+                }
                 continue;
             }
             if (h == nullptr) {
@@ -273,15 +272,15 @@ private:
                 Rest(kRestMs, true);
                 continue;
             }
-            if (put < 0 && !Recover(put)) {
-                // What was written went with the device: those headers count as played.
-                ForgetWritten();
-                if (!Reopen(int(put), "while playing")) {
-                    return;
-                }
-                continue;
-            }
             if (put < 0) {
+                const int err = Recover(put);
+                if (err < 0) {
+                    // What was written went with the device: those headers count as played.
+                    ForgetWritten();
+                    if (!Reopen(err, "while playing")) {
+                        return;
+                    }
+                }
                 continue;
             }
             sent += uint32_t(put) * kBytesPerFrame;
@@ -329,7 +328,6 @@ private:
     std::deque<Pending> m_pending; // I/O thread only (and Reset after joining it)
     uint64_t m_written = 0;        // frames written since open or reset
     bool m_ranDry = false;         // I/O thread only: every written frame was played out
-    bool m_lost = false;           // reported lost and not back yet (as m_pcm)
     int m_closedBy = -EIO;         // why Reset had to close the PCM
 };
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -108,6 +109,9 @@ void RateLimitedAlsaMessage(const char* file, int line, const char* function, in
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    for (size_t n = std::strlen(text); n > 0 && text[n - 1] == '\n'; --n) {
+        text[n - 1] = '\0'; // some plugins end their text with a newline of their own
+    }
     std::fprintf(stderr, "ALSA lib %s:%d:(%s) %s%s%s\n", file, line, function, text,
                  err != 0 ? ": " : "", err != 0 ? snd_strerror(err) : "");
 }

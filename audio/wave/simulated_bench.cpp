@@ -114,14 +114,13 @@ public:
     // One buffer period of a gone or coming-back card, bench lock held: true while the device
     // moves no data.
     bool OutageOnePeriod(BenchState& s) {
-        if (!m_lost) {
+        if (!IsLost()) {
             if (!s.gone) {
                 return false;
             }
-            m_lost = true;
             m_periodsToRetry = kReopenPeriods;
-            PostOutage(MMSYSERR_NODRIVER, "simulated bench: the %s is gone; retrying",
-                       Direction() == WaveDirection::In ? "line input" : "line output");
+            MarkLost(MMSYSERR_NODRIVER, "simulated bench: the %s is gone; retrying",
+                     Direction() == WaveDirection::In ? "line input" : "line output");
             return true;
         }
         if (--m_periodsToRetry > 0) {
@@ -129,8 +128,10 @@ public:
         }
         ++s.reopenAttempts;
         m_periodsToRetry = kReopenPeriods;
-        m_lost = s.gone;
-        return m_lost;
+        if (!s.gone) {
+            MarkBack();
+        }
+        return IsLost();
     }
 
     // One buffer period, bench lock held: output first, so what is played this period is what
@@ -171,8 +172,7 @@ public:
     }
 
 private:
-    bool m_lost = false; // bench lock
-    int m_periodsToRetry = 0;
+    int m_periodsToRetry = 0; // bench lock
 };
 
 void Tick(BenchState& s) {

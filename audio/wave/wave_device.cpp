@@ -1,5 +1,6 @@
 #include "wave_device.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <new>
@@ -9,10 +10,17 @@ struct WaveOutage {
     MMRESULT code;
     char detail[256];
 };
+
+// Devices lost and not back, in every backend: an outage lasts while any is.
+std::atomic<int> g_lostDevices{0};
 } // namespace
 
 CWaveDevice::CWaveDevice(WaveDirection direction, MessageTarget target)
     : m_direction(direction), m_target(target) {}
+
+CWaveDevice::~CWaveDevice() {
+    MarkBack();
+}
 
 MMRESULT CWaveDevice::Prepare(WAVEHDR* header) {
     if (header == nullptr || header->lpData == nullptr) {
@@ -109,7 +117,21 @@ void CWaveDevice::CompleteAll() {
     }
 }
 
-void CWaveDevice::PostOutage(MMRESULT code, const char* detailFormat, ...) {
+void CWaveDevice::MarkBack() {
+    if (m_lost) {
+        m_lost = false;
+        g_lostDevices.fetch_sub(1);
+    }
+}
+
+void CWaveDevice::MarkLost(MMRESULT code, const char* detailFormat, ...) {
+    if (m_lost) {
+        return;
+    }
+    m_lost = true;
+    if (g_lostDevices.fetch_add(1) != 0) {
+        return; // the outage is already reported
+    }
     auto* outage = new (std::nothrow) WaveOutage{code, ""};
     if (outage == nullptr) {
         return; // the owner learns nothing, but the device still comes back by itself

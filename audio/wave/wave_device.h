@@ -16,7 +16,7 @@ inline constexpr std::chrono::milliseconds kReopenInterval{1000};
 class CWaveDevice {
 public:
     CWaveDevice(WaveDirection direction, MessageTarget target);
-    virtual ~CWaveDevice() = default;
+    virtual ~CWaveDevice();
 
     CWaveDevice(const CWaveDevice&) = delete;
     CWaveDevice& operator=(const CWaveDevice&) = delete;
@@ -48,10 +48,15 @@ protected:
     // Completes every queued header, oldest first. The device may be gone when it returns:
     // call it last.
     void CompleteAll();
-    // Tells the owner the device is lost (MM_WIM_LOST/MM_WOM_LOST) with the cause in words.
-    // Once per outage: the backend calls it when the device stops working, not per retry.
-    void PostOutage(MMRESULT code, const char* detailFormat, ...)
+    // The device stopped working (gone, or its sound server went away); the backend calls it
+    // once when that happens, not per retry, and MarkBack when the device works again. The
+    // owner hears of it (MM_WIM_LOST/MM_WOM_LOST, with the cause in words) only if no other
+    // device is lost: a server that goes away takes capture and playback with it, and that is
+    // one outage for the user, reported by whichever side notices first.
+    void MarkLost(MMRESULT code, const char* detailFormat, ...)
         __attribute__((format(printf, 3, 4)));
+    void MarkBack();
+    bool IsLost() const { return m_lost; }
 
 private:
     static constexpr size_t kMaxQueued = 64;
@@ -62,6 +67,7 @@ private:
     std::array<WAVEHDR*, kMaxQueued> m_ring{};
     size_t m_head = 0;
     size_t m_count = 0;
+    bool m_lost = false; // the backend's I/O side (or its owner once that has stopped)
 };
 
 // Records the cause of the calling thread's latest failure, for the error-text calls.

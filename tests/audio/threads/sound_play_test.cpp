@@ -235,10 +235,14 @@ TEST_F(SoundPlayTest, PlaybackWhoseEveryWriteFailedClosesOnStop) {
     EXPECT_EQ(m_alerts.Count(), 3u); // the three failed writes, nothing more
 }
 
-TEST_F(SoundPlayTest, LostOutputIsReportedOnceAndPlaysAgainWhenBack) {
-    CallbackProbe probe;
+// Capture and playback lose the card together: that is one outage, one report.
+TEST_F(SoundPlayTest, LostCardIsReportedOnceAndPlaysAgainWhenBack) {
+    CallbackProbe probe, captured;
     CSoundPlay play;
+    CSoundIn in;
     Wire(play, probe);
+    Wire(in, captured);
+    ASSERT_TRUE(in.Start());
     ASSERT_TRUE(play.start());
     Bench().SetDeviceGone(true);
     Bench().Step(30);
@@ -250,5 +254,6 @@ TEST_F(SoundPlayTest, LostOutputIsReportedOnceAndPlaysAgainWhenBack) {
     Bench().Step(11 + 3);
     ASSERT_TRUE(WaitUntil([&] { return Bench().PlayedOutputBuffers() >= played + 3; }));
     EXPECT_EQ(m_alerts.Count(), 1u);
+    in.Stop();
     EXPECT_TRUE(WaitUntil([&] { return play.m_queuedCount == 3; }));
 }
