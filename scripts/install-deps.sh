@@ -22,6 +22,7 @@ packages=(
     xdotool                # end-to-end tests click the real panel under Xvfb
     imagemagick            # checks BMP files and converts screenshots
     sox                    # checks WAV files (soxi)
+    stress-ng              # the soak benchmark (bench/app/soak.py) keeps the other core busy
     python3                # the WAV checker uses Python's wave module
 )
 
