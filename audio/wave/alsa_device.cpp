@@ -30,6 +30,7 @@ constexpr int kRestMs = 45;
 // fallback for a plugin that does not wake it.
 constexpr int kCaptureRestMs = 100;
 constexpr size_t kMaxPollDescriptors = 8;
+constexpr int kResumeTries = 10;
 
 class CAlsaDevice final : public CWaveDevice {
 public:
@@ -174,11 +175,24 @@ private:
             CountXrun();
         }
         m_ranDry = false;
-        const int recovered = snd_pcm_recover(m_pcm, int(err), 1);
+        const int recovered = err == -ESTRPIPE ? Resume() : snd_pcm_recover(m_pcm, int(err), 1);
         if (recovered < 0 || Direction() == WaveDirection::Out) {
             return recovered;
         }
         return std::min(0, snd_pcm_start(m_pcm));
+    }
+
+    // After a system suspend. alsa-lib's own recovery waits for the resume as long as it
+    // takes, a second at a time, out of reach of a stop; this gives it about a second.
+    int Resume() {
+        for (int i = 0; i < kResumeTries && !Stopping(); ++i) {
+            const int err = snd_pcm_resume(m_pcm);
+            if (err != -EAGAIN) {
+                return err < 0 ? snd_pcm_prepare(m_pcm) : 0;
+            }
+            Rest(kCaptureRestMs, false);
+        }
+        return snd_pcm_prepare(m_pcm);
     }
 
     // The device is lost: closes it, tells the owner once per outage, then tries to open it

@@ -228,3 +228,20 @@ TEST_F(SoundInTest, LostDeviceIsReportedOnceRetriedEverySecondAndCaptureResumes)
     EXPECT_EQ(m_alerts.Count(), 1u);
     EXPECT_EQ(Bench().OpenCount(WaveDirection::In), 1); // the same device, never reopened by us
 }
+
+// A device that is not there, tried again and again (as a lost device is, once a second):
+// alsa-lib's complaint about each try reaches stderr only a few times.
+TEST(SoundInWithoutDevice, RepeatedFailedOpensPrintOnlyAFewLines) {
+    CAlertRecorder alerts;
+    SelectWaveBackend("alsa:tavrin_no_such_device");
+    const WAVEFORMATEX format = CPcmFormat().m_format;
+    CMessageQueue queue;
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 300; ++i) {
+        HWAVEIN device = nullptr;
+        EXPECT_EQ(waveInOpen(&device, &format, &queue), MMSYSERR_BADDEVICEID);
+    }
+    const std::string printed = ::testing::internal::GetCapturedStderr();
+    SelectWaveBackend(nullptr);
+    EXPECT_LT(printed.size(), 2000u) << printed;
+}
