@@ -7,6 +7,7 @@
 #include "scope_screen.h"
 #include "status_line.h"
 #include "ui_font.h"
+#include "trace.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -138,6 +139,7 @@ int CInstrumentDlg::DoModal() {
 }
 
 void CInstrumentDlg::showEvent(QShowEvent* event) {
+    Trace("window shown");
     OnInitDialog();
     QDialog::showEvent(event);
 }
