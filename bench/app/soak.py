@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Soak: the real program for a long run through a private PulseAudio loopback under Xvfb, with
-the generator on (L 1000 Hz, R 1 Hz sines), both meters, the spectrum mode and a recording,
-while `stress-ng --cpu 1` keeps another core busy. Reports xruns and dropped input frames (the
-program's exit trace, TAVRIN_TRACE=1), RSS at the start and the end, CPU, and whether the
-recording is the generator's samples without a gap. Not part of scripts/test.sh.
+"""Soak: the real program for a long run through a private sound-server loopback (PulseAudio or
+PipeWire, see tests/e2e/sound_server.py) under Xvfb, with the generator on (L 1000 Hz, R 1 Hz
+sines), both meters, the spectrum mode and a recording, while `stress-ng --cpu 1` keeps another
+core busy. Reports xruns and dropped input frames (the program's exit trace, TAVRIN_TRACE=1), RSS
+at the start and the end, CPU, and whether the recording is the generator's samples without a
+gap. Not part of scripts/test.sh.
 
 usage: soak.py PROGRAM [SECONDS]   (default 600)
 """
@@ -17,7 +18,8 @@ import time
 import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
-from panel_e2e import click_control, panel_origin, run, start_display, start_pulse  # noqa: E402
+import sound_server  # noqa: E402
+from panel_e2e import click_control, panel_origin, run, start_display  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 RATE = 44100
@@ -100,10 +102,11 @@ def main():
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 600.0
     folder = tempfile.mkdtemp(prefix="tavrin-soak-")
     os.chmod(folder, 0o700)
-    daemon, server = start_pulse(folder)
+    server = sound_server.loopback(folder)
+    server.start()
     xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb",
-               XDG_RUNTIME_DIR=folder, TAVRIN_AUDIO="alsa", TAVRIN_TRACE="1")
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
+               TAVRIN_TRACE="1", **server.env)
     stress = subprocess.Popen(["stress-ng", "--cpu", "1", "--quiet"],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     log_path = os.path.join(folder, "stderr.log")
@@ -136,15 +139,15 @@ def main():
             app.kill()
         stress.terminate()
         xvfb.terminate()
-        daemon.terminate()
-        daemon.wait(10)
+        server.stop()
     counts = "no exit trace"
     with open(log_path, errors="replace") as log:
         for line in log:
             if " xruns " in line:
                 counts = line.split(" ", 2)[2].strip()
     frames, bad = check_recording(wav) if os.path.exists(wav) else (0, -1)
-    print("run: %.0f s, stress-ng --cpu 1 beside it" % (t1 - t0))
+    print("run: %.0f s through %s, stress-ng --cpu 1 beside it"
+          % (t1 - t0, sound_server.chosen_kind()))
     print("%s" % counts)
     print("RSS: %d KiB at start, %d KiB at end (%+d KiB)" % (rss0, rss1, rss1 - rss0))
     print("CPU: %.2f %% of one core" % (100.0 * (cpu1 - cpu0) / (t1 - t0)))

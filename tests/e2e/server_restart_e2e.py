@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The sound server goes away under the running program and comes back on the same socket.
 
-The real program under Xvfb, through a private PulseAudio loopback: the first live frame is on
-the screen soon after the window; with the generator at 1000 Hz and the frequency meter on, the
-daemon is stopped: exactly one box tells the user, and the program stays lean (CPU and stderr)
-while the server is away. A new daemon on the same socket: readout 1028 reads 990 again by
-itself. The program's trace (TAVRIN_TRACE=1) gives the alerts' texts and the frame times.
+The real program under Xvfb, through a private sound-server loopback (PulseAudio or PipeWire,
+see sound_server.py): the first live frame is on the screen soon after the window; with the
+generator at 1000 Hz and the frequency meter on, the server is stopped: exactly one box tells
+the user, and the program stays lean (CPU and stderr) while the server is away. A new server in
+the same folder, so on the same socket: readout 1028 reads 990 again by itself. The program's
+trace (TAVRIN_TRACE=1) gives the alerts' texts and the frame times.
 
 usage: server_restart_e2e.py PROGRAM OUTPUT_DIR
 """
@@ -15,16 +16,15 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(__file__))
-from panel_e2e import (generator_at_1000_and_meter_on, panel_origin, run,  # noqa: E402
-                       start_display, start_pulse, wait_for_x1)
+import sound_server
+from panel_e2e import generator_at_1000_and_meter_on, panel_origin, start_display, wait_for_x1
 
 TICKS = os.sysconf("SC_CLK_TCK")
 FIRST_FRAME_BOUND = 1.5  # seconds after the window is shown
 OUTAGE_SECONDS = 5
 CPU_BOUND = 2.0  # percent of one core while the server is away
 STDERR_BOUND = 10 * 1024  # bytes added while the server is away
-BACK_BOUND = 3.0  # seconds from the new daemon answering to the readout reading 990
+BACK_BOUND = 3.0  # seconds from the new server answering to the readout reading 990
 
 
 def cpu_seconds(pid):
@@ -45,27 +45,19 @@ def trace(path, what):
     return found
 
 
-def stop_daemon(daemon):
-    daemon.terminate()
-    daemon.wait(10)
-
-
 def main():
     program, out_dir = sys.argv[1], sys.argv[2]
     os.makedirs(out_dir, exist_ok=True)
     folder = tempfile.mkdtemp(prefix="tavrin-restart-")
     os.chmod(folder, 0o700)
-    daemon, server = start_pulse(folder)
+    server = sound_server.loopback(folder)
+    server.start()
     xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb",
-               XDG_RUNTIME_DIR=folder, TAVRIN_TRACE="1")
-    env.pop("TAVRIN_AUDIO", None)
-    # An idle null sink renders in 2 s blocks, which a capture stream on its monitor would wait
-    # for; silence played at a small latency keeps it rendering as a sound card's source does.
-    silence = subprocess.Popen(["pacat", "--playback", "--raw", "--latency-msec=20",
-                                "--device=bench", "/dev/zero"], env=env,
-                               stderr=subprocess.DEVNULL)
-    time.sleep(0.5)
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
+               TAVRIN_TRACE="1", **server.env)
+    silence = server.keep_rendering()
+    if silence is not None:
+        time.sleep(0.5)
     log_path = os.path.join(out_dir, "server-restart-stderr.log")
     log = open(log_path, "w")
     app = subprocess.Popen([program], env=env, stderr=log)
@@ -86,8 +78,9 @@ def main():
         check(delay is not None and delay <= FIRST_FRAME_BOUND,
               "first live frame %s s after the window (bound %.1f s)"
               % ("never" if delay is None else "%.3f" % delay, FIRST_FRAME_BOUND))
-        silence.terminate()
-        silence.wait(10)
+        if silence is not None:
+            silence.terminate()
+            silence.wait(10)
 
         generator_at_1000_and_meter_on(env, origin)
         png = os.path.join(out_dir, "server-restart.png")
@@ -98,7 +91,7 @@ def main():
         alerts_before = len(trace(log_path, "alert: "))
         log.flush()
         stderr_before = os.path.getsize(log_path)
-        stop_daemon(daemon)
+        server.stop()
         cpu_before, t0 = cpu_seconds(app.pid), time.monotonic()
         time.sleep(OUTAGE_SECONDS)
         cpu = 100.0 * (cpu_seconds(app.pid) - cpu_before) / (time.monotonic() - t0)
@@ -115,9 +108,8 @@ def main():
         check(stderr_added < STDERR_BOUND,
               "stderr while the server is away: %d bytes" % stderr_added)
 
-        daemon, server2 = start_pulse(folder)  # same runtime folder: same socket
+        server.start()  # the same folder: the same socket, which the program still names
         back = time.monotonic()
-        check(server2 == server, "the new daemon listens on the same socket")
         # The readout keeps its last value through the outage: a live frame after the gap is
         # what says capture is back; the reading after it says the measurement is right again.
         deadline = back + BACK_BOUND
@@ -133,7 +125,7 @@ def main():
         print("%d passed, %d failed" % (0 if failures else 1, 1 if failures else 0))
         return 1 if failures else 0
     finally:
-        if silence.poll() is None:
+        if silence is not None and silence.poll() is None:
             silence.terminate()
         app.terminate()
         try:
@@ -142,8 +134,7 @@ def main():
             app.kill()
         log.close()
         xvfb.terminate()
-        if daemon.poll() is None:
-            stop_daemon(daemon)
+        server.stop()
         subprocess.run(["rm", "-rf", folder])
 
 
