@@ -70,7 +70,6 @@ def main():
                 silence = server.keep_rendering()
                 if silence is None:
                     break
-                time.sleep(0.5)
             delays = []
             for i in range(starts):
                 log = os.path.join(folder, "start%d.log" % i)

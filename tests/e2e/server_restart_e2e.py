@@ -56,8 +56,6 @@ def main():
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
                TAVRIN_TRACE="1", **server.env)
     silence = server.keep_rendering()
-    if silence is not None:
-        time.sleep(0.5)
     log_path = os.path.join(out_dir, "server-restart-stderr.log")
     log = open(log_path, "w")
     app = subprocess.Popen([program], env=env, stderr=log)

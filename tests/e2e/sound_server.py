@@ -19,6 +19,7 @@ the clients' environment as NAME=VALUE lines, then "ready", and stops the server
 input closes or it is sent SIGTERM.
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -129,11 +130,28 @@ class PulseLoopback:
     def keep_rendering(self):
         """An idle null sink renders in 2 s blocks, which a capture stream on its monitor waits
         for; silence played at a small latency keeps it rendering in small blocks, as a sound
-        card's source does, and adds nothing to the signal. The player, for the caller to end."""
-        return subprocess.Popen(["pacat", "--playback", "--raw", "--latency-msec=20",
-                                 "--device=" + BENCH, "/dev/zero"],
-                                env=dict(os.environ, **self.env), stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        card's source does, and adds nothing to the signal. Returns once the block under way when
+        the silence began has run out; the player, for the caller to end."""
+        client = dict(os.environ, **self.env)
+        log = os.path.join(self.folder, "pacat.log")
+        with open(log, "w") as err:
+            player = subprocess.Popen(["pacat", "--playback", "--raw", "--latency-msec=20",
+                                       "--device=" + BENCH, "/dev/zero"], env=client,
+                                      stdout=subprocess.DEVNULL, stderr=err,
+                                      start_new_session=True)
+
+        # Running (the silence is connected) and the latency, what is left of the current
+        # block, small: an idle sink's latency also runs down to nothing at each block's end.
+        def small_blocks():
+            sinks = subprocess.run(["pactl", "list", "sinks"], env=dict(client, LC_ALL="C"),
+                                   capture_output=True, text=True).stdout
+            bench = [sink for sink in sinks.split("Sink #") if "Name: %s\n" % BENCH in sink]
+            latency = re.search(r"Latency: (\d+) usec", bench[0] if bench else "")
+            return ("State: RUNNING" in bench[0] and latency is not None and
+                    int(latency.group(1)) < 50000)
+
+        wait_for(small_blocks, player, "pacat", log)
+        return player
 
 
 # The daemon's whole configuration: no real device is opened, the only sink is the bench, and the
