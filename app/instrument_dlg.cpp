@@ -7,6 +7,7 @@
 #include "scope_screen.h"
 #include "status_line.h"
 #include "ui_font.h"
+#include "trace.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -148,6 +149,7 @@ int CInstrumentDlg::DoModal() {
 }
 
 void CInstrumentDlg::showEvent(QShowEvent* event) {
+    Trace("window shown");
     OnInitDialog();
     QDialog::showEvent(event);
 }

@@ -1,6 +1,7 @@
 #include "scope_screen.h"
 
 #include "panel_layout.h"
+#include "trace.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -37,6 +38,7 @@ void CScopeScreen::TakePendingFrame() {
     }
     m_shown = std::move(frame);
     ++m_framesShown;
+    TraceFrameShown();
     // Only the picture: the sunken border costs the style far more than the picture itself.
     update(InsideRect());
 }

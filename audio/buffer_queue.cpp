@@ -1,5 +1,9 @@
 #include "buffer_queue.h"
 
-CBufferQueue::CBufferQueue() { m_list.reserve(10); }
+CBufferQueue::CBufferQueue() {
+    m_list.reserve(10);
+}
 
-CBufferQueue::~CBufferQueue() { m_list.clear(); }
+CBufferQueue::~CBufferQueue() {
+    m_list.clear();
+}

@@ -19,7 +19,8 @@ void Sine(int32_t frequency, int32_t divisor, int64_t firstFrame, int16_t* out, 
     const int32_t amplitude = kFullScale / divisor;
     int64_t phaseIndex = int64_t(frequency) * firstFrame;
     for (int i = 0; i < frames; ++i) {
-        out[i * stride] = int16_t(double(amplitude) * std::sin(double(phaseIndex) * kSinePhaseStep));
+        out[i * stride] =
+            int16_t(double(amplitude) * std::sin(double(phaseIndex) * kSinePhaseStep));
         phaseIndex += frequency;
     }
 }

@@ -17,8 +17,8 @@ inline constexpr int32_t kFullScale = 32767;
 
 struct GeneratorChannel {
     int32_t waveform = kWaveSine;
-    int32_t frequency = 0;  // whole hertz
-    int32_t divisor = 1;    // 1, 2, 4, 8, 16 for 0 .. -24 dB
+    int32_t frequency = 0; // whole hertz
+    int32_t divisor = 1;   // 1, 2, 4, 8, 16 for 0 .. -24 dB
 };
 
 // Frame position of the first frame of the next generated buffer; shared by both channels and

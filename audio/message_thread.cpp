@@ -29,7 +29,9 @@ void CMessageQueue::Quit() {
 
 CMessageThread::CMessageThread() : m_worker([this] { Run(); }) {}
 
-CMessageThread::~CMessageThread() { EndThread(); }
+CMessageThread::~CMessageThread() {
+    EndThread();
+}
 
 void CMessageThread::EndThread() {
     if (!m_worker.joinable()) {
@@ -37,7 +39,7 @@ void CMessageThread::EndThread() {
     }
     m_queue.Quit();
     if (IsWorkerThread()) {
-        m_worker.detach();  // destroyed from its own handler: nothing left to wait for
+        m_worker.detach(); // destroyed from its own handler: nothing left to wait for
     } else {
         m_worker.join();
     }

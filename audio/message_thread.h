@@ -10,7 +10,7 @@
 #include <thread>
 
 struct ThreadMessage {
-    uint32_t id = 0;       // MM_WIM_DATA, MM_WOM_DONE, ...
+    uint32_t id = 0; // MM_WIM_DATA, MM_WOM_DONE, ...
     void* device = nullptr;
     void* header = nullptr;
 };

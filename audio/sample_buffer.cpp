@@ -27,4 +27,6 @@ SampleBuffer::~SampleBuffer() {
     }
 }
 
-void ReleaseSampleBytes(uint8_t* data) { delete[] data; }
+void ReleaseSampleBytes(uint8_t* data) {
+    delete[] data;
+}

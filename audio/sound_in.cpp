@@ -1,6 +1,6 @@
 #include "sound_in.h"
 
-#include "format_and_alert.h"
+#include "wave_report.h"
 
 #include <chrono>
 #include <cstring>
@@ -9,14 +9,11 @@
 
 namespace {
 constexpr auto kStopPause = std::chrono::milliseconds(50);
-
-void ReleaseHeader(WAVEHDR* header) {
-    ReleaseSampleBytes(header->lpData);
-    delete header;
-}
 } // namespace
 
-CSoundIn::CSoundIn() { m_threadId = Target(); }
+CSoundIn::CSoundIn() {
+    m_threadId = Target();
+}
 
 CSoundIn::~CSoundIn() {
     if (m_running) {
@@ -106,6 +103,10 @@ void CSoundIn::OnWIM_DATA(HWAVEIN device, WAVEHDR* header) {
     --m_queuedCount;
 }
 
+void CSoundIn::OnWIM_LOST(HWAVEIN, void* outage) {
+    ReportWaveError(WaveDirection::In, TakeWaveOutage(outage), "in OnWIM_LOST()", false);
+}
+
 void CSoundIn::Stop() {
     if (!m_running) {
         return;
@@ -124,13 +125,13 @@ void CSoundIn::Stop() {
 }
 
 void CSoundIn::ReportWaveInError(MMRESULT code, const char* where) {
-    char text[kErrorTextChars];
-    waveInGetErrorText(code, text, kErrorTextChars);
-    FormatAndAlert("WAVEIN:%x:%s %s", code, text, where);
+    ReportWaveError(WaveDirection::In, code, where);
 }
 
 void CSoundIn::Dispatch(const ThreadMessage& message) {
     if (message.id == MM_WIM_DATA) {
         OnWIM_DATA(static_cast<HWAVEIN>(message.device), static_cast<WAVEHDR*>(message.header));
+    } else if (message.id == MM_WIM_LOST) {
+        OnWIM_LOST(static_cast<HWAVEIN>(message.device), message.header);
     }
 }

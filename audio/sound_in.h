@@ -24,6 +24,9 @@ public:
 
     int32_t AddInputBufferToQueue();
     void OnWIM_DATA(HWAVEIN device, WAVEHDR* header);
+    // The device is lost and reopening itself: reported once, without holding the worker, so
+    // capture goes on by itself (into the same recording) when the device is back.
+    void OnWIM_LOST(HWAVEIN device, void* outage);
     void ReportWaveInError(MMRESULT code, const char* where);
 
     BufferCallback m_callback = nullptr;

@@ -1,18 +1,18 @@
 #include "sound_play.h"
 
-#include "format_and_alert.h"
+#include "wave_report.h"
 
 #include <new>
 #include <thread>
 
 namespace {
-void ReleaseHeader(WAVEHDR* header) {
-    ReleaseSampleBytes(header->lpData);
-    delete header;
-}
+// The worker's own message: close the device if the playback has drained.
+constexpr uint32_t kCloseIfDrained = 0x401;
 } // namespace
 
-CSoundPlay::CSoundPlay() { m_threadId = Target(); }
+CSoundPlay::CSoundPlay() {
+    m_threadId = Target();
+}
 
 CSoundPlay::~CSoundPlay() {
     if (m_running) {
@@ -101,19 +101,31 @@ void CSoundPlay::OnWOM_DONE(HWAVEOUT device, WAVEHDR* header) {
         stop();
     }
     ReleaseHeader(header);
-    if (m_queuedCount == 0 && !m_running) {
-        MMRESULT closed = MMSYSERR_NOERROR;
-        {
-            std::lock_guard lock(m_deviceMutex);
-            closed = waveOutClose(device);
-            // Forgotten even when the close failed: a device that will not close cannot be
-            // used again, and holding on to it would keep every later start waiting for it.
-            m_hWaveOut = nullptr;
-        }
-        if (closed != MMSYSERR_NOERROR) {
-            ReportWaveOutError(closed, "in stop()");  // not under the lock: the box blocks
-        }
+    CloseIfDrained(device);
+}
+
+void CSoundPlay::CloseIfDrained(HWAVEOUT device) {
+    if (m_queuedCount != 0 || m_running) {
+        return;
     }
+    MMRESULT closed = MMSYSERR_NOERROR;
+    {
+        std::lock_guard lock(m_deviceMutex);
+        if (device == nullptr || m_hWaveOut.load() != device) {
+            return; // already closed, or a new playback's device
+        }
+        closed = waveOutClose(device);
+        // Forgotten even when the close failed: a device that will not close cannot be
+        // used again, and holding on to it would keep every later start waiting for it.
+        m_hWaveOut = nullptr;
+    }
+    if (closed != MMSYSERR_NOERROR) {
+        ReportWaveOutError(closed, "in stop()"); // not under the lock: the box blocks
+    }
+}
+
+void CSoundPlay::OnWOM_LOST(HWAVEOUT, void* outage) {
+    ReportWaveError(WaveDirection::Out, TakeWaveOutage(outage), "in OnWOM_LOST()", false);
 }
 
 void CSoundPlay::stop() {
@@ -122,25 +134,31 @@ void CSoundPlay::stop() {
     }
     m_running = false;
     MMRESULT result = MMSYSERR_NOERROR;
+    HWAVEOUT device = nullptr;
     {
         std::lock_guard lock(m_deviceMutex);
-        if (HWAVEOUT device = m_hWaveOut.load()) {
+        if ((device = m_hWaveOut.load())) {
             result = waveOutReset(device);
         }
     }
     if (result != MMSYSERR_NOERROR) {
         ReportWaveOutError(result, "in stop()");
     }
+    // A playback whose every buffer failed has none coming back to close the device on: the
+    // worker closes it now, after any buffer the reset has just handed back.
+    Target()->Post({kCloseIfDrained, device, nullptr});
 }
 
 void CSoundPlay::ReportWaveOutError(MMRESULT code, const char* where) {
-    char text[kErrorTextChars];
-    waveOutGetErrorText(code, text, kErrorTextChars);
-    FormatAndAlert("WAVEOUT:%x:%s %s", code, text, where);
+    ReportWaveError(WaveDirection::Out, code, where);
 }
 
 void CSoundPlay::Dispatch(const ThreadMessage& message) {
     if (message.id == MM_WOM_DONE) {
         OnWOM_DONE(static_cast<HWAVEOUT>(message.device), static_cast<WAVEHDR*>(message.header));
+    } else if (message.id == MM_WOM_LOST) {
+        OnWOM_LOST(static_cast<HWAVEOUT>(message.device), message.header);
+    } else if (message.id == kCloseIfDrained) {
+        CloseIfDrained(static_cast<HWAVEOUT>(message.device));
     }
 }

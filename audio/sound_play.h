@@ -25,6 +25,8 @@ public:
 
     int32_t AddOutputBufferToQueue(SampleBuffer* buffer);
     void OnWOM_DONE(HWAVEOUT device, WAVEHDR* header);
+    // The device is lost and reopening itself: reported once, without holding the worker.
+    void OnWOM_LOST(HWAVEOUT device, void* outage);
     void ReportWaveOutError(MMRESULT code, const char* where);
 
     // Longest wait of start() for a previous playback's drain.
@@ -41,6 +43,9 @@ protected:
     void Dispatch(const ThreadMessage& message) override;
 
 private:
+    // Worker: closes the device once playback has stopped and no buffer is queued on it.
+    void CloseIfDrained(HWAVEOUT device);
+
     // The worker closes the device when its last buffer comes back, possibly while the GUI
     // thread resets it in stop(); held around both so a reset never meets a closed device.
     std::mutex m_deviceMutex;

@@ -1,5 +1,7 @@
 #include "format_and_alert.h"
 
+#include "trace.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -22,6 +24,7 @@ void SetAlertSink(AlertSink sink) {
 }
 
 void ShowAlert(const Alert& alert) {
+    Trace("alert: %s", alert.text.c_str());
     std::shared_ptr<const AlertSink> sink;
     {
         // Not held while the sink blocks: two workers may each wait on their own box.

@@ -9,7 +9,7 @@ enum class AlertIcon { None, Warning, Information };
 
 struct Alert {
     std::string text;
-    std::string caption;  // empty: the program's name, "tavrin"
+    std::string caption; // empty: the program's name, "tavrin"
     AlertIcon icon = AlertIcon::None;
     bool waits = true;  // false: the sink shows the alert and returns at once
     // true: the panel's own question, modal over the whole panel; false: a worker's report,
@@ -17,13 +17,14 @@ struct Alert {
     bool blocksPanel = false;
 };
 
-// Called on the reporting thread; must return only once the user has dismissed the alert.
+// Called on the reporting thread; returns once the user has dismissed the alert, or at once
+// when the alert does not wait.
 using AlertSink = std::function<void(const Alert&)>;
 
 // Installs the sink (an empty one restores the default, which prints to stderr). Thread-safe.
 void SetAlertSink(AlertSink sink);
 
-// Shows an alert through the installed sink; any thread; blocks like a modal box.
+// Shows an alert through the installed sink; any thread; blocks like a modal box if it waits.
 void ShowAlert(const Alert& alert);
 
 // printf-style text in a warning box with one OK button.

@@ -52,6 +52,7 @@ package_packages=(
 # Benchmarks and fuzzing outside the test run (bench/fuzz/run_fuzz.sh, bench/app/*.py).
 bench_packages=(
     clang libfuzzer-14-dev # bench/fuzz: libFuzzer needs clang's instrumentation; g++ has none
+    stress-ng              # the soak benchmark (bench/app/soak.py) keeps the other core busy
 )
 
 # The end-to-end tests' private loopback server: the kind the desktop runs, never the other.

@@ -1,119 +1,97 @@
 // The ALSA backend: one PCM per open device and a small I/O thread that moves bytes between
 // alsa-lib and the queued headers. The I/O thread never waits on anyone but the PCM: no lock is
-// held across a read or write, and failures are recovered and counted, never reported from here.
+// held across a read or write, and it rests in poll() on the PCM's descriptors and a wake-up
+// descriptor. Xruns are recovered and counted, never reported from here; a device that cannot
+// be recovered (gone, or its sound server went away) is closed, reported to the owner once,
+// and opened again about once a second, the queued headers kept for when it is back.
 
+#include "alsa_pcm.h"
 #include "wave_backends.h"
-
-#include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr snd_pcm_uframes_t kPeriodFrames = kFramesPerBuffer;
-// Three periods ahead of the speaker, as many as the three queued buffers hold.
-constexpr snd_pcm_uframes_t kPlaybackBufferFrames = 3 * kPeriodFrames;
-// Capture keeps a little more slack: a busy worker should cost dropped frames, not overruns.
-constexpr snd_pcm_uframes_t kCaptureBufferFrames = 4 * kPeriodFrames;
-// How long the I/O thread rests when the device has nothing for it: half a period. The device
-// buffers hold three (playback) and four (capture) periods, so it stays well ahead while waking
-// only about twenty times a second; every wake-up through a sound server costs real CPU.
-constexpr auto kIdleWait = std::chrono::milliseconds(45);
+using Clock = std::chrono::steady_clock;
 
-MMRESULT CodeFor(int err) {
-    switch (-err) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-    case ECONNREFUSED:
-        return MMSYSERR_BADDEVICEID;
-    case EBUSY:
-        return MMSYSERR_ALLOCATED;
-    case ENOMEM:
-        return MMSYSERR_NOMEM;
-    case EINVAL:
-        return WAVERR_BADFORMAT;
-    default:
-        return MMSYSERR_ERROR;
-    }
-}
-
-int Configure(snd_pcm_t* pcm, snd_pcm_uframes_t bufferFrames, bool capture, const char** step) {
-    snd_pcm_hw_params_t* hw;
-    snd_pcm_hw_params_alloca(&hw);
-    int err;
-    *step = "cannot read the device's capabilities";
-    if ((err = snd_pcm_hw_params_any(pcm, hw)) < 0) return err;
-    *step = "cannot use interleaved read/write access";
-    if ((err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0) return err;
-    *step = "cannot use 16-bit samples";
-    if ((err = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0) return err;
-    *step = "cannot use 2 channels";
-    if ((err = snd_pcm_hw_params_set_channels(pcm, hw, kChannels)) < 0) return err;
-    *step = "cannot use 44100 Hz";
-    if ((err = snd_pcm_hw_params_set_rate(pcm, hw, kSampleRate, 0)) < 0) return err;
-    snd_pcm_uframes_t period = kPeriodFrames;
-    int dir = 0;
-    *step = "cannot set the period";
-    if ((err = snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, &dir)) < 0) return err;
-    *step = "cannot set the buffer size";
-    if ((err = snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &bufferFrames)) < 0) return err;
-    *step = "cannot apply the hardware parameters";
-    if ((err = snd_pcm_hw_params(pcm, hw)) < 0) return err;
-
-    snd_pcm_sw_params_t* sw;
-    snd_pcm_sw_params_alloca(&sw);
-    *step = "cannot set the software parameters";
-    if ((err = snd_pcm_sw_params_current(pcm, sw)) < 0) return err;
-    // Playback starts with the first period written, as a wave device plays at once.
-    const snd_pcm_uframes_t threshold = capture ? 1 : period;
-    if ((err = snd_pcm_sw_params_set_start_threshold(pcm, sw, threshold)) < 0) return err;
-    if ((err = snd_pcm_sw_params_set_avail_min(pcm, sw, 1)) < 0) return err;
-    return snd_pcm_sw_params(pcm, sw);
-}
+// Longest rest of the I/O thread while it waits for the device or for the owner. The pulse
+// plugin does not always wake a poll on its own, so this also paces a device that stays quiet.
+constexpr int kRestMs = 45;
+// Capture is woken by the device once a whole buffer (92.9 ms) is there; this is only the
+// fallback for a plugin that does not wake it.
+constexpr int kCaptureRestMs = 100;
+constexpr size_t kMaxPollDescriptors = 8;
+constexpr int kResumeTries = 10;
 
 class CAlsaDevice final : public CWaveDevice {
 public:
-    CAlsaDevice(WaveDirection direction, MessageTarget target, snd_pcm_t* pcm)
-        : CWaveDevice(direction, target), m_pcm(pcm),
-          m_scratch(size_t(kPeriodFrames) * kChannels) {
+    CAlsaDevice(std::string name, WaveDirection direction, MessageTarget target, snd_pcm_t* pcm,
+                int wakeFd)
+        : CWaveDevice(direction, target), m_name(std::move(name)), m_pcm(pcm), m_wakeFd(wakeFd),
+          m_scratch(size_t(kFramesPerBuffer) * kChannels) {
         if (direction == WaveDirection::Out) {
-            StartIo();  // a playback device plays whatever is written to it, at once
+            StartIo(); // a playback device plays whatever is written to it, at once
         }
     }
 
     ~CAlsaDevice() override {
         StopIo();
-        snd_pcm_close(m_pcm);
+        ClosePcm();
+        close(m_wakeFd);
     }
 
     MMRESULT Start() override {
-        if (Direction() == WaveDirection::In && !m_io.joinable()) {
-            snd_pcm_prepare(m_pcm);
-            const int err = snd_pcm_start(m_pcm);
-            if (err < 0) {
-                return WaveFail(CodeFor(err), "cannot start capture: %s", snd_strerror(err));
-            }
-            StartIo();
+        if (Direction() != WaveDirection::In || m_io.joinable()) {
+            return MMSYSERR_NOERROR;
         }
+        if (m_pcm == nullptr) {
+            const char* step = nullptr;
+            const int err = OpenAlsaPcm(m_name, true, &m_pcm, &step);
+            if (err < 0) {
+                return AlsaOpenFailure(m_name, err, step);
+            }
+        }
+        int err = snd_pcm_prepare(m_pcm);
+        const char* doing = "cannot prepare capture";
+        if (err >= 0) {
+            err = snd_pcm_start(m_pcm);
+            doing = "cannot start capture";
+        }
+        if (err < 0) {
+            ClosePcm(); // the next start opens it afresh
+            return WaveFail(AlsaErrorCode(err), "%s: %s", doing, snd_strerror(err));
+        }
+        MarkBack();
+        StartIo();
         return MMSYSERR_NOERROR;
     }
 
     MMRESULT Reset() override {
         StopIo();
-        snd_pcm_drop(m_pcm);
+        if (m_pcm != nullptr) {
+            int err = snd_pcm_drop(m_pcm);
+            if (err >= 0) {
+                err = snd_pcm_prepare(m_pcm);
+            }
+            if (err < 0) {
+                // A device that cannot stop or get ready again is opened afresh: by the next
+                // capture start, or by the playback I/O thread, which reports it lost.
+                ClosePcm();
+                m_closedBy = err;
+            }
+        }
         m_pending.clear();
         m_written = 0;
         m_ranDry = false;
-        snd_pcm_prepare(m_pcm);
         if (Direction() == WaveDirection::Out) {
             StartIo();
         }
@@ -130,9 +108,14 @@ public:
     }
 
 protected:
-    void OnHeaderQueued() override { m_wake.notify_one(); }
+    void OnHeaderQueued() override { Wake(); }
 
 private:
+    void Wake() {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = write(m_wakeFd, &one, sizeof one);
+    }
+
     void StartIo() {
         m_stop.store(false);
         m_io = std::thread([this] {
@@ -149,39 +132,119 @@ private:
             return;
         }
         m_stop.store(true);
-        m_wake.notify_one();
+        Wake();
         m_io.join();
     }
 
-    static void IdleWait() { std::this_thread::sleep_for(kIdleWait); }
+    bool Stopping() const { return m_stop.load(std::memory_order_relaxed); }
 
-    void Recover(snd_pcm_sframes_t err) {
+    void ClosePcm() {
+        if (m_pcm != nullptr) {
+            snd_pcm_close(m_pcm);
+            m_pcm = nullptr;
+        }
+    }
+
+    // Rests until a header is queued, the device is stopped, `timeoutMs` pass, or (with
+    // `watchPcm`) the PCM is ready for the next transfer.
+    void Rest(int timeoutMs, bool watchPcm) {
+        pollfd fds[kMaxPollDescriptors];
+        fds[0] = {m_wakeFd, POLLIN, 0};
+        int pcmCount = 0;
+        if (watchPcm && m_pcm != nullptr) {
+            pcmCount = std::max(
+                0, snd_pcm_poll_descriptors(m_pcm, fds + 1, unsigned(kMaxPollDescriptors - 1)));
+        }
+        if (poll(fds, nfds_t(1 + pcmCount), timeoutMs) <= 0) {
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof count);
+        }
+        if (pcmCount > 0) {
+            // Also lets a plugin clear its wake-up descriptor; the next transfer sees any error.
+            unsigned short revents = 0;
+            snd_pcm_poll_descriptors_revents(m_pcm, fds + 1, unsigned(pcmCount), &revents);
+        }
+    }
+
+    // An xrun is recovered and counted: 0, or the error that is beyond recovery.
+    int Recover(snd_pcm_sframes_t err) {
         if ((err == -EPIPE || err == -ESTRPIPE) && !m_ranDry) {
             CountXrun();
         }
         m_ranDry = false;
-        if (snd_pcm_recover(m_pcm, int(err), 1) == 0 && Direction() == WaveDirection::In) {
-            snd_pcm_start(m_pcm);
+        const int recovered = err == -ESTRPIPE ? Resume() : snd_pcm_recover(m_pcm, int(err), 1);
+        if (recovered < 0 || Direction() == WaveDirection::Out) {
+            return recovered;
         }
+        return std::min(0, snd_pcm_start(m_pcm));
+    }
+
+    // After a system suspend. alsa-lib's own recovery waits for the resume as long as it
+    // takes, a second at a time, out of reach of a stop; this gives it about a second.
+    int Resume() {
+        for (int i = 0; i < kResumeTries && !Stopping(); ++i) {
+            const int err = snd_pcm_resume(m_pcm);
+            if (err != -EAGAIN) {
+                return err < 0 ? snd_pcm_prepare(m_pcm) : 0;
+            }
+            Rest(kCaptureRestMs, false);
+        }
+        return snd_pcm_prepare(m_pcm);
+    }
+
+    // The device is lost: closes it, tells the owner once per outage, then tries to open it
+    // again every kReopenInterval, idle in between. False when stopped before it came back.
+    bool Reopen(int err, const char* doing) {
+        ClosePcm();
+        MarkLost(AlsaErrorCode(err), "%s lost %s: %s; retrying", m_name.c_str(), doing,
+                 snd_strerror(err));
+        const bool capture = Direction() == WaveDirection::In;
+        while (!Stopping()) {
+            const auto retry = Clock::now() + kReopenInterval;
+            for (auto now = Clock::now(); now < retry && !Stopping(); now = Clock::now()) {
+                Rest(int(std::chrono::ceil<std::chrono::milliseconds>(retry - now).count()), false);
+            }
+            const char* step = "";
+            if (Stopping() || OpenAlsaPcm(m_name, capture, &m_pcm, &step) < 0) {
+                continue;
+            }
+            if (!capture || snd_pcm_start(m_pcm) >= 0) {
+                MarkBack();
+                return true;
+            }
+            ClosePcm();
+        }
+        return false;
     }
 
     void RunCapture() {
-        uint32_t filled = 0;  // bytes of the front header already filled
-        while (!m_stop.load(std::memory_order_relaxed)) {
+        uint32_t filled = 0; // bytes of the front header already filled
+        while (!Stopping()) {
             WAVEHDR* h = Front();
-            if (h == nullptr) {
-                DropAvailable();
-                continue;
-            }
-            const snd_pcm_uframes_t wanted = (h->dwBufferLength - filled) / kBytesPerFrame;
+            const uint32_t room = h == nullptr ? 0 : h->dwBufferLength - filled;
+            // No header: the owner holds them all (a worker in a modal box); keep the stream
+            // flowing and throw the input away rather than letting the device overrun.
             const snd_pcm_sframes_t got =
-                wanted == 0 ? 0 : snd_pcm_readi(m_pcm, h->lpData + filled, wanted);
+                h == nullptr ? snd_pcm_readi(m_pcm, m_scratch.data(), kFramesPerBuffer)
+                : room < kBytesPerFrame
+                    ? 0
+                    : snd_pcm_readi(m_pcm, h->lpData + filled, room / kBytesPerFrame);
             if (got == -EAGAIN) {
-                IdleWait();
+                Rest(kCaptureRestMs, true);
                 continue;
             }
             if (got < 0) {
-                Recover(got);
+                const int err = Recover(got);
+                if (err < 0 && !Reopen(err, "while capturing")) {
+                    return;
+                }
+                continue;
+            }
+            if (h == nullptr) {
+                CountDroppedInputFrames(uint64_t(got));
                 continue;
             }
             filled += uint32_t(got) * kBytesPerFrame;
@@ -193,31 +256,23 @@ private:
         }
     }
 
-    // The owner holds every header (a worker waiting on a modal box): keep the stream flowing
-    // and throw the input away rather than letting the device overrun.
-    void DropAvailable() {
-        const snd_pcm_sframes_t got = snd_pcm_readi(m_pcm, m_scratch.data(), kPeriodFrames);
-        if (got == -EAGAIN) {
-            IdleWait();
-        } else if (got < 0) {
-            Recover(got);
-        } else {
-            CountDroppedInputFrames(uint64_t(got));
-        }
-    }
-
     struct Pending {
         WAVEHDR* header;
-        uint64_t endFrame;  // written-frame count at which the header has been played out
+        uint64_t endFrame; // written-frame count at which the header has been played out
     };
 
     void RunPlayback() {
-        uint32_t sent = 0;  // bytes of the header at m_pending.size() already written
-        while (!m_stop.load(std::memory_order_relaxed)) {
+        if (m_pcm == nullptr && !Reopen(m_closedBy, "when reset")) {
+            return;
+        }
+        uint32_t sent = 0; // bytes of the header at m_pending.size() already written
+        while (!Stopping()) {
             CompletePlayed();
             WAVEHDR* h = At(m_pending.size());
             if (h == nullptr) {
-                WaitForWork();
+                // Nothing new to write: wait briefly for a header, still watching the
+                // play-out position (not the PCM, which has room and would wake at once).
+                Rest(m_pending.empty() ? 2 * kRestMs : kRestMs, false);
                 continue;
             }
             const uint32_t remaining = (h->dwBufferLength - sent) / kBytesPerFrame;
@@ -228,11 +283,18 @@ private:
             }
             const snd_pcm_sframes_t put = snd_pcm_writei(m_pcm, h->lpData + sent, remaining);
             if (put == -EAGAIN) {
-                IdleWait();
+                Rest(kRestMs, true);
                 continue;
             }
             if (put < 0) {
-                Recover(put);
+                const int err = Recover(put);
+                if (err < 0) {
+                    // What was written went with the device: those headers count as played.
+                    ForgetWritten();
+                    if (!Reopen(err, "while playing")) {
+                        return;
+                    }
+                }
                 continue;
             }
             sent += uint32_t(put) * kBytesPerFrame;
@@ -241,10 +303,12 @@ private:
         }
     }
 
-    // Nothing new to write: wait briefly for a header, still watching the play-out position.
-    void WaitForWork() {
-        std::unique_lock lock(m_wakeMutex);
-        m_wake.wait_for(lock, m_pending.empty() ? 2 * kIdleWait : kIdleWait);
+    void ForgetWritten() {
+        for (; !m_pending.empty(); m_pending.pop_front()) {
+            CompleteFront();
+        }
+        m_written = 0;
+        m_ranDry = false;
     }
 
     // Completes the headers whose last frame has left the device buffer.
@@ -255,7 +319,7 @@ private:
         snd_pcm_sframes_t delay = 0;
         if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0 ||
             snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING) {
-            delay = 0;  // stopped or run dry: everything written has been played
+            delay = 0; // stopped or run dry: everything written has been played
         }
         const uint64_t played = m_written - std::min<uint64_t>(m_written, uint64_t(delay));
         while (!m_pending.empty() && m_pending.front().endFrame <= played) {
@@ -269,39 +333,33 @@ private:
         }
     }
 
-    snd_pcm_t* const m_pcm;
+    const std::string m_name;
+    snd_pcm_t* m_pcm; // the I/O thread's while it runs; the owner's otherwise
+    const int m_wakeFd;
     std::vector<int16_t> m_scratch;
     std::thread m_io;
     std::atomic<bool> m_stop{false};
-    std::mutex m_wakeMutex;
-    std::condition_variable m_wake;
-    std::deque<Pending> m_pending;  // I/O thread only (and Reset after joining it)
-    uint64_t m_written = 0;         // frames written since open or reset
-    bool m_ranDry = false;          // I/O thread only: every written frame was played out
+    std::deque<Pending> m_pending; // I/O thread only (and Reset after joining it)
+    uint64_t m_written = 0;        // frames written since open or reset
+    bool m_ranDry = false;         // I/O thread only: every written frame was played out
+    int m_closedBy = -EIO;         // why Reset had to close the PCM
 };
 
 } // namespace
 
-MMRESULT OpenAlsaDevice(const std::string& name, WaveDirection direction,
-                        const WAVEFORMATEX&, MessageTarget target, CWaveDevice** device) {
-    const bool capture = direction == WaveDirection::In;
+MMRESULT OpenAlsaDevice(const std::string& name, WaveDirection direction, const WAVEFORMATEX&,
+                        MessageTarget target, CWaveDevice** device) {
     snd_pcm_t* pcm = nullptr;
-    // Non-blocking: the I/O thread must be able to notice a reset at any moment, and the
-    // pulse plugin's poll descriptors do not always wake a wait on their own.
-    int err = snd_pcm_open(&pcm, name.c_str(),
-                           capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK,
-                           SND_PCM_NONBLOCK);
+    const char* step = nullptr;
+    const int err = OpenAlsaPcm(name, direction == WaveDirection::In, &pcm, &step);
     if (err < 0) {
-        return WaveFail(CodeFor(err), "cannot open audio device %s: %s", name.c_str(),
-                        snd_strerror(err));
+        return AlsaOpenFailure(name, err, step);
     }
-    const char* step = "";
-    err = Configure(pcm, capture ? kCaptureBufferFrames : kPlaybackBufferFrames, capture, &step);
-    if (err < 0) {
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) {
         snd_pcm_close(pcm);
-        return WaveFail(err == -EINVAL ? WAVERR_BADFORMAT : CodeFor(err), "audio device %s %s: %s",
-                        name.c_str(), step, snd_strerror(err));
+        return WaveFail(MMSYSERR_NOMEM, "cannot make a wake-up descriptor for %s", name.c_str());
     }
-    *device = new CAlsaDevice(direction, target, pcm);
+    *device = new CAlsaDevice(name, direction, target, pcm, wakeFd);
     return MMSYSERR_NOERROR;
 }

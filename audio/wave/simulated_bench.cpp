@@ -2,6 +2,7 @@
 
 #include "wave_backends.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -25,9 +26,11 @@ struct BenchState {
     CSimDevice* in = nullptr;
     CSimDevice* out = nullptr;
     bool inStarted = false;
+    bool gone = false;
+    int reopenAttempts = 0;
     int opens[2] = {0, 0};
     int closes[2] = {0, 0};
-    int64_t inputFrame = 0;  // absolute index of the next captured frame
+    int64_t inputFrame = 0; // absolute index of the next captured frame
     int64_t filled = 0;
     int64_t played = 0;
     std::vector<int16_t> line = std::vector<int16_t>(size_t(kFramesPerBuffer) * kChannels);
@@ -41,8 +44,13 @@ BenchState& State() {
 }
 
 constexpr auto kStepGrace = std::chrono::milliseconds(200);
+// A lost device's retry pace, in buffer periods of bench time.
+const int kReopenPeriods =
+    std::max(1, int(std::chrono::duration<double>(kReopenInterval).count() / kBufferSeconds + 0.5));
 
-int Index(WaveDirection d) { return d == WaveDirection::In ? 0 : 1; }
+int Index(WaveDirection d) {
+    return d == WaveDirection::In ? 0 : 1;
+}
 
 MMRESULT TakeFault(BenchState& s, WaveDirection d, WaveCall call) {
     auto it = s.faults.find({d, call});
@@ -103,6 +111,29 @@ protected:
     void OnHeaderQueued() override { State().wake.notify_all(); }
 
 public:
+    // One buffer period of a gone or coming-back card, bench lock held: true while the device
+    // moves no data.
+    bool OutageOnePeriod(BenchState& s) {
+        if (!IsLost()) {
+            if (!s.gone) {
+                return false;
+            }
+            m_periodsToRetry = kReopenPeriods;
+            MarkLost(MMSYSERR_NODRIVER, "simulated bench: the %s is gone; retrying",
+                     Direction() == WaveDirection::In ? "line input" : "line output");
+            return true;
+        }
+        if (--m_periodsToRetry > 0) {
+            return true;
+        }
+        ++s.reopenAttempts;
+        m_periodsToRetry = kReopenPeriods;
+        if (!s.gone) {
+            MarkBack();
+        }
+        return IsLost();
+    }
+
     // One buffer period, bench lock held: output first, so what is played this period is what
     // the cable carries to the input in the same period.
     void PlayOnePeriod(BenchState& s) {
@@ -125,7 +156,8 @@ public:
             CountDroppedInputFrames(kFramesPerBuffer);
             return;
         }
-        const size_t frames = std::min<size_t>(h->dwBufferLength / kBytesPerFrame, kFramesPerBuffer);
+        const size_t frames =
+            std::min<size_t>(h->dwBufferLength / kBytesPerFrame, kFramesPerBuffer);
         auto* samples = reinterpret_cast<int16_t*>(h->lpData);
         for (size_t f = 0; f < frames; ++f) {
             for (int c = 0; c < kChannels; ++c) {
@@ -138,15 +170,20 @@ public:
         ++s.filled;
         CompleteFront();
     }
+
+private:
+    int m_periodsToRetry = 0; // bench lock
 };
 
 void Tick(BenchState& s) {
-    if (s.out != nullptr) {
+    if (s.out != nullptr && !s.out->OutageOnePeriod(s)) {
         s.out->PlayOnePeriod(s);
     } else {
         std::fill(s.line.begin(), s.line.end(), int16_t(0));
     }
-    if (s.in != nullptr && s.inStarted) {
+    if (s.in != nullptr && s.inStarted && s.in->OutageOnePeriod(s)) {
+        s.inputFrame += kFramesPerBuffer; // what the input missed while the card was gone
+    } else if (s.in != nullptr && s.inStarted) {
         s.in->CaptureOnePeriod(s);
     }
 }
@@ -155,13 +192,14 @@ void Tick(BenchState& s) {
 // does not drift; idles (and restarts its phase) while no device is open.
 void RunTicker() {
     using Clock = std::chrono::steady_clock;
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(kBufferSeconds));
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kBufferSeconds));
     BenchState& s = State();
     std::unique_lock lock(s.mutex);
     while (!s.quit) {
         const auto active = [&] {
-            return s.quit || (s.clock == BenchClock::RealTime && (s.in != nullptr || s.out != nullptr));
+            return s.quit ||
+                   (s.clock == BenchClock::RealTime && (s.in != nullptr || s.out != nullptr));
         };
         s.wake.wait(lock, active);
         auto next = Clock::now() + period;
@@ -205,6 +243,9 @@ MMRESULT OpenSimulatedDevice(WaveDirection direction, const WAVEFORMATEX&, Messa
     if (const MMRESULT fault = TakeFault(s, direction, WaveCall::Open)) {
         return fault;
     }
+    if (s.gone) {
+        return WaveFail(MMSYSERR_NODRIVER, "simulated bench: the card is gone");
+    }
     CSimDevice*& slot = direction == WaveDirection::In ? s.in : s.out;
     if (slot != nullptr) {
         return WaveFail(MMSYSERR_ALLOCATED, "simulated bench: the %s is already open",
@@ -238,6 +279,8 @@ void CSimulatedBench::Reset() {
         signal = nullptr;
     }
     s.faults.clear();
+    s.gone = false;
+    s.reopenAttempts = 0;
     s.opens[0] = s.opens[1] = s.closes[0] = s.closes[1] = 0;
     s.inputFrame = s.filled = s.played = 0;
     s.wake.notify_all();
@@ -271,9 +314,20 @@ void CSimulatedBench::SetInputSignal(int channel, ChannelSignal signal) {
     State().signals[channel] = std::move(signal);
 }
 
-void CSimulatedBench::InjectFault(WaveDirection direction, WaveCall call, MMRESULT code, int times) {
+void CSimulatedBench::InjectFault(WaveDirection direction, WaveCall call, MMRESULT code,
+                                  int times) {
     std::lock_guard lock(State().mutex);
     State().faults[{direction, call}] = {code, times};
+}
+
+void CSimulatedBench::SetDeviceGone(bool gone) {
+    std::lock_guard lock(State().mutex);
+    State().gone = gone;
+}
+
+int CSimulatedBench::ReopenAttempts() const {
+    std::lock_guard lock(State().mutex);
+    return State().reopenAttempts;
 }
 
 int CSimulatedBench::OpenCount(WaveDirection d) const {

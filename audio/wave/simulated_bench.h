@@ -5,12 +5,11 @@
 // Every member may be called from any thread.
 
 #include "wave_api.h"
+#include "wave_types.h"
 
 #include <cstdint>
 #include <functional>
 
-enum class WaveDirection { In, Out };
-enum class WaveCall { Open, Prepare, Unprepare, Add, Start, Reset, Close };
 enum class BenchClock { RealTime, Stepped };
 
 // Sample of one input channel at an absolute capture frame index.
@@ -35,6 +34,14 @@ public:
 
     // The next `times` calls of `call` in `direction` fail with `code`.
     void InjectFault(WaveDirection direction, WaveCall call, MMRESULT code, int times = 1);
+
+    // Unplugs the card (gone) or plugs it back. From the next period on, each open device of a
+    // gone card stops moving data, tells its owner once, and tries to open again every
+    // kReopenInterval of bench time; the first try after the card is back succeeds. A new open
+    // fails while the card is gone.
+    void SetDeviceGone(bool gone);
+    // Tries to open again, both directions, since Reset.
+    int ReopenAttempts() const;
 
     int OpenCount(WaveDirection direction) const;
     int CloseCount(WaveDirection direction) const;

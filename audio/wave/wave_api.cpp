@@ -1,5 +1,6 @@
 #include "wave_api.h"
 
+#include "trace.h"
 #include "wave_backends.h"
 
 #include <atomic>
@@ -22,6 +23,15 @@ std::string g_deviceName;
 
 std::atomic<uint64_t> g_xruns{0};
 std::atomic<uint64_t> g_droppedFrames{0};
+
+// The soak benchmark reads the counters of a whole run from the trace at exit.
+struct ExitCounts {
+    ~ExitCounts() {
+        Trace("xruns %llu dropped-input-frames %llu",
+              static_cast<unsigned long long>(g_xruns.load()),
+              static_cast<unsigned long long>(g_droppedFrames.load()));
+    }
+} g_exitCounts;
 
 thread_local MMRESULT t_lastCode = MMSYSERR_NOERROR;
 thread_local char t_lastDetail[256] = "";
@@ -60,12 +70,11 @@ MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX*
     if (choice.rfind("alsa:", 0) == 0 && choice.size() > 5) {
         return OpenAlsaDevice(choice.substr(5), direction, *format, target, device);
     }
-    return WaveFail(MMSYSERR_BADDEVICEID,
-                    "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim", choice.c_str());
+    return WaveFail(MMSYSERR_BADDEVICEID, "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim",
+                    choice.c_str());
 }
 
-template <typename Call>
-MMRESULT WithDevice(CWaveDevice* device, WaveCall which, Call call) {
+template <typename Call> MMRESULT WithDevice(CWaveDevice* device, WaveCall which, Call call) {
     if (device == nullptr) {
         return WaveFail(MMSYSERR_INVALHANDLE, "the audio device is not open");
     }
@@ -77,18 +86,30 @@ MMRESULT WithDevice(CWaveDevice* device, WaveCall which, Call call) {
 
 const char* GenericText(MMRESULT code) {
     switch (code) {
-    case MMSYSERR_NOERROR: return "no error";
-    case MMSYSERR_ERROR: return "unspecified audio error";
-    case MMSYSERR_BADDEVICEID: return "no such audio device";
-    case MMSYSERR_ALLOCATED: return "the audio device is already in use";
-    case MMSYSERR_INVALHANDLE: return "the audio device is not open";
-    case MMSYSERR_NODRIVER: return "no audio driver is installed";
-    case MMSYSERR_NOMEM: return "out of memory";
-    case MMSYSERR_INVALPARAM: return "invalid parameter";
-    case WAVERR_BADFORMAT: return "the audio device does not support 16-bit stereo at 44100 Hz";
-    case WAVERR_STILLPLAYING: return "buffers are still queued on the audio device";
-    case WAVERR_UNPREPARED: return "buffer header is not prepared";
-    default: return "unknown audio error";
+    case MMSYSERR_NOERROR:
+        return "no error";
+    case MMSYSERR_ERROR:
+        return "unspecified audio error";
+    case MMSYSERR_BADDEVICEID:
+        return "no such audio device";
+    case MMSYSERR_ALLOCATED:
+        return "the audio device is already in use";
+    case MMSYSERR_INVALHANDLE:
+        return "the audio device is not open";
+    case MMSYSERR_NODRIVER:
+        return "no audio driver is installed";
+    case MMSYSERR_NOMEM:
+        return "out of memory";
+    case MMSYSERR_INVALPARAM:
+        return "invalid parameter";
+    case WAVERR_BADFORMAT:
+        return "the audio device does not support 16-bit stereo at 44100 Hz";
+    case WAVERR_STILLPLAYING:
+        return "buffers are still queued on the audio device";
+    case WAVERR_UNPREPARED:
+        return "buffer header is not prepared";
+    default:
+        return "unknown audio error";
     }
 }
 
@@ -96,8 +117,8 @@ void ErrorText(MMRESULT code, char* text, int chars) {
     if (text == nullptr || chars <= 0) {
         return;
     }
-    const char* source = (code == t_lastCode && t_lastDetail[0] != '\0') ? t_lastDetail
-                                                                         : GenericText(code);
+    const char* source =
+        (code == t_lastCode && t_lastDetail[0] != '\0') ? t_lastDetail : GenericText(code);
     std::snprintf(text, size_t(chars), "%s", source);
 }
 
@@ -118,7 +139,9 @@ void SelectWaveBackend(const char* choice) {
     g_backendOverride = choice != nullptr ? choice : "";
 }
 
-void CountXrun() { g_xruns.fetch_add(1, std::memory_order_relaxed); }
+void CountXrun() {
+    g_xruns.fetch_add(1, std::memory_order_relaxed);
+}
 void CountDroppedInputFrames(uint64_t frames) {
     g_droppedFrames.fetch_add(frames, std::memory_order_relaxed);
 }
@@ -157,14 +180,28 @@ MMRESULT waveInClose(HWAVEIN d) {
         return r;
     });
 }
-void waveInGetErrorText(MMRESULT code, char* text, int chars) { ErrorText(code, text, chars); }
+void waveInGetErrorText(MMRESULT code, char* text, int chars) {
+    ErrorText(code, text, chars);
+}
 
 MMRESULT waveOutOpen(HWAVEOUT* device, const WAVEFORMATEX* format, MessageTarget target) {
     return Open(WaveDirection::Out, device, format, target);
 }
-MMRESULT waveOutPrepareHeader(HWAVEOUT d, WAVEHDR* h) { return waveInPrepareHeader(d, h); }
-MMRESULT waveOutUnprepareHeader(HWAVEOUT d, WAVEHDR* h) { return waveInUnprepareHeader(d, h); }
-MMRESULT waveOutWrite(HWAVEOUT d, WAVEHDR* h) { return waveInAddBuffer(d, h); }
-MMRESULT waveOutReset(HWAVEOUT d) { return waveInReset(d); }
-MMRESULT waveOutClose(HWAVEOUT d) { return waveInClose(d); }
-void waveOutGetErrorText(MMRESULT code, char* text, int chars) { ErrorText(code, text, chars); }
+MMRESULT waveOutPrepareHeader(HWAVEOUT d, WAVEHDR* h) {
+    return waveInPrepareHeader(d, h);
+}
+MMRESULT waveOutUnprepareHeader(HWAVEOUT d, WAVEHDR* h) {
+    return waveInUnprepareHeader(d, h);
+}
+MMRESULT waveOutWrite(HWAVEOUT d, WAVEHDR* h) {
+    return waveInAddBuffer(d, h);
+}
+MMRESULT waveOutReset(HWAVEOUT d) {
+    return waveInReset(d);
+}
+MMRESULT waveOutClose(HWAVEOUT d) {
+    return waveInClose(d);
+}
+void waveOutGetErrorText(MMRESULT code, char* text, int chars) {
+    ErrorText(code, text, chars);
+}

@@ -25,6 +25,11 @@ inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
 
 inline constexpr uint32_t MM_WOM_DONE = 0x3BD;
 inline constexpr uint32_t MM_WIM_DATA = 0x3C0;
+// The device stopped working beyond recovery (gone, or its sound server went away). Posted once
+// per outage as {MM_WIM_LOST or MM_WOM_LOST, device, WaveOutage*}; the device keeps its queued
+// headers and reopens itself about once a second until it is back or reset.
+inline constexpr uint32_t MM_WIM_LOST = 0x7C0;
+inline constexpr uint32_t MM_WOM_LOST = 0x7BD;
 
 inline constexpr uint32_t WHDR_DONE = 0x01;
 inline constexpr uint32_t WHDR_PREPARED = 0x02;
@@ -34,8 +39,8 @@ inline constexpr int kErrorTextChars = 100;
 
 struct WAVEHDR {
     uint8_t* lpData = nullptr;
-    uint32_t dwBufferLength = 0;   // bytes
-    uint32_t dwBytesRecorded = 0;  // bytes
+    uint32_t dwBufferLength = 0;  // bytes
+    uint32_t dwBytesRecorded = 0; // bytes
     uint32_t dwFlags = 0;
 };
 
@@ -67,6 +72,11 @@ void waveOutGetErrorText(MMRESULT code, char* text, int chars);
 // The device the latest open asked for, capture or playback (both use the same): "sim",
 // "default" or the ALSA name; empty before the first. Any thread.
 std::string WaveDeviceName();
+
+// The message's outage: the owner's worker takes it (and frees it); it becomes the calling
+// thread's latest failure, so the error-text calls give its cause. Returns its code.
+MMRESULT TakeWaveOutage(void* outage);
+
 // Overruns and underruns recovered by the ALSA backend since the process started.
 uint64_t WaveXrunCount();
 // Capture frames thrown away because the owner held every header (a worker in a modal box).

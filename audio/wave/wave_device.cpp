@@ -1,7 +1,26 @@
 #include "wave_device.h"
 
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <new>
+
+namespace {
+struct WaveOutage {
+    MMRESULT code;
+    char detail[256];
+};
+
+// Devices lost and not back, in every backend: an outage lasts while any is.
+std::atomic<int> g_lostDevices{0};
+} // namespace
+
 CWaveDevice::CWaveDevice(WaveDirection direction, MessageTarget target)
     : m_direction(direction), m_target(target) {}
+
+CWaveDevice::~CWaveDevice() {
+    MarkBack();
+}
 
 MMRESULT CWaveDevice::Prepare(WAVEHDR* header) {
     if (header == nullptr || header->lpData == nullptr) {
@@ -51,7 +70,9 @@ size_t CWaveDevice::QueuedHeaders() {
     return m_count;
 }
 
-WAVEHDR* CWaveDevice::Front() { return At(0); }
+WAVEHDR* CWaveDevice::Front() {
+    return At(0);
+}
 
 WAVEHDR* CWaveDevice::At(size_t index) {
     std::lock_guard lock(m_mutex);
@@ -94,4 +115,40 @@ void CWaveDevice::CompleteAll() {
     for (size_t i = 0; i < count; ++i) {
         target->Post({id, this, taken[i]});
     }
+}
+
+void CWaveDevice::MarkBack() {
+    if (m_lost) {
+        m_lost = false;
+        g_lostDevices.fetch_sub(1);
+    }
+}
+
+void CWaveDevice::MarkLost(MMRESULT code, const char* detailFormat, ...) {
+    if (m_lost) {
+        return;
+    }
+    m_lost = true;
+    if (g_lostDevices.fetch_add(1) != 0) {
+        return; // the outage is already reported
+    }
+    auto* outage = new (std::nothrow) WaveOutage{code, ""};
+    if (outage == nullptr) {
+        return; // the owner learns nothing, but the device still comes back by itself
+    }
+    va_list args;
+    va_start(args, detailFormat);
+    std::vsnprintf(outage->detail, sizeof outage->detail, detailFormat, args);
+    va_end(args);
+    m_target->Post({m_direction == WaveDirection::In ? MM_WIM_LOST : MM_WOM_LOST, this, outage});
+}
+
+MMRESULT TakeWaveOutage(void* outage) {
+    auto* taken = static_cast<WaveOutage*>(outage);
+    if (taken == nullptr) {
+        return WaveFail(MMSYSERR_ERROR, "audio device lost");
+    }
+    const MMRESULT code = WaveFail(taken->code, "%s", taken->detail);
+    delete taken;
+    return code;
 }

@@ -3,16 +3,20 @@
 // owner has handed over and the completion rule; a backend moves the bytes.
 // Prepare/Unprepare/Add: the owner's threads. Complete*: the backend's I/O side.
 
-#include "simulated_bench.h"
 #include "wave_api.h"
+#include "wave_types.h"
 
 #include <array>
+#include <chrono>
 #include <mutex>
+
+// How often a lost device tries to open again.
+inline constexpr std::chrono::milliseconds kReopenInterval{1000};
 
 class CWaveDevice {
 public:
     CWaveDevice(WaveDirection direction, MessageTarget target);
-    virtual ~CWaveDevice() = default;
+    virtual ~CWaveDevice();
 
     CWaveDevice(const CWaveDevice&) = delete;
     CWaveDevice& operator=(const CWaveDevice&) = delete;
@@ -38,23 +42,34 @@ protected:
 
     // Oldest queued header not yet completed, or none.
     WAVEHDR* Front();
-    WAVEHDR* At(size_t index);  // index-th oldest, or none
+    WAVEHDR* At(size_t index); // index-th oldest, or none
     // Marks the oldest header done and posts it to the owner.
     void CompleteFront();
     // Completes every queued header, oldest first. The device may be gone when it returns:
     // call it last.
     void CompleteAll();
+    // The device stopped working (gone, or its sound server went away); the backend calls it
+    // once when that happens, not per retry, and MarkBack when the device works again. The
+    // owner hears of it (MM_WIM_LOST/MM_WOM_LOST, with the cause in words) only if no other
+    // device is lost: a server that goes away takes capture and playback with it, and that is
+    // one outage for the user, reported by whichever side notices first.
+    void MarkLost(MMRESULT code, const char* detailFormat, ...)
+        __attribute__((format(printf, 3, 4)));
+    void MarkBack();
+    bool IsLost() const { return m_lost; }
 
 private:
     static constexpr size_t kMaxQueued = 64;
 
     const WaveDirection m_direction;
     const MessageTarget m_target;
-    std::mutex m_mutex;  // guards the ring only, never held across I/O or a post
+    std::mutex m_mutex; // guards the ring only, never held across I/O or a post
     std::array<WAVEHDR*, kMaxQueued> m_ring{};
     size_t m_head = 0;
     size_t m_count = 0;
+    bool m_lost = false; // the backend's I/O side (or its owner once that has stopped)
 };
 
 // Records the cause of the calling thread's latest failure, for the error-text calls.
-MMRESULT WaveFail(MMRESULT code, const char* detailFormat, ...) __attribute__((format(printf, 2, 3)));
+MMRESULT WaveFail(MMRESULT code, const char* detailFormat, ...)
+    __attribute__((format(printf, 2, 3)));

@@ -118,6 +118,37 @@ def read_readout(image, rect):
     return text
 
 
+def generator_at_1000_and_meter_on(env, origin):
+    """Generator on, L at 1000 Hz through the frequency dialog, frequency meter on."""
+    click_control(env, origin, (474, 331, 36, 20))   # "信号源": generator on
+    click_control(env, origin, (400, 213, 23, 17))   # "L频率": the frequency dialog
+    dialog = run("xdotool", "search", "--sync", "--name", "设置输出频率", env=env).split()[0]
+    run("xdotool", "windowfocus", "--sync", dialog, env=env)
+    run("xdotool", "key", "ctrl+a", env=env)
+    run("xdotool", "type", "1000", env=env)
+    run("xdotool", "key", "Return", env=env)
+    time.sleep(0.3)
+    click_control(env, origin, (434, 331, 36, 20))   # "频率计": frequency meter on
+
+
+def wait_for_x1(env, origin, png, wanted, seconds):
+    """Reads readouts 1028 (X1 frequency) and 1030 (L frequency) off the screen until X1 reads
+    `wanted` or `seconds` pass; returns the last (X1, L) texts."""
+    ox, oy = origin
+    px, py, pw, ph = dialog_units(462, 150, 47, 17)  # readout 1028, X1 frequency
+    lx, ly, lw, lh = dialog_units(429, 210, 55, 21)  # readout 1030, L frequency
+    reading = generator = None
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        image = screenshot(env, png)
+        reading = read_readout(image, (ox + px, oy + py, pw, ph))
+        generator = read_readout(image, (ox + lx, oy + ly, lw, lh))
+        if reading is not None and reading.strip() == wanted:
+            break
+        time.sleep(0.2)
+    return reading, generator
+
+
 def main():
     program, out_dir = sys.argv[1], sys.argv[2]
     os.makedirs(out_dir, exist_ok=True)
@@ -130,29 +161,10 @@ def main():
                **server.env)
     app = subprocess.Popen([program], env=env)
     try:
-        ox, oy = panel_origin(env)
-        click_control(env, (ox, oy), (474, 331, 36, 20))   # "信号源": generator on
-        click_control(env, (ox, oy), (400, 213, 23, 17))   # "L频率": the frequency dialog
-        dialog = run("xdotool", "search", "--sync", "--name", "设置输出频率", env=env).split()[0]
-        run("xdotool", "windowfocus", "--sync", dialog, env=env)
-        run("xdotool", "key", "ctrl+a", env=env)
-        run("xdotool", "type", "1000", env=env)
-        run("xdotool", "key", "Return", env=env)
-        time.sleep(0.3)
-        click_control(env, (ox, oy), (434, 331, 36, 20))   # "频率计": frequency meter on
-
-        px, py, pw, ph = dialog_units(462, 150, 47, 17)  # readout 1028, X1 frequency
-        lx, ly, lw, lh = dialog_units(429, 210, 55, 21)  # readout 1030, L frequency
+        origin = panel_origin(env)
+        generator_at_1000_and_meter_on(env, origin)
         png = os.path.join(out_dir, "panel-e2e.png")
-        reading = generator = None
-        deadline = time.time() + 20
-        while time.time() < deadline:
-            image = screenshot(env, png)
-            reading = read_readout(image, (ox + px, oy + py, pw, ph))
-            generator = read_readout(image, (ox + lx, oy + ly, lw, lh))
-            if reading is not None and reading.strip() == "990":
-                break
-            time.sleep(0.5)
+        reading, generator = wait_for_x1(env, origin, png, "990", 20)
         print("screenshot:", png)
         print("X1 readout: %r, L readout: %r" % (reading, generator))
         ok = reading is not None and reading.strip() == "990" and generator.strip() == "1000"

@@ -2,7 +2,9 @@
 """A private sound server whose one sink is looped back to its capture side, like a cable from
 line-out to line-in: PulseAudio (a null sink and its monitor) or PipeWire (a null audio sink and
 its monitor, with WirePlumber linking the streams). Each lives in a runtime folder of its own and
-is stopped by its process group, so the user's own sound server never hears a test tone.
+is stopped by its process group, so the user's own sound server never hears a test tone. stop()
+then start() on the same loopback is a server going away and a new one coming back at the same
+address.
 
 TAVRIN_TEST_SOUND_SERVER=pulse|pipewire picks the server; unset, PulseAudio where it is installed,
 else PipeWire. The clients choose the ALSA device by name (TAVRIN_AUDIO=alsa:pulse or
@@ -17,6 +19,7 @@ the clients' environment as NAME=VALUE lines, then "ready", and stops the server
 input closes or it is sent SIGTERM.
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -37,16 +40,37 @@ def chosen_kind():
     return "pulse" if shutil.which("pulseaudio") else "pipewire"
 
 
+def group_alive(group):
+    """Whether a process of the group has not exited yet (a zombie has, and holds no socket)."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid) as stat:
+                state, _, pgrp = stat.read().rsplit(")", 1)[1].split()[:3]
+        except OSError:
+            continue
+        if state != "Z" and int(pgrp) == group:
+            return True
+    return False
+
+
 def stop_group(process):
-    """Ends the server's whole process group (daemon, bus, session manager)."""
-    if process is None or process.poll() is not None:
+    """Ends the server's whole process group (daemon, bus, session manager) and waits until every
+    one of them has exited: the leader can go first, and a server started again in the same
+    folder must not meet the old one's lock or answer in its place."""
+    if process is None:
         return
-    os.killpg(process.pid, signal.SIGTERM)
     try:
-        process.wait(5)
-    except subprocess.TimeoutExpired:
-        os.killpg(process.pid, signal.SIGKILL)
+        os.killpg(process.pid, signal.SIGTERM)
+    except ProcessLookupError:
         process.wait()
+        return
+    deadline = time.monotonic() + 5
+    while process.poll() is None or group_alive(process.pid):
+        if time.monotonic() > deadline:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            break
+        time.sleep(0.02)
 
 
 def wait_for(answers, process, what, log):
@@ -102,6 +126,32 @@ class PulseLoopback:
     def stop(self):
         stop_group(self.process)
         self.process = None
+
+    def keep_rendering(self):
+        """An idle null sink renders in 2 s blocks, which a capture stream on its monitor waits
+        for; silence played at a small latency keeps it rendering in small blocks, as a sound
+        card's source does, and adds nothing to the signal. Returns once the block under way when
+        the silence began has run out; the player, for the caller to end."""
+        client = dict(os.environ, **self.env)
+        log = os.path.join(self.folder, "pacat.log")
+        with open(log, "w") as err:
+            player = subprocess.Popen(["pacat", "--playback", "--raw", "--latency-msec=20",
+                                       "--device=" + BENCH, "/dev/zero"], env=client,
+                                      stdout=subprocess.DEVNULL, stderr=err,
+                                      start_new_session=True)
+
+        # Running (the silence is connected) and the latency, what is left of the current
+        # block, small: an idle sink's latency also runs down to nothing at each block's end.
+        def small_blocks():
+            sinks = subprocess.run(["pactl", "list", "sinks"], env=dict(client, LC_ALL="C"),
+                                   capture_output=True, text=True).stdout
+            bench = [sink for sink in sinks.split("Sink #") if "Name: %s\n" % BENCH in sink]
+            latency = re.search(r"Latency: (\d+) usec", bench[0] if bench else "")
+            return ("State: RUNNING" in bench[0] and latency is not None and
+                    int(latency.group(1)) < 50000)
+
+        wait_for(small_blocks, player, "pacat", log)
+        return player
 
 
 # The daemon's whole configuration: no real device is opened, the only sink is the bench, and the
@@ -215,6 +265,11 @@ class PipeWireLoopback:
     def stop(self):
         stop_group(self.process)
         self.process = None
+
+    def keep_rendering(self):
+        """Nothing to play: the dummy driver runs the graph at its own small quantum whether or
+        not anything plays, so a capture stream gets its first data at once."""
+        return None
 
 
 def loopback(folder, kind=None):

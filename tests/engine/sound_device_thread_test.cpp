@@ -1,8 +1,8 @@
 // The engine with its real worker threads on the simulated bench (line out wired to line in),
 // the clock stepped buffer by buffer from the test thread.
-#include "sound_device.h"
 #include "engine_test_support.h"
 #include "simulated_bench.h"
+#include "sound_device.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +58,8 @@ TEST_F(SoundDeviceThreads, LoopbackRecordingHoldsExactlyTheGeneratorOutput) {
                    g_generatorSampleCount == first + (3 + b) * kFramesPerBuffer &&
                    device.m_soundPlay.m_queuedCount == 3 &&
                    std::filesystem::file_size(m_path) == 46u + uintmax_t(b) * kBufferBytes;
-        })) << "buffer " << b;
+        })) << "buffer "
+            << b;
     }
     device.m_recording = 0;
     device.StopRecording();
@@ -114,7 +115,7 @@ TEST_F(SoundDeviceThreads, StopRecordingDoesNotWaitForAnOpenBox) {
     CSimulatedBench::Instance().Step(1);
     ASSERT_TRUE(m_alerts.WaitFor(1, std::chrono::seconds(10)));
     device.m_recording = 0;
-    device.StopRecording();  // would hang here if the box were shown under the recorder lock
+    device.StopRecording(); // would hang here if the box were shown under the recorder lock
     EXPECT_EQ(device.m_recorder, nullptr);
     m_alerts.Release();
     device.StopCapture();
@@ -146,11 +147,76 @@ TEST_F(SoundDeviceThreads, RecordingsStoppedUnderAWritingThreadHoldWholeBuffers)
         const auto bytes = ReadAll(path);
         ASSERT_GE(bytes.size(), 46u) << path;
         EXPECT_EQ((bytes.size() - 46) % kBufferBytes, 0u) << path;
-        EXPECT_EQ(bytes.size() - 46, size_t(bytes[42] | bytes[43] << 8 | bytes[44] << 16 |
-                                            size_t(bytes[45]) << 24))
+        EXPECT_EQ(bytes.size() - 46,
+                  size_t(bytes[42] | bytes[43] << 8 | bytes[44] << 16 | size_t(bytes[45]) << 24))
             << path;
     }
     EXPECT_TRUE(m_alerts.Alerts().empty());
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+
+// The file is a whole WAV of whole buffers whatever moment it is read at.
+void ExpectValidWav(const std::vector<uint8_t>& bytes, size_t buffers) {
+    ASSERT_EQ(bytes.size(), 46u + buffers * kBufferBytes);
+    EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8);
+    EXPECT_EQ(Le32(bytes, 42), buffers * kBufferBytes);
+}
+
+// Frame number of a recorded frame whose input carried its own capture index.
+int64_t FrameAt(const std::vector<uint8_t>& bytes, size_t frame) {
+    const auto* s = reinterpret_cast<const int16_t*>(bytes.data() + 46) + 2 * frame;
+    return int64_t(s[0]) | int64_t(s[1]) << 15;
+}
+
+// The card goes away in the middle of a recording and comes back: one report that holds
+// nothing up (even with the box left open), and the same file goes on after the gap with every
+// buffer captured before and after it.
+TEST_F(SoundDeviceThreads, RecordingGoesOnIntoTheSameFileAfterTheDeviceIsBack) {
+    auto& bench = CSimulatedBench::Instance();
+    bench.SetInputSignal(0, [](int64_t frame) { return int16_t(frame & 0x7fff); });
+    bench.SetInputSignal(1, [](int64_t frame) { return int16_t(frame >> 15); });
+    m_alerts.HoldBoxes(); // the user leaves every box open
+    CCountingDevice device;
+    device.m_recording = 1;
+    device.StartRecording(m_path.c_str());
+    device.StartCapture();
+    const auto stepAndRecord = [&](int periods, int capturedAfter) {
+        bench.Step(periods);
+        return WaitUntil([&] {
+            return device.captured == capturedAfter &&
+                   std::filesystem::file_size(m_path) ==
+                       46u + uintmax_t(capturedAfter) * kBufferBytes;
+        });
+    };
+    ASSERT_TRUE(stepAndRecord(4, 4));
+    bench.SetDeviceGone(true);
+    ASSERT_TRUE(stepAndRecord(30, 4));
+    ASSERT_TRUE(m_alerts.WaitFor(1, std::chrono::seconds(5)));
+    ExpectValidWav(ReadAll(m_path), 4);
+    bench.SetDeviceGone(false);
+    // Lost at period 4, retried every 11 periods: the third retry (period 37) finds it back.
+    ASSERT_TRUE(stepAndRecord(3 + 5, 9));
+    device.m_recording = 0;
+    device.StopRecording();
+    device.StopCapture();
+
+    const auto bytes = ReadAll(m_path);
+    ExpectValidWav(bytes, 9);
+    const size_t frames = 9 * size_t(kFramesPerBuffer);
+    const size_t gapAt = 4 * size_t(kFramesPerBuffer);
+    for (size_t f = 1; f < frames; ++f) {
+        if (f != gapAt) {
+            ASSERT_EQ(FrameAt(bytes, f), FrameAt(bytes, f - 1) + 1) << "frame " << f;
+        }
+    }
+    EXPECT_EQ(FrameAt(bytes, 0), 0);
+    EXPECT_EQ(FrameAt(bytes, gapAt), 37 * int64_t(kFramesPerBuffer));
+    ASSERT_EQ(m_alerts.Alerts().size(), 1u);
+    EXPECT_EQ(m_alerts.Alerts()[0].text.rfind("WAVEIN:6:", 0), 0u);
 }
 
 } // namespace

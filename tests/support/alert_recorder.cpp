@@ -5,7 +5,8 @@ CAlertRecorder::CAlertRecorder() {
         std::unique_lock lock(m_mutex);
         m_alerts.push_back(alert);
         m_changed.notify_all();
-        m_changed.wait(lock, [this] { return !m_holdBoxes; });
+        // An alert that does not wait never holds its thread, held boxes or not.
+        m_changed.wait(lock, [&] { return !m_holdBoxes || !alert.waits; });
     });
 }
 

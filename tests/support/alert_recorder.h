@@ -26,7 +26,7 @@ public:
     // Waits until at least count alerts were recorded; false on timeout.
     bool WaitFor(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
-    // From now on every box stays open (its thread waits) until Release.
+    // From now on every waiting box stays open (its thread waits) until Release.
     void HoldBoxes();
     void Release();
 

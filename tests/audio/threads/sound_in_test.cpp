@@ -12,7 +12,7 @@ TEST_F(SoundInTest, StartWithoutCallbackOrContextFailsSilently) {
     EXPECT_FALSE(in.Start());
     CallbackProbe probe;
     in.m_callback = &CallbackProbe::Callback;
-    EXPECT_FALSE(in.Start());  // still no context
+    EXPECT_FALSE(in.Start()); // still no context
     in.m_callback = nullptr;
     in.m_callbackContext = &probe;
     EXPECT_FALSE(in.Start());
@@ -21,7 +21,7 @@ TEST_F(SoundInTest, StartWithoutCallbackOrContextFailsSilently) {
 }
 
 TEST_F(SoundInTest, DeliversEveryFilledBufferAndRecyclesTheSameThree) {
-    CallbackProbe probe;  // outlives the thread, whose stop still calls back
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
     CSoundIn in;
     Wire(in, probe);
     ASSERT_TRUE(in.Start());
@@ -34,7 +34,7 @@ TEST_F(SoundInTest, DeliversEveryFilledBufferAndRecyclesTheSameThree) {
 }
 
 TEST_F(SoundInTest, SecondStartIsRefusedAndLeavesTheDeviceAlone) {
-    CallbackProbe probe;  // outlives the thread, whose stop still calls back
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
     CSoundIn in;
     Wire(in, probe);
     ASSERT_TRUE(in.Start());
@@ -60,7 +60,7 @@ TEST_F(SoundInTest, StopReleasesEveryBufferAndDestructionClosesTheDevice) {
         in.Stop();
         EXPECT_FALSE(in.m_running);
         ASSERT_TRUE(WaitUntil([&] { return in.m_queuedCount == 0; }));
-        EXPECT_TRUE(Bench().IsOpen(WaveDirection::In));  // Stop leaves the device open
+        EXPECT_TRUE(Bench().IsOpen(WaveDirection::In)); // Stop leaves the device open
         // Started again on the device already open, from a clean count.
         ASSERT_TRUE(in.Start());
         EXPECT_EQ(in.m_queuedCount, 3);
@@ -81,7 +81,7 @@ class SoundInFaultTest : public SimBenchTest, public ::testing::WithParamInterfa
 
 TEST_P(SoundInFaultTest, ReportsCodeTextAndPlace) {
     const InFault& f = GetParam();
-    CallbackProbe probe;  // outlives the thread, whose stop still calls back
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
     CSoundIn in;
     Wire(in, probe);
     if (f.call == WaveCall::Open || f.call == WaveCall::Start) {
@@ -92,7 +92,7 @@ TEST_P(SoundInFaultTest, ReportsCodeTextAndPlace) {
         ASSERT_TRUE(in.Start());
         Bench().InjectFault(WaveDirection::In, f.call, f.code);
         in.Stop();
-        EXPECT_TRUE(in.m_running);  // a failed first reset leaves capture running
+        EXPECT_TRUE(in.m_running); // a failed first reset leaves capture running
     } else {
         ASSERT_TRUE(in.Start());
         Bench().InjectFault(WaveDirection::In, f.call, f.code);
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
     InFaultName);
 
 TEST_F(SoundInTest, FailedQueuingAtStartIsReportedWithItsPlace) {
-    CallbackProbe probe;  // outlives the thread, whose stop still calls back
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
     CSoundIn in;
     Wire(in, probe);
     Bench().InjectFault(WaveDirection::In, WaveCall::Add, MMSYSERR_NOMEM, 1);
@@ -133,7 +133,7 @@ TEST_F(SoundInTest, FailedQueuingAtStartIsReportedWithItsPlace) {
 }
 
 TEST_F(SoundInTest, BufferThatCannotBeRequeuedLeavesCirculation) {
-    CallbackProbe probe;  // outlives the thread, whose stop still calls back
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
     CSoundIn in;
     Wire(in, probe);
     ASSERT_TRUE(in.Start());
@@ -148,7 +148,7 @@ TEST_F(SoundInTest, BufferThatCannotBeRequeuedLeavesCirculation) {
 
 TEST_F(SoundInTest, RealTimeClockDeliversAboutElevenBuffersASecond) {
     Bench().SetClock(BenchClock::RealTime);
-    CallbackProbe probe;  // outlives the thread, whose stop still calls back
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
     CSoundIn in;
     Wire(in, probe);
     ASSERT_TRUE(in.Start());
@@ -158,7 +158,8 @@ TEST_F(SoundInTest, RealTimeClockDeliversAboutElevenBuffersASecond) {
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(2s);
     const int delivered = probe.calls - first;
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     in.Stop();
     const double rate = delivered / seconds;
     EXPECT_NEAR(rate, 44100.0 / 4096.0, 1.0) << "over " << seconds << " s";
@@ -185,7 +186,7 @@ TEST_F(SoundInTest, DestroyedWhileRunningHandlesNothingAfterwards) {
 TEST(SoundInWithoutDevice, StartTellsWhatFailedAndTheProcessGoesOn) {
     CAlertRecorder alerts;
     SelectWaveBackend("alsa:tavrin_no_such_device");
-    CallbackProbe probe;  // outlives the thread, whose stop still calls back
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
     CSoundIn in;
     Wire(in, probe);
     EXPECT_FALSE(in.Start());
@@ -196,4 +197,51 @@ TEST(SoundInWithoutDevice, StartTellsWhatFailedAndTheProcessGoesOn) {
         << text;
     EXPECT_NE(text.find(" in Start()"), std::string::npos) << text;
     EXPECT_FALSE(in.m_running);
+}
+
+// The card goes away for 5 s of bench time and comes back: one report that does not hold the
+// worker, a retry a second in between, and capture going on by itself afterwards.
+TEST_F(SoundInTest, LostDeviceIsReportedOnceRetriedEverySecondAndCaptureResumes) {
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
+    CSoundIn in;
+    Wire(in, probe);
+    ASSERT_TRUE(in.Start());
+    Bench().Step(2);
+    ASSERT_TRUE(WaitUntil([&] { return probe.calls == 2; }));
+
+    const int outagePeriods = int(5.0 / kBufferSeconds); // 53 periods, about 5 s
+    Bench().SetDeviceGone(true);
+    Bench().Step(outagePeriods);
+    EXPECT_EQ(probe.calls, 2);
+    EXPECT_EQ(Bench().ReopenAttempts(), outagePeriods / 11); // one every 11 periods (1.02 s)
+    ASSERT_TRUE(m_alerts.WaitFor(1));
+    const Alert alert = m_alerts.Alerts().at(0);
+    EXPECT_EQ(alert.text, "WAVEIN:6:simulated bench: the line input is gone; retrying in "
+                          "OnWIM_LOST()");
+    EXPECT_FALSE(alert.waits);
+
+    Bench().SetDeviceGone(false);
+    Bench().Step(11 + 3); // the next retry opens it, then three buffers
+    ASSERT_TRUE(WaitUntil([&] { return probe.calls >= 4; }));
+    EXPECT_TRUE(in.m_running);
+    EXPECT_EQ(in.m_queuedCount, 3);
+    EXPECT_EQ(m_alerts.Count(), 1u);
+    EXPECT_EQ(Bench().OpenCount(WaveDirection::In), 1); // the same device, never reopened by us
+}
+
+// A device that is not there, tried again and again (as a lost device is, once a second):
+// alsa-lib's complaint about each try reaches stderr only a few times.
+TEST(SoundInWithoutDevice, RepeatedFailedOpensPrintOnlyAFewLines) {
+    CAlertRecorder alerts;
+    SelectWaveBackend("alsa:tavrin_no_such_device");
+    const WAVEFORMATEX format = CPcmFormat().m_format;
+    CMessageQueue queue;
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 300; ++i) {
+        HWAVEIN device = nullptr;
+        EXPECT_EQ(waveInOpen(&device, &format, &queue), MMSYSERR_BADDEVICEID);
+    }
+    const std::string printed = ::testing::internal::GetCapturedStderr();
+    SelectWaveBackend(nullptr);
+    EXPECT_LT(printed.size(), 2000u) << printed;
 }

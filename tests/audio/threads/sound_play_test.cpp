@@ -36,7 +36,7 @@ TEST_F(SoundPlayTest, StartPrimesThreeBuffersOnTheCallingThread) {
     EXPECT_EQ(probe.calls, 3);
     EXPECT_EQ(onCaller, 3);
     EXPECT_EQ(play.m_queuedCount, 3);
-    EXPECT_FALSE(play.start());  // already playing
+    EXPECT_FALSE(play.start()); // already playing
     EXPECT_EQ(Bench().OpenCount(WaveDirection::Out), 1);
 }
 
@@ -89,7 +89,7 @@ TEST_F(SoundPlayTest, EmptiedRefillEndsPlaybackAndClosesExactlyOnce) {
     CSoundPlay play;
     probe.action = [&](SampleBuffer* b) {
         if (probe.calls >= 3) {
-            b->m_length = 0;  // the first refill comes back empty
+            b->m_length = 0; // the first refill comes back empty
         }
     };
     Wire(play, probe);
@@ -112,14 +112,14 @@ TEST_F(SoundPlayTest, StartWhileDrainingWaitsForTheOldDevice) {
     CSoundPlay play;
     probe.action = [&](SampleBuffer*) {
         if (probe.calls >= 3 && !inRefill.exchange(true)) {
-            std::lock_guard wait(gate);  // the worker sits in a refill until released
+            std::lock_guard wait(gate); // the worker sits in a refill until released
         }
     };
     Wire(play, probe);
     ASSERT_TRUE(play.start());
     Bench().Step(1);
     ASSERT_TRUE(WaitUntil([&] { return inRefill.load(); }));
-    play.stop();  // the two queued buffers come back behind the refill in progress
+    play.stop(); // the two queued buffers come back behind the refill in progress
     auto restarted = std::async(std::launch::async, [&] { return play.start(); });
     EXPECT_EQ(restarted.wait_for(100ms), std::future_status::timeout);
     hold.unlock();
@@ -156,7 +156,7 @@ TEST_P(SoundPlayFaultTest, ReportsCodeTextAndPlace) {
     case WaveCall::Add:
         Bench().InjectFault(WaveDirection::Out, f.call, f.code);
         EXPECT_TRUE(play.start());
-        EXPECT_EQ(play.m_queuedCount, 2);  // the refused buffer left circulation
+        EXPECT_EQ(play.m_queuedCount, 2); // the refused buffer left circulation
         break;
     case WaveCall::Unprepare:
         ASSERT_TRUE(play.start());
@@ -214,4 +214,46 @@ TEST_F(SoundPlayTest, StopAndDestroyRightAwayNeverTouchesAClosedDevice) {
     }
     EXPECT_EQ(Bench().CloseCount(WaveDirection::Out), 300);
     EXPECT_EQ(m_alerts.Count(), 0u);
+}
+
+// Every write failing leaves no buffer to come back; stop must still close the device, or the
+// next start waits for it and fails with "buffers are still queued".
+TEST_F(SoundPlayTest, PlaybackWhoseEveryWriteFailedClosesOnStop) {
+    CallbackProbe probe;
+    CSoundPlay play;
+    Wire(play, probe);
+    Bench().InjectFault(WaveDirection::Out, WaveCall::Add, MMSYSERR_ERROR, 3);
+    ASSERT_TRUE(play.start());
+    EXPECT_EQ(play.m_queuedCount, 0);
+    play.stop();
+    ASSERT_TRUE(WaitUntil([&] { return !Bench().IsOpen(WaveDirection::Out); }));
+
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(play.start());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, CSoundPlay::kDrainWait / 4);
+    EXPECT_EQ(play.m_queuedCount, 3);
+    EXPECT_EQ(m_alerts.Count(), 3u); // the three failed writes, nothing more
+}
+
+// Capture and playback lose the card together: that is one outage, one report.
+TEST_F(SoundPlayTest, LostCardIsReportedOnceAndPlaysAgainWhenBack) {
+    CallbackProbe probe, captured;
+    CSoundPlay play;
+    CSoundIn in;
+    Wire(play, probe);
+    Wire(in, captured);
+    ASSERT_TRUE(in.Start());
+    ASSERT_TRUE(play.start());
+    Bench().SetDeviceGone(true);
+    Bench().Step(30);
+    ASSERT_TRUE(m_alerts.WaitFor(1));
+    EXPECT_EQ(m_alerts.Texts().at(0),
+              "WAVEOUT:6:simulated bench: the line output is gone; retrying in OnWOM_LOST()");
+    const int64_t played = Bench().PlayedOutputBuffers();
+    Bench().SetDeviceGone(false);
+    Bench().Step(11 + 3);
+    ASSERT_TRUE(WaitUntil([&] { return Bench().PlayedOutputBuffers() >= played + 3; }));
+    EXPECT_EQ(m_alerts.Count(), 1u);
+    in.Stop();
+    EXPECT_TRUE(WaitUntil([&] { return play.m_queuedCount == 3; }));
 }
