@@ -3,10 +3,12 @@
 // held across a read or write, and it rests in poll() on the PCM's descriptors and a wake-up
 // descriptor. Xruns are recovered and counted, never reported from here; a device that cannot
 // be recovered (gone, or its sound server went away) is closed, reported to the owner once,
-// and opened again about once a second, the queued headers kept for when it is back.
+// and opened again about once a second, the queued headers kept for when it is back. So is one
+// whose xruns come straight back after every recovery with no frame moved (CXrunStorm).
 
 #include "alsa_pcm.h"
 #include "wave_backends.h"
+#include "xrun_storm.h"
 
 #include <algorithm>
 #include <atomic>
@@ -169,17 +171,27 @@ private:
         }
     }
 
-    // An xrun is recovered and counted: 0, or the error that is beyond recovery.
+    // An xrun is recovered and counted: 0, or the error that is beyond recovery (which an
+    // endless run of xruns is too).
     int Recover(snd_pcm_sframes_t err) {
-        if ((err == -EPIPE || err == -ESTRPIPE) && !m_ranDry) {
-            CountXrun();
+        if (err == -EPIPE || err == -ESTRPIPE) {
+            const CXrunStorm::Verdict verdict = m_storm.Xrun(Clock::now());
+            if (verdict == CXrunStorm::Verdict::Lost) {
+                return int(err);
+            }
+            if (verdict == CXrunStorm::Verdict::Count && !m_ranDry) {
+                CountXrun();
+            }
         }
         m_ranDry = false;
-        const int recovered = err == -ESTRPIPE ? Resume() : snd_pcm_recover(m_pcm, int(err), 1);
-        if (recovered < 0 || Direction() == WaveDirection::Out) {
-            return recovered;
+        int recovered = err == -ESTRPIPE ? Resume() : snd_pcm_recover(m_pcm, int(err), 1);
+        if (recovered >= 0 && Direction() == WaveDirection::In) {
+            recovered = std::min(0, snd_pcm_start(m_pcm));
         }
-        return std::min(0, snd_pcm_start(m_pcm));
+        if (recovered >= 0) {
+            m_storm.Recovered(Clock::now());
+        }
+        return recovered;
     }
 
     // After a system suspend. alsa-lib's own recovery waits for the resume as long as it
@@ -213,6 +225,7 @@ private:
             }
             if (!capture || snd_pcm_start(m_pcm) >= 0) {
                 MarkBack();
+                m_storm.Reset();
                 return true;
             }
             ClosePcm();
@@ -221,6 +234,7 @@ private:
     }
 
     void RunCapture() {
+        m_storm.Reset();
         uint32_t filled = 0; // bytes of the front header already filled
         while (!Stopping()) {
             WAVEHDR* h = Front();
@@ -243,6 +257,7 @@ private:
                 }
                 continue;
             }
+            m_storm.Moved(got);
             if (h == nullptr) {
                 CountDroppedInputFrames(uint64_t(got));
                 continue;
@@ -262,6 +277,7 @@ private:
     };
 
     void RunPlayback() {
+        m_storm.Reset();
         if (m_pcm == nullptr && !Reopen(m_closedBy, "when reset")) {
             return;
         }
@@ -297,6 +313,7 @@ private:
                 }
                 continue;
             }
+            m_storm.Moved(put);
             sent += uint32_t(put) * kBytesPerFrame;
             m_written += uint64_t(put);
             m_ranDry = false;
@@ -343,6 +360,7 @@ private:
     uint64_t m_written = 0;        // frames written since open or reset
     bool m_ranDry = false;         // I/O thread only: every written frame was played out
     int m_closedBy = -EIO;         // why Reset had to close the PCM
+    CXrunStorm m_storm;            // I/O thread only
 };
 
 } // namespace

@@ -100,8 +100,9 @@ def main():
         check(len(alerts) == 1 and len(boxes) == 1,
               "one box while the server is away: %d alert(s) %r, %d window(s) titled tavrin"
               % (len(alerts), alerts, len(boxes)))
-        check(all(a.startswith(("alert: WAVEIN:", "alert: WAVEOUT:")) for a in alerts),
-              "the box names the device error")
+        check(bool(alerts) and all(a.startswith(("alert: WAVEIN:", "alert: WAVEOUT:"))
+                                   for a in alerts),
+              "the box names the device error: %r" % alerts)
         check(cpu < CPU_BOUND, "CPU while the server is away: %.2f %% of one core" % cpu)
         check(stderr_added < STDERR_BOUND,
               "stderr while the server is away: %d bytes" % stderr_added)
