@@ -33,6 +33,11 @@ constexpr int kRestMs = 45;
 constexpr int kCaptureRestMs = 100;
 constexpr size_t kMaxPollDescriptors = 8;
 constexpr int kResumeTries = 10;
+// Written frames that do not leave the device for this long mean a device that has stopped for
+// good: PipeWire's plugin, once its server has gone, can go on saying "running" and hold them
+// all. A working device plays its buffer (279 ms) out; PulseAudio's null sink may first finish
+// a 2 s block.
+constexpr auto kStallLimit = std::chrono::seconds(3);
 
 class CAlsaDevice final : public CWaveDevice {
 public:
@@ -283,7 +288,12 @@ private:
         }
         uint32_t sent = 0; // bytes of the header at m_pending.size() already written
         while (!Stopping()) {
-            CompletePlayed();
+            if (const int stalled = CompletePlayed(); stalled < 0) {
+                if (!LosePlayback(stalled)) {
+                    return;
+                }
+                continue;
+            }
             WAVEHDR* h = At(m_pending.size());
             if (h == nullptr) {
                 // Nothing new to write: wait briefly for a header, still watching the
@@ -304,12 +314,8 @@ private:
             }
             if (put < 0) {
                 const int err = Recover(put);
-                if (err < 0) {
-                    // What was written went with the device: those headers count as played.
-                    ForgetWritten();
-                    if (!Reopen(err, "while playing")) {
-                        return;
-                    }
+                if (err < 0 && !LosePlayback(err)) {
+                    return;
                 }
                 continue;
             }
@@ -320,6 +326,13 @@ private:
         }
     }
 
+    // What was written went with the device: those headers count as played. False when
+    // stopped before the device came back.
+    bool LosePlayback(int err) {
+        ForgetWritten();
+        return Reopen(err, "while playing");
+    }
+
     void ForgetWritten() {
         for (; !m_pending.empty(); m_pending.pop_front()) {
             CompleteFront();
@@ -328,10 +341,13 @@ private:
         m_ranDry = false;
     }
 
-    // Completes the headers whose last frame has left the device buffer.
-    void CompletePlayed() {
+    // Completes the headers whose last frame has left the device buffer: 0, or -ETIMEDOUT
+    // when frames have waited kStallLimit with none leaving.
+    int CompletePlayed() {
+        const auto now = Clock::now();
         if (m_pending.empty()) {
-            return;
+            m_progressAt = now;
+            return 0;
         }
         snd_pcm_sframes_t delay = 0;
         if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0 ||
@@ -339,6 +355,12 @@ private:
             delay = 0; // stopped or run dry: everything written has been played
         }
         const uint64_t played = m_written - std::min<uint64_t>(m_written, uint64_t(delay));
+        if (played != m_played) {
+            m_played = played;
+            m_progressAt = now;
+        } else if (now - m_progressAt >= kStallLimit) {
+            return -ETIMEDOUT;
+        }
         while (!m_pending.empty() && m_pending.front().endFrame <= played) {
             m_pending.pop_front();
             CompleteFront();
@@ -348,6 +370,7 @@ private:
             // the end of that playback, not a lost buffer.
             m_ranDry = true;
         }
+        return 0;
     }
 
     const std::string m_name;
@@ -359,8 +382,10 @@ private:
     std::deque<Pending> m_pending; // I/O thread only (and Reset after joining it)
     uint64_t m_written = 0;        // frames written since open or reset
     bool m_ranDry = false;         // I/O thread only: every written frame was played out
-    int m_closedBy = -EIO;         // why Reset had to close the PCM
-    CXrunStorm m_storm;            // I/O thread only
+    uint64_t m_played = 0;         // I/O thread only: frames played out at m_progressAt
+    Clock::time_point m_progressAt;
+    int m_closedBy = -EIO; // why Reset had to close the PCM
+    CXrunStorm m_storm;    // I/O thread only
 };
 
 } // namespace
