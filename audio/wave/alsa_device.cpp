@@ -4,7 +4,8 @@
 // descriptor. Xruns are recovered and counted, never reported from here; a device that cannot
 // be recovered (gone, or its sound server went away) is closed, reported to the owner once,
 // and opened again about once a second, the queued headers kept for when it is back. So is one
-// whose xruns come straight back after every recovery with no frame moved (CXrunStorm).
+// whose xruns come straight back after every recovery with no frame moved (CXrunStorm), and a
+// playback device that holds its frames for seconds.
 
 #include "alsa_pcm.h"
 #include "wave_backends.h"
