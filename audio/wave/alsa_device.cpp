@@ -3,10 +3,13 @@
 // held across a read or write, and it rests in poll() on the PCM's descriptors and a wake-up
 // descriptor. Xruns are recovered and counted, never reported from here; a device that cannot
 // be recovered (gone, or its sound server went away) is closed, reported to the owner once,
-// and opened again about once a second, the queued headers kept for when it is back.
+// and opened again about once a second, the queued headers kept for when it is back. So is one
+// whose xruns come straight back after every recovery with no frame moved (CXrunStorm), and a
+// playback device that holds its frames for seconds.
 
 #include "alsa_pcm.h"
 #include "wave_backends.h"
+#include "xrun_storm.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,6 +34,11 @@ constexpr int kRestMs = 45;
 constexpr int kCaptureRestMs = 100;
 constexpr size_t kMaxPollDescriptors = 8;
 constexpr int kResumeTries = 10;
+// Written frames that do not leave the device for this long mean a device that has stopped for
+// good: PipeWire's plugin, once its server has gone, can go on saying "running" and hold them
+// all. A working device plays its buffer (279 ms) out; PulseAudio's null sink may first finish
+// a 2 s block.
+constexpr auto kStallLimit = std::chrono::seconds(3);
 
 class CAlsaDevice final : public CWaveDevice {
 public:
@@ -169,17 +177,27 @@ private:
         }
     }
 
-    // An xrun is recovered and counted: 0, or the error that is beyond recovery.
+    // An xrun is recovered and counted: 0, or the error that is beyond recovery (which an
+    // endless run of xruns is too).
     int Recover(snd_pcm_sframes_t err) {
-        if ((err == -EPIPE || err == -ESTRPIPE) && !m_ranDry) {
-            CountXrun();
+        if (err == -EPIPE || err == -ESTRPIPE) {
+            const CXrunStorm::Verdict verdict = m_storm.Xrun(Clock::now());
+            if (verdict == CXrunStorm::Verdict::Lost) {
+                return int(err);
+            }
+            if (verdict == CXrunStorm::Verdict::Count && !m_ranDry) {
+                CountXrun();
+            }
         }
         m_ranDry = false;
-        const int recovered = err == -ESTRPIPE ? Resume() : snd_pcm_recover(m_pcm, int(err), 1);
-        if (recovered < 0 || Direction() == WaveDirection::Out) {
-            return recovered;
+        int recovered = err == -ESTRPIPE ? Resume() : snd_pcm_recover(m_pcm, int(err), 1);
+        if (recovered >= 0 && Direction() == WaveDirection::In) {
+            recovered = std::min(0, snd_pcm_start(m_pcm));
         }
-        return std::min(0, snd_pcm_start(m_pcm));
+        if (recovered >= 0) {
+            m_storm.Recovered(Clock::now());
+        }
+        return recovered;
     }
 
     // After a system suspend. alsa-lib's own recovery waits for the resume as long as it
@@ -213,6 +231,7 @@ private:
             }
             if (!capture || snd_pcm_start(m_pcm) >= 0) {
                 MarkBack();
+                m_storm.Reset();
                 return true;
             }
             ClosePcm();
@@ -221,6 +240,7 @@ private:
     }
 
     void RunCapture() {
+        m_storm.Reset();
         uint32_t filled = 0; // bytes of the front header already filled
         while (!Stopping()) {
             WAVEHDR* h = Front();
@@ -243,6 +263,7 @@ private:
                 }
                 continue;
             }
+            m_storm.Moved(got);
             if (h == nullptr) {
                 CountDroppedInputFrames(uint64_t(got));
                 continue;
@@ -262,12 +283,18 @@ private:
     };
 
     void RunPlayback() {
+        m_storm.Reset();
         if (m_pcm == nullptr && !Reopen(m_closedBy, "when reset")) {
             return;
         }
         uint32_t sent = 0; // bytes of the header at m_pending.size() already written
         while (!Stopping()) {
-            CompletePlayed();
+            if (const int stalled = CompletePlayed(); stalled < 0) {
+                if (!LosePlayback(stalled)) {
+                    return;
+                }
+                continue;
+            }
             WAVEHDR* h = At(m_pending.size());
             if (h == nullptr) {
                 // Nothing new to write: wait briefly for a header, still watching the
@@ -288,19 +315,23 @@ private:
             }
             if (put < 0) {
                 const int err = Recover(put);
-                if (err < 0) {
-                    // What was written went with the device: those headers count as played.
-                    ForgetWritten();
-                    if (!Reopen(err, "while playing")) {
-                        return;
-                    }
+                if (err < 0 && !LosePlayback(err)) {
+                    return;
                 }
                 continue;
             }
+            m_storm.Moved(put);
             sent += uint32_t(put) * kBytesPerFrame;
             m_written += uint64_t(put);
             m_ranDry = false;
         }
+    }
+
+    // What was written went with the device: those headers count as played. False when
+    // stopped before the device came back.
+    bool LosePlayback(int err) {
+        ForgetWritten();
+        return Reopen(err, "while playing");
     }
 
     void ForgetWritten() {
@@ -311,10 +342,13 @@ private:
         m_ranDry = false;
     }
 
-    // Completes the headers whose last frame has left the device buffer.
-    void CompletePlayed() {
+    // Completes the headers whose last frame has left the device buffer: 0, or -ETIMEDOUT
+    // when frames have waited kStallLimit with none leaving.
+    int CompletePlayed() {
+        const auto now = Clock::now();
         if (m_pending.empty()) {
-            return;
+            m_progressAt = now;
+            return 0;
         }
         snd_pcm_sframes_t delay = 0;
         if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0 ||
@@ -322,6 +356,12 @@ private:
             delay = 0; // stopped or run dry: everything written has been played
         }
         const uint64_t played = m_written - std::min<uint64_t>(m_written, uint64_t(delay));
+        if (played != m_played) {
+            m_played = played;
+            m_progressAt = now;
+        } else if (now - m_progressAt >= kStallLimit) {
+            return -ETIMEDOUT;
+        }
         while (!m_pending.empty() && m_pending.front().endFrame <= played) {
             m_pending.pop_front();
             CompleteFront();
@@ -331,6 +371,7 @@ private:
             // the end of that playback, not a lost buffer.
             m_ranDry = true;
         }
+        return 0;
     }
 
     const std::string m_name;
@@ -342,7 +383,10 @@ private:
     std::deque<Pending> m_pending; // I/O thread only (and Reset after joining it)
     uint64_t m_written = 0;        // frames written since open or reset
     bool m_ranDry = false;         // I/O thread only: every written frame was played out
-    int m_closedBy = -EIO;         // why Reset had to close the PCM
+    uint64_t m_played = 0;         // I/O thread only: frames played out at m_progressAt
+    Clock::time_point m_progressAt;
+    int m_closedBy = -EIO; // why Reset had to close the PCM
+    CXrunStorm m_storm;    // I/O thread only
 };
 
 } // namespace
