@@ -15,6 +15,7 @@ namespace {
 std::mutex g_backendMutex;
 std::string g_backendOverride;
 bool g_hasOverride = false;
+std::string g_chosenDevice[2]; // by name, input then output; empty: not chosen
 
 std::atomic<uint64_t> g_xruns{0};
 std::atomic<uint64_t> g_droppedFrames{0};
@@ -22,13 +23,32 @@ std::atomic<uint64_t> g_droppedFrames{0};
 thread_local MMRESULT t_lastCode = MMSYSERR_NOERROR;
 thread_local char t_lastDetail[256] = "";
 
-std::string BackendChoice() {
+int Index(WaveDirection direction) {
+    return direction == WaveDirection::In ? 0 : 1;
+}
+
+// The device name for `direction`; false with the cause recorded when TAVRIN_AUDIO names none.
+bool ResolveDevice(WaveDirection direction, std::string* name) {
     std::lock_guard lock(g_backendMutex);
-    if (g_hasOverride) {
-        return g_backendOverride;
+    if (!g_chosenDevice[Index(direction)].empty()) {
+        *name = g_chosenDevice[Index(direction)];
+        return true;
     }
     const char* env = std::getenv("TAVRIN_AUDIO");
-    return env != nullptr ? env : "";
+    const std::string backend = g_hasOverride ? g_backendOverride : (env != nullptr ? env : "");
+    if (backend.empty() || backend == "alsa") {
+        *name = "default";
+    } else if (backend.rfind("alsa:", 0) == 0 && backend.size() > 5) {
+        *name = backend.substr(5);
+    } else {
+        *name = backend;
+        if (!IsSimulatedDeviceName(backend)) {
+            WaveFail(MMSYSERR_BADDEVICEID, "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim",
+                     backend.c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX* format,
@@ -41,18 +61,14 @@ MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX*
         format->nChannels != kChannels || format->nSamplesPerSec != uint32_t(kSampleRate)) {
         return WaveFail(WAVERR_BADFORMAT, "only 16-bit stereo PCM at 44100 Hz is supported");
     }
-    const std::string choice = BackendChoice();
-    if (choice == "sim") {
-        return OpenSimulatedDevice(direction, *format, target, device);
+    std::string name;
+    if (!ResolveDevice(direction, &name)) {
+        return MMSYSERR_BADDEVICEID;
     }
-    if (choice.empty() || choice == "alsa") {
-        return OpenAlsaDevice("default", direction, *format, target, device);
+    if (IsSimulatedDeviceName(name)) {
+        return OpenSimulatedDevice(name, direction, *format, target, device);
     }
-    if (choice.rfind("alsa:", 0) == 0 && choice.size() > 5) {
-        return OpenAlsaDevice(choice.substr(5), direction, *format, target, device);
-    }
-    return WaveFail(MMSYSERR_BADDEVICEID,
-                    "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim", choice.c_str());
+    return OpenAlsaDevice(name, direction, *format, target, device);
 }
 
 template <typename Call>
@@ -107,6 +123,22 @@ void SelectWaveBackend(const char* choice) {
     std::lock_guard lock(g_backendMutex);
     g_hasOverride = choice != nullptr;
     g_backendOverride = choice != nullptr ? choice : "";
+}
+
+void SetWaveDevices(const std::string& input, const std::string& output) {
+    std::lock_guard lock(g_backendMutex);
+    g_chosenDevice[0] = input;
+    g_chosenDevice[1] = output;
+}
+
+std::string WaveDeviceName(WaveDirection direction) {
+    std::string name;
+    ResolveDevice(direction, &name);
+    return name;
+}
+
+bool IsSimulatedDeviceName(const std::string& name) {
+    return name == "sim" || name.rfind("sim:", 0) == 0;
 }
 
 void CountXrun() { g_xruns.fetch_add(1, std::memory_order_relaxed); }

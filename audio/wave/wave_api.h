@@ -1,13 +1,15 @@
 #pragma once
 // The wave-device calls the capture and playback threads make, with their order and meaning
 // kept: open, prepare header, add/write, start, reset, unprepare, close, error text. Each open
-// device sends "buffer done" to its owner's message queue. Backend: TAVRIN_AUDIO (unset or
-// "alsa" -> ALSA "default", "alsa:NAME" -> ALSA NAME, "sim" -> the simulated bench).
+// device sends "buffer done" to its owner's message queue. Which device opens: the name set by
+// SetWaveDevices, else TAVRIN_AUDIO (unset or "alsa" -> ALSA "default", "alsa:NAME" -> ALSA
+// NAME, "sim" -> the simulated bench).
 
 #include "message_thread.h"
 #include "pcm_format.h"
 
 #include <cstdint>
+#include <string>
 
 using MMRESULT = uint32_t;
 inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
@@ -37,6 +39,17 @@ struct WAVEHDR {
     uint32_t dwBytesRecorded = 0;  // bytes
     uint32_t dwFlags = 0;
 };
+
+enum class WaveDirection { In, Out };
+
+// The devices opened from now on, one name per direction: an ALSA name ("default",
+// "hw:CARD=Device") or "sim"/"sim:ANYTHING" for the simulated bench. An empty name leaves that
+// direction to TAVRIN_AUDIO. Any thread; a device already open stays open.
+void SetWaveDevices(const std::string& input, const std::string& output);
+// The name the next open in `direction` will use, TAVRIN_AUDIO resolved ("default" when nothing
+// chose; the variable's text itself when it is not a valid choice). Any thread.
+std::string WaveDeviceName(WaveDirection direction);
+bool IsSimulatedDeviceName(const std::string& name);
 
 class CWaveDevice;
 using HWAVEIN = CWaveDevice*;
