@@ -42,8 +42,13 @@ std::vector<AudioDeviceInfo> DevicesFromHints(const std::vector<AlsaHint>& hints
         }
         devices.push_back({hint.name, OneLine(hint.description)});
     }
-    std::stable_partition(devices.begin(), devices.end(),
-                          [](const AudioDeviceInfo& d) { return d.name == "default"; });
+    // ALSA's configuration always defines "default", though it only gives it a hint when a
+    // sound server's plugin takes it over; it is what the program opens unless told otherwise.
+    const auto isDefault = [](const AudioDeviceInfo& d) { return d.name == "default"; };
+    if (std::none_of(devices.begin(), devices.end(), isDefault)) {
+        devices.insert(devices.begin(), {"default", kPlainDefaultDescription});
+    }
+    std::stable_partition(devices.begin(), devices.end(), isDefault);
     return devices;
 }
 

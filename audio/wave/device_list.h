@@ -19,8 +19,9 @@ struct AudioDeviceInfo {
 std::vector<AudioDeviceInfo> ListAlsaDevices(WaveDirection direction);
 
 // The hints' own rules, apart from alsa-lib so they can be checked on any machine: a device with
-// no IOID does both directions; "default" goes first, the rest keep ALSA's order; a description's
-// lines are joined with ", ".
+// no IOID does both directions; "default" goes first (with kPlainDefaultDescription when no hint
+// names it), the rest keep ALSA's order; a description's lines are joined with ", ".
+inline constexpr const char* kPlainDefaultDescription = "ALSA's default device";
 struct AlsaHint {
     std::string name;
     std::string description; // as ALSA gives it, possibly over several lines

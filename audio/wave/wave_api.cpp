@@ -131,6 +131,11 @@ void SetWaveDevices(const std::string& input, const std::string& output) {
     g_chosenDevice[1] = output;
 }
 
+void SetWaveDevice(WaveDirection direction, const std::string& name) {
+    std::lock_guard lock(g_backendMutex);
+    g_chosenDevice[Index(direction)] = name;
+}
+
 std::string WaveDeviceName(WaveDirection direction) {
     std::string name;
     ResolveDevice(direction, &name);

@@ -46,6 +46,7 @@ enum class WaveDirection { In, Out };
 // "hw:CARD=Device") or "sim"/"sim:ANYTHING" for the simulated bench. An empty name leaves that
 // direction to TAVRIN_AUDIO. Any thread; a device already open stays open.
 void SetWaveDevices(const std::string& input, const std::string& output);
+void SetWaveDevice(WaveDirection direction, const std::string& name);
 // The name the next open in `direction` will use, TAVRIN_AUDIO resolved ("default" when nothing
 // chose; the variable's text itself when it is not a valid choice). Any thread.
 std::string WaveDeviceName(WaveDirection direction);

@@ -28,6 +28,9 @@ TEST(DeviceList, HintsGiveOneLineDevicesPerDirectionDefaultFirst) {
     };
     EXPECT_EQ(DevicesFromHints(hints, WaveDirection::In), capture);
     EXPECT_EQ(DevicesFromHints(hints, WaveDirection::Out), playback);
+    const std::vector<AudioDeviceInfo> plain = {{"default", kPlainDefaultDescription},
+                                                {"hw:CARD=Spk,DEV=0", "Speaker, Front"}};
+    EXPECT_EQ(DevicesFromHints({hints[3]}, WaveDirection::Out), plain);
 }
 
 class DeviceChoice : public testing::Test {
