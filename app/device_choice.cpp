@@ -1,5 +1,7 @@
 #include "device_choice.h"
 
+#include "sound_device.h"
+
 #include <QSettings>
 
 namespace {
@@ -36,6 +38,30 @@ DeviceNames StartDevices(const CommandLine& commandLine, const DeviceNames& reme
 void UseStartDevices(const CommandLine& commandLine) {
     const DeviceNames names = StartDevices(commandLine, RememberedDevices());
     SetWaveDevices(names.input, names.output);
+}
+
+DeviceNames SwitchDevices(CSoundDevice& engine, const DeviceNames& chosen) {
+    DeviceNames inUse{WaveDeviceName(WaveDirection::In), WaveDeviceName(WaveDirection::Out)};
+    if (!chosen.input.empty() && chosen.input != inUse.input) {
+        SetWaveDevice(WaveDirection::In, chosen.input);
+        if (engine.ReopenCapture()) {
+            inUse.input = chosen.input;
+        } else {
+            SetWaveDevice(WaveDirection::In, inUse.input);
+            engine.ReopenCapture();
+        }
+    }
+    if (!chosen.output.empty() && chosen.output != inUse.output) {
+        SetWaveDevice(WaveDirection::Out, chosen.output);
+        // With the generator off nothing plays: the device opens when it is switched on.
+        if (!engine.m_generatorOn.load() || engine.ReopenPlayback()) {
+            inUse.output = chosen.output;
+        } else {
+            SetWaveDevice(WaveDirection::Out, inUse.output);
+            engine.ReopenPlayback();
+        }
+    }
+    return inUse;
 }
 
 std::string DeviceListText(const DeviceListSource& source) {

@@ -7,6 +7,8 @@
 #include "command_line.h"
 #include "device_list.h"
 
+class CSoundDevice;
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +31,11 @@ void RememberDevices(const DeviceNames& names);
 DeviceNames StartDevices(const CommandLine& commandLine, const DeviceNames& remembered);
 // Hands StartDevices(commandLine, RememberedDevices()) to the wave layer; before any device opens.
 void UseStartDevices(const CommandLine& commandLine);
+
+// Moves the engine to the `chosen` devices, each direction that changed: capture restarts,
+// playback too while the generator runs. A device that cannot be opened has already shown its
+// box; the previous one is opened again. Returns the devices in use afterwards. GUI thread.
+DeviceNames SwitchDevices(CSoundDevice& engine, const DeviceNames& chosen);
 
 // What --list-devices prints: the capture devices, an empty line, the playback devices; one a
 // line, name and description separated by a tab.

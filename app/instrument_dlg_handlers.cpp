@@ -138,3 +138,12 @@ void CInstrumentDlg::OnSetReference() {
         m_refValue = *value;
     }
 }
+
+void CInstrumentDlg::OnSoundCard() {
+    const DeviceNames current{WaveDeviceName(WaveDirection::In),
+                              WaveDeviceName(WaveDirection::Out)};
+    const auto chosen = m_prompts.chooseDevices(this, current);
+    if (chosen && *chosen != current) {
+        RememberDevices(SwitchDevices(*this, *chosen));
+    }
+}

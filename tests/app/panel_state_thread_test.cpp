@@ -223,7 +223,7 @@ TEST_F(PanelTest, PauseAndReference) {
 TEST_F(PanelTest, AboutItemAndSystemCommands) {
     ASSERT_NE(Panel().SystemMenu(), nullptr);
     const auto actions = Panel().SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 1);
+    ASSERT_EQ(actions.size(), 2); // About, then the sound card
     EXPECT_EQ(actions[0]->text(), "关于 Tavrin(&A)...");
     EXPECT_EQ(actions[0]->data().toInt(), IDM_ABOUTBOX);
     actions[0]->trigger();
