@@ -33,4 +33,7 @@ private:
     std::function<bool()> m_gate;
     std::mutex m_mutex;
     std::optional<int> m_pending;
+    // Ungated readouts only: the value last handed to the display, which nothing else writes,
+    // so the same value again (a blank readout, a steady reading) posts nothing.
+    std::optional<int> m_posted;
 };

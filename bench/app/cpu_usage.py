@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Steady CPU use of the whole program over 30 s in the spectrum mode with both meters and the
-generator on, as a share of one core. Runs the real program under Xvfb, once on the simulated
-sound card (real-time clock) and once through a private PulseAudio loopback on ALSA "default".
+"""Steady CPU use of the whole program and of the X server, as a share of one core, in two
+states: the start-up state (mode X, meters and generator off) with a live 1 kHz tone played into the loopback, and
+the heaviest one (spectrum mode, both meters, generator on, recording). Runs the real program under Xvfb through a private
+PulseAudio loopback on ALSA "default" (or on the simulated sound card with --sim), several times
+per state, and prints each run and the median.
 
-usage: cpu_usage.py PROGRAM [SECONDS]
+usage: cpu_usage.py PROGRAM [SECONDS [RUNS]] [--sim]
 """
 import os
+import signal
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -16,6 +20,14 @@ from panel_e2e import click_control, panel_origin, run, start_display, start_pul
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
+# Dialog-unit rectangles of the controls the heaviest state switches on.
+HEAVIEST_CLICKS = [(474, 331, 36, 20),  # "信号源": generator on
+                   (434, 331, 36, 20),  # "频率计": frequency meter on
+                   (394, 331, 36, 20),  # "万用表": multimeter on
+                   (311, 323, 31, 14),  # "V(AC)"
+                   (165, 285, 26, 19)]  # "频域": spectrum mode
+RECORD = (57, 313, 38, 19)
+
 
 def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as stat:
@@ -23,43 +35,82 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
 
 
-def measure(program, seconds, audio_env):
+def start_recording(env, origin, path):
+    click_control(env, origin, RECORD)
+    time.sleep(1.0)  # the save dialog opens with the file name field focused
+    run("xdotool", "type", path, env=env)
+    run("xdotool", "key", "Return", env=env)
+    time.sleep(0.5)
+
+
+def play_tone(env):
+    """A 1 kHz tone into the loopback's sink, in a process group of its own."""
+    return subprocess.Popen(
+        "sox -q -n -r 44100 -c 2 -b 16 -e signed -t raw - synth 3600 sine 1000 vol 0.5 | "
+        "pacat --format=s16le --rate=44100 --channels=2", shell=True, env=env,
+        start_new_session=True)
+
+
+def measure(program, seconds, audio_env, heaviest, folder):
     xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", **audio_env)
+    # The folder stands in for the user's configuration: no remembered device choice.
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=folder,
+               **audio_env)
     app = subprocess.Popen([program], env=env)
+    wav = os.path.join(folder, "cpu-usage.wav")
+    tone = play_tone(env) if not heaviest and "PULSE_SERVER" in env else None
     try:
         origin = panel_origin(env)
-        for rect in [(474, 331, 36, 20), (434, 331, 36, 20), (394, 331, 36, 20),
-                     (311, 323, 31, 14), (165, 285, 26, 19)]:
-            # generator, frequency meter, multimeter, V(AC), spectrum mode
-            click_control(env, origin, rect)
+        if heaviest:
+            for rect in HEAVIEST_CLICKS:
+                click_control(env, origin, rect)
+            start_recording(env, origin, wav)
         run("xdotool", "mousemove", "0", "0", env=env)
         time.sleep(3)  # past start-up
-        c0, t0 = cpu_seconds(app.pid), time.monotonic()
-        x0 = cpu_seconds(xvfb.pid)
+        c0, x0, t0 = cpu_seconds(app.pid), cpu_seconds(xvfb.pid), time.monotonic()
         time.sleep(seconds)
-        used, elapsed = cpu_seconds(app.pid) - c0, time.monotonic() - t0
-        xused = cpu_seconds(xvfb.pid) - x0
+        elapsed = time.monotonic() - t0
+        used, xused = cpu_seconds(app.pid) - c0, cpu_seconds(xvfb.pid) - x0
+        if heaviest and not (os.path.exists(wav) and os.path.getsize(wav) > 44):
+            raise RuntimeError("the heaviest state did not record")
         return 100.0 * used / elapsed, 100.0 * xused / elapsed
     finally:
         app.terminate()
         app.wait(10)
+        if tone is not None:
+            os.killpg(tone.pid, signal.SIGTERM)
+            tone.wait(10)
         xvfb.terminate()
+        xvfb.wait(10)
+        if os.path.exists(wav):
+            os.remove(wav)
 
 
 def main():
-    program = sys.argv[1]
-    seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 30.0
-    app, xserver = measure(program, seconds, {"TAVRIN_AUDIO": "sim"})
-    print("simulated card: program %.2f %% of one core, X server %.2f %%" % (app, xserver))
+    args = [a for a in sys.argv[1:] if a != "--sim"]
+    simulated = "--sim" in sys.argv
+    program = args[0]
+    seconds = float(args[1]) if len(args) > 1 else 30.0
+    runs = int(args[2]) if len(args) > 2 else 3
     folder = tempfile.mkdtemp(prefix="tavrin-cpu-")
-    daemon, server = start_pulse(folder)
+    daemon = None
+    if simulated:
+        audio_env, where = {"TAVRIN_AUDIO": "sim"}, "simulated card"
+    else:
+        daemon, server = start_pulse(folder)
+        audio_env, where = {"PULSE_SERVER": server, "TAVRIN_AUDIO": "alsa"}, "PulseAudio loopback"
     try:
-        app, xserver = measure(program, seconds, {"PULSE_SERVER": server, "TAVRIN_AUDIO": "alsa"})
-        print("PulseAudio loopback: program %.2f %% of one core, X server %.2f %%" % (app, xserver))
+        for name, heaviest in (("start-up state", False), ("heaviest state", True)):
+            results = [measure(program, seconds, audio_env, heaviest, folder) for _ in range(runs)]
+            for app, xserver in results:
+                print("%s, %s: program %.2f %%, X server %.2f %%" % (where, name, app, xserver))
+            print("%s, %s, median of %d x %.0f s: program %.2f %% of one core, X server %.2f %%"
+                  % (where, name, runs, seconds, statistics.median(r[0] for r in results),
+                     statistics.median(r[1] for r in results)), flush=True)
     finally:
-        daemon.terminate()
-        daemon.wait(10)
+        if daemon is not None:
+            daemon.terminate()
+            daemon.wait(10)
         subprocess.run(["rm", "-rf", folder])
 
 
