@@ -99,6 +99,9 @@ void CInstrumentDlg::OnSourceSwitch() {
     if (m_widgets.Button(ctl::kSourceSwitch)->isChecked()) {
         // Set first: the buffers primed while starting already carry the signal.
         m_generatorOn = true;
+        // Blanked directly when the source went off: the next reading must be shown anew.
+        m_readoutL.Forget();
+        m_readoutR.Forget();
         StartPlayback();
     } else {
         StopPlayback();

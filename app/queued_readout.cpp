@@ -14,19 +14,22 @@ void CQueuedReadout::SetValue(int value) {
     bool post = false;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_gate && !m_pending && m_posted == value) {
+        if (!m_pending && m_posted == value) {
             return;
         }
         post = !m_pending.has_value();
         m_pending = value;
-        if (!m_gate) {
-            m_posted = value;
-        }
+        m_posted = value;
     }
     // By name: the queued event is made inside Qt; the value travels through the mutex.
     if (post) {
         QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
     }
+}
+
+void CQueuedReadout::Forget() {
+    std::lock_guard lock(m_mutex);
+    m_posted.reset();
 }
 
 void CQueuedReadout::Deliver() {

@@ -22,8 +22,10 @@ public:
     // GUI thread, before any SetValue. display outlives every SetValue: the panel stops capture
     // before its readouts go.
     void Attach(CDigitDisplay* display, std::function<bool()> gate = {});
-    // Any thread.
+    // Any thread. The value the display was last handed again posts nothing.
     void SetValue(int value) override;
+    // GUI thread, after writing the display directly: the next value is posted whatever it is.
+    void Forget();
 
 private slots:
     void Deliver();
@@ -33,7 +35,7 @@ private:
     std::function<bool()> m_gate;
     std::mutex m_mutex;
     std::optional<int> m_pending;
-    // Ungated readouts only: the value last handed to the display, which nothing else writes,
-    // so the same value again (a blank readout, a steady reading) posts nothing.
+    // The value last handed to the display: the same again (a blank readout, a steady
+    // reading) posts nothing.
     std::optional<int> m_posted;
 };

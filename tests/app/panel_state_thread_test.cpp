@@ -158,6 +158,11 @@ TEST_F(PanelTest, FrequencyButtonsWaitForTheSignalSource) {
     RunBuffers(1);
     EXPECT_EQ(Panel().m_freqL, 777);
     EXPECT_EQ(Panel().Display(ctl::kReadoutL)->Value(), -1);
+    // On again: both readings come back, the unchanged one too.
+    Button(ctl::kSourceSwitch)->click();
+    RunBuffers(1);
+    EXPECT_EQ(Panel().Display(ctl::kReadoutL)->Value(), 777);
+    EXPECT_EQ(Panel().Display(ctl::kReadoutR)->Value(), 0);
 }
 
 TEST_F(PanelTest, RecordCaptionsOverTwoRecordingsAndACancel) {
