@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -99,8 +100,30 @@ void CCanvas::LineTo(int x, int y) {
         uint32_t* bits = Bits();
         const std::ptrdiff_t stride = m_image.bytesPerLine() / 4;
         const uint32_t pixel = m_penPixel;
-        ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(),
-                            [&](int px, int py) { bits[py * stride + px] = pixel; });
+        // Grid lines are level or upright: their pixels are the span from the start up to the
+        // end, end excluded, and a fill or a column walk sets them without the general set-up.
+        const auto span = [](int from, int to, int limit) {
+            const int64_t first = to > from ? from : int64_t(to) + 1;
+            const int64_t end = to > from ? to : int64_t(from) + 1;
+            return std::pair<int64_t, int64_t>{std::max<int64_t>(first, 0),
+                                               std::min<int64_t>(end, limit)};
+        };
+        if (y == m_curY && x != m_curX) {
+            const auto [first, end] = span(m_curX, x, Width());
+            if (y >= 0 && y < Height() && first < end) {
+                std::fill(bits + y * stride + first, bits + y * stride + end, pixel);
+            }
+        } else if (x == m_curX && y != m_curY) {
+            const auto [first, end] = span(m_curY, y, Height());
+            if (x >= 0 && x < Width()) {
+                for (int64_t row = first; row < end; ++row) {
+                    bits[row * stride + x] = pixel;
+                }
+            }
+        } else {
+            ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(),
+                                [&](int px, int py) { bits[py * stride + px] = pixel; });
+        }
     }
     m_curX = x;
     m_curY = y;

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Steady CPU use of the whole program and of the X server, as a share of one core, in two
 states: the start-up state (mode X, meters and generator off) with a live 1 kHz tone played into the loopback, and
-the heaviest one (spectrum mode, both meters, generator on, recording). Runs the real program under Xvfb through a private
+the heaviest one (spectrum mode, both meters, generator on with L at 1 kHz, recording). Runs the real program under Xvfb through a private
 PulseAudio loopback on ALSA "default" (or on the simulated sound card with --sim), several times
 per state, and prints each run and the median.
 
-usage: cpu_usage.py PROGRAM [SECONDS [RUNS]] [--sim]
+usage: cpu_usage.py PROGRAM [SECONDS [RUNS]] [--sim] [--only startup|heaviest]
 """
 import os
 import signal
@@ -27,12 +27,24 @@ HEAVIEST_CLICKS = [(474, 331, 36, 20),  # "信号源": generator on
                    (311, 323, 31, 14),  # "V(AC)"
                    (165, 285, 26, 19)]  # "频域": spectrum mode
 RECORD = (57, 313, 38, 19)
+FREQ_L = (400, 213, 23, 17)
 
 
 def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
+
+
+def set_left_frequency(env, origin, hertz):
+    """A live signal on the loopback: L through the "L频率" dialog (the generator must be on)."""
+    click_control(env, origin, FREQ_L)
+    dialog = run("xdotool", "search", "--sync", "--name", "设置输出频率", env=env).split()[0]
+    run("xdotool", "windowfocus", "--sync", dialog, env=env)
+    run("xdotool", "key", "ctrl+a", env=env)
+    run("xdotool", "type", str(hertz), env=env)
+    run("xdotool", "key", "Return", env=env)
+    time.sleep(0.3)
 
 
 def start_recording(env, origin, path):
@@ -64,6 +76,7 @@ def measure(program, seconds, audio_env, heaviest, folder):
         if heaviest:
             for rect in HEAVIEST_CLICKS:
                 click_control(env, origin, rect)
+            set_left_frequency(env, origin, 1000)
             start_recording(env, origin, wav)
         run("xdotool", "mousemove", "0", "0", env=env)
         time.sleep(3)  # past start-up
@@ -87,8 +100,11 @@ def measure(program, seconds, audio_env, heaviest, folder):
 
 
 def main():
-    args = [a for a in sys.argv[1:] if a != "--sim"]
-    simulated = "--sim" in sys.argv
+    args = sys.argv[1:]
+    simulated = "--sim" in args
+    only = args[args.index("--only") + 1] if "--only" in args else None
+    args = [a for i, a in enumerate(args)
+            if a not in ("--sim", "--only") and (i == 0 or args[i - 1] != "--only")]
     program = args[0]
     seconds = float(args[1]) if len(args) > 1 else 30.0
     runs = int(args[2]) if len(args) > 2 else 3
@@ -101,6 +117,8 @@ def main():
         audio_env, where = {"PULSE_SERVER": server, "TAVRIN_AUDIO": "alsa"}, "PulseAudio loopback"
     try:
         for name, heaviest in (("start-up state", False), ("heaviest state", True)):
+            if only is not None and only != ("heaviest" if heaviest else "startup"):
+                continue
             results = [measure(program, seconds, audio_env, heaviest, folder) for _ in range(runs)]
             for app, xserver in results:
                 print("%s, %s: program %.2f %%, X server %.2f %%" % (where, name, app, xserver))

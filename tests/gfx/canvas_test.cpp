@@ -179,6 +179,8 @@ const LineCase kClippedLines[] = {
     {"steep across", 17, -40, 25, 70},       {"miss above", -5, -2, 50, -1},
     {"miss left", -3, -10, -1, 40},          {"graze corner", -1, 1, 1, -1},
     {"far shallow", -100000, 7, 100000, 23}, {"far steep", 12, -900000, 31, 900000},
+    {"level across", 60, 7, -9, 7},          {"upright across", 5, -10, 5, 50},
+    {"level off below", -3, 30, 20, 30},     {"upright from far", 39, INT_MIN, 39, 4},
 };
 
 TEST(CanvasLine, ClippingKeepsTheVisiblePixels) {
