@@ -143,8 +143,9 @@ def main():
     os.chmod(folder, 0o700)
     daemon, server = start_pulse(folder)
     xvfb, display = start_display()
+    # The folder also stands in for the user's configuration: no remembered sound device.
     env = dict(os.environ, DISPLAY=display, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb",
-               XDG_RUNTIME_DIR=folder)
+               XDG_RUNTIME_DIR=folder, XDG_CONFIG_HOME=folder)
     env.pop("TAVRIN_AUDIO", None)
     app = subprocess.Popen([program], env=env)
     try:
