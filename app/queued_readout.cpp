@@ -39,6 +39,9 @@ void CQueuedReadout::Deliver() {
         value.swap(m_pending);
     }
     if (value && (!m_gate || m_gate())) {
-        m_display->SetValue(*value, true);
+        // Painted with the frame that comes with it: an update joins the same flush to the
+        // window, where a repaint here would flush each readout on its own.
+        m_display->SetValue(*value, false);
+        m_display->update();
     }
 }
