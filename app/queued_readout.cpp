@@ -40,8 +40,9 @@ void CQueuedReadout::Deliver() {
     }
     if (value && (!m_gate || m_gate())) {
         // Painted with the frame that comes with it: an update joins the same flush to the
-        // window, where a repaint here would flush each readout on its own.
+        // window, where a repaint here would flush each readout on its own. Only the cells
+        // change.
         m_display->SetValue(*value, false);
-        m_display->update();
+        m_display->update(m_display->ClientRect());
     }
 }
