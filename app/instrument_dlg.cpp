@@ -1,6 +1,7 @@
 #include "instrument_dlg.h"
 
 #include "app_resources.h"
+#include "device_dlg.h"
 #include "digit_display.h"
 #include "hand_cursor.h"
 #include "link_label.h"
@@ -109,6 +110,8 @@ void CInstrumentDlg::OnInitDialog() {
         about->setData(IDM_ABOUTBOX);
         connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     }
+    connect(m_systemMenu->addAction(QString::fromUtf8(kSoundCardItemText)), &QAction::triggered,
+            this, [this] { OnSoundCard(); });
 
     // Sliders already hold their start positions; the start-up radios are checked here.
     for (int id : InitiallyCheckedRadios()) {

@@ -1,9 +1,14 @@
-// tavrin: the sound card as a bench of instruments. Reads no settings; its one argument is
-// `measure`, which hands the run over to the headless tool.
+// tavrin: the sound card as a bench of instruments. `tavrin measure` hands the run over to the
+// headless tool; the panel's options are parsed before any window system is reached, so --help,
+// --version and --list-devices work without a display.
+#include "command_line.h"
+#include "device_choice.h"
 #include "instrument_app.h"
 #include "measure_handoff.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 namespace {
 CInstrumentApp theApp;
@@ -14,6 +19,16 @@ int main(int argc, char** argv) {
     if (const int status = HandOffToMeasureTool(argc, argv); status >= 0) {
         return status;
     }
+    const CommandLineOutcome parsed = ParseCommandLine(ArgumentList(argc, argv));
+    if (parsed.exit) {
+        return PrintOutcome(parsed);
+    }
+    if (parsed.options.listDevices) {
+        std::fputs(DeviceListText(ListAlsaDevices).c_str(), stdout);
+        return 0;
+    }
+    UseStartDevices(parsed.options);
+
     QApplication application(argc, argv);
     // Boxes raised for the program carry its file name as caption.
     QApplication::setApplicationName(QStringLiteral("tavrin"));

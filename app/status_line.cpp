@@ -80,7 +80,8 @@ void CStatusLine::Deliver() {
         QString::fromStdString(StatusChannelText("X1", reading->channels[0])),
         QString::fromStdString(StatusChannelText("X2", reading->channels[1])),
         QStringLiteral("xruns %1").arg(reading->xruns),
-        QStringLiteral("capture: %1").arg(QString::fromStdString(WaveDeviceName())),
+        QStringLiteral("capture: %1")
+            .arg(QString::fromStdString(WaveDeviceName(WaveDirection::In))),
     };
     for (size_t i = 0; i < m_labels.size(); ++i) {
         // setText repaints even for the same text; unchanged cells are left alone.
