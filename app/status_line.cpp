@@ -66,8 +66,7 @@ void CStatusLine::OnCaptureBuffer(const uint8_t* buffer) {
     }
     const StatusReading reading{m_estimator.Measure(m_frames), xruns};
     if (m_pending.Put(reading)) {
-        QMetaObject::invokeMethod(
-            this, [this] { Deliver(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
     }
 }
 
