@@ -1,13 +1,14 @@
 #include "instrument_dlg.h"
 
 #include "app_resources.h"
+#include "device_dlg.h"
 #include "digit_display.h"
 #include "hand_cursor.h"
 #include "link_label.h"
 #include "scope_screen.h"
 #include "status_line.h"
-#include "ui_font.h"
 #include "trace.h"
+#include "ui_font.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -119,6 +120,8 @@ void CInstrumentDlg::OnInitDialog() {
         about->setData(IDM_ABOUTBOX);
         connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     }
+    connect(m_systemMenu->addAction(tr(kSoundCardItemText)), &QAction::triggered, this,
+            [this] { OnSoundCard(); });
 
     // Sliders already hold their start positions; the start-up radios are checked here.
     for (int id : InitiallyCheckedRadios()) {

@@ -70,6 +70,9 @@ public:
     void OnRecord();
     void OnPause();
     void OnSetReference();
+    // The sound-card item: the devices chosen in its dialog take over at once and are
+    // remembered for the next start.
+    void OnSoundCard();
 
     // Capture worker.
     void OnCaptureBuffer(const uint8_t* samples) override;

@@ -22,6 +22,12 @@ PixelRect FrameSize() {
     return {0, 0, screen.width - 2 * kScreenBorderPx, screen.height - 2 * kScreenBorderPx};
 }
 
+bool SamePixels(const QImage& a, const QImage& b) {
+    return a.size() == b.size() && a.format() == b.format() &&
+           a.bytesPerLine() == b.bytesPerLine() &&
+           std::memcmp(a.constBits(), b.constBits(), size_t(a.sizeInBytes())) == 0;
+}
+
 constexpr const char* kPauseFirstText =
     QT_TRANSLATE_NOOP("CInstrumentDlg", "请先暂停，调整好屏幕再保存");
 constexpr const char* kPauseFirstCaption = QT_TRANSLATE_NOOP("CInstrumentDlg", "请按下PAUSE");
@@ -103,9 +109,17 @@ void CInstrumentDlg::DrawScope() {
 }
 
 void CInstrumentDlg::OnFrameDone(const CCanvas& frame) {
-    // A shallow copy: should the GUI still hold this frame when its raster comes round again,
-    // the raster's first write detaches and draws into fresh memory.
-    m_screen->PublishFrame(frame.Image());
+    // A picture the same as the one before it (a paused or idle screen, noise below a pixel)
+    // is not handed over: the screen would only repaint what it shows. The next frame is then
+    // drawn into this raster again, leaving the one on show alone.
+    const QImage& previous = m_canvases[m_canvasIndex ^ 1].Image();
+    if (SamePixels(frame.Image(), previous)) {
+        m_canvasIndex ^= 1;
+    } else {
+        // A shallow copy: should the GUI still hold this frame when its raster comes round
+        // again, the raster's first write detaches and draws into fresh memory.
+        m_screen->PublishFrame(frame.Image());
+    }
     if (m_state.Mirrored(kMirrorSaveScreen) != 0) {
         SaveScreen(frame);
     }

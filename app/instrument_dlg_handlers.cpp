@@ -87,6 +87,9 @@ void CInstrumentDlg::OnSourceSwitch() {
     if (m_widgets.Button(ctl::kSourceSwitch)->isChecked()) {
         // Set first: the buffers primed while starting already carry the signal.
         m_generatorOn = true;
+        // Blanked directly when the source went off: the next reading must be shown anew.
+        m_readoutL.Forget();
+        m_readoutR.Forget();
         StartPlayback();
     } else {
         StopPlayback();
@@ -124,5 +127,14 @@ void CInstrumentDlg::OnPause() {
 void CInstrumentDlg::OnSetReference() {
     if (const auto value = m_prompts.askReference(this)) {
         m_state.m_refValue = *value;
+    }
+}
+
+void CInstrumentDlg::OnSoundCard() {
+    const DeviceNames current{WaveDeviceName(WaveDirection::In),
+                              WaveDeviceName(WaveDirection::Out)};
+    const auto chosen = m_prompts.chooseDevices(this, current);
+    if (chosen && *chosen != current) {
+        RememberDevices(SwitchDevices(*this, *chosen));
     }
 }

@@ -1,10 +1,15 @@
-// tavrin: the sound card as a bench of instruments. Reads no settings; its one argument is
-// `measure`, which hands the run over to the headless tool, and --lang chooses the language.
+// tavrin: the sound card as a bench of instruments. `tavrin measure` hands the run over to the
+// headless tool; the panel's options are parsed before any window system is reached, so --help,
+// --version and --list-devices work without a display; --lang (read first) picks the language.
+#include "command_line.h"
+#include "device_choice.h"
 #include "instrument_app.h"
 #include "measure_handoff.h"
 #include "translation.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 namespace {
 CInstrumentApp theApp;
@@ -15,13 +20,24 @@ int main(int argc, char** argv) {
     if (const int status = HandOffToMeasureTool(argc, argv); status >= 0) {
         return status;
     }
+    // The language comes before the options, whose help and messages are written in it.
+    if (!SetUpLanguage({argv + 1, static_cast<size_t>(argc - 1)})) {
+        return kBadUsageExitCode;
+    }
+    const CommandLineOutcome parsed = ParseCommandLine(ArgumentList(argc, argv));
+    if (parsed.exit) {
+        return PrintOutcome(parsed);
+    }
+    if (parsed.options.listDevices) {
+        std::fputs(DeviceListText(ListAlsaDevices).c_str(), stdout);
+        return 0;
+    }
+    UseStartDevices(parsed.options);
+
     QApplication application(argc, argv);
     // Boxes raised for the program carry its file name as caption.
     QApplication::setApplicationName(QStringLiteral("tavrin"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.tavrin.Tavrin"));
-    if (!SetUpLanguage({argv + 1, static_cast<size_t>(argc - 1)})) {
-        return 2;
-    }
     ApplySelectedLanguage();
     // The panel runs modally inside InitInstance, which returns false once it has closed.
     theApp.InitInstance();

@@ -1,6 +1,7 @@
 #include "panel_prompts.h"
 
 #include "about_box.h"
+#include "device_dlg.h"
 #include "entry_dialogs.h"
 
 #include <QColorDialog>
@@ -54,8 +55,16 @@ void ShowAbout(QWidget* owner) {
     box.exec();
 }
 
+std::optional<DeviceNames> ChooseDevices(QWidget* owner, const DeviceNames& current) {
+    CDeviceDlg dialog(owner, ListAlsaDevices, current);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.Chosen();
+}
+
 } // namespace
 
 CPanelPrompts DefaultPanelPrompts() {
-    return {ChooseColor, ChooseSavePath, AskFrequency, AskReference, ShowAbout};
+    return {ChooseColor, ChooseSavePath, AskFrequency, AskReference, ShowAbout, ChooseDevices};
 }

@@ -3,6 +3,8 @@
 // test can answer them without a real modal dialog. Every function runs on the GUI thread,
 // owned by the panel, and returns nothing when the user cancels.
 
+#include "device_choice.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -30,6 +32,9 @@ struct CPanelPrompts {
     std::function<std::optional<double>(QWidget* owner)> askReference;
     // The About box.
     std::function<void(QWidget* owner)> showAbout;
+    // The sound-card dialog, opening on the devices in use; the devices chosen.
+    std::function<std::optional<DeviceNames>(QWidget* owner, const DeviceNames& current)>
+        chooseDevices;
 };
 
 // The real dialogs.

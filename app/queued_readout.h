@@ -12,6 +12,8 @@
 #include <QObject>
 
 #include <functional>
+#include <mutex>
+#include <optional>
 
 class CDigitDisplay;
 
@@ -21,8 +23,10 @@ public:
     // GUI thread, before any SetValue. display outlives every SetValue: the panel stops capture
     // before its readouts go.
     void Attach(CDigitDisplay* display, std::function<bool()> gate = {});
-    // Any thread.
+    // Any thread. The value the display was last handed again posts nothing.
     void SetValue(int value) override;
+    // GUI thread, after writing the display directly: the next value is posted whatever it is.
+    void Forget();
 
 private slots:
     void Deliver();
@@ -31,4 +35,8 @@ private:
     CDigitDisplay* m_display = nullptr;
     std::function<bool()> m_gate;
     CLatestValue<int> m_pending;
+    std::mutex m_postedMutex;
+    // The value last put in the mailbox: the same again (a blank readout, a steady reading)
+    // posts nothing.
+    std::optional<int> m_posted;
 };

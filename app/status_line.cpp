@@ -68,8 +68,7 @@ void CStatusLine::OnCaptureBuffer(const uint8_t* buffer) {
     }
     const StatusReading reading{m_estimator.Measure(m_frames), xruns};
     if (m_pending.Put(reading)) {
-        QMetaObject::invokeMethod(
-            this, [this] { Deliver(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
     }
 }
 
@@ -83,7 +82,7 @@ void CStatusLine::Deliver() {
         QString::fromStdString(StatusChannelText("X2", reading->channels[1])),
         QCoreApplication::translate("CStatusLine", "xruns %1").arg(reading->xruns),
         QCoreApplication::translate("CStatusLine", "capture: %1")
-            .arg(QString::fromStdString(WaveDeviceName())),
+            .arg(QString::fromStdString(WaveDeviceName(WaveDirection::In))),
     };
     for (size_t i = 0; i < m_labels.size(); ++i) {
         // setText repaints even for the same text; unchanged cells are left alone.

@@ -24,8 +24,12 @@ function(tavrin_add_gtest)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
-    set(props LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "TAVRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen;${T_ENV}")
+    # ENVIRONMENT is a list inside the PROPERTIES list: each of the three list expansions on its
+    # way into the generated test file (here, gtest_discover_tests, GoogleTestAddTests) drops one
+    # level of escaping, so its separators go in escaped three times over.
+    set(env TAVRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR} QT_QPA_PLATFORM=offscreen ${T_ENV})
+    string(REPLACE ";" [[\\\\\\\\;]] env "${env}")
+    set(props LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
     if(T_SERIAL)
         list(APPEND props RUN_SERIAL TRUE)
     endif()

@@ -5,7 +5,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstring>
+#include <thread>
+
+namespace {
+// Longest wait of ReopenCapture for the capture worker to release its buffers.
+constexpr auto kReleaseWait = std::chrono::seconds(1);
+} // namespace
 
 // The generator's block is copied to the device as it stands in memory.
 static_assert(std::endian::native == std::endian::little, "sample blocks are little-endian");
@@ -36,6 +43,27 @@ void CSoundDevice::StopCapture() { m_soundIn.Stop(); }
 void CSoundDevice::StartPlayback() { m_soundPlay.start(nullptr); }
 
 void CSoundDevice::StopPlayback() { m_soundPlay.stop(); }
+
+bool CSoundDevice::ReopenCapture() {
+    m_soundIn.Stop();
+    // Stop keeps the device open for the next Start; another device needs it closed, but only
+    // once the worker has released every buffer the reset handed back, as they name the device.
+    const auto deadline = std::chrono::steady_clock::now() + kReleaseWait;
+    while (m_soundIn.m_queuedCount.load() > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (m_soundIn.m_hWaveIn != nullptr && m_soundIn.m_queuedCount.load() == 0 &&
+        waveInClose(m_soundIn.m_hWaveIn) == MMSYSERR_NOERROR) {
+        m_soundIn.m_hWaveIn = nullptr;
+    }
+    return m_soundIn.Start(nullptr);
+}
+
+bool CSoundDevice::ReopenPlayback() {
+    // start waits for the stopped device to drain and close before it opens the next one.
+    m_soundPlay.stop();
+    return m_soundPlay.start(nullptr);
+}
 
 void CSoundDevice::StartRecording(const char* path) {
     // One recording at a time: an earlier one is finished, not abandoned, and its lock is

@@ -41,6 +41,12 @@ public:
     void StopCapture();
     void StartPlayback();
     void StopPlayback();
+    // GUI thread. Capture stopped, its device closed, and capture started again on the device
+    // the wave layer names now; false when it could not start (already reported).
+    bool ReopenCapture();
+    // GUI thread. Playback stopped and started again on the device the wave layer names now;
+    // false when it could not start (already reported).
+    bool ReopenPlayback();
     // Opens a new recording with the capture format. A file that cannot be created still
     // leaves a recorder, which fails every write until StopRecording.
     void StartRecording(const char* path);

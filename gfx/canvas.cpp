@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -100,8 +101,30 @@ void CCanvas::LineTo(int x, int y) {
         uint32_t* bits = Bits();
         const std::ptrdiff_t stride = m_image.bytesPerLine() / 4;
         const uint32_t pixel = m_penPixel;
-        ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(),
-                            [&](int px, int py) { bits[py * stride + px] = pixel; });
+        // Grid lines are level or upright: their pixels are the span from the start up to the
+        // end, end excluded, and a fill or a column walk sets them without the general set-up.
+        const auto span = [](int from, int to, int limit) {
+            const int64_t first = to > from ? from : int64_t(to) + 1;
+            const int64_t end = to > from ? to : int64_t(from) + 1;
+            return std::pair<int64_t, int64_t>{std::max<int64_t>(first, 0),
+                                               std::min<int64_t>(end, limit)};
+        };
+        if (y == m_curY && x != m_curX) {
+            const auto [first, end] = span(m_curX, x, Width());
+            if (y >= 0 && y < Height() && first < end) {
+                std::fill(bits + y * stride + first, bits + y * stride + end, pixel);
+            }
+        } else if (x == m_curX && y != m_curY) {
+            const auto [first, end] = span(m_curY, y, Height());
+            if (x >= 0 && x < Width()) {
+                for (int64_t row = first; row < end; ++row) {
+                    bits[row * stride + x] = pixel;
+                }
+            }
+        } else {
+            ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(),
+                                [&](int px, int py) { bits[py * stride + px] = pixel; });
+        }
     }
     m_curX = x;
     m_curY = y;
@@ -126,6 +149,30 @@ void CCanvas::TextOut(int x, int y, const char* utf8) {
     if (m_image.isNull() || utf8 == nullptr) {
         return;
     }
+    const TextStamp* stamp = Stamp(utf8);
+    if (stamp == nullptr) {
+        DrawTextDirectly(x, y, utf8);
+        return;
+    }
+    uint32_t* bits = Bits();
+    const std::ptrdiff_t stride = m_image.bytesPerLine() / 4;
+    const int left = x + stamp->origin;
+    const int top = y + stamp->origin;
+    for (const TextStamp::Run& run : stamp->runs) {
+        const int py = top + run.row;
+        const int first = std::max(left + run.first, 0);
+        const int end = std::min(left + run.end, Width());
+        if (py < 0 || py >= Height() || first >= end) {
+            continue;
+        }
+        const auto* source =
+            reinterpret_cast<const uint32_t*>(stamp->pixels.constScanLine(run.row));
+        std::memcpy(bits + py * stride + first, source + (first - left),
+                    size_t(end - first) * sizeof(uint32_t));
+    }
+}
+
+void CCanvas::DrawTextDirectly(int x, int y, const char* utf8) {
     const QString text = QString::fromUtf8(utf8);
     const QFontMetrics metrics(m_font);
     QPainter painter(&m_image);
@@ -133,4 +180,65 @@ void CCanvas::TextOut(int x, int y, const char* utf8) {
     painter.fillRect(x, y, metrics.horizontalAdvance(text), metrics.height(), Qt::white);
     painter.setPen(Qt::black);
     painter.drawText(x, y + metrics.ascent(), text);
+}
+
+const CCanvas::TextStamp* CCanvas::Stamp(const char* utf8) {
+    for (const TextStamp& stamp : m_stamps) {
+        if (stamp.text == utf8) {
+            return stamp.pixels.isNull() ? nullptr : &stamp;
+        }
+    }
+    constexpr size_t kMaxStamps = 8;
+    if (m_stamps.size() == kMaxStamps) {
+        m_stamps.erase(m_stamps.begin());
+    }
+    TextStamp& stamp = m_stamps.emplace_back();
+    stamp.text = utf8;
+
+    const QString text = QString::fromUtf8(utf8);
+    const QFontMetrics metrics(m_font);
+    // Glyphs may reach past the box; a line's height of margin on every side holds them.
+    const int margin = metrics.height();
+    stamp.origin = -margin;
+    QImage pixels(metrics.horizontalAdvance(text) + 2 * margin, metrics.height() + 2 * margin,
+                  QImage::Format_ARGB32);
+    pixels.fill(Qt::transparent);
+    {
+        QPainter painter(&pixels);
+        painter.setFont(m_font);
+        painter.fillRect(margin, margin, metrics.horizontalAdvance(text), metrics.height(),
+                         Qt::white);
+        painter.setPen(Qt::black);
+        painter.drawText(margin, margin + metrics.ascent(), text);
+    }
+    // Exact only when every pixel is either left alone or painted opaque (unsmoothed glyphs)
+    // and nothing reached the margin's outer edge; otherwise the label is drawn each time.
+    const int w = pixels.width();
+    const int h = pixels.height();
+    for (int row = 0; row < h; ++row) {
+        const auto* line = reinterpret_cast<const uint32_t*>(pixels.constScanLine(row));
+        for (int col = 0; col < w; ++col) {
+            const uint32_t alpha = line[col] >> 24;
+            const bool edge = row == 0 || row == h - 1 || col == 0 || col == w - 1;
+            if ((alpha != 0 && alpha != 0xFF) || (alpha != 0 && edge)) {
+                return nullptr; // pixels stay null: drawn directly from now on
+            }
+        }
+    }
+    for (int row = 0; row < h; ++row) {
+        const auto* line = reinterpret_cast<const uint32_t*>(pixels.constScanLine(row));
+        for (int col = 0; col < w;) {
+            if (line[col] >> 24 == 0) {
+                ++col;
+                continue;
+            }
+            const int first = col;
+            while (col < w && line[col] >> 24 != 0) {
+                ++col;
+            }
+            stamp.runs.push_back({row, first, col});
+        }
+    }
+    stamp.pixels = std::move(pixels);
+    return &stamp;
 }

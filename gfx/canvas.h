@@ -10,6 +10,8 @@
 #include <QImage>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Colours as the panel stores them: 0x00BBGGRR.
 using ColorRef = uint32_t;
@@ -62,10 +64,26 @@ public:
     const QImage& Image() const { return m_image; }
 
 private:
+    // A label rendered once (text layout and shaping cost far more than the label's pixels):
+    // its opaque pixels as row runs, placed relative to the text's top-left corner.
+    struct TextStamp {
+        struct Run {
+            int row, first, end; // stamp coordinates, [first, end)
+        };
+        std::string text;
+        QImage pixels;  // ARGB32: white box and black glyphs opaque, the rest transparent
+        int origin = 0; // the stamp's top-left corner is (x + origin, y + origin)
+        std::vector<Run> runs;
+    };
+
     uint32_t* Bits();
+    // The stamp of `utf8`, made on first use; none when the label cannot be stamped exactly.
+    const TextStamp* Stamp(const char* utf8);
+    void DrawTextDirectly(int x, int y, const char* utf8);
 
     QImage m_image;
     QFont m_font;
+    std::vector<TextStamp> m_stamps; // the few labels a frame shows
     uint32_t m_penPixel = 0;
     uint32_t m_brushPixel = 0;
     int m_curX = 0;

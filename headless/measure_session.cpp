@@ -3,9 +3,9 @@
 #include "format_and_alert.h"
 #include "headless_meter.h"
 #include "measure_rows.h"
-#include "simulated_bench.h"
 #include "stop_signal.h"
 #include "wav_file.h"
+#include "wave_api.h"
 
 #include <chrono>
 #include <cmath>
@@ -50,11 +50,10 @@ private:
     std::string m_last;
 };
 
-// The wave layer's name for the device: "sim" is the simulated card, anything else ALSA's.
+// One device for both directions: "sim" is the simulated card, anything else ALSA's.
 void SelectDevice(const std::optional<std::string>& device) {
     if (device) {
-        const std::string choice = *device == "sim" ? "sim" : "alsa:" + *device;
-        SelectWaveBackend(choice.c_str());
+        SetWaveDevices(*device, *device);
     }
 }
 
@@ -108,11 +107,11 @@ int RunMeasure(const MeasureOptions& options) {
         engine.m_generatorOn = true;
         engine.StartPlayback();
         if (!engine.m_soundPlay.m_running) {
-            return DeviceFailed("output", WaveDeviceName(), alerts.Last());
+            return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
         }
     }
     engine.StartCapture();
-    const std::string device = WaveDeviceName();
+    const std::string device = WaveDeviceName(WaveDirection::In);
     if (!engine.m_soundIn.m_running) {
         return DeviceFailed("capture", device, alerts.Last());
     }

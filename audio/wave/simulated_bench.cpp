@@ -28,6 +28,7 @@ struct BenchState {
     bool inStarted = false;
     bool gone = false;
     int reopenAttempts = 0;
+    std::string names[2]; // of the open devices
     int opens[2] = {0, 0};
     int closes[2] = {0, 0};
     int64_t inputFrame = 0; // absolute index of the next captured frame
@@ -236,8 +237,8 @@ void EnsureTicker(BenchState& s) {
 
 } // namespace
 
-MMRESULT OpenSimulatedDevice(WaveDirection direction, const WAVEFORMATEX&, MessageTarget target,
-                             CWaveDevice** device) {
+MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction, const WAVEFORMATEX&,
+                             MessageTarget target, CWaveDevice** device) {
     BenchState& s = State();
     std::lock_guard lock(s.mutex);
     if (const MMRESULT fault = TakeFault(s, direction, WaveCall::Open)) {
@@ -252,6 +253,7 @@ MMRESULT OpenSimulatedDevice(WaveDirection direction, const WAVEFORMATEX&, Messa
                         direction == WaveDirection::In ? "line input" : "line output");
     }
     slot = new CSimDevice(direction, target);
+    s.names[Index(direction)] = name;
     ++s.opens[Index(direction)];
     EnsureTicker(s);
     s.wake.notify_all();
@@ -343,6 +345,12 @@ int CSimulatedBench::CloseCount(WaveDirection d) const {
 bool CSimulatedBench::IsOpen(WaveDirection d) const {
     std::lock_guard lock(State().mutex);
     return (d == WaveDirection::In ? State().in : State().out) != nullptr;
+}
+
+std::string CSimulatedBench::OpenDeviceName(WaveDirection d) const {
+    std::lock_guard lock(State().mutex);
+    const bool open = (d == WaveDirection::In ? State().in : State().out) != nullptr;
+    return open ? State().names[Index(d)] : std::string();
 }
 
 int64_t CSimulatedBench::FilledInputBuffers() const {

@@ -1,5 +1,6 @@
 #pragma once
 // The simulated bench: a sound card in memory whose line output is wired to its line input.
+// It answers to the device names "sim" and "sim:ANYTHING", all one card.
 // Tests drive each input channel with a signal of their own, run the clock in real time or
 // step it buffer by buffer, and make any device call fail once or several times.
 // Every member may be called from any thread.
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 enum class BenchClock { RealTime, Stepped };
 
@@ -46,11 +48,13 @@ public:
     int OpenCount(WaveDirection direction) const;
     int CloseCount(WaveDirection direction) const;
     bool IsOpen(WaveDirection direction) const;
+    // The name the open device in `direction` was opened by ("sim", "sim:2"...), or empty.
+    std::string OpenDeviceName(WaveDirection direction) const;
     // Input buffers delivered, output buffers played, since Reset.
     int64_t FilledInputBuffers() const;
     int64_t PlayedOutputBuffers() const;
 };
 
-// Chooses the backend for devices opened from now on: "sim", "alsa", "alsa:NAME";
-// nullptr goes back to the TAVRIN_AUDIO environment variable.
+// Stands in for the TAVRIN_AUDIO environment variable for devices opened from now on: "sim",
+// "alsa", "alsa:NAME"; nullptr goes back to the variable. Devices set by name come first.
 void SelectWaveBackend(const char* choice);

@@ -16,10 +16,7 @@ namespace {
 std::mutex g_backendMutex;
 std::string g_backendOverride;
 bool g_hasOverride = false;
-
-// What the latest open asked for; read by the status line, so kept under a lock.
-std::mutex g_deviceNameMutex;
-std::string g_deviceName;
+std::string g_chosenDevice[2]; // by name, input then output; empty: not chosen
 
 std::atomic<uint64_t> g_xruns{0};
 std::atomic<uint64_t> g_droppedFrames{0};
@@ -36,13 +33,32 @@ struct ExitCounts {
 thread_local MMRESULT t_lastCode = MMSYSERR_NOERROR;
 thread_local char t_lastDetail[256] = "";
 
-std::string BackendChoice() {
+int Index(WaveDirection direction) {
+    return direction == WaveDirection::In ? 0 : 1;
+}
+
+// The device name for `direction`; false with the cause recorded when TAVRIN_AUDIO names none.
+bool ResolveDevice(WaveDirection direction, std::string* name) {
     std::lock_guard lock(g_backendMutex);
-    if (g_hasOverride) {
-        return g_backendOverride;
+    if (!g_chosenDevice[Index(direction)].empty()) {
+        *name = g_chosenDevice[Index(direction)];
+        return true;
     }
     const char* env = std::getenv("TAVRIN_AUDIO");
-    return env != nullptr ? env : "";
+    const std::string backend = g_hasOverride ? g_backendOverride : (env != nullptr ? env : "");
+    if (backend.empty() || backend == "alsa") {
+        *name = "default";
+    } else if (backend.rfind("alsa:", 0) == 0 && backend.size() > 5) {
+        *name = backend.substr(5);
+    } else {
+        *name = backend;
+        if (!IsSimulatedDeviceName(backend)) {
+            WaveFail(MMSYSERR_BADDEVICEID, "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim",
+                     backend.c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX* format,
@@ -55,23 +71,14 @@ MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX*
         format->nChannels != kChannels || format->nSamplesPerSec != uint32_t(kSampleRate)) {
         return WaveFail(WAVERR_BADFORMAT, "only 16-bit stereo PCM at 44100 Hz is supported");
     }
-    const std::string choice = BackendChoice();
-    {
-        std::lock_guard lock(g_deviceNameMutex);
-        const bool named = choice.rfind("alsa:", 0) == 0;
-        g_deviceName = named ? choice.substr(5) : choice == "sim" ? choice : "default";
+    std::string name;
+    if (!ResolveDevice(direction, &name)) {
+        return MMSYSERR_BADDEVICEID;
     }
-    if (choice == "sim") {
-        return OpenSimulatedDevice(direction, *format, target, device);
+    if (IsSimulatedDeviceName(name)) {
+        return OpenSimulatedDevice(name, direction, *format, target, device);
     }
-    if (choice.empty() || choice == "alsa") {
-        return OpenAlsaDevice("default", direction, *format, target, device);
-    }
-    if (choice.rfind("alsa:", 0) == 0 && choice.size() > 5) {
-        return OpenAlsaDevice(choice.substr(5), direction, *format, target, device);
-    }
-    return WaveFail(MMSYSERR_BADDEVICEID, "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim",
-                    choice.c_str());
+    return OpenAlsaDevice(name, direction, *format, target, device);
 }
 
 template <typename Call> MMRESULT WithDevice(CWaveDevice* device, WaveCall which, Call call) {
@@ -139,19 +146,39 @@ void SelectWaveBackend(const char* choice) {
     g_backendOverride = choice != nullptr ? choice : "";
 }
 
+void SetWaveDevices(const std::string& input, const std::string& output) {
+    std::lock_guard lock(g_backendMutex);
+    g_chosenDevice[0] = input;
+    g_chosenDevice[1] = output;
+}
+
+void SetWaveDevice(WaveDirection direction, const std::string& name) {
+    std::lock_guard lock(g_backendMutex);
+    g_chosenDevice[Index(direction)] = name;
+}
+
+std::string WaveDeviceName(WaveDirection direction) {
+    std::string name;
+    ResolveDevice(direction, &name);
+    return name;
+}
+
+bool IsSimulatedDeviceName(const std::string& name) {
+    return name == "sim" || name.rfind("sim:", 0) == 0;
+}
+
 void CountXrun() {
     g_xruns.fetch_add(1, std::memory_order_relaxed);
 }
 void CountDroppedInputFrames(uint64_t frames) {
     g_droppedFrames.fetch_add(frames, std::memory_order_relaxed);
 }
-std::string WaveDeviceName() {
-    std::lock_guard lock(g_deviceNameMutex);
-    return g_deviceName;
+uint64_t WaveXrunCount() {
+    return g_xruns.load(std::memory_order_relaxed);
 }
-
-uint64_t WaveXrunCount() { return g_xruns.load(std::memory_order_relaxed); }
-uint64_t WaveDroppedInputFrames() { return g_droppedFrames.load(std::memory_order_relaxed); }
+uint64_t WaveDroppedInputFrames() {
+    return g_droppedFrames.load(std::memory_order_relaxed);
+}
 
 MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target) {
     return Open(WaveDirection::In, device, format, target);

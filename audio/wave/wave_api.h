@@ -1,11 +1,13 @@
 #pragma once
 // The wave-device calls the capture and playback threads make, with their order and meaning
 // kept: open, prepare header, add/write, start, reset, unprepare, close, error text. Each open
-// device sends "buffer done" to its owner's message queue. Backend: TAVRIN_AUDIO (unset or
-// "alsa" -> ALSA "default", "alsa:NAME" -> ALSA NAME, "sim" -> the simulated bench).
+// device sends "buffer done" to its owner's message queue. Which device opens: the name set by
+// SetWaveDevices, else TAVRIN_AUDIO (unset or "alsa" -> ALSA "default", "alsa:NAME" -> ALSA
+// NAME, "sim" -> the simulated bench).
 
 #include "message_thread.h"
 #include "pcm_format.h"
+#include "wave_types.h"
 
 #include <cstdint>
 #include <string>
@@ -44,6 +46,16 @@ struct WAVEHDR {
     uint32_t dwFlags = 0;
 };
 
+// The devices opened from now on, one name per direction: an ALSA name ("default",
+// "hw:CARD=Device") or "sim"/"sim:ANYTHING" for the simulated bench. An empty name leaves that
+// direction to TAVRIN_AUDIO. Any thread; a device already open stays open.
+void SetWaveDevices(const std::string& input, const std::string& output);
+void SetWaveDevice(WaveDirection direction, const std::string& name);
+// The name the next open in `direction` will use, TAVRIN_AUDIO resolved ("default" when nothing
+// chose; the variable's text itself when it is not a valid choice). Any thread.
+std::string WaveDeviceName(WaveDirection direction);
+bool IsSimulatedDeviceName(const std::string& name);
+
 class CWaveDevice;
 using HWAVEIN = CWaveDevice*;
 using HWAVEOUT = CWaveDevice*;
@@ -68,10 +80,6 @@ MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header);
 MMRESULT waveOutReset(HWAVEOUT device);
 MMRESULT waveOutClose(HWAVEOUT device);
 void waveOutGetErrorText(MMRESULT code, char* text, int chars);
-
-// The device the latest open asked for, capture or playback (both use the same): "sim",
-// "default" or the ALSA name; empty before the first. Any thread.
-std::string WaveDeviceName();
 
 // The message's outage: the owner's worker takes it (and frees it); it becomes the calling
 // thread's latest failure, so the error-text calls give its cause. Returns its code.

@@ -9,9 +9,10 @@
 MMRESULT OpenAlsaDevice(const std::string& name, WaveDirection direction,
                         const WAVEFORMATEX& format, MessageTarget target, CWaveDevice** device);
 
-// The simulated bench's device for `direction`.
-MMRESULT OpenSimulatedDevice(WaveDirection direction, const WAVEFORMATEX& format,
-                             MessageTarget target, CWaveDevice** device);
+// The simulated bench's device for `direction`, known by `name` while it is open.
+MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction,
+                             const WAVEFORMATEX& format, MessageTarget target,
+                             CWaveDevice** device);
 
 void CountXrun();
 void CountDroppedInputFrames(uint64_t frames);

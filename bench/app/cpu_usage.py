@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""Steady CPU use of the whole program over 30 s in the spectrum mode with both meters and the
-generator on, as a share of one core. Runs the real program under Xvfb, once on the simulated
-sound card (real-time clock) and once through a private sound-server loopback (see
-tests/e2e/sound_server.py).
+"""Steady CPU use of the whole program and of the X server, as a share of one core, in two
+states: the start-up state (mode X, meters and generator off) with a live 1 kHz tone played
+into the loopback, and the heaviest one (spectrum mode, both meters, generator on with L at
+1 kHz, recording). Runs the real program under Xvfb through a private sound-server loopback (see
+tests/e2e/sound_server.py; or on the simulated sound card with --sim), several times per state,
+and prints each run and the median.
 
-usage: cpu_usage.py PROGRAM [SECONDS]
+usage: cpu_usage.py PROGRAM [SECONDS [RUNS]] [--sim] [--only startup|heaviest]
 """
 import os
+import signal
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -14,9 +18,18 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
 import sound_server  # noqa: E402
-from panel_e2e import click_control, panel_origin, run, start_display  # noqa: E402
+from panel_e2e import click_control, panel_origin, run, set_frequency, start_display  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
+
+# Dialog-unit rectangles of the controls the heaviest state switches on.
+HEAVIEST_CLICKS = [(474, 331, 36, 20),  # "信号源": generator on
+                   (434, 331, 36, 20),  # "频率计": frequency meter on
+                   (394, 331, 36, 20),  # "万用表": multimeter on
+                   (311, 323, 31, 14),  # "V(AC)"
+                   (165, 285, 26, 19)]  # "频域": spectrum mode
+RECORD = (57, 313, 38, 19)
+FREQ_L = (400, 213, 23, 17)
 
 
 def cpu_seconds(pid):
@@ -25,44 +38,91 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
 
 
-def measure(program, seconds, audio_env):
+def start_recording(env, origin, path):
+    click_control(env, origin, RECORD)
+    time.sleep(1.0)  # the save dialog opens with the file name field focused
+    run("xdotool", "type", path, env=env)
+    run("xdotool", "key", "Return", env=env)
+    time.sleep(0.5)
+
+
+def play_tone(env):
+    """A 1 kHz tone into the loopback through the ALSA device the program uses, in a process
+    group of its own."""
+    device = env["TAVRIN_AUDIO"][len("alsa:"):]
+    return subprocess.Popen(
+        "sox -q -n -r 44100 -c 2 -b 16 -e signed -t raw - synth 3600 sine 1000 vol 0.5 | "
+        "aplay -q -D %s -t raw -f S16_LE -r 44100 -c 2" % device, shell=True, env=env,
+        start_new_session=True)
+
+
+def measure(program, seconds, audio_env, heaviest, folder):
     xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", **audio_env)
+    # The folder stands in for the user's configuration: no remembered device choice.
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=folder,
+               **audio_env)
     app = subprocess.Popen([program], env=env)
+    wav = os.path.join(folder, "cpu-usage.wav")
+    simulated = env.get("TAVRIN_AUDIO") == "sim"
+    tone = play_tone(env) if not heaviest and not simulated else None
     try:
         origin = panel_origin(env)
-        for rect in [(474, 331, 36, 20), (434, 331, 36, 20), (394, 331, 36, 20),
-                     (311, 323, 31, 14), (165, 285, 26, 19)]:
-            # generator, frequency meter, multimeter, V(AC), spectrum mode
-            click_control(env, origin, rect)
+        if heaviest:
+            for rect in HEAVIEST_CLICKS:
+                click_control(env, origin, rect)
+            set_frequency(env, origin, FREQ_L, 1000)  # a live signal on the loopback
+            start_recording(env, origin, wav)
         run("xdotool", "mousemove", "0", "0", env=env)
         time.sleep(3)  # past start-up
-        c0, t0 = cpu_seconds(app.pid), time.monotonic()
-        x0 = cpu_seconds(xvfb.pid)
+        c0, x0, t0 = cpu_seconds(app.pid), cpu_seconds(xvfb.pid), time.monotonic()
         time.sleep(seconds)
-        used, elapsed = cpu_seconds(app.pid) - c0, time.monotonic() - t0
-        xused = cpu_seconds(xvfb.pid) - x0
+        elapsed = time.monotonic() - t0
+        used, xused = cpu_seconds(app.pid) - c0, cpu_seconds(xvfb.pid) - x0
+        if heaviest and not (os.path.exists(wav) and os.path.getsize(wav) > 44):
+            raise RuntimeError("the heaviest state did not record")
         return 100.0 * used / elapsed, 100.0 * xused / elapsed
     finally:
         app.terminate()
         app.wait(10)
+        if tone is not None:
+            os.killpg(tone.pid, signal.SIGTERM)
+            tone.wait(10)
         xvfb.terminate()
+        xvfb.wait(10)
+        if os.path.exists(wav):
+            os.remove(wav)
 
 
 def main():
-    program = sys.argv[1]
-    seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 30.0
-    app, xserver = measure(program, seconds, {"TAVRIN_AUDIO": "sim"})
-    print("simulated card: program %.2f %% of one core, X server %.2f %%" % (app, xserver))
+    args = sys.argv[1:]
+    simulated = "--sim" in args
+    only = args[args.index("--only") + 1] if "--only" in args else None
+    args = [a for i, a in enumerate(args)
+            if a not in ("--sim", "--only") and (i == 0 or args[i - 1] != "--only")]
+    program = args[0]
+    seconds = float(args[1]) if len(args) > 1 else 30.0
+    runs = int(args[2]) if len(args) > 2 else 3
     folder = tempfile.mkdtemp(prefix="tavrin-cpu-")
-    server = sound_server.loopback(folder)
-    server.start()
+    server = None
+    if simulated:
+        audio_env, where = {"TAVRIN_AUDIO": "sim"}, "simulated card"
+    else:
+        server = sound_server.loopback(folder)
+        server.start()
+        audio_env, where = server.env, "%s loopback" % sound_server.chosen_kind()
     try:
-        app, xserver = measure(program, seconds, server.env)
-        print("%s loopback: program %.2f %% of one core, X server %.2f %%"
-              % (sound_server.chosen_kind(), app, xserver))
+        for name, heaviest in (("start-up state", False), ("heaviest state", True)):
+            if only is not None and only != ("heaviest" if heaviest else "startup"):
+                continue
+            results = [measure(program, seconds, audio_env, heaviest, folder) for _ in range(runs)]
+            for app, xserver in results:
+                print("%s, %s: program %.2f %%, X server %.2f %%" % (where, name, app, xserver))
+            print("%s, %s, median of %d x %.0f s: program %.2f %% of one core, X server %.2f %%"
+                  % (where, name, runs, seconds, statistics.median(r[0] for r in results),
+                     statistics.median(r[1] for r in results)), flush=True)
     finally:
-        server.stop()
+        if server is not None:
+            server.stop()
         subprocess.run(["rm", "-rf", folder])
 
 

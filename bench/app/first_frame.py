@@ -61,7 +61,7 @@ def main():
     server.start()
     xvfb, display = start_display()
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
-               TAVRIN_TRACE="1", **server.env)
+               XDG_CONFIG_HOME=folder, TAVRIN_TRACE="1", **server.env)
     silence = None
     print("through %s" % sound_server.chosen_kind())
     try:

@@ -19,7 +19,7 @@ import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
 import sound_server  # noqa: E402
-from panel_e2e import click_control, panel_origin, run, start_display  # noqa: E402
+from panel_e2e import click_control, panel_origin, run, set_frequency, start_display  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 RATE = 44100
@@ -44,16 +44,6 @@ def rss_kib(pid):
 
 def sine(frequency, n):
     return int(FULL_SCALE * math.sin(float(frequency * n) * SINE_STEP))
-
-
-def set_frequency(env, origin, button, hertz):
-    click_control(env, origin, button)
-    dialog = run("xdotool", "search", "--sync", "--name", "设置输出频率", env=env).split()[0]
-    run("xdotool", "windowfocus", "--sync", dialog, env=env)
-    run("xdotool", "key", "ctrl+a", env=env)
-    run("xdotool", "type", str(hertz), env=env)
-    run("xdotool", "key", "Return", env=env)
-    time.sleep(0.3)
 
 
 def toggle_recording(env, origin, path=None):
@@ -106,7 +96,7 @@ def main():
     server.start()
     xvfb, display = start_display()
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
-               TAVRIN_TRACE="1", **server.env)
+               XDG_CONFIG_HOME=folder, TAVRIN_TRACE="1", **server.env)
     stress = subprocess.Popen(["stress-ng", "--cpu", "1", "--quiet"],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     log_path = os.path.join(folder, "stderr.log")

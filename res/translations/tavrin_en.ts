@@ -29,6 +29,41 @@
     </message>
 </context>
 <context>
+    <name>CDeviceDlg</name>
+    <message>
+        <source>声卡</source>
+        <translation>Sound card</translation>
+    </message>
+    <message>
+        <source>输入设备 (X1, X2):</source>
+        <translation>Input device (X1, X2):</translation>
+    </message>
+    <message>
+        <source>输出设备 (信号源 L, R):</source>
+        <translation>Output device (source L, R):</translation>
+    </message>
+    <message>
+        <source>模拟声卡 (输出接到输入)</source>
+        <translation>Simulated sound card (output wired to input)</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>说明</source>
+        <translation>Description</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
     <name>CEntryDialog</name>
     <message>
         <source>设置输出频率</source>
@@ -173,6 +208,10 @@
         <source>HZ每格</source>
         <translation> Hz/div</translation>
     </message>
+    <message>
+        <source>声卡…</source>
+        <translation>Sound card…</translation>
+    </message>
 </context>
 <context>
     <name>CStatusLine</name>
@@ -187,6 +226,13 @@
     <message>
         <source>capture: %1</source>
         <translation>capture: %1</translation>
+    </message>
+</context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Language of the panel and this help: zh (Chinese) or en (English).</source>
+        <translation>Language of the panel and this help: zh (Chinese) or en (English).</translation>
     </message>
 </context>
 <context>

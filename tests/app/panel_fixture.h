@@ -1,6 +1,7 @@
 #pragma once
 // A panel on the simulated bench with a stepped clock, and scripted answers for every question
-// the panel asks (colour, save path, frequency, reference, About), so no real modal dialog runs.
+// the panel asks (colour, save path, frequency, reference, About, sound card), so no real modal
+// dialog runs.
 #include "alert_recorder.h"
 #include "instrument_dlg.h"
 #include "pump_until.h"
@@ -21,7 +22,9 @@ struct CScriptedPrompts {
     std::optional<std::string> savePath;
     std::optional<uint32_t> frequency;
     std::optional<double> reference;
+    std::optional<DeviceNames> devices;
     int colorCalls = 0, saveCalls = 0, frequencyCalls = 0, referenceCalls = 0, aboutCalls = 0;
+    std::vector<DeviceNames> deviceRequests; // the devices in use each time the dialog opened
     std::vector<SaveFileRequest> saveRequests;
 
     CPanelPrompts Make() {
@@ -44,6 +47,10 @@ struct CScriptedPrompts {
             return reference;
         };
         p.showAbout = [this](QWidget*) { ++aboutCalls; };
+        p.chooseDevices = [this](QWidget*, const DeviceNames& current) {
+            deviceRequests.push_back(current);
+            return devices;
+        };
         return p;
     }
 };
@@ -61,6 +68,7 @@ protected:
         m_panel.reset();
         Bench().Reset();
         SelectWaveBackend(nullptr);
+        SetWaveDevices("", "");
     }
 
     static CSimulatedBench& Bench() { return CSimulatedBench::Instance(); }

@@ -171,6 +171,11 @@ TEST_F(PanelTest, FrequencyButtonsWaitForTheSignalSource) {
     RunBuffers(1);
     EXPECT_EQ(Panel().m_freqL, 777);
     EXPECT_EQ(Panel().Display(ctl::kReadoutL)->Value(), -1);
+    // On again: both readings come back, the unchanged one too.
+    Button(ctl::kSourceSwitch)->click();
+    RunBuffers(1);
+    EXPECT_EQ(Panel().Display(ctl::kReadoutL)->Value(), 777);
+    EXPECT_EQ(Panel().Display(ctl::kReadoutR)->Value(), 0);
 }
 
 TEST_F(PanelTest, RecordCaptionsOverTwoRecordingsAndACancel) {
@@ -236,7 +241,7 @@ TEST_F(PanelTest, PauseAndReference) {
 TEST_F(PanelTest, AboutItemAndSystemCommands) {
     ASSERT_NE(Panel().SystemMenu(), nullptr);
     const auto actions = Panel().SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 1);
+    ASSERT_EQ(actions.size(), 2); // About, then the sound card
     EXPECT_EQ(actions[0]->text(), "关于 Tavrin(&A)...");
     EXPECT_EQ(actions[0]->data().toInt(), IDM_ABOUTBOX);
     actions[0]->trigger();

@@ -173,4 +173,18 @@ TEST(DigitDisplayPaint, ValueWithRedrawIsOnScreenWhenTheCallReturns) {
         ExpectCell(client, cell * 14, 14, 9 - cell);
 }
 
+TEST(DigitDisplayPaint, PaintOfTheCellsAloneLooksLikeAWholePaint) {
+    Readout readout(72, 30);
+    readout.display.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&readout.display));
+    QApplication::processEvents();
+    readout.display.SetValue(31415, false);
+    readout.display.update(readout.display.ClientRect());
+    QApplication::processEvents();
+    const QImage cellsOnly = OnScreen(readout.display);
+    ExpectCell(cellsOnly.copy(readout.display.ClientRect()), 0, 14, 3);
+    readout.display.repaint();
+    EXPECT_EQ(OnScreen(readout.display), cellsOnly);
+}
+
 } // namespace

@@ -118,16 +118,21 @@ def read_readout(image, rect):
     return text
 
 
-def generator_at_1000_and_meter_on(env, origin):
-    """Generator on, L at 1000 Hz through the frequency dialog, frequency meter on."""
-    click_control(env, origin, (474, 331, 36, 20))   # "信号源": generator on
-    click_control(env, origin, (400, 213, 23, 17))   # "L频率": the frequency dialog
+def set_frequency(env, origin, button, hertz):
+    """Types `hertz` into the frequency dialog that `button` ("L频率" or "R频率") opens."""
+    click_control(env, origin, button)
     dialog = run("xdotool", "search", "--sync", "--name", "设置输出频率", env=env).split()[0]
     run("xdotool", "windowfocus", "--sync", dialog, env=env)
     run("xdotool", "key", "ctrl+a", env=env)
-    run("xdotool", "type", "1000", env=env)
+    run("xdotool", "type", str(hertz), env=env)
     run("xdotool", "key", "Return", env=env)
     time.sleep(0.3)
+
+
+def generator_at_1000_and_meter_on(env, origin):
+    """Generator on, L at 1000 Hz through the frequency dialog, frequency meter on."""
+    click_control(env, origin, (474, 331, 36, 20))   # "信号源": generator on
+    set_frequency(env, origin, (400, 213, 23, 17), 1000)  # "L频率"
     click_control(env, origin, (434, 331, 36, 20))   # "频率计": frequency meter on
 
 
@@ -157,8 +162,9 @@ def main():
     server = sound_server.loopback(folder)
     server.start()
     xvfb, display = start_display()
+    # The folder also stands in for the user's configuration: no remembered sound device.
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
-               **server.env)
+               XDG_CONFIG_HOME=folder, **server.env)
     app = subprocess.Popen([program], env=env)
     try:
         origin = panel_origin(env)

@@ -58,7 +58,7 @@ def main():
     server.start()
     xvfb, display = start_display()
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
-               TAVRIN_TRACE="1", **server.env)
+               XDG_CONFIG_HOME=folder, TAVRIN_TRACE="1", **server.env)
     silence = server.keep_rendering()
     log_path = os.path.join(out_dir, "server-restart-stderr.log")
     log = open(log_path, "w")

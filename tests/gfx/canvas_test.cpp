@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QFontMetrics>
+#include <QPainter>
 
 #include <algorithm>
 #include <climits>
@@ -177,6 +179,8 @@ const LineCase kClippedLines[] = {
     {"steep across", 17, -40, 25, 70},       {"miss above", -5, -2, 50, -1},
     {"miss left", -3, -10, -1, 40},          {"graze corner", -1, 1, 1, -1},
     {"far shallow", -100000, 7, 100000, 23}, {"far steep", 12, -900000, 31, 900000},
+    {"level across", 60, 7, -9, 7},          {"upright across", 5, -10, 5, 50},
+    {"level off below", -3, 30, 20, 30},     {"upright from far", 39, INT_MIN, 39, 4},
 };
 
 TEST(CanvasLine, ClippingKeepsTheVisiblePixels) {
@@ -310,6 +314,42 @@ TEST(CanvasText, BlackTextOnWhiteBox) {
     EXPECT_GT(rightmost, 10 + 60); // four CJK glyphs are wide
     EXPECT_GE(lowest, 10 + 11);
     EXPECT_LT(lowest, 10 + 30);
+}
+
+// Labels are stamped from a rendering kept per text; the pixels must be those of drawing the
+// text afresh, wherever it lands (over other pixels, cut by the raster's edges) and however
+// often it is repeated.
+TEST(CanvasText, RepeatedLabelsMatchAFreshRendering) {
+    const struct {
+        int x, y;
+        const char* text;
+    } labels[] = {{10, 10, "635微秒每格"},  {150, 10, "1270微秒每格"}, {10, 10, "635微秒每格"},
+                  {-20, -5, "635微秒每格"}, {170, 50, "1270微秒每格"}, {-40, 55, "Hz/格 2205"}};
+    CCanvas canvas;
+    canvas.Resize(200, 60);
+    QImage expected(200, 60, QImage::Format_RGB32);
+    QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+    font.setPixelSize(16);
+    font.setStyleStrategy(QFont::NoAntialias);
+    const QFontMetrics metrics(font);
+    for (int y = 0; y < 60; ++y) { // a background no label could hide by chance
+        for (int x = 0; x < 200; ++x) {
+            canvas.SetPixelV(x, y, ColorRef(0x00102030 + 0x010101 * ((x * 7 + y * 3) % 64)));
+            expected.setPixel(x, y, ColorRefToPixel(canvas.GetPixel(x, y)));
+        }
+    }
+    for (const auto& label : labels) {
+        canvas.TextOut(label.x, label.y, label.text);
+        const QString text = QString::fromUtf8(label.text);
+        QPainter painter(&expected);
+        painter.setFont(font);
+        painter.fillRect(label.x, label.y, metrics.horizontalAdvance(text), metrics.height(),
+                         Qt::white);
+        painter.setPen(Qt::black);
+        painter.drawText(label.x, label.y + metrics.ascent(), text);
+        painter.end();
+        ASSERT_EQ(canvas.Image(), expected) << label.text << " at " << label.x << "," << label.y;
+    }
 }
 
 } // namespace

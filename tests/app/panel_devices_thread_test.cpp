@@ -1,0 +1,60 @@
+// The sound-card item on the simulated bench: a chosen device takes over at once and is
+// remembered; one that cannot be opened shows the usual box and the previous one stays.
+#include "device_dlg.h"
+#include "panel_fixture.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+class PanelDevicesTest : public PanelTest {
+protected:
+    // The remembered choice goes to a folder of the test's own, never the user's configuration.
+    PanelDevicesTest() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    }
+    ~PanelDevicesTest() override {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    }
+
+    void ChooseFromMenu(const DeviceNames& chosen) {
+        m_prompts.devices = chosen;
+        for (QAction* action : Panel().SystemMenu()->actions()) {
+            if (action->text() == QString::fromUtf8(kSoundCardItemText)) {
+                action->trigger();
+            }
+        }
+    }
+
+    QTemporaryDir m_config;
+};
+
+TEST_F(PanelDevicesTest, ChoiceMovesCaptureAndPlaybackAndAFailedDeviceKeepsThePrevious) {
+    Button(ctl::kSourceSwitch)->click();
+    RunBuffers(1);
+
+    ChooseFromMenu({"sim:card2", "sim:card3"});
+    ASSERT_EQ(m_prompts.deviceRequests.size(), 1u);
+    EXPECT_EQ(m_prompts.deviceRequests[0], (DeviceNames{"sim", "sim"}));
+    EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::In), "sim:card2");
+    EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::Out), "sim:card3");
+    RunBuffers(2); // both directions live on the new devices
+    EXPECT_EQ(RememberedDevices(), (DeviceNames{"sim:card2", "sim:card3"}));
+
+    Bench().InjectFault(WaveDirection::In, WaveCall::Open, MMSYSERR_BADDEVICEID);
+    Bench().InjectFault(WaveDirection::Out, WaveCall::Open, MMSYSERR_NOMEM);
+    ChooseFromMenu({"sim:gone", "sim:gone"});
+    ASSERT_EQ(m_alerts.Count(), 2u);
+    EXPECT_EQ(m_alerts.Alerts()[0].text.rfind("WAVEIN:2:", 0), 0u) << m_alerts.Alerts()[0].text;
+    EXPECT_EQ(m_alerts.Alerts()[1].text.rfind("WAVEOUT:7:", 0), 0u) << m_alerts.Alerts()[1].text;
+    EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::In), "sim:card2");
+    EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::Out), "sim:card3");
+    RunBuffers(2);
+    EXPECT_EQ(RememberedDevices(), (DeviceNames{"sim:card2", "sim:card3"}));
+}
+
+} // namespace
