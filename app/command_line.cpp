@@ -10,12 +10,20 @@ namespace {
 
 constexpr const char* kProgram = "tavrin";
 constexpr const char* kVersionText = "tavrin 0.94\n";
+constexpr const char* kContext = "CommandLine";
+
+// The help and messages are written before the application exists, so they come from the
+// selected catalogue directly.
+QString Text(const char* source) {
+    return TranslateText(kContext, source);
+}
 
 std::string Usage(const QCommandLineParser& parser) {
     // Parsed before any application object exists, the parser cannot name the program itself.
     const QString text = parser.helpText();
-    return "Usage: " + std::string(kProgram) + " [options]" +
-           text.mid(text.indexOf(QLatin1Char('\n'))).toStdString();
+    return (Text(QT_TRANSLATE_NOOP("CommandLine", "用法：%1 [选项]")).arg(kProgram) +
+            text.mid(text.indexOf(QLatin1Char('\n'))))
+        .toStdString();
 }
 
 CommandLineOutcome Exit(int code, std::string out, std::string err) {
@@ -27,49 +35,53 @@ CommandLineOutcome Exit(int code, std::string out, std::string err) {
     return outcome;
 }
 
+CommandLineOutcome BadUsage(const QString& message, const QCommandLineParser& parser) {
+    return Exit(kBadUsageExitCode, {},
+                std::string(kProgram) + ": " + message.toStdString() + "\n" + Usage(parser));
+}
+
 } // namespace
 
 CommandLineOutcome ParseCommandLine(const QStringList& arguments) {
+    const QString name = QStringLiteral("NAME");
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "The sound card as a bench of instruments: oscilloscope, frequency meter,\n"
-        "multimeter, signal generator. Device names are ALSA's (see --list-devices);\n"
-        "\"sim\" is the simulated sound card."));
-    const QCommandLineOption device(QStringLiteral("device"),
-                                    QStringLiteral("Capture from and play to device NAME."),
-                                    QStringLiteral("NAME"));
+    parser.setApplicationDescription(
+        Text(QT_TRANSLATE_NOOP("CommandLine", "把声卡变成一组测量仪器：示波器、频率计、\n"
+                                              "万用表、信号发生器。设备名称是 ALSA 的名称"
+                                              "（见 --list-devices）；\n"
+                                              "“sim”是模拟声卡。")));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
+        Text(QT_TRANSLATE_NOOP("CommandLine", "从设备 NAME 采集，并向它播放。")), name);
     const QCommandLineOption input(QStringLiteral("input"),
-                                   QStringLiteral("Capture from device NAME."),
-                                   QStringLiteral("NAME"));
+                                   Text(QT_TRANSLATE_NOOP("CommandLine", "从设备 NAME 采集。")),
+                                   name);
     const QCommandLineOption output(QStringLiteral("output"),
-                                    QStringLiteral("Play to device NAME."), QStringLiteral("NAME"));
+                                    Text(QT_TRANSLATE_NOOP("CommandLine", "向设备 NAME 播放。")),
+                                    name);
     const QCommandLineOption list(
         QStringLiteral("list-devices"),
-        QStringLiteral("Print the capture devices, an empty line, then the playback devices, one "
-                       "a line: name, tab, description."));
+        Text(QT_TRANSLATE_NOOP("CommandLine", "列出采集设备，空一行，再列出播放设备，"
+                                              "每行一个：名称、制表符、说明。")));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Print this help."));
+                                  Text(QT_TRANSLATE_NOOP("CommandLine", "显示本帮助。")));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Print the version."));
+                                     Text(QT_TRANSLATE_NOOP("CommandLine", "显示版本。")));
     // main reads --lang before parsing, so this help is already in the chosen language; the
     // parser only has to accept it and show it.
     const QCommandLineOption lang(
         QStringLiteral("lang"),
-        TranslateText("CommandLine",
-                      QT_TRANSLATE_NOOP("CommandLine", "Language of the panel and this help: zh "
-                                                       "(Chinese) or en (English).")),
+        Text(QT_TRANSLATE_NOOP("CommandLine", "面板和本帮助的语言：zh（中文）或 en（英文）。")),
         QStringLiteral("zh|en"));
     parser.addOptions({device, input, output, list, lang, help, version});
 
     if (!parser.parse(arguments)) {
-        return Exit(kBadUsageExitCode, {},
-                    std::string(kProgram) + ": " + parser.errorText().toStdString() + "\n" +
-                        Usage(parser));
+        return BadUsage(parser.errorText(), parser);
     }
     if (!parser.positionalArguments().isEmpty()) {
-        return Exit(kBadUsageExitCode, {},
-                    std::string(kProgram) + ": unexpected argument '" +
-                        parser.positionalArguments().first().toStdString() + "'\n" + Usage(parser));
+        return BadUsage(Text(QT_TRANSLATE_NOOP("CommandLine", "多余的参数“%1”"))
+                            .arg(parser.positionalArguments().first()),
+                        parser);
     }
     if (parser.isSet(help)) {
         return Exit(0, Usage(parser), {});
@@ -85,9 +97,9 @@ CommandLineOutcome ParseCommandLine(const QStringList& arguments) {
     };
     for (const QCommandLineOption* named : {&device, &input, &output}) {
         if (parser.isSet(*named) && last(*named).empty()) {
-            return Exit(kBadUsageExitCode, {},
-                        std::string(kProgram) + ": --" + named->names().first().toStdString() +
-                            " needs a device name\n" + Usage(parser));
+            return BadUsage(Text(QT_TRANSLATE_NOOP("CommandLine", "--%1 需要设备名称"))
+                                .arg(named->names().first()),
+                            parser);
         }
     }
     CommandLineOutcome outcome;

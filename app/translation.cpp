@@ -68,7 +68,14 @@ bool SetUpLanguage(std::span<char* const> arguments) {
     if (const auto name = FindLangArgument(arguments)) {
         fromCommandLine = LanguageByName(*name);
         if (!fromCommandLine) {
-            std::fprintf(stderr, "tavrin: --lang takes zh or en, not \"%s\"\n", name->c_str());
+            // No language was named, so the refusal is in the locale's.
+            SelectLanguage(LanguageFromLocale(std::getenv));
+            const QString message =
+                TranslateText(
+                    "CommandLine",
+                    QT_TRANSLATE_NOOP("CommandLine", "--lang 只接受 zh 或 en，不接受“%1”"))
+                    .arg(QString::fromLocal8Bit(*name));
+            std::fprintf(stderr, "tavrin: %s\n", message.toUtf8().constData());
             return false;
         }
     }

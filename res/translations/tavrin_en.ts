@@ -231,8 +231,56 @@
 <context>
     <name>CommandLine</name>
     <message>
-        <source>Language of the panel and this help: zh (Chinese) or en (English).</source>
+        <source>用法：%1 [选项]</source>
+        <translation>Usage: %1 [options]</translation>
+    </message>
+    <message>
+        <source>把声卡变成一组测量仪器：示波器、频率计、
+万用表、信号发生器。设备名称是 ALSA 的名称（见 --list-devices）；
+“sim”是模拟声卡。</source>
+        <translation>The sound card as a bench of instruments: oscilloscope, frequency meter,
+multimeter, signal generator. Device names are ALSA&apos;s (see --list-devices);
+&quot;sim&quot; is the simulated sound card.</translation>
+    </message>
+    <message>
+        <source>从设备 NAME 采集，并向它播放。</source>
+        <translation>Capture from and play to device NAME.</translation>
+    </message>
+    <message>
+        <source>从设备 NAME 采集。</source>
+        <translation>Capture from device NAME.</translation>
+    </message>
+    <message>
+        <source>向设备 NAME 播放。</source>
+        <translation>Play to device NAME.</translation>
+    </message>
+    <message>
+        <source>列出采集设备，空一行，再列出播放设备，每行一个：名称、制表符、说明。</source>
+        <translation>Print the capture devices, an empty line, then the playback devices, one a line: name, tab, description.</translation>
+    </message>
+    <message>
+        <source>显示本帮助。</source>
+        <translation>Print this help.</translation>
+    </message>
+    <message>
+        <source>显示版本。</source>
+        <translation>Print the version.</translation>
+    </message>
+    <message>
+        <source>面板和本帮助的语言：zh（中文）或 en（英文）。</source>
         <translation>Language of the panel and this help: zh (Chinese) or en (English).</translation>
+    </message>
+    <message>
+        <source>多余的参数“%1”</source>
+        <translation>unexpected argument &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>--%1 需要设备名称</source>
+        <translation>--%1 needs a device name</translation>
+    </message>
+    <message>
+        <source>--lang 只接受 zh 或 en，不接受“%1”</source>
+        <translation>--lang takes zh or en, not &quot;%1&quot;</translation>
     </message>
 </context>
 <context>

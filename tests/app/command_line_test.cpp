@@ -1,5 +1,6 @@
 #include "command_line.h"
 #include "device_choice.h"
+#include "translation.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,12 @@ struct ArgumentCase {
     const char* firstLine; // of stdout for good endings, of stderr for bad ones
 };
 
-class CommandLineTable : public testing::TestWithParam<ArgumentCase> {};
+// The messages are checked in English; the other tests read the Chinese texts.
+class CommandLineTable : public testing::TestWithParam<ArgumentCase> {
+protected:
+    void SetUp() override { ASSERT_TRUE(SelectLanguage(Language::English)); }
+    void TearDown() override { SelectLanguage(Language::Chinese); }
+};
 
 TEST_P(CommandLineTable, ParsesOrEndsWithItsCodeAndMessage) {
     const ArgumentCase& c = GetParam();

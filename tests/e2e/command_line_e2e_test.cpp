@@ -15,9 +15,12 @@ struct ProgramRun {
     std::string out;
 };
 
-ProgramRun RunProgram(const std::string& arguments) {
+// `lang` is the only locale variable the program sees.
+ProgramRun RunProgram(const std::string& arguments, const std::string& lang) {
     ProgramRun run;
-    FILE* pipe = popen((std::string(TAVRIN_PROGRAM) + " " + arguments).c_str(), "r");
+    const std::string command = "env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=" + lang + " " +
+                                TAVRIN_PROGRAM + " " + arguments;
+    FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return run;
     }
@@ -34,7 +37,7 @@ TEST(CommandLineE2e, ListDevicesShowsDefaultFirstAndTheServersDeviceInBothDirect
     CLoopbackServer server;
     std::string why;
     ASSERT_TRUE(server.Start(&why)) << why;
-    const ProgramRun run = RunProgram("--list-devices 2>/dev/null");
+    const ProgramRun run = RunProgram("--list-devices 2>/dev/null", "C");
     EXPECT_EQ(run.exitCode, 0);
     const size_t gap = run.out.find("\n\n");
     ASSERT_NE(gap, std::string::npos) << run.out;
@@ -49,10 +52,34 @@ TEST(CommandLineE2e, ListDevicesShowsDefaultFirstAndTheServersDeviceInBothDirect
 }
 
 TEST(CommandLineE2e, BadOptionEndsWithCodeTwoAndItsMessageOnStderr) {
-    const ProgramRun run = RunProgram("--no-such-option 2>&1 >/dev/null");
+    const ProgramRun run = RunProgram("--no-such-option 2>&1 >/dev/null", "en_US.UTF-8");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out.rfind("tavrin: Unknown option 'no-such-option'.\nUsage: tavrin", 0), 0u)
         << run.out;
+}
+
+struct HelpText {
+    const char* usage;       // the first line
+    const char* description; // of --help
+};
+
+TEST(CommandLineE2e, HelpFollowsTheLanguageChoice) {
+    const HelpText chinese{"用法：tavrin [选项]", "显示本帮助。"};
+    const HelpText english{"Usage: tavrin [options]", "Print this help."};
+    const struct {
+        const char* lang;
+        const char* arguments;
+        HelpText want;
+    } cases[] = {{"C", "", chinese},
+                 {"en_US.UTF-8", "", english},
+                 {"zh_CN.UTF-8", "--lang en", english},
+                 {"en_US.UTF-8", "--lang=zh", chinese}};
+    for (const auto& c : cases) {
+        const ProgramRun run = RunProgram(std::string(c.arguments) + " --help 2>&1", c.lang);
+        EXPECT_EQ(run.exitCode, 0) << c.lang << " " << c.arguments;
+        EXPECT_EQ(run.out.rfind(std::string(c.want.usage) + "\n", 0), 0u) << run.out;
+        EXPECT_NE(run.out.find(c.want.description), std::string::npos) << run.out;
+    }
 }
 
 } // namespace
