@@ -26,7 +26,11 @@ int main(int argc, char** argv) {
     }
     const CommandLineOutcome parsed = ParseCommandLine(ArgumentList(argc, argv));
     if (parsed.exit) {
-        return PrintOutcome(parsed);
+        // Qt's parser texts ("Options:", "Unknown option") are translated only through an
+        // application object's catalogues; a run that ends here gets one just to write them.
+        QCoreApplication writer(argc, argv);
+        ApplyQtCatalogue();
+        return PrintOutcome(ParseCommandLine(ArgumentList(argc, argv)));
     }
     if (parsed.options.listDevices) {
         std::fputs(DeviceListText(ListAlsaDevices).c_str(), stdout);

@@ -1,6 +1,7 @@
 #include "translation.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QTranslator>
 
 #include <cstdio>
@@ -51,6 +52,17 @@ bool InstallTranslation(Language language) {
     const bool selected = SelectLanguage(language);
     ApplySelectedLanguage();
     return selected;
+}
+
+void ApplyQtCatalogue() {
+    static QTranslator qtChinese;
+    if (Selected().translator || !qtChinese.isEmpty()) {
+        return; // English is Qt's own; Chinese is loaded already
+    }
+    if (qtChinese.load(QStringLiteral("qtbase_zh_CN"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&qtChinese);
+    }
 }
 
 QString TranslateText(const char* context, const char* source) {

@@ -24,6 +24,11 @@ void ApplySelectedLanguage();
 // SelectLanguage, then ApplySelectedLanguage.
 bool InstallTranslation(Language language);
 
+// Qt's own texts (the command line parser's headings and errors) in the selected language:
+// for Chinese, Debian's qt6-translations-l10n catalogue when installed; without it they stay
+// Qt's English. The application object must exist.
+void ApplyQtCatalogue();
+
 // `source` in the selected language, under `context`; works before the application exists,
 // where QCoreApplication::translate cannot yet see any catalogue.
 QString TranslateText(const char* context, const char* source);

@@ -21,6 +21,7 @@ run_packages=(
     qt6-base-dev-tools     # moc, rcc
     qt6-tools-dev          # Qt6LinguistTools' CMake package: builds the English translation
     qt6-l10n-tools         # lupdate, lrelease: the .ts catalogue and its compiled .qm
+    qt6-translations-l10n  # Qt's own texts in Chinese (the --help headers); optional at run time
     libgl-dev              # Qt6Gui's CMake package insists on OpenGL headers
     libasound2-dev         # ALSA: the sound card
     libasound2-plugins     # ALSA's "default" to PulseAudio (pipewire-alsa does it for PipeWire)
