@@ -49,5 +49,6 @@ frequencies and levels from scripts.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The captions are Chinese in Chinese locales and need a CJK font; ALSA's default device reaches
 # PulseAudio and PipeWire through the plugins.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, libasound2-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "fonts-wqy-microhei | fonts-noto-cjk, libasound2-plugins, qt6-translations-l10n")
 include(CPack)
