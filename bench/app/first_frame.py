@@ -16,12 +16,11 @@ import os
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
 import sound_server  # noqa: E402
-from panel_e2e import start_display  # noqa: E402
+from panel_e2e import open_bench  # noqa: E402
 
 
 def trace_times(path):
@@ -55,13 +54,7 @@ def first_frame_delay(program, env, log_path, timeout=10.0):
 def main():
     program = sys.argv[1]
     starts = int(sys.argv[2]) if len(sys.argv) > 2 else 5
-    folder = tempfile.mkdtemp(prefix="tavrin-first-")
-    os.chmod(folder, 0o700)
-    server = sound_server.loopback(folder)
-    server.start()
-    xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
-               XDG_CONFIG_HOME=folder, TAVRIN_TRACE="1", **server.env)
+    folder, server, xvfb, env = open_bench("tavrin-first-", TAVRIN_TRACE="1")
     silence = None
     print("through %s" % sound_server.chosen_kind())
     try:

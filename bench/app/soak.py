@@ -13,13 +13,12 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
 import sound_server  # noqa: E402
-from panel_e2e import click_control, panel_origin, run, set_frequency, start_display  # noqa: E402
+from panel_e2e import click_control, open_bench, panel_origin, run, set_frequency  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 RATE = 44100
@@ -90,13 +89,7 @@ def check_recording(path, latest_start=120 * RATE):
 def main():
     program = sys.argv[1]
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 600.0
-    folder = tempfile.mkdtemp(prefix="tavrin-soak-")
-    os.chmod(folder, 0o700)
-    server = sound_server.loopback(folder)
-    server.start()
-    xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
-               XDG_CONFIG_HOME=folder, TAVRIN_TRACE="1", **server.env)
+    folder, server, xvfb, env = open_bench("tavrin-soak-", TAVRIN_TRACE="1")
     stress = subprocess.Popen(["stress-ng", "--cpu", "1", "--quiet"],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     log_path = os.path.join(folder, "stderr.log")

@@ -54,6 +54,21 @@ def start_display():
     raise RuntimeError("no free display")
 
 
+
+def open_bench(prefix, **extra_env):
+    """A private sound server and a virtual display, both started: (folder, server, xvfb, env).
+    env runs the program on them; the folder also stands in for the user's configuration, so no
+    remembered sound device moves the program off the private server. The caller stops xvfb and
+    the server and removes the folder."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    os.chmod(folder, 0o700)
+    server = sound_server.loopback(folder)
+    server.start()
+    xvfb, display = start_display()
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
+               XDG_CONFIG_HOME=folder, **server.env, **extra_env)
+    return folder, server, xvfb, env
+
 def panel_origin(env):
     """Waits for the panel's window; its client area's top-left corner on the screen."""
     panel = run("xdotool", "search", "--sync", "--name", "^Tavrin 0.94$", env=env).split()[0]
@@ -157,14 +172,7 @@ def wait_for_x1(env, origin, png, wanted, seconds):
 def main():
     program, out_dir = sys.argv[1], sys.argv[2]
     os.makedirs(out_dir, exist_ok=True)
-    folder = tempfile.mkdtemp(prefix="tavrin-e2e-")
-    os.chmod(folder, 0o700)
-    server = sound_server.loopback(folder)
-    server.start()
-    xvfb, display = start_display()
-    # The folder also stands in for the user's configuration: no remembered sound device.
-    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
-               XDG_CONFIG_HOME=folder, **server.env)
+    folder, server, xvfb, env = open_bench("tavrin-e2e-")
     app = subprocess.Popen([program], env=env)
     try:
         origin = panel_origin(env)

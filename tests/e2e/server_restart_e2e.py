@@ -14,11 +14,10 @@ usage: server_restart_e2e.py PROGRAM OUTPUT_DIR
 import os
 import subprocess
 import sys
-import tempfile
 import time
 
 import sound_server
-from panel_e2e import generator_at_1000_and_meter_on, panel_origin, start_display, wait_for_x1
+from panel_e2e import generator_at_1000_and_meter_on, open_bench, panel_origin, wait_for_x1
 
 TICKS = os.sysconf("SC_CLK_TCK")
 FIRST_FRAME_BOUND = 1.5  # seconds after the window is shown
@@ -52,13 +51,7 @@ def trace(path, what):
 def main():
     program, out_dir = sys.argv[1], sys.argv[2]
     os.makedirs(out_dir, exist_ok=True)
-    folder = tempfile.mkdtemp(prefix="tavrin-restart-")
-    os.chmod(folder, 0o700)
-    server = sound_server.loopback(folder)
-    server.start()
-    xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder,
-               XDG_CONFIG_HOME=folder, TAVRIN_TRACE="1", **server.env)
+    folder, server, xvfb, env = open_bench("tavrin-restart-", TAVRIN_TRACE="1")
     silence = server.keep_rendering()
     log_path = os.path.join(out_dir, "server-restart-stderr.log")
     log = open(log_path, "w")
