@@ -65,9 +65,9 @@ void CStatusLine::OnCaptureBuffer(const uint8_t* buffer) {
         m_gaps = gaps;
     }
     const StatusReading reading{m_estimator.Measure(m_frames), xruns};
+    // By name: the queued event is made inside Qt; the reading travels through the mailbox.
     if (m_pending.Put(reading)) {
-        QMetaObject::invokeMethod(
-            this, [this] { Deliver(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
     }
 }
 

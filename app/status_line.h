@@ -33,6 +33,7 @@ struct StatusReading {
 std::string StatusChannelText(const char* name, const ChannelReading& reading);
 
 class CStatusLine : public QWidget {
+    Q_OBJECT
 public:
     // Placed right below the panel's client area `panel`, as wide as it.
     CStatusLine(QWidget* parent, const PixelRect& panel);
@@ -43,9 +44,10 @@ public:
     // GUI thread; for tests.
     QString Text() const;
 
-private:
+private slots:
     void Deliver();
 
+private:
     // Capture worker only.
     CToneEstimator m_estimator;
     int16_t m_frames[kFramesPerBuffer * kChannels] = {};
