@@ -100,10 +100,13 @@ public:
         m_pending.clear();
         m_written = 0;
         m_ranDry = false;
+        // Out of the queue before the playback thread starts again: it would go on writing
+        // from headers their owner frees once they are posted.
+        const TakenHeaders taken = TakeAll();
         if (Direction() == WaveDirection::Out) {
             StartIo();
         }
-        CompleteAll();
+        PostTaken(taken);
         return MMSYSERR_NOERROR;
     }
 

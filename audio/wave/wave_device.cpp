@@ -96,24 +96,30 @@ void CWaveDevice::CompleteFront() {
 }
 
 void CWaveDevice::CompleteAll() {
-    std::array<WAVEHDR*, kMaxQueued> taken{};
-    size_t count = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        for (; count < m_count; ++count) {
-            taken[count] = m_ring[(m_head + count) % kMaxQueued];
-        }
-        m_head = m_count = 0;
+    PostTaken(TakeAll());
+}
+
+CWaveDevice::TakenHeaders CWaveDevice::TakeAll() {
+    TakenHeaders taken;
+    taken.device = this;
+    taken.target = m_target;
+    taken.id = m_direction == WaveDirection::In ? MM_WIM_DATA : MM_WOM_DONE;
+    std::lock_guard lock(m_mutex);
+    for (; taken.count < m_count; ++taken.count) {
+        taken.headers[taken.count] = m_ring[(m_head + taken.count) % kMaxQueued];
     }
-    // The owner may close and delete this device as soon as it has its last header back, so
+    m_head = m_count = 0;
+    return taken;
+}
+
+void CWaveDevice::PostTaken(const TakenHeaders& taken) {
+    // The owner may close and delete the device as soon as it has its last header back, so
     // nothing of the object is touched once the posting starts.
-    const MessageTarget target = m_target;
-    const uint32_t id = m_direction == WaveDirection::In ? MM_WIM_DATA : MM_WOM_DONE;
-    for (size_t i = 0; i < count; ++i) {
-        taken[i]->dwFlags = (taken[i]->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    for (size_t i = 0; i < taken.count; ++i) {
+        taken.headers[i]->dwFlags = (taken.headers[i]->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     }
-    for (size_t i = 0; i < count; ++i) {
-        target->Post({id, this, taken[i]});
+    for (size_t i = 0; i < taken.count; ++i) {
+        taken.target->Post({taken.id, taken.device, taken.headers[i]});
     }
 }
 

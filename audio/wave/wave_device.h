@@ -37,6 +37,17 @@ public:
     size_t QueuedHeaders();
 
 protected:
+    static constexpr size_t kMaxQueued = 64;
+
+    // Headers out of the queue, on their way to the owner.
+    struct TakenHeaders {
+        CWaveDevice* device = nullptr; // names the device in the posts; never touched
+        MessageTarget target{};
+        uint32_t id = 0;
+        std::array<WAVEHDR*, kMaxQueued> headers{};
+        size_t count = 0;
+    };
+
     // Called after a header joined the queue (outside the queue lock).
     virtual void OnHeaderQueued() {}
 
@@ -48,6 +59,11 @@ protected:
     // Completes every queued header, oldest first. The device may be gone when it returns:
     // call it last.
     void CompleteAll();
+    // CompleteAll in two steps, for a backend that must start its I/O again in between: the
+    // headers leave the queue first, so the new I/O never sees one its owner may free, and are
+    // posted last, touching nothing of the device.
+    TakenHeaders TakeAll();
+    static void PostTaken(const TakenHeaders& taken);
     // The device stopped working (gone, or its sound server went away); the backend calls it
     // once when that happens, not per retry, and MarkBack when the device works again. The
     // owner hears of it (MM_WIM_LOST/MM_WOM_LOST, with the cause in words) only if no other
@@ -59,8 +75,6 @@ protected:
     bool IsLost() const { return m_lost; }
 
 private:
-    static constexpr size_t kMaxQueued = 64;
-
     const WaveDirection m_direction;
     const MessageTarget m_target;
     std::mutex m_mutex; // guards the ring only, never held across I/O or a post

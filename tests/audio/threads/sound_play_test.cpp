@@ -257,3 +257,22 @@ TEST_F(SoundPlayTest, LostCardIsReportedOnceAndPlaysAgainWhenBack) {
     in.Stop();
     EXPECT_TRUE(WaitUntil([&] { return play.m_queuedCount == 3; }));
 }
+
+// Stopping restarts ALSA's playback thread; the buffers handed back meanwhile are freed by the
+// worker, so that thread must not find them still queued (ThreadSanitizer's catch). ALSA's null
+// device takes every write at once, which keeps the thread writing right up to the stop.
+TEST(SoundPlayOnAlsa, StopHandsBackBuffersThePlaybackThreadNoLongerReads) {
+    CAlertRecorder alerts;
+    SelectWaveBackend("alsa:null");
+    CallbackProbe probe; // outlives the thread, whose stop still calls back
+    for (int i = 0; i < 150; ++i) {
+        CSoundPlay play;
+        Wire(play, probe);
+        ASSERT_TRUE(play.start()) << "round " << i;
+        std::this_thread::sleep_for(5ms);
+        play.stop();
+    }
+    SelectWaveBackend(nullptr);
+    EXPECT_GT(probe.calls, 450); // refilled while playing, not only primed
+    EXPECT_EQ(alerts.Count(), 0u);
+}
