@@ -101,12 +101,15 @@ void CFftCalc::ComplexFft(ComplexF* z, int n, int sign) {
 
     const float signPi = float(sign * kPi);
     const bool tabled = sign == -1 && n <= 2 * kTableSpan;
+    // Fetched once per transform: the guard check behind the call, made per column, cost about
+    // a fifth as much as the butterflies themselves.
+    const ComplexF* const forward = Tables().forward;
     for (int span = 1; span < n; span *= 2) {
         for (int j0 = 0; j0 < span; ++j0) {
             // The twiddle depends only on (span, j0), so one value serves every butterfly of
             // the column; it is the same value each butterfly would compute itself.
             const ComplexF w =
-                tabled ? Tables().forward[j0 * (kTableSpan / span)] : Twiddle(signPi, j0, span);
+                tabled ? forward[j0 * (kTableSpan / span)] : Twiddle(signPi, j0, span);
             const double wr = w.re;
             const double wi = w.im;
             for (int k = j0; k < n; k += 2 * span) {
@@ -133,9 +136,10 @@ void CFftCalc::RealFft(ComplexF* z, int n) {
     // Untangle the half-length transform: bins k and m - k are built from the same pair.
     const bool tabled = n >= 4 && n <= kTableRealSize && kTableRealSize % n == 0;
     const int step = tabled ? kTableRealSize / n : 0;
+    const TwiddleTables& tables = Tables();
     for (int k = 0; k <= n / 4; ++k) {
-        const double s = tabled ? Tables().sine[k * step] : float(std::sin(k * double(theta)));
-        const double c = tabled ? Tables().cosine[k * step] : float(std::cos(k * double(theta)));
+        const double s = tabled ? tables.sine[k * step] : float(std::sin(k * double(theta)));
+        const double c = tabled ? tables.cosine[k * step] : float(std::cos(k * double(theta)));
         const ComplexF a = z[k];
         ComplexF b;
         Conj(b, z[m - k]);
