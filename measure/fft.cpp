@@ -1,6 +1,7 @@
 #include "fft.h"
 
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -41,7 +42,23 @@ struct TwiddleTables {
     ComplexF forward[kTableSpan];       // span kTableSpan, j0 = 0 .. span - 1
     float sine[kTableRealSize / 4 + 1]; // k = 0 .. N / 4 for N = kTableRealSize
     float cosine[kTableRealSize / 4 + 1];
+    // i with its bits reversed over the largest complex size; a smaller size n reads entry i
+    // (i < n) divided by the ratio of the sizes, since i's unused top bits reverse into zeros.
+    int16_t reversed[2 * kTableSpan];
 };
+
+// The index order of the butterflies: j walks through the bit-reversed values of i.
+template <typename Visit> void WalkBitReversal(int n, Visit visit) {
+    int j = 0;
+    for (int i = 1; i < n; ++i) {
+        int k = n / 2;
+        while (k + j >= n) {
+            k /= 2;
+        }
+        j = (j % k) + k;
+        visit(i, j);
+    }
+}
 
 ComplexF Twiddle(float signPi, int j0, int span) {
     ComplexF w;
@@ -56,6 +73,7 @@ const TwiddleTables& Tables() {
         for (int j0 = 0; j0 < kTableSpan; ++j0) {
             t.forward[j0] = Twiddle(minusPi, j0, kTableSpan);
         }
+        WalkBitReversal(2 * kTableSpan, [&t](int i, int j) { t.reversed[i] = int16_t(j); });
         const float theta = float(kTwoPi / kTableRealSize);
         for (int k = 0; k <= kTableRealSize / 4; ++k) {
             t.sine[k] = float(std::sin(k * double(theta)));
@@ -127,17 +145,19 @@ void CFftCalc::CExp(ComplexF& dst, const ComplexF& src) {
 }
 
 void CFftCalc::ComplexFft(ComplexF* z, int n, int sign) {
-    // Bit-reversal reordering: j walks through the bit-reversed values of i.
-    int j = 0;
-    for (int i = 1; i < n; ++i) {
-        int k = n / 2;
-        while (k + j >= n) {
-            k /= 2;
-        }
-        j = (j % k) + k;
+    const auto swapPair = [z](int i, int j) {
         if (i < j) {
             std::swap(z[i], z[j]);
         }
+    };
+    if (n <= 2 * kTableSpan) {
+        const int16_t* const reversed = Tables().reversed;
+        const int ratio = 2 * kTableSpan / n;
+        for (int i = 1; i < n; ++i) {
+            swapPair(i, reversed[i] / ratio);
+        }
+    } else {
+        WalkBitReversal(n, swapPair);
     }
 
     const float signPi = float(sign * kPi);
