@@ -16,7 +16,7 @@ namespace {
 // every period also wakes the server's client thread, and 1024 frames cost about 0.4 % of a core
 // more than this for no earlier picture. The I/O thread assembles whole program buffers.
 constexpr snd_pcm_uframes_t kPeriodFrames = 2048;
-// Three periods ahead of the speaker, as many as the three queued buffers hold.
+// Three buffers ahead of the speaker, as many as the three queued headers hold.
 constexpr snd_pcm_uframes_t kPlaybackBufferFrames = 3 * kFramesPerBuffer;
 // Capture keeps a little more slack: a busy worker should cost dropped frames, not overruns.
 constexpr snd_pcm_uframes_t kCaptureBufferFrames = 4 * kFramesPerBuffer;
