@@ -174,14 +174,11 @@ Step GaussNewtonStep(std::span<const double> x, double sumX, double sumX2, doubl
 
 } // namespace
 
-std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double> startHertz) {
+std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
+                               std::span<const double> startHertz) {
     const int n = int(x.size());
-    double sumX = 0;
-    double sumX2 = 0;
-    for (const double v : x) {
-        sumX += v;
-        sumX2 += v * v;
-    }
+    const double sumX = sums.sum;
+    const double sumX2 = sums.sumSquares;
 
     const double lowest = HertzToRadians(kLowestHertz);
     const double highest = HertzToRadians(kHighestHertz);

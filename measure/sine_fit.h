@@ -13,8 +13,16 @@ struct SineFit {
     double sigmaHertz; // standard uncertainty of hertz implied by what the fit leaves over
 };
 
-// x: samples at kSampleRate. Starts from whichever of startHertz explains most of x (a start
-// equal to the best so far is not tried again), then refines the frequency by Gauss-Newton
+// What the fit needs of the block besides its correlations; a caller that measured the block's
+// levels has both already (exact, for integer samples).
+struct BlockSums {
+    double sum;        // of x
+    double sumSquares; // of x squared
+};
+
+// x: samples at kSampleRate; sums: over x. Starts from whichever of startHertz explains most of x
+// (a start equal to the best so far is not tried again), then refines the frequency by Gauss-Newton
 // steps. Nothing when the steps do not settle or leave 10 Hz .. 22 kHz, where the model cannot
 // tell a tone from a constant or from the Nyquist alias.
-std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double> startHertz);
+std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
+                               std::span<const double> startHertz);

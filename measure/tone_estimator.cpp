@@ -81,11 +81,12 @@ ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel
     reading.peakDbfs = ToDb(peak / kFullScale);
 
     const double acPower = double(sumSquares) / kFramesPerBuffer - mean * mean;
-    std::optional<SineFit> fit = RefitLastTone(m_history[channel], acPower);
+    const BlockSums sums{double(sum), double(sumSquares)};
+    std::optional<SineFit> fit = RefitLastTone(m_history[channel], sums, acPower);
     if (!fit) {
         if (const std::optional<double> found = SearchHertz(mean, acPower)) {
             const double starts[] = {*found, kSearchRate - *found};
-            fit = FitSine(m_samples, starts);
+            fit = FitSine(m_samples, sums, starts);
         }
     }
     const std::optional<SineFit> tone = IsClearTone(fit) ? fit : std::nullopt;
@@ -102,12 +103,13 @@ ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel
 // less than a third of its power, 4.8 dB below it, more than the 1.4 dB its window can lose
 // between bins, so the search would have led the fit to this tone too. Anything else (a new
 // tone, a stronger one beside the old, no tone) fails that test and is searched for as before.
-std::optional<SineFit> CToneEstimator::RefitLastTone(const History& history, double acPower) {
+std::optional<SineFit> CToneEstimator::RefitLastTone(const History& history, const BlockSums& sums,
+                                                     double acPower) {
     if (!history.last) {
         return std::nullopt;
     }
     const double seed[] = {history.last->hertz};
-    std::optional<SineFit> fit = FitSine(m_samples, seed);
+    std::optional<SineFit> fit = FitSine(m_samples, sums, seed);
     if (!IsClearTone(fit) || 0.5 * fit->amplitude * fit->amplitude <= kDominantShare * acPower) {
         return std::nullopt;
     }
