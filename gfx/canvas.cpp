@@ -32,6 +32,10 @@ void CCanvas::Resize(int width, int height) {
     if (width != m_image.width() || height != m_image.height()) {
         m_image =
             (width > 0 && height > 0) ? QImage(width, height, QImage::Format_RGB32) : QImage();
+        m_bits = nullptr;
+        m_width = m_image.width();
+        m_height = m_image.height();
+        m_stride = m_image.bytesPerLine() / 4;
     }
     m_curX = 0;
     m_curY = 0;
@@ -44,8 +48,11 @@ void CCanvas::SelectDefaultObjects() {
 }
 
 uint32_t* CCanvas::Bits() {
-    // bits() detaches: if someone kept a shallow copy of the image, we write into our own.
-    return reinterpret_cast<uint32_t*>(m_image.bits());
+    if (m_bits == nullptr) {
+        // bits() detaches: if someone kept a shallow copy of the image, we write into our own.
+        m_bits = reinterpret_cast<uint32_t*>(m_image.bits());
+    }
+    return m_bits;
 }
 
 void CCanvas::Rectangle(int left, int top, int right, int bottom) {
@@ -63,14 +70,14 @@ void CCanvas::Rectangle(int left, int top, int right, int bottom) {
         return;
     }
     uint32_t* bits = Bits();
-    const int stride = int(m_image.bytesPerLine() / 4);
+    const std::ptrdiff_t stride = m_stride;
     const size_t rowBytes = size_t(x1 - x0) * sizeof(uint32_t);
     // Every interior row is the same: build the first one, copy it to the rest (the fill of
     // the whole screen runs once per frame, and a row copy is several times faster than
     // writing pixel by pixel).
     const uint32_t* interior = nullptr;
     for (int y = y0; y < y1; ++y) {
-        uint32_t* row = bits + std::ptrdiff_t(y) * stride;
+        uint32_t* row = bits + y * stride;
         const bool edgeRow = (y == top || y == bottom - 1);
         if (edgeRow) {
             std::fill(row + x0, row + x1, m_penPixel);
@@ -97,9 +104,9 @@ void CCanvas::MoveTo(int x, int y) {
 }
 
 void CCanvas::LineTo(int x, int y) {
-    if (!m_image.isNull()) {
+    if (m_width > 0) {
         uint32_t* bits = Bits();
-        const std::ptrdiff_t stride = m_image.bytesPerLine() / 4;
+        const std::ptrdiff_t stride = m_stride;
         const uint32_t pixel = m_penPixel;
         // Grid lines are level or upright: their pixels are the span from the start up to the
         // end, end excluded, and a fill or a column walk sets them without the general set-up.
@@ -122,8 +129,8 @@ void CCanvas::LineTo(int x, int y) {
                 }
             }
         } else {
-            ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(),
-                                [&](int px, int py) { bits[py * stride + px] = pixel; });
+            ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(), stride,
+                                [&](std::ptrdiff_t index) { bits[index] = pixel; });
         }
     }
     m_curX = x;
@@ -134,7 +141,7 @@ void CCanvas::SetPixelV(int x, int y, ColorRef color) {
     if (x < 0 || y < 0 || x >= Width() || y >= Height()) {
         return;
     }
-    Bits()[std::ptrdiff_t(y) * (m_image.bytesPerLine() / 4) + x] = ColorRefToPixel(color);
+    Bits()[y * m_stride + x] = ColorRefToPixel(color);
 }
 
 ColorRef CCanvas::GetPixel(int x, int y) const {
@@ -146,7 +153,7 @@ ColorRef CCanvas::GetPixel(int x, int y) const {
 }
 
 void CCanvas::TextOut(int x, int y, const char* utf8) {
-    if (m_image.isNull() || utf8 == nullptr) {
+    if (m_width == 0 || utf8 == nullptr) {
         return;
     }
     const TextStamp* stamp = Stamp(utf8);
@@ -155,7 +162,7 @@ void CCanvas::TextOut(int x, int y, const char* utf8) {
         return;
     }
     uint32_t* bits = Bits();
-    const std::ptrdiff_t stride = m_image.bytesPerLine() / 4;
+    const std::ptrdiff_t stride = m_stride;
     const int left = x + stamp->origin;
     const int top = y + stamp->origin;
     for (const TextStamp::Run& run : stamp->runs) {
@@ -175,6 +182,7 @@ void CCanvas::TextOut(int x, int y, const char* utf8) {
 void CCanvas::DrawTextDirectly(int x, int y, const char* utf8) {
     const QString text = QString::fromUtf8(utf8);
     const QFontMetrics metrics(m_font);
+    m_bits = nullptr; // the painter detaches for itself; the next write takes its pixels
     QPainter painter(&m_image);
     painter.setFont(m_font);
     painter.fillRect(x, y, metrics.horizontalAdvance(text), metrics.height(), Qt::white);

@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QImage>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,13 +33,16 @@ inline constexpr ColorRef PixelToColorRef(uint32_t p) {
 class CCanvas {
 public:
     CCanvas();
+    // Not copyable: the copy would write through the pixel pointer this one keeps.
+    CCanvas(const CCanvas&) = delete;
+    CCanvas& operator=(const CCanvas&) = delete;
 
     // Makes the raster W x H pixels (QImage::Format_RGB32); memory is only reallocated when the
     // size changes, so a caller that keeps one canvas pays nothing per frame. Contents are
     // undefined afterwards. Also resets the current position and the selected pen and brush.
     void Resize(int width, int height);
-    int Width() const { return m_image.width(); }
-    int Height() const { return m_image.height(); }
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
 
     // Selection state, as a fresh memory context has it: black pen, white brush.
     void SelectPen(ColorRef color) { m_penPixel = ColorRefToPixel(color); }
@@ -60,8 +64,12 @@ public:
 
     ColorRef GetPixel(int x, int y) const;
     // The raster itself. It is rewritten by the next frame: keep a deep copy (QImage::copy) to
-    // hand it to another thread.
-    const QImage& Image() const { return m_image; }
+    // hand it to another thread. A shallow copy is safe too: the next write draws into fresh
+    // memory if it is still held.
+    const QImage& Image() const {
+        m_bits = nullptr; // a copy may now share the pixels: the next write must detach
+        return m_image;
+    }
 
 private:
     // A label rendered once (text layout and shaping cost far more than the label's pixels):
@@ -76,12 +84,20 @@ private:
         std::vector<Run> runs;
     };
 
+    // The pixels to write, detached from any copy of the image taken through Image().
     uint32_t* Bits();
     // The stamp of `utf8`, made on first use; none when the label cannot be stamped exactly.
     const TextStamp* Stamp(const char* utf8);
     void DrawTextDirectly(int x, int y, const char* utf8);
 
     QImage m_image;
+    // Of m_image, kept so a line or a pixel does not call into QImage: QImage::bits() checks
+    // for sharing every time, and width() and friends are not inline. m_bits is null until the
+    // next write when a copy may share the pixels.
+    mutable uint32_t* m_bits = nullptr;
+    int m_width = 0;
+    int m_height = 0;
+    std::ptrdiff_t m_stride = 0; // pixels per row
     QFont m_font;
     std::vector<TextStamp> m_stamps; // the few labels a frame shows
     uint32_t m_penPixel = 0;
