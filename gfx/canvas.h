@@ -9,8 +9,10 @@
 #include <QFont>
 #include <QImage>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,22 @@ public:
     void TextOut(int x, int y, const char* utf8);
 
     ColorRef GetPixel(int x, int y) const;
+
+    // A backdrop: a picture kept aside that frame after frame is drawn over (the oscilloscope's
+    // background and grid). From the moment it is kept, the canvas notes which pixels each
+    // drawing call may change, per column a range of rows, so putting it back, and comparing two
+    // frames drawn over it, touch those pixels only. The key is the caller's: equal keys at equal
+    // sizes promise equal backdrops, also on two canvases.
+    using BackdropKey = std::array<uint32_t, 4>;
+    // The raster as it is now becomes the backdrop for `key`. Allocates only the first time and
+    // when the size changed.
+    void KeepBackdrop(const BackdropKey& key);
+    // When the backdrop kept is for `key` (and was kept at the present size): the raster is the
+    // backdrop again, and true. Otherwise false, and nothing changes.
+    bool RestoreBackdrop(const BackdropKey& key);
+    // Whether a and b hold the same pixels.
+    static bool SamePixels(const CCanvas& a, const CCanvas& b);
+
     // The raster itself. It is rewritten by the next frame: keep a deep copy (QImage::copy) to
     // hand it to another thread. A shallow copy is safe too: the next write draws into fresh
     // memory if it is still held.
@@ -82,10 +100,16 @@ private:
         QImage pixels;  // ARGB32: white box and black glyphs opaque, the rest transparent
         int origin = 0; // the stamp's top-left corner is (x + origin, y + origin)
         std::vector<Run> runs;
+        // The box the runs fill, in stamp coordinates: [left, right) x [top, bottom).
+        int left = 0, top = 0, right = 0, bottom = 0;
     };
 
     // The pixels to write, detached from any copy of the image taken through Image().
     uint32_t* Bits();
+    // Notes that drawing may change [left, right) x [top, bottom); clipped to the raster.
+    void MarkDrawn(int64_t left, int64_t top, int64_t right, int64_t bottom);
+    // Whether a and b are the same size and both drawn over backdrops kept for the same key.
+    static bool OverSameBackdrop(const CCanvas& a, const CCanvas& b);
     // The stamp of `utf8`, made on first use; none when the label cannot be stamped exactly.
     const TextStamp* Stamp(const char* utf8);
     void DrawTextDirectly(int x, int y, const char* utf8);
@@ -98,6 +122,13 @@ private:
     int m_width = 0;
     int m_height = 0;
     std::ptrdiff_t m_stride = 0; // pixels per row
+
+    QImage m_backdrop; // never shared, so never detached
+    std::optional<BackdropKey> m_backdropKey;
+    // Per column, the rows [top, bottom) drawn since the backdrop was kept or put back; empty
+    // when top >= bottom.
+    std::vector<int> m_drawnTop;
+    std::vector<int> m_drawnBottom;
     QFont m_font;
     std::vector<TextStamp> m_stamps; // the few labels a frame shows
     uint32_t m_penPixel = 0;
