@@ -15,6 +15,9 @@ struct SineFit {
 
 // What the fit needs of the block besides its correlations; a caller that measured the block's
 // levels has both already (exact, for integer samples).
+// Gauss-Newton steps a fit may take before it gives up.
+inline constexpr int kFitSteps = 8;
+
 struct BlockSums {
     double sum;        // of x
     double sumSquares; // of x squared
@@ -22,7 +25,8 @@ struct BlockSums {
 
 // x: samples at kSampleRate; sums: over x. Starts from whichever of startHertz explains most of x
 // (a start equal to the best so far is not tried again), then refines the frequency by Gauss-Newton
-// steps. Nothing when the steps do not settle or leave 10 Hz .. 22 kHz, where the model cannot
-// tell a tone from a constant or from the Nyquist alias.
+// steps, maxSteps at the most (the first from the best start; each is a pass over x). Nothing when
+// the steps do not settle or leave 10 Hz .. 22 kHz, where the model cannot tell a tone from a
+// constant or from the Nyquist alias.
 std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
-                               std::span<const double> startHertz);
+                               std::span<const double> startHertz, int maxSteps = kFitSteps);

@@ -26,6 +26,7 @@ constexpr double kSearchRate = kSampleRate / 2.0;
 constexpr double kClearPeakRatio = 50.0;
 // Share of a buffer's AC power a sine must carry to be taken without a search.
 constexpr double kDominantShare = 0.75;
+constexpr int kRefitSteps = 2;
 
 // A tone must stand this far above full scale's -70 dB ...
 constexpr double kLowestToneAmplitude = 10.36; // 32768 x 10^(-70/20), sample units
@@ -173,8 +174,10 @@ std::optional<SineFit> CToneEstimator::RefitLastTone(const History& history, con
     if (!history.last) {
         return std::nullopt;
     }
+    // A tone held since the buffer before settles in the first step, or the second with noise or
+    // drift; one that needs more has moved, and the search finds it for less than more steps.
     const double seed[] = {history.last->hertz};
-    std::optional<SineFit> fit = FitSine(m_samples, sums, seed);
+    std::optional<SineFit> fit = FitSine(m_samples, sums, seed, kRefitSteps);
     if (!IsClearTone(fit) || 0.5 * fit->amplitude * fit->amplitude <= kDominantShare * acPower) {
         return std::nullopt;
     }
