@@ -70,7 +70,7 @@ void CCanvas::Rectangle(int left, int top, int right, int bottom) {
     if (x0 >= x1 || y0 >= y1) {
         return;
     }
-    MarkDrawn(x0, y0, x1, y1);
+    MarkDrawnBox(x0, y0, x1, y1);
     uint32_t* bits = Bits();
     const std::ptrdiff_t stride = m_stride;
     const size_t rowBytes = size_t(x1 - x0) * sizeof(uint32_t);
@@ -98,103 +98,6 @@ void CCanvas::Rectangle(int left, int top, int right, int bottom) {
         }
         interior = row + x0;
     }
-}
-
-void CCanvas::MarkDrawn(int64_t left, int64_t top, int64_t right, int64_t bottom) {
-    if (!m_backdropKey) {
-        return;
-    }
-    const int x0 = int(std::max<int64_t>(left, 0));
-    const int x1 = int(std::min<int64_t>(right, m_width));
-    const int y0 = int(std::max<int64_t>(top, 0));
-    const int y1 = int(std::min<int64_t>(bottom, m_height));
-    if (y0 >= y1) {
-        return;
-    }
-    for (int x = x0; x < x1; ++x) {
-        m_drawnTop[x] = std::min(m_drawnTop[x], y0);
-        m_drawnBottom[x] = std::max(m_drawnBottom[x], y1);
-    }
-}
-
-void CCanvas::KeepBackdrop(const BackdropKey& key) {
-    if (m_width == 0) {
-        return;
-    }
-    if (m_backdrop.size() == m_image.size()) {
-        std::memcpy(m_backdrop.bits(), m_image.constBits(), size_t(m_image.sizeInBytes()));
-    } else {
-        m_backdrop = m_image.copy();
-        m_drawnTop.resize(size_t(m_width));
-        m_drawnBottom.resize(size_t(m_width));
-    }
-    std::fill(m_drawnTop.begin(), m_drawnTop.end(), m_height);
-    std::fill(m_drawnBottom.begin(), m_drawnBottom.end(), 0);
-    m_backdropKey = key;
-}
-
-bool CCanvas::RestoreBackdrop(const BackdropKey& key) {
-    if (!m_backdropKey || *m_backdropKey != key) {
-        return false;
-    }
-    uint32_t* bits = Bits();
-    const auto* backdrop = reinterpret_cast<const uint32_t*>(m_backdrop.constBits());
-    // A pixel put back down a column costs about a cache line, 16 pixels of a copy of the
-    // whole raster; past that share, the copy is the cheaper (a trace much taller than the
-    // screen crosses it from top to bottom at every edge).
-    int64_t drawn = 0;
-    for (int x = 0; x < m_width; ++x) {
-        drawn += std::max(m_drawnBottom[x] - m_drawnTop[x], 0);
-    }
-    if (drawn * 16 > int64_t(m_width) * m_height) {
-        // Row by row: a copy this size is done in vector registers, where one of the whole
-        // raster would be handed to the string instructions, no faster here.
-        for (int y = 0; y < m_height; ++y) {
-            std::memcpy(bits + y * m_stride, backdrop + y * m_stride,
-                        size_t(m_width) * sizeof(uint32_t));
-        }
-    } else {
-        for (int x = 0; x < m_width; ++x) {
-            for (std::ptrdiff_t i = m_drawnTop[x] * m_stride + x; i < m_drawnBottom[x] * m_stride;
-                 i += m_stride) {
-                bits[i] = backdrop[i];
-            }
-        }
-    }
-    std::fill(m_drawnTop.begin(), m_drawnTop.end(), m_height);
-    std::fill(m_drawnBottom.begin(), m_drawnBottom.end(), 0);
-    return true;
-}
-
-bool CCanvas::OverSameBackdrop(const CCanvas& a, const CCanvas& b) {
-    return a.m_backdropKey && b.m_backdropKey && *a.m_backdropKey == *b.m_backdropKey &&
-           a.m_width == b.m_width && a.m_height == b.m_height;
-}
-
-bool CCanvas::SamePixels(const CCanvas& a, const CCanvas& b) {
-    if (a.m_width != b.m_width || a.m_height != b.m_height) {
-        return false;
-    }
-    if (a.m_width == 0) {
-        return true;
-    }
-    if (!OverSameBackdrop(a, b)) {
-        return std::memcmp(a.m_image.constBits(), b.m_image.constBits(),
-                           size_t(a.m_image.sizeInBytes())) == 0;
-    }
-    // Outside what either drew, both hold their backdrop, and the backdrops are equal.
-    const auto* pa = reinterpret_cast<const uint32_t*>(a.m_image.constBits());
-    const auto* pb = reinterpret_cast<const uint32_t*>(b.m_image.constBits());
-    for (int x = 0; x < a.m_width; ++x) {
-        const std::ptrdiff_t top = std::min(a.m_drawnTop[x], b.m_drawnTop[x]);
-        const std::ptrdiff_t bottom = std::max(a.m_drawnBottom[x], b.m_drawnBottom[x]);
-        for (std::ptrdiff_t i = top * a.m_stride + x; i < bottom * a.m_stride; i += a.m_stride) {
-            if (pa[i] != pb[i]) {
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 void CCanvas::MoveTo(int x, int y) {
@@ -268,8 +171,8 @@ void CCanvas::TextOut(int x, int y, const char* utf8) {
     const std::ptrdiff_t stride = m_stride;
     const int left = x + stamp->origin;
     const int top = y + stamp->origin;
-    MarkDrawn(int64_t(left) + stamp->left, int64_t(top) + stamp->top, int64_t(left) + stamp->right,
-              int64_t(top) + stamp->bottom);
+    MarkDrawnBox(int64_t(left) + stamp->left, int64_t(top) + stamp->top,
+                 int64_t(left) + stamp->right, int64_t(top) + stamp->bottom);
     for (const TextStamp::Run& run : stamp->runs) {
         const int py = top + run.row;
         const int first = std::max(left + run.first, 0);

@@ -106,8 +106,12 @@ private:
 
     // The pixels to write, detached from any copy of the image taken through Image().
     uint32_t* Bits();
-    // Notes that drawing may change [left, right) x [top, bottom); clipped to the raster.
+    // Notes that drawing may change [left, right) x [top, bottom); clipped to the raster. A line
+    // marks its columns; a label or a rectangle, whose rows other drawings share, its box.
     void MarkDrawn(int64_t left, int64_t top, int64_t right, int64_t bottom);
+    void MarkDrawnBox(int64_t left, int64_t top, int64_t right, int64_t bottom);
+    // Nothing drawn over the backdrop since now.
+    void ForgetDrawn();
     // Whether a and b are the same size and both drawn over backdrops kept for the same key.
     static bool OverSameBackdrop(const CCanvas& a, const CCanvas& b);
     // The stamp of `utf8`, made on first use; none when the label cannot be stamped exactly.
@@ -129,6 +133,11 @@ private:
     // when top >= bottom.
     std::vector<int> m_drawnTop;
     std::vector<int> m_drawnBottom;
+    struct DrawnBox {
+        int left, top, right, bottom; // on the raster, [left, right) x [top, bottom)
+    };
+    std::array<DrawnBox, 4> m_drawnBoxes{}; // a frame's labels; more go into the columns
+    int m_drawnBoxCount = 0;
     QFont m_font;
     std::vector<TextStamp> m_stamps; // the few labels a frame shows
     uint32_t m_penPixel = 0;

@@ -30,6 +30,11 @@ constexpr int kRefitSteps = 2;
 
 // A tone must stand this far above full scale's -70 dB ...
 constexpr double kLowestToneAmplitude = 10.36; // 32768 x 10^(-70/20), sample units
+// ... so a buffer with less AC power (mean square about its mean) holds no tone, and is not
+// searched: the fitted sine and constant are the buffer's projection, whose power about the mean
+// is at most the buffer's, and a sine of 10 Hz or more keeps at least 0.4313 of its amplitude
+// squared as mean square about its own mean over 4096 frames (the least near 17.9 Hz).
+constexpr double kLeastTonePower = 0.43 * kLowestToneAmplitude * kLowestToneAmplitude;
 // ... and pin its own frequency to better than this, judged from what the fit leaves over: noise
 // alone fits a "tone" whose uncertainty is a hertz or more.
 constexpr double kLargestSigmaHertz = 0.1;
@@ -148,11 +153,14 @@ ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel
 
     const double acPower = double(sumSquares) / kFramesPerBuffer - mean * mean;
     const BlockSums sums{double(sum), double(sumSquares)};
-    std::optional<SineFit> fit = RefitLastTone(m_history[channel], sums, acPower);
-    if (!fit) {
-        if (const std::optional<double> found = SearchHertz(mean, acPower)) {
-            const double starts[] = {*found, kSearchRate - *found};
-            fit = FitSine(m_samples, sums, starts);
+    std::optional<SineFit> fit;
+    if (acPower >= kLeastTonePower) {
+        fit = RefitLastTone(m_history[channel], sums, acPower);
+        if (!fit) {
+            if (const std::optional<double> found = SearchHertz(mean, acPower)) {
+                const double starts[] = {*found, kSearchRate - *found};
+                fit = FitSine(m_samples, sums, starts);
+            }
         }
     }
     const std::optional<SineFit> tone = IsClearTone(fit) ? fit : std::nullopt;

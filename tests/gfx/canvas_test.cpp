@@ -357,11 +357,12 @@ TEST(CanvasText, RepeatedLabelsMatchAFreshRendering) {
 
 namespace {
 
-// A 40 x 30 canvas whose backdrop, a patterned picture, is kept for key {1, 2, 3, 4}.
+// A 160 x 120 canvas whose backdrop, a patterned picture, is kept for key {1, 2, 3, 4}. The
+// drawings below cover a small part of it, as a frame's trace and labels do.
 void KeepPatternedBackdrop(CCanvas& canvas) {
-    canvas.Resize(40, 30);
-    for (int y = 0; y < 30; ++y) {
-        for (int x = 0; x < 40; ++x) {
+    canvas.Resize(160, 120);
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 160; ++x) {
             canvas.SetPixelV(x, y, ColorRef(0x00102030 + 0x010101 * ((x * 5 + y * 3) % 64)));
         }
     }
@@ -380,8 +381,9 @@ TEST(CanvasBackdrop, RestoreUndoesEveryDrawingCall) {
     canvas.LineTo(12, 11);
     canvas.LineTo(18, 2);
     canvas.SetPixelV(22, 5, kPen);
-    canvas.Rectangle(30, 2, 45, 8);
-    canvas.TextOut(4, 15, "635微秒每格");
+    canvas.Rectangle(150, 2, 165, 8);
+    canvas.TextOut(4, 105, "635微秒每格");
+    canvas.TextOut(100, 40, "1270微秒每格");
     EXPECT_FALSE(canvas.RestoreBackdrop({1, 2, 3, 5}));
     EXPECT_NE(canvas.Image(), backdrop);
     EXPECT_TRUE(canvas.RestoreBackdrop({1, 2, 3, 4}));
@@ -402,6 +404,8 @@ TEST(CanvasBackdrop, SamePixelsOverEqualBackdrops) {
         {"line on the other only", [](CCanvas&) {}, [](CCanvas& c) { c.LineTo(20, 29); }, false},
         {"pixel of another colour", [](CCanvas& c) { c.SetPixelV(7, 9, kPen); },
          [](CCanvas& c) { c.SetPixelV(7, 9, kBack); }, false},
+        {"label on the other only", [](CCanvas&) {},
+         [](CCanvas& c) { c.TextOut(2, 2, "635微秒每格"); }, false},
     };
     for (const auto& c : cases) {
         CCanvas a;

@@ -108,6 +108,13 @@ TEST(ToneEstimatorTest, NoClearToneGivesNone) {
     }
 }
 
+// Just above the level where readings stop, a clean tone still reads on its own buffer.
+TEST(ToneEstimatorTest, QuietestToneIsRead) {
+    const auto readings = MakeEstimator()->Measure(Buffer(Sine(1000.37, -69), Silence()).data());
+    ASSERT_TRUE(readings[0].hertz.has_value());
+    EXPECT_NEAR(*readings[0].hertz, 1000.37, 0.05);
+}
+
 // 93 whole periods per buffer, so the buffer's RMS is exactly that of the waveform.
 TEST(ToneEstimatorTest, LevelsFollowAes17) {
     const double hertz = 93.0 * kSampleRate / kFramesPerBuffer;
