@@ -107,9 +107,6 @@ void CCanvas::MoveTo(int x, int y) {
 
 void CCanvas::LineTo(int x, int y) {
     if (m_width > 0) {
-        // Every pixel of the line lies in the box its ends span.
-        MarkDrawn(std::min(m_curX, x), std::min(m_curY, y), int64_t(std::max(m_curX, x)) + 1,
-                  int64_t(std::max(m_curY, y)) + 1);
         uint32_t* bits = Bits();
         const std::ptrdiff_t stride = m_stride;
         const uint32_t pixel = m_penPixel;
@@ -124,18 +121,22 @@ void CCanvas::LineTo(int x, int y) {
         if (y == m_curY && x != m_curX) {
             const auto [first, end] = span(m_curX, x, Width());
             if (y >= 0 && y < Height() && first < end) {
+                MarkDrawn(first, y, end, int64_t(y) + 1);
                 std::fill(bits + y * stride + first, bits + y * stride + end, pixel);
             }
         } else if (x == m_curX && y != m_curY) {
             const auto [first, end] = span(m_curY, y, Height());
             if (x >= 0 && x < Width()) {
+                MarkDrawn(x, first, int64_t(x) + 1, end);
                 for (int64_t row = first; row < end; ++row) {
                     bits[row * stride + x] = pixel;
                 }
             }
         } else {
-            ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(), stride,
-                                [&](std::ptrdiff_t index) { bits[index] = pixel; });
+            const GdiLineBox lit =
+                ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(), stride,
+                                    [&](std::ptrdiff_t index) { bits[index] = pixel; });
+            MarkDrawn(lit.left, lit.top, lit.right, lit.bottom);
         }
     }
     m_curX = x;

@@ -41,7 +41,8 @@ public:
 
     // Makes the raster W x H pixels (QImage::Format_RGB32); memory is only reallocated when the
     // size changes, so a caller that keeps one canvas pays nothing per frame. Contents are
-    // undefined afterwards. Also resets the current position and the selected pen and brush.
+    // undefined after a change of size and kept otherwise. Also resets the current position and
+    // the selected pen and brush.
     void Resize(int width, int height);
     int Width() const { return m_width; }
     int Height() const { return m_height; }
@@ -68,9 +69,9 @@ public:
 
     // A backdrop: a picture kept aside that frame after frame is drawn over (the oscilloscope's
     // background and grid). From the moment it is kept, the canvas notes which pixels each
-    // drawing call may change, per column a range of rows, so putting it back, and comparing two
-    // frames drawn over it, touch those pixels only. The key is the caller's: equal keys at equal
-    // sizes promise equal backdrops, also on two canvases.
+    // drawing call may change (a range of rows per column for lines and pixels, a box for a
+    // label), so putting it back, and comparing two frames drawn over it, touch those only. The key
+    // is the caller's: equal keys at equal sizes promise equal backdrops, also on two canvases.
     using BackdropKey = std::array<uint32_t, 4>;
     // The raster as it is now becomes the backdrop for `key`. Allocates only the first time and
     // when the size changed.

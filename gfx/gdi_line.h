@@ -86,18 +86,27 @@ std::optional<VisibleSteps> ClipSteps(int64_t dMajor, int64_t dMinor, int64_t st
 } // namespace gdi_line_detail
 
 // Calls plot(y * stride + x) for every pixel (x, y) of the line inside [0, width) x [0, height),
-// in drawing order.
+// in drawing order, and answers the box of those pixels.
 // Coordinates may lie anywhere in the int range; the set-up is exact, so far-off end points
 // cost no more than near ones.
+// The pixels a line lit lie in the box of its first and last (the walk only ever moves toward
+// its end): [left, right) x [top, bottom), empty when it lit none.
+struct GdiLineBox {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
 template <class Plot>
-void ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height,
-                         std::ptrdiff_t stride, Plot&& plot) {
+GdiLineBox ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height,
+                               std::ptrdiff_t stride, Plot&& plot) {
     const int64_t dx = int64_t(x1) - x0;
     const int64_t dy = int64_t(y1) - y0;
     const int64_t adx = dx < 0 ? -dx : dx;
     const int64_t ady = dy < 0 ? -dy : dy;
     if ((adx == 0 && ady == 0) || width <= 0 || height <= 0) {
-        return;
+        return {};
     }
     const bool xMajor = adx >= ady;
     const int64_t dMajor = xMajor ? adx : ady; // pixels to light before clipping
@@ -123,7 +132,7 @@ void ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height,
         // All its pixels lie between its ends: a line with both beyond one edge shows none.
         if ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= width && x1 >= width) ||
             (y0 >= height && y1 >= height)) {
-            return;
+            return {};
         }
         using gdi_line_detail::kNarrowLimit;
         const bool narrow =
@@ -136,7 +145,7 @@ void ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height,
                 : gdi_line_detail::ClipSteps<__int128>(dMajor, dMinor, stepMajor, stepMinor, major0,
                                                        minor0, majorLimit, minorLimit, late);
         if (!clipped) {
-            return;
+            return {};
         }
         steps = *clipped;
     }
@@ -150,8 +159,11 @@ void ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height,
     const int64_t twoMajor = 2 * dMajor;
     const int64_t twoMinor = 2 * dMinor;
     int64_t rem = steps.rem;
+    const std::ptrdiff_t firstIndex = index;
+    std::ptrdiff_t lastIndex = index;
     for (int64_t t = steps.t0; t <= steps.tLast; ++t) {
         plot(index);
+        lastIndex = index;
         index += majorStep;
         rem += twoMinor;
         if (rem >= twoMajor) {
@@ -159,4 +171,10 @@ void ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height,
             index += minorStep;
         }
     }
+    const int firstX = int(firstIndex % stride);
+    const int firstY = int(firstIndex / stride);
+    const int lastX = int(lastIndex % stride);
+    const int lastY = int(lastIndex / stride);
+    return {std::min(firstX, lastX), std::min(firstY, lastY), std::max(firstX, lastX) + 1,
+            std::max(firstY, lastY) + 1};
 }

@@ -61,7 +61,8 @@ struct ChannelSums {
 
 // Copies channel `channel` of the interleaved buffer into samples and sums it.
 #if defined(__SSE2__)
-// Four frames a step in SSE2 lanes: with a tone held, this pass costs as much as the fit.
+// Four frames a step in SSE2 lanes: with a tone held, a plain loop here costs about as much as
+// the fit itself.
 // Squares are exact in 32 bits (at most 2^30) and summed in 64; sums of 32-bit lanes stay
 // below 2^25.
 static_assert(kChannels == 2 && kFramesPerBuffer % 4 == 0, "a load is four stereo frames");
