@@ -174,7 +174,7 @@ Step GaussNewtonStep(std::span<const double> x, double sumX, double sumX2, doubl
 } // namespace
 
 std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
-                               std::span<const double> startHertz, int maxSteps) {
+                               std::span<const double> startHertz, const FitLimits& limits) {
     const int n = int(x.size());
     const double sumX = sums.sum;
     const double sumX2 = sums.sumSquares;
@@ -195,6 +195,13 @@ std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
         }
     }
 
+    if (step && limits.leastStartShare > 0) {
+        const double power = sumX2 / n - (sumX / n) * (sumX / n);
+        const Vec3& p = step->p;
+        if (0.5 * (p.a * p.a + p.b * p.b) < limits.leastStartShare * power) {
+            return std::nullopt;
+        }
+    }
     // A step never goes further than half a bin: beyond that the linearisation is not trusted.
     const double longest = kTwoPi / (2 * n);
     for (int i = 0; step; ++i) {
@@ -211,7 +218,7 @@ std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
             return SineFit{RadiansToHertz(w), std::hypot(s.p.a, s.p.b), s.p.c,
                            std::atan2(-s.p.b, s.p.a), RadiansToHertz(std::sqrt(noise / s.schur))};
         }
-        if (i + 1 == maxSteps) {
+        if (i + 1 == limits.maxSteps) {
             break; // no pass whose step would not be looked at
         }
         step = GaussNewtonStep(x, sumX, sumX2, w);

@@ -15,8 +15,13 @@ struct SineFit {
 
 // What the fit needs of the block besides its correlations; a caller that measured the block's
 // levels has both already (exact, for integer samples).
-// Gauss-Newton steps a fit may take before it gives up.
-inline constexpr int kFitSteps = 8;
+// When a fit gives up. The defaults suit a start from a coarse search.
+struct FitLimits {
+    int maxSteps = 8; // Gauss-Newton steps, each a pass over the samples
+    // Least share of the samples' power about their mean that the sine at the best start must
+    // carry; 0 tries any start.
+    double leastStartShare = 0;
+};
 
 struct BlockSums {
     double sum;        // of x
@@ -25,8 +30,8 @@ struct BlockSums {
 
 // x: samples at kSampleRate; sums: over x. Starts from whichever of startHertz explains most of x
 // (a start equal to the best so far is not tried again), then refines the frequency by Gauss-Newton
-// steps, maxSteps at the most (the first from the best start; each is a pass over x). Nothing when
-// the steps do not settle or leave 10 Hz .. 22 kHz, where the model cannot tell a tone from a
-// constant or from the Nyquist alias.
+// steps, the first from the best start. Nothing when the best start falls short of
+// limits.leastStartShare, or the steps do not settle within limits.maxSteps, or they leave
+// 10 Hz .. 22 kHz, where the model cannot tell a tone from a constant or from the Nyquist alias.
 std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
-                               std::span<const double> startHertz, int maxSteps = kFitSteps);
+                               std::span<const double> startHertz, const FitLimits& limits = {});

@@ -27,6 +27,7 @@ constexpr double kClearPeakRatio = 50.0;
 // Share of a buffer's AC power a sine must carry to be taken without a search.
 constexpr double kDominantShare = 0.75;
 constexpr int kRefitSteps = 2;
+constexpr double kRefitStartShare = 0.5;
 
 // A tone must stand this far above full scale's -70 dB ...
 constexpr double kLowestToneAmplitude = 10.36; // 32768 x 10^(-70/20), sample units
@@ -183,10 +184,11 @@ std::optional<SineFit> CToneEstimator::RefitLastTone(const History& history, con
     if (!history.last) {
         return std::nullopt;
     }
-    // A tone held since the buffer before settles in the first step, or the second with noise or
-    // drift; one that needs more has moved, and the search finds it for less than more steps.
+    // A tone held since the buffer before carries nearly all its share already at the seed, and
+    // settles in the first step, or the second with noise or drift. One that falls short at the
+    // seed, or needs more steps, has moved, and the search finds it for less.
     const double seed[] = {history.last->hertz};
-    std::optional<SineFit> fit = FitSine(m_samples, sums, seed, kRefitSteps);
+    std::optional<SineFit> fit = FitSine(m_samples, sums, seed, {kRefitSteps, kRefitStartShare});
     if (!IsClearTone(fit) || 0.5 * fit->amplitude * fit->amplitude <= kDominantShare * acPower) {
         return std::nullopt;
     }
