@@ -22,12 +22,6 @@ PixelRect FrameSize() {
     return {0, 0, screen.width - 2 * kScreenBorderPx, screen.height - 2 * kScreenBorderPx};
 }
 
-bool SamePixels(const QImage& a, const QImage& b) {
-    return a.size() == b.size() && a.format() == b.format() &&
-           a.bytesPerLine() == b.bytesPerLine() &&
-           std::memcmp(a.constBits(), b.constBits(), size_t(a.sizeInBytes())) == 0;
-}
-
 constexpr const char* kPauseFirstText =
     QT_TRANSLATE_NOOP("CInstrumentDlg", "请先暂停，调整好屏幕再保存");
 constexpr const char* kPauseFirstCaption = QT_TRANSLATE_NOOP("CInstrumentDlg", "请按下PAUSE");
@@ -112,8 +106,7 @@ void CInstrumentDlg::OnFrameDone(const CCanvas& frame) {
     // A picture the same as the one before it (a paused or idle screen, noise below a pixel)
     // is not handed over: the screen would only repaint what it shows. The next frame is then
     // drawn into this raster again, leaving the one on show alone.
-    const QImage& previous = m_canvases[m_canvasIndex ^ 1].Image();
-    if (SamePixels(frame.Image(), previous)) {
+    if (CCanvas::SamePixels(frame, m_canvases[m_canvasIndex ^ 1])) {
         m_canvasIndex ^= 1;
     } else {
         // A shallow copy: should the GUI still hold this frame when its raster comes round

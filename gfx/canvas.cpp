@@ -32,6 +32,11 @@ void CCanvas::Resize(int width, int height) {
     if (width != m_image.width() || height != m_image.height()) {
         m_image =
             (width > 0 && height > 0) ? QImage(width, height, QImage::Format_RGB32) : QImage();
+        m_bits = nullptr;
+        m_width = m_image.width();
+        m_height = m_image.height();
+        m_stride = m_image.bytesPerLine() / 4;
+        m_backdropKey.reset(); // the new raster's contents are undefined
     }
     m_curX = 0;
     m_curY = 0;
@@ -44,8 +49,11 @@ void CCanvas::SelectDefaultObjects() {
 }
 
 uint32_t* CCanvas::Bits() {
-    // bits() detaches: if someone kept a shallow copy of the image, we write into our own.
-    return reinterpret_cast<uint32_t*>(m_image.bits());
+    if (m_bits == nullptr) {
+        // bits() detaches: if someone kept a shallow copy of the image, we write into our own.
+        m_bits = reinterpret_cast<uint32_t*>(m_image.bits());
+    }
+    return m_bits;
 }
 
 void CCanvas::Rectangle(int left, int top, int right, int bottom) {
@@ -62,15 +70,16 @@ void CCanvas::Rectangle(int left, int top, int right, int bottom) {
     if (x0 >= x1 || y0 >= y1) {
         return;
     }
+    MarkDrawnBox(x0, y0, x1, y1);
     uint32_t* bits = Bits();
-    const int stride = int(m_image.bytesPerLine() / 4);
+    const std::ptrdiff_t stride = m_stride;
     const size_t rowBytes = size_t(x1 - x0) * sizeof(uint32_t);
     // Every interior row is the same: build the first one, copy it to the rest (the fill of
     // the whole screen runs once per frame, and a row copy is several times faster than
     // writing pixel by pixel).
     const uint32_t* interior = nullptr;
     for (int y = y0; y < y1; ++y) {
-        uint32_t* row = bits + std::ptrdiff_t(y) * stride;
+        uint32_t* row = bits + y * stride;
         const bool edgeRow = (y == top || y == bottom - 1);
         if (edgeRow) {
             std::fill(row + x0, row + x1, m_penPixel);
@@ -97,9 +106,9 @@ void CCanvas::MoveTo(int x, int y) {
 }
 
 void CCanvas::LineTo(int x, int y) {
-    if (!m_image.isNull()) {
+    if (m_width > 0) {
         uint32_t* bits = Bits();
-        const std::ptrdiff_t stride = m_image.bytesPerLine() / 4;
+        const std::ptrdiff_t stride = m_stride;
         const uint32_t pixel = m_penPixel;
         // Grid lines are level or upright: their pixels are the span from the start up to the
         // end, end excluded, and a fill or a column walk sets them without the general set-up.
@@ -112,18 +121,22 @@ void CCanvas::LineTo(int x, int y) {
         if (y == m_curY && x != m_curX) {
             const auto [first, end] = span(m_curX, x, Width());
             if (y >= 0 && y < Height() && first < end) {
+                MarkDrawn(first, y, end, int64_t(y) + 1);
                 std::fill(bits + y * stride + first, bits + y * stride + end, pixel);
             }
         } else if (x == m_curX && y != m_curY) {
             const auto [first, end] = span(m_curY, y, Height());
             if (x >= 0 && x < Width()) {
+                MarkDrawn(x, first, int64_t(x) + 1, end);
                 for (int64_t row = first; row < end; ++row) {
                     bits[row * stride + x] = pixel;
                 }
             }
         } else {
-            ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(),
-                                [&](int px, int py) { bits[py * stride + px] = pixel; });
+            const GdiLineBox lit =
+                ForEachGdiLinePixel(m_curX, m_curY, x, y, Width(), Height(), stride,
+                                    [&](std::ptrdiff_t index) { bits[index] = pixel; });
+            MarkDrawn(lit.left, lit.top, lit.right, lit.bottom);
         }
     }
     m_curX = x;
@@ -134,7 +147,8 @@ void CCanvas::SetPixelV(int x, int y, ColorRef color) {
     if (x < 0 || y < 0 || x >= Width() || y >= Height()) {
         return;
     }
-    Bits()[std::ptrdiff_t(y) * (m_image.bytesPerLine() / 4) + x] = ColorRefToPixel(color);
+    MarkDrawn(x, y, int64_t(x) + 1, int64_t(y) + 1);
+    Bits()[y * m_stride + x] = ColorRefToPixel(color);
 }
 
 ColorRef CCanvas::GetPixel(int x, int y) const {
@@ -146,7 +160,7 @@ ColorRef CCanvas::GetPixel(int x, int y) const {
 }
 
 void CCanvas::TextOut(int x, int y, const char* utf8) {
-    if (m_image.isNull() || utf8 == nullptr) {
+    if (m_width == 0 || utf8 == nullptr) {
         return;
     }
     const TextStamp* stamp = Stamp(utf8);
@@ -155,9 +169,11 @@ void CCanvas::TextOut(int x, int y, const char* utf8) {
         return;
     }
     uint32_t* bits = Bits();
-    const std::ptrdiff_t stride = m_image.bytesPerLine() / 4;
+    const std::ptrdiff_t stride = m_stride;
     const int left = x + stamp->origin;
     const int top = y + stamp->origin;
+    MarkDrawnBox(int64_t(left) + stamp->left, int64_t(top) + stamp->top,
+                 int64_t(left) + stamp->right, int64_t(top) + stamp->bottom);
     for (const TextStamp::Run& run : stamp->runs) {
         const int py = top + run.row;
         const int first = std::max(left + run.first, 0);
@@ -175,6 +191,8 @@ void CCanvas::TextOut(int x, int y, const char* utf8) {
 void CCanvas::DrawTextDirectly(int x, int y, const char* utf8) {
     const QString text = QString::fromUtf8(utf8);
     const QFontMetrics metrics(m_font);
+    m_bits = nullptr; // the painter detaches for itself; the next write takes its pixels
+    MarkDrawn(0, 0, m_width, m_height); // glyphs may reach anywhere
     QPainter painter(&m_image);
     painter.setFont(m_font);
     painter.fillRect(x, y, metrics.horizontalAdvance(text), metrics.height(), Qt::white);
@@ -237,6 +255,15 @@ const CCanvas::TextStamp* CCanvas::Stamp(const char* utf8) {
                 ++col;
             }
             stamp.runs.push_back({row, first, col});
+        }
+    }
+    if (!stamp.runs.empty()) {
+        stamp.left = w;
+        stamp.top = stamp.runs.front().row;
+        stamp.bottom = stamp.runs.back().row + 1;
+        for (const TextStamp::Run& run : stamp.runs) {
+            stamp.left = std::min(stamp.left, run.first);
+            stamp.right = std::max(stamp.right, run.end);
         }
     }
     stamp.pixels = std::move(pixels);

@@ -9,7 +9,10 @@
 #include <QFont>
 #include <QImage>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,13 +35,17 @@ inline constexpr ColorRef PixelToColorRef(uint32_t p) {
 class CCanvas {
 public:
     CCanvas();
+    // Not copyable: the copy would write through the pixel pointer this one keeps.
+    CCanvas(const CCanvas&) = delete;
+    CCanvas& operator=(const CCanvas&) = delete;
 
     // Makes the raster W x H pixels (QImage::Format_RGB32); memory is only reallocated when the
     // size changes, so a caller that keeps one canvas pays nothing per frame. Contents are
-    // undefined afterwards. Also resets the current position and the selected pen and brush.
+    // undefined after a change of size and kept otherwise. Also resets the current position and
+    // the selected pen and brush.
     void Resize(int width, int height);
-    int Width() const { return m_image.width(); }
-    int Height() const { return m_image.height(); }
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
 
     // Selection state, as a fresh memory context has it: black pen, white brush.
     void SelectPen(ColorRef color) { m_penPixel = ColorRefToPixel(color); }
@@ -59,9 +66,29 @@ public:
     void TextOut(int x, int y, const char* utf8);
 
     ColorRef GetPixel(int x, int y) const;
+
+    // A backdrop: a picture kept aside that frame after frame is drawn over (the oscilloscope's
+    // background and grid). From the moment it is kept, the canvas notes which pixels each
+    // drawing call may change (a range of rows per column for lines and pixels, a box for a
+    // label), so putting it back, and comparing two frames drawn over it, touch those only. The key
+    // is the caller's: equal keys at equal sizes promise equal backdrops, also on two canvases.
+    using BackdropKey = std::array<uint32_t, 4>;
+    // The raster as it is now becomes the backdrop for `key`. Allocates only the first time and
+    // when the size changed.
+    void KeepBackdrop(const BackdropKey& key);
+    // When the backdrop kept is for `key` (and was kept at the present size): the raster is the
+    // backdrop again, and true. Otherwise false, and nothing changes.
+    bool RestoreBackdrop(const BackdropKey& key);
+    // Whether a and b hold the same pixels.
+    static bool SamePixels(const CCanvas& a, const CCanvas& b);
+
     // The raster itself. It is rewritten by the next frame: keep a deep copy (QImage::copy) to
-    // hand it to another thread.
-    const QImage& Image() const { return m_image; }
+    // hand it to another thread. A shallow copy is safe too: the next write draws into fresh
+    // memory if it is still held.
+    const QImage& Image() const {
+        m_bits = nullptr; // a copy may now share the pixels: the next write must detach
+        return m_image;
+    }
 
 private:
     // A label rendered once (text layout and shaping cost far more than the label's pixels):
@@ -74,14 +101,44 @@ private:
         QImage pixels;  // ARGB32: white box and black glyphs opaque, the rest transparent
         int origin = 0; // the stamp's top-left corner is (x + origin, y + origin)
         std::vector<Run> runs;
+        // The box the runs fill, in stamp coordinates: [left, right) x [top, bottom).
+        int left = 0, top = 0, right = 0, bottom = 0;
     };
 
+    // The pixels to write, detached from any copy of the image taken through Image().
     uint32_t* Bits();
+    // Notes that drawing may change [left, right) x [top, bottom); clipped to the raster. A line
+    // marks its columns; a label or a rectangle, whose rows other drawings share, its box.
+    void MarkDrawn(int64_t left, int64_t top, int64_t right, int64_t bottom);
+    void MarkDrawnBox(int64_t left, int64_t top, int64_t right, int64_t bottom);
+    // Nothing drawn over the backdrop since now.
+    void ForgetDrawn();
+    // Whether a and b are the same size and both drawn over backdrops kept for the same key.
+    static bool OverSameBackdrop(const CCanvas& a, const CCanvas& b);
     // The stamp of `utf8`, made on first use; none when the label cannot be stamped exactly.
     const TextStamp* Stamp(const char* utf8);
     void DrawTextDirectly(int x, int y, const char* utf8);
 
     QImage m_image;
+    // Of m_image, kept so a line or a pixel does not call into QImage: QImage::bits() checks
+    // for sharing every time, and width() and friends are not inline. m_bits is null until the
+    // next write when a copy may share the pixels.
+    mutable uint32_t* m_bits = nullptr;
+    int m_width = 0;
+    int m_height = 0;
+    std::ptrdiff_t m_stride = 0; // pixels per row
+
+    QImage m_backdrop; // never shared, so never detached
+    std::optional<BackdropKey> m_backdropKey;
+    // Per column, the rows [top, bottom) drawn since the backdrop was kept or put back; empty
+    // when top >= bottom.
+    std::vector<int> m_drawnTop;
+    std::vector<int> m_drawnBottom;
+    struct DrawnBox {
+        int left, top, right, bottom; // on the raster, [left, right) x [top, bottom)
+    };
+    std::array<DrawnBox, 4> m_drawnBoxes{}; // a frame's labels; more go into the columns
+    int m_drawnBoxCount = 0;
     QFont m_font;
     std::vector<TextStamp> m_stamps; // the few labels a frame shows
     uint32_t m_penPixel = 0;

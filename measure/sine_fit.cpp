@@ -22,7 +22,6 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kLowestHertz = 10.0;
 constexpr double kHighestHertz = 22000.0;
-constexpr int kMaxSteps = 8;
 // Convergence is quadratic on a clean tone, so once a step is this small the next would be far
 // below any figure a reading shows.
 constexpr double kSettledHertz = 1e-4;
@@ -174,14 +173,11 @@ Step GaussNewtonStep(std::span<const double> x, double sumX, double sumX2, doubl
 
 } // namespace
 
-std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double> startHertz) {
+std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
+                               std::span<const double> startHertz, const FitLimits& limits) {
     const int n = int(x.size());
-    double sumX = 0;
-    double sumX2 = 0;
-    for (const double v : x) {
-        sumX += v;
-        sumX2 += v * v;
-    }
+    const double sumX = sums.sum;
+    const double sumX2 = sums.sumSquares;
 
     const double lowest = HertzToRadians(kLowestHertz);
     const double highest = HertzToRadians(kHighestHertz);
@@ -199,9 +195,16 @@ std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double
         }
     }
 
+    if (step && limits.leastStartShare > 0) {
+        const double power = sumX2 / n - (sumX / n) * (sumX / n);
+        const Vec3& p = step->p;
+        if (0.5 * (p.a * p.a + p.b * p.b) < limits.leastStartShare * power) {
+            return std::nullopt;
+        }
+    }
     // A step never goes further than half a bin: beyond that the linearisation is not trusted.
     const double longest = kTwoPi / (2 * n);
-    for (int i = 0; step && i < kMaxSteps; ++i) {
+    for (int i = 0; step; ++i) {
         const Step& s = *step;
         if (!(s.schur > 0)) {
             return std::nullopt;
@@ -214,6 +217,9 @@ std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double
             const double noise = std::fmax(s.residual, 0.0) / (n - 4);
             return SineFit{RadiansToHertz(w), std::hypot(s.p.a, s.p.b), s.p.c,
                            std::atan2(-s.p.b, s.p.a), RadiansToHertz(std::sqrt(noise / s.schur))};
+        }
+        if (i + 1 == limits.maxSteps) {
+            break; // no pass whose step would not be looked at
         }
         step = GaussNewtonStep(x, sumX, sumX2, w);
     }

@@ -13,8 +13,25 @@ struct SineFit {
     double sigmaHertz; // standard uncertainty of hertz implied by what the fit leaves over
 };
 
-// x: samples at kSampleRate. Starts from whichever of startHertz explains most of x (a start
-// equal to the best so far is not tried again), then refines the frequency by Gauss-Newton
-// steps. Nothing when the steps do not settle or leave 10 Hz .. 22 kHz, where the model cannot
-// tell a tone from a constant or from the Nyquist alias.
-std::optional<SineFit> FitSine(std::span<const double> x, std::span<const double> startHertz);
+// What the fit needs of the block besides its correlations; a caller that measured the block's
+// levels has both already (exact, for integer samples).
+// When a fit gives up. The defaults suit a start from a coarse search.
+struct FitLimits {
+    int maxSteps = 8; // Gauss-Newton steps, each a pass over the samples
+    // Least share of the samples' power about their mean that the sine at the best start must
+    // carry; 0 tries any start.
+    double leastStartShare = 0;
+};
+
+struct BlockSums {
+    double sum;        // of x
+    double sumSquares; // of x squared
+};
+
+// x: samples at kSampleRate; sums: over x. Starts from whichever of startHertz explains most of x
+// (a start equal to the best so far is not tried again), then refines the frequency by Gauss-Newton
+// steps, the first from the best start. Nothing when the best start falls short of
+// limits.leastStartShare, or the steps do not settle within limits.maxSteps, or they leave
+// 10 Hz .. 22 kHz, where the model cannot tell a tone from a constant or from the Nyquist alias.
+std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
+                               std::span<const double> startHertz, const FitLimits& limits = {});

@@ -57,6 +57,11 @@ private:
     };
 
     ChannelReading MeasureChannel(const int16_t* buffer, int channel);
+    // The fit of m_samples started from the channel's tone of the buffer before, when that tone
+    // is still there and so strong that no other can be the strongest; otherwise nothing, and
+    // the caller searches. sums: of m_samples; acPower: their mean square about their mean.
+    std::optional<SineFit> RefitLastTone(const History& history, const BlockSums& sums,
+                                         double acPower);
     // Where the strongest tone of m_samples is, give or take a few tenths of a hertz, or its
     // mirror about 11025 Hz; nothing when no tone stands out. mean, acPower: the samples' mean and
     // their mean square about it.

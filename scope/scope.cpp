@@ -98,9 +98,17 @@ ScopeDerived ComposeScopeFrame(CCanvas& canvas, int width, int height, const int
     if (canvas.Width() == 0) {
         return derived; // no drawing area, nothing to show or save
     }
-    canvas.SelectBrush(settings.colorBack);
-    canvas.Rectangle(0, 0, width, height); // outlined with the default black pen
-    DrawScopeGrid(canvas, settings, derived);
+    // Background and grid change only with their settings: kept once, then put back where the
+    // frame last composed on this canvas drew over them. What follows selects its own pens and
+    // starts with a MoveTo.
+    const CCanvas::BackdropKey backdrop{settings.colorBack, settings.colorGrid,
+                                        uint32_t(derived.gridRows), uint32_t(derived.gridColumns)};
+    if (!canvas.RestoreBackdrop(backdrop)) {
+        canvas.SelectBrush(settings.colorBack);
+        canvas.Rectangle(0, 0, width, height); // outlined with the default black pen
+        DrawScopeGrid(canvas, settings, derived);
+        canvas.KeepBackdrop(backdrop);
+    }
     switch (settings.scopeMode) {
     case kScopeModeX:
     case kScopeModeX1X2:

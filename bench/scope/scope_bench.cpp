@@ -1,4 +1,5 @@
-// Cost of one oscilloscope frame per mode, with inputs that keep every line long and busy.
+// Cost of one oscilloscope frame per mode, with inputs that keep every line long and busy, and
+// of the start-up state's frame with a test tone.
 #include "pcm_format.h"
 #include "scope.h"
 
@@ -62,15 +63,17 @@ std::vector<int16_t> MultiTone() {
     return v;
 }
 
-void BM_ScopeFrame(benchmark::State& state, int mode, bool noise) {
-    EnsureGuiApplication();
-    const std::vector<int16_t> samples = noise ? FullScaleNoise() : MultiTone();
-    ScopeSettings settings;
-    settings.scopeMode = mode;
-    settings.sliders.timeX1 = 1; // 1120 points: the longest trace
-    settings.sliders.timeX2 = 1;
-    settings.syncX1 = settings.syncX2 = true;
-    settings.sliders.gridColumns = settings.sliders.gridRows = 40;
+// A 1 kHz tone at half scale on both channels, as a test tone played into the card gives.
+std::vector<int16_t> HalfScaleTone() {
+    std::vector<int16_t> v(2 * kScopeFrames);
+    for (int k = 0; k < kScopeFrames; ++k) {
+        v[2 * k] = v[2 * k + 1] = int16_t(16384 * std::sin(2 * M_PI * 1000 * k / kSampleRate));
+    }
+    return v;
+}
+
+void ComposeFrames(benchmark::State& state, const std::vector<int16_t>& samples,
+                   const ScopeSettings& settings) {
     CCanvas canvas;
     ComposeScopeFrame(canvas, kW, kH, samples.data(), settings, nullptr); // settle size, fonts
     // The worker's own CPU time: on a shared machine, wall time mostly measures the neighbours.
@@ -84,8 +87,26 @@ void BM_ScopeFrame(benchmark::State& state, int mode, bool noise) {
     state.counters["pct_of_buffer_period"] = 100.0 * msPerFrame / kBufferPeriodMs;
 }
 
+void BM_ScopeFrame(benchmark::State& state, int mode, bool noise) {
+    EnsureGuiApplication();
+    ScopeSettings settings;
+    settings.scopeMode = mode;
+    settings.sliders.timeX1 = 1; // 1120 points: the longest trace
+    settings.sliders.timeX2 = 1;
+    settings.syncX1 = settings.syncX2 = true;
+    settings.sliders.gridColumns = settings.sliders.gridRows = 40;
+    ComposeFrames(state, noise ? FullScaleNoise() : MultiTone(), settings);
+}
+
+// The start-up settings: mode X, no trigger, the sliders where they start.
+void BM_ScopeFrameStartUp(benchmark::State& state) {
+    EnsureGuiApplication();
+    ComposeFrames(state, HalfScaleTone(), ScopeSettings{});
+}
+
 } // namespace
 
+BENCHMARK(BM_ScopeFrameStartUp)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_ScopeFrame, x_noise, kScopeModeX, true)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_ScopeFrame, x1x2_noise, kScopeModeX1X2, true)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_ScopeFrame, sum_noise, kScopeModeSum, true)->Unit(benchmark::kMicrosecond);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <set>
 #include <utility>
@@ -353,3 +354,67 @@ TEST(CanvasText, RepeatedLabelsMatchAFreshRendering) {
 }
 
 } // namespace
+
+namespace {
+
+// A 160 x 120 canvas whose backdrop, a patterned picture, is kept for key {1, 2, 3, 4}. The
+// drawings below cover a small part of it, as a frame's trace and labels do.
+void KeepPatternedBackdrop(CCanvas& canvas) {
+    canvas.Resize(160, 120);
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 160; ++x) {
+            canvas.SetPixelV(x, y, ColorRef(0x00102030 + 0x010101 * ((x * 5 + y * 3) % 64)));
+        }
+    }
+    canvas.KeepBackdrop({1, 2, 3, 4});
+}
+
+} // namespace
+
+// Putting the backdrop back undoes every kind of drawing call, also one that leaves the raster.
+TEST(CanvasBackdrop, RestoreUndoesEveryDrawingCall) {
+    CCanvas canvas;
+    KeepPatternedBackdrop(canvas);
+    const QImage backdrop = canvas.Image().copy();
+    // Each call in a corner of its own, so none is undone by chance with another's pixels.
+    canvas.MoveTo(-50, 9);
+    canvas.LineTo(12, 11);
+    canvas.LineTo(18, 2);
+    canvas.SetPixelV(22, 5, kPen);
+    canvas.Rectangle(150, 2, 165, 8);
+    canvas.TextOut(4, 105, "635微秒每格");
+    canvas.TextOut(100, 40, "1270微秒每格");
+    EXPECT_FALSE(canvas.RestoreBackdrop({1, 2, 3, 5}));
+    EXPECT_NE(canvas.Image(), backdrop);
+    EXPECT_TRUE(canvas.RestoreBackdrop({1, 2, 3, 4}));
+    EXPECT_EQ(canvas.Image(), backdrop);
+}
+
+// Two frames over equal backdrops are compared where either drew; a difference there is found
+// whichever of the two drew it.
+TEST(CanvasBackdrop, SamePixelsOverEqualBackdrops) {
+    const struct {
+        const char* name;
+        std::function<void(CCanvas&)> drawA, drawB;
+        bool same;
+    } cases[] = {
+        {"same line", [](CCanvas& c) { c.LineTo(20, 29); }, [](CCanvas& c) { c.LineTo(20, 29); },
+         true},
+        {"line on one only", [](CCanvas& c) { c.LineTo(20, 29); }, [](CCanvas&) {}, false},
+        {"line on the other only", [](CCanvas&) {}, [](CCanvas& c) { c.LineTo(20, 29); }, false},
+        {"pixel of another colour", [](CCanvas& c) { c.SetPixelV(7, 9, kPen); },
+         [](CCanvas& c) { c.SetPixelV(7, 9, kBack); }, false},
+        {"label on the other only", [](CCanvas&) {},
+         [](CCanvas& c) { c.TextOut(2, 2, "635微秒每格"); }, false},
+    };
+    for (const auto& c : cases) {
+        CCanvas a;
+        CCanvas b;
+        KeepPatternedBackdrop(a);
+        KeepPatternedBackdrop(b);
+        c.drawA(a);
+        c.drawB(b);
+        EXPECT_EQ(CCanvas::SamePixels(a, b), c.same) << c.name;
+        EXPECT_EQ(a.Image() == b.Image(), c.same) << c.name;
+    }
+}

@@ -108,6 +108,13 @@ TEST(ToneEstimatorTest, NoClearToneGivesNone) {
     }
 }
 
+// Just above the level where readings stop, a clean tone still reads on its own buffer.
+TEST(ToneEstimatorTest, QuietestToneIsRead) {
+    const auto readings = MakeEstimator()->Measure(Buffer(Sine(1000.37, -69), Silence()).data());
+    ASSERT_TRUE(readings[0].hertz.has_value());
+    EXPECT_NEAR(*readings[0].hertz, 1000.37, 0.05);
+}
+
 // 93 whole periods per buffer, so the buffer's RMS is exactly that of the waveform.
 TEST(ToneEstimatorTest, LevelsFollowAes17) {
     const double hertz = 93.0 * kSampleRate / kFramesPerBuffer;
@@ -169,5 +176,35 @@ TEST(ToneEstimatorTest, AverageRestartsWhenTheToneBreaks) {
             estimator->Measure(Buffer(c.fourth, Silence(), c.fourthFrame).data())[0];
         ASSERT_TRUE(r.hertz.has_value()) << c.name;
         EXPECT_EQ(r.averageHertz, r.hertz) << c.name;
+    }
+}
+
+// After a steady tone, the next buffer's reading is whatever that buffer's strongest tone is, at
+// once: the old tone having moved, or still there beside a stronger one.
+TEST(ToneEstimatorTest, ToneThatChangesIsReadInItsFirstBuffer) {
+    struct Case {
+        const char* name;
+        Signal fourth;
+        double hertz;
+    };
+    // Beside a new tone 0.2 dB stronger, the old one still reads as a clear tone of its own. At
+    // 280 bins of the coarse search the new tone loses nothing to the search's window.
+    const Signal steady = Sine(1000, -6.2);
+    const Signal stronger = Sine(280 * 22050.0 / 2048, -6);
+    const Case cases[] = {
+        {"moved within the fit's reach", Sine(1003.3, -6), 1003.3},
+        {"moved far", Sine(7777.7, -6), 7777.7},
+        {"a stronger tone beside it", [&](long frame) { return steady(frame) + stronger(frame); },
+         280 * 22050.0 / 2048},
+    };
+    for (const Case& c : cases) {
+        auto estimator = MakeEstimator();
+        for (int b = 0; b < 3; ++b) {
+            estimator->Measure(Buffer(steady, Silence(), b * kFramesPerBuffer).data());
+        }
+        const ChannelReading r =
+            estimator->Measure(Buffer(c.fourth, Silence(), 3 * kFramesPerBuffer).data())[0];
+        ASSERT_TRUE(r.hertz.has_value()) << c.name;
+        EXPECT_NEAR(*r.hertz, c.hertz, 0.05) << c.name;
     }
 }

@@ -301,3 +301,51 @@ TEST(ScopeFrame, OtherSizesAndAReusedCanvas) {
 }
 
 } // namespace
+
+namespace {
+
+// Frame after frame on one canvas, as the panel composes them: every frame must be the one a
+// fresh canvas composes, whatever the frame before it drew and whichever settings changed.
+TEST(ScopeFrame, ReusedCanvasComposesWhatAFreshOneDoes) {
+    const auto loud = Frames([](int k) { return (k * 7919) % 60000 - 30000; },
+                             [](int k) { return k * 13 % 9000; });
+    const auto tone = Frames([](int k) { return int(16384 * std::sin(k * 0.1425)); },
+                             [](int k) { return int(8000 * std::cos(k * 0.05)); });
+    const auto silent = Silence();
+    ScopeSettings x1x2 = WithMode(kScopeModeX1X2);
+    x1x2.syncX1 = true;
+    ScopeSettings finer = WithMode(kScopeModeX);
+    finer.sliders.gridRows = 7;
+    finer.sliders.timeX1 = 1;
+    ScopeSettings coloured = WithMode(kScopeModeSum);
+    coloured.colorBack = 0x00203040;
+    const struct {
+        const std::vector<int16_t>* samples;
+        ScopeSettings settings;
+        int width;
+    } frames[] = {
+        {&tone, WithMode(kScopeModeX), kW},
+        {&loud, WithMode(kScopeModeX), kW},
+        {&silent, WithMode(kScopeModeX), kW},
+        {&tone, x1x2, kW},
+        {&loud, WithMode(kScopeModeXY), kW},
+        {&tone, WithMode(kScopeModeSpectrum), kW},
+        {&tone, finer, kW},
+        {&loud, finer, kW},
+        {&tone, coloured, kW},
+        {&tone, WithMode(kScopeModeX), 300},
+        {&loud, WithMode(kScopeModeX), 300},
+        {&tone, WithMode(kScopeModeX), kW},
+    };
+    CCanvas reused;
+    int index = 0;
+    for (const auto& f : frames) {
+        CCanvas fresh;
+        ComposeScopeFrame(reused, f.width, kH, f.samples->data(), f.settings, nullptr);
+        ComposeScopeFrame(fresh, f.width, kH, f.samples->data(), f.settings, nullptr);
+        EXPECT_EQ(reused.Image(), fresh.Image()) << "frame " << index;
+        ++index;
+    }
+}
+
+} // namespace
