@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QFontDatabase>
-#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QStyle>
 
 #include <cmath>
 #include <cstdio>
@@ -43,19 +45,19 @@ CStatusLine::CStatusLine(QWidget* parent, const PixelRect& panel) : QWidget(pare
     // Fixed-pitch digits: a changing reading does not make the text beside it move.
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSize(8);
+    setFont(font);
+    setAttribute(Qt::WA_OpaquePaintEvent);
     int x = 4;
-    for (size_t i = 0; i < m_labels.size(); ++i) {
-        m_labels[i] = new QLabel(this);
-        m_labels[i]->setFont(font);
+    for (size_t i = 0; i < m_cells.size(); ++i) {
         const int width = i < std::size(kCellWidths) ? kCellWidths[i] : panel.width - x - 4;
-        m_labels[i]->setGeometry(x, 0, width, kStatusLineHeightPx);
+        m_cells[i] = QRect(x, 0, width, kStatusLineHeightPx);
         x += width;
     }
     // Until the first buffer, and for good when the capture cannot start: nothing measured yet.
     ChannelReading nothing;
     nothing.rmsDbfs = nothing.peakDbfs = -std::numeric_limits<double>::infinity();
-    m_labels[0]->setText(QString::fromStdString(StatusChannelText("X1", nothing)));
-    m_labels[1]->setText(QString::fromStdString(StatusChannelText("X2", nothing)));
+    m_texts[0] = QString::fromStdString(StatusChannelText("X1", nothing));
+    m_texts[1] = QString::fromStdString(StatusChannelText("X2", nothing));
 }
 
 void CStatusLine::OnCaptureBuffer(const uint8_t* buffer) {
@@ -77,25 +79,45 @@ void CStatusLine::Deliver() {
     if (!reading) {
         return;
     }
-    const QString texts[] = {
-        QString::fromStdString(StatusChannelText("X1", reading->channels[0])),
-        QString::fromStdString(StatusChannelText("X2", reading->channels[1])),
-        QCoreApplication::translate("CStatusLine", "xruns %1").arg(reading->xruns),
-        QCoreApplication::translate("CStatusLine", "capture: %1")
-            .arg(QString::fromStdString(WaveDeviceName(WaveDirection::In))),
-    };
-    for (size_t i = 0; i < m_labels.size(); ++i) {
-        // setText repaints even for the same text; unchanged cells are left alone.
-        if (m_labels[i]->text() != texts[i]) {
-            m_labels[i]->setText(texts[i]);
+    SetCellText(0, QString::fromStdString(StatusChannelText("X1", reading->channels[0])));
+    SetCellText(1, QString::fromStdString(StatusChannelText("X2", reading->channels[1])));
+    // These two seldom change: their texts are made only when they do.
+    if (reading->xruns != m_xrunsShown) {
+        m_xrunsShown = reading->xruns;
+        SetCellText(2, QCoreApplication::translate("CStatusLine", "xruns %1").arg(reading->xruns));
+    }
+    if (std::string device = WaveDeviceName(WaveDirection::In); device != m_deviceShown) {
+        m_deviceShown = std::move(device);
+        SetCellText(3, QCoreApplication::translate("CStatusLine", "capture: %1")
+                           .arg(QString::fromStdString(*m_deviceShown)));
+    }
+}
+
+void CStatusLine::SetCellText(size_t cell, const QString& text) {
+    if (m_texts[cell] != text) {
+        m_texts[cell] = text;
+        update(m_cells[cell]);
+    }
+}
+
+void CStatusLine::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), palette().window());
+    for (size_t i = 0; i < m_cells.size(); ++i) {
+        if (event->rect().intersects(m_cells[i])) {
+            // As a label draws its text: left, centred in the cell's height, cut at its edge.
+            painter.setClipRect(m_cells[i]);
+            style()->drawItemText(&painter, m_cells[i],
+                                  Qt::AlignLeft | Qt::AlignVCenter | Qt::TextExpandTabs, palette(),
+                                  isEnabled(), m_texts[i], QPalette::WindowText);
         }
     }
 }
 
 QString CStatusLine::Text() const {
     QStringList texts;
-    for (const QLabel* label : m_labels) {
-        texts << label->text();
+    for (const QString& text : m_texts) {
+        texts << text;
     }
     return texts.join(QStringLiteral(" | "));
 }

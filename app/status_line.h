@@ -6,19 +6,19 @@
 // Threads: built and shown on the GUI thread. OnCaptureBuffer runs on the capture worker, once
 // per buffer: it measures (no allocation) and puts the reading into a mailbox; a queued call
 // shows the newest reading on the GUI thread, so a slow GUI skips readings rather than queue
-// them, and only labels whose text changed repaint.
+// them, and only cells whose text changed repaint.
 
 #include "latest_value.h"
 #include "panel_layout.h"
 #include "tone_estimator.h"
 
+#include <QString>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
-
-class QLabel;
 
 // Height in pixels of the strip the window grows by.
 inline constexpr int kStatusLineHeightPx = 22;
@@ -44,11 +44,16 @@ public:
     // GUI thread; for tests.
     QString Text() const;
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private slots:
     // Posted by name, not as a functor: the worker then allocates nothing for the call.
     void Deliver();
 
 private:
+    // GUI thread: repaints the cell when its text changes.
+    void SetCellText(size_t cell, const QString& text);
 
     // Capture worker only.
     CToneEstimator m_estimator;
@@ -56,5 +61,10 @@ private:
     uint64_t m_gaps = 0; // xruns and dropped input seen so far
 
     CLatestValue<StatusReading> m_pending;
-    std::array<QLabel*, 4> m_labels{}; // X1, X2, xruns, device
+    // The strip draws its cells itself, opaque: a reading changes every buffer, and a label
+    // per cell would lay itself out again and have the panel paint the background under it.
+    std::array<QRect, 4> m_cells{}; // X1, X2, xruns, device
+    std::array<QString, 4> m_texts;
+    std::optional<uint64_t> m_xrunsShown; // none before the first reading
+    std::optional<std::string> m_deviceShown;
 };
