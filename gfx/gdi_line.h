@@ -85,10 +85,6 @@ std::optional<VisibleSteps> ClipSteps(int64_t dMajor, int64_t dMinor, int64_t st
 
 } // namespace gdi_line_detail
 
-// Calls plot(y * stride + x) for every pixel (x, y) of the line inside [0, width) x [0, height),
-// in drawing order, and answers the box of those pixels.
-// Coordinates may lie anywhere in the int range; the set-up is exact, so far-off end points
-// cost no more than near ones.
 // The pixels a line lit lie in the box of its first and last (the walk only ever moves toward
 // its end): [left, right) x [top, bottom), empty when it lit none.
 struct GdiLineBox {
@@ -98,6 +94,10 @@ struct GdiLineBox {
     int bottom = 0;
 };
 
+// Calls plot(y * stride + x) for every pixel (x, y) of the line inside [0, width) x [0, height),
+// in drawing order, and answers the box of those pixels.
+// Coordinates may lie anywhere in the int range; the set-up is exact, so far-off end points
+// cost no more than near ones.
 template <class Plot>
 GdiLineBox ForEachGdiLinePixel(int x0, int y0, int x1, int y1, int width, int height,
                                std::ptrdiff_t stride, Plot&& plot) {

@@ -13,8 +13,6 @@ struct SineFit {
     double sigmaHertz; // standard uncertainty of hertz implied by what the fit leaves over
 };
 
-// What the fit needs of the block besides its correlations; a caller that measured the block's
-// levels has both already (exact, for integer samples).
 // When a fit gives up. The defaults suit a start from a coarse search.
 struct FitLimits {
     int maxSteps = 8; // Gauss-Newton steps, each a pass over the samples
@@ -23,6 +21,8 @@ struct FitLimits {
     double leastStartShare = 0;
 };
 
+// What the fit needs of the block besides its correlations; a caller that measured the block's
+// levels has both already (exact, for integer samples).
 struct BlockSums {
     double sum;        // of x
     double sumSquares; // of x squared

@@ -142,10 +142,7 @@ std::array<ChannelReading, kChannels> CToneEstimator::Measure(const int16_t* buf
 }
 
 ChannelReading CToneEstimator::MeasureChannel(const int16_t* buffer, int channel) {
-    const ChannelSums channelSums = ReadChannel(buffer, channel, m_samples);
-    const int64_t sum = channelSums.sum;
-    const int64_t sumSquares = channelSums.sumSquares;
-    const int peak = channelSums.peak;
+    const auto [sum, sumSquares, peak] = ReadChannel(buffer, channel, m_samples);
     ChannelReading reading;
     const double mean = double(sum) / kFramesPerBuffer;
     reading.dcOffset = mean / kFullScale;
