@@ -38,7 +38,10 @@ def centre(x, y, w, h):
 
 
 def run(*args, **kw):
-    return subprocess.run(args, check=True, capture_output=True, text=True, **kw).stdout
+    # xdotool's --sync waits have no end of their own: a window that never comes must fail the
+    # test with the step named, not hold it until CTest's timeout.
+    return subprocess.run(args, check=True, capture_output=True, text=True, timeout=30,
+                          **kw).stdout
 
 
 def start_display():
