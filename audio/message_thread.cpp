@@ -1,5 +1,7 @@
 #include "message_thread.h"
 
+#include "thread_name.h"
+
 void CMessageQueue::Post(const ThreadMessage& message) {
     {
         std::lock_guard lock(m_mutex);
@@ -27,7 +29,11 @@ void CMessageQueue::Quit() {
     m_ready.notify_all();
 }
 
-CMessageThread::CMessageThread() : m_worker([this] { Run(); }) {}
+CMessageThread::CMessageThread(const char* name)
+    : m_worker([this, name] {
+          NameThisThread(name);
+          Run();
+      }) {}
 
 CMessageThread::~CMessageThread() {
     EndThread();

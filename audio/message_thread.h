@@ -34,7 +34,8 @@ using MessageTarget = CMessageQueue*;
 
 class CMessageThread {
 public:
-    CMessageThread();
+    // `name`: the worker's name as the system shows it (15 characters at most), a literal.
+    explicit CMessageThread(const char* name);
     virtual ~CMessageThread();
 
     CMessageThread(const CMessageThread&) = delete;

@@ -11,7 +11,7 @@ namespace {
 constexpr auto kStopPause = std::chrono::milliseconds(50);
 } // namespace
 
-CSoundIn::CSoundIn() {
+CSoundIn::CSoundIn() : CMessageThread("capture worker") {
     m_threadId = Target();
 }
 

@@ -10,7 +10,7 @@ namespace {
 constexpr uint32_t kCloseIfDrained = 0x401;
 } // namespace
 
-CSoundPlay::CSoundPlay() {
+CSoundPlay::CSoundPlay() : CMessageThread("playback worker") {
     m_threadId = Target();
 }
 

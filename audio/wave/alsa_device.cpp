@@ -9,6 +9,7 @@
 
 #include "alsa_pcm.h"
 #include "wave_backends.h"
+#include "thread_name.h"
 #include "xrun_storm.h"
 
 #include <algorithm>
@@ -130,6 +131,7 @@ private:
     void StartIo() {
         m_stop.store(false);
         m_io = std::thread([this] {
+            NameThisThread(Direction() == WaveDirection::In ? "alsa capture" : "alsa playback");
             if (Direction() == WaveDirection::In) {
                 RunCapture();
             } else {

@@ -1,5 +1,6 @@
 #include "simulated_bench.h"
 
+#include "thread_name.h"
 #include "wave_backends.h"
 
 #include <algorithm>
@@ -192,6 +193,7 @@ void Tick(BenchState& s) {
 // Real-time clock: one period every 4096/44100 s, paced from the period count so that it
 // does not drift; idles (and restarts its phase) while no device is open.
 void RunTicker() {
+    NameThisThread("simulated card");
     using Clock = std::chrono::steady_clock;
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kBufferSeconds));

@@ -4,9 +4,11 @@ states: the start-up state (mode X, meters and generator off) with a live 1 kHz 
 into the loopback, and the heaviest one (spectrum mode, both meters, generator on with L at
 1 kHz, recording). Runs the real program under Xvfb through a private sound-server loopback (see
 tests/e2e/sound_server.py; or on the simulated sound card with --sim), several times per state,
-and prints each run and the median.
+and prints each run and the median. With --threads, each run also lists the program's threads
+by name with their share (from the scheduler's nanosecond run times), largest first; the GUI
+thread keeps the program's name, and "threaded-ml" is the sound server client library's.
 
-usage: cpu_usage.py PROGRAM [SECONDS [RUNS]] [--sim] [--only startup|heaviest]
+usage: cpu_usage.py PROGRAM [SECONDS [RUNS]] [--sim] [--only startup|heaviest] [--threads]
 """
 import os
 import signal
@@ -36,6 +38,22 @@ def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
+
+
+def thread_seconds(pid):
+    """{thread name: CPU seconds}, threads of one name summed, from each thread's schedstat."""
+    seconds = {}
+    folder = "/proc/%d/task" % pid
+    for task in os.listdir(folder):
+        try:
+            with open(os.path.join(folder, task, "comm")) as comm:
+                name = comm.read().strip()
+            with open(os.path.join(folder, task, "schedstat")) as stat:
+                ran = int(stat.read().split()[0]) / 1e9
+        except FileNotFoundError:  # ended meanwhile
+            continue
+        seconds[name] = seconds.get(name, 0.0) + ran
+    return seconds
 
 
 def start_recording(env, origin, path):
@@ -75,12 +93,15 @@ def measure(program, seconds, audio_env, heaviest, folder):
         run("xdotool", "mousemove", "0", "0", env=env)
         time.sleep(3)  # past start-up
         c0, x0, t0 = cpu_seconds(app.pid), cpu_seconds(xvfb.pid), time.monotonic()
+        threads0 = thread_seconds(app.pid)
         time.sleep(seconds)
         elapsed = time.monotonic() - t0
         used, xused = cpu_seconds(app.pid) - c0, cpu_seconds(xvfb.pid) - x0
+        threads = {name: 100.0 * (ran - threads0.get(name, 0.0)) / elapsed
+                   for name, ran in thread_seconds(app.pid).items()}
         if heaviest and not (os.path.exists(wav) and os.path.getsize(wav) > 44):
             raise RuntimeError("the heaviest state did not record")
-        return 100.0 * used / elapsed, 100.0 * xused / elapsed
+        return 100.0 * used / elapsed, 100.0 * xused / elapsed, threads
     finally:
         app.terminate()
         app.wait(10)
@@ -96,9 +117,10 @@ def measure(program, seconds, audio_env, heaviest, folder):
 def main():
     args = sys.argv[1:]
     simulated = "--sim" in args
+    per_thread = "--threads" in args
     only = args[args.index("--only") + 1] if "--only" in args else None
     args = [a for i, a in enumerate(args)
-            if a not in ("--sim", "--only") and (i == 0 or args[i - 1] != "--only")]
+            if a not in ("--sim", "--only", "--threads") and (i == 0 or args[i - 1] != "--only")]
     program = args[0]
     seconds = float(args[1]) if len(args) > 1 else 30.0
     runs = int(args[2]) if len(args) > 2 else 3
@@ -115,8 +137,12 @@ def main():
             if only is not None and only != ("heaviest" if heaviest else "startup"):
                 continue
             results = [measure(program, seconds, audio_env, heaviest, folder) for _ in range(runs)]
-            for app, xserver in results:
+            for app, xserver, threads in results:
                 print("%s, %s: program %.2f %%, X server %.2f %%" % (where, name, app, xserver))
+                if per_thread:
+                    for thread, share in sorted(threads.items(), key=lambda t: -t[1]):
+                        if share >= 0.005:
+                            print("    %-16s %.3f %%" % (thread, share))
             print("%s, %s, median of %d x %.0f s: program %.2f %% of one core, X server %.2f %%"
                   % (where, name, runs, seconds, statistics.median(r[0] for r in results),
                      statistics.median(r[1] for r in results)), flush=True)
