@@ -33,6 +33,10 @@ constexpr int kRestMs = 45;
 // Capture is woken by the device once a whole buffer (92.9 ms) is there; this is only the
 // fallback for a plugin that does not wake it.
 constexpr int kCaptureRestMs = 100;
+// Playback rests until the oldest header written should have played out, and this much more;
+// never longer than the second bound, so a position that stops moving is still looked at.
+constexpr int kPlayedOutSlackMs = 2;
+constexpr int kLongestPlayoutRestMs = 200;
 constexpr size_t kMaxPollDescriptors = 8;
 constexpr int kResumeTries = 10;
 // Written frames that do not leave the device for this long mean a device that has stopped for
@@ -302,9 +306,10 @@ private:
             }
             WAVEHDR* h = At(m_pending.size());
             if (h == nullptr) {
-                // Nothing new to write: wait briefly for a header, still watching the
-                // play-out position (not the PCM, which has room and would wake at once).
-                Rest(m_pending.empty() ? 2 * kRestMs : kRestMs, false);
+                // Nothing new to write: wait for a header, or for the oldest one written to
+                // play out (not on the PCM, which has room and would wake at once). Its owner
+                // queues the next only then, so looking earlier would find nothing to do.
+                Rest(RestUntilPlayedOut(), false);
                 continue;
             }
             const uint32_t remaining = (h->dwBufferLength - sent) / kBytesPerFrame;
@@ -330,6 +335,16 @@ private:
             m_written += uint64_t(put);
             m_ranDry = false;
         }
+    }
+
+    int RestUntilPlayedOut() const {
+        if (m_pending.empty()) {
+            return 2 * kRestMs;
+        }
+        const uint64_t end = m_pending.front().endFrame;
+        const uint64_t left = end - std::min(end, m_played);
+        const auto ms = int64_t((left * 1000 + kSampleRate - 1) / kSampleRate) + kPlayedOutSlackMs;
+        return int(std::min<int64_t>(ms, kLongestPlayoutRestMs));
     }
 
     // What was written went with the device: those headers count as played. False when
