@@ -58,12 +58,14 @@ int Configure(snd_pcm_t* pcm, bool capture, const char** step) {
     *step = "cannot set the software parameters";
     if ((err = snd_pcm_sw_params_current(pcm, sw)) < 0)
         return err;
-    // Playback starts with the first period written, as a wave device plays at once.
-    // Capture wakes its reader, and a read waits, for a whole program buffer.
+    // Playback starts with the first period written, as a wave device plays at once; capture
+    // at once.
     const snd_pcm_uframes_t threshold = capture ? 1 : period;
     if ((err = snd_pcm_sw_params_set_start_threshold(pcm, sw, threshold)) < 0)
         return err;
-    if ((err = snd_pcm_sw_params_set_avail_min(pcm, sw, 1)) < 0)
+    // Capture wakes its reader for a whole program buffer where the plugin honours it
+    // (PipeWire's does; PulseAudio's wakes every period all the same).
+    if ((err = snd_pcm_sw_params_set_avail_min(pcm, sw, capture ? kFramesPerBuffer : 1)) < 0)
         return err;
     return snd_pcm_sw_params(pcm, sw);
 }
