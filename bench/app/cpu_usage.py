@@ -5,8 +5,9 @@ into the loopback, and the heaviest one (spectrum mode, both meters, generator o
 1 kHz, recording). Runs the real program under Xvfb through a private sound-server loopback (see
 tests/e2e/sound_server.py; or on the simulated sound card with --sim), several times per state,
 and prints each run and the median. With --threads, each run also lists the program's threads
-by name with their share (from the scheduler's nanosecond run times), largest first; the GUI
-thread keeps the program's name, and "threaded-ml" is the sound server client library's.
+by name with their share (from the scheduler's nanosecond run times), largest first. Threads the
+program does not name keep its own name: the GUI thread, and PipeWire's client threads; PulseAudio's
+client threads are "threaded-ml". Threads of one name are summed, and their number shown.
 
 usage: cpu_usage.py PROGRAM [SECONDS [RUNS]] [--sim] [--only startup|heaviest] [--threads]
 """
@@ -41,7 +42,8 @@ def cpu_seconds(pid):
 
 
 def thread_seconds(pid):
-    """{thread name: CPU seconds}, threads of one name summed, from each thread's schedstat."""
+    """{thread name: [CPU seconds, threads]}, threads of one name summed, from each thread's
+    schedstat."""
     seconds = {}
     folder = "/proc/%d/task" % pid
     for task in os.listdir(folder):
@@ -52,7 +54,9 @@ def thread_seconds(pid):
                 ran = int(stat.read().split()[0]) / 1e9
         except FileNotFoundError:  # ended meanwhile
             continue
-        seconds[name] = seconds.get(name, 0.0) + ran
+        total = seconds.setdefault(name, [0.0, 0])
+        total[0] += ran
+        total[1] += 1
     return seconds
 
 
@@ -97,8 +101,8 @@ def measure(program, seconds, audio_env, heaviest, folder):
         time.sleep(seconds)
         elapsed = time.monotonic() - t0
         used, xused = cpu_seconds(app.pid) - c0, cpu_seconds(xvfb.pid) - x0
-        threads = {name: 100.0 * (ran - threads0.get(name, 0.0)) / elapsed
-                   for name, ran in thread_seconds(app.pid).items()}
+        threads = {name: (100.0 * (ran - threads0.get(name, [0.0])[0]) / elapsed, count)
+                   for name, (ran, count) in thread_seconds(app.pid).items()}
         if heaviest and not (os.path.exists(wav) and os.path.getsize(wav) > 44):
             raise RuntimeError("the heaviest state did not record")
         return 100.0 * used / elapsed, 100.0 * xused / elapsed, threads
@@ -140,9 +144,10 @@ def main():
             for app, xserver, threads in results:
                 print("%s, %s: program %.2f %%, X server %.2f %%" % (where, name, app, xserver))
                 if per_thread:
-                    for thread, share in sorted(threads.items(), key=lambda t: -t[1]):
+                    for thread, (share, count) in sorted(threads.items(), key=lambda t: -t[1][0]):
                         if share >= 0.005:
-                            print("    %-16s %.3f %%" % (thread, share))
+                            print("    %-16s %.3f %%%s" % (thread, share,
+                                                          " (%d threads)" % count if count > 1 else ""))
             print("%s, %s, median of %d x %.0f s: program %.2f %% of one core, X server %.2f %%"
                   % (where, name, runs, seconds, statistics.median(r[0] for r in results),
                      statistics.median(r[1] for r in results)), flush=True)
