@@ -8,8 +8,8 @@
 // playback device that holds its frames for seconds.
 
 #include "alsa_pcm.h"
-#include "wave_backends.h"
 #include "thread_name.h"
+#include "wave_backends.h"
 #include "xrun_storm.h"
 
 #include <algorithm>
@@ -30,8 +30,8 @@ using Clock = std::chrono::steady_clock;
 // Longest rest of the I/O thread while it waits for the device or for the owner. The pulse
 // plugin does not always wake a poll on its own, so this also paces a device that stays quiet.
 constexpr int kRestMs = 45;
-// Capture is woken by the device once a whole buffer (92.9 ms) is there; this is only the
-// fallback for a plugin that does not wake it.
+// Capture is woken by the device once a period is there (once a whole buffer, 92.9 ms, where
+// the plugin honours avail_min); this is only the fallback for a plugin that does not wake it.
 constexpr int kCaptureRestMs = 100;
 // Playback rests until the oldest header written should have played out, and this much more;
 // never longer than the second bound, so a position that stops moving is still looked at.
@@ -135,10 +135,11 @@ private:
     void StartIo() {
         m_stop.store(false);
         m_io = std::thread([this] {
-            NameThisThread(Direction() == WaveDirection::In ? "alsa capture" : "alsa playback");
             if (Direction() == WaveDirection::In) {
+                NameThisThread("alsa capture");
                 RunCapture();
             } else {
+                NameThisThread("alsa playback");
                 RunPlayback();
             }
         });
@@ -337,6 +338,7 @@ private:
         }
     }
 
+    // From the play-out position CompletePlayed has just read.
     int RestUntilPlayedOut() const {
         if (m_pending.empty()) {
             return 2 * kRestMs;
