@@ -24,6 +24,9 @@ run_packages=(
     qt6-translations-l10n  # Qt's own texts in Chinese (the --help headers); optional at run time
     libgl-dev              # Qt6Gui's CMake package insists on OpenGL headers
     libasound2-dev         # ALSA: the sound card
+    libfftw3-dev           # FFTW3: the analysers' transforms of any size, in double precision
+    qt6-charts-dev         # Qt Charts: the analysers' plots (log axes, bars, PNG export)
+    qt6-svg-dev            # Qt SVG: saving an analyser's plot as SVG
     libasound2-plugins     # ALSA's "default" to PulseAudio (pipewire-alsa does it for PipeWire)
     fonts-wqy-microhei     # a CJK font for the Chinese captions
     alsa-utils             # arecord: run.sh checks that the sound device can capture
