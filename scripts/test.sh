@@ -43,7 +43,7 @@ jobs=$(nproc)
 configure() { # dir, extra cmake args...
     local dir=$1
     shift
-    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DTAVRIN_WERROR=ON "$@" >/dev/null
 }
 
 echo "== build (release with debug info)"
