@@ -45,7 +45,8 @@ test_packages=(
     python3                # the WAV checker uses Python's wave module; the e2e runners
     appstream              # the package check: appstreamcli validates the AppStream metainfo
     desktop-file-utils     # the package check: desktop-file-validate checks the desktop entry
-    man-db                 # the package check: man -l renders the manual page, with warnings
+    man-db                 # the package check: man -l renders the manual pages, with warnings
+    lintian                # the package check: Debian's own checker, no error or warning allowed
 )
 
 # Packaging (scripts/package.sh, and the package check in the tests).
