@@ -79,8 +79,7 @@ int OpenerExitCode(int exitStatus);
 // Starts the opener with the arguments and returns at once. done gets its code: from its exit
 // when it ends within waitMs; as started when it is still running then (its later end changes
 // nothing); before this returns when the program cannot be started at all.
-void StartOpener(const QString& program, const QStringList& arguments, int waitMs,
-                 LaunchDone done);
+void StartOpener(const QString& program, const QStringList& arguments, int waitMs, LaunchDone done);
 
 // Splits a command line the way a desktop Exec line is quoted and starts it detached.
 int RunCommandLine(const QString& commandLine);

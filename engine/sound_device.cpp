@@ -57,8 +57,8 @@ CaptureReopen CSoundDevice::ReopenCapture() {
     while (m_soundIn.m_queuedCount.load() > 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (m_soundIn.m_hWaveIn != nullptr &&
-        (m_soundIn.m_queuedCount.load() > 0 || waveInClose(m_soundIn.m_hWaveIn) != MMSYSERR_NOERROR)) {
+    if (m_soundIn.m_hWaveIn != nullptr && (m_soundIn.m_queuedCount.load() > 0 ||
+                                           waveInClose(m_soundIn.m_hWaveIn) != MMSYSERR_NOERROR)) {
         // Still held (a box raised meanwhile, or a worker that never came back): the device in
         // use starts again rather than leave the input dead under a name it does not have.
         m_soundIn.Start(nullptr);

@@ -75,7 +75,8 @@ TEST_F(PanelDevicesTest, InputChosenWhileTheWorkerWaitsOnABoxStaysOnTheCardInUse
     ChooseFromMenu({"sim:card2", ""});
     ASSERT_EQ(m_alerts.Count(), 2u);
     const Alert refusal = m_alerts.Alerts()[1];
-    EXPECT_EQ(refusal.text, "采集正在等待提示框的回答，暂时不能更换输入设备。请先关闭提示框，再重新选择。");
+    EXPECT_EQ(refusal.text,
+              "采集正在等待提示框的回答，暂时不能更换输入设备。请先关闭提示框，再重新选择。");
     EXPECT_EQ(refusal.icon, AlertIcon::Warning);
     EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::In), "sim");
     EXPECT_EQ(Bench().OpenCount(WaveDirection::In), 1);

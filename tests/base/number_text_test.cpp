@@ -33,18 +33,15 @@ constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
 INSTANTIATE_TEST_SUITE_P(
     Values, FixedTextTable,
-    ::testing::Values(FixedCase{0.0, 2, "0.00"}, FixedCase{-0.0, 2, "0.00"},
-                      FixedCase{-0.001, 2, "0.00"},
-                      // The double nearest -0.005 lies just beyond it: it rounds away from zero.
-                      FixedCase{-0.005, 2, "-0.01"}, FixedCase{-0.004999, 2, "0.00"},
-                      FixedCase{-0.006, 2, "-0.01"}, FixedCase{0.006, 2, "0.01"},
-                      FixedCase{-3.0103, 2, "-3.01"}, FixedCase{-0.4, 0, "0"},
-                      FixedCase{-0.6, 0, "-1"}, FixedCase{-0.00004, 4, "0.0000"},
-                      FixedCase{-1000.00004, 4, "-1000.0000"},
-                      FixedCase{1.5e9, 3, "1500000000.000"}, FixedCase{-1e20, 2,
-                                                                        "-100000000000000000000.00"},
-                      FixedCase{kInf, 2, "inf"}, FixedCase{-kInf, 2, "-inf"},
-                      FixedCase{kNan, 2, "nan"}, FixedCase{-kNan, 2, "nan"}));
+    ::testing::Values(
+        FixedCase{0.0, 2, "0.00"}, FixedCase{-0.0, 2, "0.00"}, FixedCase{-0.001, 2, "0.00"},
+        // The double nearest -0.005 lies just beyond it: it rounds away from zero.
+        FixedCase{-0.005, 2, "-0.01"}, FixedCase{-0.004999, 2, "0.00"},
+        FixedCase{-0.006, 2, "-0.01"}, FixedCase{0.006, 2, "0.01"}, FixedCase{-3.0103, 2, "-3.01"},
+        FixedCase{-0.4, 0, "0"}, FixedCase{-0.6, 0, "-1"}, FixedCase{-0.00004, 4, "0.0000"},
+        FixedCase{-1000.00004, 4, "-1000.0000"}, FixedCase{1.5e9, 3, "1500000000.000"},
+        FixedCase{-1e20, 2, "-100000000000000000000.00"}, FixedCase{kInf, 2, "inf"},
+        FixedCase{-kInf, 2, "-inf"}, FixedCase{kNan, 2, "nan"}, FixedCase{-kNan, 2, "nan"}));
 
 // No fixed buffer cuts a very large value short: every digit before the point is there.
 TEST(FixedText, LargestDoubleKeepsEveryDigit) {

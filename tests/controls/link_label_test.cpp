@@ -154,8 +154,8 @@ struct ScriptedOpener {
     explicit ScriptedOpener(const QString& body) : oldPath(qgetenv("PATH")) {
         QFile script(dir.filePath("xdg-open"));
         EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(("#!/bin/sh\necho $$ > '" + dir.filePath("pid") + "'\n" + body + "\n")
-                         .toLocal8Bit());
+        script.write(
+            ("#!/bin/sh\necho $$ > '" + dir.filePath("pid") + "'\n" + body + "\n").toLocal8Bit());
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("PATH", dir.path().toLocal8Bit() + ":" + oldPath);

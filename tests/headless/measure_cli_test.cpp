@@ -69,9 +69,8 @@ TEST(MeasureTool, ReadsTheGeneratorsToneWithTheReadoutsValueAndToHundredthsOfAHe
 // The generator's attenuation reaches the card: -24 dB on L and -6 dB on R read back at those
 // levels (a sine of 32767/16 and 32767/2 on the 32768 full scale).
 TEST(MeasureTool, GeneratedLevelsReadBackAtTheirDbfs) {
-    const ToolResult run =
-        RunTool(Measure({"--device", "sim", "--generate", "L=1000,sine,-24", "--generate",
-                         "R=1000,sine,-6", "--seconds", "0.3"}));
+    const ToolResult run = RunTool(Measure({"--device", "sim", "--generate", "L=1000,sine,-24",
+                                            "--generate", "R=1000,sine,-6", "--seconds", "0.3"}));
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto rows = CsvRows(run.out);
     ASSERT_FALSE(rows.empty()) << run.out;

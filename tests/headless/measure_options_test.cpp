@@ -35,11 +35,12 @@ TEST_P(GenerateLevel, ParsesToItsDivisorOrIsRefused) {
     EXPECT_EQ(options.generate[0].hertz, 1000);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Levels, GenerateLevel,
-    ::testing::Values(LevelCase{"0", 1}, LevelCase{"-0", 1}, LevelCase{"-6", 2},
-                      LevelCase{"-12", 4}, LevelCase{"-18", 8}, LevelCase{"-24", 16},
-                      LevelCase{"-30", 0}, LevelCase{"-3", 0}, LevelCase{"6", 0},
-                      LevelCase{"-24.0", 0}, LevelCase{"", 0}));
+INSTANTIATE_TEST_SUITE_P(Levels, GenerateLevel,
+                         ::testing::Values(LevelCase{"0", 1}, LevelCase{"-0", 1},
+                                           LevelCase{"-6", 2}, LevelCase{"-12", 4},
+                                           LevelCase{"-18", 8}, LevelCase{"-24", 16},
+                                           LevelCase{"-30", 0}, LevelCase{"-3", 0},
+                                           LevelCase{"6", 0}, LevelCase{"-24.0", 0},
+                                           LevelCase{"", 0}));
 
 } // namespace

@@ -172,8 +172,9 @@ TEST_F(SoundInTest, RealTimeClockPacesBuffersInOrderNeverAheadOfTheWallClock) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(in.Start());
     // Five times the time they take: only a card that stops delivering misses it.
-    ASSERT_TRUE(WaitUntil([&] { return probe.calls >= wanted; },
-                          std::chrono::duration_cast<std::chrono::milliseconds>(5 * wanted * period)))
+    ASSERT_TRUE(
+        WaitUntil([&] { return probe.calls >= wanted; },
+                  std::chrono::duration_cast<std::chrono::milliseconds>(5 * wanted * period)))
         << probe.calls << " buffers";
     in.Stop();
     const auto elapsed = std::chrono::steady_clock::now() - start;
