@@ -1,7 +1,9 @@
 #include "device_choice.h"
 
+#include "format_and_alert.h"
 #include "sound_device.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 
 namespace {
@@ -10,6 +12,9 @@ constexpr const char* kOrganization = "tavrin";
 constexpr const char* kApplication = "tavrin";
 constexpr const char* kInputKey = "devices/input";
 constexpr const char* kOutputKey = "devices/output";
+
+constexpr const char* kCaptureBusyText = QT_TRANSLATE_NOOP(
+    "DeviceChoice", "采集正在等待提示框的回答，暂时不能更换输入设备。请先关闭提示框，再重新选择。");
 
 QSettings UserSettings() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope,
@@ -44,11 +49,21 @@ DeviceNames SwitchDevices(CSoundDevice& engine, const DeviceNames& chosen) {
     DeviceNames inUse{WaveDeviceName(WaveDirection::In), WaveDeviceName(WaveDirection::Out)};
     if (!chosen.input.empty() && chosen.input != inUse.input) {
         SetWaveDevice(WaveDirection::In, chosen.input);
-        if (engine.ReopenCapture()) {
+        const CaptureReopen reopened = engine.ReopenCapture();
+        if (reopened == CaptureReopen::Reopened) {
             inUse.input = chosen.input;
         } else {
             SetWaveDevice(WaveDirection::In, inUse.input);
+        }
+        if (reopened == CaptureReopen::Failed) {
             engine.ReopenCapture();
+        } else if (reopened == CaptureReopen::KeptOld) {
+            // Said at once, not waited on: the worker's box is still up, and the user may
+            // answer the two in either order.
+            Alert busy{QCoreApplication::translate("DeviceChoice", kCaptureBusyText).toStdString(),
+                       std::string(), AlertIcon::Warning};
+            busy.waits = false;
+            ShowAlert(busy);
         }
     }
     if (!chosen.output.empty() && chosen.output != inUse.output) {

@@ -34,7 +34,9 @@ void UseStartDevices(const CommandLine& commandLine);
 
 // Moves the engine to the `chosen` devices, each direction that changed: capture restarts,
 // playback too while the generator runs. A device that cannot be opened has already shown its
-// box; the previous one is opened again. Returns the devices in use afterwards. GUI thread.
+// box; the previous one is opened again. While the capture worker waits on the user in a box,
+// capture stays on its device and a box says why. Returns the devices in use afterwards. GUI
+// thread.
 DeviceNames SwitchDevices(CSoundDevice& engine, const DeviceNames& chosen);
 
 // What --list-devices prints: the capture devices, an empty line, the playback devices; one a

@@ -1,5 +1,6 @@
 #include "status_line.h"
 
+#include "number_text.h"
 #include "wave_api.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QStyle>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -20,13 +20,11 @@ constexpr const char* kNone = "—";
 // Cells of the strip, left to right, in pixels: X1, X2, xruns, then the device to the end.
 constexpr int kCellWidths[] = {285, 285, 75};
 
-std::string Formatted(double value, const char* format) {
+std::string Formatted(double value, int decimals, const char* unit = "") {
     if (!std::isfinite(value)) {
         return kNone;
     }
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+    return FixedText(value, decimals) + unit;
 }
 
 } // namespace
@@ -34,10 +32,10 @@ std::string Formatted(double value, const char* format) {
 std::string StatusChannelText(const char* name, const ChannelReading& reading) {
     // The one-second average: the per-buffer estimate wanders in the last digit shown.
     const std::string hertz =
-        reading.averageHertz ? Formatted(*reading.averageHertz, "%.3f Hz") : kNone;
+        reading.averageHertz ? Formatted(*reading.averageHertz, 3, " Hz") : kNone;
     const std::string peak = QCoreApplication::translate("CStatusLine", "peak").toStdString();
-    return std::string(name) + " " + hertz + "  RMS " + Formatted(reading.rmsDbfs, "%.2f") + "  " +
-           peak + " " + Formatted(reading.peakDbfs, "%.2f") + " dBFS";
+    return std::string(name) + " " + hertz + "  RMS " + Formatted(reading.rmsDbfs, 2) + "  " +
+           peak + " " + Formatted(reading.peakDbfs, 2) + " dBFS";
 }
 
 CStatusLine::CStatusLine(QWidget* parent, const PixelRect& panel) : QWidget(parent) {

@@ -43,6 +43,7 @@ public:
 
     MessageTarget Target() { return &m_queue; }
     bool IsWorkerThread() const { return std::this_thread::get_id() == m_worker.get_id(); }
+    std::thread::id WorkerId() const { return m_worker.get_id(); }
 
 protected:
     // Handles one message on the worker.

@@ -2,6 +2,7 @@
 
 #include "trace.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -11,6 +12,25 @@
 namespace {
 std::mutex g_sinkMutex;
 std::shared_ptr<const AlertSink> g_sink;
+
+// The threads inside a waiting alert, once per alert (a thread may wait in a box raised while
+// it already waits in one, through a nested event loop).
+std::mutex g_waitingMutex;
+std::vector<std::thread::id> g_waiting;
+
+class CWaitingOnUser {
+public:
+    CWaitingOnUser() {
+        std::lock_guard lock(g_waitingMutex);
+        g_waiting.push_back(std::this_thread::get_id());
+    }
+    ~CWaitingOnUser() {
+        std::lock_guard lock(g_waitingMutex);
+        g_waiting.erase(std::find(g_waiting.begin(), g_waiting.end(), std::this_thread::get_id()));
+    }
+    CWaitingOnUser(const CWaitingOnUser&) = delete;
+    CWaitingOnUser& operator=(const CWaitingOnUser&) = delete;
+};
 
 void StderrSink(const Alert& alert) {
     std::fprintf(stderr, "%s: %s\n", alert.caption.empty() ? "tavrin" : alert.caption.c_str(),
@@ -31,11 +51,21 @@ void ShowAlert(const Alert& alert) {
         std::lock_guard lock(g_sinkMutex);
         sink = g_sink;
     }
-    if (sink) {
-        (*sink)(alert);
-    } else {
+    if (!sink) {
         StderrSink(alert);
+        return;
     }
+    if (!alert.waits) {
+        (*sink)(alert);
+        return;
+    }
+    const CWaitingOnUser waiting;
+    (*sink)(alert);
+}
+
+bool WaitsOnUser(std::thread::id thread) {
+    std::lock_guard lock(g_waitingMutex);
+    return std::find(g_waiting.begin(), g_waiting.end(), thread) != g_waiting.end();
 }
 
 void FormatAndAlert(const char* format, ...) {

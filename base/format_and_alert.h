@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 enum class AlertIcon { None, Warning, Information };
 
@@ -26,6 +27,10 @@ void SetAlertSink(AlertSink sink);
 
 // Shows an alert through the installed sink; any thread; blocks like a modal box if it waits.
 void ShowAlert(const Alert& alert);
+
+// True while `thread` is inside ShowAlert with an alert that waits: held until the user
+// answers. Any thread.
+bool WaitsOnUser(std::thread::id thread);
 
 // printf-style text in a warning box with one OK button.
 void FormatAndAlert(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 
 QRect FitRectToText(const QRect& rect, const QSize& text, Qt::Alignment alignment) {
     // Edges in the exclusive-right form, so the arithmetic reads as widths.
@@ -65,14 +66,23 @@ void CLinkLabel::FitToText() {
     setGeometry(FitRectToText(geometry(), extent, alignment()));
 }
 
-int CLinkLabel::LaunchAddress(const QString& address) {
-    const int shellCode = m_launcher.m_openWithSystem(address);
-    if (shellCode > 32)
-        return shellCode;
-    QString command;
-    if (m_launcher.m_queryHtmlCommand(command) != 0)
-        return shellCode;
-    return m_launcher.m_runCommand(RewriteHandlerCommand(command, address));
+void CLinkLabel::LaunchAddress(const QString& address, LaunchDone done) {
+    const QPointer<CLinkLabel> self(this);
+    m_launcher.m_openWithSystem(address, [self, address, done](int shellCode) {
+        if (!self) {
+            return;
+        }
+        if (shellCode > 32) {
+            done(shellCode);
+            return;
+        }
+        QString command;
+        if (self->m_launcher.m_queryHtmlCommand(command) != 0) {
+            done(shellCode);
+            return;
+        }
+        done(self->m_launcher.m_runCommand(RewriteHandlerCommand(command, address)));
+    });
 }
 
 void CLinkLabel::ShowLaunchFailure(int code) {
@@ -82,7 +92,11 @@ void CLinkLabel::ShowLaunchFailure(int code) {
 }
 
 void CLinkLabel::OnClicked() {
-    const int code = LaunchAddress(m_address);
+    // The opener may take seconds to say how it went; the panel goes on meanwhile.
+    LaunchAddress(m_address, [this](int code) { OnLaunched(code); });
+}
+
+void CLinkLabel::OnLaunched(int code) {
     m_opened = code > 32;
     if (m_opened) {
         SetOpened(true);

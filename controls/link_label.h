@@ -34,8 +34,9 @@ public:
     void SetOpened(bool opened);
     void FitToText();
 
-    // Opens the address: the system's opener, then the text/html handler. Above 32 is success.
-    int LaunchAddress(const QString& address);
+    // Opens the address: the system's opener, then the text/html handler. done gets the code
+    // (above 32 is success) once known, on this thread; never once the label is gone.
+    void LaunchAddress(const QString& address, LaunchDone done);
     void ShowLaunchFailure(int code);
 
     const QString& Address() const { return m_address; }
@@ -55,6 +56,7 @@ protected:
 
 private:
     void OnClicked();
+    void OnLaunched(int code);
     const QFont& LinkFont();
 
     const QColor m_colorNormal{0, 0, 238};

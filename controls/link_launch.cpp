@@ -7,6 +7,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
+
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -168,27 +172,45 @@ int OpenerExitCode(int exitStatus) {
     }
 }
 
-int RunOpener(const QString& program, const QStringList& arguments, int waitMs) {
-    if (const int code = CheckProgram(program))
-        return code;
+void StartOpener(const QString& program, const QStringList& arguments, int waitMs,
+                 LaunchDone done) {
+    if (const int code = CheckProgram(program)) {
+        done(code);
+        return;
+    }
+    // Owned by the application, not the label: an opener outlives a closed panel.
     auto* process = new QProcess(QCoreApplication::instance());
     process->setProcessChannelMode(QProcess::ForwardedChannels);
+    // One answer per opener, from whichever comes first: its end, its failure to start, or the
+    // end of the wait.
+    auto pending = std::make_shared<LaunchDone>(std::move(done));
+    const auto answer = [pending](int code) {
+        if (*pending) {
+            const LaunchDone once = std::exchange(*pending, nullptr);
+            once(code);
+        }
+    };
+    auto* wait = new QTimer(process);
+    wait->setSingleShot(true);
+    // Still in the foreground with the browser it started: that counts as opened. The process
+    // object stays until the opener ends, so nothing is killed.
+    QObject::connect(wait, &QTimer::timeout, process, [answer] { answer(kLaunchSucceeded); });
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, answer](int exitCode, QProcess::ExitStatus status) {
+                         answer(status == QProcess::NormalExit ? OpenerExitCode(exitCode)
+                                                               : kLaunchAssociationInvalid);
+                         process->deleteLater();
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, answer](QProcess::ProcessError error) {
+                         // A crash also ends in finished, which answers for it.
+                         if (error == QProcess::FailedToStart) {
+                             answer(kLaunchOutOfResources);
+                             process->deleteLater();
+                         }
+                     });
     process->start(program, arguments);
-    if (!process->waitForStarted()) {
-        delete process;
-        return kLaunchOutOfResources;
-    }
-    if (!process->waitForFinished(waitMs)) {
-        // Still in the foreground with the browser it started: that counts as opened. The
-        // process object stays until the opener ends, so nothing is killed.
-        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-        return kLaunchSucceeded;
-    }
-    const int code = process->exitStatus() == QProcess::NormalExit
-                         ? OpenerExitCode(process->exitCode())
-                         : kLaunchAssociationInvalid;
-    delete process;
-    return code;
+    wait->start(waitMs);
 }
 
 int RunCommandLine(const QString& commandLine) {
@@ -228,10 +250,10 @@ int QueryHtmlHandler(QString& command) {
     return 0;
 }
 
-CLinkLauncher CLinkLauncher::System() {
+CLinkLauncher CLinkLauncher::System(int openerWaitMs) {
     CLinkLauncher launcher;
-    launcher.m_openWithSystem = [](const QString& address) {
-        return RunOpener(QStringLiteral("xdg-open"), {address}, kOpenerWaitMs);
+    launcher.m_openWithSystem = [openerWaitMs](const QString& address, LaunchDone done) {
+        StartOpener(QStringLiteral("xdg-open"), {address}, openerWaitMs, std::move(done));
     };
     launcher.m_queryHtmlCommand = QueryHtmlHandler;
     launcher.m_runCommand = RunCommandLine;

@@ -16,8 +16,9 @@
 //   the desktop file has no Exec line                    27
 //   started (and, for the opener, exit 0 or still running) 33
 //
-// Pure functions: any thread. Launch functions start processes and wait for the opener; they
-// are meant for the GUI thread, in reply to a click.
+// Pure functions: any thread. Launch functions start processes; they are meant for the GUI
+// thread, in reply to a click. The opener's outcome comes later, through the event loop: the
+// GUI thread never waits for it.
 
 #include <QString>
 
@@ -36,16 +37,20 @@ inline constexpr int kLaunchSucceeded = 33;
 // foreground for as long as the browser it started runs.
 inline constexpr int kOpenerWaitMs = 5000;
 
+// Called once with a launch's code, on the GUI thread.
+using LaunchDone = std::function<void(int code)>;
+
 // The steps of opening an address, replaceable so tests need no browser.
 struct CLinkLauncher {
-    std::function<int(const QString& address)> m_openWithSystem;
+    // Starts the opener; done gets its code once known (at once, or later from the event loop).
+    std::function<void(const QString& address, LaunchDone done)> m_openWithSystem;
     // 0 and the registered command line, or a nonzero failure code.
     std::function<int(QString& command)> m_queryHtmlCommand;
     std::function<int(const QString& commandLine)> m_runCommand;
     std::function<void()> m_beep;
 
-    // xdg-open, xdg-mime and the desktop file, QApplication::beep.
-    static CLinkLauncher System();
+    // xdg-open (given openerWaitMs to end), xdg-mime and the desktop file, QApplication::beep.
+    static CLinkLauncher System(int openerWaitMs = kOpenerWaitMs);
 };
 
 // "Unable to open hyperlink:\n\n" followed by the reason for the code.
@@ -71,8 +76,10 @@ int CheckProgram(const QString& program);
 // Code for a finished opener: exit status 0 succeeds, the rest as in the table above.
 int OpenerExitCode(int exitStatus);
 
-// Runs the opener with the arguments and waits up to waitMs for it to finish.
-int RunOpener(const QString& program, const QStringList& arguments, int waitMs);
+// Starts the opener with the arguments and returns at once. done gets its code: from its exit
+// when it ends within waitMs; as started when it is still running then (its later end changes
+// nothing); before this returns when the program cannot be started at all.
+void StartOpener(const QString& program, const QStringList& arguments, int waitMs, LaunchDone done);
 
 // Splits a command line the way a desktop Exec line is quoted and starts it detached.
 int RunCommandLine(const QString& commandLine);

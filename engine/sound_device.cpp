@@ -92,7 +92,12 @@ void CSoundDevice::TapBuffer(const SampleBuffer* buffer) {
     }
 }
 
-bool CSoundDevice::ReopenCapture() {
+CaptureReopen CSoundDevice::ReopenCapture() {
+    // A worker in a box holds a buffer that names the device, and would hold the rest once
+    // stopped: the device could not close, and stopping would only wait for the user.
+    if (WaitsOnUser(m_soundIn.WorkerId())) {
+        return CaptureReopen::KeptOld;
+    }
     m_soundIn.Stop();
     // Stop keeps the device open for the next Start; another device needs it closed, but only
     // once the worker has released every buffer the reset handed back, as they name the device.
@@ -100,11 +105,15 @@ bool CSoundDevice::ReopenCapture() {
     while (m_soundIn.m_queuedCount.load() > 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (m_soundIn.m_hWaveIn != nullptr && m_soundIn.m_queuedCount.load() == 0 &&
-        waveInClose(m_soundIn.m_hWaveIn) == MMSYSERR_NOERROR) {
-        m_soundIn.m_hWaveIn = nullptr;
+    if (m_soundIn.m_hWaveIn != nullptr && (m_soundIn.m_queuedCount.load() > 0 ||
+                                           waveInClose(m_soundIn.m_hWaveIn) != MMSYSERR_NOERROR)) {
+        // Still held (a box raised meanwhile, or a worker that never came back): the device in
+        // use starts again rather than leave the input dead under a name it does not have.
+        m_soundIn.Start(nullptr);
+        return CaptureReopen::KeptOld;
     }
-    return m_soundIn.Start(nullptr);
+    m_soundIn.m_hWaveIn = nullptr;
+    return m_soundIn.Start(nullptr) ? CaptureReopen::Reopened : CaptureReopen::Failed;
 }
 
 bool CSoundDevice::ReopenPlayback() {

@@ -24,6 +24,14 @@
 
 inline constexpr const char* kWriteFailedText = "Unable to write to file";
 
+// How a capture reopen went.
+enum class CaptureReopen {
+    Reopened, // capturing from the device the wave layer names now
+    Failed,   // that device could not start (reported); capture is stopped
+    KeptOld,  // the worker holds buffers that name the device in use, waiting on the user in a
+              // box: that device could not be let go and goes on capturing
+};
+
 class CSoundDevice {
 public:
     CSoundDevice();
@@ -46,8 +54,8 @@ public:
     // cut an analyser's signal. StopTestSignal stops it then, unless the generator is on.
     void StopPlayback();
     // GUI thread. Capture stopped, its device closed, and capture started again on the device
-    // the wave layer names now; false when it could not start (already reported).
-    bool ReopenCapture();
+    // the wave layer names now. Nothing is touched while the capture worker waits on the user.
+    CaptureReopen ReopenCapture();
     // GUI thread. Playback stopped and started again on the device the wave layer names now;
     // false when it could not start (already reported).
     bool ReopenPlayback();

@@ -1,7 +1,8 @@
 #include "measure_rows.h"
 
+#include "number_text.h"
+
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -12,18 +13,11 @@ constexpr int kColumnsWithoutMeter = 9;
 
 // Hundredths of a dB and ten-thousandths of a hertz: below what the estimators resolve, so the
 // log loses nothing and stays short.
-std::string Number(std::optional<double> value, const char* format, const char* missing) {
+std::string Number(std::optional<double> value, int decimals, const char* missing) {
     if (!value || !std::isfinite(*value)) {
         return missing;
     }
-    char text[32];
-    std::snprintf(text, sizeof text, format, *value);
-    // A value that rounds to zero prints without a sign: "-0.00" would read as a reading.
-    const std::string printed = text;
-    if (printed[0] == '-' && printed.find_first_not_of("-0.") == std::string::npos) {
-        return printed.substr(1);
-    }
-    return printed;
+    return FixedText(*value, decimals);
 }
 
 } // namespace
@@ -60,15 +54,15 @@ std::string FormatHeader(RowFormat format, bool withMeter, const std::string& de
 std::string FormatRow(RowFormat format, bool withMeter, const MeasureRow& row) {
     const char* missing = format == RowFormat::Csv ? "" : "null";
     std::string values[kColumnsWithoutMeter + 1] = {
-        Number(row.seconds, "%.3f", missing),
+        Number(row.seconds, 3, missing),
         std::to_string(row.x1.readoutHertz),
-        Number(row.x1.preciseHertz, "%.4f", missing),
-        Number(row.x1.rmsDbfs, "%.2f", missing),
-        Number(row.x1.peakDbfs, "%.2f", missing),
+        Number(row.x1.preciseHertz, 4, missing),
+        Number(row.x1.rmsDbfs, 2, missing),
+        Number(row.x1.peakDbfs, 2, missing),
         std::to_string(row.x2.readoutHertz),
-        Number(row.x2.preciseHertz, "%.4f", missing),
-        Number(row.x2.rmsDbfs, "%.2f", missing),
-        Number(row.x2.peakDbfs, "%.2f", missing),
+        Number(row.x2.preciseHertz, 4, missing),
+        Number(row.x2.rmsDbfs, 2, missing),
+        Number(row.x2.peakDbfs, 2, missing),
         row.meter ? std::to_string(*row.meter) : missing,
     };
     const int columns = withMeter ? kColumnsWithoutMeter + 1 : kColumnsWithoutMeter;

@@ -284,6 +284,13 @@ multimeter, signal generator. Device names are ALSA&apos;s (see --list-devices);
     </message>
 </context>
 <context>
+    <name>DeviceChoice</name>
+    <message>
+        <source>采集正在等待提示框的回答，暂时不能更换输入设备。请先关闭提示框，再重新选择。</source>
+        <translation>Capture is waiting for an answer in a message box, so the input device cannot be changed now. Close the box first, then choose again.</translation>
+    </message>
+</context>
+<context>
     <name>PanelGroupBox</name>
     <message>
         <source>增益</source>

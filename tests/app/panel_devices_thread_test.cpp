@@ -2,6 +2,7 @@
 // remembered; one that cannot be opened shows the usual box and the previous one stays.
 #include "device_dlg.h"
 #include "panel_fixture.h"
+#include "status_line.h"
 
 #include <QAction>
 #include <QMenu>
@@ -55,6 +56,39 @@ TEST_F(PanelDevicesTest, ChoiceMovesCaptureAndPlaybackAndAFailedDeviceKeepsThePr
     EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::Out), "sim:card3");
     RunBuffers(2);
     EXPECT_EQ(RememberedDevices(), (DeviceNames{"sim:card2", "sim:card3"}));
+}
+
+// The user picks another input while an "Unable to write to file" box holds the capture
+// worker: the card in use goes on, its name stays (in use, remembered, on the status line) and
+// a box says why.
+TEST_F(PanelDevicesTest, InputChosenWhileTheWorkerWaitsOnABoxStaysOnTheCardInUse) {
+    RememberDevices({"sim", "sim"});
+    m_prompts.savePath = "/dev/full";
+    Button(ctl::kRecord)->click();
+    RunBuffers(1);
+    ASSERT_EQ(m_alerts.Count(), 1u);
+    m_alerts.Clear();
+    m_alerts.HoldBoxes();
+    Bench().Step(1);
+    ASSERT_TRUE(m_alerts.WaitFor(1));
+
+    ChooseFromMenu({"sim:card2", ""});
+    ASSERT_EQ(m_alerts.Count(), 2u);
+    const Alert refusal = m_alerts.Alerts()[1];
+    EXPECT_EQ(refusal.text,
+              "采集正在等待提示框的回答，暂时不能更换输入设备。请先关闭提示框，再重新选择。");
+    EXPECT_EQ(refusal.icon, AlertIcon::Warning);
+    EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::In), "sim");
+    EXPECT_EQ(Bench().OpenCount(WaveDirection::In), 1);
+    EXPECT_EQ(WaveDeviceName(WaveDirection::In), "sim");
+    EXPECT_EQ(RememberedDevices().input, "sim");
+
+    Button(ctl::kRecord)->click(); // the recording ends, and with it the boxes
+    m_alerts.Release();
+    ASSERT_TRUE(PumpUntil([&] { return Panel().m_soundIn.m_queuedCount == 3; }));
+    RunBuffers(2);
+    EXPECT_TRUE(Panel().StatusLine()->Text().endsWith(QStringLiteral("| capture: sim")))
+        << Panel().StatusLine()->Text().toStdString();
 }
 
 } // namespace

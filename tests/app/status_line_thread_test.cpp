@@ -21,6 +21,7 @@ TEST_F(PanelTest, StatusLineShowsTheGeneratorsToneToHundredthsAndADashForTheSile
     // The generator's full-scale sine: 0 dBFS on the AES17 scale, both RMS and peak.
     EXPECT_NEAR(x1.captured(2).toDouble(), 0.0, 0.05) << text.toStdString();
     EXPECT_NEAR(x1.captured(3).toDouble(), 0.0, 0.05) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("-0.00"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("| X2 —  RMS —  peak — dBFS |")))
         << text.toStdString();
     EXPECT_TRUE(text.endsWith(QStringLiteral("| xruns 0 | capture: sim"))) << text.toStdString();

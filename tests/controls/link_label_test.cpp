@@ -7,9 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <csignal>
 #include <vector>
 
 namespace {
@@ -46,9 +50,9 @@ struct FakeLauncher {
 
     CLinkLauncher Make() {
         CLinkLauncher l;
-        l.m_openWithSystem = [this](const QString& a) {
+        l.m_openWithSystem = [this](const QString& a, LaunchDone done) {
             opened.push_back(a);
-            return systemCode;
+            done(systemCode);
         };
         l.m_queryHtmlCommand = [this](QString& c) {
             c = registered;
@@ -142,6 +146,104 @@ TEST(LinkLabelClick, NoHandlerReportsTheOpenersCodeAfterABeep) {
     EXPECT_EQ(box.caption, QCoreApplication::applicationName().toStdString());
     EXPECT_EQ(box.icon, AlertIcon::Warning);
     EXPECT_EQ(link.label.TextColor(), QColor(0, 0, 238));
+}
+
+// xdg-open replaced, through PATH, by a script of the test's own that writes its process id
+// and then runs `body`; the real launcher otherwise, with the text/html handler scripted.
+struct ScriptedOpener {
+    explicit ScriptedOpener(const QString& body) : oldPath(qgetenv("PATH")) {
+        QFile script(dir.filePath("xdg-open"));
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(
+            ("#!/bin/sh\necho $$ > '" + dir.filePath("pid") + "'\n" + body + "\n").toLocal8Bit());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", dir.path().toLocal8Bit() + ":" + oldPath);
+    }
+    ~ScriptedOpener() {
+        // An opener still running is ended here, and its end waited for, so it touches no
+        // later test.
+        if (const pid_t opener = Pid(); opener > 0 && ::kill(opener, SIGKILL) == 0) {
+            EXPECT_TRUE(QTest::qWaitFor([opener] { return ::kill(opener, 0) != 0; }, 5000));
+        }
+        qputenv("PATH", oldPath);
+    }
+    pid_t Pid() const {
+        QFile file(dir.filePath("pid"));
+        return file.open(QIODevice::ReadOnly) ? pid_t(file.readAll().trimmed().toInt()) : 0;
+    }
+    CLinkLauncher Launcher(int openerWaitMs, int* beeps) const {
+        CLinkLauncher launcher = CLinkLauncher::System(openerWaitMs);
+        launcher.m_queryHtmlCommand = [](QString&) { return kLaunchNoAssociation; };
+        launcher.m_beep = [beeps] { ++*beeps; };
+        return launcher;
+    }
+
+    QTemporaryDir dir;
+    QByteArray oldPath;
+};
+
+// An opener that stays in the foreground for 10 s, as xdg-open does with the browser it
+// started: the click returns at once, the panel's events go on, and once the wait is over the
+// link counts as opened. The opener's end, even a crash, comes too late to change that.
+TEST(LinkLabelClick, OpenerThatStaysLeavesTheGuiThreadResponsive) {
+    ScriptedOpener opener("exec sleep 10");
+    Label link("Brenmark");
+    int beeps = 0;
+    link.label.m_launcher = opener.Launcher(400, &beeps);
+    int ticks = 0, ticksWhenOpened = -1;
+    QTimer heartbeat;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        ++ticks;
+        if (ticksWhenOpened < 0 && link.label.Opened())
+            ticksWhenOpened = ticks;
+    });
+    heartbeat.start(5);
+
+    link.Click();
+    EXPECT_FALSE(link.label.Opened()) << "the click waited for the opener";
+    EXPECT_EQ(ticks, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticksWhenOpened > 0; }, 10000));
+    EXPECT_GT(ticksWhenOpened, 1) << "no event ran while the opener was pending";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opener.Pid() > 0; }, 5000));
+    EXPECT_EQ(::kill(opener.Pid(), 0), 0) << "the opener is still running";
+    EXPECT_EQ(link.boxes.Count(), 0u);
+
+    ::kill(opener.Pid(), SIGKILL);
+    QTest::qWait(300);
+    EXPECT_TRUE(link.label.Opened());
+    EXPECT_EQ(link.boxes.Count(), 0u);
+    EXPECT_EQ(beeps, 0);
+}
+
+// An opener that fails after a while: its box comes when it ends, after the click returned.
+TEST(LinkLabelClick, OpenerThatFailsLaterShowsTheBoxWhenItEnds) {
+    ScriptedOpener opener("sleep 0.2; exit 3");
+    Label link("Brenmark");
+    int beeps = 0;
+    link.label.m_launcher = opener.Launcher(10000, &beeps);
+    link.Click();
+    EXPECT_EQ(link.boxes.Count(), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return link.boxes.Count() > 0; }, 10000));
+    EXPECT_EQ(link.boxes.Texts(), std::vector<std::string>{LaunchFailureText(31).toStdString()});
+    EXPECT_EQ(beeps, 1);
+    EXPECT_FALSE(link.label.Opened());
+}
+
+// The label closed before its opener answered: the answer goes nowhere.
+TEST(LinkLabelClick, LabelGoneBeforeTheOpenerEnds) {
+    ScriptedOpener opener("sleep 0.2; exit 3");
+    int beeps = 0;
+    CAlertRecorder boxes;
+    {
+        CLinkLabel label("Brenmark");
+        label.m_launcher = opener.Launcher(10000, &beeps);
+        label.setGeometry(0, 0, 100, 20);
+        QTest::mouseClick(&label, Qt::LeftButton, {}, QPoint(2, 2));
+    }
+    QTest::qWait(600);
+    EXPECT_EQ(boxes.Count(), 0u);
+    EXPECT_EQ(beeps, 0);
 }
 
 QImage OnScreen(QWidget& widget) {

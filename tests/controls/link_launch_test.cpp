@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <vector>
+
 namespace {
 
 struct ReasonCase {
@@ -107,19 +109,56 @@ TEST(LaunchCodes, ProgramsThatCannotStart) {
     EXPECT_EQ(RunCommandLine(""), kLaunchFileNotFound);
 }
 
+// The code StartOpener reports, waiting for it through the event loop; -1 when none comes.
+int OpenerCode(const QString& program, const QStringList& arguments, int waitMs) {
+    int code = -1;
+    StartOpener(program, arguments, waitMs, [&code](int c) { code = c; });
+    return QTest::qWaitFor([&] { return code != -1; }, 10000) ? code : -1;
+}
+
 TEST(LaunchCodes, OpenerExitStatusesAndTimeout) {
     const auto exitWith = [](int status) {
-        return RunOpener("sh", {"-c", QString("exit %1").arg(status)}, 10000);
+        return OpenerCode("sh", {"-c", QString("exit %1").arg(status)}, 10000);
     };
     EXPECT_EQ(exitWith(0), kLaunchSucceeded);
     EXPECT_EQ(exitWith(2), kLaunchFileNotFound);
     EXPECT_EQ(exitWith(3), kLaunchNoAssociation);
     EXPECT_EQ(exitWith(4), kLaunchAssociationInvalid);
-    EXPECT_EQ(RunOpener("sh", {"-c", "kill -9 $$"}, 10000), kLaunchAssociationInvalid);
+    EXPECT_EQ(OpenerCode("sh", {"-c", "kill -9 $$"}, 10000), kLaunchAssociationInvalid);
     // An opener still running with its browser has done its part.
-    EXPECT_EQ(RunOpener("sleep", {"0.3"}, 50), kLaunchSucceeded);
+    EXPECT_EQ(OpenerCode("sleep", {"0.3"}, 50), kLaunchSucceeded);
     QTest::qWait(600); // let it end so the process object goes with it
-    EXPECT_EQ(RunOpener("tavrin-no-such-opener", {}, 50), kLaunchFileNotFound);
+    EXPECT_EQ(OpenerCode("tavrin-no-such-opener", {}, 50), kLaunchFileNotFound);
+
+    // Executable, but exec fails: its interpreter is missing.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile script(dir.filePath("opener"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/tavrin/no/such/interpreter\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_EQ(OpenerCode(script.fileName(), {}, 10000), kLaunchOutOfResources);
+}
+
+// The outcome comes from the event loop, never inside the call; a program that cannot start
+// at all is known before it returns.
+TEST(LaunchCodes, OpenerAnswersOnceAndNeverBeforeReturning) {
+    std::vector<int> codes;
+    StartOpener("sh", {"-c", "exit 3"}, 10000, [&codes](int c) { codes.push_back(c); });
+    EXPECT_TRUE(codes.empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !codes.empty(); }, 10000));
+    EXPECT_EQ(codes, std::vector<int>{kLaunchNoAssociation});
+
+    // Counted as started after the wait; its failing end afterwards changes nothing.
+    codes.clear();
+    StartOpener("sh", {"-c", "sleep 0.3; exit 4"}, 50, [&codes](int c) { codes.push_back(c); });
+    QTest::qWait(800);
+    EXPECT_EQ(codes, std::vector<int>{kLaunchSucceeded});
+
+    codes.clear();
+    StartOpener("tavrin-no-such-opener", {}, 50, [&codes](int c) { codes.push_back(c); });
+    EXPECT_EQ(codes, std::vector<int>{kLaunchFileNotFound});
 }
 
 } // namespace

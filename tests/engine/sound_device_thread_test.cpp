@@ -121,6 +121,71 @@ TEST_F(SoundDeviceThreads, StopRecordingDoesNotWaitForAnOpenBox) {
     device.StopCapture();
 }
 
+// Another input chosen while the capture worker waits on the user in its box: nothing is
+// stopped or closed, the card in use goes on capturing, and the caller hears that it stayed.
+TEST_F(SoundDeviceThreads, ReopenWhileTheWorkerWaitsOnTheUserKeepsTheDeviceInUse) {
+    auto& bench = CSimulatedBench::Instance();
+    CCountingDevice device;
+    m_alerts.HoldBoxes();
+    device.m_recording = 1;
+    device.StartRecording("/dev/full");
+    device.StartCapture();
+    bench.Step(1);
+    ASSERT_TRUE(m_alerts.WaitFor(1, std::chrono::seconds(10)));
+    const std::string inUse = WaveDeviceName(WaveDirection::In);
+
+    SetWaveDevice(WaveDirection::In, "sim:card2");
+    EXPECT_EQ(device.ReopenCapture(), CaptureReopen::KeptOld);
+    SetWaveDevice(WaveDirection::In, inUse);
+    EXPECT_EQ(bench.OpenDeviceName(WaveDirection::In), inUse);
+    EXPECT_EQ(bench.OpenCount(WaveDirection::In), 1);
+    EXPECT_EQ(bench.CloseCount(WaveDirection::In), 0);
+    EXPECT_TRUE(device.m_soundIn.m_running);
+    // Never stopped: a stop and start would have put three fresh buffers beside the three.
+    EXPECT_EQ(device.m_soundIn.m_queuedCount, 3);
+
+    device.m_recording = 0;
+    device.StopRecording();
+    m_alerts.Release();
+    bench.Step(2);
+    EXPECT_TRUE(WaitUntil([&] { return device.captured == 3; }));
+    device.StopCapture();
+    EXPECT_EQ(m_alerts.Count(), 1u);
+}
+
+// A worker that does not hand its buffers back in time for any other reason: the device they
+// name cannot close, so it starts again and the caller hears so.
+TEST_F(SoundDeviceThreads, ReopenWhoseWorkerKeepsItsBuffersKeepsTheDeviceInUse) {
+    struct CGatedDevice : CSoundDevice {
+        void OnCaptureBuffer(const uint8_t*) override {
+            ++captured;
+            std::lock_guard wait(gate);
+        }
+        std::mutex gate;
+        std::atomic<int> captured{0};
+    };
+    auto& bench = CSimulatedBench::Instance();
+    CGatedDevice device;
+    std::unique_lock hold(device.gate);
+    device.StartCapture();
+    bench.Step(1);
+    ASSERT_TRUE(WaitUntil([&] { return device.captured == 1; }));
+    const std::string inUse = WaveDeviceName(WaveDirection::In);
+
+    SetWaveDevice(WaveDirection::In, "sim:card2");
+    EXPECT_EQ(device.ReopenCapture(), CaptureReopen::KeptOld);
+    SetWaveDevice(WaveDirection::In, inUse);
+    EXPECT_EQ(bench.OpenDeviceName(WaveDirection::In), inUse);
+    EXPECT_EQ(bench.CloseCount(WaveDirection::In), 0);
+    EXPECT_TRUE(device.m_soundIn.m_running);
+    hold.unlock();
+    const int before = device.captured;
+    bench.Step(1);
+    EXPECT_TRUE(WaitUntil([&] { return device.captured > before; }));
+    device.StopCapture();
+    EXPECT_TRUE(m_alerts.Alerts().empty());
+}
+
 // Recordings started and stopped on this thread while another thread keeps recording
 // buffers: every buffer lands in a live recorder, and each file holds whole buffers.
 TEST_F(SoundDeviceThreads, RecordingsStoppedUnderAWritingThreadHoldWholeBuffers) {

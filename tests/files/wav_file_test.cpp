@@ -308,6 +308,22 @@ TEST_F(WavReaders, PythonWaveAndSoxiAgreeOnAFinishedRecording) {
     }
 }
 
+// The header could not be written when the file was opened, and no buffer came after to write
+// it: Close is the last chance, and the empty recording still opens in a reader.
+TEST_F(WavReaders, EmptyRecordingWhoseHeaderFailedAtOpenIsWholeOnceClosed) {
+    const CPcmFormat pcm;
+    CStaleHeaderWav file(m_path, &pcm.m_format);
+    file.Close();
+    file.m_failHeader = true;
+    ASSERT_TRUE(file.OpenForWriting());
+    file.m_failHeader = false;
+    file.Close();
+    const std::vector<uint8_t> bytes = ReadAll(m_path);
+    EXPECT_EQ(bytes.size(), 46u);
+    ExpectHeader(bytes, 0);
+    EXPECT_EQ(PythonWave(m_path, 0), "2 2 44100 0 True\n");
+}
+
 // The child records k buffers, says so through a pipe and waits to be killed; nothing of its
 // recorder's Close ever runs.
 TEST_F(WavReaders, RecordingOfAKilledProcessReadsAsEverythingWritten) {

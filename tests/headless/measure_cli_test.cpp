@@ -66,6 +66,23 @@ TEST(MeasureTool, ReadsTheGeneratorsToneWithTheReadoutsValueAndToHundredthsOfAHe
     std::filesystem::remove(wav);
 }
 
+// The generator's attenuation reaches the card: -24 dB on L and -6 dB on R read back at those
+// levels (a sine of 32767/16 and 32767/2 on the 32768 full scale).
+TEST(MeasureTool, GeneratedLevelsReadBackAtTheirDbfs) {
+    const ToolResult run = RunTool(Measure({"--device", "sim", "--generate", "L=1000,sine,-24",
+                                            "--generate", "R=1000,sine,-6", "--seconds", "0.3"}));
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const auto rows = CsvRows(run.out);
+    ASSERT_FALSE(rows.empty()) << run.out;
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 9u);
+        EXPECT_NEAR(std::stod(row[3]), -24.08, 0.03) << "X1 RMS";
+        EXPECT_NEAR(std::stod(row[4]), -24.08, 0.03) << "X1 peak";
+        EXPECT_NEAR(std::stod(row[7]), -6.02, 0.03) << "X2 RMS";
+        EXPECT_NEAR(std::stod(row[8]), -6.02, 0.03) << "X2 peak";
+    }
+}
+
 struct BadCall {
     std::vector<std::string> args;
     int exitStatus;

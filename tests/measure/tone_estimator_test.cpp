@@ -151,8 +151,20 @@ TEST(ToneEstimatorTest, LastSecondAveragesWithin5MilliHertz) {
     }
 }
 
+// A generator retuned at `atFrame` without a break in its phase: from there on a sine of
+// `hertz`, at the level of Sine(..., dbfs).
+Signal RetunedSine(double fromHertz, double hertz, long atFrame, double dbfs) {
+    const double amplitude = 32767 * std::pow(10, dbfs / 20);
+    const double phaseAt = 2 * kPi * fromHertz * atFrame / kSampleRate;
+    return [=](long frame) {
+        return amplitude * std::sin(phaseAt + 2 * kPi * hertz * (frame - atFrame) / kSampleRate);
+    };
+}
+
 // The average belongs to one unbroken tone: a new tone, a buffer without one, or frames lost
-// between buffers start it afresh.
+// between buffers start it afresh. A tone retuned at a buffer's edge with its phase kept
+// advances from one buffer's middle to the next by exactly what the mean of the two frequencies
+// predicts, so only the change of frequency tells it apart from one tone.
 TEST(ToneEstimatorTest, AverageRestartsWhenTheToneBreaks) {
     struct Case {
         const char* name;
@@ -161,8 +173,11 @@ TEST(ToneEstimatorTest, AverageRestartsWhenTheToneBreaks) {
         long fourthFrame;
     };
     const Signal tone = Sine(1000, -20);
+    const long fourth = 3 * kFramesPerBuffer;
     const Case cases[] = {
         {"new tone", tone, Sine(2000, -20), 3 * kFramesPerBuffer},
+        {"retuned, phase kept", tone, RetunedSine(1000, 1178.73, fourth, -20), fourth},
+        {"retuned a little, phase kept", tone, RetunedSine(1000, 1001, fourth, -20), fourth},
         {"no tone", Silence(), tone, 3 * kFramesPerBuffer},
         {"lost buffer", tone, tone, 4 * kFramesPerBuffer},
     };

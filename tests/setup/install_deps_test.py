@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """What scripts/install-deps.sh would install and remove (--dry-run), on this machine's package set
 and on other desktops' sets made from it: a PipeWire desktop (pipewire-pulse and pipewire-alsa in
-place of pulseaudio) and a machine with no sound server. No set-up may remove a package or add a
-sound server beside another; only the test set-up of a machine without one installs PulseAudio.
+place of pulseaudio), one with pipewire-pulse beside PulseAudio, and a machine with no sound
+server. No set-up may remove a package or add a sound server beside another; only the test set-up
+of a machine without one installs PulseAudio.
 
-usage: install_deps_test.py INSTALL_DEPS_SH
+usage: install_deps_test.py INSTALL_DEPS_SH [DPKG_ADMINDIR]
+DPKG_ADMINDIR holds the package database that stands for this machine's (default /var/lib/dpkg),
+so the sets can be made from another machine's: one with two sound servers side by side, say.
 """
 import os
 import subprocess
@@ -13,9 +16,12 @@ import tempfile
 
 SOUND_SERVERS = {"pulseaudio", "pipewire-pulse", "pipewire-alsa"}
 PULSE = {"pulseaudio", "pulseaudio-utils"}
+# Everything that makes a machine one with a sound server, whichever it is: a machine may have
+# more than one (pipewire-pulse installed beside pulseaudio).
+EVERY_SERVER = SOUND_SERVERS | PULSE
 PIPEWIRE_DESKTOP = ["pipewire-pulse", "pipewire-alsa"]
 STATUS_FIELDS = ("Package", "Version", "Architecture", "Multi-Arch", "Depends", "Pre-Depends",
-                 "Conflicts", "Breaks", "Replaces", "Provides", "Maintainer")
+                 "Conflicts", "Breaks", "Replaces", "Provides", "Maintainer", "Description")
 
 
 def stanzas(text):
@@ -39,9 +45,9 @@ def write_status(folder, entries):
     return folder
 
 
-def package_set(folder, drop, add):
-    """This machine's dpkg database without `drop`, with `add` and what they need installed."""
-    with open("/var/lib/dpkg/status") as status:
+def package_set(machine, folder, drop, add):
+    """The machine's dpkg database without `drop`, with `add` and what they need installed."""
+    with open(machine) as status:
         kept = [s for s in stanzas(status.read()) if name(s) not in drop]
     admin = write_status(folder + "-base", kept)
     if not add:
@@ -50,7 +56,9 @@ def package_set(folder, drop, add):
                            "install", "--no-install-recommends"] + add,
                           env=dict(os.environ, LC_ALL="C"), capture_output=True, text=True,
                           check=True).stdout
-    new = [line.split()[1] for line in plan.splitlines() if line.startswith("Inst ")]
+    # "Inst name [version] ..." is one apt-get would install again over itself: already there.
+    new = [line.split()[1] for line in plan.splitlines()
+           if line.startswith("Inst ") and not line.split()[2].startswith("[")]
     shown = subprocess.run(["apt-cache", "show", "--no-all-versions"] + new, capture_output=True,
                            text=True, check=True).stdout
     return write_status(folder, kept + [as_installed(s) for s in stanzas(shown)])
@@ -69,12 +77,18 @@ def dry_run(script, admin, tests):
 
 def main():
     script = sys.argv[1]
+    admin = sys.argv[2] if len(sys.argv) > 2 else None
+    machine = os.path.join(admin or "/var/lib/dpkg", "status")
     scratch = tempfile.mkdtemp(prefix="tavrin-deps-")
+    both = package_set(machine, os.path.join(scratch, "both"), set(), ["pipewire-pulse"])
     sets = {
-        "this machine": None,
-        "PipeWire desktop": package_set(os.path.join(scratch, "pipewire"), PULSE,
+        "this machine": admin,
+        "PipeWire desktop": package_set(machine, os.path.join(scratch, "pipewire"), PULSE,
                                         PIPEWIRE_DESKTOP),
-        "no sound server": package_set(os.path.join(scratch, "bare"), PULSE, []),
+        "two sound servers": both,
+        # Made from the set with two, so that dropping only one server's packages shows.
+        "no sound server": package_set(os.path.join(both, "status"),
+                                       os.path.join(scratch, "bare"), EVERY_SERVER, []),
     }
     # (package set, --tests, sound servers it must install)
     cases = [
@@ -82,6 +96,8 @@ def main():
         ("this machine", True, set()),
         ("PipeWire desktop", False, set()),
         ("PipeWire desktop", True, set()),
+        ("two sound servers", False, set()),
+        ("two sound servers", True, set()),
         ("no sound server", False, set()),
         ("no sound server", True, {"pulseaudio"}),
     ]

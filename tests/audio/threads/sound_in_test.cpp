@@ -1,7 +1,9 @@
 #include "sim_fixture.h"
 
 #include <chrono>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -146,25 +148,49 @@ TEST_F(SoundInTest, BufferThatCannotBeRequeuedLeavesCirculation) {
     EXPECT_EQ(in.m_queuedCount, 2);
 }
 
-TEST_F(SoundInTest, RealTimeClockDeliversAboutElevenBuffersASecond) {
+// The real-time clock paces the card from the wall clock: on a busy machine it may fall behind,
+// but it never runs ahead, and it keeps delivering. Every buffer holds the frames right after
+// the buffer before, unless the card counted the ones between as dropped.
+TEST_F(SoundInTest, RealTimeClockPacesBuffersInOrderNeverAheadOfTheWallClock) {
     Bench().SetClock(BenchClock::RealTime);
+    // Each frame carries its own index, so a buffer says which frames it holds.
+    Bench().SetInputSignal(0, [](int64_t frame) { return int16_t(frame & 0x7fff); });
+    Bench().SetInputSignal(1, [](int64_t frame) { return int16_t(frame >> 15); });
+    std::mutex mutex;
+    std::vector<int64_t> firstFrames;
     CallbackProbe probe; // outlives the thread, whose stop still calls back
+    probe.action = [&](SampleBuffer* buffer) {
+        const auto* s = reinterpret_cast<const int16_t*>(buffer->m_data);
+        std::lock_guard lock(mutex);
+        firstFrames.push_back(int64_t(s[0]) | int64_t(s[1]) << 15);
+    };
     CSoundIn in;
     Wire(in, probe);
-    ASSERT_TRUE(in.Start());
+    const uint64_t droppedBefore = WaveDroppedInputFrames();
+    const auto period = std::chrono::duration<double>(kBufferSeconds);
+    const int wanted = 20; // 1.9 s of buffers
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitUntil([&] { return probe.calls >= 1; }, 2s));
-    const int first = probe.calls;
-    const auto t0 = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(2s);
-    const int delivered = probe.calls - first;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_TRUE(in.Start());
+    // Five times the time they take: only a card that stops delivering misses it.
+    ASSERT_TRUE(
+        WaitUntil([&] { return probe.calls >= wanted; },
+                  std::chrono::duration_cast<std::chrono::milliseconds>(5 * wanted * period)))
+        << probe.calls << " buffers";
     in.Stop();
-    const double rate = delivered / seconds;
-    EXPECT_NEAR(rate, 44100.0 / 4096.0, 1.0) << "over " << seconds << " s";
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LE(probe.calls, int(elapsed / period) + 1) << "ahead of the wall clock";
     EXPECT_EQ(probe.lastLength, 16384);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+
+    std::lock_guard lock(mutex);
+    ASSERT_GE(firstFrames.size(), size_t(wanted));
+    int64_t skipped = 0;
+    for (size_t b = 1; b < firstFrames.size(); ++b) {
+        ASSERT_GE(firstFrames[b], firstFrames[b - 1] + kFramesPerBuffer) << "buffer " << b;
+        ASSERT_EQ((firstFrames[b] - firstFrames[b - 1]) % kFramesPerBuffer, 0) << "buffer " << b;
+        skipped += firstFrames[b] - firstFrames[b - 1] - kFramesPerBuffer;
+    }
+    // Counted drops may also fall after the last buffer, while Stop hands the buffers back.
+    EXPECT_LE(uint64_t(skipped), WaveDroppedInputFrames() - droppedBefore) << "an uncounted gap";
 }
 
 TEST_F(SoundInTest, DestroyedWhileRunningHandlesNothingAfterwards) {

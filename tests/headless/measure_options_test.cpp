@@ -1,0 +1,46 @@
+// The --generate option's levels: every level the usage text offers parses to the generator's
+// amplitude divisor, and nothing else does.
+#include "measure_options.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace {
+
+struct LevelCase {
+    const char* decibels;
+    int divisor; // 0: refused
+};
+
+void PrintTo(const LevelCase& c, std::ostream* out) {
+    *out << '"' << c.decibels << "\" dB";
+}
+
+class GenerateLevel : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(GenerateLevel, ParsesToItsDivisorOrIsRefused) {
+    const std::string value = std::string("L=1000,sine,") + GetParam().decibels;
+    MeasureOptions options;
+    std::string error;
+    const bool parsed = ParseMeasureOptions({"--generate", value}, &options, &error);
+    if (GetParam().divisor == 0) {
+        EXPECT_FALSE(parsed) << value;
+        EXPECT_NE(error.find("not '" + value + "'"), std::string::npos) << error;
+        return;
+    }
+    ASSERT_TRUE(parsed) << error;
+    ASSERT_EQ(options.generate.size(), 1u);
+    EXPECT_EQ(options.generate[0].divisor, GetParam().divisor);
+    EXPECT_EQ(options.generate[0].hertz, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, GenerateLevel,
+                         ::testing::Values(LevelCase{"0", 1}, LevelCase{"-0", 1},
+                                           LevelCase{"-6", 2}, LevelCase{"-12", 4},
+                                           LevelCase{"-18", 8}, LevelCase{"-24", 16},
+                                           LevelCase{"-30", 0}, LevelCase{"-3", 0},
+                                           LevelCase{"6", 0}, LevelCase{"-24.0", 0},
+                                           LevelCase{"", 0}));
+
+} // namespace
