@@ -20,6 +20,7 @@ std::string g_chosenDevice[2]; // by name, input then output; empty: not chosen
 
 std::atomic<uint64_t> g_xruns{0};
 std::atomic<uint64_t> g_droppedFrames{0};
+std::atomic<uint64_t> g_inputOutages{0};
 
 // The soak benchmark reads the counters of a whole run from the trace at exit.
 struct ExitCounts {
@@ -179,8 +180,12 @@ uint64_t WaveXrunCount() {
 uint64_t WaveDroppedInputFrames() {
     return g_droppedFrames.load(std::memory_order_relaxed);
 }
+void CountInputOutage() {
+    g_inputOutages.fetch_add(1, std::memory_order_relaxed);
+}
 uint64_t WaveGapCount() {
-    return WaveXrunCount() + WaveDroppedInputFrames();
+    return WaveXrunCount() + WaveDroppedInputFrames() +
+           g_inputOutages.load(std::memory_order_relaxed);
 }
 
 MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target) {

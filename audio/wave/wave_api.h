@@ -92,5 +92,6 @@ MMRESULT TakeWaveOutage(void* outage);
 uint64_t WaveXrunCount();
 // Capture frames thrown away because the owner held every header (a worker in a modal box).
 uint64_t WaveDroppedInputFrames();
-// The two above added up: it changes whenever the captured stream gets a hole.
+// The two above and the capture devices lost, added up: it changes whenever the captured stream
+// gets a hole.
 uint64_t WaveGapCount();

@@ -16,3 +16,5 @@ MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction,
 
 void CountXrun();
 void CountDroppedInputFrames(uint64_t frames);
+// A capture device lost (unplugged, its sound server gone): what it missed is a hole too.
+void CountInputOutage();

@@ -1,5 +1,7 @@
 #include "wave_device.h"
 
+#include "wave_backends.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -138,6 +140,10 @@ void CWaveDevice::MarkLost(MMRESULT code, const char* detailFormat, ...) {
         return;
     }
     m_lost = true;
+    // Counted per device, before the report is shared: every lost capture is a hole.
+    if (m_direction == WaveDirection::In) {
+        CountInputOutage();
+    }
     if (g_lostDevices.fetch_add(1) != 0) {
         return; // the outage is already reported
     }

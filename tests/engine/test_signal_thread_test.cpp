@@ -251,6 +251,31 @@ TEST_F(TestSignalThreads, TapSeesEveryBufferInOrderWithItsGap) {
     }
 }
 
+// A capture device lost and found again leaves a hole in the stream however long it was away:
+// the first buffer after it carries a new gap count, so no analyser block spans the hole.
+TEST_F(TestSignalThreads, TapSeesANewGapCountAfterTheCaptureDeviceWasLost) {
+    Open("sim");
+    CTappedDevice device;
+    device.SetCaptureTap(&CTappedDevice::Tap, &device);
+    device.StartCapture();
+    for (int b = 0; b < 2; ++b) {
+        ASSERT_TRUE(Step(device));
+    }
+    Bench().SetDeviceGone(true);
+    Bench().Step(3);
+    Bench().SetDeviceGone(false);
+    // The card comes back at the device's next try, a second of bench time later.
+    for (int period = 0; period < 30 && device.Blocks().size() < 3; ++period) {
+        Bench().Step(1);
+        WaitUntil([&] { return device.Blocks().size() >= 3; }, std::chrono::milliseconds(50));
+    }
+    device.SetCaptureTap(nullptr, nullptr);
+    device.StopCapture();
+    ASSERT_GE(device.Blocks().size(), 3u) << "capture never came back";
+    EXPECT_EQ(device.gaps[1], device.gaps[0]);
+    EXPECT_NE(device.gaps[2], device.gaps[1]) << "the outage left no mark";
+}
+
 // Clearing the tap from another thread while a call is in progress waits for that call, so
 // the context can be freed at once (TSan and a use-after-free would both see it otherwise).
 TEST_F(TestSignalThreads, ClearingTheTapWaitsForTheCallInProgress) {
