@@ -2,11 +2,11 @@
 // The command line of `tavrin measure`: what to measure, for how long, where the rows go.
 // Plain data and a parser, so every refusal is tested without a device. Any thread.
 
+#include "row_text.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-enum class RowFormat { Csv, Jsonl };
 
 // One --generate: a generator channel as the panel sets it.
 struct GenerateOption {
