@@ -4,8 +4,8 @@ namespace {
 
 const std::vector<std::string>& Columns(bool withMeter) {
     static const std::vector<std::string> kWithMeter = {
-        "time_s",      "x1_hz",        "x1_hz_precise", "x1_dbfs_rms", "x1_dbfs_peak",
-        "x2_hz",       "x2_hz_precise", "x2_dbfs_rms",  "x2_dbfs_peak", "meter"};
+        "time_s", "x1_hz",         "x1_hz_precise", "x1_dbfs_rms",  "x1_dbfs_peak",
+        "x2_hz",  "x2_hz_precise", "x2_dbfs_rms",   "x2_dbfs_peak", "meter"};
     static const std::vector<std::string> kWithoutMeter(kWithMeter.begin(), kWithMeter.end() - 1);
     return withMeter ? kWithMeter : kWithoutMeter;
 }
@@ -20,14 +20,10 @@ std::string FormatRow(RowFormat format, bool withMeter, const MeasureRow& row) {
     // Hundredths of a dB and ten-thousandths of a hertz: below what the estimators resolve, so
     // the log loses nothing and stays short.
     std::vector<std::string> values = {
-        RowNumber(format, row.seconds, 3),
-        std::to_string(row.x1.readoutHertz),
-        RowNumber(format, row.x1.preciseHertz, 4),
-        RowNumber(format, row.x1.rmsDbfs, 2),
-        RowNumber(format, row.x1.peakDbfs, 2),
-        std::to_string(row.x2.readoutHertz),
-        RowNumber(format, row.x2.preciseHertz, 4),
-        RowNumber(format, row.x2.rmsDbfs, 2),
+        RowNumber(format, row.seconds, 3),         std::to_string(row.x1.readoutHertz),
+        RowNumber(format, row.x1.preciseHertz, 4), RowNumber(format, row.x1.rmsDbfs, 2),
+        RowNumber(format, row.x1.peakDbfs, 2),     std::to_string(row.x2.readoutHertz),
+        RowNumber(format, row.x2.preciseHertz, 4), RowNumber(format, row.x2.rmsDbfs, 2),
         RowNumber(format, row.x2.peakDbfs, 2),
     };
     if (withMeter) {

@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-template <typename Row, int Capacity>
-class CRowRing {
+template <typename Row, int Capacity> class CRowRing {
 public:
     void Push(const Row& row) {
         if (m_count == Capacity) {

@@ -29,19 +29,19 @@ TEST_P(RowNumberTest, PrintsFixedPointOrTheFormatsMissingMark) {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RowNumberTest,
-    testing::Values(NumberCase{RowFormat::Csv, 1.23456, 3, "1.235"},
-                    NumberCase{RowFormat::Csv, -59.5861, 2, "-59.59"},
-                    NumberCase{RowFormat::Csv, -0.004, 2, "0.00"}, // no minus nothing
-                    NumberCase{RowFormat::Jsonl, -0.00004, 4, "0.0000"},
-                    NumberCase{RowFormat::Csv, -0.006, 2, "-0.01"},
-                    NumberCase{RowFormat::Csv, 997.0, 3, "997.000"},
-                    NumberCase{RowFormat::Csv, std::nullopt, 2, ""},
-                    NumberCase{RowFormat::Jsonl, std::nullopt, 2, "null"},
-                    NumberCase{RowFormat::Csv, -kInf, 2, ""},
-                    NumberCase{RowFormat::Jsonl, kInf, 2, "null"},
-                    NumberCase{RowFormat::Jsonl, std::nan(""), 2, "null"}));
+// -0.004 and -0.00004 round to zero, which has no sign.
+INSTANTIATE_TEST_SUITE_P(Cases, RowNumberTest,
+                         testing::Values(NumberCase{RowFormat::Csv, 1.23456, 3, "1.235"},
+                                         NumberCase{RowFormat::Csv, -59.5861, 2, "-59.59"},
+                                         NumberCase{RowFormat::Csv, -0.004, 2, "0.00"},
+                                         NumberCase{RowFormat::Jsonl, -0.00004, 4, "0.0000"},
+                                         NumberCase{RowFormat::Csv, -0.006, 2, "-0.01"},
+                                         NumberCase{RowFormat::Csv, 997.0, 3, "997.000"},
+                                         NumberCase{RowFormat::Csv, std::nullopt, 2, ""},
+                                         NumberCase{RowFormat::Jsonl, std::nullopt, 2, "null"},
+                                         NumberCase{RowFormat::Csv, -kInf, 2, ""},
+                                         NumberCase{RowFormat::Jsonl, kInf, 2, "null"},
+                                         NumberCase{RowFormat::Jsonl, std::nan(""), 2, "null"}));
 
 TEST(RowText, JsonEscapingKeepsTheStringOneValidJsonString) {
     const std::pair<std::string, std::string> cases[] = {
