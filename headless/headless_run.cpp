@@ -30,9 +30,32 @@ std::string CAlertLines::Last() {
     return m_last;
 }
 
-void SelectDevice(const std::optional<std::string>& device) {
+bool BeginRun(const std::optional<std::string>& device) {
+    if (!InstallStopSignals()) {
+        std::fprintf(stderr, "%s: cannot make the wake-up pipe\n", kTool);
+        return false;
+    }
+    // One device for both directions.
     if (device) {
         SetWaveDevices(*device, *device);
+    }
+    return true;
+}
+
+std::optional<std::string> StartCaptureOrSay(CSoundDevice& engine, CAlertLines& alerts) {
+    engine.StartCapture();
+    const std::string device = WaveDeviceName(WaveDirection::In);
+    if (!engine.m_soundIn.m_running) {
+        DeviceFailed("capture", device, alerts.Last());
+        return std::nullopt;
+    }
+    return device;
+}
+
+void SayDroppedRows(int64_t dropped) {
+    if (dropped > 0) {
+        std::fprintf(stderr, "%s: the output fell behind; %lld rows were lost\n", kTool,
+                     static_cast<long long>(dropped));
     }
 }
 
@@ -53,14 +76,6 @@ void AnnounceRun(const std::string& device, std::optional<double> seconds) {
     } else {
         std::fprintf(stderr, "%s: measuring on '%s' until Ctrl-C\n", kTool, device.c_str());
     }
-}
-
-bool InstallRunSignals() {
-    if (!InstallStopSignals()) {
-        std::fprintf(stderr, "%s: cannot make the wake-up pipe\n", kTool);
-        return false;
-    }
-    return true;
 }
 
 CRunWatch::CRunWatch(std::string device)

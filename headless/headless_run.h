@@ -4,6 +4,8 @@
 // thread's watch over the run: stop signals, gaps in the input, and a device gone silent.
 // Main thread only, except where a comment says otherwise.
 
+#include "sound_device.h"
+
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -35,9 +37,18 @@ private:
     std::string m_last;
 };
 
-// One device for both directions: "sim" is the simulated card, anything else ALSA's; nothing
-// leaves the choice to TAVRIN_AUDIO.
-void SelectDevice(const std::optional<std::string>& device);
+// Once, before the engine starts: Ctrl-C and SIGTERM end the run cleanly (stop_signal.h), and
+// `device` ("sim..." the simulated card, anything else ALSA's; nothing leaves the choice to
+// TAVRIN_AUDIO) serves both directions. False, said on stderr, when the wake-up pipe cannot be
+// made.
+bool BeginRun(const std::optional<std::string>& device);
+
+// Starts the engine's capture. The capture device's name, or nothing after the one line that
+// says why it cannot be opened.
+std::optional<std::string> StartCaptureOrSay(CSoundDevice& engine, CAlertLines& alerts);
+
+// The line for rows the capture worker made but the output could not take in time.
+void SayDroppedRows(int64_t dropped);
 
 // False when stdout is gone (a closed pipe): the run then ends as if stopped.
 bool Print(const std::string& text);
@@ -47,10 +58,6 @@ int DeviceFailed(const char* what, const std::string& device, const std::string&
 
 // "measuring on 'DEVICE' for N s" or "... until Ctrl-C".
 void AnnounceRun(const std::string& device, std::optional<double> seconds);
-
-// Once, before the engine starts: Ctrl-C and SIGTERM end the run cleanly (stop_signal.h). False,
-// said on stderr, when the wake-up pipe cannot be made.
-bool InstallRunSignals();
 
 // The main thread's loop once the capture runs:
 //     while (watch.Wait()) { print what came, InputArrived() if anything did; NoteXruns(rows); }

@@ -24,10 +24,9 @@ void SetGenerator(CSoundDevice& engine, const GenerateOption& option) {
 
 int RunMeasure(const MeasureOptions& options) {
     CAlertLines alerts;
-    if (!InstallRunSignals()) {
+    if (!BeginRun(options.device)) {
         return kExitDeviceFailed;
     }
-    SelectDevice(options.device);
 
     const int64_t bufferLimit =
         options.seconds ? int64_t(std::ceil(*options.seconds / kBufferSeconds)) : 0;
@@ -53,11 +52,11 @@ int RunMeasure(const MeasureOptions& options) {
             return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
         }
     }
-    engine.StartCapture();
-    const std::string device = WaveDeviceName(WaveDirection::In);
-    if (!engine.m_soundIn.m_running) {
-        return DeviceFailed("capture", device, alerts.Last());
+    const std::optional<std::string> opened = StartCaptureOrSay(engine, alerts);
+    if (!opened) {
+        return kExitDeviceFailed;
     }
+    const std::string& device = *opened;
     alerts.Echo();
     AnnounceRun(device, options.seconds);
 
@@ -88,9 +87,6 @@ int RunMeasure(const MeasureOptions& options) {
     engine.m_recording = 0;
     engine.StopRecording();
 
-    if (engine.DroppedRows() > 0) {
-        std::fprintf(stderr, "%s: the output fell behind; %lld rows were lost\n", kTool,
-                     static_cast<long long>(engine.DroppedRows()));
-    }
+    SayDroppedRows(engine.DroppedRows());
     return watch.Finish(printed);
 }
