@@ -162,9 +162,7 @@ DistortionReading CDistortionAnalyser::Analyse(const double* samples, int stride
         return reading;
     }
     const double f0 = hz[0];
-    const double constant = fit.constant;
-    const ToneAmplitude* tones = fit.tones;
-    const double a1 = tones[0].Amplitude();
+    const double a1 = fit.tones[0].Amplitude();
     reading.f0_hz = f0;
     reading.level_dbfs = AmplitudeDb(a1);
     for (int i = 0; i < kHarmonicCount; ++i) {
@@ -181,50 +179,66 @@ DistortionReading CDistortionAnalyser::Analyse(const double* samples, int stride
         return reading;
     }
 
-    // The residual: the windowed spectrum without the fitted constant and fundamental.
-    std::complex<double>* spectrum = m.m_fft.Output();
-    const int last = m.Bins() - 1;
-    const double mean = checks.sum / m.m_frames;
-    const double nu0 = m.BinOf(f0);
-    SubtractWindowedTone(spectrum, m.m_frames, 0.0, constant - mean, 0.0, 0,
+    m.TakeOutFundamental(fit, f0, checks.sum / m.m_frames);
+    const int kFrom = int(std::ceil(m.BinOf(loHz)));
+    const int kTo = std::min(m.Bins() - 1, int(std::floor(m.BinOf(hiHz))));
+    const double* gain = settings.weighting == Weighting::A ? m.m_aWeightGain.data() : nullptr;
+    m.Measure(fit, hz, count, kFrom, kTo, gain, reading);
+    return reading;
+}
+
+// The residual: the windowed spectrum without the fitted constant (the transform already lacks
+// the mean) and fundamental.
+void CDistortionAnalyser::Impl::TakeOutFundamental(const ToneFit& fit, double f0Hz, double mean) {
+    std::complex<double>* spectrum = m_fft.Output();
+    const int last = Bins() - 1;
+    const double nu0 = BinOf(f0Hz);
+    SubtractWindowedTone(spectrum, m_frames, 0.0, fit.constant - mean, 0.0, 0,
                          std::min(kFundamentalBins, last));
-    SubtractWindowedTone(spectrum, m.m_frames, nu0, tones[0].a, tones[0].b,
+    SubtractWindowedTone(spectrum, m_frames, nu0, fit.tones[0].a, fit.tones[0].b,
                          std::max(0, int(nu0) - kFundamentalBins),
                          std::min(last, int(nu0) + 1 + kFundamentalBins));
+}
 
-    const int kFrom = int(std::ceil(m.BinOf(loHz)));
-    const int kTo = std::min(last, int(std::floor(m.BinOf(hiHz))));
-    const double* gain = settings.weighting == Weighting::A ? m.m_aWeightGain.data() : nullptr;
-    const double residual = m.BandPower(spectrum, kFrom, kTo, nullptr);
-    const double weighted = gain ? m.BandPower(spectrum, kFrom, kTo, gain) : residual;
+// From the residual's spectrum over bins kFrom..kTo and the harmonics' fit, every figure; or
+// NoSignal when the fundamental does not stand above the residual.
+void CDistortionAnalyser::Impl::Measure(const ToneFit& fit, const double* hz, int count, int kFrom,
+                                        int kTo, const double* gain, DistortionReading& reading) {
+    const std::complex<double>* spectrum = m_fft.Output();
+    const int last = Bins() - 1;
+    const double a1 = fit.tones[0].Amplitude();
+    const double residual = BandPower(spectrum, kFrom, kTo, nullptr);
+    const double weighted = gain ? BandPower(spectrum, kFrom, kTo, gain) : residual;
     const double fundamental = 0.5 * a1 * a1;
     if (!(fundamental > residual)) {
-        return reading;
+        reading.refusal = DistortionRefusal::NoSignal;
+        return;
     }
 
     // The display's scale: a sine of amplitude A centred on a bin reads 20 log10 A there.
-    const double toneScale = 4 / (m.m_window.sum * m.m_window.sum);
-    m.m_residualPower.resize(size_t(m.Bins()));
+    const double toneScale = 4 / (m_window.sum * m_window.sum);
+    m_residualPower.resize(size_t(Bins()));
     for (int k = 0; k <= last; ++k) {
-        m.m_residualPower[size_t(k)] = std::norm(spectrum[k]) * toneScale * (gain ? gain[k] : 1.0);
+        m_residualPower[size_t(k)] = std::norm(spectrum[k]) * toneScale * (gain ? gain[k] : 1.0);
     }
 
     double harmonicSquares = 0;
-    std::copy(spectrum, spectrum + m.Bins(), m.m_withoutHarmonics.begin());
+    std::copy(spectrum, spectrum + Bins(), m_withoutHarmonics.begin());
     for (int i = 1; i < count; ++i) {
-        const double a = tones[i].Amplitude();
+        const ToneAmplitude& tone = fit.tones[i];
+        const double a = tone.Amplitude();
         HarmonicReading& h = reading.harmonics[size_t(i - 1)];
         h.level_pct = 100 * a / a1;
         if (a > 0) {
             h.level_db = AmplitudeDb(a / a1);
         }
         harmonicSquares += a * a;
-        const double nu = m.BinOf(hz[i]);
-        SubtractWindowedTone(m.m_withoutHarmonics.data(), m.m_frames, nu, tones[i].a, tones[i].b,
+        const double nu = BinOf(hz[i]);
+        SubtractWindowedTone(m_withoutHarmonics.data(), m_frames, nu, tone.a, tone.b,
                              std::max(0, int(nu) - kHarmonicBins),
                              std::min(last, int(nu) + 1 + kHarmonicBins));
     }
-    if (count > 1 && harmonicSquares > 0) {
+    if (harmonicSquares > 0) {
         const double thd = std::sqrt(harmonicSquares) / a1;
         reading.thd_pct = 100 * thd;
         reading.thd_db = AmplitudeDb(thd);
@@ -235,12 +249,11 @@ DistortionReading CDistortionAnalyser::Analyse(const double* samples, int stride
         reading.thdn_db = AmplitudeDb(thdn);
         reading.sinad_db = -*reading.thdn_db;
     }
-    const double noise = m.BandPower(m.m_withoutHarmonics.data(), kFrom, kTo, gain);
+    const double noise = BandPower(m_withoutHarmonics.data(), kFrom, kTo, gain);
     if (noise > 0) {
         reading.snr_db = 10 * std::log10(fundamental / noise);
     }
     reading.refusal = DistortionRefusal::None;
-    return reading;
 }
 
 const std::vector<double>& CDistortionAnalyser::ResidualSpectrumDbfs() const {

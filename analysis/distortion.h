@@ -28,7 +28,8 @@ inline constexpr int kLowestHarmonic = 2;
 inline constexpr int kHighestHarmonic = 10;
 inline constexpr int kHarmonicCount = kHighestHarmonic - kLowestHarmonic + 1; // H2..H10
 
-// Why a block gives no figures. A refused block still reports what it can (level, f0).
+// Why a block gives no figures. A refused block still reports what it can (level, f0). Clipping
+// is named before the others: the tone it finds is then the clipping's.
 enum class DistortionRefusal {
     None,
     NoSignal, // no tone strong enough to measure against (silence, noise)
@@ -48,8 +49,8 @@ struct DistortionReading {
     std::optional<double> f0_hz;
     std::optional<double> level_dbfs;      // the fundamental's RMS level, AES17
     std::optional<double> thd_pct, thd_db; // IEC 60268-3 THD_F over the harmonics below Nyquist
-    std::optional<double> thdn_pct,
-        thdn_db;                    // AES17: RMS without the fundamental, in band, / total RMS
+    // AES17: RMS without the fundamental, in band, / total RMS (the signal's, in the same band)
+    std::optional<double> thdn_pct, thdn_db;
     std::optional<double> sinad_db; // -thdn_db
     std::optional<double> snr_db;   // fundamental over the residual without harmonics
     std::array<HarmonicReading, kHarmonicCount> harmonics{};
@@ -68,7 +69,8 @@ struct ImdReading {
 
 class CDistortionAnalyser {
 public:
-    // frames: the block size, 8192..262144. sampleRateHz: 44100 for the program's capture.
+    // frames: the block size, even, 8192..262144. sampleRateHz: 44100 for the program's capture.
+    // Throws std::invalid_argument outside those.
     CDistortionAnalyser(int frames, double sampleRateHz);
     ~CDistortionAnalyser();
     CDistortionAnalyser(const CDistortionAnalyser&) = delete;
@@ -83,7 +85,10 @@ public:
     ImdReading AnalyseImd(const double* samples, int stride, ImdKind kind);
 
     // After Analyse: the residual (everything but the fundamental) as a power spectrum in dBFS
-    // per bin, bins 0..Frames()/2, weighted when the settings asked for it. Empty before.
+    // per bin, bins 0..Frames()/2, weighted when the settings asked for it. Empty before, and
+    // after a refused block. Scale: a sine of amplitude A centred on a bin reads 20 log10 A there
+    // (0 dB at full scale); noise reads its power per bin in dBFS raised by the window's noise
+    // bandwidth (2.63 bins, +4.2 dB). A bin of no power reads -300. Converted when first asked.
     const std::vector<double>& ResidualSpectrumDbfs() const;
 
 private:
@@ -91,5 +96,6 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// The A-weighting's gain in dB at freq_hz (IEC 61672-1 analytic form, 0 dB at 1 kHz).
+// The A-weighting's gain in dB at freq_hz (IEC 61672-1 analytic form, 0 dB at 1 kHz); -infinity
+// at 0 Hz and below.
 double AWeightingDb(double freq_hz);

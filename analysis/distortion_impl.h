@@ -40,6 +40,12 @@ struct CDistortionAnalyser::Impl {
     bool FitSettled(double* tonesHz, int refined, const Layout& layout, double* hz, int& count,
                     ToneFit& fit);
 
+    // Takes the fitted constant and fundamental out of the block's spectrum in m_fft.
+    void TakeOutFundamental(const ToneFit& fit, double f0Hz, double mean);
+    // The figures from that residual and the fit of the harmonics at hz[1..count).
+    void Measure(const ToneFit& fit, const double* hz, int count, int kFrom, int kTo,
+                 const double* gain, DistortionReading& reading);
+
     double BinOf(double hz) const { return hz / m_binHz; }
     int Bins() const { return m_frames / 2 + 1; }
     // Mean square of spectrum bins kFrom..kTo, scaled by gain per bin when given.

@@ -29,9 +29,16 @@ CRealFft::CRealFft(int size) : m_size(size) {
         fftw_free(m_out);
         throw std::bad_alloc();
     }
-    std::lock_guard lock(PlannerMutex());
-    m_plan = fftw_plan_dft_r2c_1d(size, m_in, reinterpret_cast<fftw_complex*>(m_out),
-                                  FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
+    {
+        std::lock_guard lock(PlannerMutex());
+        m_plan = fftw_plan_dft_r2c_1d(size, m_in, reinterpret_cast<fftw_complex*>(m_out),
+                                      FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
+    }
+    if (!m_plan) {
+        fftw_free(m_in);
+        fftw_free(m_out);
+        throw std::runtime_error("CRealFft: FFTW made no plan for this size");
+    }
 }
 
 CRealFft::~CRealFft() {
