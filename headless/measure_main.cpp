@@ -1,24 +1,46 @@
 // tavrin-measure: the instruments without the panel, for scripts and logging. Started as
-// `tavrin measure ...` (the panel's executable hands over before it loads anything of Qt's GUI)
-// or directly.
+// `tavrin measure ...` or `tavrin thd ...` (the panel's executable hands over before it loads
+// anything of Qt's GUI, and passes "thd" on as the first argument) or directly.
 #include "measure_options.h"
 #include "measure_session.h"
+#include "thd_options.h"
+#include "thd_session.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    MeasureOptions options;
+namespace {
+
+constexpr const char* kCommands =
+    "Commands: tavrin measure  the panel's frequency, level and meter readings per buffer\n"
+    "          tavrin thd      distortion and noise per block (tavrin thd --help)\n";
+
+// Parses, refuses with one line, shows the help, or runs.
+template <typename Options>
+int Command(const std::vector<std::string>& args,
+            bool (*parse)(const std::vector<std::string>&, Options*, std::string*),
+            std::string (*usage)(), int (*run)(const Options&)) {
+    Options options;
     std::string error;
-    if (!ParseMeasureOptions(args, &options, &error)) {
-        std::fprintf(stderr, "tavrin-measure: %s\n", error.c_str());
+    if (!parse(args, &options, &error)) {
+        std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
         return kExitBadArguments;
     }
     if (options.help) {
-        std::fputs(MeasureUsage().c_str(), stdout);
+        std::fputs((usage() + kCommands).c_str(), stdout);
         return kExitDone;
     }
-    return RunMeasure(options);
+    return run(options);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "thd") {
+        return Command<ThdOptions>({args.begin() + 1, args.end()}, ParseThdOptions, ThdUsage,
+                                   RunThd);
+    }
+    return Command<MeasureOptions>(args, ParseMeasureOptions, MeasureUsage, RunMeasure);
 }

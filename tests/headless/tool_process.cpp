@@ -1,5 +1,6 @@
 #include "tool_process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -117,21 +118,58 @@ ToolResult RunTool(const std::vector<std::string>& argv, const std::vector<std::
     return process.Finish(timeoutMs);
 }
 
+namespace {
+
+std::vector<std::string> CsvFields(const std::string& line) {
+    std::vector<std::string> fields{""};
+    for (char c : line) {
+        if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+} // namespace
+
 std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(text);
     std::string line;
     std::getline(lines, line); // the header
     while (std::getline(lines, line)) {
-        std::vector<std::string> fields{""};
-        for (char c : line) {
-            if (c == ',') {
-                fields.emplace_back();
-            } else {
-                fields.back() += c;
-            }
-        }
-        rows.push_back(fields);
+        rows.push_back(CsvFields(line));
     }
     return rows;
+}
+
+std::vector<std::map<std::string, std::string>> CsvRecords(const std::string& text) {
+    const std::vector<std::string> names = CsvFields(text.substr(0, text.find('\n')));
+    std::vector<std::map<std::string, std::string>> records;
+    for (const std::vector<std::string>& row : CsvRows(text)) {
+        std::map<std::string, std::string>& record = records.emplace_back();
+        for (size_t i = 0; i < row.size() && i < names.size(); ++i) {
+            record[names[i]] = row[i];
+        }
+    }
+    return records;
+}
+
+std::optional<double> MedianOf(const std::vector<std::map<std::string, std::string>>& records,
+                               const std::string& column, size_t skip) {
+    std::vector<double> values;
+    for (size_t i = skip; i < records.size(); ++i) {
+        const auto field = records[i].find(column);
+        if (field != records[i].end() && !field->second.empty()) {
+            values.push_back(std::stod(field->second));
+        }
+    }
+    if (values.empty()) {
+        return std::nullopt;
+    }
+    std::sort(values.begin(), values.end());
+    const size_t half = values.size() / 2;
+    return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2;
 }

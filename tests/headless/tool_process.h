@@ -2,6 +2,8 @@
 // A program run by a test as a user runs it: its own process, stdout and stderr read through
 // pipes, signals sent by process id. Single-threaded; one process per object.
 
+#include <map>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -45,3 +47,9 @@ ToolResult RunTool(const std::vector<std::string>& argv, const std::vector<std::
 
 // The rows of a CSV text after its header line, split at the commas.
 std::vector<std::vector<std::string>> CsvRows(const std::string& text);
+// The rows of a CSV text as column name -> field, the names from its header line.
+std::vector<std::map<std::string, std::string>> CsvRecords(const std::string& text);
+// The median of a column's non-empty fields in the rows from the `skip`-th on; nothing when
+// none has a value.
+std::optional<double> MedianOf(const std::vector<std::map<std::string, std::string>>& records,
+                               const std::string& column, size_t skip = 0);

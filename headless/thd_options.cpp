@@ -1,0 +1,176 @@
+#include "thd_options.h"
+
+#include "distortion_monitor.h"
+#include "pcm_format.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+constexpr double kNyquistHz = kSampleRate / 2.0;
+// The two-tone signals' summed peak: as loud as a test tone's default without clipping.
+constexpr double kImdLevelDbfs = -1.0;
+
+// "HZ" or "HZ,DBFS".
+std::optional<ThdTone> ParseTone(const std::string& text) {
+    const size_t comma = text.find(',');
+    const auto freq = ParseNumber(text.substr(0, comma));
+    ThdTone tone;
+    if (comma != std::string::npos) {
+        const auto level = ParseNumber(text.substr(comma + 1));
+        if (!level || *level < kTestLevelMinDbfs || *level > kTestLevelMaxDbfs) {
+            return std::nullopt;
+        }
+        tone.level_dbfs = *level;
+    }
+    if (!freq) {
+        return std::nullopt;
+    }
+    // The source's resolution: what is asked is what plays, and what the rows' f0 can be
+    // compared with.
+    tone.freq_hz = std::round(*freq * 100.0) / 100.0;
+    if (tone.freq_hz < kTestToneMinHz || tone.freq_hz > kTestToneMaxHz) {
+        return std::nullopt;
+    }
+    return tone;
+}
+
+std::optional<int> ParseBlock(const std::string& text) {
+    int frames = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, frames);
+    if (error != std::errc() || stop != end || frames < kMinDistortionBlockFrames ||
+        frames > kMaxDistortionBlockFrames) {
+        return std::nullopt;
+    }
+    return frames;
+}
+
+// "LO-HI" in hertz, HI a number up to Nyquist or the word "nyquist".
+bool ParseBand(const std::string& text, DistortionSettings* settings) {
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos) {
+        return false;
+    }
+    const auto lo = ParseNumber(text.substr(0, dash));
+    const std::string hiText = text.substr(dash + 1);
+    const auto hi = hiText == "nyquist" ? std::optional(kNyquistHz) : ParseNumber(hiText);
+    if (!lo || !hi || *lo < 0 || *hi > kNyquistHz || *lo >= *hi) {
+        return false;
+    }
+    settings->band_lo_hz = *lo;
+    settings->band_hi_hz = *hi;
+    return true;
+}
+
+} // namespace
+
+bool ParseThdOptions(const std::vector<std::string>& args, ThdOptions* options,
+                     std::string* error) {
+    *options = ThdOptions{};
+    const auto kindOf = [](const std::string& name) {
+        if (name == "--dither") {
+            return OptionKind::Flag;
+        }
+        const bool known = name == "--tone" || name == "--imd" || name == "--block" ||
+                           name == "--band" || name == "--weighting";
+        return known ? OptionKind::Value : OptionKind::Unknown;
+    };
+    const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
+        if (name == "--dither") {
+            options->dither = true;
+        } else if (name == "--tone") {
+            options->tone = ParseTone(value);
+            if (!options->tone) {
+                *why = "--tone wants HZ[,DBFS] with HZ from 0.01 to below 22050 and DBFS from "
+                       "-120 to 0, not '" +
+                       value + "'";
+                return false;
+            }
+        } else if (name == "--imd") {
+            if (value != "smpte" && value != "ccif") {
+                *why = "--imd is smpte or ccif, not '" + value + "'";
+                return false;
+            }
+            options->imd = value == "smpte" ? ImdKind::Smpte : ImdKind::Ccif;
+        } else if (name == "--block") {
+            const auto frames = ParseBlock(value);
+            if (!frames) {
+                *why = "--block wants a whole number of frames from 8192 to 262144, not '" + value +
+                       "'";
+                return false;
+            }
+            options->block_frames = *frames;
+        } else if (name == "--band") {
+            if (!ParseBand(value, &options->analysis)) {
+                *why = "--band wants LO-HI in hertz, HI up to 22050 or 'nyquist', LO below HI, "
+                       "not '" +
+                       value + "'";
+                return false;
+            }
+        } else {
+            if (value != "none" && value != "a") {
+                *why = "--weighting is none or a, not '" + value + "'";
+                return false;
+            }
+            options->analysis.weighting = value == "a" ? Weighting::A : Weighting::None;
+        }
+        return true;
+    };
+    if (!WalkOptions(args, options, kindOf, apply, error)) {
+        return false;
+    }
+    if (options->help) {
+        return true;
+    }
+    if (options->tone && options->imd) {
+        *error = "--tone and --imd are two different signals: give one of them";
+        return false;
+    }
+    if (options->dither && !options->tone && !options->imd) {
+        *error = "--dither needs --tone or --imd: it is added to the signal played";
+        return false;
+    }
+    return true;
+}
+
+std::optional<TestSignal> ThdTestSignal(const ThdOptions& options) {
+    TestSignal signal;
+    signal.dither = options.dither;
+    if (options.imd) {
+        signal.kind =
+            *options.imd == ImdKind::Smpte ? TestSignalKind::ImdSmpte : TestSignalKind::ImdCcif;
+        signal.level_dbfs = kImdLevelDbfs;
+        return signal;
+    }
+    if (options.tone) {
+        signal.kind = TestSignalKind::Tone;
+        signal.freq_hz = options.tone->freq_hz;
+        signal.level_dbfs = options.tone->level_dbfs;
+        return signal;
+    }
+    return std::nullopt;
+}
+
+std::string ThdUsage() {
+    return "usage: tavrin thd [--seconds N] [--device NAME] [--format csv|jsonl]\n"
+           "                  [--tone HZ[,DBFS] | --imd smpte|ccif] [--dither] [--block N]\n"
+           "                  [--band LO-HI] [--weighting none|a]\n"
+           "Distortion and noise of both inputs: one row per block on stdout (f0, level, THD,\n"
+           "THD+N, SINAD, SNR, H2..H10; IMD with --imd); messages on stderr. A figure the block\n"
+           "cannot give (no tone, clipping, a tone starting, lost input) is an empty field or\n"
+           "null.\n" +
+           RunOptionsUsage() +
+           "  --tone HZ[,DBFS]  play a sine on both outputs: HZ to 0.01 from 0.01 to below\n"
+           "                 22050, DBFS RMS from -120 to 0 (default -1); without it (and\n"
+           "                 without --imd) the inputs are measured as they come\n"
+           "  --imd          play SMPTE (60 Hz + 7 kHz, 4:1) or CCIF (19 + 20 kHz, 1:1) at a\n"
+           "                 summed peak of -1 dBFS, and add x1_imd_pct ... x2_imd_db at the end\n"
+           "  --dither       add TPDF dither to the signal played\n"
+           "  --block N      frames per block, any whole number from 8192 to 262144 (default\n"
+           "                 65536, 1.49 s); a power of two is not needed\n"
+           "  --band LO-HI   the THD+N band in hertz, e.g. 20-20000 (the default) or 20-nyquist\n"
+           "  --weighting    none (the default) or a: A-weighting on the noise\n" +
+           ExitStatusUsage();
+}

@@ -1,0 +1,151 @@
+#include "thd_session.h"
+
+#include "distortion_monitor.h"
+#include "distortion_rows.h"
+#include "pcm_format.h"
+#include "row_ring.h"
+#include "sound_device.h"
+#include "stop_signal.h"
+#include "wave_api.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// The monitor between the capture tap and the main thread. The tap and the monitor's sink run
+// on the capture worker; TakeRows and the counters are read on the main thread.
+class CThdCapture {
+public:
+    // blockLimit: rows to make, 0 for no limit.
+    explicit CThdCapture(int64_t blockLimit)
+        : m_monitor([this](const DistortionRow& row) { OnRow(row); }, false),
+          m_blockLimit(blockLimit) {}
+
+    CDistortionMonitor& Monitor() { return m_monitor; }
+
+    static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
+        auto* capture = static_cast<CThdCapture*>(self);
+        capture->m_framesIn += frames;
+        if (!capture->m_finished) {
+            capture->m_monitor.Append(interleaved, frames, gapCount);
+        }
+    }
+
+    void TakeRows(std::vector<DistortionRow>& rows) {
+        std::lock_guard lock(m_mutex);
+        m_ring.TakeAll(rows);
+    }
+    int64_t Dropped() {
+        std::lock_guard lock(m_mutex);
+        return m_ring.Dropped();
+    }
+    int64_t FramesIn() const { return m_framesIn.load(); }
+    bool Finished() const { return m_finished.load(); }
+
+private:
+    // 64 blocks: at least 95 s of rows.
+    static constexpr int kRingRows = 64;
+
+    void OnRow(const DistortionRow& row) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_ring.Push(row);
+        }
+        if (m_blockLimit > 0 && ++m_rowsMade >= m_blockLimit) {
+            m_finished = true;
+        }
+        WakeMainThread();
+    }
+
+    CDistortionMonitor m_monitor;
+    const int64_t m_blockLimit;
+    int64_t m_rowsMade = 0; // capture worker only
+    std::atomic<int64_t> m_framesIn{0};
+    std::atomic<bool> m_finished{false};
+    std::mutex m_mutex;
+    CRowRing<DistortionRow, kRingRows> m_ring;
+};
+
+void AnnounceSignal(const TestSignal& signal, const std::string& device) {
+    if (signal.kind == TestSignalKind::Tone) {
+        std::fprintf(stderr, "%s: playing %.2f Hz at %.2f dBFS%s on '%s'\n", kTool, signal.freq_hz,
+                     signal.level_dbfs, signal.dither ? " with dither" : "", device.c_str());
+    } else {
+        std::fprintf(stderr, "%s: playing the %s two-tone signal at %.2f dBFS peak%s on '%s'\n",
+                     kTool, signal.kind == TestSignalKind::ImdSmpte ? "SMPTE" : "CCIF",
+                     signal.level_dbfs, signal.dither ? " with dither" : "", device.c_str());
+    }
+}
+
+} // namespace
+
+int RunThd(const ThdOptions& options) {
+    CAlertLines alerts;
+    if (!BeginRun(options.device)) {
+        return kExitDeviceFailed;
+    }
+
+    // Whole blocks: the run ends with the block that reaches the time asked for.
+    const int64_t blockLimit =
+        options.seconds ? int64_t(std::ceil(*options.seconds * kSampleRate / options.block_frames))
+                        : 0;
+    CThdCapture capture(blockLimit);
+    capture.Monitor().SetSettings({options.block_frames, options.analysis, options.imd});
+
+    // After the capture: the engine stops its workers before the monitor goes.
+    CSoundDevice engine;
+    engine.SetCaptureTap(&CThdCapture::Tap, &capture);
+    const std::optional<TestSignal> signal = ThdTestSignal(options);
+    if (signal) {
+        if (!engine.StartTestSignal(*signal)) {
+            return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
+        }
+    }
+    const std::optional<std::string> opened = StartCaptureOrSay(engine, alerts);
+    if (!opened) {
+        return kExitDeviceFailed;
+    }
+    const std::string& device = *opened;
+    alerts.Echo();
+    if (signal) {
+        AnnounceSignal(*signal, WaveDeviceName(WaveDirection::Out));
+    }
+    AnnounceRun(device, options.seconds);
+
+    const bool withImd = options.imd.has_value();
+    bool writing = Print(FormatDistortionHeader(options.format, withImd, device));
+    std::vector<DistortionRow> rows;
+    int64_t printed = 0;
+    int64_t framesIn = 0;
+    CRunWatch watch(device);
+    auto printRows = [&] {
+        rows.clear();
+        capture.TakeRows(rows);
+        for (const DistortionRow& row : rows) {
+            writing = writing && Print(FormatDistortionRow(options.format, withImd, row));
+            ++printed;
+        }
+        // A block lasts up to six seconds: the input is alive while its frames come.
+        if (const int64_t now = capture.FramesIn(); now != framesIn) {
+            framesIn = now;
+            watch.InputArrived();
+        }
+    };
+    while (writing && !capture.Finished() && watch.Wait()) {
+        printRows();
+        watch.NoteXruns(printed);
+    }
+    engine.SetCaptureTap(nullptr, nullptr);
+    engine.StopCapture();
+    if (signal) {
+        engine.StopTestSignal();
+    }
+    printRows();
+
+    SayDroppedRows(capture.Dropped());
+    return watch.Finish(printed);
+}

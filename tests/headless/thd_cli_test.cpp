@@ -1,0 +1,186 @@
+// `tavrin thd` as a script runs it, on the simulated card: the refusals and their exit statuses,
+// the device under test read against its analytic harmonics, the plain cable against the test
+// tone's own rounding, and a run in JSON lines ended by a signal without Qt's GUI.
+#include "rounded_tone.h"
+#include "simulated_dut.h"
+#include "tool_checks.h"
+#include "tool_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace {
+
+const std::string kTavrin = TAVRIN_EXE;
+const std::vector<std::string> kSim = {"TAVRIN_AUDIO=sim"};
+
+std::vector<std::string> Thd(std::vector<std::string> args) {
+    args.insert(args.begin(), {kTavrin, "thd"});
+    return args;
+}
+
+TEST(ThdTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitStatus) {
+    ExpectRefusals(
+        {kTavrin, "thd"},
+        {
+            {{"--tone", "0"}, 2, "--tone wants HZ[,DBFS] with HZ from 0.01 to below 22050"},
+            {{"--tone", "22050"}, 2, "not '22050'"},
+            {{"--tone", "0.004"}, 2, "not '0.004'"}, // rounds to 0.00 Hz
+            {{"--tone", "997,-121"}, 2, "not '997,-121'"},
+            {{"--tone", "997,0.5"}, 2, "not '997,0.5'"},
+            {{"--tone", "997,"}, 2, "not '997,'"},
+            {{"--tone", "1k"}, 2, "not '1k'"},
+            {{"--tone"}, 2, "--tone needs a value"},
+            {{"--imd", "din"}, 2, "--imd is smpte or ccif, not 'din'"},
+            {{"--block", "8191"}, 2, "--block wants a whole number of frames from 8192 to 262144"},
+            {{"--block", "262145"}, 2, "not '262145'"},
+            {{"--block", "65536.5"}, 2, "not '65536.5'"},
+            {{"--band", "20"}, 2, "--band wants LO-HI in hertz"},
+            {{"--band", "20000-20"}, 2, "not '20000-20'"},
+            {{"--band", "20-30000"}, 2, "not '20-30000'"},
+            {{"--band", "20-nyq"}, 2, "not '20-nyq'"},
+            {{"--weighting", "c"}, 2, "--weighting is none or a, not 'c'"},
+            {{"--dither"}, 2, "--dither needs --tone or --imd"},
+            {{"--tone", "997", "--imd", "smpte"}, 2, "--tone and --imd are two different signals"},
+            {{"--format", "xml"}, 2, "--format is csv or jsonl"},
+            {{"--seconds", "-1"}, 2, "--seconds wants a number above 0"},
+            {{"--meter", "V"}, 2, "unknown option '--meter'"},
+            {{"--seconds", "1", "--device", "tavrin_no_such_device"},
+             3,
+             "cannot open capture device 'tavrin_no_such_device': WAVEIN:"},
+            {{"--seconds", "1", "--tone", "997", "--device", "tavrin_no_such_device"},
+             3,
+             "cannot open output device 'tavrin_no_such_device': WAVEOUT:"},
+        },
+        kSim);
+}
+
+TEST(ThdTool, HelpOfEitherCommandListsBoth) {
+    for (const char* command : {"thd", "measure"}) {
+        const ToolResult run = RunTool({kTavrin, command, "--help"});
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.out.rfind(std::string("usage: tavrin ") + command, 0), 0u) << run.out;
+        EXPECT_NE(run.out.find("tavrin measure  "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("tavrin thd  "), std::string::npos) << run.out;
+    }
+}
+
+// The device under test's harmonics of a tone of amplitude A, from the identities
+// sin^2 = (1 - cos 2wt) / 2 and sin^3 = (3 sin wt - sin 3wt) / 4.
+struct DutOracle {
+    double fundamental, h2_db, h3_db;
+};
+
+DutOracle DutHarmonics(const SimulatedDut& dut, double amplitude) {
+    const double a = amplitude;
+    const double fundamental = dut.gain * a + 3.0 * dut.a3 * a * a * a / 4.0;
+    return {fundamental, 20.0 * std::log10(dut.a2 * a * a / 2.0 / fundamental),
+            20.0 * std::log10(dut.a3 * a * a * a / 4.0 / fundamental)};
+}
+
+TEST(ThdTool, ReadsTheDeviceUnderTestsHarmonicsWithinHalfADbOfTheAnalyticFigures) {
+    const ToolResult run =
+        RunTool(Thd({"--device", "sim:dut", "--tone", "997,-1", "--seconds", "4"}));
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const auto rows = CsvRecords(run.out);
+    ASSERT_EQ(rows.size(), 3u) << run.out; // 4 s is 2.7 blocks of 65536 frames
+    EXPECT_EQ(rows[1].at("time_s"), "1.486");
+
+    const DutOracle oracle = DutHarmonics(kSimDutModel, std::pow(10.0, -1.0 / 20.0));
+    for (const std::string channel : {"x1_", "x2_"}) {
+        SCOPED_TRACE(channel);
+        const auto f0 = MedianOf(rows, channel + "f0_hz");
+        const auto level = MedianOf(rows, channel + "level_dbfs");
+        const auto h2 = MedianOf(rows, channel + "h2_db");
+        const auto h3 = MedianOf(rows, channel + "h3_db");
+        ASSERT_TRUE(f0 && level && h2 && h3) << run.out;
+        EXPECT_NEAR(*f0, 997.0, 0.01);
+        EXPECT_NEAR(*level, 20.0 * std::log10(oracle.fundamental), 0.05);
+        EXPECT_NEAR(*h2, oracle.h2_db, 0.5);
+        EXPECT_NEAR(*h3, oracle.h3_db, 0.5);
+    }
+}
+
+TEST(ThdTool, ReadsAPlainCablesThdnWithinADbOfTheTonesOwnRounding) {
+    const ToolResult run = RunTool(Thd({"--device", "sim", "--tone", "997,-1", "--seconds", "4"}));
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const auto rows = CsvRecords(run.out);
+    const double expected = RoundedToneThdnDb(997.0, -1.0, 20.0, 20000.0);
+    for (const std::string channel : {"x1_", "x2_"}) {
+        const auto thdn = MedianOf(rows, channel + "thdn_db");
+        ASSERT_TRUE(thdn.has_value()) << run.out;
+        EXPECT_NEAR(*thdn, expected, 1.0) << channel;
+        const auto sinad = MedianOf(rows, channel + "sinad_db");
+        ASSERT_TRUE(sinad.has_value());
+        EXPECT_NEAR(*sinad, -*thdn, 0.011);
+    }
+}
+
+// SMPTE intermodulation of the device under test for tones of amplitudes a1 (60 Hz) and a2
+// (7 kHz): x^2 puts a2 a1 A2 at f2 +- f1, x^3 puts 3/4 a3 A1^2 A2 at f2 +- 2 f1 (and
+// a3 (3/2 A1^2 A2 + 3/4 A2^3) onto f2 itself); nothing reaches f2 +- 3 f1. The analyser's
+// figure: the sidebands' RMS sum over the 7 kHz amplitude.
+double DutSmpteImdDb(const SimulatedDut& dut, double a1, double a2) {
+    const double first = dut.a2 * a1 * a2;
+    const double second = 0.75 * dut.a3 * a1 * a1 * a2;
+    const double carrier = dut.gain * a2 + dut.a3 * (1.5 * a1 * a1 * a2 + 0.75 * a2 * a2 * a2);
+    return 20.0 * std::log10(std::sqrt(2 * first * first + 2 * second * second) / carrier);
+}
+
+// A number field of a JSON line; nothing when it is null or absent.
+std::optional<double> JsonNumber(const std::string& line, const std::string& name) {
+    const size_t at = line.find("\"" + name + "\":");
+    if (at == std::string::npos || line.compare(at + name.size() + 3, 4, "null") == 0) {
+        return std::nullopt;
+    }
+    return std::stod(line.substr(at + name.size() + 3));
+}
+
+TEST(ThdTool, WritesJsonLinesWithTheImdColumnsWithoutQtGuiUntilSigterm) {
+    CToolProcess process;
+    ASSERT_TRUE(process.Start(
+        Thd({"--device", "sim:dut", "--imd", "smpte", "--format", "jsonl", "--block", "8192"}),
+        {"DISPLAY=", "WAYLAND_DISPLAY="}));
+    std::string header, row;
+    ASSERT_TRUE(process.ReadLine(&header, 10000));
+    EXPECT_EQ(header.rfind("{\"device\":\"sim:dut\",\"columns\":[\"time_s\",\"x1_f0_hz\",", 0), 0u)
+        << header;
+    EXPECT_NE(header.find(",\"x2_h10_db\",\"x1_imd_pct\",\"x1_imd_db\",\"x2_imd_pct\","
+                          "\"x2_imd_db\"]}"),
+              std::string::npos)
+        << header;
+    ASSERT_TRUE(process.ReadLine(&row, 10000));
+    EXPECT_EQ(row.rfind("{\"time_s\":0.000,\"x1_f0_hz\":", 0), 0u) << row;
+    std::vector<std::string> rows;
+    for (int i = 0; i < 6 && process.ReadLine(&row, 10000); ++i) {
+        rows.push_back(row);
+    }
+    ASSERT_EQ(rows.size(), 6u);
+    // 8192 frames a block.
+    EXPECT_EQ(rows[0].rfind("{\"time_s\":0.186,", 0), 0u) << rows[0];
+    // The two tones' peaks add up to -1 dBFS, at 4:1.
+    const double peak = std::pow(10.0, -1.0 / 20.0);
+    const double expected = DutSmpteImdDb(kSimDutModel, 0.8 * peak, 0.2 * peak);
+    for (const std::string& line : rows) {
+        for (const char* column : {"x1_imd_db", "x2_imd_db"}) {
+            const auto imd = JsonNumber(line, column);
+            ASSERT_TRUE(imd.has_value()) << line;
+            EXPECT_NEAR(*imd, expected, 0.5) << column;
+        }
+    }
+
+    ExpectHeadlessTool(process.Pid());
+
+    kill(process.Pid(), SIGTERM);
+    const ToolResult run = process.Finish(10000);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find("playing the SMPTE two-tone signal"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("stopped by signal"), std::string::npos) << run.err;
+}
+
+} // namespace

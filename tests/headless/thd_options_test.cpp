@@ -1,0 +1,145 @@
+// `tavrin thd`'s command line taken apart: what each good line asks for. The refusals are
+// checked through the program itself (thd_cli_test.cpp), with their exit status.
+#include "thd_options.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace {
+
+struct GoodLine {
+    const char* name;
+    std::vector<std::string> args;
+    std::optional<double> seconds;
+    std::optional<ThdTone> tone;
+    std::optional<ImdKind> imd;
+    bool dither;
+    int block_frames;
+    double band_lo_hz, band_hi_hz;
+    Weighting weighting;
+};
+
+class ThdGoodLine : public testing::TestWithParam<GoodLine> {};
+
+TEST_P(ThdGoodLine, AsksForWhatItSays) {
+    const GoodLine& c = GetParam();
+    ThdOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseThdOptions(c.args, &options, &error)) << error;
+    EXPECT_EQ(options.seconds, c.seconds);
+    ASSERT_EQ(options.tone.has_value(), c.tone.has_value());
+    if (c.tone) {
+        EXPECT_DOUBLE_EQ(options.tone->freq_hz, c.tone->freq_hz);
+        EXPECT_DOUBLE_EQ(options.tone->level_dbfs, c.tone->level_dbfs);
+    }
+    EXPECT_EQ(options.imd, c.imd);
+    EXPECT_EQ(options.dither, c.dither);
+    EXPECT_EQ(options.block_frames, c.block_frames);
+    EXPECT_DOUBLE_EQ(options.analysis.band_lo_hz, c.band_lo_hz);
+    EXPECT_DOUBLE_EQ(options.analysis.band_hi_hz, c.band_hi_hz);
+    EXPECT_EQ(options.analysis.weighting, c.weighting);
+}
+
+constexpr auto kNone = Weighting::None;
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ThdGoodLine,
+    testing::Values(
+        GoodLine{"nothing", {}, {}, {}, {}, false, 65536, 20, 20000, kNone},
+        GoodLine{"tone_default_level",
+                 {"--tone", "997"},
+                 {},
+                 ThdTone{997.0, -1.0},
+                 {},
+                 false,
+                 65536,
+                 20,
+                 20000,
+                 kNone},
+        // Taken to the source's 0.01 Hz.
+        GoodLine{"tone_rounded",
+                 {"--tone", "1234.567,-20.5", "--dither"},
+                 {},
+                 ThdTone{1234.57, -20.5},
+                 {},
+                 true,
+                 65536,
+                 20,
+                 20000,
+                 kNone},
+        GoodLine{"tone_edges",
+                 {"--tone", "0.01,-120"},
+                 {},
+                 ThdTone{0.01, -120.0},
+                 {},
+                 false,
+                 65536,
+                 20,
+                 20000,
+                 kNone},
+        GoodLine{"tone_top",
+                 {"--tone", "22049.99,0"},
+                 {},
+                 ThdTone{22049.99, 0.0},
+                 {},
+                 false,
+                 65536,
+                 20,
+                 20000,
+                 kNone},
+        GoodLine{
+            "imd_ccif", {"--imd", "ccif"}, {}, {}, ImdKind::Ccif, false, 65536, 20, 20000, kNone},
+        GoodLine{"imd_smpte_dither",
+                 {"--dither", "--imd", "smpte"},
+                 {},
+                 {},
+                 ImdKind::Smpte,
+                 true,
+                 65536,
+                 20,
+                 20000,
+                 kNone},
+        // Any whole number of frames in the range, not only powers of two.
+        GoodLine{"block_odd", {"--block", "10000"}, {}, {}, {}, false, 10000, 20, 20000, kNone},
+        GoodLine{"block_edges", {"--block", "262144"}, {}, {}, {}, false, 262144, 20, 20000, kNone},
+        GoodLine{
+            "band_nyquist", {"--band", "20-nyquist"}, {}, {}, {}, false, 65536, 20, 22050, kNone},
+        GoodLine{"band_numbers", {"--band", "0-22050"}, {}, {}, {}, false, 65536, 0, 22050, kNone},
+        GoodLine{"band_fraction_a",
+                 {"--band", "22.4-22400e-1", "--weighting", "a", "--seconds", "2.5"},
+                 2.5,
+                 {},
+                 {},
+                 false,
+                 65536,
+                 22.4,
+                 2240,
+                 Weighting::A}),
+    [](const testing::TestParamInfo<GoodLine>& info) { return std::string(info.param.name); });
+
+TEST(ThdOptions, HelpWinsOverWhatFollowsAndTheSignalIsWhatWasAskedFor) {
+    ThdOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseThdOptions({"--help", "--tone", "x"}, &options, &error));
+    EXPECT_TRUE(options.help);
+
+    ASSERT_TRUE(ParseThdOptions({}, &options, &error));
+    EXPECT_FALSE(ThdTestSignal(options).has_value()) << "listening only: nothing is played";
+
+    ASSERT_TRUE(ParseThdOptions({"--tone", "997,-6", "--dither"}, &options, &error));
+    const auto tone = ThdTestSignal(options);
+    ASSERT_TRUE(tone.has_value());
+    EXPECT_EQ(tone->kind, TestSignalKind::Tone);
+    EXPECT_DOUBLE_EQ(tone->freq_hz, 997.0);
+    EXPECT_DOUBLE_EQ(tone->level_dbfs, -6.0);
+    EXPECT_TRUE(tone->dither);
+
+    ASSERT_TRUE(ParseThdOptions({"--imd", "ccif"}, &options, &error));
+    const auto imd = ThdTestSignal(options);
+    ASSERT_TRUE(imd.has_value());
+    EXPECT_EQ(imd->kind, TestSignalKind::ImdCcif);
+    EXPECT_DOUBLE_EQ(imd->level_dbfs, -1.0);
+}
+
+} // namespace
