@@ -11,8 +11,8 @@
 #include <QLineSeries>
 #include <QLogValueAxis>
 #include <QScatterSeries>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include <algorithm>
 
@@ -30,7 +30,9 @@ constexpr double kBarFloorDb = -160.0;
 
 const QColor kChannelColours[2] = {QColor(0, 110, 200), QColor(210, 60, 40)};
 
-QString Tr(const char* text) { return QCoreApplication::translate("CDistortionWindow", text); }
+QString Tr(const char* text) {
+    return QCoreApplication::translate("CDistortionWindow", text);
+}
 
 } // namespace
 
@@ -43,13 +45,13 @@ CDistortionCharts::CDistortionCharts(QWidget* parent) : QWidget(parent) {
 
 QChartView* CDistortionCharts::MakeSpectrumChart() {
     auto* chart = new QChart;
-    chart->setTitle(Tr("残余频谱 (去除基波)"));
+    chart->setTitle(Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "残余频谱 (去除基波)")));
     auto* x = new QLogValueAxis;
     x->setBase(10.0);
     x->setRange(kLowestHz, kHighestHz);
     x->setLabelFormat(QStringLiteral("%g"));
     x->setMinorTickCount(8);
-    x->setTitleText(Tr("频率 (Hz)"));
+    x->setTitleText(Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "频率 (Hz)")));
     auto* y = new QValueAxis;
     y->setRange(kFloorDbfs, 0);
     y->setTickCount(10);
@@ -62,7 +64,8 @@ QChartView* CDistortionCharts::MakeSpectrumChart() {
         m_spectrum[c]->setName(c == 0 ? QStringLiteral("X1") : QStringLiteral("X2"));
         m_spectrum[c]->setPen(QPen(kChannelColours[c], 1));
         m_marks[c] = new QScatterSeries;
-        m_marks[c]->setName(c == 0 ? Tr("X1 基波与谐波") : Tr("X2 基波与谐波"));
+        m_marks[c]->setName(c == 0 ? Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "X1 基波与谐波"))
+                                   : Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "X2 基波与谐波")));
         m_marks[c]->setColor(kChannelColours[c]);
         m_marks[c]->setMarkerSize(7);
         for (QAbstractSeries* series : {static_cast<QAbstractSeries*>(m_spectrum[c]),
@@ -79,7 +82,7 @@ QChartView* CDistortionCharts::MakeSpectrumChart() {
 
 QChartView* CDistortionCharts::MakeHarmonicChart() {
     auto* chart = new QChart;
-    chart->setTitle(Tr("谐波 (相对基波)"));
+    chart->setTitle(Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "谐波 (相对基波)")));
     auto* series = new QBarSeries;
     QStringList orders;
     for (int order = kLowestHarmonic; order <= kHighestHarmonic; ++order) {

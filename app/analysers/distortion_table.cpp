@@ -8,7 +8,9 @@
 
 namespace {
 
-QString Tr(const char* text) { return QCoreApplication::translate("CDistortionWindow", text); }
+QString Tr(const char* text) {
+    return QCoreApplication::translate("CDistortionWindow", text);
+}
 
 // The decimals are those of `tavrin thd`'s rows, so the window and the log agree to the digit.
 constexpr int kHertzDecimals = 3;
@@ -21,32 +23,38 @@ QString Cell(const std::optional<double>& value, int decimals) {
 
 QString RefusalText(const DistortionRow& row, const DistortionReading& reading) {
     if (row.gap) {
-        return Tr("输入有间断");
+        return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "输入有间断"));
     }
     switch (reading.refusal) {
     case DistortionRefusal::None:
-        return Tr("正常");
+        return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "正常"));
     case DistortionRefusal::NoSignal:
-        return Tr("无信号");
+        return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "无信号"));
     case DistortionRefusal::Clipped:
-        return Tr("削波");
+        return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "削波"));
     case DistortionRefusal::Unsteady:
-        return Tr("电平不稳");
+        return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "电平不稳"));
     }
     return {};
 }
 
 // One quantity of both channels.
-template <typename Pick>
-DistortionTableRow Quantity(const QString& name, int decimals, Pick pick) {
+template <typename Pick> DistortionTableRow Quantity(const QString& name, int decimals, Pick pick) {
     return {name, Cell(pick(0), decimals), Cell(pick(1), decimals)};
 }
 
 QStringList QuantityNames() {
-    QStringList names{Tr("状态"),          Tr("基波频率 (Hz)"), Tr("基波电平 (dBFS)"),
-                      Tr("THD (%)"),       Tr("THD (dB)"),      Tr("THD+N (%)"),
-                      Tr("THD+N (dB)"),    Tr("SINAD (dB)"),    Tr("SNR (dB)"),
-                      Tr("互调 IMD (%)"),  Tr("互调 IMD (dB)")};
+    QStringList names{Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "状态")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "基波频率 (Hz)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "基波电平 (dBFS)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "THD (%)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "THD (dB)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "THD+N (%)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "THD+N (dB)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "SINAD (dB)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "SNR (dB)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "互调 IMD (%)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "互调 IMD (dB)"))};
     for (int order = kLowestHarmonic; order <= kHighestHarmonic; ++order) {
         names << QStringLiteral("H%1 (dB)").arg(order) << QStringLiteral("H%1 (%)").arg(order);
     }
@@ -101,7 +109,7 @@ QVector<DistortionTableRow> DistortionTable(const DistortionRow& row) {
 }
 
 QString DistortionTableCsv(const QVector<DistortionTableRow>& table) {
-    QString csv = Tr("量") + QStringLiteral(",X1,X2\n");
+    QString csv = Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "量")) + QStringLiteral(",X1,X2\n");
     for (const DistortionTableRow& row : table) {
         csv += CsvField(row.quantity) + ',' + CsvField(row.x1) + ',' + CsvField(row.x2) + '\n';
     }

@@ -39,13 +39,15 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
     // drops if the window is gone by then.
     m_monitor = std::make_unique<CDistortionMonitor>(
         [this](const DistortionRow& row) {
-            QMetaObject::invokeMethod(this, [this, row] { ShowRow(row); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, row] { ShowRow(row); }, Qt::QueuedConnection);
         },
         true);
 
     m_tableWidget = new QTableWidget(0, 3, this);
     m_tableWidget->setObjectName(QStringLiteral("table"));
-    m_tableWidget->setHorizontalHeaderLabels({tr("量"), QStringLiteral("X1"), QStringLiteral("X2")});
+    m_tableWidget->setHorizontalHeaderLabels(
+        {tr("量"), QStringLiteral("X1"), QStringLiteral("X2")});
     m_tableWidget->verticalHeader()->hide();
     m_tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tableWidget->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -64,7 +66,9 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
     resize(1100, 720);
 }
 
-CDistortionWindow::~CDistortionWindow() { StopListening(); }
+CDistortionWindow::~CDistortionWindow() {
+    StopListening();
+}
 
 QWidget* CDistortionWindow::MakeSignalControls() {
     auto* box = new QGroupBox(tr("测试信号"), this);
@@ -115,8 +119,8 @@ QWidget* CDistortionWindow::MakeAnalysisControls() {
     m_blockSize = new QComboBox(box);
     m_blockSize->setObjectName(QStringLiteral("blockSize"));
     for (int frames : kBlockSizes) {
-        m_blockSize->addItem(tr("%1 帧 (%2 s)").arg(frames).arg(frames / double(kSampleRate), 0, 'f', 2),
-                             frames);
+        m_blockSize->addItem(
+            tr("%1 帧 (%2 s)").arg(frames).arg(frames / double(kSampleRate), 0, 'f', 2), frames);
     }
     m_blockSize->setCurrentIndex(kDefaultBlockIndex);
     m_band = new QComboBox(box);
@@ -254,7 +258,9 @@ void CDistortionWindow::ShowTable(const QVector<DistortionTableRow>& table) {
     }
 }
 
-QString CDistortionWindow::TableCsv() const { return DistortionTableCsv(m_table); }
+QString CDistortionWindow::TableCsv() const {
+    return DistortionTableCsv(m_table);
+}
 
 bool CDistortionWindow::ExportTableCsv(const QString& path, QString* error) const {
     return SaveTextFile(path, TableCsv(), error);
@@ -264,11 +270,13 @@ bool CDistortionWindow::ExportPlots(const QString& path, QString* error) {
     return SaveWidgetPicture(m_charts, path, error);
 }
 
-void CDistortionWindow::CopyCsv() { QApplication::clipboard()->setText(TableCsv()); }
+void CDistortionWindow::CopyCsv() {
+    QApplication::clipboard()->setText(TableCsv());
+}
 
 void CDistortionWindow::SaveCsv() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("保存表格"), QStringLiteral("distortion.csv"),
-                                                      tr("CSV 文件 (*.csv)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("保存表格"), QStringLiteral("distortion.csv"), tr("CSV 文件 (*.csv)"));
     QString error;
     if (!path.isEmpty() && !ExportTableCsv(path, &error)) {
         QMessageBox::warning(this, windowTitle(), tr("无法保存 %1：%2").arg(path, error));
@@ -276,8 +284,9 @@ void CDistortionWindow::SaveCsv() {
 }
 
 void CDistortionWindow::SavePlots() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("保存图"), QStringLiteral("distortion.png"), tr("PNG 图片 (*.png);;SVG 图形 (*.svg)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("保存图"), QStringLiteral("distortion.png"),
+                                     tr("PNG 图片 (*.png);;SVG 图形 (*.svg)"));
     QString error;
     if (!path.isEmpty() && !ExportPlots(path, &error)) {
         QMessageBox::warning(this, windowTitle(), tr("无法保存 %1：%2").arg(path, error));
