@@ -21,8 +21,14 @@ QString Text(const char* source) {
 std::string Usage(const QCommandLineParser& parser) {
     // Parsed before any application object exists, the parser cannot name the program itself.
     const QString text = parser.helpText();
+    // The commands are not options: main hands them to the headless tool before parsing.
+    const QString commands = Text(QT_TRANSLATE_NOOP(
+        "CommandLine", "\n命令：\n"
+                       "  %1 measure [选项]  逐个缓冲区的读数：频率、电平、万用表\n"
+                       "  %1 thd [选项]      逐块的失真和噪声：THD、THD+N、互调\n"
+                       "各命令的 --help 说明其选项。\n"));
     return (Text(QT_TRANSLATE_NOOP("CommandLine", "用法：%1 [选项]")).arg(kProgram) +
-            text.mid(text.indexOf(QLatin1Char('\n'))))
+            text.mid(text.indexOf(QLatin1Char('\n'))) + commands.arg(kProgram))
         .toStdString();
 }
 

@@ -1,6 +1,7 @@
-// tavrin: the sound card as a bench of instruments. `tavrin measure` hands the run over to the
-// headless tool; the panel's options are parsed before any window system is reached, so --help,
-// --version and --list-devices work without a display; --lang (read first) picks the language.
+// tavrin: the sound card as a bench of instruments. `tavrin measure` and `tavrin thd` hand the
+// run over to the headless tool; the panel's options are parsed before any window system is
+// reached, so --help, --version and --list-devices work without a display; --lang (read first)
+// picks the language.
 #include "command_line.h"
 #include "device_choice.h"
 #include "instrument_app.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 int HandOffToMeasureTool(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "measure") != 0) {
+    if (argc < 2 || (std::strcmp(argv[1], "measure") != 0 && std::strcmp(argv[1], "thd") != 0)) {
         return -1;
     }
     // The tool beside this executable, not one found on PATH: the two are built together.
@@ -23,7 +23,9 @@ int HandOffToMeasureTool(int argc, char** argv) {
     }
     std::vector<char*> args;
     args.push_back(tool.data());
-    for (int i = 2; i < argc; ++i) {
+    // The tool's own command is measuring; any other is passed on by name.
+    const bool measure = std::strcmp(argv[1], "measure") == 0;
+    for (int i = measure ? 2 : 1; i < argc; ++i) {
         args.push_back(argv[i]);
     }
     args.push_back(nullptr);

@@ -2,13 +2,19 @@
 // The analysers' test-signal source: a tone at any frequency to 0.01 Hz and any level from
 // -120 to 0 dBFS with optional TPDF dither, and the two intermodulation signals (SMPTE
 // 60 Hz + 7 kHz at 4:1, CCIF 19 + 20 kHz at 1:1). The same signal on both channels.
-// Unlike the panel's generator its phase runs on from one buffer to the next in double
-// precision, so a tone stays clean over blocks of a quarter of a million frames.
+// Unlike the panel's generator, each tone's phase is kept as an exact fraction of a cycle
+// (a whole number of 1/4410000 cycle, reduced at every frame), so the millionth buffer is as
+// clean as the first: no rounding error builds up with the frame count.
 //
-// Threads: Set on any thread; Fill on the one thread that plays (the playback worker, or the
-// GUI thread for the primed buffers, never both at once). A new signal starts at phase 0 at the
-// next Fill.
+// Threads: Set and Current on any thread; Fill on the one thread that plays (the playback
+// worker, or the GUI thread for the primed buffers, never both at once). A new signal starts
+// at phase 0 (and its dither from its seed) at the next Fill.
 
+#include "fast_random.h"
+#include "pcm_format.h"
+
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -16,29 +22,57 @@ enum class TestSignalKind { Tone, ImdSmpte, ImdCcif };
 
 struct TestSignal {
     TestSignalKind kind = TestSignalKind::Tone;
-    double freq_hz = 997.0;  // the tone's; ignored for the IMD signals
+    double freq_hz = 997.0;   // the tone's; ignored for the IMD signals
     double level_dbfs = -1.0; // a tone's RMS on AES17 (0 dBFS: amplitude 32768 x 1.0, clipped
                               // to 32767); for IMD, the two tones' summed peak
-    bool dither = false;     // TPDF, +-1 LSB, added before rounding
+    bool dither = false;      // TPDF, +-1 LSB, added before rounding
 };
 
 inline constexpr double kTestToneMinHz = 0.01;
+inline constexpr double kTestToneMaxHz = kSampleRate / 2 - 0.01; // below Nyquist
 inline constexpr double kTestLevelMinDbfs = -120.0;
 inline constexpr double kTestLevelMaxDbfs = 0.0;
 
+inline constexpr double kSmpteLowHz = 60.0;
+inline constexpr double kSmpteHighHz = 7000.0;
+inline constexpr double kCcifLowHz = 19000.0;
+inline constexpr double kCcifHighHz = 20000.0;
+
+// The signal as it will play: frequency rounded to 0.01 Hz and both figures brought into
+// their ranges (a NaN goes to the default).
+TestSignal NormalisedTestSignal(const TestSignal& signal);
+
+// Peak of a level in codes before rounding and clipping: 32768 x 10^(level_dbfs / 20).
+double TestSignalPeak(double level_dbfs);
+
 class CTestSignalSource {
 public:
+    CTestSignalSource();
+
     void Set(const TestSignal& signal);
+    // The signal last set, normalised.
     TestSignal Current() const;
     // Writes `frames` interleaved stereo frames (L first).
     void Fill(int16_t* interleaved, int frames);
 
 private:
-    mutable std::mutex m_mutex; // guards m_pending/m_changed only, never held while filling
+    // One sine: phase and step in 1/kPhaseUnits of a cycle, so the phase is exact.
+    struct Tone {
+        int64_t step = 0;
+        int64_t phase = 0;
+        double amplitude = 0; // codes
+    };
+    static constexpr int64_t kPhaseUnits = int64_t(kSampleRate) * 100;
+
+    void Begin(const TestSignal& signal);
+
+    mutable std::mutex m_mutex; // guards m_pending only, never held while filling
     TestSignal m_pending;
-    bool m_changed = true;
+    std::atomic<bool> m_changed{true};
+
     // Filling thread only.
-    TestSignal m_signal;
-    int64_t m_frame = 0;
-    uint64_t m_ditherState = 0x9E3779B97F4A7C15ull;
+    std::array<Tone, 2> m_tones{};
+    int m_toneCount = 0;
+    bool m_dither = false;
+    CFastRandom m_random;
 };

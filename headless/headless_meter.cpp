@@ -49,13 +49,7 @@ void CHeadlessMeter::OnCaptureBuffer(const uint8_t* samples) {
         m_gaps = gaps;
     }
     const MeasureRow row = MakeRow(m_frames);
-    if (m_ringCount == kRingRows) {
-        m_ringFirst = (m_ringFirst + 1) % kRingRows;
-        --m_ringCount;
-        ++m_droppedRows;
-    }
-    m_ring[(m_ringFirst + m_ringCount) % kRingRows] = row;
-    ++m_ringCount;
+    m_ring.Push(row);
     ++m_rowsMade;
     if (m_bufferLimit > 0 && m_rowsMade >= m_bufferLimit) {
         m_finished = true;
@@ -84,8 +78,10 @@ MeasureRow CHeadlessMeter::MakeRow(const int16_t* buffer) {
 
 void CHeadlessMeter::TakeRows(std::vector<MeasureRow>& rows) {
     std::lock_guard lock(m_ringMutex);
-    for (; m_ringCount > 0; --m_ringCount) {
-        rows.push_back(m_ring[m_ringFirst]);
-        m_ringFirst = (m_ringFirst + 1) % kRingRows;
-    }
+    m_ring.TakeAll(rows);
+}
+
+int64_t CHeadlessMeter::DroppedRows() {
+    std::lock_guard lock(m_ringMutex);
+    return m_ring.Dropped();
 }

@@ -9,10 +9,10 @@
 // fixed ring, and a main thread that falls a whole ring behind loses the oldest (counted).
 
 #include "measure_rows.h"
+#include "row_ring.h"
 #include "sound_device.h"
 #include "tone_estimator.h"
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -33,7 +33,7 @@ public:
     void TakeRows(std::vector<MeasureRow>& rows);
     // True once bufferLimit rows were made.
     bool Finished() const { return m_finished.load(); }
-    int64_t DroppedRows() const { return m_droppedRows.load(); }
+    int64_t DroppedRows();
 
 private:
     static constexpr int kRingRows = 256; // 23.8 s of rows
@@ -51,9 +51,6 @@ private:
     uint64_t m_gaps = 0; // xruns and dropped input seen so far
 
     std::mutex m_ringMutex; // also held for a whole OnCaptureBuffer, which stopping waits out
-    std::array<MeasureRow, kRingRows> m_ring;
-    int m_ringFirst = 0;
-    int m_ringCount = 0;
+    CRowRing<MeasureRow, kRingRows> m_ring;
     std::atomic<bool> m_finished{false};
-    std::atomic<int64_t> m_droppedRows{0};
 };

@@ -2,11 +2,11 @@
 // The command line of `tavrin measure`: what to measure, for how long, where the rows go.
 // Plain data and a parser, so every refusal is tested without a device. Any thread.
 
+#include "run_options.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-enum class RowFormat { Csv, Jsonl };
 
 // One --generate: a generator channel as the panel sets it.
 struct GenerateOption {
@@ -16,15 +16,11 @@ struct GenerateOption {
     int divisor = 1;  // 1, 2, 4, 8, 16 for 0 .. -24 dB
 };
 
-struct MeasureOptions {
-    std::optional<double> seconds;     // nothing: until Ctrl-C or SIGTERM
-    std::optional<std::string> device; // nothing: as the panel chooses (TAVRIN_AUDIO)
-    RowFormat format = RowFormat::Csv;
+struct MeasureOptions : RunOptions {
     std::vector<GenerateOption> generate;
     std::optional<int> meterMode; // kMeterModeR .. kMeterModeVac
     double refValue = 1.0;        // the panel's reference until the user enters one
     std::optional<std::string> recordPath;
-    bool help = false;
 };
 
 // args: the arguments after the program name. False with a one-line reason in *error.

@@ -1,88 +1,33 @@
 #include "measure_rows.h"
 
-#include <cmath>
-#include <cstdio>
-
 namespace {
 
-constexpr const char* kColumns[] = {"time_s",       "x1_hz", "x1_hz_precise", "x1_dbfs_rms",
-                                    "x1_dbfs_peak", "x2_hz", "x2_hz_precise", "x2_dbfs_rms",
-                                    "x2_dbfs_peak", "meter"};
-constexpr int kColumnsWithoutMeter = 9;
-
-// Hundredths of a dB and ten-thousandths of a hertz: below what the estimators resolve, so the
-// log loses nothing and stays short.
-std::string Number(std::optional<double> value, const char* format, const char* missing) {
-    if (!value || !std::isfinite(*value)) {
-        return missing;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, format, *value);
-    // A value that rounds to zero prints without a sign: "-0.00" would read as a reading.
-    const std::string printed = text;
-    if (printed[0] == '-' && printed.find_first_not_of("-0.") == std::string::npos) {
-        return printed.substr(1);
-    }
-    return printed;
+const std::vector<std::string>& Columns(bool withMeter) {
+    static const std::vector<std::string> kWithMeter = {
+        "time_s", "x1_hz",         "x1_hz_precise", "x1_dbfs_rms",  "x1_dbfs_peak",
+        "x2_hz",  "x2_hz_precise", "x2_dbfs_rms",   "x2_dbfs_peak", "meter"};
+    static const std::vector<std::string> kWithoutMeter(kWithMeter.begin(), kWithMeter.end() - 1);
+    return withMeter ? kWithMeter : kWithoutMeter;
 }
 
 } // namespace
 
 std::string FormatHeader(RowFormat format, bool withMeter, const std::string& device) {
-    const int columns = withMeter ? kColumnsWithoutMeter + 1 : kColumnsWithoutMeter;
-    std::string line;
-    if (format == RowFormat::Csv) {
-        for (int i = 0; i < columns; ++i) {
-            line += i == 0 ? "" : ",";
-            line += kColumns[i];
-        }
-    } else {
-        line = "{\"device\":\"";
-        for (char c : device) {
-            if (c == '"' || c == '\\') {
-                line += '\\';
-            }
-            if (static_cast<unsigned char>(c) >= 0x20) {
-                line += c;
-            }
-        }
-        line += "\",\"columns\":[";
-        for (int i = 0; i < columns; ++i) {
-            line += i == 0 ? "\"" : ",\"";
-            line += kColumns[i];
-            line += '"';
-        }
-        line += "]}";
-    }
-    return line + "\n";
+    return RowHeader(format, Columns(withMeter), device);
 }
 
 std::string FormatRow(RowFormat format, bool withMeter, const MeasureRow& row) {
-    const char* missing = format == RowFormat::Csv ? "" : "null";
-    std::string values[kColumnsWithoutMeter + 1] = {
-        Number(row.seconds, "%.3f", missing),
-        std::to_string(row.x1.readoutHertz),
-        Number(row.x1.preciseHertz, "%.4f", missing),
-        Number(row.x1.rmsDbfs, "%.2f", missing),
-        Number(row.x1.peakDbfs, "%.2f", missing),
-        std::to_string(row.x2.readoutHertz),
-        Number(row.x2.preciseHertz, "%.4f", missing),
-        Number(row.x2.rmsDbfs, "%.2f", missing),
-        Number(row.x2.peakDbfs, "%.2f", missing),
-        row.meter ? std::to_string(*row.meter) : missing,
+    // Hundredths of a dB and ten-thousandths of a hertz: below what the estimators resolve, so
+    // the log loses nothing and stays short.
+    std::vector<std::string> values = {
+        RowNumber(format, row.seconds, 3),         std::to_string(row.x1.readoutHertz),
+        RowNumber(format, row.x1.preciseHertz, 4), RowNumber(format, row.x1.rmsDbfs, 2),
+        RowNumber(format, row.x1.peakDbfs, 2),     std::to_string(row.x2.readoutHertz),
+        RowNumber(format, row.x2.preciseHertz, 4), RowNumber(format, row.x2.rmsDbfs, 2),
+        RowNumber(format, row.x2.peakDbfs, 2),
     };
-    const int columns = withMeter ? kColumnsWithoutMeter + 1 : kColumnsWithoutMeter;
-    std::string line = format == RowFormat::Csv ? "" : "{";
-    for (int i = 0; i < columns; ++i) {
-        if (i > 0) {
-            line += ',';
-        }
-        if (format == RowFormat::Jsonl) {
-            line += '"';
-            line += kColumns[i];
-            line += "\":";
-        }
-        line += values[i];
+    if (withMeter) {
+        values.push_back(RowInteger(format, row.meter));
     }
-    return line + (format == RowFormat::Csv ? "\n" : "}\n");
+    return RowLine(format, Columns(withMeter), values);
 }

@@ -4,11 +4,7 @@
 // then stops the engine and finishes the WAV file. Main thread; once per process (it installs
 // the signal handlers and the alert sink).
 
+#include "headless_run.h"
 #include "measure_options.h"
-
-// Exit statuses of the tool.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitBadArguments = 2;
-inline constexpr int kExitDeviceFailed = 3;
 
 int RunMeasure(const MeasureOptions& options);

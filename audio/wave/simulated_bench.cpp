@@ -36,6 +36,7 @@ struct BenchState {
     int64_t filled = 0;
     int64_t played = 0;
     std::vector<int16_t> line = std::vector<int16_t>(size_t(kFramesPerBuffer) * kChannels);
+    CSimulatedDut dut;
     bool quit = false;
     std::thread ticker;
 };
@@ -177,11 +178,21 @@ private:
     int m_periodsToRetry = 0; // bench lock
 };
 
+// An end open as "sim:dut" puts the device under test in the cable. It works on silence too:
+// an amplifier with nothing at its input still hums.
+bool DutInCable(const BenchState& s) {
+    return (s.in != nullptr && s.names[Index(WaveDirection::In)] == kSimDutDeviceName) ||
+           (s.out != nullptr && s.names[Index(WaveDirection::Out)] == kSimDutDeviceName);
+}
+
 void Tick(BenchState& s) {
     if (s.out != nullptr && !s.out->OutageOnePeriod(s)) {
         s.out->PlayOnePeriod(s);
     } else {
         std::fill(s.line.begin(), s.line.end(), int16_t(0));
+    }
+    if (DutInCable(s)) {
+        s.dut.Process(s.line.data(), kFramesPerBuffer);
     }
     if (s.in != nullptr && s.inStarted && s.in->OutageOnePeriod(s)) {
         s.inputFrame += kFramesPerBuffer; // what the input missed while the card was gone
@@ -283,6 +294,7 @@ void CSimulatedBench::Reset() {
         signal = nullptr;
     }
     s.faults.clear();
+    s.dut = CSimulatedDut();
     s.gone = false;
     s.reopenAttempts = 0;
     s.opens[0] = s.opens[1] = s.closes[0] = s.closes[1] = 0;
@@ -316,6 +328,11 @@ void CSimulatedBench::SetInputSignal(int channel, ChannelSignal signal) {
     }
     std::lock_guard lock(State().mutex);
     State().signals[channel] = std::move(signal);
+}
+
+void CSimulatedBench::SetDeviceUnderTest(const SimulatedDut& model) {
+    std::lock_guard lock(State().mutex);
+    State().dut = CSimulatedDut(model);
 }
 
 void CSimulatedBench::InjectFault(WaveDirection direction, WaveCall call, MMRESULT code,

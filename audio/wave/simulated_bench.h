@@ -1,10 +1,12 @@
 #pragma once
 // The simulated bench: a sound card in memory whose line output is wired to its line input.
-// It answers to the device names "sim" and "sim:ANYTHING", all one card.
+// It answers to the device names "sim" and "sim:ANYTHING", all one card; while either end is
+// open as "sim:dut" the cable runs through a device under test (simulated_dut.h).
 // Tests drive each input channel with a signal of their own, run the clock in real time or
 // step it buffer by buffer, and make any device call fail once or several times.
 // Every member may be called from any thread.
 
+#include "simulated_dut.h"
 #include "wave_api.h"
 #include "wave_types.h"
 
@@ -21,7 +23,8 @@ class CSimulatedBench {
 public:
     static CSimulatedBench& Instance();
 
-    // Back to a fresh bench: real-time clock, loopback inputs, no faults, counters at 0, and
+    // Back to a fresh bench: real-time clock, loopback inputs, the built-in device under test,
+    // no faults, counters at 0, and
     // no device open: one left open by an owner that no longer exists is discarded.
     void Reset();
 
@@ -33,6 +36,10 @@ public:
 
     // channel 0 = left (X1), 1 = right (X2); an empty signal returns the channel to loopback.
     void SetInputSignal(int channel, ChannelSignal signal);
+
+    // The device under test that "sim:dut" puts in the cable, from the next period on, its
+    // noise started again from its seed. Reset goes back to kSimDutModel.
+    void SetDeviceUnderTest(const SimulatedDut& model);
 
     // The next `times` calls of `call` in `direction` fail with `code`.
     void InjectFault(WaveDirection direction, WaveCall call, MMRESULT code, int times = 1);

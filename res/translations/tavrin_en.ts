@@ -486,6 +486,20 @@ multimeter, signal generator. Device names are ALSA&apos;s (see --list-devices);
         <translation>--%1 needs a device name</translation>
     </message>
     <message>
+        <source>
+命令：
+  %1 measure [选项]  逐个缓冲区的读数：频率、电平、万用表
+  %1 thd [选项]      逐块的失真和噪声：THD、THD+N、互调
+各命令的 --help 说明其选项。
+</source>
+        <translation>
+Commands:
+  %1 measure [options]  readings per buffer: frequency, level, meter
+  %1 thd [options]      distortion and noise per block: THD, THD+N, IMD
+Each command&apos;s --help tells its options.
+</translation>
+    </message>
+    <message>
         <source>--lang 只接受 zh 或 en，不接受“%1”</source>
         <translation>--lang takes zh or en, not &quot;%1&quot;</translation>
     </message>

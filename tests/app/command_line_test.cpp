@@ -84,12 +84,33 @@ TEST(StartDevices, CommandLineBeforeRememberedPerDirection) {
 }
 
 TEST(DeviceListText, CaptureThenAnEmptyLineThenPlaybackOneDeviceALine) {
+    // Two returns, not one conditional: g++ 12 takes the conditional's temporaries for
+    // uninitialised once another test shares the file.
     const DeviceListSource source = [](WaveDirection direction) {
-        return direction == WaveDirection::In
-                   ? std::vector<AudioDeviceInfo>{{"default", "Default"}, {"hw:1", "Mic"}}
-                   : std::vector<AudioDeviceInfo>{{"default", "Default"}};
+        if (direction == WaveDirection::In) {
+            return std::vector<AudioDeviceInfo>{{"default", "Default"}, {"hw:1", "Mic"}};
+        }
+        return std::vector<AudioDeviceInfo>{{"default", "Default"}};
     };
     EXPECT_EQ(DeviceListText(source), "default\tDefault\nhw:1\tMic\n\ndefault\tDefault\n");
+}
+
+// Help in the language that is selected; Chinese is selected again after.
+std::string HelpIn(Language language) {
+    SelectLanguage(language);
+    const std::string help = ParseCommandLine(QStringList{"tavrin", "--help"}).out;
+    SelectLanguage(Language::Chinese);
+    return help;
+}
+
+TEST(CommandLineHelp, ListsEveryHeadlessCommandInEitherLanguage) {
+    const std::string english = HelpIn(Language::English);
+    const std::string chinese = HelpIn(Language::Chinese);
+    for (const std::string command : {"measure", "thd"}) {
+        EXPECT_NE(english.find("\n  tavrin " + command + " [options]"), std::string::npos)
+            << english;
+        EXPECT_NE(chinese.find("\n  tavrin " + command + " [选项]"), std::string::npos) << chinese;
+    }
 }
 
 } // namespace

@@ -1,0 +1,108 @@
+#include "test_signal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+// Every new signal's dither starts here, so the same settings give the same samples.
+constexpr uint64_t kDitherSeed = 0x7E57'5167'9A1D'0001ull;
+
+double InRange(double value, double lo, double hi, double fallback) {
+    return std::isnan(value) ? fallback : std::clamp(value, lo, hi);
+}
+
+} // namespace
+
+TestSignal NormalisedTestSignal(const TestSignal& signal) {
+    const TestSignal defaults;
+    TestSignal out = signal;
+    out.freq_hz = std::round(InRange(signal.freq_hz, kTestToneMinHz, kTestToneMaxHz,
+                                     defaults.freq_hz) *
+                             100.0) /
+                  100.0;
+    out.level_dbfs =
+        InRange(signal.level_dbfs, kTestLevelMinDbfs, kTestLevelMaxDbfs, defaults.level_dbfs);
+    return out;
+}
+
+double TestSignalPeak(double level_dbfs) {
+    return 32768.0 * std::pow(10.0, level_dbfs / 20.0);
+}
+
+CTestSignalSource::CTestSignalSource() : m_random(kDitherSeed) {}
+
+void CTestSignalSource::Set(const TestSignal& signal) {
+    std::lock_guard lock(m_mutex);
+    m_pending = NormalisedTestSignal(signal);
+    m_changed.store(true, std::memory_order_release);
+}
+
+TestSignal CTestSignalSource::Current() const {
+    std::lock_guard lock(m_mutex);
+    return m_pending;
+}
+
+void CTestSignalSource::Begin(const TestSignal& signal) {
+    const double peak = TestSignalPeak(signal.level_dbfs);
+    // The IMD tones share the level's peak so that their sum never exceeds it.
+    struct Part {
+        double freq_hz;
+        double share;
+    };
+    std::array<Part, 2> parts{};
+    switch (signal.kind) {
+    case TestSignalKind::ImdSmpte:
+        parts = {Part{kSmpteLowHz, 0.8}, Part{kSmpteHighHz, 0.2}};
+        m_toneCount = 2;
+        break;
+    case TestSignalKind::ImdCcif:
+        parts = {Part{kCcifLowHz, 0.5}, Part{kCcifHighHz, 0.5}};
+        m_toneCount = 2;
+        break;
+    case TestSignalKind::Tone:
+    default:
+        parts[0] = {signal.freq_hz, 1.0};
+        m_toneCount = 1;
+        break;
+    }
+    for (int i = 0; i < m_toneCount; ++i) {
+        // Centihertz: one hundredth of a hertz is one phase unit per frame.
+        m_tones[size_t(i)] = {std::llround(parts[size_t(i)].freq_hz * 100.0), 0,
+                              peak * parts[size_t(i)].share};
+    }
+    m_dither = signal.dither;
+    m_random.Seed(kDitherSeed);
+}
+
+void CTestSignalSource::Fill(int16_t* interleaved, int frames) {
+    if (m_changed.load(std::memory_order_acquire)) {
+        TestSignal signal;
+        {
+            std::lock_guard lock(m_mutex);
+            signal = m_pending;
+            m_changed.store(false, std::memory_order_relaxed);
+        }
+        Begin(signal);
+    }
+    constexpr double kRadiansPerUnit = 2.0 * std::numbers::pi / double(kPhaseUnits);
+    for (int f = 0; f < frames; ++f) {
+        double value = 0.0;
+        for (int i = 0; i < m_toneCount; ++i) {
+            Tone& tone = m_tones[size_t(i)];
+            value += tone.amplitude * std::sin(kRadiansPerUnit * double(tone.phase));
+            tone.phase += tone.step;
+            if (tone.phase >= kPhaseUnits) {
+                tone.phase -= kPhaseUnits;
+            }
+        }
+        if (m_dither) {
+            value += m_random.Triangular();
+        }
+        const auto sample = int16_t(std::lround(std::clamp(value, -32768.0, 32767.0)));
+        for (int c = 0; c < kChannels; ++c) {
+            interleaved[kChannels * f + c] = sample;
+        }
+    }
+}

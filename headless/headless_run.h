@@ -1,0 +1,79 @@
+#pragma once
+// What every headless run shares, `tavrin measure` and `tavrin thd` alike: the exit statuses,
+// the engine's alerts as lines on stderr, the device choice, writing to stdout, and the main
+// thread's watch over the run: stop signals, gaps in the input, and a device gone silent.
+// Main thread only, except where a comment says otherwise.
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// Exit statuses of the tool.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitBadArguments = 2;
+inline constexpr int kExitDeviceFailed = 3;
+
+// Every message line starts with the tool's name.
+inline constexpr const char* kTool = "tavrin-measure";
+
+// The engine's boxes become lines on stderr once the run is under way. Before, the latest is
+// only kept: a failed start explains itself in one line of its own. Alerts come from any thread.
+class CAlertLines {
+public:
+    CAlertLines();
+    ~CAlertLines();
+    CAlertLines(const CAlertLines&) = delete;
+    CAlertLines& operator=(const CAlertLines&) = delete;
+    void Echo();
+    std::string Last();
+
+private:
+    std::mutex m_mutex;
+    bool m_echo = false;
+    std::string m_last;
+};
+
+// One device for both directions: "sim" is the simulated card, anything else ALSA's; nothing
+// leaves the choice to TAVRIN_AUDIO.
+void SelectDevice(const std::optional<std::string>& device);
+
+// False when stdout is gone (a closed pipe): the run then ends as if stopped.
+bool Print(const std::string& text);
+
+// The one line for a device that cannot be opened; returns kExitDeviceFailed.
+int DeviceFailed(const char* what, const std::string& device, const std::string& reason);
+
+// "measuring on 'DEVICE' for N s" or "... until Ctrl-C".
+void AnnounceRun(const std::string& device, std::optional<double> seconds);
+
+// Once, before the engine starts: Ctrl-C and SIGTERM end the run cleanly (stop_signal.h). False,
+// said on stderr, when the wake-up pipe cannot be made.
+bool InstallRunSignals();
+
+// The main thread's loop once the capture runs:
+//     while (watch.Wait()) { print what came, InputArrived() if anything did; NoteXruns(rows); }
+class CRunWatch {
+public:
+    explicit CRunWatch(std::string device);
+    // Sleeps until a wake or a fifth of a second; false once a stop signal has come or the
+    // input has been silent for the limit.
+    bool Wait();
+    // Input arrived: the silence starts again from now.
+    void InputArrived();
+    // A gap in the input is worth a line in an overnight log; the rows do not show it.
+    void NoteXruns(int64_t rows);
+    // The closing lines: rows, xruns, a stop by signal, and a silent device. The exit status.
+    int Finish(int64_t rows);
+
+private:
+    // The PulseAudio plugin holds back the first capture for about two seconds; a device that
+    // stays silent much longer than that has stopped.
+    static constexpr auto kSilentDeviceLimit = std::chrono::seconds(10);
+
+    const std::string m_device;
+    bool m_silent = false;
+    std::chrono::steady_clock::time_point m_lastInput;
+    uint64_t m_xruns = 0;
+};

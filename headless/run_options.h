@@ -1,0 +1,37 @@
+#pragma once
+// What every headless command's line shares: how long, which device, which row format, --help,
+// and the walk over NAME VALUE pairs with its refusals. Plain data and parsers; any thread.
+
+#include "row_text.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct RunOptions {
+    std::optional<double> seconds;     // nothing: until Ctrl-C or SIGTERM
+    std::optional<std::string> device; // nothing: as the panel chooses (TAVRIN_AUDIO)
+    RowFormat format = RowFormat::Csv;
+    bool help = false;
+};
+
+enum class OptionKind { Unknown, Flag, Value };
+
+// Walks `args` (after the command's name): --help or -h sets options->help and ends the walk;
+// --seconds, --device and --format go into *options; every other name is asked of kindOf, and
+// a known one is handed to apply with its value (empty for a flag). False, with a one-line
+// reason in *error, at the first refusal: an unknown name, a missing value, or apply's.
+bool WalkOptions(const std::vector<std::string>& args, RunOptions* options,
+                 const std::function<OptionKind(const std::string& name)>& kindOf,
+                 const std::function<bool(const std::string& name, const std::string& value,
+                                          std::string* error)>& apply,
+                 std::string* error);
+
+// The whole text as a finite number, else nothing.
+std::optional<double> ParseNumber(const std::string& text);
+
+// The usage lines for the shared options, and the closing lines on the exit statuses, as the
+// commands' --help shows them.
+std::string RunOptionsUsage();
+std::string ExitStatusUsage();
