@@ -37,20 +37,21 @@ enum class DistortionRefusal {
 };
 
 struct HarmonicReading {
-    int order = 0;                     // 2..10
-    double freq_hz = 0;                // order x f0
-    std::optional<double> level_db;    // relative to the fundamental; nothing at/above Nyquist
-    std::optional<double> level_pct;   // percent of the fundamental's amplitude
+    int order = 0;                   // 2..10
+    double freq_hz = 0;              // order x f0
+    std::optional<double> level_db;  // relative to the fundamental; nothing at/above Nyquist
+    std::optional<double> level_pct; // percent of the fundamental's amplitude
 };
 
 struct DistortionReading {
     DistortionRefusal refusal = DistortionRefusal::NoSignal;
     std::optional<double> f0_hz;
-    std::optional<double> level_dbfs;  // the fundamental's RMS level, AES17
-    std::optional<double> thd_pct, thd_db;   // IEC 60268-3 THD_F over the harmonics below Nyquist
-    std::optional<double> thdn_pct, thdn_db; // AES17: RMS without the fundamental, in band, / total RMS
-    std::optional<double> sinad_db;          // -thdn_db
-    std::optional<double> snr_db;            // fundamental over the residual without harmonics
+    std::optional<double> level_dbfs;      // the fundamental's RMS level, AES17
+    std::optional<double> thd_pct, thd_db; // IEC 60268-3 THD_F over the harmonics below Nyquist
+    std::optional<double> thdn_pct,
+        thdn_db;                    // AES17: RMS without the fundamental, in band, / total RMS
+    std::optional<double> sinad_db; // -thdn_db
+    std::optional<double> snr_db;   // fundamental over the residual without harmonics
     std::array<HarmonicReading, kHarmonicCount> harmonics{};
 };
 
@@ -77,7 +78,8 @@ public:
     double BinHz() const;
 
     // One channel's block: samples[0], samples[stride], ... (Frames() of them).
-    DistortionReading Analyse(const double* samples, int stride, const DistortionSettings& settings);
+    DistortionReading Analyse(const double* samples, int stride,
+                              const DistortionSettings& settings);
     ImdReading AnalyseImd(const double* samples, int stride, ImdKind kind);
 
     // After Analyse: the residual (everything but the fundamental) as a power spectrum in dBFS

@@ -21,18 +21,18 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kLowestHertz = 10.0;
-constexpr double kHighestHertz = 22000.0;
+constexpr double kHighestShareOfRate = 22000.0 / kSampleRate;
 // Convergence is quadratic on a clean tone, so once a step is this small the next would be far
 // below any figure a reading shows.
 constexpr double kSettledHertz = 1e-4;
 constexpr int kLanes = 4; // independent oscillators, so the rotations do not wait on each other
 
-double HertzToRadians(double hertz) {
-    return kTwoPi * hertz / kSampleRate;
+double HertzToRadians(double hertz, double sampleRateHz) {
+    return kTwoPi * hertz / sampleRateHz;
 }
 
-double RadiansToHertz(double w) {
-    return w * kSampleRate / kTwoPi;
+double RadiansToHertz(double w, double sampleRateHz) {
+    return w * sampleRateHz / kTwoPi;
 }
 
 // Sums over the block of x cos(w t), x sin(w t), t x cos(w t) and t x sin(w t).
@@ -175,16 +175,22 @@ Step GaussNewtonStep(std::span<const double> x, double sumX, double sumX2, doubl
 
 std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
                                std::span<const double> startHertz, const FitLimits& limits) {
+    return FitSine(x, sums, startHertz, limits, kSampleRate);
+}
+
+std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
+                               std::span<const double> startHertz, const FitLimits& limits,
+                               double sampleRateHz) {
     const int n = int(x.size());
     const double sumX = sums.sum;
     const double sumX2 = sums.sumSquares;
 
-    const double lowest = HertzToRadians(kLowestHertz);
-    const double highest = HertzToRadians(kHighestHertz);
+    const double lowest = HertzToRadians(kLowestHertz, sampleRateHz);
+    const double highest = kTwoPi * kHighestShareOfRate;
     double w = 0;
     std::optional<Step> step;
     for (const double hertz : startHertz) {
-        const double candidate = HertzToRadians(hertz);
+        const double candidate = HertzToRadians(hertz, sampleRateHz);
         if (candidate < lowest || candidate > highest || (step && candidate == w)) {
             continue;
         }
@@ -213,10 +219,11 @@ std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
         if (w < lowest || w > highest) {
             return std::nullopt;
         }
-        if (std::fabs(RadiansToHertz(s.dw)) < kSettledHertz) {
+        if (std::fabs(RadiansToHertz(s.dw, sampleRateHz)) < kSettledHertz) {
             const double noise = std::fmax(s.residual, 0.0) / (n - 4);
-            return SineFit{RadiansToHertz(w), std::hypot(s.p.a, s.p.b), s.p.c,
-                           std::atan2(-s.p.b, s.p.a), RadiansToHertz(std::sqrt(noise / s.schur))};
+            return SineFit{RadiansToHertz(w, sampleRateHz), std::hypot(s.p.a, s.p.b), s.p.c,
+                           std::atan2(-s.p.b, s.p.a),
+                           RadiansToHertz(std::sqrt(noise / s.schur), sampleRateHz)};
         }
         if (i + 1 == limits.maxSteps) {
             break; // no pass whose step would not be looked at

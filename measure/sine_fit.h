@@ -6,7 +6,7 @@
 #include <span>
 
 struct SineFit {
-    double hertz;      // at kSampleRate
+    double hertz;      // at the block's sample rate
     double amplitude;  // peak, in sample units
     double offset;     // the constant term, in sample units
     double phase;      // radians: the tone is amplitude x cos(phase) at the block's middle
@@ -35,3 +35,9 @@ struct BlockSums {
 // 10 Hz .. 22 kHz, where the model cannot tell a tone from a constant or from the Nyquist alias.
 std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
                                std::span<const double> startHertz, const FitLimits& limits = {});
+
+// The same for a block at sampleRateHz: the fit works in radians per sample, so only the hertz
+// and the upper limit move (22 kHz at 44.1 kHz stays the same share of the rate below Nyquist).
+std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
+                               std::span<const double> startHertz, const FitLimits& limits,
+                               double sampleRateHz);
