@@ -18,6 +18,10 @@ public:
     uint8_t* m_data = nullptr;
     int32_t m_length = 0;
     bool m_ownsData = false;
+    // Capture: the bytes the device recorded (fewer, or none, in a buffer a reset handed back)
+    // and the gap count it stamped on the buffer (WAVEHDR::gapCount).
+    int32_t m_recordedBytes = 0;
+    uint64_t m_gapCount = 0;
 };
 
 // Releases bytes allocated by the allocating constructor once their header leaves circulation.

@@ -89,6 +89,8 @@ void CSoundIn::OnWIM_DATA(HWAVEIN device, WAVEHDR* header) {
     }
     if (m_running) {
         SampleBuffer buffer(header->lpData, int32_t(header->dwBufferLength));
+        buffer.m_recordedBytes = int32_t(header->dwBytesRecorded);
+        buffer.m_gapCount = header->gapCount;
         m_callback(&buffer, m_callbackContext);
         result = waveInPrepareHeader(device, header);
         if (result == MMSYSERR_NOERROR) {

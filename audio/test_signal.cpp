@@ -18,10 +18,9 @@ double InRange(double value, double lo, double hi, double fallback) {
 TestSignal NormalisedTestSignal(const TestSignal& signal) {
     const TestSignal defaults;
     TestSignal out = signal;
-    out.freq_hz = std::round(InRange(signal.freq_hz, kTestToneMinHz, kTestToneMaxHz,
-                                     defaults.freq_hz) *
-                             100.0) /
-                  100.0;
+    const double freq_hz =
+        InRange(signal.freq_hz, kTestToneMinHz, kTestToneMaxHz, defaults.freq_hz);
+    out.freq_hz = std::round(freq_hz * 100.0) / 100.0;
     out.level_dbfs =
         InRange(signal.level_dbfs, kTestLevelMinDbfs, kTestLevelMaxDbfs, defaults.level_dbfs);
     return out;

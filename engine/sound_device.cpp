@@ -42,7 +42,55 @@ void CSoundDevice::StopCapture() { m_soundIn.Stop(); }
 
 void CSoundDevice::StartPlayback() { m_soundPlay.start(nullptr); }
 
-void CSoundDevice::StopPlayback() { m_soundPlay.stop(); }
+void CSoundDevice::StopPlayback() {
+    if (!m_testSignalOn.load()) {
+        m_soundPlay.stop();
+    }
+}
+
+bool CSoundDevice::StartTestSignal(const TestSignal& signal) {
+    m_testSignal.Set(signal);
+    m_testSignalOn = true;
+    return m_soundPlay.m_running || m_soundPlay.start(nullptr);
+}
+
+void CSoundDevice::StopTestSignal() {
+    if (!m_testSignalOn.load()) {
+        return;
+    }
+    // Stopped before the flag goes, so no refill in between finds neither source and queues
+    // the buffer's old bytes again.
+    if (!m_generatorOn.load()) {
+        m_soundPlay.stop();
+    }
+    m_testSignalOn = false;
+}
+
+bool CSoundDevice::TestSignalOn() const { return m_testSignalOn.load(); }
+
+void CSoundDevice::SetCaptureTap(CaptureTapFn fn, void* context) {
+    std::lock_guard lock(m_tapMutex);
+    m_tapFn = fn;
+    m_tapContext = context;
+    m_tapSet.store(fn != nullptr, std::memory_order_release);
+}
+
+void CSoundDevice::TapBuffer(const SampleBuffer* buffer) {
+    if (!m_tapSet.load(std::memory_order_acquire) || buffer == nullptr ||
+        buffer->m_data == nullptr) {
+        return;
+    }
+    // Stopping hands the queued buffers back unfilled; their old bytes are no part of the stream.
+    const int frames = std::clamp(buffer->m_recordedBytes, 0, buffer->m_length) / kBytesPerFrame;
+    if (frames == 0) {
+        return;
+    }
+    std::lock_guard lock(m_tapMutex);
+    if (m_tapFn != nullptr) {
+        m_tapFn(reinterpret_cast<const int16_t*>(buffer->m_data), frames, buffer->m_gapCount,
+                m_tapContext);
+    }
+}
 
 bool CSoundDevice::ReopenCapture() {
     m_soundIn.Stop();
@@ -105,12 +153,19 @@ void CSoundDevice::RecordBuffer(const SampleBuffer* buffer) {
 }
 
 bool CSoundDevice::FillOutputBuffer(SampleBuffer* buffer) {
-    if (!m_generatorOn.load(std::memory_order_relaxed)) {
+    const bool testSignal = m_testSignalOn.load(std::memory_order_relaxed);
+    if (!testSignal && !m_generatorOn.load(std::memory_order_relaxed)) {
         return false;
     }
     // A buffer whose allocation failed carries no bytes; it is passed on untouched.
     if (buffer == nullptr || buffer->m_data == nullptr) {
         return false;
+    }
+    if (testSignal) {
+        // The generator's position stays where it is, so it resumes its own waveform.
+        m_testSignal.Fill(reinterpret_cast<int16_t*>(buffer->m_data),
+                          std::max(buffer->m_length, 0) / kBytesPerFrame);
+        return true;
     }
     // Each channel's settings are read once per buffer, so a change takes effect at the next.
     const GeneratorChannel left{m_waveL.load(std::memory_order_relaxed),
@@ -131,6 +186,7 @@ bool CSoundDevice::FillOutputBuffer(SampleBuffer* buffer) {
 void CSoundDevice::CaptureCallback(SampleBuffer* buffer, void* context) {
     auto* device = static_cast<CSoundDevice*>(context);
     device->OnCaptureBuffer(buffer->m_data);
+    device->TapBuffer(buffer);
     device->RecordBuffer(buffer);
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 // CSoundDevice: the audio engine as the panel sees it. It owns the capture and playback thread
-// objects, the WAV recorder while a recording is open and the signal generator's settings.
-// Every captured buffer goes to OnCaptureBuffer and then, while recording, to the recorder;
-// every played buffer is refilled by the generator.
+// objects, the WAV recorder while a recording is open, the signal generator's settings and the
+// analysers' test-signal source. Every captured buffer goes to OnCaptureBuffer, then to the
+// capture tap if one is set, then, while recording, to the recorder; every played buffer is
+// refilled by the test signal while it is on, else by the generator.
 //
 // Threads: construction, destruction and the Start/Stop operations run on the GUI thread.
-// CaptureCallback, OnCaptureBuffer and RecordBuffer run on the capture worker;
+// CaptureCallback, OnCaptureBuffer, TapBuffer and RecordBuffer run on the capture worker;
 // PlaybackCallback and FillOutputBuffer on the playback worker, and on the GUI thread for the
 // three buffers each playback start primes. The generator fields are written by the GUI thread
 // (m_freqL/m_freqR also by the capture worker) and read at the next buffer.
@@ -14,6 +15,7 @@
 #include "sample_buffer.h"
 #include "sound_in.h"
 #include "sound_play.h"
+#include "test_signal.h"
 #include "wav_file.h"
 
 #include <atomic>
@@ -40,6 +42,8 @@ public:
     void StartCapture();
     void StopCapture();
     void StartPlayback();
+    // Leaves playback running while the test signal is on: the panel's source switch must not
+    // cut an analyser's signal. StopTestSignal stops it then, unless the generator is on.
     void StopPlayback();
     // GUI thread. Capture stopped, its device closed, and capture started again on the device
     // the wave layer names now; false when it could not start (already reported).
@@ -54,12 +58,37 @@ public:
     // so no buffer ever reaches a finished file.
     void StopRecording();
 
+    // GUI thread (main thread when headless). The line output becomes the test signal's:
+    // playback starts if it was not running; the generator's settings and readouts stay
+    // untouched, and it comes back at StopTestSignal if it is still on (else playback stops).
+    // Calling it again changes the playing signal, from its phase 0. False when playback could
+    // not start (already reported); the test signal counts as on all the same, so that a
+    // later start plays it and StopTestSignal still ends it.
+    bool StartTestSignal(const TestSignal& signal);
+    void StopTestSignal();
+    bool TestSignalOn() const;
+
+    // Each captured buffer (4096 interleaved frames; the frames recorded, when a stop cuts one
+    // short; none handed back unfilled) goes to the tap on the capture worker, after
+    // OnCaptureBuffer. gapCount: the xruns and dropped input frames counted so far
+    // (WaveGapCount) when the device finished filling this buffer: cumulative, so a change
+    // means the stream has a hole just before this buffer or inside it.
+    using CaptureTapFn = void (*)(const int16_t* interleaved, int frames, uint64_t gapCount,
+                                  void* context);
+    // Any thread, but never from inside the tap. Setting nullptr waits for a call in
+    // progress, so the context may be destroyed once it returns. Costs one atomic load per
+    // buffer while no tap is set.
+    void SetCaptureTap(CaptureTapFn fn, void* context);
+
     // Appends the buffer to the recording when one is running; a failed write shows
     // kWriteFailedText, once per buffer. Capture worker.
     void RecordBuffer(const SampleBuffer* buffer);
-    // One buffer of generator output at the shared frame position; nothing at all while
-    // m_generatorOn is clear. Playback worker or GUI thread.
+    // One buffer of test signal while it is on, the generator's frame position left alone;
+    // else one buffer of generator output at the shared frame position; nothing at all while
+    // both are off. Playback worker or GUI thread.
     bool FillOutputBuffer(SampleBuffer* buffer);
+    // Hands the buffer to the capture tap, if one is set. Capture worker.
+    void TapBuffer(const SampleBuffer* buffer);
 
     static void CaptureCallback(SampleBuffer* buffer, void* context);
     static void PlaybackCallback(SampleBuffer* buffer, void* context);
@@ -78,10 +107,19 @@ public:
     // Guarded by m_recorderMutex, which is held across a write but never across an alert box,
     // so a worker waiting on the user cannot stall StopRecording on the GUI thread.
     CWavFile* m_recorder = nullptr;
+    // Set through StartTestSignal; declared before the thread objects, as the playback worker
+    // fills from it.
+    CTestSignalSource m_testSignal;
 
 private:
-    // Declared before the thread objects: it must outlive the capture worker.
+    // Declared before the thread objects: they must outlive the capture and playback workers.
     std::mutex m_recorderMutex;
+    std::atomic<bool> m_testSignalOn{false}; // written by the GUI thread
+    // Held across a tap call, so that clearing the tap waits it out.
+    std::mutex m_tapMutex;
+    CaptureTapFn m_tapFn = nullptr; // guarded by m_tapMutex
+    void* m_tapContext = nullptr;   // guarded by m_tapMutex
+    std::atomic<bool> m_tapSet{false};
 
 public:
     // Declared in this order so that members are destroyed capture first, then playback.

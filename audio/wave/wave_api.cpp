@@ -179,6 +179,9 @@ uint64_t WaveXrunCount() {
 uint64_t WaveDroppedInputFrames() {
     return g_droppedFrames.load(std::memory_order_relaxed);
 }
+uint64_t WaveGapCount() {
+    return WaveXrunCount() + WaveDroppedInputFrames();
+}
 
 MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target) {
     return Open(WaveDirection::In, device, format, target);

@@ -44,6 +44,9 @@ struct WAVEHDR {
     uint32_t dwBufferLength = 0;  // bytes
     uint32_t dwBytesRecorded = 0; // bytes
     uint32_t dwFlags = 0;
+    // Capture: WaveGapCount() as the device completed the header, so that a hole shows at the
+    // first buffer after it rather than at whichever buffer the owner happens to handle next.
+    uint64_t gapCount = 0;
 };
 
 // The devices opened from now on, one name per direction: an ALSA name ("default",
@@ -89,3 +92,5 @@ MMRESULT TakeWaveOutage(void* outage);
 uint64_t WaveXrunCount();
 // Capture frames thrown away because the owner held every header (a worker in a modal box).
 uint64_t WaveDroppedInputFrames();
+// The two above added up: it changes whenever the captured stream gets a hole.
+uint64_t WaveGapCount();

@@ -90,6 +90,9 @@ void CWaveDevice::CompleteFront() {
         m_head = (m_head + 1) % kMaxQueued;
         --m_count;
     }
+    if (m_direction == WaveDirection::In) {
+        header->gapCount = WaveGapCount();
+    }
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     const uint32_t id = m_direction == WaveDirection::In ? MM_WIM_DATA : MM_WOM_DONE;
     m_target->Post({id, this, header});

@@ -26,7 +26,8 @@ std::vector<int16_t> ToneBlock(const double (&amplitudes)[2], bool dither) {
             std::sin(2.0 * std::numbers::pi * std::fmod(kToneHz * n, 44100.0) / 44100.0);
         for (int c = 0; c < 2; ++c) {
             const double d = dither ? uniform(rng) - uniform(rng) : 0.0;
-            block[2 * size_t(n) + size_t(c)] = int16_t(std::lround(32768.0 * amplitudes[c] * s + d));
+            block[2 * size_t(n) + size_t(c)] =
+                int16_t(std::lround(32768.0 * amplitudes[c] * s + d));
         }
     }
     return block;
@@ -83,8 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DutCase{"SquareOnly", {1.0, 0.05, 0.0, -200}, {0.5, 0.25}, false, 0.01},
                       DutCase{"CubeOnly", {1.0, 0.0, 0.08, -200}, {0.7, 0.35}, false, 0.01},
                       DutCase{"HalfGainBoth", {0.5, 0.02, -0.03, -200}, {0.9, 0.45}, false, 0.01},
-                      DutCase{"BuiltInAtMinusOneDbfs", kSimDutModel, {0.891251, 0.891251}, true,
-                              0.1}),
+                      DutCase{
+                          "BuiltInAtMinusOneDbfs", kSimDutModel, {0.891251, 0.891251}, true, 0.1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What the header promises for a -1 dBFS tone.

@@ -155,8 +155,7 @@ INSTANTIATE_TEST_SUITE_P(Levels, TestSignalLevels,
                          ::testing::Values(LevelCase{0.0, 32767, -32768},
                                            LevelCase{-1.0, 29205, -29205},
                                            LevelCase{-6.0, 16423, -16423},
-                                           LevelCase{-20.0, 3277, -3277},
-                                           LevelCase{-90.0, 1, -1},
+                                           LevelCase{-20.0, 3277, -3277}, LevelCase{-90.0, 1, -1},
                                            LevelCase{-120.0, 0, 0}));
 
 struct NormaliseCase {

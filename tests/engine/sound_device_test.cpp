@@ -106,6 +106,57 @@ TEST_F(SoundDeviceTest, CaptureCallbackShowsTheBufferThenRecordsIt) {
     EXPECT_TRUE(m_alerts.Alerts().empty());
 }
 
+struct TapCase {
+    int32_t recordedBytes;
+    int expectedFrames; // 0: the tap is not called
+};
+
+class SoundDeviceTap : public ::testing::TestWithParam<TapCase> {};
+
+// The tap gets what the device recorded, with the gap count the device stamped on it; a
+// buffer a stop handed back unfilled is no part of the stream.
+TEST_P(SoundDeviceTap, HandsOverTheRecordedFramesWithTheirGapCount) {
+    struct Seen {
+        int calls = 0;
+        int frames = -1;
+        uint64_t gaps = 0;
+        int16_t first = 0;
+    } seen;
+    CSoundDevice device;
+    device.SetCaptureTap(
+        [](const int16_t* samples, int frames, uint64_t gaps, void* context) {
+            auto* s = static_cast<Seen*>(context);
+            ++s->calls;
+            s->frames = frames;
+            s->gaps = gaps;
+            s->first = samples[0];
+        },
+        &seen);
+    std::vector<int16_t> data(size_t(kFramesPerBuffer) * kChannels, 1234);
+    SampleBuffer buffer(reinterpret_cast<uint8_t*>(data.data()), kBufferBytes);
+    buffer.m_recordedBytes = GetParam().recordedBytes;
+    buffer.m_gapCount = 77;
+    CSoundDevice::CaptureCallback(&buffer, &device);
+    if (GetParam().expectedFrames == 0) {
+        EXPECT_EQ(seen.calls, 0);
+        return;
+    }
+    EXPECT_EQ(seen.calls, 1);
+    EXPECT_EQ(seen.frames, GetParam().expectedFrames);
+    EXPECT_EQ(seen.gaps, 77u);
+    EXPECT_EQ(seen.first, 1234);
+
+    device.SetCaptureTap(nullptr, nullptr);
+    CSoundDevice::CaptureCallback(&buffer, &device);
+    EXPECT_EQ(seen.calls, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Recorded, SoundDeviceTap,
+                         ::testing::Values(TapCase{kBufferBytes, kFramesPerBuffer},
+                                           TapCase{1000 * kBytesPerFrame + 2, 1000},
+                                           TapCase{2, 0}, TapCase{0, 0},
+                                           TapCase{kBufferBytes * 2, kFramesPerBuffer}));
+
 TEST_F(SoundDeviceTest, RecordsOnlyWhileFlagAndRecorderAreBothThere) {
     CSoundDevice device;
     Record(device, 1);  // neither
