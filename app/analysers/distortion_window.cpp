@@ -50,8 +50,11 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
         {tr("量"), QStringLiteral("X1"), QStringLiteral("X2")});
     m_tableWidget->verticalHeader()->hide();
     m_tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_tableWidget->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_tableWidget->setMinimumWidth(330);
+    m_tableWidget->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    m_tableWidget->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_tableWidget->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_tableWidget->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    m_tableWidget->setMinimumWidth(380);
     ShowTable(EmptyDistortionTable());
 
     auto* left = new QVBoxLayout;

@@ -57,4 +57,13 @@ TEST_F(PanelDevicesTest, ChoiceMovesCaptureAndPlaybackAndAFailedDeviceKeepsThePr
     EXPECT_EQ(RememberedDevices(), (DeviceNames{"sim:card2", "sim:card3"}));
 }
 
+TEST_F(PanelDevicesTest, AnAnalysersTestSignalMovesToTheChosenOutputWithTheGeneratorOff) {
+    Panel().StartTestSignal(TestSignal{});
+    RunBuffers(1);
+    ChooseFromMenu({"sim", "sim:card3"});
+    EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::Out), "sim:card3");
+    EXPECT_TRUE(Panel().TestSignalOn());
+    Panel().StopTestSignal();
+}
+
 } // namespace
