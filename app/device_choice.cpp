@@ -68,8 +68,10 @@ DeviceNames SwitchDevices(CSoundDevice& engine, const DeviceNames& chosen) {
     }
     if (!chosen.output.empty() && chosen.output != inUse.output) {
         SetWaveDevice(WaveDirection::Out, chosen.output);
-        // With the generator off nothing plays: the device opens when it is switched on.
-        if (!engine.m_generatorOn.load() || engine.ReopenPlayback()) {
+        // With neither the generator nor an analyser's test signal on nothing plays: the device
+        // opens when one of them starts.
+        const bool playing = engine.m_generatorOn.load() || engine.TestSignalOn();
+        if (!playing || engine.ReopenPlayback()) {
             inUse.output = chosen.output;
         } else {
             SetWaveDevice(WaveDirection::Out, inUse.output);

@@ -122,6 +122,8 @@ void CInstrumentDlg::OnInitDialog() {
     }
     connect(m_systemMenu->addAction(tr(kSoundCardItemText)), &QAction::triggered, this,
             [this] { OnSoundCard(); });
+    connect(m_systemMenu->addAction(tr(kDistortionItemText)), &QAction::triggered, this,
+            [this] { OnDistortion(); });
 
     // Sliders already hold their start positions; the start-up radios are checked here.
     for (int id : InitiallyCheckedRadios()) {

@@ -10,6 +10,7 @@
 // wait for the user (the screen-save file dialog, a box) it waits through the bridge, which the
 // closing sequence shuts down first, so closing never waits on a dialog.
 
+#include "distortion_window.h"
 #include "gui_bridge.h"
 #include "panel_prompts.h"
 #include "panel_state.h"
@@ -21,6 +22,7 @@
 #include "scope_math.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <array>
 #include <atomic>
@@ -73,6 +75,8 @@ public:
     // The sound-card item: the devices chosen in its dialog take over at once and are
     // remembered for the next start.
     void OnSoundCard();
+    // The distortion item: opens the distortion and noise analyser, or raises the one open.
+    void OnDistortion();
 
     // Capture worker.
     void OnCaptureBuffer(const uint8_t* samples) override;
@@ -115,6 +119,7 @@ private:
     CLinkLabel* m_linkLabel = nullptr;
     CStatusLine* m_statusLine = nullptr; // fed by the capture worker, shown by the GUI thread
     QMenu* m_systemMenu = nullptr;
+    QPointer<CDistortionWindow> m_distortionWindow; // deletes itself when closed
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;
     CPanelState m_state;
 

@@ -138,3 +138,13 @@ void CInstrumentDlg::OnSoundCard() {
         RememberDevices(SwitchDevices(*this, *chosen));
     }
 }
+
+void CInstrumentDlg::OnDistortion() {
+    if (m_distortionWindow == nullptr) {
+        m_distortionWindow = new CDistortionWindow(*this, this);
+        m_distortionWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_distortionWindow->show();
+    m_distortionWindow->raise();
+    m_distortionWindow->activateWindow();
+}

@@ -64,6 +64,209 @@
     </message>
 </context>
 <context>
+    <name>CDistortionWindow</name>
+    <message>
+        <source>残余频谱 (去除基波)</source>
+        <translation>Residual spectrum (fundamental removed)</translation>
+    </message>
+    <message>
+        <source>频率 (Hz)</source>
+        <translation>Frequency (Hz)</translation>
+    </message>
+    <message>
+        <source>X1 基波与谐波</source>
+        <translation>X1 fundamental and harmonics</translation>
+    </message>
+    <message>
+        <source>X2 基波与谐波</source>
+        <translation>X2 fundamental and harmonics</translation>
+    </message>
+    <message>
+        <source>谐波 (相对基波)</source>
+        <translation>Harmonics (relative to the fundamental)</translation>
+    </message>
+    <message>
+        <source>输入有间断</source>
+        <translation>Gap in the input</translation>
+    </message>
+    <message>
+        <source>正常</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>无信号</source>
+        <translation>No signal</translation>
+    </message>
+    <message>
+        <source>削波</source>
+        <translation>Clipped</translation>
+    </message>
+    <message>
+        <source>电平不稳</source>
+        <translation>Level unsteady</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>基波频率 (Hz)</source>
+        <translation>Fundamental (Hz)</translation>
+    </message>
+    <message>
+        <source>基波电平 (dBFS)</source>
+        <translation>Fundamental level (dBFS)</translation>
+    </message>
+    <message>
+        <source>THD (%)</source>
+        <translation>THD (%)</translation>
+    </message>
+    <message>
+        <source>THD (dB)</source>
+        <translation>THD (dB)</translation>
+    </message>
+    <message>
+        <source>THD+N (%)</source>
+        <translation>THD+N (%)</translation>
+    </message>
+    <message>
+        <source>THD+N (dB)</source>
+        <translation>THD+N (dB)</translation>
+    </message>
+    <message>
+        <source>SINAD (dB)</source>
+        <translation>SINAD (dB)</translation>
+    </message>
+    <message>
+        <source>SNR (dB)</source>
+        <translation>SNR (dB)</translation>
+    </message>
+    <message>
+        <source>互调 IMD (%)</source>
+        <translation>IMD (%)</translation>
+    </message>
+    <message>
+        <source>互调 IMD (dB)</source>
+        <translation>IMD (dB)</translation>
+    </message>
+    <message>
+        <source>量</source>
+        <translation>Quantity</translation>
+    </message>
+    <message>
+        <source>失真与噪声</source>
+        <translation>Distortion and noise</translation>
+    </message>
+    <message>
+        <source>测试信号</source>
+        <translation>Test signal</translation>
+    </message>
+    <message>
+        <source>从线路输出播放</source>
+        <translation>Play on the line output</translation>
+    </message>
+    <message>
+        <source>谐波失真 (正弦)</source>
+        <translation>Harmonic distortion (sine)</translation>
+    </message>
+    <message>
+        <source>SMPTE 互调 (60 Hz + 7 kHz, 4:1)</source>
+        <translation>SMPTE IMD (60 Hz + 7 kHz, 4:1)</translation>
+    </message>
+    <message>
+        <source>CCIF 互调 (19 kHz + 20 kHz, 1:1)</source>
+        <translation>CCIF IMD (19 kHz + 20 kHz, 1:1)</translation>
+    </message>
+    <message>
+        <source>TPDF 抖动</source>
+        <translation>TPDF dither</translation>
+    </message>
+    <message>
+        <source>测量</source>
+        <translation>Measure</translation>
+    </message>
+    <message>
+        <source>频率</source>
+        <translation>Frequency</translation>
+    </message>
+    <message>
+        <source>电平</source>
+        <translation>Level</translation>
+    </message>
+    <message>
+        <source>分析</source>
+        <translation>Analysis</translation>
+    </message>
+    <message>
+        <source>%1 帧 (%2 s)</source>
+        <translation>%1 frames (%2 s)</translation>
+    </message>
+    <message>
+        <source>20 Hz – 20 kHz</source>
+        <translation>20 Hz – 20 kHz</translation>
+    </message>
+    <message>
+        <source>20 Hz – 奈奎斯特频率</source>
+        <translation>20 Hz – Nyquist</translation>
+    </message>
+    <message>
+        <source>不计权</source>
+        <translation>Unweighted</translation>
+    </message>
+    <message>
+        <source>A 计权 (IEC 61672)</source>
+        <translation>A-weighted (IEC 61672)</translation>
+    </message>
+    <message>
+        <source>块长</source>
+        <translation>Block</translation>
+    </message>
+    <message>
+        <source>频带</source>
+        <translation>Band</translation>
+    </message>
+    <message>
+        <source>噪声计权</source>
+        <translation>Noise weighting</translation>
+    </message>
+    <message>
+        <source>复制表格</source>
+        <translation>Copy table</translation>
+    </message>
+    <message>
+        <source>保存表格…</source>
+        <translation>Save table…</translation>
+    </message>
+    <message>
+        <source>保存图…</source>
+        <translation>Save plots…</translation>
+    </message>
+    <message>
+        <source>保存表格</source>
+        <translation>Save table</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>无法保存 %1：%2</source>
+        <translation>Cannot save %1: %2</translation>
+    </message>
+    <message>
+        <source>保存图</source>
+        <translation>Save plots</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png);;SVG 图形 (*.svg)</source>
+        <translation>PNG pictures (*.png);;SVG drawings (*.svg)</translation>
+    </message>
+    <message>
+        <source>无法生成图片</source>
+        <translation>Cannot make the picture</translation>
+    </message>
+</context>
+<context>
     <name>CEntryDialog</name>
     <message>
         <source>设置输出频率</source>
@@ -211,6 +414,10 @@
     <message>
         <source>声卡…</source>
         <translation>Sound card…</translation>
+    </message>
+    <message>
+        <source>失真与噪声…</source>
+        <translation>Distortion and noise…</translation>
     </message>
 </context>
 <context>

@@ -91,4 +91,13 @@ TEST_F(PanelDevicesTest, InputChosenWhileTheWorkerWaitsOnABoxStaysOnTheCardInUse
         << Panel().StatusLine()->Text().toStdString();
 }
 
+TEST_F(PanelDevicesTest, AnAnalysersTestSignalMovesToTheChosenOutputWithTheGeneratorOff) {
+    Panel().StartTestSignal(TestSignal{});
+    RunBuffers(1);
+    ChooseFromMenu({"sim", "sim:card3"});
+    EXPECT_EQ(Bench().OpenDeviceName(WaveDirection::Out), "sim:card3");
+    EXPECT_TRUE(Panel().TestSignalOn());
+    Panel().StopTestSignal();
+}
+
 } // namespace

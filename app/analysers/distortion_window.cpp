@@ -1,0 +1,297 @@
+#include "distortion_window.h"
+
+#include "analyser_export.h"
+#include "distortion_charts.h"
+#include "sound_device.h"
+#include "test_signal.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kBlockSizes[] = {8192, 16384, 32768, 65536, 131072, 262144};
+constexpr int kDefaultBlockIndex = 3; // 65536 frames, about 1.5 s
+constexpr double kNyquistHz = 22050.0;
+constexpr double kHighestToneHz = 22049.99;
+
+enum Measurement { kMeasureThd = 0, kMeasureSmpte = 1, kMeasureCcif = 2 };
+
+} // namespace
+
+CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
+    : QDialog(owner), m_engine(engine) {
+    setWindowTitle(tr("失真与噪声"));
+    setModal(false);
+    // Rows are made on the capture worker; each reaches the window as a queued call, which Qt
+    // drops if the window is gone by then.
+    m_monitor = std::make_unique<CDistortionMonitor>(
+        [this](const DistortionRow& row) {
+            QMetaObject::invokeMethod(
+                this, [this, row] { ShowRow(row); }, Qt::QueuedConnection);
+        },
+        true);
+
+    m_tableWidget = new QTableWidget(0, 3, this);
+    m_tableWidget->setObjectName(QStringLiteral("table"));
+    m_tableWidget->setHorizontalHeaderLabels(
+        {tr("量"), QStringLiteral("X1"), QStringLiteral("X2")});
+    m_tableWidget->verticalHeader()->hide();
+    m_tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tableWidget->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    m_tableWidget->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_tableWidget->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_tableWidget->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    m_tableWidget->setMinimumWidth(380);
+    ShowTable(EmptyDistortionTable());
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(MakeSignalControls());
+    left->addWidget(MakeAnalysisControls());
+    left->addWidget(m_tableWidget, 1);
+    left->addWidget(MakeExportButtons());
+    m_charts = new CDistortionCharts(this);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left);
+    layout->addWidget(m_charts, 1);
+    resize(1100, 720);
+}
+
+CDistortionWindow::~CDistortionWindow() {
+    StopListening();
+}
+
+QWidget* CDistortionWindow::MakeSignalControls() {
+    auto* box = new QGroupBox(tr("测试信号"), this);
+    m_play = new QCheckBox(tr("从线路输出播放"), box);
+    m_play->setObjectName(QStringLiteral("play"));
+    m_measurement = new QComboBox(box);
+    m_measurement->setObjectName(QStringLiteral("measurement"));
+    m_measurement->addItems({tr("谐波失真 (正弦)"), tr("SMPTE 互调 (60 Hz + 7 kHz, 4:1)"),
+                             tr("CCIF 互调 (19 kHz + 20 kHz, 1:1)")});
+    m_frequency = new QDoubleSpinBox(box);
+    m_frequency->setObjectName(QStringLiteral("frequency"));
+    m_frequency->setRange(kTestToneMinHz, kHighestToneHz);
+    m_frequency->setDecimals(2);
+    m_frequency->setSuffix(QStringLiteral(" Hz"));
+    m_frequency->setValue(TestSignal{}.freq_hz);
+    m_level = new QDoubleSpinBox(box);
+    m_level->setObjectName(QStringLiteral("level"));
+    m_level->setRange(kTestLevelMinDbfs, kTestLevelMaxDbfs);
+    m_level->setDecimals(1);
+    m_level->setSingleStep(0.1);
+    m_level->setSuffix(QStringLiteral(" dBFS"));
+    m_level->setValue(TestSignal{}.level_dbfs);
+    m_dither = new QCheckBox(tr("TPDF 抖动"), box);
+    m_dither->setObjectName(QStringLiteral("dither"));
+
+    auto* form = new QFormLayout(box);
+    form->addRow(m_play);
+    form->addRow(tr("测量"), m_measurement);
+    form->addRow(tr("频率"), m_frequency);
+    form->addRow(tr("电平"), m_level);
+    form->addRow(m_dither);
+
+    connect(m_play, &QCheckBox::toggled, this, [this] { ApplySignal(); });
+    connect(m_measurement, &QComboBox::currentIndexChanged, this, [this] {
+        m_frequency->setEnabled(m_measurement->currentIndex() == kMeasureThd);
+        ApplySettings();
+        ApplySignal();
+    });
+    for (QDoubleSpinBox* spin : {m_frequency, m_level}) {
+        connect(spin, &QDoubleSpinBox::valueChanged, this, [this] { ApplySignal(); });
+    }
+    connect(m_dither, &QCheckBox::toggled, this, [this] { ApplySignal(); });
+    return box;
+}
+
+QWidget* CDistortionWindow::MakeAnalysisControls() {
+    auto* box = new QGroupBox(tr("分析"), this);
+    m_blockSize = new QComboBox(box);
+    m_blockSize->setObjectName(QStringLiteral("blockSize"));
+    for (int frames : kBlockSizes) {
+        m_blockSize->addItem(
+            tr("%1 帧 (%2 s)").arg(frames).arg(frames / double(kSampleRate), 0, 'f', 2), frames);
+    }
+    m_blockSize->setCurrentIndex(kDefaultBlockIndex);
+    m_band = new QComboBox(box);
+    m_band->setObjectName(QStringLiteral("band"));
+    m_band->addItem(tr("20 Hz – 20 kHz"), 20000.0);
+    m_band->addItem(tr("20 Hz – 奈奎斯特频率"), kNyquistHz);
+    m_weighting = new QComboBox(box);
+    m_weighting->setObjectName(QStringLiteral("weighting"));
+    m_weighting->addItems({tr("不计权"), tr("A 计权 (IEC 61672)")});
+
+    auto* form = new QFormLayout(box);
+    form->addRow(tr("块长"), m_blockSize);
+    form->addRow(tr("频带"), m_band);
+    form->addRow(tr("噪声计权"), m_weighting);
+    for (QComboBox* combo : {m_blockSize, m_band, m_weighting}) {
+        connect(combo, &QComboBox::currentIndexChanged, this, [this] { ApplySettings(); });
+    }
+    return box;
+}
+
+QWidget* CDistortionWindow::MakeExportButtons() {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* copy = new QPushButton(tr("复制表格"), row);
+    auto* save = new QPushButton(tr("保存表格…"), row);
+    auto* plots = new QPushButton(tr("保存图…"), row);
+    for (QPushButton* button : {copy, save, plots}) {
+        button->setAutoDefault(false);
+        layout->addWidget(button);
+    }
+    connect(copy, &QPushButton::clicked, this, [this] { CopyCsv(); });
+    connect(save, &QPushButton::clicked, this, [this] { SaveCsv(); });
+    connect(plots, &QPushButton::clicked, this, [this] { SavePlots(); });
+    return row;
+}
+
+void CDistortionWindow::showEvent(QShowEvent* event) {
+    Listen();
+    QDialog::showEvent(event);
+}
+
+void CDistortionWindow::done(int result) {
+    StopListening();
+    QDialog::done(result);
+}
+
+void CDistortionWindow::Listen() {
+    if (m_listening) {
+        return;
+    }
+    m_listening = true;
+    ApplySettings();
+    m_engine.SetCaptureTap(&CDistortionMonitor::Tap, m_monitor.get());
+    ApplySignal();
+}
+
+void CDistortionWindow::StopListening() {
+    if (!m_listening) {
+        return;
+    }
+    m_listening = false;
+    // Waits out a row being made, so the monitor may go with the window.
+    m_engine.SetCaptureTap(nullptr, nullptr);
+    if (m_playing) {
+        m_playing = false;
+        m_engine.StopTestSignal();
+    }
+}
+
+void CDistortionWindow::ApplySettings() {
+    DistortionMonitorSettings settings;
+    settings.block_frames = m_blockSize->currentData().toInt();
+    settings.analysis.band_hi_hz = m_band->currentData().toDouble();
+    settings.analysis.weighting = m_weighting->currentIndex() == 1 ? Weighting::A : Weighting::None;
+    switch (m_measurement->currentIndex()) {
+    case kMeasureSmpte:
+        settings.imd = ImdKind::Smpte;
+        break;
+    case kMeasureCcif:
+        settings.imd = ImdKind::Ccif;
+        break;
+    default:
+        break;
+    }
+    m_monitor->SetSettings(settings);
+}
+
+void CDistortionWindow::ApplySignal() {
+    if (!m_listening) {
+        return;
+    }
+    if (!m_play->isChecked()) {
+        if (m_playing) {
+            m_playing = false;
+            m_engine.StopTestSignal();
+        }
+        return;
+    }
+    TestSignal signal;
+    signal.kind = m_measurement->currentIndex() == kMeasureSmpte  ? TestSignalKind::ImdSmpte
+                  : m_measurement->currentIndex() == kMeasureCcif ? TestSignalKind::ImdCcif
+                                                                  : TestSignalKind::Tone;
+    signal.freq_hz = m_frequency->value();
+    signal.level_dbfs = m_level->value();
+    signal.dither = m_dither->isChecked();
+    m_playing = true;
+    m_engine.StartTestSignal(signal);
+}
+
+void CDistortionWindow::ShowRow(const DistortionRow& row) {
+    if (!m_listening) {
+        return;
+    }
+    ++m_blocksShown;
+    ShowTable(DistortionTable(row));
+    m_charts->Show(row);
+}
+
+void CDistortionWindow::ShowTable(const QVector<DistortionTableRow>& table) {
+    m_table = table;
+    m_tableWidget->setRowCount(static_cast<int>(table.size()));
+    for (int r = 0; r < table.size(); ++r) {
+        const QString cells[3] = {table[r].quantity, table[r].x1, table[r].x2};
+        for (int c = 0; c < 3; ++c) {
+            QTableWidgetItem* item = m_tableWidget->item(r, c);
+            if (item == nullptr) {
+                item = new QTableWidgetItem;
+                item->setTextAlignment(c == 0 ? Qt::AlignLeft | Qt::AlignVCenter
+                                              : Qt::AlignRight | Qt::AlignVCenter);
+                m_tableWidget->setItem(r, c, item);
+            }
+            item->setText(cells[c]);
+        }
+    }
+}
+
+QString CDistortionWindow::TableCsv() const {
+    return DistortionTableCsv(m_table);
+}
+
+bool CDistortionWindow::ExportTableCsv(const QString& path, QString* error) const {
+    return SaveTextFile(path, TableCsv(), error);
+}
+
+bool CDistortionWindow::ExportPlots(const QString& path, QString* error) {
+    return SaveWidgetPicture(m_charts, path, error);
+}
+
+void CDistortionWindow::CopyCsv() {
+    QApplication::clipboard()->setText(TableCsv());
+}
+
+void CDistortionWindow::SaveCsv() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("保存表格"), QStringLiteral("distortion.csv"), tr("CSV 文件 (*.csv)"));
+    QString error;
+    if (!path.isEmpty() && !ExportTableCsv(path, &error)) {
+        QMessageBox::warning(this, windowTitle(), tr("无法保存 %1：%2").arg(path, error));
+    }
+}
+
+void CDistortionWindow::SavePlots() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("保存图"), QStringLiteral("distortion.png"),
+                                     tr("PNG 图片 (*.png);;SVG 图形 (*.svg)"));
+    QString error;
+    if (!path.isEmpty() && !ExportPlots(path, &error)) {
+        QMessageBox::warning(this, windowTitle(), tr("无法保存 %1：%2").arg(path, error));
+    }
+}

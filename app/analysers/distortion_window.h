@@ -1,0 +1,77 @@
+#pragma once
+// CDistortionWindow: the distortion and noise analyser, opened from the panel's context menu
+// ("失真与噪声…"). Non-modal, one at a time. While it is open it listens to every captured
+// buffer through the engine's capture tap and, when asked, plays the analyser's own test
+// signal; closed, it leaves nothing behind on the capture path and gives the line output back.
+// The live table, the plots and the exports all show the same block's figures.
+//
+// Threads: GUI thread only. The monitor's rows are made on the capture worker and reach the
+// window as queued calls; closing the window removes the tap first, so no row is made after.
+
+#include "distortion_monitor.h"
+#include "distortion_table.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class CDistortionCharts;
+class CSoundDevice;
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QTableWidget;
+
+inline constexpr const char* kDistortionItemText =
+    QT_TRANSLATE_NOOP("CInstrumentDlg", "失真与噪声…");
+
+class CDistortionWindow : public QDialog {
+    Q_OBJECT
+public:
+    CDistortionWindow(CSoundDevice& engine, QWidget* owner);
+    ~CDistortionWindow() override;
+
+    // What the table shows, as CSV; and written to a file (false with the reason in *error).
+    QString TableCsv() const;
+    bool ExportTableCsv(const QString& path, QString* error) const;
+    bool ExportPlots(const QString& path, QString* error);
+    // Blocks shown since the window opened (for tests).
+    int BlocksShown() const { return m_blocksShown; }
+
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* MakeSignalControls();
+    QWidget* MakeAnalysisControls();
+    QWidget* MakeExportButtons();
+    void Listen();
+    void StopListening();
+    void ApplySettings();
+    void ApplySignal();
+    void ShowRow(const DistortionRow& row);
+    void ShowTable(const QVector<DistortionTableRow>& table);
+    void CopyCsv();
+    void SaveCsv();
+    void SavePlots();
+
+    CSoundDevice& m_engine;
+    std::unique_ptr<CDistortionMonitor> m_monitor;
+    bool m_listening = false;
+    bool m_playing = false;
+    int m_blocksShown = 0;
+    QVector<DistortionTableRow> m_table;
+
+    QCheckBox* m_play = nullptr;
+    QComboBox* m_measurement = nullptr;
+    QDoubleSpinBox* m_frequency = nullptr;
+    QDoubleSpinBox* m_level = nullptr;
+    QCheckBox* m_dither = nullptr;
+    QComboBox* m_blockSize = nullptr;
+    QComboBox* m_band = nullptr;
+    QComboBox* m_weighting = nullptr;
+    QTableWidget* m_tableWidget = nullptr;
+    CDistortionCharts* m_charts = nullptr;
+};
