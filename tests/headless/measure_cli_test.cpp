@@ -1,5 +1,6 @@
 // `tavrin measure` as a script runs it, on the simulated card: the rows, the exits, the signals,
 // the recording, and that the measuring process never maps Qt's GUI.
+#include "tool_checks.h"
 #include "tool_process.h"
 
 #include <gtest/gtest.h>
@@ -83,14 +84,8 @@ TEST(MeasureTool, GeneratedLevelsReadBackAtTheirDbfs) {
     }
 }
 
-struct BadCall {
-    std::vector<std::string> args;
-    int exitStatus;
-    std::string message; // part of the one line on stderr
-};
-
 TEST(MeasureTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitStatus) {
-    const BadCall calls[] = {
+    const std::vector<BadCall> calls = {
         {{"--seconds", "0"}, 2, "--seconds wants a number above 0"},
         {{"--seconds", "1e300"}, 2, "not '1e300'"},
         {{"--seconds"}, 2, "--seconds needs a value"},
@@ -110,20 +105,7 @@ TEST(MeasureTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitStatu
          3,
          "cannot open capture device 'tavrin_no_such_device': WAVEIN:"},
     };
-    for (const BadCall& call : calls) {
-        const ToolResult run = RunTool(Measure(call.args), kSim);
-        SCOPED_TRACE(call.args[0] + " " + (call.args.size() > 1 ? call.args[1] : ""));
-        EXPECT_EQ(run.exitStatus, call.exitStatus) << run.err;
-        EXPECT_NE(run.err.find(call.message), std::string::npos) << run.err;
-        EXPECT_EQ(run.out, "");
-        // One line of our own (ALSA may add its own line before it).
-        std::istringstream lines(run.err);
-        int ours = 0;
-        for (std::string line; std::getline(lines, line);) {
-            ours += line.rfind("tavrin-measure: ", 0) == 0 ? 1 : 0;
-        }
-        EXPECT_EQ(ours, 1) << run.err;
-    }
+    ExpectRefusals({kTavrin, "measure"}, calls, kSim);
 }
 
 std::string MappedFiles(pid_t pid) {
