@@ -35,12 +35,13 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
     : QDialog(owner), m_engine(engine) {
     setWindowTitle(tr("失真与噪声"));
     setModal(false);
-    // Rows are made on the capture worker; each reaches the window as a queued call, which Qt
-    // drops if the window is gone by then.
+    // Rows are made on the capture worker. A slow GUI shows the newest block and never falls
+    // behind; at most one delivery is queued, and Qt drops it if the window is gone by then.
     m_monitor = std::make_unique<CDistortionMonitor>(
         [this](const DistortionRow& row) {
-            QMetaObject::invokeMethod(
-                this, [this, row] { ShowRow(row); }, Qt::QueuedConnection);
+            if (m_latestRow.Put(row)) {
+                QMetaObject::invokeMethod(this, "TakeRow", Qt::QueuedConnection);
+            }
         },
         true);
 
@@ -232,6 +233,12 @@ void CDistortionWindow::ApplySignal() {
     signal.dither = m_dither->isChecked();
     m_playing = true;
     m_engine.StartTestSignal(signal);
+}
+
+void CDistortionWindow::TakeRow() {
+    if (const std::optional<DistortionRow> row = m_latestRow.Take()) {
+        ShowRow(*row);
+    }
 }
 
 void CDistortionWindow::ShowRow(const DistortionRow& row) {

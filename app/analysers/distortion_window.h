@@ -10,6 +10,7 @@
 
 #include "distortion_monitor.h"
 #include "distortion_table.h"
+#include "latest_value.h"
 
 #include <QDialog>
 
@@ -43,6 +44,11 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
+private slots:
+    // Shows the newest row the capture worker left; queued by name, so nothing of ours is
+    // handed between the threads but through the mailbox.
+    void TakeRow();
+
 private:
     QWidget* MakeSignalControls();
     QWidget* MakeAnalysisControls();
@@ -61,6 +67,7 @@ private:
     std::unique_ptr<CDistortionMonitor> m_monitor;
     bool m_listening = false;
     bool m_playing = false;
+    CLatestValue<DistortionRow> m_latestRow; // from the capture worker to the GUI thread
     int m_blocksShown = 0;
     QVector<DistortionTableRow> m_table;
 

@@ -45,7 +45,10 @@ TEST_F(DistortionWindowTest, PlaysItsToneShowsTheLiveTableExportsItAndGivesTheOu
 
     // 8192 frames are two buffers; the first blocks hold the primed start of the tone.
     RunBuffers(16);
-    ASSERT_TRUE(PumpUntil([&] { return window->BlocksShown() >= 6; }));
+    ASSERT_TRUE(PumpUntil([&] {
+        return Cell(window, QString::fromUtf8("状态"), 1) == QString::fromUtf8("正常") &&
+               Cell(window, QString::fromUtf8("状态"), 2) == QString::fromUtf8("正常");
+    })) << Cell(window, QString::fromUtf8("状态"), 1).toStdString();
     for (int column : {1, 2}) {
         EXPECT_EQ(Cell(window, QString::fromUtf8("状态"), column), QString::fromUtf8("正常"));
         EXPECT_NEAR(Cell(window, QString::fromUtf8("基波频率 (Hz)"), column).toDouble(), 997.0,
