@@ -15,12 +15,12 @@
 //
 // Why the generated sweep's exact spectrum and not the closed-form inverse
 // 2 sqrt(f/L) exp(-j2 pi f L (1 - ln(f/f1)) + j pi/4): that form is the stationary-phase
-// approximation of an endless sweep. It knows nothing of the fades or of the sweep's finite ends,
-// so a loop-back through it ripples near both ends of the band, and its level is only as exact as
-// the approximation. Dividing by the sweep actually played makes a loop-back an exact delay at
-// every frequency the sweep covers; the fades and the Fresnel ripple divide out. The
-// synchronisation still holds: sin(N phase(t)) is the same sweep advanced by L ln N, so each
-// harmonic deconvolves to its own impulse response there, at its own level.
+// approximation of an endless sweep and knows nothing of the fades or of the sweep's finite ends.
+// On a loop-back of the default sweep it read 0.08 dB and 1.3 degrees off at 20-30 Hz and 0.01 dB
+// at 100 Hz; dividing by the sweep actually played makes a loop-back an exact delay wherever the
+// sweep plays (under 0.001 dB and 0.001 degrees from 20 Hz to 20 kHz). The synchronisation still
+// holds: sin(N phase(t)) is the same sweep advanced by L ln N, so each harmonic deconvolves to its
+// own impulse response there, at its own level.
 //
 // The sweep starts abruptly at f1, so its spectrum falls steeply below it; dividing by it there
 // would leave an edge in the deconvolved response whose ringing lasts longer than any window

@@ -34,7 +34,9 @@ enum class SweepRefusal {
 inline constexpr int kSweepHighestHarmonic = 5;
 
 // One entry per point in every vector. A harmonic whose frequency lies above the sweep's top
-// (or Nyquist) reads NaN there, as does THD where no harmonic remains.
+// (where its fade-out begins, or Nyquist) reads NaN there, as does THD where no harmonic remains.
+// With a reference, magnitude, phase, group delay and latency are the channel's over the
+// reference's; the harmonics stay the channel's own, against its own fundamental.
 struct SweepResult {
     SweepRefusal refusal = SweepRefusal::NoSignal;
     double latency_samples = 0; // the linear response's peak; with a reference, channel - ref
