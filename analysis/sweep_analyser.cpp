@@ -39,9 +39,9 @@
 // biased by a hundredth of a sample or more for a response that reaches Nyquist.
 //
 // Windows: each response is cut from halfway to its earlier neighbour to halfway to its later one
-// (the linear one, whose tail is the highpass's ringing, twice as far after it as H2 lies before,
-// when the harmonics' windows leave room), flat in the middle and raised-cosine over
-// the outer third of each side.
+// (the linear one, whose tail is the highpass's ringing, a quarter of the capture after it or
+// twice as far as H2 lies before, whichever is longer, as far as the harmonics' windows leave
+// room), flat in the middle and raised-cosine over the outer third of each side.
 
 namespace {
 
@@ -298,13 +298,13 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
                                                 int(m.m_settings.f2_hz / m.m_settings.f1_hz))
                                      : 1;
     const int linearLeft = std::min(advance[1] / 2, n / 4);
-    int linearRight = std::min(2 * advance[1], n / 2);
+    int linearRight = std::min(std::max(2 * advance[1], n / 4), n / 2);
     if (highest > 1) {
         const int spanBack = advance[size_t(highest)] / 2 + advance[size_t(highest - 1)] / 2;
         linearRight = std::min(linearRight, n - spanBack - 1);
         if (linearRight < advance[1] / 2) {
             highest = 1;
-            linearRight = std::min(2 * advance[1], n / 2);
+            linearRight = std::min(std::max(2 * advance[1], n / 4), n / 2);
         }
     }
     const int placeLinear = reference ? peak - refPeak : 0;

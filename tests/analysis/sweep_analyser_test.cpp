@@ -140,6 +140,52 @@ TEST_F(SweepAnalyserTest, LoopBackIsFlatWithItsLatencyExact) {
     EXPECT_LT(worstMs, 0.01);
 }
 
+struct SweepCase {
+    double f1_hz, f2_hz;
+    int frames;
+    double level_dbfs, lo_hz, hi_hz;
+    double thd_floor_db = -80; // what a linear loop-back may read as harmonics
+};
+
+class SweepLoopBack : public testing::TestWithParam<SweepCase> {};
+
+// Short and long sweeps, narrow and wide bands, loud and quiet: a loop-back at 0.7 is flat at
+// -3.1 dB, its latency exact, and its harmonics read near nothing. A 1.5 s sweep from 10 Hz
+// plays a single cycle at f1 L = 1: its harmonic windows, 35 ms apart, keep the linear response's
+// low-frequency tail out only to -75 dB at 20 Hz.
+TEST_P(SweepLoopBack, FlatWhateverTheSweep) {
+    const SweepCase c = GetParam();
+    SweepSettings sweep;
+    sweep.f1_hz = c.f1_hz;
+    sweep.f2_hz = c.f2_hz;
+    sweep.frames = c.frames;
+    sweep.level_dbfs = c.level_dbfs;
+    CSweepAnalyser analyser(sweep);
+    SweepAnalysisSettings settings;
+    settings.lo_hz = c.lo_hz;
+    settings.hi_hz = c.hi_hz;
+    const std::vector<double> y = Delayed(analyser.Sweep(), 77, 0.7);
+    const SweepResult& r = analyser.Analyse(y.data(), 1, nullptr, settings);
+    ASSERT_EQ(r.refusal, SweepRefusal::None);
+    EXPECT_NEAR(r.latency_samples, 77, 1e-4);
+    ASSERT_FALSE(r.freq_hz.empty());
+    for (size_t i = 0; i < r.freq_hz.size(); ++i) {
+        EXPECT_NEAR(r.mag_db[i], Db(0.7), 0.01) << r.freq_hz[i] << " Hz";
+        EXPECT_NEAR(r.phase_deg[i], 0, 0.1) << r.freq_hz[i] << " Hz";
+        if (!std::isnan(r.thd_db[i])) {
+            EXPECT_LT(r.thd_db[i], c.thd_floor_db) << r.freq_hz[i] << " Hz";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sweeps, SweepLoopBack,
+                         testing::Values(SweepCase{20, 20000, 1 << 16, -12, 40, 18000},
+                                         SweepCase{10, 22050, 1 << 16, -60, 20, 20000, -70},
+                                         SweepCase{100, 1000, 1 << 17, -30, 150, 900},
+                                         SweepCase{1000, 1500, 1 << 16, -12, 1100, 1400},
+                                         SweepCase{5, 8000, 1 << 19, -6, 10, 7000},
+                                         SweepCase{1, 22050, 1 << 20, -1, 20, 20000}));
+
 // Against the filter's own transfer function, less the pure delay that fits the phase best.
 TEST_F(SweepAnalyserTest, BiquadLowpassMatchesItsAnalyticResponse) {
     const Biquad lowpass = Biquad::Lowpass(1000, 0.707);
