@@ -285,7 +285,7 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
         return r;
     }
 
-    // Where each response lies before the linear one, in frames (offset[n] for order n + 1).
+    // Where each response lies before the linear one, in frames: advance[i] for order i + 1.
     const int n = m.N();
     std::array<int, kComponents + 1> advance{};
     for (int order = 1; order <= kComponents + 1; ++order) {
