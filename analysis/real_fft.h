@@ -29,3 +29,27 @@ private:
     std::complex<double>* m_out;
     void* m_plan;
 };
+
+// The inverse of CRealFft: complex bins 0..Size()/2 to Size() real samples, unnormalised (a
+// forward then inverse transform multiplies by Size()). Same threading as CRealFft. FFTW destroys
+// the input of a complex-to-real transform, so Input() holds garbage after Execute.
+class CInverseRealFft {
+public:
+    explicit CInverseRealFft(int size); // size: samples, even
+    ~CInverseRealFft();
+    CInverseRealFft(const CInverseRealFft&) = delete;
+    CInverseRealFft& operator=(const CInverseRealFft&) = delete;
+
+    int Size() const { return m_size; }
+    int Bins() const { return m_size / 2 + 1; }
+
+    std::complex<double>* Input() { return m_in; }
+    void Execute();
+    const double* Output() const { return m_out; }
+
+private:
+    int m_size;
+    std::complex<double>* m_in;
+    double* m_out;
+    void* m_plan;
+};
