@@ -114,6 +114,48 @@ TEST(CalibrateTool, RefusesWithOneLineAndItsExitStatus) {
     EXPECT_FALSE(std::filesystem::exists(config + "/tavrin/calibration.json"));
 }
 
+// `tavrin thd --tone 1000,0.5V` on the simulated card, whose output L has 2 V at 0 dBFS and
+// whose input X1 has 1 V: the tone plays at a quarter of full scale (-12.04 dBFS) and X1 reads
+// it as 0.25 V; X2, uncalibrated, has no volts.
+TEST(CalibrateTool, ThdPlaysATonesVoltsThroughTheOutputsCalibration) {
+    const std::string config = ConfigFolder("thd");
+    std::ofstream(config + "/tavrin/calibration.json")
+        << R"({"version":1,"entries":[)"
+        << R"({"device":"sim","side":"output","channel":0,"vrms_at_0dbfs":2.0,"set_on":"2026-12-08"},)"
+        << R"({"device":"sim","side":"input","channel":0,"vrms_at_0dbfs":1.0,"set_on":"2026-12-08"}]})";
+    const ToolResult run = RunTool({kTavrin, "thd", "--device", "sim", "--tone", "1000,0.5V",
+                                    "--block", "8192", "--seconds", "0.4"},
+                                   {"XDG_CONFIG_HOME=" + config});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find("at -12.04 dBFS"), std::string::npos) << run.err;
+    const auto records = CsvRecords(run.out);
+    ASSERT_GE(records.size(), 2u) << run.out;
+    for (const auto& record : records) {
+        ASSERT_FALSE(record.at("x1_level_vrms").empty()) << run.out;
+        // The fundamental's fit over a block: within a part in ten thousand.
+        EXPECT_NEAR(std::stod(record.at("x1_level_vrms")), 0.25, 2.5e-5);
+        EXPECT_EQ(record.at("x2_level_vrms"), "");
+    }
+}
+
+TEST(CalibrateTool, ThdRefusesATonesVoltsWithoutTheOutputsCalibration) {
+    const std::string config = ConfigFolder("thd-none");
+    // An input calibration is not an output's.
+    std::ofstream(config + "/tavrin/calibration.json")
+        << R"({"version":1,"entries":[)"
+        << R"({"device":"sim","side":"input","channel":0,"vrms_at_0dbfs":2.0,"set_on":"2026-12-08"}]})";
+    ExpectRefusals({kTavrin, "thd"},
+                   {{{"--device", "sim", "--tone", "1000,0.5V"}, 2, "needs the calibration of"}},
+                   {"XDG_CONFIG_HOME=" + config});
+    // 2 V at 0 dBFS: 3 V would be above full scale.
+    std::ofstream(config + "/tavrin/calibration.json")
+        << R"({"version":1,"entries":[)"
+        << R"({"device":"sim","side":"output","channel":0,"vrms_at_0dbfs":2.0,"set_on":"2026-12-08"}]})";
+    ExpectRefusals({kTavrin, "thd"},
+                   {{{"--device", "sim", "--tone", "1000,3V"}, 2, "outside -120 to 0 dBFS"}},
+                   {"XDG_CONFIG_HOME=" + config});
+}
+
 // Refusals after the device ran: its progress line comes first, and nothing is printed or
 // stored.
 TEST(CalibrateTool, RefusesWhatTheRunCannotCalibrateAndStoresNothing) {
