@@ -119,5 +119,5 @@ std::string CalibrateUsage() {
            "  --file PATH    the calibration file (default $XDG_CONFIG_HOME/tavrin/\n"
            "                 calibration.json, else ~/.config/tavrin/calibration.json)\n"
            "An input quieter than -100 dBFS or clipped is refused and nothing is stored.\n" +
-           ExitStatusUsage();
+           ExitStatusUsage() + "An input's reading stopped by Ctrl-C stores nothing and exits 1.\n";
 }
