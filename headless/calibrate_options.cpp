@@ -35,8 +35,8 @@ bool ParseCalibrateOptions(const std::vector<std::string>& args, CalibrateOption
     const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
         if (name == "--input" || name == "--output") {
             const bool input = name == "--input";
-            const auto channel = input ? ParseChannel(value, "x1", "x2")
-                                       : ParseChannel(value, "l", "r");
+            const auto channel =
+                input ? ParseChannel(value, "x1", "x2") : ParseChannel(value, "l", "r");
             if (!channel) {
                 *why = name + (input ? " is x1 or x2" : " is l or r") + ", not '" + value + "'";
                 return false;
@@ -51,8 +51,8 @@ bool ParseCalibrateOptions(const std::vector<std::string>& args, CalibrateOption
         } else if (name == "--vrms") {
             const auto vrms = ParseNumber(value);
             if (!vrms || *vrms <= 0) {
-                *why = "--vrms wants the voltmeter's reading in volts RMS, above 0, not '" +
-                       value + "'";
+                *why = "--vrms wants the voltmeter's reading in volts RMS, above 0, not '" + value +
+                       "'";
                 return false;
             }
             options->vrms = *vrms;

@@ -12,9 +12,9 @@
 
 struct CalibrateOptions : RunOptions {
     CalibrationSide side = CalibrationSide::Input;
-    int channel = 0;                // 0: X1 / L, 1: X2 / R
-    double vrms = 0;                // what the voltmeter reads, > 0
-    double level_dbfs = -6.0;       // an output's tone, AES17 RMS
+    int channel = 0;                 // 0: X1 / L, 1: X2 / R
+    double vrms = 0;                 // what the voltmeter reads, > 0
+    double level_dbfs = -6.0;        // an output's tone, AES17 RMS
     std::optional<std::string> file; // nothing: CCalibrationStore::DefaultPath()
 };
 

@@ -126,8 +126,8 @@ std::optional<std::string> PlayTone(const CalibrateOptions& options, CAlertLines
                  "reading of %s is %s V\n",
                  kTool, kCalibrateToneHz, options.level_dbfs, device.c_str(), *options.seconds,
                  ChannelName(options.side, options.channel), FixedText(options.vrms, 6).c_str());
-    const auto end = std::chrono::steady_clock::now() +
-                     std::chrono::duration<double>(*options.seconds);
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(*options.seconds);
     while (StopSignal() == 0 && std::chrono::steady_clock::now() < end) {
         WaitForWake(200);
     }
@@ -168,8 +168,9 @@ int RunCalibrate(const CalibrateOptions& options) {
 
     const auto at0 = CalibrateFromReading(options.vrms, measured_dbfs);
     if (!at0) {
-        std::fprintf(stderr, "%s: %s reads %s dBFS, below -100 dBFS: too close to the noise to "
-                             "calibrate; nothing stored\n",
+        std::fprintf(stderr,
+                     "%s: %s reads %s dBFS, below -100 dBFS: too close to the noise to "
+                     "calibrate; nothing stored\n",
                      kTool, ChannelName(options.side, options.channel),
                      FixedText(measured_dbfs, 2).c_str());
         return kExitBadArguments;

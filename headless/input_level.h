@@ -10,7 +10,7 @@
 #include <cstdint>
 
 struct InputLevel {
-    double rms_dbfs = 0; // -infinity for silence
+    double rms_dbfs = 0;  // -infinity for silence
     bool clipped = false; // a sample at 32767 or -32768
 };
 

@@ -5,13 +5,11 @@ namespace {
 // The volts come last, so that scripts written before them find every other column where it was.
 const std::vector<std::string>& Columns(bool withMeter) {
     static const std::vector<std::string> kWithMeter = {
-        "time_s",       "x1_hz",         "x1_hz_precise", "x1_dbfs_rms",
-        "x1_dbfs_peak", "x2_hz",         "x2_hz_precise", "x2_dbfs_rms",
-        "x2_dbfs_peak", "meter",         "x1_vrms",       "x2_vrms"};
+        "time_s",        "x1_hz",       "x1_hz_precise", "x1_dbfs_rms", "x1_dbfs_peak", "x2_hz",
+        "x2_hz_precise", "x2_dbfs_rms", "x2_dbfs_peak",  "meter",       "x1_vrms",      "x2_vrms"};
     static const std::vector<std::string> kWithoutMeter = {
-        "time_s",       "x1_hz",         "x1_hz_precise", "x1_dbfs_rms", "x1_dbfs_peak",
-        "x2_hz",        "x2_hz_precise", "x2_dbfs_rms",   "x2_dbfs_peak", "x1_vrms",
-        "x2_vrms"};
+        "time_s",        "x1_hz",       "x1_hz_precise", "x1_dbfs_rms", "x1_dbfs_peak", "x2_hz",
+        "x2_hz_precise", "x2_dbfs_rms", "x2_dbfs_peak",  "x1_vrms",     "x2_vrms"};
     return withMeter ? kWithMeter : kWithoutMeter;
 }
 

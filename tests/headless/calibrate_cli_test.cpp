@@ -34,10 +34,9 @@ std::string ReadText(const std::string& path) {
 TEST(CalibrateTool, OutputStoresTheReadingOverTheTonesLevel) {
     const std::string config = ConfigFolder("out");
     // 0.5 V read while -6 dBFS plays: 0.5 / 10^(-6/20) V at full scale.
-    const ToolResult run =
-        RunTool({kTavrin, "calibrate", "--device", "sim", "--output", "r", "--vrms", "0.5",
-                 "--seconds", "0.2"},
-                {"XDG_CONFIG_HOME=" + config});
+    const ToolResult run = RunTool({kTavrin, "calibrate", "--device", "sim", "--output", "r",
+                                    "--vrms", "0.5", "--seconds", "0.2"},
+                                   {"XDG_CONFIG_HOME=" + config});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out, "0.997631\n");
     const std::string stored = ReadText(config + "/tavrin/calibration.json");
@@ -50,8 +49,8 @@ TEST(CalibrateTool, FileOptionWinsOverTheConfigFolder) {
     const std::string config = ConfigFolder("file");
     const std::string file = config + "/elsewhere/cal.json";
     const ToolResult run =
-        RunTool({kTavrin, "calibrate", "--device", "sim", "--output", "l", "--vrms", "2",
-                 "--level", "-20", "--seconds", "0.2", "--file", file},
+        RunTool({kTavrin, "calibrate", "--device", "sim", "--output", "l", "--vrms", "2", "--level",
+                 "-20", "--seconds", "0.2", "--file", file},
                 {"XDG_CONFIG_HOME=" + config});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out, "20.000000\n");
@@ -68,10 +67,10 @@ TEST(CalibrateTool, MeasureShowsVoltsForTheCalibratedChannelOnly) {
         << R"({"device":"sim","side":"input","channel":0,"vrms_at_0dbfs":2.0,"set_on":"2026-12-08"},)"
         << R"({"device":"hw:9,0","side":"input","channel":1,"vrms_at_0dbfs":7.0,"set_on":"2026-12-08"},)"
         << R"({"device":"sim","side":"output","channel":1,"vrms_at_0dbfs":5.0,"set_on":"2026-12-08"}]})";
-    const ToolResult run = RunTool({kTavrin, "measure", "--device", "sim", "--generate",
-                                    "L=1000,sine,-12", "--generate", "R=1000,sine,-6",
-                                    "--seconds", "0.5"},
-                                   {"XDG_CONFIG_HOME=" + config});
+    const ToolResult run =
+        RunTool({kTavrin, "measure", "--device", "sim", "--generate", "L=1000,sine,-12",
+                 "--generate", "R=1000,sine,-6", "--seconds", "0.5"},
+                {"XDG_CONFIG_HOME=" + config});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto records = CsvRecords(run.out);
     ASSERT_GE(records.size(), 5u) << run.out;
@@ -87,9 +86,9 @@ TEST(CalibrateTool, MeasureShowsVoltsForTheCalibratedChannelOnly) {
 TEST(CalibrateTool, MeasureWithADamagedFileSaysSoOnceAndRunsWithoutVolts) {
     const std::string config = ConfigFolder("damaged");
     std::ofstream(config + "/tavrin/calibration.json") << "{\"version\":1,";
-    const ToolResult run = RunTool({kTavrin, "measure", "--device", "sim", "--generate",
-                                    "L=1000,sine,0", "--seconds", "0.3"},
-                                   {"XDG_CONFIG_HOME=" + config});
+    const ToolResult run = RunTool(
+        {kTavrin, "measure", "--device", "sim", "--generate", "L=1000,sine,0", "--seconds", "0.3"},
+        {"XDG_CONFIG_HOME=" + config});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_NE(run.err.find("damaged"), std::string::npos) << run.err;
     const auto records = CsvRecords(run.out);

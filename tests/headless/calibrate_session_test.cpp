@@ -30,8 +30,8 @@ ChannelSignal Sine(double amplitude) {
 }
 
 std::string ScratchFile(const char* name) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("tavrin-calibrate-" + std::to_string(getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("tavrin-calibrate-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     const std::string path = (folder / name).string();
     std::filesystem::remove(path);
@@ -129,7 +129,8 @@ TEST(InputLevel, ReadsOnTheSineConvention) {
         square[2 * frame] = frame % 2 == 0 ? 16384 : -16384;
         square[2 * frame + 1] = 0;
         sine[2 * frame] = int16_t(std::lround(32767 * std::sin(2 * std::numbers::pi * frame / 64)));
-        sine[2 * frame + 1] = int16_t(std::lround(1000 * std::sin(2 * std::numbers::pi * frame / 32)));
+        sine[2 * frame + 1] =
+            int16_t(std::lround(1000 * std::sin(2 * std::numbers::pi * frame / 32)));
     }
     CInputLevel level;
     level.Add(square.data(), 128);
