@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -73,6 +74,10 @@ struct ReadingCase {
     double dbfs;
     std::optional<double> at_0dbfs;
 };
+
+void PrintTo(const ReadingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class Reading : public ::testing::TestWithParam<ReadingCase> {};
 
@@ -167,6 +172,10 @@ struct BadFileCase {
     bool good_applies;   // the whole entry beside the bad one is still applied
     const char* message; // a piece of the one message
 };
+
+void PrintTo(const BadFileCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BadFile : public ::testing::TestWithParam<BadFileCase> {};
 
