@@ -254,6 +254,44 @@ bool SaveAsUser(const CCalibrationStore& store, const std::string& path) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// A file cut short anywhere, as a full disk or a crash of another writer leaves it, and one with
+// a byte changed anywhere: never a crash, never more than one line, never an entry that is not
+// whole.
+TEST(Store, EveryTruncationAndByteFlipOfAGoodFileLoadsOrIsRefusedCleanly) {
+    const std::string good = WithBad(
+        R"({"device":"hw:9","side":"output","channel":1,"vrms_at_0dbfs":0.5,"set_on":"x"})");
+    const std::string path = TempFolder() + "/calibration.json";
+    std::vector<std::string> texts;
+    for (size_t length = 0; length < good.size(); ++length) {
+        texts.push_back(good.substr(0, length));
+    }
+    for (size_t at = 0; at < good.size(); ++at) {
+        std::string flipped = good;
+        flipped[at] = char(flipped[at] ^ 0x5a);
+        texts.push_back(flipped);
+    }
+    for (const std::string& text : texts) {
+        WriteFile(path, text);
+        CCalibrationStore store;
+        std::string message;
+        const bool loaded = store.Load(path, &message);
+        EXPECT_EQ(loaded, message.empty()) << text;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << text;
+        for (const CalibrationEntry& entry : store.Entries()) {
+            EXPECT_TRUE(std::isfinite(entry.vrms_at_0dbfs) && entry.vrms_at_0dbfs > 0) << text;
+            EXPECT_TRUE(entry.channel == 0 || entry.channel == 1) << text;
+            EXPECT_FALSE(entry.device.empty()) << text;
+        }
+    }
+}
+
+TEST(Store, ADeviceNameThatIsNotUtf8StillSaves) {
+    CCalibrationStore store;
+    store.Set(Entry("card\xff\xfe", CalibrationSide::Input, 0, 1.0));
+    std::string error;
+    EXPECT_TRUE(store.Save(TempFolder() + "/calibration.json", &error)) << error;
+}
+
 TEST(Store, FailedSaveLeavesTheOldFile) {
     const std::string folder = TempFolder();
     const std::string path = folder + "/calibration.json";
