@@ -27,6 +27,7 @@ run_packages=(
     libfftw3-dev           # FFTW3: the analysers' transforms of any size, in double precision
     qt6-charts-dev         # Qt Charts: the analysers' plots (log axes, bars, PNG export)
     qt6-svg-dev            # Qt SVG: saving an analyser's plot as SVG
+    nlohmann-json3-dev     # JSON: the calibration file (volts per device and channel)
     libasound2-plugins     # ALSA's "default" to PulseAudio (pipewire-alsa does it for PipeWire)
     fonts-wqy-microhei     # a CJK font for the Chinese captions
     alsa-utils             # arecord: run.sh checks that the sound device can capture
