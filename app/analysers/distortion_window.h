@@ -13,7 +13,9 @@
 
 #include <QDialog>
 
+#include <array>
 #include <memory>
+#include <optional>
 
 class CDistortionCharts;
 class CSoundDevice;
@@ -35,6 +37,11 @@ public:
     QString TableCsv() const;
     bool ExportTableCsv(const QString& path, QString* error) const;
     bool ExportPlots(const QString& path, QString* error);
+    // Each input channel's volts at 0 dBFS for the device in use, nothing where it is
+    // uncalibrated; the fundamental's level in volts follows from the next block on.
+    void SetCalibration(const std::array<std::optional<double>, kChannels>& vrmsAt0Dbfs) {
+        m_vrmsAt0Dbfs = vrmsAt0Dbfs;
+    }
     // Blocks shown since the window opened (for tests).
     int BlocksShown() const { return m_blocksShown; }
 
@@ -63,6 +70,7 @@ private:
     bool m_playing = false;
     int m_blocksShown = 0;
     QVector<DistortionTableRow> m_table;
+    std::array<std::optional<double>, kChannels> m_vrmsAt0Dbfs;
 
     QCheckBox* m_play = nullptr;
     QComboBox* m_measurement = nullptr;
