@@ -17,7 +17,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -67,7 +69,7 @@ CCalibrationDlg::CCalibrationDlg(CSoundDevice& engine, const CStatusLine& status
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
-    connect(&statusLine, &CStatusLine::ReadingShown, this, [this] { ShowLevel(); });
+    connect(&statusLine, &CStatusLine::ReadingShown, this, [this] { TakeReading(); });
     ShowLevel();
     ShowStored();
 }
@@ -89,7 +91,8 @@ QWidget* CCalibrationDlg::MakeInputSide() {
     m_inStored->setObjectName(QStringLiteral("inStored"));
     form->addRow(tr("已存:"), m_inStored);
     connect(m_inChannel, &QComboBox::currentIndexChanged, this, [this] {
-        ShowLevel();
+        m_powerCount = 0; // the other channel's level starts afresh
+        TakeReading();
         ShowStored();
     });
     connect(set, &QPushButton::clicked, this, [this] { SetInput(); });
@@ -132,8 +135,28 @@ QWidget* CCalibrationDlg::MakeOutputSide() {
     return box;
 }
 
-void CCalibrationDlg::ShowLevel() {
+void CCalibrationDlg::TakeReading() {
     const double dbfs = m_statusLine.LastRmsDbfs(m_inChannel->currentIndex());
+    m_powers[size_t(m_powerNext)] = std::isfinite(dbfs) ? std::pow(10.0, dbfs / 10) : 0.0;
+    m_powerNext = (m_powerNext + 1) % kAveragedReadings;
+    m_powerCount = std::min(m_powerCount + 1, kAveragedReadings);
+    ShowLevel();
+}
+
+double CCalibrationDlg::InputLevelDbfs() const {
+    if (m_powerCount == 0) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    double sum = 0;
+    for (int i = 0; i < m_powerCount; ++i) {
+        // The newest m_powerCount readings end just before m_powerNext.
+        sum += m_powers[size_t((m_powerNext - 1 - i + kAveragedReadings) % kAveragedReadings)];
+    }
+    return 10 * std::log10(sum / m_powerCount);
+}
+
+void CCalibrationDlg::ShowLevel() {
+    const double dbfs = InputLevelDbfs();
     m_inLevel->setText(std::isfinite(dbfs) ? QString::fromStdString(FixedText(dbfs, 2)) +
                                                  QStringLiteral(" dBFS")
                                            : QStringLiteral("— dBFS"));
@@ -169,8 +192,7 @@ void CCalibrationDlg::Play(bool on) {
 
 bool CCalibrationDlg::SetInput() {
     const int channel = m_inChannel->currentIndex();
-    return Store(CalibrationSide::Input, channel, m_inVolts->value(),
-                 m_statusLine.LastRmsDbfs(channel));
+    return Store(CalibrationSide::Input, channel, m_inVolts->value(), InputLevelDbfs());
 }
 
 bool CCalibrationDlg::SetOutput() {

@@ -13,6 +13,7 @@
 
 #include <QDialog>
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -44,6 +45,10 @@ public:
 private:
     QWidget* MakeInputSide();
     QWidget* MakeOutputSide();
+    // The input channel's level: the power mean of the status line's last readings, so that a
+    // single buffer's share of a cycle more or less does not go into the calibration.
+    double InputLevelDbfs() const;
+    void TakeReading();
     void ShowLevel();
     void ShowStored();
     bool Store(CalibrationSide side, int channel, double vrms, double dbfs);
@@ -54,6 +59,10 @@ private:
     std::string m_path;
     std::function<void()> m_stored;
     bool m_playing = false;
+    static constexpr int kAveragedReadings = 8; // 0.74 s
+    std::array<double, kAveragedReadings> m_powers{};
+    int m_powerCount = 0;
+    int m_powerNext = 0;
 
     QComboBox* m_inChannel = nullptr;
     QLabel* m_inLevel = nullptr;
