@@ -60,7 +60,7 @@ std::optional<double> TraceVoltsPerDivision(const ScopeScale& scale, int channel
 
 std::string VoltsText(double volts) {
     if (!std::isfinite(volts)) {
-        return kNone;
+        return std::string(kNone) + " V";
     }
     // Three figures at least: the reading's last digit is what the card resolves, no more.
     return std::abs(volts) >= 0.1 ? FixedText(volts, 3) + " V" : FixedText(volts * 1e3, 2) + " mV";

@@ -51,7 +51,7 @@ struct ScopeScale {
 // no trace of it against a grid of volts (the spectra).
 std::optional<double> TraceVoltsPerDivision(const ScopeScale& scale, int channel,
                                             double vrmsAt0Dbfs);
-// A voltage as the strip shows it: "0.500 V", "12.34 mV"; "—" when not finite.
+// A voltage as the strip shows it: "0.500 V", "12.34 mV"; "— V" when not finite.
 std::string VoltsText(double volts);
 // The calibrated tail of a channel's part: "  0.500 Vrms  1.414 Vpp  1.64 mV/div".
 std::string StatusVoltsText(const ChannelReading& reading, double vrmsAt0Dbfs,
