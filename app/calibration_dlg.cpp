@@ -75,7 +75,8 @@ CCalibrationDlg::CCalibrationDlg(CSoundDevice& engine, const CStatusLine& status
 }
 
 QWidget* CCalibrationDlg::MakeInputSide() {
-    auto* box = new QGroupBox(tr("输入 (%1)").arg(QString::fromStdString(DeviceOf(CalibrationSide::Input))), this);
+    auto* box = new QGroupBox(
+        tr("输入 (%1)").arg(QString::fromStdString(DeviceOf(CalibrationSide::Input))), this);
     auto* form = new QFormLayout(box);
     m_inChannel = ChannelChoice(box, "inChannel", QStringLiteral("X1"), QStringLiteral("X2"));
     form->addRow(tr("通道:"), m_inChannel);
@@ -100,7 +101,8 @@ QWidget* CCalibrationDlg::MakeInputSide() {
 }
 
 QWidget* CCalibrationDlg::MakeOutputSide() {
-    auto* box = new QGroupBox(tr("输出 (%1)").arg(QString::fromStdString(DeviceOf(CalibrationSide::Output))), this);
+    auto* box = new QGroupBox(
+        tr("输出 (%1)").arg(QString::fromStdString(DeviceOf(CalibrationSide::Output))), this);
     auto* form = new QFormLayout(box);
     m_outChannel = ChannelChoice(box, "outChannel", QStringLiteral("L"), QStringLiteral("R"));
     form->addRow(tr("通道:"), m_outChannel);
@@ -157,9 +159,9 @@ double CCalibrationDlg::InputLevelDbfs() const {
 
 void CCalibrationDlg::ShowLevel() {
     const double dbfs = InputLevelDbfs();
-    m_inLevel->setText(std::isfinite(dbfs) ? QString::fromStdString(FixedText(dbfs, 2)) +
-                                                 QStringLiteral(" dBFS")
-                                           : QStringLiteral("— dBFS"));
+    m_inLevel->setText(std::isfinite(dbfs)
+                           ? QString::fromStdString(FixedText(dbfs, 2)) + QStringLiteral(" dBFS")
+                           : QStringLiteral("— dBFS"));
 }
 
 void CCalibrationDlg::ShowStored() {
@@ -204,9 +206,9 @@ bool CCalibrationDlg::SetOutput() {
 bool CCalibrationDlg::Store(CalibrationSide side, int channel, double vrms, double dbfs) {
     const std::optional<double> vrmsAt0Dbfs = CalibrateFromReading(vrms, dbfs);
     if (!vrmsAt0Dbfs) {
-        ShowAlert({tr("无法校准：需要大于 0 V 的电压表读数和不低于 -100 dBFS 的电平。")
-                       .toStdString(),
-                   std::string(), AlertIcon::Warning});
+        ShowAlert(
+            {tr("无法校准：需要大于 0 V 的电压表读数和不低于 -100 dBFS 的电平。").toStdString(),
+             std::string(), AlertIcon::Warning});
         return false;
     }
     // Saved from a copy, so a file that cannot be written leaves the panel's figures as the

@@ -136,7 +136,7 @@ private:
     QMenu* m_systemMenu = nullptr;
     QPointer<CDistortionWindow> m_distortionWindow; // deletes itself when closed
     QPointer<CCalibrationDlg> m_calibrationDlg;     // deletes itself when closed
-    CCalibrationStore m_calibration; // GUI thread only
+    CCalibrationStore m_calibration;                // GUI thread only
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;
     CPanelState m_state;
 

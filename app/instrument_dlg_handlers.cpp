@@ -156,10 +156,9 @@ void CInstrumentDlg::OnDistortion() {
 
 void CInstrumentDlg::OnCalibration() {
     if (m_calibrationDlg == nullptr) {
-        m_calibrationDlg =
-            new CCalibrationDlg(*this, *m_statusLine, m_calibration,
-                                CCalibrationStore::DefaultPath(), [this] { ApplyCalibration(); },
-                                this);
+        m_calibrationDlg = new CCalibrationDlg(
+            *this, *m_statusLine, m_calibration, CCalibrationStore::DefaultPath(),
+            [this] { ApplyCalibration(); }, this);
         m_calibrationDlg->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_calibrationDlg->show();

@@ -125,11 +125,11 @@ void CStatusLine::Deliver() {
     }
     std::string device = WaveDeviceName(WaveDirection::In);
     // The scale is only asked for when a channel of this device is calibrated.
-    const bool calibrated = std::any_of(
-        m_calibration.Entries().begin(), m_calibration.Entries().end(),
-        [&](const CalibrationEntry& e) {
-            return e.device == device && e.side == CalibrationSide::Input;
-        });
+    const bool calibrated =
+        std::any_of(m_calibration.Entries().begin(), m_calibration.Entries().end(),
+                    [&](const CalibrationEntry& e) {
+                        return e.device == device && e.side == CalibrationSide::Input;
+                    });
     const ScopeScale scale = calibrated && m_scaleSource ? m_scaleSource() : ScopeScale{};
     LayOutCells(calibrated);
     for (int c = 0; c < kChannels; ++c) {

@@ -9,8 +9,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -29,8 +29,8 @@ ChannelSignal Sine(double hertz, double amplitude) {
 }
 
 // "X1 ... dBFS" with nothing after it: the strip as it reads uncalibrated.
-const QRegularExpression kPlainStrip(QStringLiteral(
-    "^X1 [^|]* dBFS \\| X2 [^|]* dBFS \\| xruns [0-9]+ \\| capture: sim$"));
+const QRegularExpression kPlainStrip(
+    QStringLiteral("^X1 [^|]* dBFS \\| X2 [^|]* dBFS \\| xruns [0-9]+ \\| capture: sim$"));
 
 class CalibrationTest : public PanelTest {
 protected:
@@ -109,8 +109,7 @@ TEST_F(CalibrationTest, X1CalibratedAtMinus6ReadsHalfAVoltAtMinus12AndX2StaysInD
     RestartPanel();
     Bench().SetInputSignal(0, Sine(1000, 8192));
     RunBuffers(3);
-    EXPECT_TRUE(Strip().contains(QStringLiteral("  0.500 Vrms  ")))
-        << Strip().toStdString();
+    EXPECT_TRUE(Strip().contains(QStringLiteral("  0.500 Vrms  "))) << Strip().toStdString();
     EXPECT_EQ(m_alerts.Count(), 0u);
 }
 
@@ -167,8 +166,8 @@ TEST_F(CalibrationTest, OutputTonePlaysAtItsLevelStoresVoltsAtFullScaleAndStopsO
         Panel().Calibration().Find(WaveDeviceName(WaveDirection::Out), CalibrationSide::Output, 1);
     ASSERT_TRUE(entry);
     EXPECT_NEAR(entry->vrms_at_0dbfs, 0.5 / std::pow(10.0, -6.0 / 20), 1e-9);
-    EXPECT_FALSE(Panel().Calibration().Find(WaveDeviceName(WaveDirection::Out),
-                                            CalibrationSide::Output, 0));
+    EXPECT_FALSE(
+        Panel().Calibration().Find(WaveDeviceName(WaveDirection::Out), CalibrationSide::Output, 0));
     EXPECT_EQ(Child<QLabel>(dialog, "outStored")->text().left(17),
               QString::fromUtf8("0 dBFS = 0.9976 V"));
     // An output calibration is no input one: the strip stays in dBFS.

@@ -80,10 +80,10 @@ TEST_P(TraceScale, ScaleOfEachTraceTheModeDraws) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, TraceScale,
-                         testing::Values(TraceScaleCase{1, true, false, false}, // X1 alone
-                                         TraceScaleCase{2, true, true, false},  // X1 and X2
-                                         TraceScaleCase{3, true, true, false},  // the sum
-                                         TraceScaleCase{4, true, true, true},   // X-Y
+                         testing::Values(TraceScaleCase{1, true, false, false},  // X1 alone
+                                         TraceScaleCase{2, true, true, false},   // X1 and X2
+                                         TraceScaleCase{3, true, true, false},   // the sum
+                                         TraceScaleCase{4, true, true, true},    // X-Y
                                          TraceScaleCase{5, false, false, false}, // spectra
                                          TraceScaleCase{0, false, false, false}));
 
