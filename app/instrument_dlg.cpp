@@ -58,6 +58,9 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
     });
     m_statusLine = new CStatusLine(this, client);
     m_statusLine->SetScopeScaleSource([this] { return CurrentScopeScale(); });
+    connect(m_statusLine, &CStatusLine::HeightChanged, this, [this, client](int heightPx) {
+        setFixedSize(client.width, client.height + heightPx);
+    });
     m_readoutX1.Attach(Display(ctl::kReadoutX1));
     m_readoutX2.Attach(Display(ctl::kReadoutX2));
     m_readoutMeter.Attach(Display(ctl::kReadoutMeter));

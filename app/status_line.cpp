@@ -31,8 +31,8 @@ std::string Formatted(double value, int decimals, const char* unit = "") {
     return FixedText(value, decimals) + unit;
 }
 
-// Room left after a cell's text, so two cells' texts never touch.
-constexpr int kCellPaddingPx = 12;
+// With volts: the width of the xruns and device cells, beside the channels' rows.
+constexpr int kSideCellWidthPx = 170;
 
 } // namespace
 
@@ -91,6 +91,7 @@ CStatusLine::CStatusLine(QWidget* parent, const PixelRect& panel)
     : QWidget(parent), m_panelWidth(panel.width) {
     m_lastRmsDbfs.fill(-std::numeric_limits<double>::infinity());
     setGeometry(panel.x, panel.y + panel.height, panel.width, kStatusLineHeightPx);
+    setFixedHeight(kStatusLineHeightPx);
     // Fixed-pitch digits: a changing reading does not make the text beside it move.
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSize(8);
@@ -159,27 +160,36 @@ QString CStatusLine::ChannelText(int channel, const ChannelReading& reading,
     return QString::fromStdString(text);
 }
 
-void CStatusLine::LayOutCells(bool grow) {
-    std::array<int, 3> widths{kCellWidths[0], kCellWidths[1], kCellWidths[2]};
-    if (grow) {
-        // Room for the longest a channel's part gets with volts; the device's name then takes
-        // what is left, cut at the edge as before.
-        const QString longest = QStringLiteral(
-            "X1 10000.000 Hz  RMS -100.00  peak -100.00 dBFS  100.00 mVrms  100.00 mVpp  "
-            "100.00 mV/div");
-        widths[0] = widths[1] =
-            std::max(widths[0], fontMetrics().horizontalAdvance(longest) + kCellPaddingPx);
-    }
-    int x = 4;
-    for (size_t i = 0; i < m_cells.size(); ++i) {
-        const int width = i < widths.size() ? widths[i] : std::max(m_panelWidth - x - 4, 0);
-        const QRect cell(x, 0, width, kStatusLineHeightPx);
-        if (cell != m_cells[i]) {
-            m_cells[i] = cell;
-            update();
+void CStatusLine::LayOutCells(bool twoRows) {
+    std::array<QRect, 4> cells;
+    if (twoRows) {
+        // A channel with volts takes most of a row: X1 over X2, the xruns beside X1 and the
+        // device's name beside X2, cut at the edge as before.
+        const int sideX = std::max(m_panelWidth - kSideCellWidthPx - 4, 4);
+        const int channelWidth = sideX - 4;
+        cells = {QRect(4, 0, channelWidth, kStatusLineHeightPx),
+                 QRect(4, kStatusLineHeightPx, channelWidth, kStatusLineHeightPx),
+                 QRect(sideX, 0, kSideCellWidthPx, kStatusLineHeightPx),
+                 QRect(sideX, kStatusLineHeightPx, kSideCellWidthPx, kStatusLineHeightPx)};
+    } else {
+        int x = 4;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const int width =
+                i < std::size(kCellWidths) ? kCellWidths[i] : std::max(m_panelWidth - x - 4, 0);
+            cells[i] = QRect(x, 0, width, kStatusLineHeightPx);
+            x += width;
         }
-        x += width;
     }
+    if (cells == m_cells) {
+        return;
+    }
+    m_cells = cells;
+    const int height = twoRows ? 2 * kStatusLineHeightPx : kStatusLineHeightPx;
+    if (height != this->height()) {
+        setFixedHeight(height);
+        emit HeightChanged(height);
+    }
+    update();
 }
 
 void CStatusLine::SetCalibration(const CCalibrationStore& store) {

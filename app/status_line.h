@@ -24,7 +24,7 @@
 #include <optional>
 #include <string>
 
-// Height in pixels of the strip the window grows by.
+// Height in pixels of the strip the window grows by; twice that while it shows volts.
 inline constexpr int kStatusLineHeightPx = 22;
 
 struct StatusReading {
@@ -80,6 +80,8 @@ public:
 signals:
     // GUI thread: a new reading is on show.
     void ReadingShown();
+    // GUI thread: the strip took a second row for volts, or gave it back; height in pixels.
+    void HeightChanged(int heightPx);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -94,9 +96,8 @@ private:
     // GUI thread: the channel's part, with volts when its input is calibrated.
     QString ChannelText(int channel, const ChannelReading& reading, const std::string& device,
                         const ScopeScale& scale) const;
-    // GUI thread: the channels' cells wide enough for texts with volts; the usual widths when
-    // `grow` is false.
-    void LayOutCells(bool grow);
+    // GUI thread: the cells in one row as always, or in two when a channel reads in volts.
+    void LayOutCells(bool twoRows);
 
     // Capture worker only.
     CToneEstimator m_estimator;
