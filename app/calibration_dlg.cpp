@@ -71,12 +71,19 @@ CCalibrationDlg::CCalibrationDlg(CSoundDevice& engine, const CStatusLine& status
 
     connect(&statusLine, &CStatusLine::ReadingShown, this, [this] { TakeReading(); });
     ShowLevel();
+    Refresh();
+}
+
+void CCalibrationDlg::Refresh() {
+    m_inSide->setTitle(
+        tr("输入 (%1)").arg(QString::fromStdString(DeviceOf(CalibrationSide::Input))));
+    m_outSide->setTitle(
+        tr("输出 (%1)").arg(QString::fromStdString(DeviceOf(CalibrationSide::Output))));
     ShowStored();
 }
 
 QWidget* CCalibrationDlg::MakeInputSide() {
-    auto* box = new QGroupBox(
-        tr("输入 (%1)").arg(QString::fromStdString(DeviceOf(CalibrationSide::Input))), this);
+    auto* box = m_inSide = new QGroupBox(this);
     auto* form = new QFormLayout(box);
     m_inChannel = ChannelChoice(box, "inChannel", QStringLiteral("X1"), QStringLiteral("X2"));
     form->addRow(tr("通道:"), m_inChannel);
@@ -101,8 +108,7 @@ QWidget* CCalibrationDlg::MakeInputSide() {
 }
 
 QWidget* CCalibrationDlg::MakeOutputSide() {
-    auto* box = new QGroupBox(
-        tr("输出 (%1)").arg(QString::fromStdString(DeviceOf(CalibrationSide::Output))), this);
+    auto* box = m_outSide = new QGroupBox(this);
     auto* form = new QFormLayout(box);
     m_outChannel = ChannelChoice(box, "outChannel", QStringLiteral("L"), QStringLiteral("R"));
     form->addRow(tr("通道:"), m_outChannel);

@@ -21,6 +21,7 @@ class CSoundDevice;
 class CStatusLine;
 class QComboBox;
 class QDoubleSpinBox;
+class QGroupBox;
 class QLabel;
 class QPushButton;
 
@@ -39,6 +40,8 @@ public:
     bool SetOutput();
     // "Play" of the output side: on plays the tone at the chosen level, off stops it.
     void Play(bool on);
+    // The devices in use and their stored figures shown anew: after a change of sound card.
+    void Refresh();
 
     void done(int result) override;
 
@@ -64,6 +67,8 @@ private:
     int m_powerCount = 0;
     int m_powerNext = 0;
 
+    QGroupBox* m_inSide = nullptr;
+    QGroupBox* m_outSide = nullptr;
     QComboBox* m_inChannel = nullptr;
     QLabel* m_inLevel = nullptr;
     QDoubleSpinBox* m_inVolts = nullptr;

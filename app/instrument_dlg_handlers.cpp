@@ -180,6 +180,9 @@ void CInstrumentDlg::LoadCalibration() {
 
 void CInstrumentDlg::ApplyCalibration() {
     m_statusLine->SetCalibration(m_calibration);
+    if (m_calibrationDlg != nullptr) {
+        m_calibrationDlg->Refresh();
+    }
     if (m_distortionWindow != nullptr) {
         const std::string device = WaveDeviceName(WaveDirection::In);
         std::array<std::optional<double>, kChannels> vrmsAt0Dbfs;

@@ -130,6 +130,10 @@ TEST_F(CalibrationTest, ADeviceWithoutAnEntryShowsNoVolts) {
     strip.replace(QStringLiteral("sim:dut"), QStringLiteral("sim"));
     EXPECT_TRUE(kPlainStrip.match(strip).hasMatch()) << strip.toStdString();
     EXPECT_EQ(Panel().StatusLine()->height(), kStatusLineHeightPx) << "one row again";
+    // The open dialog follows the change of card.
+    auto* dialog = Panel().findChild<CCalibrationDlg*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(Child<QLabel>(dialog, "inStored")->text(), QString::fromUtf8("未校准"));
     EXPECT_EQ(Panel().height(), Panel().StatusLine()->geometry().bottom() + 1);
 }
 
