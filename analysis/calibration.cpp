@@ -38,8 +38,7 @@ std::optional<CalibrationEntry> ParseEntry(const nlohmann::json& item, std::stri
     }
     entry.device = device->get<std::string>();
     const auto side = item.find("side");
-    if (side == item.end() || !side->is_string() ||
-        (*side != "input" && *side != "output")) {
+    if (side == item.end() || !side->is_string() || (*side != "input" && *side != "output")) {
         *problem = "side of " + entry.device + " is not \"input\" or \"output\"";
         return std::nullopt;
     }

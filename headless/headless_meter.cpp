@@ -20,7 +20,7 @@ public:
 ChannelRow ToChannelRow(const ChannelReading& reading, int readoutHertz) {
     // The one-second average: per buffer the estimate wanders by a few hundredths of a hertz,
     // and a log read to a hundredth wants the steadier figure; it follows a new tone at once.
-    return {readoutHertz, reading.averageHertz, reading.rmsDbfs, reading.peakDbfs};
+    return {readoutHertz, reading.averageHertz, reading.rmsDbfs, reading.peakDbfs, std::nullopt};
 }
 
 } // namespace

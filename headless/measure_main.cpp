@@ -1,6 +1,9 @@
 // tavrin-measure: the instruments without the panel, for scripts and logging. Started as
-// `tavrin measure ...` or `tavrin thd ...` (the panel's executable hands over before it loads
-// anything of Qt's GUI, and passes "thd" on as the first argument) or directly.
+// `tavrin measure ...`, `tavrin thd ...` or `tavrin calibrate ...` (the panel's executable hands
+// over before it loads anything of Qt's GUI, and passes "thd" or "calibrate" on as the first
+// argument) or directly.
+#include "calibrate_options.h"
+#include "calibrate_session.h"
 #include "measure_options.h"
 #include "measure_session.h"
 #include "thd_options.h"
@@ -14,7 +17,9 @@ namespace {
 
 constexpr const char* kCommands =
     "Commands: tavrin measure  the panel's frequency, level and meter readings per buffer\n"
-    "          tavrin thd      distortion and noise per block (tavrin thd --help)\n";
+    "          tavrin thd      distortion and noise per block (tavrin thd --help)\n"
+    "          tavrin calibrate  volts at 0 dBFS for an input or output (tavrin calibrate "
+    "--help)\n";
 
 // Parses, refuses with one line, shows the help, or runs.
 template <typename Options>
@@ -41,6 +46,10 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "thd") {
         return Command<ThdOptions>({args.begin() + 1, args.end()}, ParseThdOptions, ThdUsage,
                                    RunThd);
+    }
+    if (!args.empty() && args[0] == "calibrate") {
+        return Command<CalibrateOptions>({args.begin() + 1, args.end()}, ParseCalibrateOptions,
+                                         CalibrateUsage, RunCalibrate);
     }
     return Command<MeasureOptions>(args, ParseMeasureOptions, MeasureUsage, RunMeasure);
 }

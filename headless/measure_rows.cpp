@@ -2,11 +2,14 @@
 
 namespace {
 
+// The volts come last, so that scripts written before them find every other column where it was.
 const std::vector<std::string>& Columns(bool withMeter) {
     static const std::vector<std::string> kWithMeter = {
-        "time_s", "x1_hz",         "x1_hz_precise", "x1_dbfs_rms",  "x1_dbfs_peak",
-        "x2_hz",  "x2_hz_precise", "x2_dbfs_rms",   "x2_dbfs_peak", "meter"};
-    static const std::vector<std::string> kWithoutMeter(kWithMeter.begin(), kWithMeter.end() - 1);
+        "time_s",        "x1_hz",       "x1_hz_precise", "x1_dbfs_rms", "x1_dbfs_peak", "x2_hz",
+        "x2_hz_precise", "x2_dbfs_rms", "x2_dbfs_peak",  "meter",       "x1_vrms",      "x2_vrms"};
+    static const std::vector<std::string> kWithoutMeter = {
+        "time_s",        "x1_hz",       "x1_hz_precise", "x1_dbfs_rms", "x1_dbfs_peak", "x2_hz",
+        "x2_hz_precise", "x2_dbfs_rms", "x2_dbfs_peak",  "x1_vrms",     "x2_vrms"};
     return withMeter ? kWithMeter : kWithoutMeter;
 }
 
@@ -29,5 +32,8 @@ std::string FormatRow(RowFormat format, bool withMeter, const MeasureRow& row) {
     if (withMeter) {
         values.push_back(RowInteger(format, row.meter));
     }
+    // Microvolts: a line level to six decimals, as far as a calibration from a voltmeter goes.
+    values.push_back(RowNumber(format, row.x1.vrms, 6));
+    values.push_back(RowNumber(format, row.x2.vrms, 6));
     return RowLine(format, Columns(withMeter), values);
 }

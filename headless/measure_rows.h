@@ -12,6 +12,7 @@ struct ChannelRow {
     std::optional<double> preciseHertz; // nothing: no clear tone
     double rmsDbfs = 0;                 // -infinity for an all-zero buffer
     double peakDbfs = 0;
+    std::optional<double> vrms; // the RMS level in volts; nothing when uncalibrated
 };
 
 struct MeasureRow {

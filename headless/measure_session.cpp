@@ -3,6 +3,7 @@
 #include "headless_meter.h"
 #include "headless_run.h"
 #include "measure_rows.h"
+#include "run_calibration.h"
 #include "wav_file.h"
 #include "wave_api.h"
 
@@ -59,6 +60,8 @@ int RunMeasure(const MeasureOptions& options) {
     const std::string& device = *opened;
     alerts.Echo();
     AnnounceRun(device, options.seconds);
+    const ChannelVolts volts =
+        LoadChannelVolts(CCalibrationStore::DefaultPath(), device, CalibrationSide::Input);
 
     const bool withMeter = options.meterMode.has_value();
     bool writing = Print(FormatHeader(options.format, withMeter, device));
@@ -69,7 +72,9 @@ int RunMeasure(const MeasureOptions& options) {
     auto printRows = [&] {
         rows.clear();
         engine.TakeRows(rows);
-        for (const MeasureRow& row : rows) {
+        for (MeasureRow& row : rows) {
+            row.x1.vrms = ChannelVrms(volts[0], row.x1.rmsDbfs);
+            row.x2.vrms = ChannelVrms(volts[1], row.x2.rmsDbfs);
             writing = writing && Print(FormatRow(options.format, withMeter, row));
             ++printed;
         }

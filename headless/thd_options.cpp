@@ -18,11 +18,21 @@ std::optional<ThdTone> ParseTone(const std::string& text) {
     const auto freq = ParseNumber(text.substr(0, comma));
     ThdTone tone;
     if (comma != std::string::npos) {
-        const auto level = ParseNumber(text.substr(comma + 1));
-        if (!level || *level < kTestLevelMinDbfs || *level > kTestLevelMaxDbfs) {
-            return std::nullopt;
+        std::string levelText = text.substr(comma + 1);
+        if (!levelText.empty() && (levelText.back() == 'V' || levelText.back() == 'v')) {
+            levelText.pop_back();
+            const auto vrms = ParseNumber(levelText);
+            if (!vrms || *vrms <= 0) {
+                return std::nullopt;
+            }
+            tone.level_vrms = *vrms;
+        } else {
+            const auto level = ParseNumber(levelText);
+            if (!level || *level < kTestLevelMinDbfs || *level > kTestLevelMaxDbfs) {
+                return std::nullopt;
+            }
+            tone.level_dbfs = *level;
         }
-        tone.level_dbfs = *level;
     }
     if (!freq) {
         return std::nullopt;
@@ -83,8 +93,8 @@ bool ParseThdOptions(const std::vector<std::string>& args, ThdOptions* options,
         } else if (name == "--tone") {
             options->tone = ParseTone(value);
             if (!options->tone) {
-                *why = "--tone wants HZ[,DBFS] with HZ from 0.01 to below 22050 and DBFS from "
-                       "-120 to 0, not '" +
+                *why = "--tone wants HZ[,DBFS] or HZ,VOLTSV with HZ from 0.01 to below 22050, "
+                       "DBFS from -120 to 0 and VOLTS above 0, not '" +
                        value + "'";
                 return false;
             }
@@ -155,16 +165,19 @@ std::optional<TestSignal> ThdTestSignal(const ThdOptions& options) {
 
 std::string ThdUsage() {
     return "usage: tavrin thd [--seconds N] [--device NAME] [--format csv|jsonl]\n"
-           "                  [--tone HZ[,DBFS] | --imd smpte|ccif] [--dither] [--block N]\n"
-           "                  [--band LO-HI] [--weighting none|a]\n"
+           "                  [--tone HZ[,DBFS|,VOLTSV] | --imd smpte|ccif] [--dither]\n"
+           "                  [--block N] [--band LO-HI] [--weighting none|a]\n"
            "Distortion and noise of both inputs: one row per block on stdout (f0, level, THD,\n"
-           "THD+N, SINAD, SNR, H2..H10; IMD with --imd); messages on stderr. A figure the block\n"
+           "THD+N, SINAD, SNR, H2..H10; IMD with --imd; the level in volts last, for a\n"
+           "calibrated input); messages on stderr. A figure the block\n"
            "cannot give (no tone, clipping, a tone starting, lost input) is an empty field or\n"
            "null.\n" +
            RunOptionsUsage() +
            "  --tone HZ[,DBFS]  play a sine on both outputs: HZ to 0.01 from 0.01 to below\n"
            "                 22050, DBFS RMS from -120 to 0 (default -1); without it (and\n"
            "                 without --imd) the inputs are measured as they come\n"
+           "  --tone HZ,VOLTSV  the level in volts RMS, e.g. 1000,0.5V: needs the output's\n"
+           "                 calibration (tavrin calibrate --output l)\n"
            "  --imd          play SMPTE (60 Hz + 7 kHz, 4:1) or CCIF (19 + 20 kHz, 1:1) at a\n"
            "                 summed peak of -1 dBFS, and add x1_imd_pct ... x2_imd_db at the end\n"
            "  --dither       add TPDF dither to the signal played\n"

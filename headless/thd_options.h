@@ -14,6 +14,8 @@
 struct ThdTone {
     double freq_hz = 997.0; // to 0.01 Hz
     double level_dbfs = -1.0;
+    // Given in volts RMS instead: level_dbfs follows from the output's calibration at the run.
+    std::optional<double> level_vrms;
 };
 
 struct ThdOptions : RunOptions {

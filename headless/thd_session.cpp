@@ -1,11 +1,11 @@
 #include "thd_session.h"
 
 #include "distortion_monitor.h"
-#include "distortion_rows.h"
 #include "pcm_format.h"
 #include "row_ring.h"
 #include "sound_device.h"
 #include "stop_signal.h"
+#include "thd_rows.h"
 #include "wave_api.h"
 
 #include <atomic>
@@ -81,12 +81,47 @@ void AnnounceSignal(const TestSignal& signal, const std::string& device) {
     }
 }
 
+// A tone given in volts becomes dBFS through the output's calibration (its L channel: the
+// test signal plays the same on both). False after the one line that says why it cannot.
+bool ResolveToneVolts(ThdOptions* options) {
+    if (!options->tone || !options->tone->level_vrms) {
+        return true;
+    }
+    const std::string device = WaveDeviceName(WaveDirection::Out);
+    CCalibrationStore store;
+    std::string message;
+    if (!store.Load(CCalibrationStore::DefaultPath(), &message)) {
+        std::fprintf(stderr, "%s: %s\n", kTool, message.c_str());
+        return false;
+    }
+    const auto entry = store.Find(device, CalibrationSide::Output, 0);
+    if (!entry) {
+        std::fprintf(stderr,
+                     "%s: a tone in volts needs the calibration of output L of '%s' (tavrin "
+                     "calibrate --output l)\n",
+                     kTool, device.c_str());
+        return false;
+    }
+    const double level_dbfs = VrmsToDbfs(*options->tone->level_vrms, entry->vrms_at_0dbfs);
+    if (!(level_dbfs >= kTestLevelMinDbfs && level_dbfs <= kTestLevelMaxDbfs)) {
+        std::fprintf(stderr, "%s: %g V is %.2f dBFS on '%s', outside -120 to 0 dBFS\n", kTool,
+                     *options->tone->level_vrms, level_dbfs, device.c_str());
+        return false;
+    }
+    options->tone->level_dbfs = level_dbfs;
+    return true;
+}
+
 } // namespace
 
-int RunThd(const ThdOptions& options) {
+int RunThd(const ThdOptions& given) {
+    ThdOptions options = given;
     CAlertLines alerts;
     if (!BeginRun(options.device)) {
         return kExitDeviceFailed;
+    }
+    if (!ResolveToneVolts(&options)) {
+        return kExitBadArguments;
     }
 
     // Whole blocks: the run ends with the block that reaches the time asked for.
@@ -115,9 +150,11 @@ int RunThd(const ThdOptions& options) {
         AnnounceSignal(*signal, WaveDeviceName(WaveDirection::Out));
     }
     AnnounceRun(device, options.seconds);
+    const ChannelVolts volts =
+        LoadChannelVolts(CCalibrationStore::DefaultPath(), device, CalibrationSide::Input);
 
     const bool withImd = options.imd.has_value();
-    bool writing = Print(FormatDistortionHeader(options.format, withImd, device));
+    bool writing = Print(FormatThdHeader(options.format, withImd, device));
     std::vector<DistortionRow> rows;
     int64_t printed = 0;
     int64_t framesIn = 0;
@@ -126,7 +163,7 @@ int RunThd(const ThdOptions& options) {
         rows.clear();
         capture.TakeRows(rows);
         for (const DistortionRow& row : rows) {
-            writing = writing && Print(FormatDistortionRow(options.format, withImd, row));
+            writing = writing && Print(FormatThdRow(options.format, withImd, row, volts));
             ++printed;
         }
         // A block lasts up to six seconds: the input is alive while its frames come.

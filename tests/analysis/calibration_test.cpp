@@ -34,8 +34,7 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-CalibrationEntry Entry(const std::string& device, CalibrationSide side, int channel,
-                       double vrms) {
+CalibrationEntry Entry(const std::string& device, CalibrationSide side, int channel, double vrms) {
     return {device, side, channel, vrms, "2026-12-08"};
 }
 
@@ -57,13 +56,11 @@ TEST_P(RoundTrip, VoltsToDbfsAndBack) {
     EXPECT_NEAR(back, c.vrms, 1e-12 * c.vrms);
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, RoundTrip,
-                         ::testing::Values(RoundTripCase{1.0, 1.0, 0.0},
-                                           RoundTripCase{1.0, 0.1, -20.0},
-                                           RoundTripCase{2.0, 1.0, -6.020599913279624},
-                                           RoundTripCase{0.775, 7.75, 20.0},
-                                           RoundTripCase{1.228, 1.228e-5, -100.0},
-                                           RoundTripCase{3.3, 3.3e-6, -120.0}));
+INSTANTIATE_TEST_SUITE_P(
+    Levels, RoundTrip,
+    ::testing::Values(RoundTripCase{1.0, 1.0, 0.0}, RoundTripCase{1.0, 0.1, -20.0},
+                      RoundTripCase{2.0, 1.0, -6.020599913279624}, RoundTripCase{0.775, 7.75, 20.0},
+                      RoundTripCase{1.228, 1.228e-5, -100.0}, RoundTripCase{3.3, 3.3e-6, -120.0}));
 
 TEST(SineVpp, IsTwoRootTwoTimesRms) {
     // A 1 V peak sine: RMS 1/sqrt(2), peak to peak 2 V.
@@ -91,18 +88,18 @@ TEST_P(Reading, CalibratesOrRefuses) {
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-INSTANTIATE_TEST_SUITE_P(
-    Readings, Reading,
-    ::testing::Values(ReadingCase{"AtFullScale", 1.5, 0.0, 1.5},
-                      ReadingCase{"TwentyDbDown", 0.1, -20.0, 1.0},
-                      ReadingCase{"AtTheFloor", 1e-5, -100.0, 1.0},
-                      ReadingCase{"BelowTheFloor", 1e-5, -100.01, std::nullopt},
-                      ReadingCase{"ZeroVolts", 0.0, -20.0, std::nullopt},
-                      ReadingCase{"NegativeVolts", -1.0, -20.0, std::nullopt},
-                      ReadingCase{"NanVolts", kNan, -20.0, std::nullopt},
-                      ReadingCase{"NanDbfs", 1.0, kNan, std::nullopt},
-                      ReadingCase{"SilentInput", 1.0, -kInf, std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Readings, Reading,
+                         ::testing::Values(ReadingCase{"AtFullScale", 1.5, 0.0, 1.5},
+                                           ReadingCase{"TwentyDbDown", 0.1, -20.0, 1.0},
+                                           ReadingCase{"AtTheFloor", 1e-5, -100.0, 1.0},
+                                           ReadingCase{"BelowTheFloor", 1e-5, -100.01,
+                                                       std::nullopt},
+                                           ReadingCase{"ZeroVolts", 0.0, -20.0, std::nullopt},
+                                           ReadingCase{"NegativeVolts", -1.0, -20.0, std::nullopt},
+                                           ReadingCase{"NanVolts", kNan, -20.0, std::nullopt},
+                                           ReadingCase{"NanDbfs", 1.0, kNan, std::nullopt},
+                                           ReadingCase{"SilentInput", 1.0, -kInf, std::nullopt}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Store, OneDevicesEntryChangesNothingForAnother) {
     CCalibrationStore store;
@@ -202,9 +199,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFileCase{"BinaryJunk", std::string("\x00\xff\xfe{[", 5), false, "damaged"},
         BadFileCase{"TopLevelArray", std::string("[") + kGood + "]", false, "damaged"},
         BadFileCase{"EntriesNotAList", R"({"version":1,"entries":{"a":1}})", false, "entries"},
-        BadFileCase{"UnknownVersion",
-                    std::string(R"({"version":7,"entries":[)") + kGood + "]}", false,
-                    "version"},
+        BadFileCase{"UnknownVersion", std::string(R"({"version":7,"entries":[)") + kGood + "]}",
+                    false, "version"},
         BadFileCase{"WrongTypeEntry", WithBad("42"), true, "1 entry skipped"},
         BadFileCase{"NegativeVolts", WithBad(kBadHead + R"("vrms_at_0dbfs":-1})"), true,
                     "positive"},
@@ -218,17 +214,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadFileCase{"MissingDevice", WithBad(R"({"side":"input","channel":0,"vrms_at_0dbfs":1})"),
                     true, "device"},
         BadFileCase{"SideMisspelt",
-                    WithBad(R"({"device":"hw:9","side":"in","channel":0,"vrms_at_0dbfs":1})"),
-                    true, "side"},
+                    WithBad(R"({"device":"hw:9","side":"in","channel":0,"vrms_at_0dbfs":1})"), true,
+                    "side"},
         BadFileCase{"ChannelOutOfRange",
                     WithBad(R"({"device":"hw:9","side":"input","channel":5,"vrms_at_0dbfs":1})"),
                     true, "channel"},
         BadFileCase{"ChannelAsText",
                     WithBad(R"({"device":"hw:9","side":"input","channel":"0","vrms_at_0dbfs":1})"),
                     true, "channel"},
-        BadFileCase{"TwoBadOneMessage",
-                    WithBad(kBadHead + R"("vrms_at_0dbfs":-1},)" + "null"), true,
-                    "2 entries skipped"}),
+        BadFileCase{"TwoBadOneMessage", WithBad(kBadHead + R"("vrms_at_0dbfs":-1},)" + "null"),
+                    true, "2 entries skipped"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Saves in a child process that, when the tests run as root, drops to nobody: root writes in a

@@ -45,22 +45,24 @@ long SoxFrames(const std::string& path) {
 TEST(MeasureTool, ReadsTheGeneratorsToneWithTheReadoutsValueAndToHundredthsOfAHertz) {
     const std::string wav = ScratchPath("tone.wav");
     const ToolResult run = RunTool(Measure({"--device", "sim", "--generate", "L=1000,sine,0",
-                                            "--seconds", "1", "--record", wav, "--meter", "V"}));
+                                            "--seconds", "1", "--record", wav, "--meter", "V"}),
+                                   {"XDG_CONFIG_HOME=/nonexistent-tavrin-config"});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
               "time_s,x1_hz,x1_hz_precise,x1_dbfs_rms,x1_dbfs_peak,x2_hz,x2_hz_precise,"
-              "x2_dbfs_rms,x2_dbfs_peak,meter");
+              "x2_dbfs_rms,x2_dbfs_peak,meter,x1_vrms,x2_vrms");
     const auto rows = CsvRows(run.out);
     // One second is 10.8 buffers of 4096 frames: the run ends with the eleventh.
     ASSERT_EQ(rows.size(), 11u) << run.out;
     for (const auto& row : rows) {
-        ASSERT_EQ(row.size(), 10u);
+        ASSERT_EQ(row.size(), 12u);
         EXPECT_EQ(row[1], "990");
         EXPECT_NEAR(std::stod(row[2]), 1000.0, 0.05) << row[2];
         EXPECT_NEAR(std::stod(row[3]), 0.0, 0.02) << row[3];
         EXPECT_EQ(row[6], "") << "X2 is silent";
         // V(AC): a full-scale sine reads about 33157 on the panel's readout.
         EXPECT_NEAR(std::stoi(row[9]), 33157, 60);
+        EXPECT_EQ(row[10], "") << "no calibration, no volts";
     }
     // The recording holds exactly the measured buffers, and its sizes were written at the end.
     EXPECT_EQ(SoxFrames(wav), long(rows.size()) * 4096);
@@ -76,7 +78,7 @@ TEST(MeasureTool, GeneratedLevelsReadBackAtTheirDbfs) {
     const auto rows = CsvRows(run.out);
     ASSERT_FALSE(rows.empty()) << run.out;
     for (const auto& row : rows) {
-        ASSERT_EQ(row.size(), 9u);
+        ASSERT_EQ(row.size(), 11u);
         EXPECT_NEAR(std::stod(row[3]), -24.08, 0.03) << "X1 RMS";
         EXPECT_NEAR(std::stod(row[4]), -24.08, 0.03) << "X1 peak";
         EXPECT_NEAR(std::stod(row[7]), -6.02, 0.03) << "X2 RMS";

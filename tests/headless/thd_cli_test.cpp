@@ -28,7 +28,10 @@ TEST(ThdTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitStatus) {
     ExpectRefusals(
         {kTavrin, "thd"},
         {
-            {{"--tone", "0"}, 2, "--tone wants HZ[,DBFS] with HZ from 0.01 to below 22050"},
+            {{"--tone", "0"}, 2, "--tone wants HZ[,DBFS] or HZ,VOLTSV with HZ from 0.01"},
+            {{"--tone", "1000,0V"}, 2, "not '1000,0V'"},
+            {{"--tone", "1000,-0.5V"}, 2, "not '1000,-0.5V'"},
+            {{"--tone", "1000,V"}, 2, "not '1000,V'"},
             {{"--tone", "22050"}, 2, "not '22050'"},
             {{"--tone", "0.004"}, 2, "not '0.004'"}, // rounds to 0.00 Hz
             {{"--tone", "997,-121"}, 2, "not '997,-121'"},
@@ -60,13 +63,14 @@ TEST(ThdTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitStatus) {
         kSim);
 }
 
-TEST(ThdTool, HelpOfEitherCommandListsBoth) {
-    for (const char* command : {"thd", "measure"}) {
+TEST(ThdTool, HelpOfEachCommandListsThemAll) {
+    for (const char* command : {"thd", "measure", "calibrate"}) {
         const ToolResult run = RunTool({kTavrin, command, "--help"});
         EXPECT_EQ(run.exitStatus, 0);
         EXPECT_EQ(run.out.rfind(std::string("usage: tavrin ") + command, 0), 0u) << run.out;
         EXPECT_NE(run.out.find("tavrin measure  "), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("tavrin thd  "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("tavrin calibrate  "), std::string::npos) << run.out;
     }
 }
 
@@ -151,7 +155,7 @@ TEST(ThdTool, WritesJsonLinesWithTheImdColumnsWithoutQtGuiUntilSigterm) {
     EXPECT_EQ(header.rfind("{\"device\":\"sim:dut\",\"columns\":[\"time_s\",\"x1_f0_hz\",", 0), 0u)
         << header;
     EXPECT_NE(header.find(",\"x2_h10_db\",\"x1_imd_pct\",\"x1_imd_db\",\"x2_imd_pct\","
-                          "\"x2_imd_db\"]}"),
+                          "\"x2_imd_db\",\"x1_level_vrms\",\"x2_level_vrms\"]}"),
               std::string::npos)
         << header;
     ASSERT_TRUE(process.ReadLine(&row, 10000));

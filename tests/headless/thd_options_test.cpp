@@ -32,6 +32,7 @@ TEST_P(ThdGoodLine, AsksForWhatItSays) {
     if (c.tone) {
         EXPECT_DOUBLE_EQ(options.tone->freq_hz, c.tone->freq_hz);
         EXPECT_DOUBLE_EQ(options.tone->level_dbfs, c.tone->level_dbfs);
+        EXPECT_EQ(options.tone->level_vrms, c.tone->level_vrms);
     }
     EXPECT_EQ(options.imd, c.imd);
     EXPECT_EQ(options.dither, c.dither);
@@ -50,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
         GoodLine{"tone_default_level",
                  {"--tone", "997"},
                  {},
-                 ThdTone{997.0, -1.0},
+                 ThdTone{997.0, -1.0, {}},
                  {},
                  false,
                  65536,
@@ -61,9 +62,20 @@ INSTANTIATE_TEST_SUITE_P(
         GoodLine{"tone_rounded",
                  {"--tone", "1234.567,-20.5", "--dither"},
                  {},
-                 ThdTone{1234.57, -20.5},
+                 ThdTone{1234.57, -20.5, {}},
                  {},
                  true,
+                 65536,
+                 20,
+                 20000,
+                 kNone},
+        // Volts stay volts here: the run turns them into dBFS with the output's calibration.
+        GoodLine{"tone_volts",
+                 {"--tone", "1000,0.5V"},
+                 {},
+                 ThdTone{1000.0, -1.0, 0.5},
+                 {},
+                 false,
                  65536,
                  20,
                  20000,
@@ -71,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         GoodLine{"tone_edges",
                  {"--tone", "0.01,-120"},
                  {},
-                 ThdTone{0.01, -120.0},
+                 ThdTone{0.01, -120.0, {}},
                  {},
                  false,
                  65536,
@@ -81,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
         GoodLine{"tone_top",
                  {"--tone", "22049.99,0"},
                  {},
-                 ThdTone{22049.99, 0.0},
+                 ThdTone{22049.99, 0.0, {}},
                  {},
                  false,
                  65536,

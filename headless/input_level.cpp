@@ -1,0 +1,29 @@
+#include "input_level.h"
+
+#include <cmath>
+#include <limits>
+
+void CInputLevel::Add(const int16_t* interleaved, int frames) {
+    for (int frame = 0; frame < frames; ++frame) {
+        for (int channel = 0; channel < kChannels; ++channel) {
+            const int sample = interleaved[frame * kChannels + channel];
+            m_sumSquares[channel] += double(sample) * sample;
+            m_clipped[channel] = m_clipped[channel] || sample >= 32767 || sample <= -32768;
+        }
+    }
+    m_frames += frames;
+}
+
+void CInputLevel::Clear() {
+    *this = CInputLevel{};
+}
+
+InputLevel CInputLevel::Level(int channel) const {
+    InputLevel level;
+    level.clipped = m_clipped[channel];
+    const double rms = m_frames > 0 ? std::sqrt(m_sumSquares[channel] / m_frames) : 0.0;
+    // x sqrt 2: a sine whose peak is full scale reads 0 dBFS.
+    level.rms_dbfs = rms > 0 ? 20.0 * std::log10(rms * std::sqrt(2.0) / 32768.0)
+                             : -std::numeric_limits<double>::infinity();
+    return level;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The steady level of both inputs over a stretch of buffers: RMS on AES17 (a full-scale sine
+// reads 0 dBFS) and whether any sample touched full scale. What `tavrin calibrate` reads an
+// input by. One thread at a time (the capture worker adds, the main thread reads after it
+// stopped, or under the caller's lock).
+
+#include "pcm_format.h"
+
+#include <array>
+#include <cstdint>
+
+struct InputLevel {
+    double rms_dbfs = 0;  // -infinity for silence
+    bool clipped = false; // a sample at 32767 or -32768
+};
+
+class CInputLevel {
+public:
+    // interleaved: `frames` frames, X1 first.
+    void Add(const int16_t* interleaved, int frames);
+    void Clear();
+    int64_t Frames() const { return m_frames; }
+    InputLevel Level(int channel) const;
+
+private:
+    std::array<double, kChannels> m_sumSquares = {};
+    std::array<bool, kChannels> m_clipped = {};
+    int64_t m_frames = 0;
+};

@@ -1,0 +1,15 @@
+#pragma once
+// The rows `tavrin thd` prints: the distortion analyser's, with each fundamental's level in
+// volts after every other column (x1_level_vrms, x2_level_vrms), so that the analyser's own
+// columns keep their places. Plain functions; any thread.
+
+#include "distortion_rows.h"
+#include "run_calibration.h"
+
+#include <string>
+
+std::string FormatThdHeader(RowFormat format, bool withImd, const std::string& device);
+// One line, newline included; a channel without calibration or without a level has an empty
+// field (CSV) or null (JSON lines).
+std::string FormatThdRow(RowFormat format, bool withImd, const DistortionRow& row,
+                         const ChannelVolts& volts);
