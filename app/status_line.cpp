@@ -62,7 +62,7 @@ std::string VoltsText(double volts) {
     if (!std::isfinite(volts)) {
         return std::string(kNone) + " V";
     }
-    // Three figures at least: the reading's last digit is what the card resolves, no more.
+    // Below 0.1 V in millivolts, so a small signal keeps three or four figures in sight.
     return std::abs(volts) >= 0.1 ? FixedText(volts, 3) + " V" : FixedText(volts * 1e3, 2) + " mV";
 }
 
