@@ -35,12 +35,16 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
     : QDialog(owner), m_engine(engine) {
     setWindowTitle(tr("失真与噪声"));
     setModal(false);
-    // Rows are made on the capture worker; each reaches the window as a queued call, which Qt
-    // drops if the window is gone by then.
+    // Rows are made on the capture worker and handed over under a lock; a call posted by name
+    // (Qt drops it if the window is gone by then) has the GUI thread take them. A posted
+    // functor would carry the row through Qt's own futex, which ThreadSanitizer cannot see.
     m_monitor = std::make_unique<CDistortionMonitor>(
         [this](const DistortionRow& row) {
-            QMetaObject::invokeMethod(
-                this, [this, row] { ShowRow(row); }, Qt::QueuedConnection);
+            {
+                std::lock_guard lock(m_rowsMutex);
+                m_rows.push_back(row);
+            }
+            QMetaObject::invokeMethod(this, "DeliverRows", Qt::QueuedConnection);
         },
         true);
 
@@ -232,6 +236,17 @@ void CDistortionWindow::ApplySignal() {
     signal.dither = m_dither->isChecked();
     m_playing = true;
     m_engine.StartTestSignal(signal);
+}
+
+void CDistortionWindow::DeliverRows() {
+    std::vector<DistortionRow> rows;
+    {
+        std::lock_guard lock(m_rowsMutex);
+        rows.swap(m_rows);
+    }
+    for (const DistortionRow& row : rows) {
+        ShowRow(row);
+    }
 }
 
 void CDistortionWindow::ShowRow(const DistortionRow& row) {

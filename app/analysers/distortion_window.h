@@ -15,7 +15,9 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 class CDistortionCharts;
 class CSoundDevice;
@@ -50,6 +52,10 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
+private slots:
+    // GUI thread: shows the rows the capture worker handed over since the last call.
+    void DeliverRows();
+
 private:
     QWidget* MakeSignalControls();
     QWidget* MakeAnalysisControls();
@@ -65,6 +71,9 @@ private:
     void SavePlots();
 
     CSoundDevice& m_engine;
+    // Declared before the monitor, whose rows they take.
+    std::mutex m_rowsMutex;
+    std::vector<DistortionRow> m_rows; // guarded by m_rowsMutex
     std::unique_ptr<CDistortionMonitor> m_monitor;
     bool m_listening = false;
     bool m_playing = false;
