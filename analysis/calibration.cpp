@@ -206,7 +206,9 @@ bool CCalibrationStore::Save(const std::string& path, std::string* error) const 
                            {"set_on", entry.set_on}});
     }
     const nlohmann::json document = {{"version", kFileVersion}, {"entries", entries}};
-    const std::string text = document.dump(2) + "\n";
+    // A device name that is not UTF-8 would make dump() throw; its bytes are replaced instead.
+    const std::string text =
+        document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 
     const std::string folder = Folder(path);
     if (!MakeFolders(folder, error)) {

@@ -127,7 +127,9 @@ std::string MeasureUsage() {
     return "usage: tavrin measure [--seconds N] [--device NAME] [--format csv|jsonl]\n"
            "                      [--generate L|R=HZ,sine|triangle|square,DB]...\n"
            "                      [--meter R|C|L|V [--ref VALUE]] [--record FILE.wav]\n"
-           "One row per captured buffer (4096 frames, 92.9 ms) on stdout; messages on stderr.\n" +
+           "One row per captured buffer (4096 frames, 92.9 ms) on stdout; messages on stderr.\n"
+           "The last columns, x1_vrms and x2_vrms, are volts for an input the device is\n"
+           "calibrated for (tavrin calibrate), else empty.\n" +
            RunOptionsUsage() +
            "  --generate     drive an output channel: whole hertz 0..20000, dB 0 -6 -12 -18 -24\n"
            "  --meter        add the multimeter's reading; --ref is the reference's value\n"

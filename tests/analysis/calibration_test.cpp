@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -73,6 +74,10 @@ struct ReadingCase {
     double dbfs;
     std::optional<double> at_0dbfs;
 };
+
+void PrintTo(const ReadingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class Reading : public ::testing::TestWithParam<ReadingCase> {};
 
@@ -168,6 +173,10 @@ struct BadFileCase {
     const char* message; // a piece of the one message
 };
 
+void PrintTo(const BadFileCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class BadFile : public ::testing::TestWithParam<BadFileCase> {};
 
 TEST_P(BadFile, RefusedWithOneLineRestApplied) {
@@ -243,6 +252,44 @@ bool SaveAsUser(const CCalibrationStore& store, const std::string& path) {
     EXPECT_NE(WEXITSTATUS(status), 3) << "cannot drop root";
     EXPECT_NE(WEXITSTATUS(status), 2) << "failed without a reason";
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A file cut short anywhere, as a full disk or a crash of another writer leaves it, and one with
+// a byte changed anywhere: never a crash, never more than one line, never an entry that is not
+// whole.
+TEST(Store, EveryTruncationAndByteFlipOfAGoodFileLoadsOrIsRefusedCleanly) {
+    const std::string good = WithBad(
+        R"({"device":"hw:9","side":"output","channel":1,"vrms_at_0dbfs":0.5,"set_on":"x"})");
+    const std::string path = TempFolder() + "/calibration.json";
+    std::vector<std::string> texts;
+    for (size_t length = 0; length < good.size(); ++length) {
+        texts.push_back(good.substr(0, length));
+    }
+    for (size_t at = 0; at < good.size(); ++at) {
+        std::string flipped = good;
+        flipped[at] = char(flipped[at] ^ 0x5a);
+        texts.push_back(flipped);
+    }
+    for (const std::string& text : texts) {
+        WriteFile(path, text);
+        CCalibrationStore store;
+        std::string message;
+        const bool loaded = store.Load(path, &message);
+        EXPECT_EQ(loaded, message.empty()) << text;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << text;
+        for (const CalibrationEntry& entry : store.Entries()) {
+            EXPECT_TRUE(std::isfinite(entry.vrms_at_0dbfs) && entry.vrms_at_0dbfs > 0) << text;
+            EXPECT_TRUE(entry.channel == 0 || entry.channel == 1) << text;
+            EXPECT_FALSE(entry.device.empty()) << text;
+        }
+    }
+}
+
+TEST(Store, ADeviceNameThatIsNotUtf8StillSaves) {
+    CCalibrationStore store;
+    store.Set(Entry("card\xff\xfe", CalibrationSide::Input, 0, 1.0));
+    std::string error;
+    EXPECT_TRUE(store.Save(TempFolder() + "/calibration.json", &error)) << error;
 }
 
 TEST(Store, FailedSaveLeavesTheOldFile) {

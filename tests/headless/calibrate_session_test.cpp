@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <ostream>
 #include <sstream>
 
 namespace {
@@ -91,6 +92,10 @@ struct RefusedCase {
 // One code in 64 frames: RMS 1/8 code, -105.3 dBFS on the sine convention.
 int16_t SparseClicks(int64_t frame) {
     return frame % 64 == 0 ? 1 : 0;
+}
+
+void PrintTo(const RefusedCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
 class CalibrateRefused : public CalibrateInput,
