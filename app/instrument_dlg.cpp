@@ -57,6 +57,10 @@ CInstrumentDlg::CInstrumentDlg(QWidget* parent, CPanelPrompts prompts)
         return MakeCustomWidget(control, parent);
     });
     m_statusLine = new CStatusLine(this, client);
+    m_statusLine->SetScopeScaleSource([this] { return CurrentScopeScale(); });
+    connect(m_statusLine, &CStatusLine::HeightChanged, this, [this, client](int heightPx) {
+        setFixedSize(client.width, client.height + heightPx);
+    });
     m_readoutX1.Attach(Display(ctl::kReadoutX1));
     m_readoutX2.Attach(Display(ctl::kReadoutX2));
     m_readoutMeter.Attach(Display(ctl::kReadoutMeter));
@@ -124,6 +128,9 @@ void CInstrumentDlg::OnInitDialog() {
             [this] { OnSoundCard(); });
     connect(m_systemMenu->addAction(tr(kDistortionItemText)), &QAction::triggered, this,
             [this] { OnDistortion(); });
+    connect(m_systemMenu->addAction(tr(kCalibrationItemText)), &QAction::triggered, this,
+            [this] { OnCalibration(); });
+    LoadCalibration();
 
     // Sliders already hold their start positions; the start-up radios are checked here.
     for (int id : InitiallyCheckedRadios()) {

@@ -10,6 +10,8 @@
 // wait for the user (the screen-save file dialog, a box) it waits through the bridge, which the
 // closing sequence shuts down first, so closing never waits on a dialog.
 
+#include "calibration.h"
+#include "calibration_dlg.h"
 #include "distortion_window.h"
 #include "gui_bridge.h"
 #include "panel_prompts.h"
@@ -28,11 +30,13 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 class CDigitDisplay;
 class CLinkLabel;
 class CScopeScreen;
 class CStatusLine;
+struct ScopeScale;
 class QMenu;
 
 // Command id of the About item.
@@ -77,6 +81,10 @@ public:
     void OnSoundCard();
     // The distortion item: opens the distortion and noise analyser, or raises the one open.
     void OnDistortion();
+    // The calibration item: opens the calibration dialog, or raises the one open.
+    void OnCalibration();
+    // The calibrations read at start (and changed by the dialog since); GUI thread.
+    const CCalibrationStore& Calibration() const { return m_calibration; }
 
     // Capture worker.
     void OnCaptureBuffer(const uint8_t* samples) override;
@@ -111,6 +119,13 @@ private:
     void DrawScope();
     void OnFrameDone(const CCanvas& frame);
     void SaveScreen(const CCanvas& frame);
+    // GUI thread. Reads the calibration file once; a damaged one is said once and leaves the
+    // program uncalibrated.
+    void LoadCalibration();
+    // GUI thread. Hands the store's figures to the status line and an open distortion window.
+    void ApplyCalibration();
+    // GUI thread. What the scope draws now, for the status line's volts a division.
+    ScopeScale CurrentScopeScale() const;
 
     CPanelPrompts m_prompts;
     CGuiBridge m_bridge;
@@ -120,6 +135,8 @@ private:
     CStatusLine* m_statusLine = nullptr; // fed by the capture worker, shown by the GUI thread
     QMenu* m_systemMenu = nullptr;
     QPointer<CDistortionWindow> m_distortionWindow; // deletes itself when closed
+    QPointer<CCalibrationDlg> m_calibrationDlg;     // deletes itself when closed
+    CCalibrationStore m_calibration;                // GUI thread only
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;
     CPanelState m_state;
 

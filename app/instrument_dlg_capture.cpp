@@ -102,6 +102,19 @@ void CInstrumentDlg::DrawScope() {
     m_state.m_offsetX2 = derived.offsetX2;
 }
 
+ScopeScale CInstrumentDlg::CurrentScopeScale() const {
+    const PixelRect size = FrameSize();
+    ScopeScale scale;
+    scale.mode = m_state.m_scopeMode.load();
+    scale.ampScale = {m_state.m_ampScaleX1.load(), m_state.m_ampScaleX2.load()};
+    scale.gainDivisor = {m_state.m_gainDivX1.load(), m_state.m_gainDivX2.load()};
+    scale.gridRows = m_state.m_gridRows.load();
+    scale.gridColumns = m_state.m_gridColumns.load();
+    scale.widthPx = size.width;
+    scale.heightPx = size.height;
+    return scale;
+}
+
 void CInstrumentDlg::OnFrameDone(const CCanvas& frame) {
     // A picture the same as the one before it (a paused or idle screen, noise below a pixel)
     // is not handed over: the screen would only repaint what it shows. The next frame is then

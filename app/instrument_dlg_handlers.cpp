@@ -3,6 +3,9 @@
 #include "instrument_dlg.h"
 
 #include "digit_display.h"
+#include "format_and_alert.h"
+#include "status_line.h"
+#include "wave_api.h"
 
 #include <QAbstractButton>
 #include <QSlider>
@@ -136,6 +139,7 @@ void CInstrumentDlg::OnSoundCard() {
     const auto chosen = m_prompts.chooseDevices(this, current);
     if (chosen && *chosen != current) {
         RememberDevices(SwitchDevices(*this, *chosen));
+        ApplyCalibration(); // the other device's figures, or none
     }
 }
 
@@ -143,8 +147,50 @@ void CInstrumentDlg::OnDistortion() {
     if (m_distortionWindow == nullptr) {
         m_distortionWindow = new CDistortionWindow(*this, this);
         m_distortionWindow->setAttribute(Qt::WA_DeleteOnClose);
+        ApplyCalibration();
     }
     m_distortionWindow->show();
     m_distortionWindow->raise();
     m_distortionWindow->activateWindow();
+}
+
+void CInstrumentDlg::OnCalibration() {
+    if (m_calibrationDlg == nullptr) {
+        m_calibrationDlg = new CCalibrationDlg(
+            *this, *m_statusLine, m_calibration, CCalibrationStore::DefaultPath(),
+            [this] { ApplyCalibration(); }, this);
+        m_calibrationDlg->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_calibrationDlg->show();
+    m_calibrationDlg->raise();
+    m_calibrationDlg->activateWindow();
+}
+
+void CInstrumentDlg::LoadCalibration() {
+    std::string message;
+    if (!m_calibration.Load(CCalibrationStore::DefaultPath(), &message)) {
+        // Said once, without holding up the start; the panel runs on with what was whole.
+        Alert alert{tr("校准文件有误，电压不予显示：").toStdString() + message, std::string(),
+                    AlertIcon::Warning};
+        alert.waits = false;
+        ShowAlert(alert);
+    }
+    ApplyCalibration();
+}
+
+void CInstrumentDlg::ApplyCalibration() {
+    m_statusLine->SetCalibration(m_calibration);
+    if (m_calibrationDlg != nullptr) {
+        m_calibrationDlg->Refresh();
+    }
+    if (m_distortionWindow != nullptr) {
+        const std::string device = WaveDeviceName(WaveDirection::In);
+        std::array<std::optional<double>, kChannels> vrmsAt0Dbfs;
+        for (int c = 0; c < kChannels; ++c) {
+            if (const auto entry = m_calibration.Find(device, CalibrationSide::Input, c)) {
+                vrmsAt0Dbfs[size_t(c)] = entry->vrms_at_0dbfs;
+            }
+        }
+        m_distortionWindow->SetCalibration(vrmsAt0Dbfs);
+    }
 }

@@ -50,6 +50,16 @@ int TracePointCount(float timeScale, int width) {
     return n;
 }
 
+double ScopeVoltsPerDivision(float ampScale, int gainDivisor, int extentPx, int divisions,
+                             double vrmsAt0Dbfs) {
+    if (!(ampScale > 0.0f) || extentPx < 2) {
+        return 0;
+    }
+    const double pixelsPerDivision = double(extentPx - 1) / std::max(divisions, 1);
+    const double pixelsPerUnit = double(ampScale) / std::max(gainDivisor, 1);
+    return pixelsPerDivision / pixelsPerUnit * std::sqrt(2.0) * vrmsAt0Dbfs / 32768.0;
+}
+
 int FindTriggerStart(const int16_t* frames, int channel) {
     const int16_t* v = frames + channel;
     int peak = 0;

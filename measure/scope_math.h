@@ -64,6 +64,14 @@ inline int SampleY(int sample, float ampScale, int gainDivisor, int yc, int offs
     return int(double(sample) * double(ampScale) / d + double(yc + offset));
 }
 
+// Volts one grid division stands for on a trace drawn at ampScale pixels per sample unit and
+// divided by gainDivisor, across extentPx pixels cut into `divisions` (rows for a trace, columns
+// for X1 across the X-Y figure). A sample of 32768 is the crest of a 0 dBFS sine, so one sample
+// unit is sqrt(2) x vrmsAt0Dbfs / 32768 volts; the grid's lines sit (extentPx - 1) / divisions
+// pixels apart on average. Nothing sensible for a non-positive scale or extent: 0 then.
+double ScopeVoltsPerDivision(float ampScale, int gainDivisor, int extentPx, int divisions,
+                             double vrmsAt0Dbfs);
+
 // First frame of a trace with the trigger on: the first k in 0..999 where the channel rises
 // from at or below half its non-negative peak (over frames 0..999) to above it; 0 when none.
 // `frames` is the interleaved sample area, `channel` 0 for X1 and 1 for X2. Reads frames

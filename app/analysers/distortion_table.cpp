@@ -1,5 +1,6 @@
 #include "distortion_table.h"
 
+#include "calibration.h"
 #include "number_text.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@ QString Tr(const char* text) {
 constexpr int kHertzDecimals = 3;
 constexpr int kDbDecimals = 2;
 constexpr int kPercentDecimals = 4;
+constexpr int kVoltsDecimals = 6; // to the microvolt: a millivolt tone still has four figures
 
 QString Cell(const std::optional<double>& value, int decimals) {
     return value ? QString::fromStdString(FixedText(*value, decimals)) : QString();
@@ -47,6 +49,7 @@ QStringList QuantityNames() {
     QStringList names{Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "状态")),
                       Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "基波频率 (Hz)")),
                       Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "基波电平 (dBFS)")),
+                      Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "基波电平 (Vrms)")),
                       Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "THD (%)")),
                       Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "THD (dB)")),
                       Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "THD+N (%)")),
@@ -80,7 +83,9 @@ QVector<DistortionTableRow> EmptyDistortionTable() {
     return table;
 }
 
-QVector<DistortionTableRow> DistortionTable(const DistortionRow& row) {
+QVector<DistortionTableRow>
+DistortionTable(const DistortionRow& row,
+                const std::array<std::optional<double>, kChannels>& vrmsAt0Dbfs) {
     const QStringList names = QuantityNames();
     const auto& ch = row.channels;
     const auto& imd = row.imd;
@@ -92,6 +97,13 @@ QVector<DistortionTableRow> DistortionTable(const DistortionRow& row) {
     };
     add(kHertzDecimals, [&](int c) { return ch[c].f0_hz; });
     add(kDbDecimals, [&](int c) { return ch[c].level_dbfs; });
+    add(kVoltsDecimals, [&](int c) -> std::optional<double> {
+        const auto& vrms = vrmsAt0Dbfs[size_t(c)];
+        if (!vrms || !ch[c].level_dbfs) {
+            return std::nullopt;
+        }
+        return DbfsToVrms(*ch[c].level_dbfs, *vrms);
+    });
     add(kPercentDecimals, [&](int c) { return ch[c].thd_pct; });
     add(kDbDecimals, [&](int c) { return ch[c].thd_db; });
     add(kPercentDecimals, [&](int c) { return ch[c].thdn_pct; });

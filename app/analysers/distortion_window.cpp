@@ -246,7 +246,7 @@ void CDistortionWindow::ShowRow(const DistortionRow& row) {
         return;
     }
     ++m_blocksShown;
-    ShowTable(DistortionTable(row));
+    ShowTable(DistortionTable(row, m_vrmsAt0Dbfs));
     m_charts->Show(row);
 }
 

@@ -14,7 +14,11 @@
 
 #include <QDialog>
 
+#include <array>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 class CDistortionCharts;
 class CSoundDevice;
@@ -36,6 +40,11 @@ public:
     QString TableCsv() const;
     bool ExportTableCsv(const QString& path, QString* error) const;
     bool ExportPlots(const QString& path, QString* error);
+    // Each input channel's volts at 0 dBFS for the device in use, nothing where it is
+    // uncalibrated; the fundamental's level in volts follows from the next block on.
+    void SetCalibration(const std::array<std::optional<double>, kChannels>& vrmsAt0Dbfs) {
+        m_vrmsAt0Dbfs = vrmsAt0Dbfs;
+    }
     // Blocks shown since the window opened (for tests).
     int BlocksShown() const { return m_blocksShown; }
 
@@ -64,12 +73,14 @@ private:
     void SavePlots();
 
     CSoundDevice& m_engine;
+    // From the capture worker to the GUI thread; declared before the monitor, whose rows it takes.
+    CLatestValue<DistortionRow> m_latestRow;
     std::unique_ptr<CDistortionMonitor> m_monitor;
     bool m_listening = false;
     bool m_playing = false;
-    CLatestValue<DistortionRow> m_latestRow; // from the capture worker to the GUI thread
     int m_blocksShown = 0;
     QVector<DistortionTableRow> m_table;
+    std::array<std::optional<double>, kChannels> m_vrmsAt0Dbfs;
 
     QCheckBox* m_play = nullptr;
     QComboBox* m_measurement = nullptr;

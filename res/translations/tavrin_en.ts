@@ -29,6 +29,73 @@
     </message>
 </context>
 <context>
+    <name>CCalibrationDlg</name>
+    <message>
+        <source>校准</source>
+        <translation>Calibration</translation>
+    </message>
+    <message>
+        <source>电压读数只在校准时的设置下成立：转动声卡或前置放大器的增益旋钮，或改动混音器的音量，校准即失效，须重新校准。</source>
+        <translation>Readings in volts hold only for the settings they were calibrated at: turning a gain knob on the sound card or preamplifier, or moving the mixer&apos;s level, invalidates the calibration; calibrate again.</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>输入 (%1)</source>
+        <translation>Input (%1)</translation>
+    </message>
+    <message>
+        <source>通道:</source>
+        <translation>Channel:</translation>
+    </message>
+    <message>
+        <source>当前电平:</source>
+        <translation>Level now:</translation>
+    </message>
+    <message>
+        <source>电压表读数 (有效值):</source>
+        <translation>Voltmeter reading (RMS):</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Set</translation>
+    </message>
+    <message>
+        <source>已存:</source>
+        <translation>Stored:</translation>
+    </message>
+    <message>
+        <source>输出 (%1)</source>
+        <translation>Output (%1)</translation>
+    </message>
+    <message>
+        <source>电平:</source>
+        <translation>Level:</translation>
+    </message>
+    <message>
+        <source>播放 1 kHz (L 和 R)</source>
+        <translation>Play 1 kHz (L and R)</translation>
+    </message>
+    <message>
+        <source>0 dBFS = %1 V 有效值 (%2 设置)</source>
+        <translation>0 dBFS = %1 V RMS (set %2)</translation>
+    </message>
+    <message>
+        <source>未校准</source>
+        <translation>uncalibrated</translation>
+    </message>
+    <message>
+        <source>无法校准：需要大于 0 V 的电压表读数和不低于 -100 dBFS 的电平。</source>
+        <translation>Cannot calibrate: the voltmeter reading must be above 0 V and the level no lower than -100 dBFS.</translation>
+    </message>
+    <message>
+        <source>校准未能保存：</source>
+        <translation>The calibration could not be saved: </translation>
+    </message>
+</context>
+<context>
     <name>CDeviceDlg</name>
     <message>
         <source>声卡</source>
@@ -265,6 +332,10 @@
         <source>无法生成图片</source>
         <translation>Cannot make the picture</translation>
     </message>
+    <message>
+        <source>基波电平 (Vrms)</source>
+        <translation>Fundamental level (Vrms)</translation>
+    </message>
 </context>
 <context>
     <name>CEntryDialog</name>
@@ -418,6 +489,14 @@
     <message>
         <source>失真与噪声…</source>
         <translation>Distortion and noise…</translation>
+    </message>
+    <message>
+        <source>校准…</source>
+        <translation>Calibration…</translation>
+    </message>
+    <message>
+        <source>校准文件有误，电压不予显示：</source>
+        <translation>The calibration file is damaged; no readings in volts: </translation>
     </message>
 </context>
 <context>

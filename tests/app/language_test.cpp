@@ -19,6 +19,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -114,11 +115,14 @@ public:
     explicit PanelInLanguage(Language language) {
         EXPECT_TRUE(InstallTranslation(language));
         SelectWaveBackend("sim");
+        // The panel reads the calibration file at start: this test's folder, not the user's.
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         m_panel = std::make_unique<CInstrumentDlg>();
         m_panel->OnInitDialog();
     }
     ~PanelInLanguage() {
         m_panel.reset();
+        qunsetenv("XDG_CONFIG_HOME");
         SelectWaveBackend(nullptr);
         InstallTranslation(Language::Chinese); // the other tests read the Chinese texts
     }
@@ -129,6 +133,7 @@ public:
     }
 
 private:
+    QTemporaryDir m_config;
     std::unique_ptr<CInstrumentDlg> m_panel;
 };
 

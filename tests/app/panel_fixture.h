@@ -1,7 +1,7 @@
 #pragma once
 // A panel on the simulated bench with a stepped clock, and scripted answers for every question
 // the panel asks (colour, save path, frequency, reference, About, sound card), so no real modal
-// dialog runs.
+// dialog runs. The calibration file is looked for in the test's own folder, never the user's.
 #include "alert_recorder.h"
 #include "instrument_dlg.h"
 #include "pump_until.h"
@@ -58,6 +58,7 @@ struct CScriptedPrompts {
 class PanelTest : public testing::Test {
 protected:
     PanelTest() {
+        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
         SelectWaveBackend("sim");
         Bench().Reset();
         Bench().SetClock(BenchClock::Stepped);
@@ -69,6 +70,14 @@ protected:
         Bench().Reset();
         SelectWaveBackend(nullptr);
         SetWaveDevices("", "");
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    // A new panel in place of the fixture's, as a fresh start would make it.
+    void RestartPanel() {
+        m_panel.reset();
+        m_panel = std::make_unique<CInstrumentDlg>(nullptr, m_prompts.Make());
+        m_panel->OnInitDialog();
     }
 
     static CSimulatedBench& Bench() { return CSimulatedBench::Instance(); }

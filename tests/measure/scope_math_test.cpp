@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 #include <vector>
 
@@ -187,6 +189,55 @@ TEST(ScopeLabels, SpectrumBinPositions) {
     EXPECT_EQ(SpectrumBinX(23, 560), 25); // where a 1000 Hz tone peaks
     EXPECT_EQ(SpectrumBinX(511, 560), 558);
     EXPECT_EQ(SpectrumBinX(256, 560), 280);
+}
+
+struct VoltsPerDivisionCase {
+    float ampScale;
+    int gainDivisor;
+    int extentPx;
+    int divisions;
+    double vrmsAt0Dbfs;
+    double voltsPerDivision; // worked out by hand
+};
+
+class ScopeVolts : public testing::TestWithParam<VoltsPerDivisionCase> {};
+
+TEST_P(ScopeVolts, MatchesTheHandFigureAndTheDrawnTrace) {
+    const VoltsPerDivisionCase c = GetParam();
+    const double vdiv =
+        ScopeVoltsPerDivision(c.ampScale, c.gainDivisor, c.extentPx, c.divisions, c.vrmsAt0Dbfs);
+    EXPECT_NEAR(vdiv, c.voltsPerDivision, c.voltsPerDivision * 1e-6);
+    // A voltage of k divisions, turned into the sample the card would deliver for it, is drawn
+    // k grid rows from the centre line.
+    for (int k : {1, 2, 3}) {
+        const double sample = k * vdiv / (std::sqrt(2.0) * c.vrmsAt0Dbfs) * 32768.0;
+        if (std::abs(sample) > 32767) {
+            continue;
+        }
+        const int y = SampleY(int(std::lround(sample)), c.ampScale, c.gainDivisor, 0, 0);
+        EXPECT_NEAR(y, k * double(c.extentPx - 1) / c.divisions, 1.0) << "k " << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScopeVolts,
+    testing::Values(
+        // Start-up: 1 px a sample unit, 10 rows over 381 px: 38 units, 1.64 mV a division.
+        VoltsPerDivisionCase{1.0f, 1, 381, 10, 1.0, 0.0016400181692559},
+        // Smallest scale, -30 dB, one row: 48640 units, past full scale.
+        VoltsPerDivisionCase{0.25f, 32, 381, 1, 2.0, 4.198446513295126},
+        // X1 across the X-Y figure: columns over the width.
+        VoltsPerDivisionCase{float(20.0 / 30), 4, 560, 10, 0.5, 0.007237659131163577},
+        VoltsPerDivisionCase{1.0f, 1, 381, 40, 1.0, 0.00041000454231397715},
+        // The divisor halves the pixels per unit: twice the volts.
+        VoltsPerDivisionCase{1.0f, 2, 381, 10, 1.0, 0.0032800363385118}));
+
+TEST(ScopeVolts, DegenerateScalesGiveZero) {
+    EXPECT_EQ(ScopeVoltsPerDivision(0.0f, 1, 381, 10, 1.0), 0.0);
+    EXPECT_EQ(ScopeVoltsPerDivision(1.0f, 1, 1, 10, 1.0), 0.0);
+    // A divisor below 1 and no divisions are taken as 1, as the drawing takes them.
+    EXPECT_EQ(ScopeVoltsPerDivision(1.0f, 0, 381, 0, 1.0),
+              ScopeVoltsPerDivision(1.0f, 1, 381, 1, 1.0));
 }
 
 } // namespace
