@@ -50,6 +50,10 @@ private:
     std::vector<CalibrationEntry> m_entries;
 };
 
+// Writes text to path atomically: a temporary file beside it, then a rename; creates the folder.
+// False with the reason in *error; the file on disk is then as it was.
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error);
+
 // The calibration from a level measured now: the voltmeter read `vrms` while the channel read
 // `measured_dbfs`. Nothing for a level or reading that cannot calibrate (not finite, <= 0 V,
 // below -100 dBFS: too close to the noise to mean anything).
