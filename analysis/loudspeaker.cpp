@@ -146,22 +146,22 @@ double StartQ(const std::vector<ImpedanceCurvePoint>& points, const Motional& m,
     return span > 0 ? 2 / span : 1.0;
 }
 
-std::complex<double> ModelZ(const Motional& m, double le_h, double f) {
-    const std::complex<double> motional = m.res / std::complex<double>(1, m.q * Detuning(f, m.fs));
-    return m.re + std::complex<double>(0, kTwoPi * f * le_h) + motional;
+// Re and the motional part, without Le.
+std::complex<double> ModelZ(const Motional& m, double f) {
+    return m.re + m.res / std::complex<double>(1, m.q * Detuning(f, m.fs));
 }
 
 // From f_s outwards by factor `by` until the model's |Z| falls to `level`, then bisection.
-double Crossing(const Motional& m, double le_h, double fs, double level, double by) {
+double Crossing(const Motional& m, double fs, double level, double by) {
     double inside = fs;
     double outside = fs;
-    for (int k = 0; k < 2000 && std::abs(ModelZ(m, le_h, outside)) > level; ++k) {
+    for (int k = 0; k < 2000 && std::abs(ModelZ(m, outside)) > level; ++k) {
         inside = outside;
         outside *= by;
     }
     for (int k = 0; k < 100; ++k) {
         const double mid = std::sqrt(inside * outside);
-        (std::abs(ModelZ(m, le_h, mid)) > level ? inside : outside) = mid;
+        (std::abs(ModelZ(m, mid)) > level ? inside : outside) = mid;
     }
     return std::sqrt(inside * outside);
 }
@@ -169,24 +169,35 @@ double Crossing(const Motional& m, double le_h, double fs, double level, double 
 } // namespace
 
 std::optional<double> ResonanceHz(const std::vector<ImpedanceCurvePoint>& curve) {
-    if (curve.size() < 3) {
-        return std::nullopt;
-    }
-    const auto peak = size_t(std::max_element(curve.begin(), curve.end(),
-                                              [](const auto& a, const auto& b) {
-                                                  return std::abs(a.z_ohm) < std::abs(b.z_ohm);
-                                              }) -
-                             curve.begin());
-    if (peak == 0 || peak + 1 == curve.size()) {
-        return std::nullopt;
-    }
-    for (size_t k : {peak - 1, peak}) {
+    // The falling zero crossing of the phase with the highest |Z|: the voice coil's inductance
+    // can lift |Z| at 20 kHz above the resonance's peak, but there the phase does not fall
+    // through zero.
+    std::optional<double> best_hz;
+    double best_ohm = 0;
+    for (size_t k = 0; k + 1 < curve.size(); ++k) {
         const double a = std::arg(curve[k].z_ohm);
         const double b = std::arg(curve[k + 1].z_ohm);
-        if (a >= 0 && b < 0) {
+        const double ohms = std::max(std::abs(curve[k].z_ohm), std::abs(curve[k + 1].z_ohm));
+        if (a >= 0 && b < 0 && ohms > best_ohm) {
             const double share = a / (a - b);
-            return curve[k].freq_hz * std::pow(curve[k + 1].freq_hz / curve[k].freq_hz, share);
+            best_hz = curve[k].freq_hz * std::pow(curve[k + 1].freq_hz / curve[k].freq_hz, share);
+            best_ohm = ohms;
         }
+    }
+    if (best_hz) {
+        return best_hz;
+    }
+    // No crossing (a phase offset the leads left): the highest peak inside the curve.
+    size_t peak = 0;
+    for (size_t k = 1; k + 1 < curve.size(); ++k) {
+        const double y = std::abs(curve[k].z_ohm);
+        if (y > std::abs(curve[k - 1].z_ohm) && y >= std::abs(curve[k + 1].z_ohm) &&
+            (peak == 0 || y > std::abs(curve[peak].z_ohm))) {
+            peak = k;
+        }
+    }
+    if (peak == 0) {
+        return std::nullopt;
     }
     const double x0 = std::log(curve[peak - 1].freq_hz);
     const double x1 = std::log(curve[peak].freq_hz);
@@ -204,7 +215,7 @@ std::optional<ThieleSmall> ThieleSmallFromCurve(const std::vector<ImpedanceCurve
                                                 std::optional<double> re_ohm, std::string* why) {
     const std::optional<double> fs = ResonanceHz(curve);
     if (!fs) {
-        *why = "no resonance: the curve's |Z| is largest at one of its ends";
+        *why = "no resonance: no peak of |Z| inside the curve";
         return std::nullopt;
     }
     std::vector<ImpedanceCurvePoint> points;
@@ -256,8 +267,8 @@ std::optional<ThieleSmall> ThieleSmallFromCurve(const std::vector<ImpedanceCurve
         return std::nullopt;
     }
     const double level = ts.re_ohm * std::sqrt(ts.r0);
-    ts.f1_hz = Crossing(m, ts.le_h, *fs, level, 1 / 1.01);
-    ts.f2_hz = Crossing(m, ts.le_h, *fs, level, 1.01);
+    ts.f1_hz = Crossing(m, *fs, level, 1 / 1.01);
+    ts.f2_hz = Crossing(m, *fs, level, 1.01);
     ts.q_ms = ts.fs_hz * std::sqrt(ts.r0) / (ts.f2_hz - ts.f1_hz);
     ts.q_es = ts.q_ms / (ts.r0 - 1);
     ts.q_ts = ts.q_ms * ts.q_es / (ts.q_ms + ts.q_es);

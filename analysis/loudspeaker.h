@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-// The resonance: where the phase crosses zero falling, nearest the |Z| maximum, by linear
-// interpolation in log f; where it does not cross there, the top of a parabola through the
-// maximum and its neighbours in log f. Nothing when the maximum is at either end of the curve.
-// curve: ascending frequencies.
+// The resonance: where the phase crosses zero falling, interpolated linearly in log f; of several
+// such crossings, the one with the highest |Z|. Where the phase never crosses, the top of a
+// parabola in log f through the highest peak of |Z| inside the curve and its neighbours. Nothing
+// when |Z| has no peak inside the curve. curve: ascending frequencies.
 std::optional<double> ResonanceHz(const std::vector<ImpedanceCurvePoint>& curve);
 
 struct ThieleSmall {
@@ -35,8 +35,10 @@ struct ThieleSmall {
 // 20 Hz, and Le beyond f_s. Then the three-point method: r0 = Z_max / Re, f1 and f2 where
 // |Z| = Re sqrt(r0), Q_ms = f_s sqrt(r0) / (f2 - f1), Q_es = Q_ms / (r0 - 1),
 // Q_ts = Q_ms Q_es / (Q_ms + Q_es), with f_s from ResonanceHz, Z_max the fitted real part there
-// (where the phase is zero, |Z| is its real part) and f1, f2 on the fitted curve: a straight line
-// between points 1/12 octave apart cuts the corners of the peak's sides.
+// (where the phase is zero, |Z| is its real part), and f1, f2 on the fitted curve without Le:
+// the formulas hold for Re and the motional part alone, and Le lifts |Z| at f2 enough to bias Q
+// by one to two per cent on a woofer; a straight line between measured points 1/12 octave
+// apart would cut the corners of the peak's sides besides.
 // Nothing, with the reason in *why, when the curve shows no resonance or the fit fails.
 std::optional<ThieleSmall> ThieleSmallFromCurve(const std::vector<ImpedanceCurvePoint>& curve,
                                                 std::optional<double> re_ohm, std::string* why);
