@@ -13,11 +13,11 @@
 enum class CalibrationSide { Input, Output };
 
 struct CalibrationEntry {
-    std::string device;         // the ALSA (or "sim...") device name
+    std::string device; // the ALSA (or "sim...") device name
     CalibrationSide side = CalibrationSide::Input;
-    int channel = 0;            // 0: X1 / L, 1: X2 / R
-    double vrms_at_0dbfs = 0;   // > 0
-    std::string set_on;         // the date it was set, ISO 8601 (YYYY-MM-DD)
+    int channel = 0;          // 0: X1 / L, 1: X2 / R
+    double vrms_at_0dbfs = 0; // > 0
+    std::string set_on;       // the date it was set, ISO 8601 (YYYY-MM-DD)
 };
 
 // dBFS (AES17 RMS) <-> volts RMS for a channel whose 0 dBFS is vrms_at_0dbfs.

@@ -75,8 +75,8 @@ bool CImpedanceCalibrationStore::Load(const std::string& path, std::string* mess
     int skipped = 0;
     for (const auto& item : document["cards"]) {
         ImpedanceCorrections corrections;
-        const bool named = item.is_object() && item.contains("device") &&
-                           item["device"].is_string();
+        const bool named =
+            item.is_object() && item.contains("device") && item["device"].is_string();
         bool whole = named && ParseTable(item, "match", corrections.match) &&
                      ParseTable(item, "open", corrections.open) &&
                      ParseTable(item, "short", corrections.shorted);

@@ -47,8 +47,8 @@ std::optional<std::complex<double>> CImpedanceCalTable::At(double freq_hz) const
         m_points.begin(), m_points.end(), freq_hz,
         [](double f, const ImpedanceCalPoint& point) { return f < point.freq_hz; });
     const auto below = std::prev(above);
-    const double share = std::log(freq_hz / below->freq_hz) /
-                         std::log(above->freq_hz / below->freq_hz);
+    const double share =
+        std::log(freq_hz / below->freq_hz) / std::log(above->freq_hz / below->freq_hz);
     return below->value + share * (above->value - below->value);
 }
 

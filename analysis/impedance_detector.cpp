@@ -56,8 +56,8 @@ CImpedanceDetector::CImpedanceDetector(int maxFrames, double sampleRateHz)
     }
 }
 
-ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int frames,
-                                              double freq_hz, double r_ref_ohm) {
+ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int frames, double freq_hz,
+                                              double r_ref_ohm) {
     ImpedanceDetection result;
     result.freq_hz = freq_hz;
     if (frames <= 0 || frames > m_maxFrames) {
@@ -78,7 +78,8 @@ ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int fra
     const double w = kTwoPi * freq_hz / m_sampleRateHz;
     ToneFit fit1;
     ToneFit fit2;
-    if (!FitTonesAt(m_x1.data(), n, &w, 1, 0, fit1) || !FitTonesAt(m_x2.data(), n, &w, 1, 0, fit2)) {
+    if (!FitTonesAt(m_x1.data(), n, &w, 1, 0, fit1) ||
+        !FitTonesAt(m_x2.data(), n, &w, 1, 0, fit2)) {
         result.refusal = ImpedanceRefusal::NoTone;
         return result;
     }
@@ -103,8 +104,7 @@ ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int fra
     return result;
 }
 
-ImpedanceDetection CImpedanceDetector::DetectExternal(const double* interleaved,
-                                                      double r_ref_ohm) {
+ImpedanceDetection CImpedanceDetector::DetectExternal(const double* interleaved, double r_ref_ohm) {
     const BlockChecks x1 = ReadBlock(interleaved, 2, m_maxFrames, m_x1.data());
     const std::optional<double> hz = x1.clipped ? std::nullopt : FindToneHz(x1.sum, x1.sumSquares);
     if (!hz) {
@@ -125,8 +125,8 @@ std::optional<double> CImpedanceDetector::FindToneHz(double sum, double sumSquar
     m_fft.Execute();
     const double binHz = m_sampleRateHz / m_maxFrames;
     const int kFrom = int(std::ceil(kLowestExternalHz / binHz));
-    const int kTo = std::min(int(kTopShareOfNyquist * 0.5 * m_sampleRateHz / binHz),
-                             m_fft.Bins() - 1);
+    const int kTo =
+        std::min(int(kTopShareOfNyquist * 0.5 * m_sampleRateHz / binHz), m_fft.Bins() - 1);
     const std::optional<double> bin = StrongestLineBin(m_fft.Output(), m_fft.Bins(), kFrom, kTo);
     if (!bin) {
         return std::nullopt;
@@ -135,8 +135,8 @@ std::optional<double> CImpedanceDetector::FindToneHz(double sum, double sumSquar
     FitLimits limits;
     limits.leastStartShare = kLeastToneShare;
     const std::optional<SineFit> fit =
-        FitSine(std::span<const double>(m_x1.data(), size_t(m_maxFrames)), {sum, sumSquares},
-                start, limits, m_sampleRateHz);
+        FitSine(std::span<const double>(m_x1.data(), size_t(m_maxFrames)), {sum, sumSquares}, start,
+                limits, m_sampleRateHz);
     if (!fit) {
         return std::nullopt;
     }

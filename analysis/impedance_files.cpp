@@ -15,8 +15,8 @@ constexpr int kTimeDecimals = 3;
 // Shortest general form at kSignificant digits, '.' as the point whatever the locale.
 std::string Number(double value) {
     char text[64];
-    const auto done = std::to_chars(text, text + sizeof text, value, std::chars_format::general,
-                                    kSignificant);
+    const auto done =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, kSignificant);
     return std::string(text, done.ptr);
 }
 
@@ -26,10 +26,9 @@ std::string Field(RowFormat format, const std::optional<double>& value) {
 
 // The ten readings of ImpedanceCsvColumns in order.
 std::vector<std::string> ReadingFields(RowFormat format, const ImpedanceReadings& r) {
-    return {Number(r.freq_hz),       Number(r.z_ohm),   Number(r.theta_deg),
-            Number(r.r_s_ohm),       Number(r.x_s_ohm), Field(format, r.l_s_h),
-            Field(format, r.c_s_f),  Number(r.r_s_ohm), Field(format, r.q),
-            Field(format, r.d)};
+    return {Number(r.freq_hz),  Number(r.z_ohm),        Number(r.theta_deg),    Number(r.r_s_ohm),
+            Number(r.x_s_ohm),  Field(format, r.l_s_h), Field(format, r.c_s_f), Number(r.r_s_ohm),
+            Field(format, r.q), Field(format, r.d)};
 }
 
 // Splits at any of `separators` (runs of them count once when `merge`); false at text that is not
@@ -75,7 +74,8 @@ std::string Trimmed(std::string line) {
 }
 
 // Checks one parsed point against the one before; the reason when it does not follow.
-const char* Problem(double f, double ohms, double phase, const std::vector<ImpedanceCurvePoint>& so_far) {
+const char* Problem(double f, double ohms, double phase,
+                    const std::vector<ImpedanceCurvePoint>& so_far) {
     if (!std::isfinite(f) || !std::isfinite(ohms) || !std::isfinite(phase) || !(f > 0)) {
         return "the frequency is not a positive number";
     }

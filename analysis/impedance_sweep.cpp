@@ -46,9 +46,9 @@ std::optional<std::vector<ImpedanceStep>> PlanImpedanceSweep(const ImpedanceSwee
     }
     std::vector<ImpedanceStep> plan;
     for (double f : SweepFrequencies(s.f1_hz, s.f2_hz, s.per_octave)) {
-        const double periods = std::ceil(std::max(s.least_block_s * f, double(s.least_block_periods)));
-        const double settle_s =
-            std::max(s.least_settle_s, s.least_settle_periods / f);
+        const double periods =
+            std::ceil(std::max(s.least_block_s * f, double(s.least_block_periods)));
+        const double settle_s = std::max(s.least_settle_s, s.least_settle_periods / f);
         plan.push_back({f, int(std::ceil(settle_s * s.sample_rate_hz)),
                         int(std::lround(periods * s.sample_rate_hz / f))});
     }

@@ -105,8 +105,7 @@ bool FitRealPart(const std::vector<ImpedanceCurvePoint>& points, bool holdRe, Mo
             if (!Solve4(a, step)) {
                 return false;
             }
-            const Motional next = {m.re + step[0], m.res + step[1], m.fs + step[2],
-                                   m.q + step[3]};
+            const Motional next = {m.re + step[0], m.res + step[1], m.fs + step[2], m.q + step[3]};
             const double nextCost =
                 next.res > 0 && next.fs > 0 && next.q > 0 ? Cost(points, next) : INFINITY;
             if (nextCost < cost) {
@@ -141,8 +140,8 @@ double StartQ(const std::vector<ImpedanceCurvePoint>& points, const Motional& m,
     while (above + 1 < points.size() && points[above].z_ohm.real() > half) {
         ++above;
     }
-    const double span = Detuning(points[above].freq_hz, m.fs) -
-                        Detuning(points[below].freq_hz, m.fs);
+    const double span =
+        Detuning(points[above].freq_hz, m.fs) - Detuning(points[below].freq_hz, m.fs);
     return span > 0 ? 2 / span : 1.0;
 }
 
@@ -230,10 +229,11 @@ std::optional<ThieleSmall> ThieleSmallFromCurve(const std::vector<ImpedanceCurve
                                               }) -
                              points.begin());
     Motional m;
-    m.re = re_ohm ? *re_ohm
-                  : std::min_element(points.begin(), points.end(), [](const auto& a, const auto& b) {
-                        return a.z_ohm.real() < b.z_ohm.real();
-                    })->z_ohm.real();
+    m.re = re_ohm
+               ? *re_ohm
+               : std::min_element(points.begin(), points.end(), [](const auto& a, const auto& b) {
+                     return a.z_ohm.real() < b.z_ohm.real();
+                 })->z_ohm.real();
     m.res = points[peak].z_ohm.real() - m.re;
     m.fs = *fs;
     if (!(m.res > 0) || points.size() < 5) {

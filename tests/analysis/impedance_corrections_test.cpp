@@ -103,14 +103,14 @@ INSTANTIATE_TEST_SUITE_P(
     Parts, LcrReadings,
     ::testing::Values(
         // 1 ohm + 1 mH in series: Q = wL/R.
-        ReadingCase{"series_RL", SeriesRlc(1000, 1, 1e-3, 0), ImpedanceKind::L, 1e-3,
-                    std::nullopt, 1 + std::pow(2 * kPi * 1000 * 1e-3, 2),
+        ReadingCase{"series_RL", SeriesRlc(1000, 1, 1e-3, 0), ImpedanceKind::L, 1e-3, std::nullopt,
+                    1 + std::pow(2 * kPi * 1000 * 1e-3, 2),
                     (1 + std::pow(2 * kPi * 1000 * 1e-3, 2)) / (std::pow(2 * kPi * 1000, 2) * 1e-3),
                     std::nullopt, 2 * kPi * 1000 * 1e-3},
         // 10 kohm || 10 nF: the parallel model gives both back.
         ReadingCase{"parallel_RC", Parallel(1e4, SeriesRlc(1000, 0, 0, 10e-9)), ImpedanceKind::C,
-                    std::nullopt, 10e-9 * (1 + 1 / std::pow(2 * kPi * 1000 * 1e4 * 10e-9, 2)),
-                    1e4, std::nullopt, 10e-9, 2 * kPi * 1000 * 1e4 * 10e-9},
+                    std::nullopt, 10e-9 * (1 + 1 / std::pow(2 * kPi * 1000 * 1e4 * 10e-9, 2)), 1e4,
+                    std::nullopt, 10e-9, 2 * kPi * 1000 * 1e4 * 10e-9},
         ReadingCase{"pure_R", 50.0, ImpedanceKind::R, std::nullopt, std::nullopt, 50.0,
                     std::nullopt, std::nullopt, 0.0},
         // 9.9 degrees reads as a resistor, 10.1 as an inductor.

@@ -56,8 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PartCase{"L_10mH", Part(1000, SeriesRlc(1000, 0, 10e-3, 0), 100), 1e-3, 0.05},
                       PartCase{"R_1k", Part(1000, 1000.0, 1000), 1e-3, 0.05},
                       // Off the bin grid and low: the block holds 10.x periods.
-                      PartCase{"C_1uF_at_53Hz", Part(53.7, SeriesRlc(53.7, 0, 0, 1e-6), 3300),
-                               1e-3, 0.05}),
+                      PartCase{"C_1uF_at_53Hz", Part(53.7, SeriesRlc(53.7, 0, 0, 1e-6), 3300), 1e-3,
+                               0.05}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // -90 dBFS of noise on both channels: the error grows as |Z| leaves R_ref either way.

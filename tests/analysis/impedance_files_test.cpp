@@ -62,7 +62,8 @@ TEST_P(BadZmaFiles, RefusedWithTheLine) {
 INSTANTIATE_TEST_SUITE_P(
     Files, BadZmaFiles,
     ::testing::Values(
-        BadZma{"two_columns", "* c\n20 6.1 1\n40 6.3\n", "line 3: not three numbers (freq_hz ohms phase_deg)"},
+        BadZma{"two_columns", "* c\n20 6.1 1\n40 6.3\n",
+               "line 3: not three numbers (freq_hz ohms phase_deg)"},
         BadZma{"comma_decimal", "20 6,1 1\n", "line 1: not three numbers (freq_hz ohms phase_deg)"},
         BadZma{"falling", "40 6 0\n\n20 6 0\n", "line 3: frequencies do not rise"},
         BadZma{"negative_ohms", "20 -6 0\n", "line 1: |Z| is negative"},
