@@ -24,7 +24,8 @@ public:
         : m_z(z), m_rRef(r_ref), m_pipeline(size_t(latency), 0.0) {}
 
     void Play(double freq_hz) { m_next = freq_hz; }
-    // One buffer; `lose` frames lost before it (the phase jumps) and the gap counted.
+    // One buffer; `lose` frames lost before it (the phase jumps), the gap counted and a burst
+    // on X2 alone in the buffer stamped with it, which a step that starts over never sees.
     std::vector<int16_t> Capture(int lose = 0) {
         m_pipeline.push_back(m_next);
         const double tone = m_pipeline.front();
@@ -40,6 +41,9 @@ public:
         std::vector<int16_t> pcm(block.size());
         std::transform(block.begin(), block.end(), pcm.begin(),
                        [](double v) { return int16_t(std::lround(v * 32768)); });
+        for (int k = 0; lose > 0 && k < kBuffer; k += 2) {
+            pcm[2 * size_t(k) + 1] = 8000;
+        }
         return pcm;
     }
     uint64_t Gaps() const { return m_gaps; }
@@ -72,7 +76,8 @@ TEST(ImpedanceSweep, EveryStepReadsTheNetworkAndAGapRepeatsOne) {
     int tones = 1;
     double progress = 0;
     for (int buffer = 0; buffer < 1000 && !sweep.Finished(); ++buffer) {
-        const std::vector<int16_t> pcm = card.Capture(buffer == 7 ? 100 : 0);
+        // Buffer 4 falls in the first step's block, after 0.3 s of settling.
+        const std::vector<int16_t> pcm = card.Capture(buffer == 4 ? 100 : 0);
         const SweepEvent event = sweep.Feed(pcm.data(), kBuffer, card.Gaps());
         EXPECT_GE(sweep.Progress(), progress);
         progress = sweep.Progress();
@@ -137,7 +142,11 @@ struct DriverCase {
 
 class Drivers : public ::testing::TestWithParam<DriverCase> {};
 
-TEST_P(Drivers, ThieleSmallWithinTwoPercent) {
+// 2 % is what a driver's parameters are good for; the fit and the three-point figures without Le
+// give better than 0.2 % on these networks, and 0.5 % catches Le's bias of one to two per cent.
+constexpr double kTolerance = 0.005;
+
+TEST_P(Drivers, ThieleSmallWithinHalfAPercent) {
     const DriverCase& c = GetParam();
     ImpedanceSweepSettings settings;
     settings.r_ref_ohm = 10;
@@ -164,11 +173,11 @@ TEST_P(Drivers, ThieleSmallWithinTwoPercent) {
     const auto ts = ThieleSmallFromCurve(
         curve, c.giveRe ? std::optional<double>(c.driver.re) : std::nullopt, &error);
     ASSERT_TRUE(ts) << error;
-    EXPECT_NEAR(ts->re_ohm / c.driver.re, 1, 0.02);
-    EXPECT_NEAR(ts->fs_hz / c.driver.fs, 1, 0.02);
-    EXPECT_NEAR(ts->q_ms / c.driver.qms, 1, 0.02);
-    EXPECT_NEAR(ts->q_es / c.driver.qes, 1, 0.02);
-    EXPECT_NEAR(ts->q_ts / c.driver.Qts(), 1, 0.02);
+    EXPECT_NEAR(ts->re_ohm / c.driver.re, 1, kTolerance);
+    EXPECT_NEAR(ts->fs_hz / c.driver.fs, 1, kTolerance);
+    EXPECT_NEAR(ts->q_ms / c.driver.qms, 1, kTolerance);
+    EXPECT_NEAR(ts->q_es / c.driver.qes, 1, kTolerance);
+    EXPECT_NEAR(ts->q_ts / c.driver.Qts(), 1, kTolerance);
 }
 
 INSTANTIATE_TEST_SUITE_P(
