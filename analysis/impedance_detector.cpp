@@ -44,13 +44,18 @@ const char* ImpedanceRefusalText(ImpedanceRefusal refusal) {
     return "";
 }
 
-CImpedanceDetector::CImpedanceDetector(int maxFrames, double sampleRateHz)
-    : m_maxFrames(maxFrames), m_sampleRateHz(sampleRateHz), m_x1(size_t(std::max(maxFrames, 0))),
-      m_x2(size_t(std::max(maxFrames, 0))), m_window(MakeBlackmanHarris7(maxFrames)),
-      m_fft(maxFrames) {
+// Checked before the buffers and the transform are made from it.
+static int CheckedFrames(int maxFrames) {
     if (maxFrames < 4096 || maxFrames % 2 != 0) {
         throw std::invalid_argument("CImpedanceDetector: maxFrames must be even and >= 4096");
     }
+    return maxFrames;
+}
+
+CImpedanceDetector::CImpedanceDetector(int maxFrames, double sampleRateHz)
+    : m_maxFrames(CheckedFrames(maxFrames)), m_sampleRateHz(sampleRateHz),
+      m_x1(size_t(m_maxFrames)), m_x2(size_t(m_maxFrames)),
+      m_window(MakeBlackmanHarris7(m_maxFrames)), m_fft(m_maxFrames) {
     if (!(sampleRateHz > 0)) {
         throw std::invalid_argument("CImpedanceDetector: the sample rate must be positive");
     }
