@@ -27,8 +27,10 @@ private:
     static constexpr int kMaxDepth = 32;
 
     std::optional<SimulatedNetwork> Fail(const std::string& what) {
-        m_error = what + " at character " + std::to_string(m_at + 1) + " of network '" +
-                  std::string(m_text) + "'";
+        const std::string where = m_at < m_text.size()
+                                      ? " at character " + std::to_string(m_at + 1) + " of"
+                                      : " at the end of";
+        m_error = what + where + " network '" + std::string(m_text) + "'";
         return std::nullopt;
     }
 
@@ -80,6 +82,7 @@ private:
             return Fail("missing element");
         }
         SimulatedNetwork element;
+        const size_t start = m_at;
         switch (m_text[m_at]) {
         case 'R': element.kind = SimulatedNetwork::Kind::Resistor; break;
         case 'L': element.kind = SimulatedNetwork::Kind::Inductor; break;
@@ -98,6 +101,7 @@ private:
         const bool resistor = element.kind == SimulatedNetwork::Kind::Resistor;
         if (!std::isfinite(element.value) || element.value < 0 ||
             (!resistor && element.value == 0)) {
+            m_at = start;
             return Fail("value out of range");
         }
         return element;
