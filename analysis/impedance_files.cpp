@@ -31,6 +31,17 @@ std::vector<std::string> ReadingFields(RowFormat format, const ImpedanceReadings
             Field(format, r.q), Field(format, r.d)};
 }
 
+// r_ohm, x_ohm, l_h and c_f of the parallel model in place of the series model's.
+void ParallelFields(RowFormat format, const ImpedanceReadings& r, std::vector<std::string>& fields) {
+    const std::complex<double> y = 1.0 / std::polar(r.z_ohm, r.theta_deg / kDegPerRad);
+    const std::optional<double> x_p =
+        y.imag() != 0 ? std::optional<double>(-1.0 / y.imag()) : std::nullopt;
+    fields[3] = Field(format, r.r_p_ohm);
+    fields[4] = Field(format, x_p);
+    fields[5] = Field(format, r.l_p_h);
+    fields[6] = Field(format, r.c_p_f);
+}
+
 // Splits at any of `separators` (runs of them count once when `merge`); false at text that is not
 // a number.
 bool Numbers(const std::string& line, const char* separators, bool merge,
@@ -188,12 +199,16 @@ std::string FormatImpedanceHeader(RowFormat format, const std::string& device) {
 }
 
 std::string FormatImpedanceRow(RowFormat format, double time_s,
-                               const std::optional<ImpedanceReadings>& readings) {
+                               const std::optional<ImpedanceReadings>& readings,
+                               ImpedanceModel model) {
     std::vector<std::string> columns = {"time_s"};
     columns.insert(columns.end(), ImpedanceCsvColumns().begin(), ImpedanceCsvColumns().end());
     std::vector<std::string> values = {RowNumber(format, time_s, kTimeDecimals)};
     if (readings) {
-        const std::vector<std::string> fields = ReadingFields(format, *readings);
+        std::vector<std::string> fields = ReadingFields(format, *readings);
+        if (model == ImpedanceModel::Parallel) {
+            ParallelFields(format, *readings, fields);
+        }
         values.insert(values.end(), fields.begin(), fields.end());
     } else {
         values.resize(columns.size(), RowMissing(format));

@@ -28,8 +28,14 @@ std::string FormatImpedanceCsv(const std::vector<ImpedanceCurvePoint>& curve);
 std::optional<std::vector<ImpedanceCurvePoint>> ParseImpedanceCsv(const std::string& text,
                                                                   std::string* error);
 
+// Which equivalent circuit the live rows' r_ohm, x_ohm, l_h and c_f describe: Z = R_s + j X_s,
+// or R_p in parallel with j X_p (X_p = -1/B, so L_p and C_p keep their own signs' meaning). The
+// ESR, Q and D do not depend on it.
+enum class ImpedanceModel { Series, Parallel };
+
 // Live rows: time_s, then ImpedanceCsvColumns. A refused block is a row of missing values after
 // its time.
 std::string FormatImpedanceHeader(RowFormat format, const std::string& device);
 std::string FormatImpedanceRow(RowFormat format, double time_s,
-                               const std::optional<ImpedanceReadings>& readings);
+                               const std::optional<ImpedanceReadings>& readings,
+                               ImpedanceModel model = ImpedanceModel::Series);

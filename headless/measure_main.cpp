@@ -4,6 +4,8 @@
 // argument) or directly.
 #include "calibrate_options.h"
 #include "calibrate_session.h"
+#include "impedance_options.h"
+#include "impedance_session.h"
 #include "measure_options.h"
 #include "measure_session.h"
 #include "thd_options.h"
@@ -19,7 +21,9 @@ constexpr const char* kCommands =
     "Commands: tavrin measure  the panel's frequency, level and meter readings per buffer\n"
     "          tavrin thd      distortion and noise per block (tavrin thd --help)\n"
     "          tavrin calibrate  volts at 0 dBFS for an input or output (tavrin calibrate "
-    "--help)\n";
+    "--help)\n"
+    "          tavrin impedance  a part's impedance against a reference resistor (tavrin "
+    "impedance --help)\n";
 
 // Parses, refuses with one line, shows the help, or runs.
 template <typename Options>
@@ -50,6 +54,10 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "calibrate") {
         return Command<CalibrateOptions>({args.begin() + 1, args.end()}, ParseCalibrateOptions,
                                          CalibrateUsage, RunCalibrate);
+    }
+    if (!args.empty() && args[0] == "impedance") {
+        return Command<ImpedanceOptions>({args.begin() + 1, args.end()}, ParseImpedanceOptions,
+                                         ImpedanceUsage, RunImpedance);
     }
     return Command<MeasureOptions>(args, ParseMeasureOptions, MeasureUsage, RunMeasure);
 }

@@ -1,0 +1,117 @@
+#include "impedance_live.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+constexpr double kFullScale = 32768.0;
+constexpr double kLeastLiveBlockS = 0.2;
+constexpr int kLeastLivePeriods = 10;
+// After the tone arrives: the sweep's own least settling, for the same ringing and buffering.
+constexpr double kSettleS = ImpedanceSweepSettings{}.least_settle_s;
+constexpr int kSettlePeriods = ImpedanceSweepSettings{}.least_settle_periods;
+
+int EvenAtLeast4096(int frames) {
+    return std::max(4096, frames + frames % 2);
+}
+
+} // namespace
+
+int ImpedanceLiveBlockFrames(double freq_hz, double sample_rate_hz) {
+    const double periods = std::ceil(std::max(kLeastLiveBlockS * freq_hz, double(kLeastLivePeriods)));
+    return int(std::lround(periods * sample_rate_hz / freq_hz));
+}
+
+CImpedanceLive::CImpedanceLive(const ImpedanceLiveSettings& settings,
+                               const ImpedanceCorrections& corrections)
+    : m_settings(settings), m_corrections(corrections),
+      m_blockFrames(settings.freq_hz
+                        ? ImpedanceLiveBlockFrames(*settings.freq_hz, settings.sample_rate_hz)
+                        : kImpedanceExternalBlockFrames),
+      m_settleFrames(int(std::ceil(
+          std::max(kSettleS, settings.freq_hz ? kSettlePeriods / *settings.freq_hz : 0.0) *
+          settings.sample_rate_hz))),
+      m_detector(EvenAtLeast4096(m_blockFrames), settings.sample_rate_hz),
+      m_block(2 * size_t(EvenAtLeast4096(m_blockFrames))) {}
+
+void CImpedanceLive::Restart() {
+    m_collected = 0;
+    m_settled = 0;
+}
+
+bool CImpedanceLive::Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
+                          ImpedanceLiveReading* reading) {
+    const int64_t bufferStart = m_fed;
+    m_fed += frames;
+    if (m_gapCount && gapCount != *m_gapCount) {
+        m_gapCount = gapCount;
+        Restart();
+        return false;
+    }
+    m_gapCount = gapCount;
+    int at = 0;
+    if (!m_onsetFrames && m_settings.freq_hz) {
+        const double threshold = 0.5 * m_settings.tone_peak * kFullScale;
+        while (at < frames && std::abs(double(interleaved[2 * at])) < threshold) {
+            ++at;
+        }
+        if (at == frames) {
+            return false;
+        }
+        m_onsetFrames = bufferStart + at;
+    }
+    if (m_onsetFrames) {
+        const int skip = std::min(frames - at, m_settleFrames - m_settled);
+        m_settled += skip;
+        at += skip;
+    }
+    if (m_collected == 0) {
+        m_blockStart = bufferStart + at;
+    }
+    const int take = std::min(frames - at, m_blockFrames - m_collected);
+    for (int k = 0; k < 2 * take; ++k) {
+        m_block[2 * size_t(m_collected) + size_t(k)] = interleaved[2 * at + k] / kFullScale;
+    }
+    m_collected += take;
+    if (m_collected < m_blockFrames) {
+        return false;
+    }
+    // The rest of this buffer is dropped: blocks stay whole buffers apart, and none is lost
+    // at 4096 frames a buffer and 8820 or more a block.
+    return Complete(reading);
+}
+
+bool CImpedanceLive::Complete(ImpedanceLiveReading* reading) {
+    const double r_ref = m_settings.r_ref_ohm;
+    const ImpedanceDetection detection =
+        m_settings.freq_hz
+            ? m_detector.Detect(m_block.data(), m_blockFrames, *m_settings.freq_hz, r_ref)
+            : m_detector.DetectExternal(m_block.data(), r_ref);
+    m_collected = 0;
+    if (!m_onsetFrames) {
+        // An external generator: the block that first shows its tone may have caught it
+        // starting; the part settles from here.
+        if (detection.refusal == ImpedanceRefusal::NoTone) {
+            return false;
+        }
+        m_onsetFrames = m_blockStart;
+        return false;
+    }
+    reading->time_s = double(m_blockStart) / m_settings.sample_rate_hz;
+    reading->freq_hz = detection.freq_hz;
+    reading->refusal = detection.refusal;
+    reading->corrected = {};
+    if (detection.refusal == ImpedanceRefusal::None) {
+        reading->corrected =
+            m_corrections.Apply(detection.v1, detection.v2, detection.freq_hz, r_ref);
+    }
+    return true;
+}
+
+ImpedanceSweepSettings ImpedanceSweepSettingsFor(ImpedanceSweepSettings settings,
+                                                 int64_t onset_frames) {
+    settings.least_settle_s += double(onset_frames) / settings.sample_rate_hz;
+    return settings;
+}

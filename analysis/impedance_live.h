@@ -1,0 +1,72 @@
+#pragma once
+// Readings at one frequency, block after block, from captured buffers: the tone the program
+// plays, or an external generator's found on X1. Nothing is measured until X1 first carries the
+// tone and the part and the card have settled after it; a lost stretch of capture settles again.
+// The frames before the tone first came are the loop's delay (output buffering, the card), which
+// a stepped sweep must wait out at every change of tone: ImpedanceSweepSettingsFor adds it.
+// One thread at a time (the capture worker); Feed allocates nothing.
+
+#include "impedance_corrections.h"
+#include "impedance_detector.h"
+#include "impedance_sweep.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+struct ImpedanceLiveSettings {
+    std::optional<double> freq_hz; // the tone played; nothing: an external generator's
+    double r_ref_ohm = 100;
+    double sample_rate_hz = 44100;
+    // The played tone's peak in fractions of full scale: X1 carries the tone once a sample
+    // reaches half of it. Ignored for an external generator, whose block must show a tone.
+    double tone_peak = 0.5;
+};
+
+struct ImpedanceLiveReading {
+    double time_s = 0; // the block's start, from the first frame fed
+    double freq_hz = 0;
+    ImpedanceRefusal refusal = ImpedanceRefusal::None;
+    CorrectedImpedance corrected; // meaningful when refusal is None
+};
+
+// Whole periods of freq_hz, at least 0.2 s and 10 periods: long enough for a steady figure, a
+// few readings a second.
+int ImpedanceLiveBlockFrames(double freq_hz, double sample_rate_hz);
+// An external generator's block: 16384 frames, 0.37 s at 44.1 kHz.
+inline constexpr int kImpedanceExternalBlockFrames = 16384;
+
+class CImpedanceLive {
+public:
+    CImpedanceLive(const ImpedanceLiveSettings& settings, const ImpedanceCorrections& corrections);
+
+    // One captured buffer: interleaved int16, X1 first; gapCount cumulative as the capture tap
+    // gives it. True with *reading set when a block was completed (at most one per buffer).
+    bool Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
+              ImpedanceLiveReading* reading);
+
+    bool ToneSeen() const { return m_onsetFrames.has_value(); }
+    // Frames fed before X1 first carried the tone (to the block, with an external generator).
+    std::optional<int64_t> OnsetFrames() const { return m_onsetFrames; }
+
+private:
+    void Restart(); // settle again and drop what was collected
+    bool Complete(ImpedanceLiveReading* reading);
+
+    ImpedanceLiveSettings m_settings;
+    ImpedanceCorrections m_corrections;
+    int m_blockFrames;
+    int m_settleFrames;
+    CImpedanceDetector m_detector;
+    std::vector<double> m_block; // interleaved, fractions of full scale
+    int m_collected = 0;
+    int m_settled = 0;
+    int64_t m_blockStart = 0; // frames fed before the block under way
+    int64_t m_fed = 0;
+    std::optional<int64_t> m_onsetFrames;
+    std::optional<uint64_t> m_gapCount;
+};
+
+// settings with each step's settling lengthened by the loop's delay (OnsetFrames).
+ImpedanceSweepSettings ImpedanceSweepSettingsFor(ImpedanceSweepSettings settings,
+                                                 int64_t onset_frames);

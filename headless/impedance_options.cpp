@@ -1,0 +1,179 @@
+#include "impedance_options.h"
+
+#include "test_signal.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// The reference resistor's sensible span: a card's input impedance (10 kOhm and more) loads
+// anything much above 100 kOhm, and below 0.1 Ohm the leads are the larger part.
+constexpr double kLeastRefOhm = 0.1;
+constexpr double kMostRefOhm = 1e6;
+constexpr int kMostPerOctave = 96;
+
+std::optional<double> InRange(const std::string& text, double lo, double hi) {
+    const auto value = ParseNumber(text);
+    if (!value || *value < lo || *value > hi) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The test source's resolution: the frequency measured at is the one played.
+double ToHundredths(double hz) {
+    return std::round(hz * 100.0) / 100.0;
+}
+
+std::optional<ImpedanceSweepRange> ParseRange(const std::string& text) {
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto lo = InRange(text.substr(0, dash), kImpedanceMinHz, kImpedanceMaxHz);
+    const auto hi = InRange(text.substr(dash + 1), kImpedanceMinHz, kImpedanceMaxHz);
+    if (!lo || !hi || !(*lo < *hi)) {
+        return std::nullopt;
+    }
+    return ImpedanceSweepRange{*lo, *hi};
+}
+
+} // namespace
+
+bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOptions* options,
+                           std::string* error) {
+    *options = ImpedanceOptions{};
+    bool freqGiven = false;
+    bool levelGiven = false;
+    bool perOctaveGiven = false;
+    const auto kindOf = [](const std::string& name) {
+        if (name == "--external") {
+            return OptionKind::Flag;
+        }
+        const bool known = name == "--ref" || name == "--freq" || name == "--sweep" ||
+                           name == "--points-per-octave" || name == "--model" ||
+                           name == "--input-impedance" || name == "--zma" || name == "--level";
+        return known ? OptionKind::Value : OptionKind::Unknown;
+    };
+    const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
+        const auto refuse = [&](const std::string& wants) {
+            *why = name + " wants " + wants + ", not '" + value + "'";
+            return false;
+        };
+        if (name == "--external") {
+            options->external = true;
+        } else if (name == "--ref") {
+            const auto ohms = InRange(value, kLeastRefOhm, kMostRefOhm);
+            if (!ohms) {
+                return refuse("the reference resistor in ohms from 0.1 to 1e6");
+            }
+            options->r_ref_ohm = *ohms;
+        } else if (name == "--freq") {
+            const auto hz = InRange(value, kImpedanceMinHz, kImpedanceMaxHz);
+            if (!hz) {
+                return refuse("a frequency in hertz from 10 to 20000");
+            }
+            options->freq_hz = ToHundredths(*hz);
+            freqGiven = true;
+        } else if (name == "--sweep") {
+            options->sweep = ParseRange(value);
+            if (!options->sweep) {
+                return refuse("LO-HI in hertz, 10 <= LO < HI <= 20000");
+            }
+        } else if (name == "--points-per-octave") {
+            int n = 0;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+            if (ec != std::errc() || end != value.data() + value.size() || n < 1 ||
+                n > kMostPerOctave) {
+                return refuse("a whole number from 1 to 96");
+            }
+            options->per_octave = n;
+            perOctaveGiven = true;
+        } else if (name == "--model") {
+            if (value != "series" && value != "parallel") {
+                return refuse("series or parallel");
+            }
+            options->model = value == "series" ? ImpedanceModel::Series : ImpedanceModel::Parallel;
+        } else if (name == "--input-impedance") {
+            const auto ohms = ParseNumber(value);
+            if (!ohms || !(*ohms > 0)) {
+                return refuse("the card's input impedance in ohms, above 0");
+            }
+            options->input_impedance_ohm = *ohms;
+        } else if (name == "--zma") {
+            if (value.empty()) {
+                return refuse("a file name");
+            }
+            options->zma_path = value;
+        } else {
+            const auto dbfs = InRange(value, kTestLevelMinDbfs, kTestLevelMaxDbfs);
+            if (!dbfs) {
+                return refuse("the test tone's RMS in dBFS from -120 to 0");
+            }
+            options->level_dbfs = *dbfs;
+            levelGiven = true;
+        }
+        return true;
+    };
+    if (!WalkOptions(args, options, kindOf, apply, error)) {
+        return false;
+    }
+    if (options->help) {
+        return true;
+    }
+    if (options->r_ref_ohm == 0) {
+        *error = "--ref is needed: the reference resistor's value in ohms";
+        return false;
+    }
+    if (freqGiven && options->sweep) {
+        *error = "--freq and --sweep are two different runs: give one of them";
+        return false;
+    }
+    if (options->external && (freqGiven || options->sweep || levelGiven)) {
+        *error = "--external measures the tone already on X1: no --freq, --sweep or --level";
+        return false;
+    }
+    if (!options->sweep && (options->zma_path || perOctaveGiven)) {
+        *error = "--zma and --points-per-octave belong to a --sweep";
+        return false;
+    }
+    if (options->sweep &&
+        (options->format != RowFormat::Csv || options->model != ImpedanceModel::Series)) {
+        *error = "a --sweep prints the curve's CSV in the series model: --format and --model "
+                 "belong to live rows";
+        return false;
+    }
+    if (options->sweep && options->seconds) {
+        *error = "--seconds does not apply to a --sweep: it runs to its last frequency";
+        return false;
+    }
+    return true;
+}
+
+std::string ImpedanceUsage() {
+    return "usage: tavrin impedance --ref OHMS [--freq HZ | --sweep LO-HI | --external]\n"
+           "                        [--points-per-octave N] [--zma FILE] [--level DBFS]\n"
+           "                        [--model series|parallel] [--input-impedance OHMS]\n"
+           "                        [--seconds N] [--device NAME] [--format csv|jsonl]\n"
+           "The impedance Z of a part wired from the line output through Z and the reference\n"
+           "resistor to ground, X1 at the top and X2 across the resistor. At one frequency: one\n"
+           "row per block on stdout (time_s, freq_hz, z_ohm, phase_deg, r_ohm, x_ohm, l_h, c_f,\n"
+           "esr_ohm, q, d); a refused block (no tone, X2 silent, clipped, out of range) is a row\n"
+           "of empty fields, and its reason a line on stderr. Over a sweep: the curve's CSV when\n"
+           "it ends, and a loudspeaker's resonance and Thiele-Small figures on stderr.\n" +
+           RunOptionsUsage() +
+           "  --ref OHMS     the reference resistor, 0.1 to 1e6 (choose it near the part)\n"
+           "  --freq HZ      the test frequency, 10 to 20000 (default 1000), to 0.01 Hz\n"
+           "  --sweep LO-HI  a stepped sweep from LO to HI hertz instead\n"
+           "  --points-per-octave N  the sweep's density, 1 to 96 (default 12)\n"
+           "  --zma FILE     also write the sweep's curve as ZMA (freq_hz ohms phase_deg)\n"
+           "  --external     play nothing: measure at the frequency of the tone found on X1\n"
+           "  --level DBFS   the test tone's RMS, -120 to 0 (default -3)\n"
+           "  --model        series (the default) or parallel: which circuit r_ohm, x_ohm, l_h\n"
+           "                 and c_f describe\n"
+           "  --input-impedance OHMS  the card's input impedance across R_ref (default: as\n"
+           "                 stored for the card by the panel's impedance window, or none)\n" +
+           ExitStatusUsage() +
+           "4: every block was refused; the last line on stderr says why.\n";
+}

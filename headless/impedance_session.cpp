@@ -1,0 +1,334 @@
+#include "impedance_session.h"
+
+#include "impedance_calibration.h"
+#include "impedance_live.h"
+#include "loudspeaker.h"
+#include "pcm_format.h"
+#include "row_ring.h"
+#include "sound_device.h"
+#include "stop_signal.h"
+#include "test_signal.h"
+#include "wave_api.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// The readings between the capture tap and the main thread, for live rows and for a sweep. The
+// tap runs on the capture worker; everything public but Tap is the main thread's.
+class CImpedanceCapture {
+public:
+    CImpedanceCapture(const ImpedanceLiveSettings& live, const ImpedanceCorrections& corrections,
+                      int64_t frameLimit)
+        : m_live(live, corrections), m_corrections(corrections), m_frameLimit(frameLimit) {}
+
+    // A sweep starts once the loop's delay is known from the first tone's arrival.
+    void PlanSweep(const ImpedanceSweepSettings& settings, std::vector<ImpedanceStep> plan) {
+        m_sweepSettings = settings;
+        m_plan = std::move(plan);
+    }
+
+    static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
+        static_cast<CImpedanceCapture*>(self)->OnBuffer(interleaved, frames, gapCount);
+    }
+
+    void TakeReadings(std::vector<ImpedanceLiveReading>& readings) {
+        std::lock_guard lock(m_mutex);
+        m_ring.TakeAll(readings);
+    }
+    int64_t Dropped() {
+        std::lock_guard lock(m_mutex);
+        return m_ring.Dropped();
+    }
+    // A tone the sweep wants played next, once; 0 for none.
+    double TakeNextTone() { return m_nextToneHz.exchange(0.0); }
+    int64_t FramesIn() const { return m_framesIn.load(); }
+    bool ToneSeen() const { return m_toneSeen.load(); }
+    bool Finished() const { return m_finished.load(); }
+    // After the capture has stopped.
+    const CImpedanceSweep* Sweep() const { return m_sweep ? &*m_sweep : nullptr; }
+
+private:
+    static constexpr int kRingRows = 64;
+
+    void OnBuffer(const int16_t* interleaved, int frames, uint64_t gapCount) {
+        m_framesIn += frames;
+        if (m_finished) {
+            return;
+        }
+        if (m_sweep) {
+            const SweepEvent event = m_sweep->Feed(interleaved, frames, gapCount);
+            if (event == SweepEvent::NextTone) {
+                m_nextToneHz = *m_sweep->ToneHz();
+            }
+            m_finished = event == SweepEvent::Finished;
+            if (event != SweepEvent::None) {
+                WakeMainThread();
+            }
+            return;
+        }
+        ImpedanceLiveReading reading;
+        const bool made = m_live.Feed(interleaved, frames, gapCount, &reading);
+        m_toneSeen = m_live.ToneSeen();
+        if (!m_plan.empty() && m_live.ToneSeen()) {
+            // Once, on the capture worker: the first step waits out the loop's delay as well.
+            m_sweep.emplace(ImpedanceSweepSettingsFor(m_sweepSettings, *m_live.OnsetFrames()),
+                            m_plan, m_corrections);
+            return;
+        }
+        if (made) {
+            std::lock_guard lock(m_mutex);
+            m_ring.Push(reading);
+        }
+        if (m_frameLimit > 0 && m_framesIn >= m_frameLimit) {
+            m_finished = true;
+        }
+        if (made || m_finished) {
+            WakeMainThread();
+        }
+    }
+
+    CImpedanceLive m_live;
+    ImpedanceCorrections m_corrections;
+    ImpedanceSweepSettings m_sweepSettings;
+    std::vector<ImpedanceStep> m_plan;
+    std::optional<CImpedanceSweep> m_sweep; // capture worker, until the capture stops
+    const int64_t m_frameLimit;
+    std::atomic<int64_t> m_framesIn{0};
+    std::atomic<bool> m_toneSeen{false};
+    std::atomic<bool> m_finished{false};
+    std::atomic<double> m_nextToneHz{0.0};
+    std::mutex m_mutex;
+    CRowRing<ImpedanceLiveReading, kRingRows> m_ring;
+};
+
+// The card's stored corrections, with the input impedance given on the command line over them.
+ImpedanceCorrections LoadCorrections(const std::string& device,
+                                     const std::optional<double>& input_impedance_ohm) {
+    CImpedanceCalibrationStore store;
+    std::string message;
+    if (!store.Load(CImpedanceCalibrationStore::DefaultPath(), &message)) {
+        std::fprintf(stderr, "%s: %s\n", kTool, message.c_str());
+    }
+    ImpedanceCorrections corrections;
+    if (const ImpedanceCorrections* stored = store.Find(device)) {
+        corrections = *stored;
+        std::fprintf(stderr, "%s: applying the corrections stored for '%s'\n", kTool,
+                     device.c_str());
+    }
+    if (input_impedance_ohm) {
+        corrections.input_impedance_ohm = input_impedance_ohm;
+    }
+    return corrections;
+}
+
+void SayUncalibrated(const CorrectedImpedance& corrected, double freq_hz, bool* said) {
+    if (*said || (corrected.match != CalState::Uncalibrated &&
+                  corrected.leads != CalState::Uncalibrated)) {
+        return;
+    }
+    *said = true;
+    std::fprintf(stderr, "%s: the stored calibration does not reach %.2f Hz: not applied there\n",
+                 kTool, freq_hz);
+}
+
+void SayFigures(const std::vector<ImpedanceCurvePoint>& curve) {
+    const std::optional<double> fs = ResonanceHz(curve);
+    if (!fs) {
+        return;
+    }
+    std::fprintf(stderr, "%s: resonance at %.2f Hz\n", kTool, *fs);
+    std::string why;
+    const std::optional<ThieleSmall> ts = ThieleSmallFromCurve(curve, std::nullopt, &why);
+    if (!ts) {
+        std::fprintf(stderr, "%s: no Thiele-Small figures: %s\n", kTool, why.c_str());
+        return;
+    }
+    std::fprintf(stderr,
+                 "%s: fs %.2f Hz, Re %.3f ohm, Zmax %.2f ohm, Qms %.3f, Qes %.3f, Qts %.3f, "
+                 "Le %.3g H\n",
+                 kTool, ts->fs_hz, ts->re_ohm, ts->z_max_ohm, ts->q_ms, ts->q_es, ts->q_ts,
+                 ts->le_h);
+}
+
+// The sweep's curve on stdout and in the ZMA file; refused points said on stderr. False when
+// no point was measured.
+bool FinishSweep(const CImpedanceSweep& sweep, const ImpedanceOptions& options,
+                 const std::string& device, std::ofstream* zma, bool* writing) {
+    std::vector<ImpedanceCurvePoint> curve;
+    ImpedanceRefusal last = ImpedanceRefusal::NoTone;
+    bool saidUncalibrated = false;
+    for (const ImpedanceSweepPoint& point : sweep.Points()) {
+        if (point.refusal != ImpedanceRefusal::None) {
+            last = point.refusal;
+            std::fprintf(stderr, "%s: %.2f Hz refused: %s\n", kTool, point.freq_hz,
+                         ImpedanceRefusalText(point.refusal));
+            continue;
+        }
+        SayUncalibrated(point.corrected, point.freq_hz, &saidUncalibrated);
+        curve.push_back({point.freq_hz, point.z_ohm});
+    }
+    if (curve.empty()) {
+        if (!sweep.Points().empty()) {
+            std::fprintf(stderr, "%s: %s\n", kTool, ImpedanceRefusalText(last));
+        }
+        return false;
+    }
+    *writing = *writing && Print(FormatImpedanceCsv(curve));
+    if (zma->is_open()) {
+        char ref[64];
+        std::snprintf(ref, sizeof ref, "R_ref %g ohm", options.r_ref_ohm);
+        *zma << FormatZma(curve, {"tavrin impedance on '" + device + "'", ref});
+        zma->close();
+        if (!*zma) {
+            std::fprintf(stderr, "%s: cannot write '%s'\n", kTool, options.zma_path->c_str());
+        }
+    }
+    SayFigures(curve);
+    return true;
+}
+
+} // namespace
+
+int RunImpedance(const ImpedanceOptions& options) {
+    CAlertLines alerts;
+    if (!BeginRun(options.device)) {
+        return kExitDeviceFailed;
+    }
+    // Opened first: a file that cannot be written refuses the run before anything is measured.
+    std::ofstream zma;
+    if (options.zma_path) {
+        zma.open(*options.zma_path, std::ios::binary | std::ios::trunc);
+        if (!zma) {
+            std::fprintf(stderr, "%s: cannot write --zma '%s'\n", kTool,
+                         options.zma_path->c_str());
+            return kExitBadArguments;
+        }
+    }
+    const ImpedanceCorrections corrections =
+        LoadCorrections(WaveDeviceName(WaveDirection::In), options.input_impedance_ohm);
+
+    ImpedanceLiveSettings live;
+    live.r_ref_ohm = options.r_ref_ohm;
+    live.sample_rate_hz = kSampleRate;
+    live.tone_peak = std::min(1.0, TestSignalPeak(options.level_dbfs) / 32768.0);
+    std::optional<TestSignal> signal;
+    if (!options.external) {
+        signal = TestSignal{};
+        signal->freq_hz = options.sweep ? options.sweep->lo_hz : options.freq_hz;
+        signal->level_dbfs = options.level_dbfs;
+        live.freq_hz = signal->freq_hz;
+    }
+    const int64_t frameLimit =
+        options.seconds ? int64_t(std::ceil(*options.seconds * kSampleRate)) : 0;
+    CImpedanceCapture capture(live, corrections, frameLimit);
+    if (options.sweep) {
+        ImpedanceSweepSettings settings;
+        settings.f1_hz = options.sweep->lo_hz;
+        settings.f2_hz = options.sweep->hi_hz;
+        settings.per_octave = options.per_octave;
+        settings.r_ref_ohm = options.r_ref_ohm;
+        settings.sample_rate_hz = kSampleRate;
+        std::string why;
+        auto plan = PlanImpedanceSweep(settings, &why);
+        if (!plan) {
+            std::fprintf(stderr, "%s: %s\n", kTool, why.c_str());
+            return kExitBadArguments;
+        }
+        // Measured at what plays: the test source's frequencies go in hundredths of a hertz.
+        for (ImpedanceStep& step : *plan) {
+            step.freq_hz = NormalisedTestSignal({TestSignalKind::Tone, step.freq_hz}).freq_hz;
+        }
+        std::fprintf(stderr, "%s: sweeping %zu frequencies from %.2f to %.2f Hz\n", kTool,
+                     plan->size(), settings.f1_hz, settings.f2_hz);
+        capture.PlanSweep(settings, std::move(*plan));
+    }
+
+    // After the capture: the engine stops its workers before the capture object goes.
+    CSoundDevice engine;
+    engine.SetCaptureTap(&CImpedanceCapture::Tap, &capture);
+    if (signal && !engine.StartTestSignal(*signal)) {
+        return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
+    }
+    const std::optional<std::string> opened = StartCaptureOrSay(engine, alerts);
+    if (!opened) {
+        return kExitDeviceFailed;
+    }
+    const std::string& device = *opened;
+    alerts.Echo();
+    AnnounceRun(device, options.seconds);
+
+    bool writing = options.sweep || Print(FormatImpedanceHeader(options.format, device));
+    std::vector<ImpedanceLiveReading> readings;
+    int64_t printed = 0;
+    int64_t measured = 0;
+    ImpedanceRefusal lastRefusal = ImpedanceRefusal::None;
+    bool saidUncalibrated = false;
+    int64_t framesIn = 0;
+    CRunWatch watch(device);
+    const auto printReadings = [&] {
+        readings.clear();
+        capture.TakeReadings(readings);
+        for (const ImpedanceLiveReading& r : readings) {
+            std::optional<ImpedanceReadings> values;
+            if (r.refusal == ImpedanceRefusal::None) {
+                values = ReadImpedance(r.corrected.z_ohm, r.freq_hz);
+                SayUncalibrated(r.corrected, r.freq_hz, &saidUncalibrated);
+                ++measured;
+            } else if (r.refusal != lastRefusal) {
+                std::fprintf(stderr, "%s: %.3f s: %s\n", kTool, r.time_s,
+                             ImpedanceRefusalText(r.refusal));
+            }
+            lastRefusal = r.refusal;
+            writing = writing &&
+                      Print(FormatImpedanceRow(options.format, r.time_s, values, options.model));
+            ++printed;
+        }
+        if (const double tone = capture.TakeNextTone(); tone > 0) {
+            signal->freq_hz = tone;
+            engine.StartTestSignal(*signal);
+        }
+        if (const int64_t now = capture.FramesIn(); now != framesIn) {
+            framesIn = now;
+            watch.InputArrived();
+        }
+    };
+    while (writing && !capture.Finished() && watch.Wait()) {
+        printReadings();
+        watch.NoteXruns(printed);
+    }
+    engine.SetCaptureTap(nullptr, nullptr);
+    engine.StopCapture();
+    if (signal) {
+        engine.StopTestSignal();
+    }
+    printReadings();
+    SayDroppedRows(capture.Dropped());
+
+    bool any = measured > 0;
+    if (const CImpedanceSweep* sweep = capture.Sweep()) {
+        any = FinishSweep(*sweep, options, device, &zma, &writing);
+        printed = int64_t(sweep->Points().size());
+        if (!sweep->Finished()) {
+            std::fprintf(stderr, "%s: the sweep stopped after %zu of its frequencies\n", kTool,
+                         sweep->Points().size());
+        }
+    }
+    const int status = watch.Finish(printed);
+    if (status != kExitDone || any || StopSignal() != 0) {
+        return status;
+    }
+    if (!capture.ToneSeen()) {
+        std::fprintf(stderr, "%s: %s\n", kTool, ImpedanceRefusalText(ImpedanceRefusal::NoTone));
+    } else if (!capture.Sweep() && lastRefusal != ImpedanceRefusal::None) {
+        std::fprintf(stderr, "%s: every block refused: %s\n", kTool,
+                     ImpedanceRefusalText(lastRefusal));
+    }
+    return kExitRefused;
+}
