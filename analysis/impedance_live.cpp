@@ -110,8 +110,8 @@ bool CImpedanceLive::Complete(ImpedanceLiveReading* reading) {
     return true;
 }
 
-ImpedanceSweepSettings ImpedanceSweepSettingsFor(ImpedanceSweepSettings settings,
-                                                 int64_t onset_frames) {
-    settings.least_settle_s += double(onset_frames) / settings.sample_rate_hz;
-    return settings;
+void AddLoopDelay(std::vector<ImpedanceStep>& plan, int64_t onset_frames) {
+    for (ImpedanceStep& step : plan) {
+        step.settle_frames += int(onset_frames);
+    }
 }

@@ -3,7 +3,7 @@
 // plays, or an external generator's found on X1. Nothing is measured until X1 first carries the
 // tone and the part and the card have settled after it; a lost stretch of capture settles again.
 // The frames before the tone first came are the loop's delay (output buffering, the card), which
-// a stepped sweep must wait out at every change of tone: ImpedanceSweepSettingsFor adds it.
+// a stepped sweep must wait out at every change of tone: AddLoopDelay adds it.
 // One thread at a time (the capture worker); Feed allocates nothing.
 
 #include "impedance_corrections.h"
@@ -67,6 +67,6 @@ private:
     std::optional<uint64_t> m_gapCount;
 };
 
-// settings with each step's settling lengthened by the loop's delay (OnsetFrames).
-ImpedanceSweepSettings ImpedanceSweepSettingsFor(ImpedanceSweepSettings settings,
-                                                 int64_t onset_frames);
+// Each step's settling lengthened by the loop's delay (OnsetFrames, with the tone started after
+// the capture): the plan's own settling covers the output's queue and the part's ringing only.
+void AddLoopDelay(std::vector<ImpedanceStep>& plan, int64_t onset_frames);

@@ -78,8 +78,8 @@ private:
         m_toneSeen = m_live.ToneSeen();
         if (!m_plan.empty() && m_live.ToneSeen()) {
             // Once, on the capture worker: the first step waits out the loop's delay as well.
-            m_sweep.emplace(ImpedanceSweepSettingsFor(m_sweepSettings, *m_live.OnsetFrames()),
-                            m_plan, m_corrections);
+            AddLoopDelay(m_plan, *m_live.OnsetFrames());
+            m_sweep.emplace(m_sweepSettings, m_plan, m_corrections);
             return;
         }
         if (made) {
@@ -253,12 +253,15 @@ int RunImpedance(const ImpedanceOptions& options) {
     // After the capture: the engine stops its workers before the capture object goes.
     CSoundDevice engine;
     engine.SetCaptureTap(&CImpedanceCapture::Tap, &capture);
-    if (signal && !engine.StartTestSignal(*signal)) {
-        return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
-    }
     const std::optional<std::string> opened = StartCaptureOrSay(engine, alerts);
     if (!opened) {
         return kExitDeviceFailed;
+    }
+    // The tone starts once the capture runs, so that the frames before it reaches X1 are the
+    // whole loop's delay, output queue included, which every tone change of a sweep waits out.
+    if (signal && !engine.StartTestSignal(*signal)) {
+        engine.StopCapture();
+        return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
     }
     const std::string& device = *opened;
     alerts.Echo();
