@@ -112,6 +112,6 @@ bool CImpedanceLive::Complete(ImpedanceLiveReading* reading) {
 
 void AddLoopDelay(std::vector<ImpedanceStep>& plan, int64_t onset_frames) {
     for (ImpedanceStep& step : plan) {
-        step.settle_frames += int(onset_frames);
+        step.settle_frames += int(onset_frames) + kImpedanceQueuedFrames;
     }
 }

@@ -9,6 +9,7 @@
 #include "impedance_corrections.h"
 #include "impedance_detector.h"
 #include "impedance_sweep.h"
+#include "pcm_format.h"
 
 #include <cstdint>
 #include <optional>
@@ -67,6 +68,9 @@ private:
     std::optional<uint64_t> m_gapCount;
 };
 
+// The first tone goes out through an empty queue; every later one waits behind the buffers the
+// output has primed ahead (three) and reaches the tap behind captured ones not yet handed over.
+inline constexpr int kImpedanceQueuedFrames = 6 * kFramesPerBuffer;
 // Each step's settling lengthened by the loop's delay (OnsetFrames, with the tone started after
-// the capture): the plan's own settling covers the output's queue and the part's ringing only.
+// the capture) and kImpedanceQueuedFrames.
 void AddLoopDelay(std::vector<ImpedanceStep>& plan, int64_t onset_frames);

@@ -1,0 +1,212 @@
+// `tavrin impedance` as a script runs it, on the simulated card's divider: parts read against
+// their impedances in closed form, the refusals with their exit statuses, and a sweep whose ZMA
+// file parses back to the network's curve.
+#include "impedance_files.h"
+#include "tool_checks.h"
+#include "tool_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace {
+
+using Complex = std::complex<double>;
+constexpr double kPi = 3.141592653589793;
+constexpr double kDegPerRad = 180.0 / kPi;
+const std::string kTavrin = TAVRIN_EXE;
+
+// A configuration folder of the test's own: no stored corrections from elsewhere apply.
+std::vector<std::string> Env() {
+    const std::string folder = std::filesystem::temp_directory_path() / "tavrin_impedance_cli";
+    std::filesystem::create_directories(folder);
+    return {"TAVRIN_AUDIO=sim", "XDG_CONFIG_HOME=" + folder};
+}
+
+std::vector<std::string> Impedance(std::vector<std::string> args) {
+    args.insert(args.begin(), {kTavrin, "impedance"});
+    return args;
+}
+
+Complex JOmega(double freq_hz) {
+    return {0.0, 2 * kPi * freq_hz};
+}
+
+TEST(ImpedanceTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitStatus) {
+    ExpectRefusals(
+        {kTavrin, "impedance"},
+        {
+            {{"--freq", "1000"}, 2, "--ref is needed"},
+            {{"--ref", "0"}, 2, "--ref wants the reference resistor in ohms from 0.1 to 1e6"},
+            {{"--ref", "100", "--freq", "9.99"}, 2, "--freq wants a frequency in hertz from 10"},
+            {{"--ref", "100", "--freq", "20001"}, 2, "not '20001'"},
+            {{"--ref", "100", "--sweep", "2000-20"}, 2, "--sweep wants LO-HI in hertz"},
+            {{"--ref", "100", "--sweep", "20"}, 2, "not '20'"},
+            {{"--ref", "100", "--sweep", "20-200", "--points-per-octave", "0"},
+             2,
+             "--points-per-octave wants a whole number from 1 to 96"},
+            {{"--ref", "100", "--model", "tank"}, 2, "--model wants series or parallel"},
+            {{"--ref", "100", "--input-impedance", "-5"}, 2, "--input-impedance wants"},
+            {{"--ref", "100", "--level", "1"}, 2, "--level wants the test tone's RMS"},
+            {{"--ref", "100", "--freq", "1000", "--sweep", "20-200"}, 2, "give one of them"},
+            {{"--ref", "100", "--external", "--freq", "1000"}, 2, "--external measures the tone"},
+            {{"--ref", "100", "--zma", "x.zma"}, 2, "--zma and --points-per-octave belong"},
+            {{"--ref", "100", "--sweep", "20-200", "--seconds", "3"}, 2, "--seconds does not"},
+            {{"--ref", "100", "--sweep", "20-200", "--format", "jsonl"}, 2, "--format and --model"},
+            {{"--ref", "100", "--sweep", "20-200", "--zma", "/nonexistent/dir/x.zma"},
+             2,
+             "cannot write --zma '/nonexistent/dir/x.zma'"},
+            {{"--ref", "100", "--seconds", "1", "--device", "tavrin_no_such_device"},
+             3,
+             "cannot open capture device 'tavrin_no_such_device'"},
+        },
+        Env());
+}
+
+struct PartCase {
+    const char* name;
+    std::string network; // the divider's, in the simulated card's grammar
+    double r_ref_ohm;
+    double freq_hz;
+    std::function<Complex(double freq_hz)> z_ohm;
+    std::vector<std::string> extra; // added to the command line
+    std::string stages;             // after the divider
+    double tol_share;               // of |Z|
+    double tol_deg;
+    const char* value_column; // "c_f", "l_h" or "r_ohm": the part's value, to tol_share
+    double value;
+};
+
+class ImpedancePart : public ::testing::TestWithParam<PartCase> {};
+
+// The median of a second's rows against the closed form: the card's own X1 and X2 are alike, so
+// only the tone's rounding to codes and the noise asked for stand between them.
+TEST_P(ImpedancePart, ReadsThePartAsItsClosedForm) {
+    const PartCase& c = GetParam();
+    char ref[32];
+    std::snprintf(ref, sizeof ref, "%g", c.r_ref_ohm);
+    const std::string device =
+        "sim:dut=divider:" + std::string(ref) + ":" + c.network + c.stages;
+    std::vector<std::string> args = {"--ref", ref, "--freq", std::to_string(c.freq_hz),
+                                     "--seconds", "1.5", "--device", device};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const ToolResult run = RunTool(Impedance(args), Env());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const auto rows = CsvRecords(run.out);
+    ASSERT_GE(rows.size(), 2u) << run.out;
+    const Complex z = c.z_ohm(c.freq_hz);
+    const auto ohms = MedianOf(rows, "z_ohm");
+    const auto phase = MedianOf(rows, "phase_deg");
+    const auto value = MedianOf(rows, c.value_column);
+    ASSERT_TRUE(ohms && phase && value) << run.out;
+    EXPECT_NEAR(*ohms / std::abs(z), 1.0, c.tol_share);
+    EXPECT_NEAR(*phase, std::arg(z) * kDegPerRad, c.tol_deg);
+    EXPECT_NEAR(*value / c.value, 1.0, c.tol_share);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parts, ImpedancePart,
+    ::testing::Values(
+        PartCase{"capacitor_1uF", "C1e-6", 100, 1000,
+                 [](double f) { return 1.0 / (JOmega(f) * 1e-6); }, {}, "", 1e-3, 0.05, "c_f",
+                 1e-6},
+        PartCase{"inductor_10mH", "L10e-3", 100, 1000,
+                 [](double f) { return JOmega(f) * 10e-3; }, {}, "", 1e-3, 0.05, "l_h", 10e-3},
+        PartCase{"resistor_1k", "R1000", 100, 1000, [](double) { return Complex(1000); }, {},
+                 "", 1e-3, 0.05, "r_ohm", 1000},
+        // A tenth and ten times R_ref, with noise: the error grows away from R_ref.
+        PartCase{"noisy_tenth_of_ref", "R10", 100, 1000, [](double) { return Complex(10); },
+                 {}, "+noise:-90", 5e-3, 0.3, "r_ohm", 10},
+        PartCase{"noisy_ten_times_ref", "R1000", 100, 1000,
+                 [](double) { return Complex(1000); }, {}, "+noise:-90", 5e-3, 0.3, "r_ohm",
+                 1000},
+        // R_ref loaded by the card's 10 kOhm: told, the reading takes it out.
+        PartCase{"input_impedance_given", "C1e-6", 100, 1000,
+                 [](double f) { return 1.0 / (JOmega(f) * 1e-6); },
+                 {"--input-impedance", "1e4"}, "+zin:1e4", 1e-3, 0.05, "c_f", 1e-6},
+        // A leaky capacitor read in the parallel model gives back its parallel C.
+        PartCase{"parallel_model", "C1e-7|R2000", 1000, 500,
+                 [](double f) { return 1.0 / (JOmega(f) * 1e-7 + 1.0 / 2000); },
+                 {"--model", "parallel"}, "", 1e-3, 0.05, "c_f", 1e-7}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusedCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message;
+};
+
+class ImpedanceRefused : public ::testing::TestWithParam<RefusedCase> {};
+
+// Every block refused: status 4, and the reason on stderr.
+TEST_P(ImpedanceRefused, EndsWithStatusFourSayingWhy) {
+    std::vector<std::string> args = GetParam().args;
+    args.insert(args.end(), {"--seconds", "1.5"});
+    const ToolResult run = RunTool(Impedance(args), Env());
+    EXPECT_EQ(run.exitStatus, 4) << run.err;
+    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, ImpedanceRefused,
+    ::testing::Values(
+        RefusedCase{"x2_silent", {"--ref", "100", "--device", "sim:dut=divider:100:C1e-12"},
+                    "X2 is silent"},
+        RefusedCase{"out_of_range", {"--ref", "100", "--device", "sim:dut=divider:100:R2e5"},
+                    "impedance outside R_ref/1000 .. 1000 R_ref"},
+        RefusedCase{"clipped",
+                    {"--ref", "100", "--level", "0", "--device",
+                     "sim:dut=divider:100:R100+gain:6"},
+                    "input clipped"},
+        RefusedCase{"no_external_tone", {"--ref", "100", "--external", "--device", "sim"},
+                    "no test tone on X1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A loudspeaker-like network: a voice coil's resistance and inductance in series with the
+// motional L | C | R, resonant at 1 / (2 pi sqrt(0.02 x 3e-4)) = 64.97 Hz.
+Complex Driver(double f) {
+    return 6.0 + JOmega(f) * 0.3e-3 + 1.0 / (1.0 / (JOmega(f) * 0.02) + JOmega(f) * 3e-4 + 1.0 / 30);
+}
+
+TEST(ImpedanceTool, SweepsADriverIntoAZmaFileThatParsesBackToItsCurve) {
+    const std::string zma =
+        (std::filesystem::temp_directory_path() / "tavrin_impedance_cli_sweep.zma").string();
+    std::filesystem::remove(zma);
+    const ToolResult run =
+        RunTool(Impedance({"--ref", "10", "--sweep", "40-120", "--points-per-octave", "4",
+                           "--zma", zma, "--device",
+                           "sim:dut=divider:10:R6+L0.3e-3+(L0.02|C3e-4|R30)"}),
+                Env(), 60000);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    std::ifstream file(zma);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string error;
+    const auto fromZma = ParseZma(text.str(), &error);
+    ASSERT_TRUE(fromZma) << error;
+    const auto fromCsv = ParseImpedanceCsv(run.out, &error);
+    ASSERT_TRUE(fromCsv) << error;
+    ASSERT_EQ(fromZma->size(), 8u); // 40 .. 120 Hz is 1.58 octaves: 7 steps
+    ASSERT_EQ(fromCsv->size(), fromZma->size());
+    for (size_t k = 0; k < fromZma->size(); ++k) {
+        const ImpedanceCurvePoint& p = (*fromZma)[k];
+        SCOPED_TRACE(p.freq_hz);
+        const Complex z = Driver(p.freq_hz);
+        EXPECT_NEAR(std::abs(p.z_ohm) / std::abs(z), 1.0, 1e-3);
+        EXPECT_NEAR(std::arg(p.z_ohm) * kDegPerRad, std::arg(z) * kDegPerRad, 0.05);
+        EXPECT_NEAR(std::abs((*fromCsv)[k].z_ohm - p.z_ohm) / std::abs(z), 0.0, 1e-8);
+    }
+    // Where the phase crosses zero, between points a quarter of an octave apart.
+    const size_t at = run.err.find("resonance at ");
+    ASSERT_NE(at, std::string::npos) << run.err;
+    EXPECT_NEAR(std::stod(run.err.substr(at + 13)), 64.97, 0.5) << run.err;
+    EXPECT_NE(run.err.find("Qts"), std::string::npos) << run.err;
+}
+
+} // namespace
