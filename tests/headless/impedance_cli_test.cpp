@@ -83,6 +83,10 @@ struct PartCase {
     double value;
 };
 
+void PrintTo(const PartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ImpedancePart : public ::testing::TestWithParam<PartCase> {};
 
 // The median of a second's rows against the closed form: the card's own X1 and X2 are alike, so
@@ -141,6 +145,10 @@ struct RefusedCase {
     std::vector<std::string> args;
     const char* message;
 };
+
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ImpedanceRefused : public ::testing::TestWithParam<RefusedCase> {};
 
