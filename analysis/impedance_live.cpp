@@ -103,6 +103,10 @@ bool CImpedanceLive::Complete(ImpedanceLiveReading* reading) {
     reading->freq_hz = detection.freq_hz;
     reading->refusal = detection.refusal;
     reading->corrected = {};
+    reading->has_amplitudes = detection.refusal == ImpedanceRefusal::None ||
+                              detection.refusal == ImpedanceRefusal::OutOfRange;
+    reading->v1 = detection.v1;
+    reading->v2 = detection.v2;
     if (detection.refusal == ImpedanceRefusal::None) {
         reading->corrected =
             m_corrections.Apply(detection.v1, detection.v2, detection.freq_hz, r_ref);
@@ -114,4 +118,34 @@ void AddLoopDelay(std::vector<ImpedanceStep>& plan, int64_t onset_frames) {
     for (ImpedanceStep& step : plan) {
         step.settle_frames += int(onset_frames) + kImpedanceQueuedFrames;
     }
+}
+
+CImpedanceRun::CImpedanceRun(const ImpedanceLiveSettings& live,
+                             const ImpedanceCorrections& corrections,
+                             const ImpedanceSweepSettings& sweep, std::vector<ImpedanceStep> plan)
+    : m_live(live, corrections), m_corrections(corrections), m_sweepSettings(sweep),
+      m_plan(std::move(plan)) {}
+
+CImpedanceRun::Event CImpedanceRun::Feed(const int16_t* interleaved, int frames,
+                                         uint64_t gapCount, ImpedanceLiveReading* reading,
+                                         double* toneHz) {
+    if (m_sweep) {
+        switch (m_sweep->Feed(interleaved, frames, gapCount)) {
+        case SweepEvent::NextTone:
+            *toneHz = *m_sweep->ToneHz();
+            return Event::NextTone;
+        case SweepEvent::Finished:
+            return Event::Finished;
+        case SweepEvent::None:
+            return Event::None;
+        }
+    }
+    const bool made = m_live.Feed(interleaved, frames, gapCount, reading);
+    if (!m_plan.empty() && m_live.ToneSeen()) {
+        AddLoopDelay(m_plan, *m_live.OnsetFrames());
+        m_sweep.emplace(m_sweepSettings, std::move(m_plan), m_corrections);
+        m_plan.clear();
+        return Event::None;
+    }
+    return made ? Event::Reading : Event::None;
 }

@@ -29,6 +29,11 @@ struct ImpedanceLiveReading {
     double freq_hz = 0;
     ImpedanceRefusal refusal = ImpedanceRefusal::None;
     CorrectedImpedance corrected; // meaningful when refusal is None
+    // The raw amplitudes, also when the impedance is out of range: the leads' open reading is
+    // usually far above 1000 R_ref, and a calibration still wants it.
+    bool has_amplitudes = false;
+    std::complex<double> v1;
+    std::complex<double> v2;
 };
 
 // Whole periods of freq_hz, at least 0.2 s and 10 periods: long enough for a steady figure, a
@@ -66,6 +71,35 @@ private:
     int64_t m_fed = 0;
     std::optional<int64_t> m_onsetFrames;
     std::optional<uint64_t> m_gapCount;
+};
+
+// A run on the capture worker: live readings, or a stepped sweep that starts once its first
+// tone has reached X1 (whose delay it then adds to every step). The driver plays the first tone
+// (the live frequency, or the plan's first) after the capture has started, and each NextTone.
+class CImpedanceRun {
+public:
+    enum class Event { None, Reading, NextTone, Finished };
+
+    // plan: empty for live readings; else from PlanImpedanceSweep(sweep), and live.freq_hz its
+    // first frequency.
+    CImpedanceRun(const ImpedanceLiveSettings& live, const ImpedanceCorrections& corrections,
+                  const ImpedanceSweepSettings& sweep = {}, std::vector<ImpedanceStep> plan = {});
+
+    // Reading: *reading set. NextTone: play *toneHz now. Finished: the sweep is complete.
+    // Allocates once, when the sweep starts.
+    Event Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
+               ImpedanceLiveReading* reading, double* toneHz);
+
+    bool ToneSeen() const { return m_live.ToneSeen(); }
+    // Nothing before the sweep has started, or for live readings.
+    const CImpedanceSweep* Sweep() const { return m_sweep ? &*m_sweep : nullptr; }
+
+private:
+    CImpedanceLive m_live;
+    ImpedanceCorrections m_corrections;
+    ImpedanceSweepSettings m_sweepSettings;
+    std::vector<ImpedanceStep> m_plan;
+    std::optional<CImpedanceSweep> m_sweep;
 };
 
 // The first tone goes out through an empty queue; every later one waits behind the buffers the

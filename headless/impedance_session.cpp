@@ -20,19 +20,14 @@
 
 namespace {
 
-// The readings between the capture tap and the main thread, for live rows and for a sweep. The
-// tap runs on the capture worker; everything public but Tap is the main thread's.
+// The run between the capture tap and the main thread. The tap runs on the capture worker;
+// everything public but Tap is the main thread's.
 class CImpedanceCapture {
 public:
     CImpedanceCapture(const ImpedanceLiveSettings& live, const ImpedanceCorrections& corrections,
+                      const ImpedanceSweepSettings& sweep, std::vector<ImpedanceStep> plan,
                       int64_t frameLimit)
-        : m_live(live, corrections), m_corrections(corrections), m_frameLimit(frameLimit) {}
-
-    // A sweep starts once the loop's delay is known from the first tone's arrival.
-    void PlanSweep(const ImpedanceSweepSettings& settings, std::vector<ImpedanceStep> plan) {
-        m_sweepSettings = settings;
-        m_plan = std::move(plan);
-    }
+        : m_run(live, corrections, sweep, std::move(plan)), m_frameLimit(frameLimit) {}
 
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
         static_cast<CImpedanceCapture*>(self)->OnBuffer(interleaved, frames, gapCount);
@@ -52,7 +47,7 @@ public:
     bool ToneSeen() const { return m_toneSeen.load(); }
     bool Finished() const { return m_finished.load(); }
     // After the capture has stopped.
-    const CImpedanceSweep* Sweep() const { return m_sweep ? &*m_sweep : nullptr; }
+    const CImpedanceSweep* Sweep() const { return m_run.Sweep(); }
 
 private:
     static constexpr int kRingRows = 64;
@@ -62,43 +57,26 @@ private:
         if (m_finished) {
             return;
         }
-        if (m_sweep) {
-            const SweepEvent event = m_sweep->Feed(interleaved, frames, gapCount);
-            if (event == SweepEvent::NextTone) {
-                m_nextToneHz = *m_sweep->ToneHz();
-            }
-            m_finished = event == SweepEvent::Finished;
-            if (event != SweepEvent::None) {
-                WakeMainThread();
-            }
-            return;
-        }
         ImpedanceLiveReading reading;
-        const bool made = m_live.Feed(interleaved, frames, gapCount, &reading);
-        m_toneSeen = m_live.ToneSeen();
-        if (!m_plan.empty() && m_live.ToneSeen()) {
-            // Once, on the capture worker: the first step waits out the loop's delay as well.
-            AddLoopDelay(m_plan, *m_live.OnsetFrames());
-            m_sweep.emplace(m_sweepSettings, m_plan, m_corrections);
-            return;
-        }
-        if (made) {
+        double toneHz = 0;
+        const CImpedanceRun::Event event =
+            m_run.Feed(interleaved, frames, gapCount, &reading, &toneHz);
+        m_toneSeen = m_run.ToneSeen();
+        if (event == CImpedanceRun::Event::Reading) {
             std::lock_guard lock(m_mutex);
             m_ring.Push(reading);
+        } else if (event == CImpedanceRun::Event::NextTone) {
+            m_nextToneHz = toneHz;
         }
-        if (m_frameLimit > 0 && m_framesIn >= m_frameLimit) {
-            m_finished = true;
-        }
-        if (made || m_finished) {
+        const bool sweeping = m_run.Sweep() != nullptr;
+        m_finished = event == CImpedanceRun::Event::Finished ||
+                     (!sweeping && m_frameLimit > 0 && m_framesIn >= m_frameLimit);
+        if (event != CImpedanceRun::Event::None || m_finished) {
             WakeMainThread();
         }
     }
 
-    CImpedanceLive m_live;
-    ImpedanceCorrections m_corrections;
-    ImpedanceSweepSettings m_sweepSettings;
-    std::vector<ImpedanceStep> m_plan;
-    std::optional<CImpedanceSweep> m_sweep; // capture worker, until the capture stops
+    CImpedanceRun m_run; // capture worker, until the capture stops
     const int64_t m_frameLimit;
     std::atomic<int64_t> m_framesIn{0};
     std::atomic<bool> m_toneSeen{false};
@@ -227,28 +205,29 @@ int RunImpedance(const ImpedanceOptions& options) {
     }
     const int64_t frameLimit =
         options.seconds ? int64_t(std::ceil(*options.seconds * kSampleRate)) : 0;
-    CImpedanceCapture capture(live, corrections, frameLimit);
+    ImpedanceSweepSettings settings;
+    std::vector<ImpedanceStep> plan;
     if (options.sweep) {
-        ImpedanceSweepSettings settings;
         settings.f1_hz = options.sweep->lo_hz;
         settings.f2_hz = options.sweep->hi_hz;
         settings.per_octave = options.per_octave;
         settings.r_ref_ohm = options.r_ref_ohm;
         settings.sample_rate_hz = kSampleRate;
         std::string why;
-        auto plan = PlanImpedanceSweep(settings, &why);
-        if (!plan) {
+        auto planned = PlanImpedanceSweep(settings, &why);
+        if (!planned) {
             std::fprintf(stderr, "%s: %s\n", kTool, why.c_str());
             return kExitBadArguments;
         }
+        plan = std::move(*planned);
         // Measured at what plays: the test source's frequencies go in hundredths of a hertz.
-        for (ImpedanceStep& step : *plan) {
+        for (ImpedanceStep& step : plan) {
             step.freq_hz = NormalisedTestSignal({TestSignalKind::Tone, step.freq_hz}).freq_hz;
         }
         std::fprintf(stderr, "%s: sweeping %zu frequencies from %.2f to %.2f Hz\n", kTool,
-                     plan->size(), settings.f1_hz, settings.f2_hz);
-        capture.PlanSweep(settings, std::move(*plan));
+                     plan.size(), settings.f1_hz, settings.f2_hz);
     }
+    CImpedanceCapture capture(live, corrections, settings, std::move(plan), frameLimit);
 
     // After the capture: the engine stops its workers before the capture object goes.
     CSoundDevice engine;
