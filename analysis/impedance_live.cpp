@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -52,16 +51,6 @@ bool CImpedanceLive::Feed(const int16_t* interleaved, int frames, uint64_t gapCo
     }
     m_gapCount = gapCount;
     int at = 0;
-    if (!m_onsetFrames && m_settings.freq_hz) {
-        const double threshold = 0.5 * m_settings.tone_peak * kFullScale;
-        while (at < frames && std::abs(double(interleaved[2 * at])) < threshold) {
-            ++at;
-        }
-        if (at == frames) {
-            return false;
-        }
-        m_onsetFrames = bufferStart + at;
-    }
     if (m_onsetFrames) {
         const int skip = std::min(frames - at, m_settleFrames - m_settled);
         m_settled += skip;
@@ -80,10 +69,10 @@ bool CImpedanceLive::Feed(const int16_t* interleaved, int frames, uint64_t gapCo
     }
     // The rest of this buffer is dropped: blocks stay whole buffers apart, and none is lost
     // at 4096 frames a buffer and 8820 or more a block.
-    return Complete(reading);
+    return Complete(reading, bufferStart + at + take);
 }
 
-bool CImpedanceLive::Complete(ImpedanceLiveReading* reading) {
+bool CImpedanceLive::Complete(ImpedanceLiveReading* reading, int64_t endFrame) {
     const double r_ref = m_settings.r_ref_ohm;
     const ImpedanceDetection detection =
         m_settings.freq_hz
@@ -91,12 +80,12 @@ bool CImpedanceLive::Complete(ImpedanceLiveReading* reading) {
             : m_detector.DetectExternal(m_block.data(), r_ref);
     m_collected = 0;
     if (!m_onsetFrames) {
-        // An external generator: the block that first shows its tone may have caught it
-        // starting; the part settles from here.
+        // The block that first shows the tone may have caught it starting; the part settles
+        // from here.
         if (detection.refusal == ImpedanceRefusal::NoTone) {
             return false;
         }
-        m_onsetFrames = m_blockStart;
+        m_onsetFrames = endFrame;
         return false;
     }
     reading->time_s = double(m_blockStart) / m_settings.sample_rate_hz;
@@ -148,4 +137,15 @@ CImpedanceRun::Event CImpedanceRun::Feed(const int16_t* interleaved, int frames,
         return Event::None;
     }
     return made ? Event::Reading : Event::None;
+}
+
+std::optional<std::vector<ImpedanceStep>> PlanPlayedSweep(const ImpedanceSweepSettings& settings,
+                                                          std::string* error) {
+    auto plan = PlanImpedanceSweep(settings, error);
+    if (plan) {
+        for (ImpedanceStep& step : *plan) {
+            step.freq_hz = std::round(step.freq_hz * 100.0) / 100.0;
+        }
+    }
+    return plan;
 }

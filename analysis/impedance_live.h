@@ -1,9 +1,10 @@
 #pragma once
 // Readings at one frequency, block after block, from captured buffers: the tone the program
-// plays, or an external generator's found on X1. Nothing is measured until X1 first carries the
-// tone and the part and the card have settled after it; a lost stretch of capture settles again.
-// The frames before the tone first came are the loop's delay (output buffering, the card), which
-// a stepped sweep must wait out at every change of tone: AddLoopDelay adds it.
+// plays, or an external generator's found on X1. Nothing is measured until a block shows the
+// tone on X1 (a tone played before, at another frequency, does not count) and the part and the
+// card have settled after it; a lost stretch of capture settles again. The frames up to the end
+// of that block bound the loop's delay (output buffering, the card), which a stepped sweep must
+// wait out at every change of tone: AddLoopDelay adds it.
 // One thread at a time (the capture worker); Feed allocates nothing.
 
 #include "impedance_corrections.h"
@@ -13,15 +14,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 struct ImpedanceLiveSettings {
     std::optional<double> freq_hz; // the tone played; nothing: an external generator's
     double r_ref_ohm = 100;
     double sample_rate_hz = 44100;
-    // The played tone's peak in fractions of full scale: X1 carries the tone once a sample
-    // reaches half of it. Ignored for an external generator, whose block must show a tone.
-    double tone_peak = 0.5;
 };
 
 struct ImpedanceLiveReading {
@@ -52,12 +51,12 @@ public:
               ImpedanceLiveReading* reading);
 
     bool ToneSeen() const { return m_onsetFrames.has_value(); }
-    // Frames fed before X1 first carried the tone (to the block, with an external generator).
+    // Frames fed up to the end of the block that first showed the tone.
     std::optional<int64_t> OnsetFrames() const { return m_onsetFrames; }
 
 private:
     void Restart(); // settle again and drop what was collected
-    bool Complete(ImpedanceLiveReading* reading);
+    bool Complete(ImpedanceLiveReading* reading, int64_t endFrame);
 
     ImpedanceLiveSettings m_settings;
     ImpedanceCorrections m_corrections;
@@ -101,6 +100,11 @@ private:
     std::vector<ImpedanceStep> m_plan;
     std::optional<CImpedanceSweep> m_sweep;
 };
+
+// PlanImpedanceSweep's plan with each frequency as the test source plays it, to 0.01 Hz: the
+// sweep measures at what plays.
+std::optional<std::vector<ImpedanceStep>> PlanPlayedSweep(const ImpedanceSweepSettings& settings,
+                                                          std::string* error);
 
 // The first tone goes out through an empty queue; every later one waits behind the buffers the
 // output has primed ahead (three) and reaches the tap behind captured ones not yet handed over.

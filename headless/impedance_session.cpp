@@ -195,7 +195,6 @@ int RunImpedance(const ImpedanceOptions& options) {
     ImpedanceLiveSettings live;
     live.r_ref_ohm = options.r_ref_ohm;
     live.sample_rate_hz = kSampleRate;
-    live.tone_peak = std::min(1.0, TestSignalPeak(options.level_dbfs) / 32768.0);
     std::optional<TestSignal> signal;
     if (!options.external) {
         signal = TestSignal{};
@@ -214,16 +213,12 @@ int RunImpedance(const ImpedanceOptions& options) {
         settings.r_ref_ohm = options.r_ref_ohm;
         settings.sample_rate_hz = kSampleRate;
         std::string why;
-        auto planned = PlanImpedanceSweep(settings, &why);
+        auto planned = PlanPlayedSweep(settings, &why);
         if (!planned) {
             std::fprintf(stderr, "%s: %s\n", kTool, why.c_str());
             return kExitBadArguments;
         }
         plan = std::move(*planned);
-        // Measured at what plays: the test source's frequencies go in hundredths of a hertz.
-        for (ImpedanceStep& step : plan) {
-            step.freq_hz = NormalisedTestSignal({TestSignalKind::Tone, step.freq_hz}).freq_hz;
-        }
         std::fprintf(stderr, "%s: sweeping %zu frequencies from %.2f to %.2f Hz\n", kTool,
                      plan.size(), settings.f1_hz, settings.f2_hz);
     }

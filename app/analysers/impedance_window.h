@@ -1,0 +1,118 @@
+#pragma once
+// CImpedanceWindow: the impedance analyser, opened from the panel's context menu ("阻抗…").
+// Non-modal, one at a time. While open it plays its test tone and reads the part wired between
+// the line output and the reference resistor (X1 at the top, X2 across R_ref): live readings at
+// one frequency, or a stepped sweep drawn as |Z| and phase over frequency. Closed, it leaves
+// nothing on the capture path and gives the line output back. The card's corrections (input
+// impedance, channel match, open and short) are kept per card in the impedance calibration file.
+//
+// Threads: GUI thread only. The run is fed on the capture worker and reaches the window as
+// queued calls; it is only replaced while the tap is removed.
+
+#include "impedance_calibration.h"
+#include "impedance_live.h"
+#include "latest_value.h"
+
+#include <QDialog>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class CImpedanceChart;
+class CSoundDevice;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+inline constexpr const char* kImpedanceItemText = QT_TRANSLATE_NOOP("CInstrumentDlg", "阻抗…");
+
+class CImpedanceWindow : public QDialog {
+    Q_OBJECT
+public:
+    CImpedanceWindow(CSoundDevice& engine, QWidget* owner);
+    ~CImpedanceWindow() override;
+
+    // The curve the plot shows (the last sweep's measured points), and its exports.
+    const std::vector<ImpedanceCurvePoint>& Curve() const { return m_curve; }
+    bool ExportCsv(const QString& path, QString* error) const;
+    bool ExportZma(const QString& path, QString* error) const;
+    bool ExportPlot(const QString& path, QString* error);
+    // Live readings shown since the window opened, and the latest (for tests).
+    int ReadingsShown() const { return m_readingsShown; }
+    const std::optional<ImpedanceLiveReading>& LastReading() const { return m_last; }
+    bool Sweeping() const { return m_sweeping; }
+    void StartSweep();
+
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private slots:
+    // Queued by name from the capture worker.
+    void TakeReading();
+    void PlayNextTone();
+    void SweepFinished();
+
+private:
+    enum class CalKind { Match, Open, Short };
+
+    QWidget* MakeMeasureControls();
+    QWidget* MakeReadout();
+    QWidget* MakeCalibration();
+    QWidget* MakeSweepControls();
+    QWidget* MakeExportButtons();
+    static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
+    // Removes the tap, makes a new run (live, or the sweep when `sweep`) and starts its tone.
+    void Restart(bool sweep);
+    void StopListening();
+    void ShowReading(const ImpedanceLiveReading& reading);
+    void ShowCalibration();
+    void Calibrate(CalKind kind);
+    void ClearCalibration();
+    void SaveCalibration();
+    void EndSweep(); // shows what the sweep measured, then goes back to live readings
+    ImpedanceCorrections Corrections() const;
+    void SaveFile(const QString& title, const QString& name, const QString& filter, int kind);
+
+    CSoundDevice& m_engine;
+    // From the capture worker to the GUI thread; declared before the run, which fills them.
+    CLatestValue<ImpedanceLiveReading> m_latest;
+    std::atomic<double> m_nextToneHz{0.0};
+    std::atomic<double> m_progress{0.0};
+    std::unique_ptr<CImpedanceRun> m_run;
+    bool m_listening = false;
+    bool m_sweeping = false;
+    double m_toneHz = 0;
+    int m_readingsShown = 0;
+    std::optional<ImpedanceLiveReading> m_last;
+    std::vector<ImpedanceCurvePoint> m_curve;
+    std::string m_device;
+    CImpedanceCalibrationStore m_store;
+    ImpedanceCorrections m_stored; // this card's, as in the file
+
+    QDoubleSpinBox* m_frequency = nullptr;
+    QDoubleSpinBox* m_level = nullptr;
+    QDoubleSpinBox* m_rRef = nullptr;
+    QDoubleSpinBox* m_inputImpedance = nullptr;
+    QComboBox* m_model = nullptr;
+    QLabel* m_zLabel = nullptr;
+    QLabel* m_thetaLabel = nullptr;
+    QLabel* m_valueLabel = nullptr;
+    QLabel* m_detailLabel = nullptr;
+    QLabel* m_stateLabel = nullptr;
+    QLabel* m_calLabel = nullptr;
+    QDoubleSpinBox* m_sweepFrom = nullptr;
+    QDoubleSpinBox* m_sweepTo = nullptr;
+    QSpinBox* m_perOctave = nullptr;
+    QPushButton* m_startSweep = nullptr;
+    QPushButton* m_stopSweep = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_speakerLabel = nullptr;
+    CImpedanceChart* m_chart = nullptr;
+};
