@@ -154,6 +154,16 @@ void CInstrumentDlg::OnDistortion() {
     m_distortionWindow->activateWindow();
 }
 
+void CInstrumentDlg::OnImpedance() {
+    if (m_impedanceWindow == nullptr) {
+        m_impedanceWindow = new CImpedanceWindow(*this, this);
+        m_impedanceWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_impedanceWindow->show();
+    m_impedanceWindow->raise();
+    m_impedanceWindow->activateWindow();
+}
+
 void CInstrumentDlg::OnCalibration() {
     if (m_calibrationDlg == nullptr) {
         m_calibrationDlg = new CCalibrationDlg(

@@ -11,6 +11,7 @@
 
 #include "impedance_calibration.h"
 #include "impedance_live.h"
+#include "impedance_readings.h"
 #include "latest_value.h"
 
 #include <QDialog>

@@ -1,0 +1,543 @@
+#include "impedance_window.h"
+
+#include "analyser_export.h"
+#include "impedance_chart.h"
+#include "impedance_files.h"
+#include "loudspeaker.h"
+#include "pcm_format.h"
+#include "sound_device.h"
+#include "test_signal.h"
+#include "wave_api.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kLowestHz = 10.0;
+constexpr double kHighestHz = 20000.0;
+constexpr double kDefaultLevelDbfs = -3.0;
+
+// value with an SI prefix, `digits` significant figures: "1.0000 µF", "159.15 Ω".
+QString Si(double value, const QString& unit, int digits = 5) {
+    static const struct {
+        double scale;
+        const char* prefix;
+    } kPrefixes[] = {{1e9, "G"},  {1e6, "M"},  {1e3, "k"},  {1.0, ""},
+                     {1e-3, "m"}, {1e-6, "µ"}, {1e-9, "n"}, {1e-12, "p"}};
+    const double size = std::abs(value);
+    if (size == 0 || !std::isfinite(value)) {
+        return QString::number(value) + QStringLiteral(" ") + unit;
+    }
+    // A value that rounds up to 1 at this prefix takes it: 0.999999e-6 is "1.0000 µF", not
+    // "1000.00 nF".
+    const double roundsUp = 1.0 - 0.5 * std::pow(10.0, 1 - digits);
+    for (const auto& p : kPrefixes) {
+        if (size >= p.scale * roundsUp || p.scale == 1e-12) {
+            const double scaled = value / p.scale;
+            const int whole = int(std::floor(std::log10(std::max(std::abs(scaled), 1.0))));
+            return QString::number(scaled, 'f', std::max(0, digits - 1 - whole)) +
+                   QStringLiteral(" ") + QString::fromUtf8(p.prefix) + unit;
+        }
+    }
+    return {};
+}
+
+QString Optional(const std::optional<double>& value, const QString& unit) {
+    return value ? Si(*value, unit) : QStringLiteral("—");
+}
+
+} // namespace
+
+CImpedanceWindow::CImpedanceWindow(CSoundDevice& engine, QWidget* owner)
+    : QDialog(owner), m_engine(engine), m_device(WaveDeviceName(WaveDirection::In)) {
+    setWindowTitle(tr("阻抗"));
+    setModal(false);
+    std::string message;
+    if (!m_store.Load(CImpedanceCalibrationStore::DefaultPath(), &message)) {
+        QMessageBox::warning(this, windowTitle(), QString::fromStdString(message));
+    }
+    if (const ImpedanceCorrections* stored = m_store.Find(m_device)) {
+        m_stored = *stored;
+    }
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(MakeMeasureControls());
+    left->addWidget(MakeReadout());
+    left->addWidget(MakeCalibration());
+    left->addWidget(MakeSweepControls());
+    m_speakerLabel = new QLabel(this);
+    m_speakerLabel->setObjectName(QStringLiteral("speaker"));
+    m_speakerLabel->setWordWrap(true);
+    left->addWidget(m_speakerLabel);
+    left->addStretch(1);
+    left->addWidget(MakeExportButtons());
+    m_chart = new CImpedanceChart(this);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left);
+    layout->addWidget(m_chart, 1);
+    ShowCalibration();
+    resize(1150, 760);
+}
+
+CImpedanceWindow::~CImpedanceWindow() {
+    StopListening();
+}
+
+QWidget* CImpedanceWindow::MakeMeasureControls() {
+    auto* box = new QGroupBox(tr("测量"), this);
+    const auto spin = [box](const char* name, double lo, double hi, double value, int decimals,
+                            const QString& suffix) {
+        auto* s = new QDoubleSpinBox(box);
+        s->setObjectName(QString::fromLatin1(name));
+        s->setRange(lo, hi);
+        s->setDecimals(decimals);
+        s->setValue(value);
+        s->setSuffix(suffix);
+        s->setKeyboardTracking(false);
+        return s;
+    };
+    m_frequency = spin("frequency", kLowestHz, kHighestHz, 1000, 2, QStringLiteral(" Hz"));
+    m_level = spin("level", kTestLevelMinDbfs, kTestLevelMaxDbfs, kDefaultLevelDbfs, 1,
+                   QStringLiteral(" dBFS"));
+    m_rRef = spin("rRef", 0.1, 1e6, 100, 3, QStringLiteral(" Ω"));
+    m_inputImpedance = spin("inputImpedance", 0, 1e9, m_stored.input_impedance_ohm.value_or(0),
+                            0, QStringLiteral(" Ω"));
+    m_inputImpedance->setSpecialValueText(tr("不计"));
+    m_model = new QComboBox(box);
+    m_model->setObjectName(QStringLiteral("model"));
+    m_model->addItems({tr("串联"), tr("并联")});
+    auto* form = new QFormLayout(box);
+    form->addRow(tr("频率"), m_frequency);
+    form->addRow(tr("电平"), m_level);
+    form->addRow(tr("参考电阻 R_ref"), m_rRef);
+    form->addRow(tr("声卡输入阻抗"), m_inputImpedance);
+    form->addRow(tr("等效电路"), m_model);
+    for (QDoubleSpinBox* s : {m_frequency, m_level, m_rRef}) {
+        connect(s, &QDoubleSpinBox::valueChanged, this, [this] {
+            if (!m_sweeping && m_listening) {
+                Restart(false);
+            }
+        });
+    }
+    connect(m_inputImpedance, &QDoubleSpinBox::valueChanged, this, [this](double ohms) {
+        m_stored.input_impedance_ohm =
+            ohms > 0 ? std::optional<double>(ohms) : std::optional<double>();
+        SaveCalibration();
+        if (!m_sweeping && m_listening) {
+            Restart(false);
+        }
+    });
+    connect(m_model, &QComboBox::currentIndexChanged, this, [this] {
+        if (m_last) {
+            ShowReading(*m_last);
+        }
+    });
+    return box;
+}
+
+QWidget* CImpedanceWindow::MakeReadout() {
+    auto* box = new QGroupBox(tr("读数"), this);
+    auto* layout = new QVBoxLayout(box);
+    QFont large = font();
+    large.setPointSizeF(large.pointSizeF() * 2.2);
+    QFont medium = font();
+    medium.setPointSizeF(medium.pointSizeF() * 1.4);
+    const auto label = [&](const char* name, const QFont& f) {
+        auto* l = new QLabel(QStringLiteral("—"), box);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setFont(f);
+        l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(l);
+        return l;
+    };
+    m_zLabel = label("z", large);
+    m_thetaLabel = label("theta", large);
+    m_valueLabel = label("value", large);
+    m_detailLabel = label("detail", medium);
+    m_stateLabel = label("state", font());
+    m_stateLabel->setWordWrap(true);
+    return box;
+}
+
+QWidget* CImpedanceWindow::MakeCalibration() {
+    auto* box = new QGroupBox(tr("校准 (本声卡)"), this);
+    auto* match = new QPushButton(tr("通道匹配 (被测件短接)"), box);
+    match->setObjectName(QStringLiteral("calMatch"));
+    auto* open = new QPushButton(tr("开路"), box);
+    open->setObjectName(QStringLiteral("calOpen"));
+    auto* shorted = new QPushButton(tr("短路"), box);
+    shorted->setObjectName(QStringLiteral("calShort"));
+    auto* clear = new QPushButton(tr("清除"), box);
+    clear->setObjectName(QStringLiteral("calClear"));
+    m_calLabel = new QLabel(box);
+    m_calLabel->setObjectName(QStringLiteral("calState"));
+    m_calLabel->setWordWrap(true);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {match, open, shorted, clear}) {
+        b->setAutoDefault(false);
+        buttons->addWidget(b);
+    }
+    auto* layout = new QVBoxLayout(box);
+    layout->addLayout(buttons);
+    layout->addWidget(m_calLabel);
+    connect(match, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Match); });
+    connect(open, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Open); });
+    connect(shorted, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Short); });
+    connect(clear, &QPushButton::clicked, this, [this] { ClearCalibration(); });
+    return box;
+}
+
+QWidget* CImpedanceWindow::MakeSweepControls() {
+    auto* box = new QGroupBox(tr("步进扫描"), this);
+    m_sweepFrom = new QDoubleSpinBox(box);
+    m_sweepTo = new QDoubleSpinBox(box);
+    for (QDoubleSpinBox* s : {m_sweepFrom, m_sweepTo}) {
+        s->setRange(kLowestHz, kHighestHz);
+        s->setDecimals(1);
+        s->setSuffix(QStringLiteral(" Hz"));
+    }
+    m_sweepFrom->setObjectName(QStringLiteral("sweepFrom"));
+    m_sweepTo->setObjectName(QStringLiteral("sweepTo"));
+    m_sweepFrom->setValue(20);
+    m_sweepTo->setValue(20000);
+    m_perOctave = new QSpinBox(box);
+    m_perOctave->setObjectName(QStringLiteral("perOctave"));
+    m_perOctave->setRange(1, 96);
+    m_perOctave->setValue(12);
+    m_startSweep = new QPushButton(tr("开始扫描"), box);
+    m_stopSweep = new QPushButton(tr("停止"), box);
+    m_stopSweep->setEnabled(false);
+    m_progressBar = new QProgressBar(box);
+    m_progressBar->setRange(0, 1000);
+    m_progressBar->setValue(0);
+    auto* form = new QFormLayout(box);
+    form->addRow(tr("起始"), m_sweepFrom);
+    form->addRow(tr("终止"), m_sweepTo);
+    form->addRow(tr("每倍频程点数"), m_perOctave);
+    auto* row = new QHBoxLayout;
+    for (QPushButton* b : {m_startSweep, m_stopSweep}) {
+        b->setAutoDefault(false);
+        row->addWidget(b);
+    }
+    form->addRow(row);
+    form->addRow(m_progressBar);
+    connect(m_startSweep, &QPushButton::clicked, this, [this] { StartSweep(); });
+    connect(m_stopSweep, &QPushButton::clicked, this, [this] { EndSweep(); });
+    return box;
+}
+
+QWidget* CImpedanceWindow::MakeExportButtons() {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* zma = new QPushButton(tr("保存 ZMA…"), row);
+    auto* csv = new QPushButton(tr("保存 CSV…"), row);
+    auto* plot = new QPushButton(tr("保存图…"), row);
+    for (QPushButton* b : {zma, csv, plot}) {
+        b->setAutoDefault(false);
+        layout->addWidget(b);
+    }
+    connect(zma, &QPushButton::clicked, this, [this] {
+        SaveFile(tr("保存 ZMA"), QStringLiteral("impedance.zma"), tr("ZMA 文件 (*.zma)"), 0);
+    });
+    connect(csv, &QPushButton::clicked, this, [this] {
+        SaveFile(tr("保存 CSV"), QStringLiteral("impedance.csv"), tr("CSV 文件 (*.csv)"), 1);
+    });
+    connect(plot, &QPushButton::clicked, this, [this] {
+        SaveFile(tr("保存图"), QStringLiteral("impedance.png"),
+                 tr("PNG 图片 (*.png);;SVG 图形 (*.svg)"), 2);
+    });
+    return row;
+}
+
+void CImpedanceWindow::showEvent(QShowEvent* event) {
+    if (!m_listening) {
+        m_listening = true;
+        Restart(false);
+    }
+    QDialog::showEvent(event);
+}
+
+void CImpedanceWindow::done(int result) {
+    StopListening();
+    QDialog::done(result);
+}
+
+void CImpedanceWindow::Tap(const int16_t* interleaved, int frames, uint64_t gapCount,
+                           void* self) {
+    auto* window = static_cast<CImpedanceWindow*>(self);
+    ImpedanceLiveReading reading;
+    double toneHz = 0;
+    switch (window->m_run->Feed(interleaved, frames, gapCount, &reading, &toneHz)) {
+    case CImpedanceRun::Event::Reading:
+        if (window->m_latest.Put(reading)) {
+            QMetaObject::invokeMethod(window, "TakeReading", Qt::QueuedConnection);
+        }
+        break;
+    case CImpedanceRun::Event::NextTone:
+        window->m_nextToneHz = toneHz;
+        window->m_progress = window->m_run->Sweep()->Progress();
+        QMetaObject::invokeMethod(window, "PlayNextTone", Qt::QueuedConnection);
+        break;
+    case CImpedanceRun::Event::Finished:
+        QMetaObject::invokeMethod(window, "SweepFinished", Qt::QueuedConnection);
+        break;
+    case CImpedanceRun::Event::None:
+        break;
+    }
+}
+
+ImpedanceCorrections CImpedanceWindow::Corrections() const {
+    return m_stored;
+}
+
+void CImpedanceWindow::Restart(bool sweep) {
+    // Waits out a buffer being fed, so the run may be replaced.
+    m_engine.SetCaptureTap(nullptr, nullptr);
+    m_latest.Take();
+    ImpedanceLiveSettings live;
+    live.freq_hz = m_frequency->value();
+    live.r_ref_ohm = m_rRef->value();
+    live.sample_rate_hz = kSampleRate;
+    ImpedanceSweepSettings settings;
+    std::vector<ImpedanceStep> plan;
+    if (sweep) {
+        settings.f1_hz = m_sweepFrom->value();
+        settings.f2_hz = m_sweepTo->value();
+        settings.per_octave = m_perOctave->value();
+        settings.r_ref_ohm = live.r_ref_ohm;
+        settings.sample_rate_hz = kSampleRate;
+        std::string why;
+        auto planned = PlanPlayedSweep(settings, &why);
+        if (!planned) {
+            QMessageBox::warning(this, windowTitle(), tr("无法扫描：%1").arg(QString::fromStdString(why)));
+            sweep = false;
+        } else {
+            plan = std::move(*planned);
+            live.freq_hz = plan.front().freq_hz;
+        }
+    }
+    m_sweeping = sweep;
+    m_startSweep->setEnabled(!sweep);
+    m_stopSweep->setEnabled(sweep);
+    m_progressBar->setValue(0);
+    m_run = std::make_unique<CImpedanceRun>(live, Corrections(), settings, std::move(plan));
+    m_engine.SetCaptureTap(&CImpedanceWindow::Tap, this);
+    TestSignal signal;
+    signal.freq_hz = *live.freq_hz;
+    signal.level_dbfs = m_level->value();
+    m_engine.StartTestSignal(signal);
+}
+
+void CImpedanceWindow::StopListening() {
+    if (!m_listening) {
+        return;
+    }
+    m_listening = false;
+    m_sweeping = false;
+    m_engine.SetCaptureTap(nullptr, nullptr);
+    m_engine.StopTestSignal();
+}
+
+void CImpedanceWindow::StartSweep() {
+    if (m_listening && !m_sweeping) {
+        Restart(true);
+    }
+}
+
+void CImpedanceWindow::PlayNextTone() {
+    const double hz = m_nextToneHz.exchange(0.0);
+    if (!m_sweeping || hz <= 0) {
+        return;
+    }
+    m_progressBar->setValue(int(std::lround(m_progress.load() * 1000)));
+    TestSignal signal;
+    signal.freq_hz = hz;
+    signal.level_dbfs = m_level->value();
+    m_engine.StartTestSignal(signal);
+}
+
+void CImpedanceWindow::SweepFinished() {
+    if (m_sweeping) {
+        EndSweep();
+    }
+}
+
+void CImpedanceWindow::EndSweep() {
+    m_engine.SetCaptureTap(nullptr, nullptr);
+    m_curve.clear();
+    if (const CImpedanceSweep* sweep = m_run->Sweep()) {
+        for (const ImpedanceSweepPoint& p : sweep->Points()) {
+            if (p.refusal == ImpedanceRefusal::None) {
+                m_curve.push_back({p.freq_hz, p.z_ohm});
+            }
+        }
+    }
+    m_chart->Show(m_curve);
+    m_progressBar->setValue(1000);
+    m_speakerLabel->clear();
+    if (const std::optional<double> fs = ResonanceHz(m_curve)) {
+        std::string why;
+        const auto ts = ThieleSmallFromCurve(m_curve, std::nullopt, &why);
+        m_speakerLabel->setText(
+            ts ? tr("谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω\nQms = %4，Qes = %5，Qts = %6，Le = %7")
+                     .arg(ts->fs_hz, 0, 'f', 2)
+                     .arg(ts->re_ohm, 0, 'f', 3)
+                     .arg(ts->z_max_ohm, 0, 'f', 2)
+                     .arg(ts->q_ms, 0, 'f', 3)
+                     .arg(ts->q_es, 0, 'f', 3)
+                     .arg(ts->q_ts, 0, 'f', 3)
+                     .arg(Si(ts->le_h, QStringLiteral("H"), 3))
+               : tr("谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2")
+                     .arg(*fs, 0, 'f', 2)
+                     .arg(QString::fromStdString(why)));
+    }
+    if (m_listening) {
+        Restart(false);
+    }
+}
+
+void CImpedanceWindow::TakeReading() {
+    if (const std::optional<ImpedanceLiveReading> reading = m_latest.Take()) {
+        if (m_listening && !m_sweeping) {
+            ++m_readingsShown;
+            m_last = *reading;
+            ShowReading(*reading);
+        }
+    }
+}
+
+void CImpedanceWindow::ShowReading(const ImpedanceLiveReading& reading) {
+    static const char* const kRefusals[] = {
+        "",
+        QT_TR_NOOP("输入削波：请降低电平或声卡的输入增益"),
+        QT_TR_NOOP("X1 上没有测试信号：请检查输出与 X1 的接线"),
+        QT_TR_NOOP("X2 无信号：请检查参考电阻与 X2 的接线"),
+        QT_TR_NOOP("阻抗超出 R_ref/1000 … 1000 R_ref，读数无意义：请选用更接近被测件的参考电阻"),
+    };
+    if (reading.refusal != ImpedanceRefusal::None) {
+        for (QLabel* l : {m_zLabel, m_thetaLabel, m_valueLabel, m_detailLabel}) {
+            l->setText(QStringLiteral("—"));
+        }
+        m_stateLabel->setText(tr(kRefusals[int(reading.refusal)]));
+        return;
+    }
+    const ImpedanceReadings r = ReadImpedance(reading.corrected.z_ohm, reading.freq_hz);
+    const bool series = m_model->currentIndex() == 0;
+    m_zLabel->setText(QStringLiteral("|Z| = ") + Si(r.z_ohm, QStringLiteral("Ω")));
+    m_thetaLabel->setText(QStringLiteral("θ = %1°").arg(r.theta_deg, 0, 'f', 2));
+    switch (r.kind) {
+    case ImpedanceKind::R:
+        m_valueLabel->setText(QStringLiteral("R = ") +
+                              (series ? Si(r.r_s_ohm, QStringLiteral("Ω"))
+                                      : Optional(r.r_p_ohm, QStringLiteral("Ω"))));
+        break;
+    case ImpedanceKind::L:
+        m_valueLabel->setText(QStringLiteral("L = ") +
+                              Optional(series ? r.l_s_h : r.l_p_h, QStringLiteral("H")));
+        break;
+    case ImpedanceKind::C:
+        m_valueLabel->setText(QStringLiteral("C = ") +
+                              Optional(series ? r.c_s_f : r.c_p_f, QStringLiteral("F")));
+        break;
+    }
+    m_detailLabel->setText(QStringLiteral("ESR = %1   Q = %2   D = %3")
+                               .arg(Si(r.r_s_ohm, QStringLiteral("Ω")),
+                                    r.q ? QString::number(*r.q, 'g', 4) : QStringLiteral("—"),
+                                    r.d ? QString::number(*r.d, 'g', 4) : QStringLiteral("—")));
+    QStringList state = {tr("正常，%1 Hz").arg(reading.freq_hz, 0, 'f', 2)};
+    if (reading.corrected.match == CalState::Uncalibrated ||
+        reading.corrected.leads == CalState::Uncalibrated) {
+        state << tr("此频率不在校准范围内，未修正");
+    }
+    m_stateLabel->setText(state.join(QStringLiteral("；")));
+}
+
+void CImpedanceWindow::Calibrate(CalKind kind) {
+    if (!m_last || !m_last->has_amplitudes) {
+        QMessageBox::warning(this, windowTitle(), tr("还没有可用于校准的读数"));
+        return;
+    }
+    const ImpedanceLiveReading& r = *m_last;
+    if (kind == CalKind::Match) {
+        m_stored.match.Set(r.freq_hz, r.v1 / r.v2);
+    } else {
+        // The leads' readings with the other corrections, never with the open/short ones.
+        ImpedanceCorrections raw = m_stored;
+        raw.open.Clear();
+        raw.shorted.Clear();
+        const std::complex<double> z = raw.Apply(r.v1, r.v2, r.freq_hz, m_rRef->value()).z_ohm;
+        (kind == CalKind::Open ? m_stored.open : m_stored.shorted).Set(r.freq_hz, z);
+    }
+    SaveCalibration();
+    Restart(false);
+}
+
+void CImpedanceWindow::ClearCalibration() {
+    m_stored.match.Clear();
+    m_stored.open.Clear();
+    m_stored.shorted.Clear();
+    SaveCalibration();
+    Restart(false);
+}
+
+void CImpedanceWindow::SaveCalibration() {
+    ShowCalibration();
+    m_store.Set(m_device, m_stored);
+    std::string error;
+    if (!m_store.Save(CImpedanceCalibrationStore::DefaultPath(), &error)) {
+        QMessageBox::warning(this, windowTitle(),
+                             tr("无法保存校准：%1").arg(QString::fromStdString(error)));
+    }
+}
+
+void CImpedanceWindow::ShowCalibration() {
+    const auto points = [](const CImpedanceCalTable& table) {
+        return table.Empty() ? tr("无") : tr("%n 个频点", "", int(table.Points().size()));
+    };
+    m_calLabel->setText(tr("通道匹配：%1\n开路：%2；短路：%3")
+                            .arg(points(m_stored.match), points(m_stored.open),
+                                 points(m_stored.shorted)));
+}
+
+bool CImpedanceWindow::ExportCsv(const QString& path, QString* error) const {
+    return SaveTextFile(path, QString::fromStdString(FormatImpedanceCsv(m_curve)), error);
+}
+
+bool CImpedanceWindow::ExportZma(const QString& path, QString* error) const {
+    const std::string comment =
+        "R_ref " + QString::number(m_rRef->value(), 'g', 6).toStdString() + " ohm";
+    return SaveTextFile(path, QString::fromStdString(FormatZma(m_curve, {comment})), error);
+}
+
+bool CImpedanceWindow::ExportPlot(const QString& path, QString* error) {
+    return SaveWidgetPicture(m_chart, path, error);
+}
+
+void CImpedanceWindow::SaveFile(const QString& title, const QString& name, const QString& filter,
+                                int kind) {
+    const QString path = QFileDialog::getSaveFileName(this, title, name, filter);
+    if (path.isEmpty()) {
+        return;
+    }
+    QString error;
+    const bool saved = kind == 0   ? ExportZma(path, &error)
+                       : kind == 1 ? ExportCsv(path, &error)
+                                   : ExportPlot(path, &error);
+    if (!saved) {
+        QMessageBox::warning(this, windowTitle(), tr("无法保存 %1：%2").arg(path, error));
+    }
+}

@@ -1,0 +1,95 @@
+// The impedance window on the simulated card's divider: opened from the panel's context menu, it
+// plays its tone, reads the capacitor as its closed form gives it, sweeps, exports the curve it
+// shows, and when closed gives the line output back and stops listening.
+#include "impedance_chart.h"
+#include "impedance_files.h"
+#include "impedance_window.h"
+#include "panel_fixture.h"
+
+#include <QAction>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QSpinBox>
+
+#include <complex>
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+const std::string kDivider = "sim:dut=divider:100:C1e-6";
+
+std::complex<double> Capacitor(double freq_hz) {
+    return 1.0 / std::complex<double>(0.0, 2 * kPi * freq_hz * 1e-6);
+}
+
+class ImpedanceWindowTest : public PanelTest {
+protected:
+    CImpedanceWindow* Open() {
+        for (QAction* action : Panel().SystemMenu()->actions()) {
+            if (action->text() == QString::fromUtf8("阻抗…")) {
+                action->trigger();
+            }
+        }
+        return Panel().findChild<CImpedanceWindow*>();
+    }
+
+    // Runs buffers until `done` or `most` have run.
+    template <typename Done> bool RunUntil(Done done, int most) {
+        for (int i = 0; i < most && !done(); ++i) {
+            RunBuffers(1);
+        }
+        return done();
+    }
+};
+
+TEST_F(ImpedanceWindowTest, ReadsTheDividersCapacitorSweepsAndExportsTheCurveItShows) {
+    m_prompts.devices = DeviceNames{kDivider, kDivider};
+    Panel().OnSoundCard();
+    RunBuffers(2);
+    CImpedanceWindow* window = Open();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(Panel().TestSignalOn());
+
+    // The divider delays by 16384 frames: the tone arrives, settles, then blocks of 0.2 s.
+    ASSERT_TRUE(RunUntil([&] { return window->ReadingsShown() >= 2; }, 60));
+    const ImpedanceLiveReading& reading = *window->LastReading();
+    ASSERT_EQ(reading.refusal, ImpedanceRefusal::None);
+    EXPECT_NEAR(std::abs(reading.corrected.z_ohm) / std::abs(Capacitor(1000)), 1.0, 1e-3);
+    EXPECT_NEAR(std::arg(reading.corrected.z_ohm) * 180 / kPi, -90.0, 0.05);
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("value"))->text().toStdString(),
+              "C = 1.0000 µF");
+
+    // 900 and 1100 Hz: a third of an octave, two points at two per octave.
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepFrom"))->setValue(900);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepTo"))->setValue(1100);
+    window->findChild<QSpinBox*>(QStringLiteral("perOctave"))->setValue(2);
+    window->StartSweep();
+    ASSERT_TRUE(window->Sweeping());
+    ASSERT_TRUE(RunUntil([&] { return !window->Sweeping(); }, 200));
+    const std::vector<ImpedanceCurvePoint>& curve = window->Curve();
+    ASSERT_EQ(curve.size(), 2u);
+    for (const ImpedanceCurvePoint& p : curve) {
+        EXPECT_NEAR(std::abs(p.z_ohm) / std::abs(Capacitor(p.freq_hz)), 1.0, 1e-3) << p.freq_hz;
+        EXPECT_NEAR(std::arg(p.z_ohm) * 180 / kPi, -90.0, 0.05) << p.freq_hz;
+    }
+    EXPECT_EQ(window->findChild<CImpedanceChart*>()->PointCount(), 2);
+
+    const QString path = m_dir.filePath(QStringLiteral("curve.csv"));
+    QString error;
+    ASSERT_TRUE(window->ExportCsv(path, &error)) << error.toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), FormatImpedanceCsv(curve));
+    const QString svg = m_dir.filePath(QStringLiteral("plot.svg"));
+    ASSERT_TRUE(window->ExportPlot(svg, &error)) << error.toStdString();
+
+    window->close();
+    EXPECT_FALSE(Panel().TestSignalOn());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(Panel().findChild<CImpedanceWindow*>(), nullptr) << "closed means gone";
+    RunBuffers(4); // nothing listens any more: these buffers must reach no freed run
+}
+
+} // namespace
