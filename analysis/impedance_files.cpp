@@ -32,7 +32,8 @@ std::vector<std::string> ReadingFields(RowFormat format, const ImpedanceReadings
 }
 
 // r_ohm, x_ohm, l_h and c_f of the parallel model in place of the series model's.
-void ParallelFields(RowFormat format, const ImpedanceReadings& r, std::vector<std::string>& fields) {
+void ParallelFields(RowFormat format, const ImpedanceReadings& r,
+                    std::vector<std::string>& fields) {
     const std::complex<double> y = 1.0 / std::polar(r.z_ohm, r.theta_deg / kDegPerRad);
     const std::optional<double> x_p =
         y.imag() != 0 ? std::optional<double>(-1.0 / y.imag()) : std::nullopt;

@@ -19,7 +19,8 @@ int EvenAtLeast4096(int frames) {
 } // namespace
 
 int ImpedanceLiveBlockFrames(double freq_hz, double sample_rate_hz) {
-    const double periods = std::ceil(std::max(kLeastLiveBlockS * freq_hz, double(kLeastLivePeriods)));
+    const double periods =
+        std::ceil(std::max(kLeastLiveBlockS * freq_hz, double(kLeastLivePeriods)));
     return int(std::lround(periods * sample_rate_hz / freq_hz));
 }
 
@@ -115,9 +116,8 @@ CImpedanceRun::CImpedanceRun(const ImpedanceLiveSettings& live,
     : m_live(live, corrections), m_corrections(corrections), m_sweepSettings(sweep),
       m_plan(std::move(plan)) {}
 
-CImpedanceRun::Event CImpedanceRun::Feed(const int16_t* interleaved, int frames,
-                                         uint64_t gapCount, ImpedanceLiveReading* reading,
-                                         double* toneHz) {
+CImpedanceRun::Event CImpedanceRun::Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
+                                         ImpedanceLiveReading* reading, double* toneHz) {
     if (m_sweep) {
         switch (m_sweep->Feed(interleaved, frames, gapCount)) {
         case SweepEvent::NextTone:

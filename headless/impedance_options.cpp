@@ -174,6 +174,5 @@ std::string ImpedanceUsage() {
            "                 and c_f describe\n"
            "  --input-impedance OHMS  the card's input impedance across R_ref (default: as\n"
            "                 stored for the card by the panel's impedance window, or none)\n" +
-           ExitStatusUsage() +
-           "4: every block was refused; the last line on stderr says why.\n";
+           ExitStatusUsage() + "4: every block was refused; the last line on stderr says why.\n";
 }

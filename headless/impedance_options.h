@@ -17,8 +17,8 @@ struct ImpedanceSweepRange {
 };
 
 struct ImpedanceOptions : RunOptions {
-    double r_ref_ohm = 0;                   // --ref, required
-    double freq_hz = 1000;                  // to 0.01 Hz; live readings unless sweep or external
+    double r_ref_ohm = 0;  // --ref, required
+    double freq_hz = 1000; // to 0.01 Hz; live readings unless sweep or external
     std::optional<ImpedanceSweepRange> sweep;
     int per_octave = 12;
     ImpedanceModel model = ImpedanceModel::Series;

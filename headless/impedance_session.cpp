@@ -107,8 +107,8 @@ ImpedanceCorrections LoadCorrections(const std::string& device,
 }
 
 void SayUncalibrated(const CorrectedImpedance& corrected, double freq_hz, bool* said) {
-    if (*said || (corrected.match != CalState::Uncalibrated &&
-                  corrected.leads != CalState::Uncalibrated)) {
+    if (*said ||
+        (corrected.match != CalState::Uncalibrated && corrected.leads != CalState::Uncalibrated)) {
         return;
     }
     *said = true;
@@ -184,8 +184,7 @@ int RunImpedance(const ImpedanceOptions& options) {
     if (options.zma_path) {
         zma.open(*options.zma_path, std::ios::binary | std::ios::trunc);
         if (!zma) {
-            std::fprintf(stderr, "%s: cannot write --zma '%s'\n", kTool,
-                         options.zma_path->c_str());
+            std::fprintf(stderr, "%s: cannot write --zma '%s'\n", kTool, options.zma_path->c_str());
             return kExitBadArguments;
         }
     }

@@ -30,35 +30,6 @@ constexpr double kLowestHz = 10.0;
 constexpr double kHighestHz = 20000.0;
 constexpr double kDefaultLevelDbfs = -3.0;
 
-// value with an SI prefix, `digits` significant figures: "1.0000 µF", "159.15 Ω".
-QString Si(double value, const QString& unit, int digits = 5) {
-    static const struct {
-        double scale;
-        const char* prefix;
-    } kPrefixes[] = {{1e9, "G"},  {1e6, "M"},  {1e3, "k"},  {1.0, ""},
-                     {1e-3, "m"}, {1e-6, "µ"}, {1e-9, "n"}, {1e-12, "p"}};
-    const double size = std::abs(value);
-    if (size == 0 || !std::isfinite(value)) {
-        return QString::number(value) + QStringLiteral(" ") + unit;
-    }
-    // A value that rounds up to 1 at this prefix takes it: 0.999999e-6 is "1.0000 µF", not
-    // "1000.00 nF".
-    const double roundsUp = 1.0 - 0.5 * std::pow(10.0, 1 - digits);
-    for (const auto& p : kPrefixes) {
-        if (size >= p.scale * roundsUp || p.scale == 1e-12) {
-            const double scaled = value / p.scale;
-            const int whole = int(std::floor(std::log10(std::max(std::abs(scaled), 1.0))));
-            return QString::number(scaled, 'f', std::max(0, digits - 1 - whole)) +
-                   QStringLiteral(" ") + QString::fromUtf8(p.prefix) + unit;
-        }
-    }
-    return {};
-}
-
-QString Optional(const std::optional<double>& value, const QString& unit) {
-    return value ? Si(*value, unit) : QStringLiteral("—");
-}
-
 } // namespace
 
 CImpedanceWindow::CImpedanceWindow(CSoundDevice& engine, QWidget* owner)
@@ -113,8 +84,8 @@ QWidget* CImpedanceWindow::MakeMeasureControls() {
     m_level = spin("level", kTestLevelMinDbfs, kTestLevelMaxDbfs, kDefaultLevelDbfs, 1,
                    QStringLiteral(" dBFS"));
     m_rRef = spin("rRef", 0.1, 1e6, 100, 3, QStringLiteral(" Ω"));
-    m_inputImpedance = spin("inputImpedance", 0, 1e9, m_stored.input_impedance_ohm.value_or(0),
-                            0, QStringLiteral(" Ω"));
+    m_inputImpedance = spin("inputImpedance", 0, 1e9, m_stored.input_impedance_ohm.value_or(0), 0,
+                            QStringLiteral(" Ω"));
     m_inputImpedance->setSpecialValueText(tr("不计"));
     m_model = new QComboBox(box);
     m_model->setObjectName(QStringLiteral("model"));
@@ -145,58 +116,6 @@ QWidget* CImpedanceWindow::MakeMeasureControls() {
             ShowReading(*m_last);
         }
     });
-    return box;
-}
-
-QWidget* CImpedanceWindow::MakeReadout() {
-    auto* box = new QGroupBox(tr("读数"), this);
-    auto* layout = new QVBoxLayout(box);
-    QFont large = font();
-    large.setPointSizeF(large.pointSizeF() * 2.2);
-    QFont medium = font();
-    medium.setPointSizeF(medium.pointSizeF() * 1.4);
-    const auto label = [&](const char* name, const QFont& f) {
-        auto* l = new QLabel(QStringLiteral("—"), box);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setFont(f);
-        l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        layout->addWidget(l);
-        return l;
-    };
-    m_zLabel = label("z", large);
-    m_thetaLabel = label("theta", large);
-    m_valueLabel = label("value", large);
-    m_detailLabel = label("detail", medium);
-    m_stateLabel = label("state", font());
-    m_stateLabel->setWordWrap(true);
-    return box;
-}
-
-QWidget* CImpedanceWindow::MakeCalibration() {
-    auto* box = new QGroupBox(tr("校准 (本声卡)"), this);
-    auto* match = new QPushButton(tr("通道匹配 (被测件短接)"), box);
-    match->setObjectName(QStringLiteral("calMatch"));
-    auto* open = new QPushButton(tr("开路"), box);
-    open->setObjectName(QStringLiteral("calOpen"));
-    auto* shorted = new QPushButton(tr("短路"), box);
-    shorted->setObjectName(QStringLiteral("calShort"));
-    auto* clear = new QPushButton(tr("清除"), box);
-    clear->setObjectName(QStringLiteral("calClear"));
-    m_calLabel = new QLabel(box);
-    m_calLabel->setObjectName(QStringLiteral("calState"));
-    m_calLabel->setWordWrap(true);
-    auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {match, open, shorted, clear}) {
-        b->setAutoDefault(false);
-        buttons->addWidget(b);
-    }
-    auto* layout = new QVBoxLayout(box);
-    layout->addLayout(buttons);
-    layout->addWidget(m_calLabel);
-    connect(match, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Match); });
-    connect(open, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Open); });
-    connect(shorted, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Short); });
-    connect(clear, &QPushButton::clicked, this, [this] { ClearCalibration(); });
     return box;
 }
 
@@ -276,8 +195,7 @@ void CImpedanceWindow::done(int result) {
     QDialog::done(result);
 }
 
-void CImpedanceWindow::Tap(const int16_t* interleaved, int frames, uint64_t gapCount,
-                           void* self) {
+void CImpedanceWindow::Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
     auto* window = static_cast<CImpedanceWindow*>(self);
     ImpedanceLiveReading reading;
     double toneHz = 0;
@@ -323,7 +241,8 @@ void CImpedanceWindow::Restart(bool sweep) {
         std::string why;
         auto planned = PlanPlayedSweep(settings, &why);
         if (!planned) {
-            QMessageBox::warning(this, windowTitle(), tr("无法扫描：%1").arg(QString::fromStdString(why)));
+            QMessageBox::warning(this, windowTitle(),
+                                 tr("无法扫描：%1").arg(QString::fromStdString(why)));
             sweep = false;
         } else {
             plan = std::move(*planned);
@@ -392,18 +311,18 @@ void CImpedanceWindow::EndSweep() {
     if (const std::optional<double> fs = ResonanceHz(m_curve)) {
         std::string why;
         const auto ts = ThieleSmallFromCurve(m_curve, std::nullopt, &why);
-        m_speakerLabel->setText(
-            ts ? tr("谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω\nQms = %4，Qes = %5，Qts = %6，Le = %7")
-                     .arg(ts->fs_hz, 0, 'f', 2)
-                     .arg(ts->re_ohm, 0, 'f', 3)
-                     .arg(ts->z_max_ohm, 0, 'f', 2)
-                     .arg(ts->q_ms, 0, 'f', 3)
-                     .arg(ts->q_es, 0, 'f', 3)
-                     .arg(ts->q_ts, 0, 'f', 3)
-                     .arg(Si(ts->le_h, QStringLiteral("H"), 3))
-               : tr("谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2")
-                     .arg(*fs, 0, 'f', 2)
-                     .arg(QString::fromStdString(why)));
+        m_speakerLabel->setText(ts ? tr("谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω\nQms = %4，Qes "
+                                        "= %5，Qts = %6，Le = %7")
+                                         .arg(ts->fs_hz, 0, 'f', 2)
+                                         .arg(ts->re_ohm, 0, 'f', 3)
+                                         .arg(ts->z_max_ohm, 0, 'f', 2)
+                                         .arg(ts->q_ms, 0, 'f', 3)
+                                         .arg(ts->q_es, 0, 'f', 3)
+                                         .arg(ts->q_ts, 0, 'f', 3)
+                                         .arg(Si(ts->le_h, QStringLiteral("H"), 3))
+                                   : tr("谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2")
+                                         .arg(*fs, 0, 'f', 2)
+                                         .arg(QString::fromStdString(why)));
     }
     if (m_listening) {
         Restart(false);
@@ -418,99 +337,6 @@ void CImpedanceWindow::TakeReading() {
             ShowReading(*reading);
         }
     }
-}
-
-void CImpedanceWindow::ShowReading(const ImpedanceLiveReading& reading) {
-    static const char* const kRefusals[] = {
-        "",
-        QT_TR_NOOP("输入削波：请降低电平或声卡的输入增益"),
-        QT_TR_NOOP("X1 上没有测试信号：请检查输出与 X1 的接线"),
-        QT_TR_NOOP("X2 无信号：请检查参考电阻与 X2 的接线"),
-        QT_TR_NOOP("阻抗超出 R_ref/1000 … 1000 R_ref，读数无意义：请选用更接近被测件的参考电阻"),
-    };
-    if (reading.refusal != ImpedanceRefusal::None) {
-        for (QLabel* l : {m_zLabel, m_thetaLabel, m_valueLabel, m_detailLabel}) {
-            l->setText(QStringLiteral("—"));
-        }
-        m_stateLabel->setText(tr(kRefusals[int(reading.refusal)]));
-        return;
-    }
-    const ImpedanceReadings r = ReadImpedance(reading.corrected.z_ohm, reading.freq_hz);
-    const bool series = m_model->currentIndex() == 0;
-    m_zLabel->setText(QStringLiteral("|Z| = ") + Si(r.z_ohm, QStringLiteral("Ω")));
-    m_thetaLabel->setText(QStringLiteral("θ = %1°").arg(r.theta_deg, 0, 'f', 2));
-    switch (r.kind) {
-    case ImpedanceKind::R:
-        m_valueLabel->setText(QStringLiteral("R = ") +
-                              (series ? Si(r.r_s_ohm, QStringLiteral("Ω"))
-                                      : Optional(r.r_p_ohm, QStringLiteral("Ω"))));
-        break;
-    case ImpedanceKind::L:
-        m_valueLabel->setText(QStringLiteral("L = ") +
-                              Optional(series ? r.l_s_h : r.l_p_h, QStringLiteral("H")));
-        break;
-    case ImpedanceKind::C:
-        m_valueLabel->setText(QStringLiteral("C = ") +
-                              Optional(series ? r.c_s_f : r.c_p_f, QStringLiteral("F")));
-        break;
-    }
-    m_detailLabel->setText(QStringLiteral("ESR = %1   Q = %2   D = %3")
-                               .arg(Si(r.r_s_ohm, QStringLiteral("Ω")),
-                                    r.q ? QString::number(*r.q, 'g', 4) : QStringLiteral("—"),
-                                    r.d ? QString::number(*r.d, 'g', 4) : QStringLiteral("—")));
-    QStringList state = {tr("正常，%1 Hz").arg(reading.freq_hz, 0, 'f', 2)};
-    if (reading.corrected.match == CalState::Uncalibrated ||
-        reading.corrected.leads == CalState::Uncalibrated) {
-        state << tr("此频率不在校准范围内，未修正");
-    }
-    m_stateLabel->setText(state.join(QStringLiteral("；")));
-}
-
-void CImpedanceWindow::Calibrate(CalKind kind) {
-    if (!m_last || !m_last->has_amplitudes) {
-        QMessageBox::warning(this, windowTitle(), tr("还没有可用于校准的读数"));
-        return;
-    }
-    const ImpedanceLiveReading& r = *m_last;
-    if (kind == CalKind::Match) {
-        m_stored.match.Set(r.freq_hz, r.v1 / r.v2);
-    } else {
-        // The leads' readings with the other corrections, never with the open/short ones.
-        ImpedanceCorrections raw = m_stored;
-        raw.open.Clear();
-        raw.shorted.Clear();
-        const std::complex<double> z = raw.Apply(r.v1, r.v2, r.freq_hz, m_rRef->value()).z_ohm;
-        (kind == CalKind::Open ? m_stored.open : m_stored.shorted).Set(r.freq_hz, z);
-    }
-    SaveCalibration();
-    Restart(false);
-}
-
-void CImpedanceWindow::ClearCalibration() {
-    m_stored.match.Clear();
-    m_stored.open.Clear();
-    m_stored.shorted.Clear();
-    SaveCalibration();
-    Restart(false);
-}
-
-void CImpedanceWindow::SaveCalibration() {
-    ShowCalibration();
-    m_store.Set(m_device, m_stored);
-    std::string error;
-    if (!m_store.Save(CImpedanceCalibrationStore::DefaultPath(), &error)) {
-        QMessageBox::warning(this, windowTitle(),
-                             tr("无法保存校准：%1").arg(QString::fromStdString(error)));
-    }
-}
-
-void CImpedanceWindow::ShowCalibration() {
-    const auto points = [](const CImpedanceCalTable& table) {
-        return table.Empty() ? tr("无") : tr("%n 个频点", "", int(table.Points().size()));
-    };
-    m_calLabel->setText(tr("通道匹配：%1\n开路：%2；短路：%3")
-                            .arg(points(m_stored.match), points(m_stored.open),
-                                 points(m_stored.shorted)));
 }
 
 bool CImpedanceWindow::ExportCsv(const QString& path, QString* error) const {

@@ -51,6 +51,9 @@ public:
 
     void done(int result) override;
 
+    // value with an SI prefix and `digits` significant figures: "1.0000 µF", "159.15 Ω".
+    static QString Si(double value, const QString& unit, int digits = 5);
+
 protected:
     void showEvent(QShowEvent* event) override;
 

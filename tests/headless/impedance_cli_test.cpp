@@ -95,9 +95,8 @@ TEST_P(ImpedancePart, ReadsThePartAsItsClosedForm) {
     const PartCase& c = GetParam();
     char ref[32];
     std::snprintf(ref, sizeof ref, "%g", c.r_ref_ohm);
-    const std::string device =
-        "sim:dut=divider:" + std::string(ref) + ":" + c.network + c.stages;
-    std::vector<std::string> args = {"--ref", ref, "--freq", std::to_string(c.freq_hz),
+    const std::string device = "sim:dut=divider:" + std::string(ref) + ":" + c.network + c.stages;
+    std::vector<std::string> args = {"--ref",     ref,   "--freq",   std::to_string(c.freq_hz),
                                      "--seconds", "1.5", "--device", device};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     const ToolResult run = RunTool(Impedance(args), Env());
@@ -116,28 +115,86 @@ TEST_P(ImpedancePart, ReadsThePartAsItsClosedForm) {
 
 INSTANTIATE_TEST_SUITE_P(
     Parts, ImpedancePart,
-    ::testing::Values(
-        PartCase{"capacitor_1uF", "C1e-6", 100, 1000,
-                 [](double f) { return 1.0 / (JOmega(f) * 1e-6); }, {}, "", 1e-3, 0.05, "c_f",
-                 1e-6},
-        PartCase{"inductor_10mH", "L10e-3", 100, 1000,
-                 [](double f) { return JOmega(f) * 10e-3; }, {}, "", 1e-3, 0.05, "l_h", 10e-3},
-        PartCase{"resistor_1k", "R1000", 100, 1000, [](double) { return Complex(1000); }, {},
-                 "", 1e-3, 0.05, "r_ohm", 1000},
-        // A tenth and ten times R_ref, with noise: the error grows away from R_ref.
-        PartCase{"noisy_tenth_of_ref", "R10", 100, 1000, [](double) { return Complex(10); },
-                 {}, "+noise:-90", 5e-3, 0.3, "r_ohm", 10},
-        PartCase{"noisy_ten_times_ref", "R1000", 100, 1000,
-                 [](double) { return Complex(1000); }, {}, "+noise:-90", 5e-3, 0.3, "r_ohm",
-                 1000},
-        // R_ref loaded by the card's 10 kOhm: told, the reading takes it out.
-        PartCase{"input_impedance_given", "C1e-6", 100, 1000,
-                 [](double f) { return 1.0 / (JOmega(f) * 1e-6); },
-                 {"--input-impedance", "1e4"}, "+zin:1e4", 1e-3, 0.05, "c_f", 1e-6},
-        // A leaky capacitor read in the parallel model gives back its parallel C.
-        PartCase{"parallel_model", "C1e-7|R2000", 1000, 500,
-                 [](double f) { return 1.0 / (JOmega(f) * 1e-7 + 1.0 / 2000); },
-                 {"--model", "parallel"}, "", 1e-3, 0.05, "c_f", 1e-7}),
+    ::testing::Values(PartCase{"capacitor_1uF",
+                               "C1e-6",
+                               100,
+                               1000,
+                               [](double f) { return 1.0 / (JOmega(f) * 1e-6); },
+                               {},
+                               "",
+                               1e-3,
+                               0.05,
+                               "c_f",
+                               1e-6},
+                      PartCase{"inductor_10mH",
+                               "L10e-3",
+                               100,
+                               1000,
+                               [](double f) { return JOmega(f) * 10e-3; },
+                               {},
+                               "",
+                               1e-3,
+                               0.05,
+                               "l_h",
+                               10e-3},
+                      PartCase{"resistor_1k",
+                               "R1000",
+                               100,
+                               1000,
+                               [](double) { return Complex(1000); },
+                               {},
+                               "",
+                               1e-3,
+                               0.05,
+                               "r_ohm",
+                               1000},
+                      // A tenth and ten times R_ref, with noise: the error grows away from R_ref.
+                      PartCase{"noisy_tenth_of_ref",
+                               "R10",
+                               100,
+                               1000,
+                               [](double) { return Complex(10); },
+                               {},
+                               "+noise:-90",
+                               5e-3,
+                               0.3,
+                               "r_ohm",
+                               10},
+                      PartCase{"noisy_ten_times_ref",
+                               "R1000",
+                               100,
+                               1000,
+                               [](double) { return Complex(1000); },
+                               {},
+                               "+noise:-90",
+                               5e-3,
+                               0.3,
+                               "r_ohm",
+                               1000},
+                      // R_ref loaded by the card's 10 kOhm: told, the reading takes it out.
+                      PartCase{"input_impedance_given",
+                               "C1e-6",
+                               100,
+                               1000,
+                               [](double f) { return 1.0 / (JOmega(f) * 1e-6); },
+                               {"--input-impedance", "1e4"},
+                               "+zin:1e4",
+                               1e-3,
+                               0.05,
+                               "c_f",
+                               1e-6},
+                      // A leaky capacitor read in the parallel model gives back its parallel C.
+                      PartCase{"parallel_model",
+                               "C1e-7|R2000",
+                               1000,
+                               500,
+                               [](double f) { return 1.0 / (JOmega(f) * 1e-7 + 1.0 / 2000); },
+                               {"--model", "parallel"},
+                               "",
+                               1e-3,
+                               0.05,
+                               "c_f",
+                               1e-7}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
@@ -163,23 +220,26 @@ TEST_P(ImpedanceRefused, EndsWithStatusFourSayingWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, ImpedanceRefused,
-    ::testing::Values(
-        RefusedCase{"x2_silent", {"--ref", "100", "--device", "sim:dut=divider:100:C1e-12"},
-                    "X2 is silent"},
-        RefusedCase{"out_of_range", {"--ref", "100", "--device", "sim:dut=divider:100:R2e5"},
-                    "impedance outside R_ref/1000 .. 1000 R_ref"},
-        RefusedCase{"clipped",
-                    {"--ref", "100", "--level", "0", "--device",
-                     "sim:dut=divider:100:R100+gain:6"},
-                    "input clipped"},
-        RefusedCase{"no_external_tone", {"--ref", "100", "--external", "--device", "sim"},
-                    "no test tone on X1"}),
+    ::testing::Values(RefusedCase{"x2_silent",
+                                  {"--ref", "100", "--device", "sim:dut=divider:100:C1e-12"},
+                                  "X2 is silent"},
+                      RefusedCase{"out_of_range",
+                                  {"--ref", "100", "--device", "sim:dut=divider:100:R2e5"},
+                                  "impedance outside R_ref/1000 .. 1000 R_ref"},
+                      RefusedCase{"clipped",
+                                  {"--ref", "100", "--level", "0", "--device",
+                                   "sim:dut=divider:100:R100+gain:6"},
+                                  "input clipped"},
+                      RefusedCase{"no_external_tone",
+                                  {"--ref", "100", "--external", "--device", "sim"},
+                                  "no test tone on X1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A loudspeaker-like network: a voice coil's resistance and inductance in series with the
 // motional L | C | R, resonant at 1 / (2 pi sqrt(0.02 x 3e-4)) = 64.97 Hz.
 Complex Driver(double f) {
-    return 6.0 + JOmega(f) * 0.3e-3 + 1.0 / (1.0 / (JOmega(f) * 0.02) + JOmega(f) * 3e-4 + 1.0 / 30);
+    return 6.0 + JOmega(f) * 0.3e-3 +
+           1.0 / (1.0 / (JOmega(f) * 0.02) + JOmega(f) * 3e-4 + 1.0 / 30);
 }
 
 TEST(ImpedanceTool, SweepsADriverIntoAZmaFileThatParsesBackToItsCurve) {
@@ -187,9 +247,8 @@ TEST(ImpedanceTool, SweepsADriverIntoAZmaFileThatParsesBackToItsCurve) {
         (std::filesystem::temp_directory_path() / "tavrin_impedance_cli_sweep.zma").string();
     std::filesystem::remove(zma);
     const ToolResult run =
-        RunTool(Impedance({"--ref", "10", "--sweep", "40-120", "--points-per-octave", "4",
-                           "--zma", zma, "--device",
-                           "sim:dut=divider:10:R6+L0.3e-3+(L0.02|C3e-4|R30)"}),
+        RunTool(Impedance({"--ref", "10", "--sweep", "40-120", "--points-per-octave", "4", "--zma",
+                           zma, "--device", "sim:dut=divider:10:R6+L0.3e-3+(L0.02|C3e-4|R30)"}),
                 Env(), 60000);
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     std::ifstream file(zma);

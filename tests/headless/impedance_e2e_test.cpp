@@ -35,7 +35,8 @@ std::string WriteDividerFile(double seconds) {
     const int frames = int(seconds * 44100);
     for (int n = 0; n < frames; ++n) {
         const double w = 2.0 * std::numbers::pi * std::fmod(kFreqHz * n, 44100.0) / 44100.0;
-        for (const double x : {peak * std::sin(w), peak * std::abs(h) * std::sin(w + std::arg(h))}) {
+        for (const double x :
+             {peak * std::sin(w), peak * std::abs(h) * std::sin(w + std::arg(h))}) {
             const int16_t code = int16_t(std::nearbyint(x));
             const char bytes[2] = {char(code & 0xff), char((code >> 8) & 0xff)};
             file.write(bytes, 2);
