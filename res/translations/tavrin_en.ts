@@ -373,6 +373,212 @@
     </message>
 </context>
 <context>
+    <name>CImpedanceWindow</name>
+    <message>
+        <source>阻抗与相位</source>
+        <translation>Impedance and phase</translation>
+    </message>
+    <message>
+        <source>频率 (Hz)</source>
+        <translation>Frequency (Hz)</translation>
+    </message>
+    <message>
+        <source>相位 (°)</source>
+        <translation>Phase (°)</translation>
+    </message>
+    <message>
+        <source>阻抗</source>
+        <translation>Impedance</translation>
+    </message>
+    <message>
+        <source>测量</source>
+        <translation>Measurement</translation>
+    </message>
+    <message>
+        <source>不计</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>串联</source>
+        <translation>Series</translation>
+    </message>
+    <message>
+        <source>并联</source>
+        <translation>Parallel</translation>
+    </message>
+    <message>
+        <source>频率</source>
+        <translation>Frequency</translation>
+    </message>
+    <message>
+        <source>电平</source>
+        <translation>Level</translation>
+    </message>
+    <message>
+        <source>参考电阻 R_ref</source>
+        <translation>Reference resistor R_ref</translation>
+    </message>
+    <message>
+        <source>声卡输入阻抗</source>
+        <translation>Card input impedance</translation>
+    </message>
+    <message>
+        <source>等效电路</source>
+        <translation>Equivalent circuit</translation>
+    </message>
+    <message>
+        <source>步进扫描</source>
+        <translation>Stepped sweep</translation>
+    </message>
+    <message>
+        <source>开始扫描</source>
+        <translation>Start sweep</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>起始</source>
+        <translation>From</translation>
+    </message>
+    <message>
+        <source>终止</source>
+        <translation>To</translation>
+    </message>
+    <message>
+        <source>每倍频程点数</source>
+        <translation>Points per octave</translation>
+    </message>
+    <message>
+        <source>保存 ZMA…</source>
+        <translation>Save ZMA…</translation>
+    </message>
+    <message>
+        <source>保存 CSV…</source>
+        <translation>Save CSV…</translation>
+    </message>
+    <message>
+        <source>保存图…</source>
+        <translation>Save plot…</translation>
+    </message>
+    <message>
+        <source>保存 ZMA</source>
+        <translation>Save ZMA</translation>
+    </message>
+    <message>
+        <source>ZMA 文件 (*.zma)</source>
+        <translation>ZMA files (*.zma)</translation>
+    </message>
+    <message>
+        <source>保存 CSV</source>
+        <translation>Save CSV</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>保存图</source>
+        <translation>Save plot</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png);;SVG 图形 (*.svg)</source>
+        <translation>PNG images (*.png);;SVG drawings (*.svg)</translation>
+    </message>
+    <message>
+        <source>无法扫描：%1</source>
+        <translation>Cannot sweep: %1</translation>
+    </message>
+    <message>
+        <source>谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω
+Qms = %4，Qes = %5，Qts = %6，Le = %7</source>
+        <translation>Resonance f_s = %1 Hz, Re = %2 Ω, Z_max = %3 Ω
+Qms = %4, Qes = %5, Qts = %6, Le = %7</translation>
+    </message>
+    <message>
+        <source>谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2</source>
+        <translation>Resonance f_s = %1 Hz; no Thiele-Small parameters: %2</translation>
+    </message>
+    <message>
+        <source>无法保存 %1：%2</source>
+        <translation>Cannot save %1: %2</translation>
+    </message>
+    <message>
+        <source>读数</source>
+        <translation>Reading</translation>
+    </message>
+    <message>
+        <source>校准 (本声卡)</source>
+        <translation>Calibration (this card)</translation>
+    </message>
+    <message>
+        <source>通道匹配 (被测件短接)</source>
+        <translation>Channel match (part shorted)</translation>
+    </message>
+    <message>
+        <source>开路</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>短路</source>
+        <translation>Short</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>输入削波：请降低电平或声卡的输入增益</source>
+        <translation>Input clipped: lower the level or the card&apos;s input gain</translation>
+    </message>
+    <message>
+        <source>X1 上没有测试信号：请检查输出与 X1 的接线</source>
+        <translation>No test tone on X1: check the output and X1&apos;s wiring</translation>
+    </message>
+    <message>
+        <source>X2 无信号：请检查参考电阻与 X2 的接线</source>
+        <translation>X2 is silent: check the reference resistor and X2&apos;s wiring</translation>
+    </message>
+    <message>
+        <source>阻抗超出 R_ref/1000 … 1000 R_ref，读数无意义：请选用更接近被测件的参考电阻</source>
+        <translation>Impedance outside R_ref/1000 … 1000 R_ref, the reading means nothing: choose a reference resistor nearer the part</translation>
+    </message>
+    <message>
+        <source>正常，%1 Hz</source>
+        <translation>OK, %1 Hz</translation>
+    </message>
+    <message>
+        <source>此频率不在校准范围内，未修正</source>
+        <translation>this frequency is outside the calibration: not corrected</translation>
+    </message>
+    <message>
+        <source>还没有可用于校准的读数</source>
+        <translation>No reading to calibrate with yet</translation>
+    </message>
+    <message>
+        <source>无法保存校准：%1</source>
+        <translation>Cannot save the calibration: %1</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>none</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个频点</source>
+        <translation>
+            <numerusform>%n frequency</numerusform>
+            <numerusform>%n frequencies</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>通道匹配：%1
+开路：%2；短路：%3</source>
+        <translation>Channel match: %1
+Open: %2; short: %3</translation>
+    </message>
+</context>
+<context>
     <name>CInstrumentDlg</name>
     <message>
         <source>关于 Tavrin(&amp;A)...</source>
@@ -497,6 +703,10 @@
     <message>
         <source>校准文件有误，电压不予显示：</source>
         <translation>The calibration file is damaged; no readings in volts: </translation>
+    </message>
+    <message>
+        <source>阻抗…</source>
+        <translation>Impedance…</translation>
     </message>
 </context>
 <context>
