@@ -1,5 +1,7 @@
 // The stepped sweep run against a simulated card (a tone that changes a few buffers after it is
-// asked for, through a known network), and a driver's parameters from a measured curve.
+// asked for, through a known network), live readings and a sweep behind a loop slower than the
+// plan's settling, and a driver's parameters from a measured curve.
+#include "impedance_live.h"
 #include "impedance_sweep.h"
 #include "loudspeaker.h"
 
@@ -94,6 +96,75 @@ TEST(ImpedanceSweep, EveryStepReadsTheNetworkAndAGapRepeatsOne) {
     for (const ImpedanceSweepPoint& p : sweep.Points()) {
         ASSERT_EQ(p.refusal, ImpedanceRefusal::None) << p.freq_hz;
         EXPECT_NEAR(std::abs(p.z_ohm / LossyCapacitor(p.freq_hz) - 1.0), 0, 1e-3) << p.freq_hz;
+    }
+}
+
+// 12 buffers (1.1 s) from asking for a tone to hearing it, far past the plan's 0.3 s: the run
+// learns the delay from the first tone and waits it out at every step.
+TEST(ImpedanceRun, ASweepWaitsOutALoopSlowerThanItsPlan) {
+    ImpedanceSweepSettings settings;
+    settings.f1_hz = 100;
+    settings.f2_hz = 1600;
+    settings.per_octave = 1;
+    std::string error;
+    auto plan = PlanPlayedSweep(settings, &error);
+    ASSERT_TRUE(plan) << error;
+    ImpedanceLiveSettings live;
+    live.freq_hz = plan->front().freq_hz;
+    CImpedanceRun run(live, {}, settings, *plan);
+    CFakeCard card(LossyCapacitor, settings.r_ref_ohm, 12);
+    card.Play(*live.freq_hz);
+    int tones = 1;
+    bool finished = false;
+    for (int buffer = 0; buffer < 2000 && !finished; ++buffer) {
+        const std::vector<int16_t> pcm = card.Capture();
+        ImpedanceLiveReading reading;
+        double toneHz = 0;
+        const CImpedanceRun::Event event = run.Feed(pcm.data(), kBuffer, 0, &reading, &toneHz);
+        EXPECT_NE(event, CImpedanceRun::Event::Reading) << "a sweep makes no live readings";
+        if (event == CImpedanceRun::Event::NextTone) {
+            card.Play(toneHz);
+            ++tones;
+        }
+        finished = event == CImpedanceRun::Event::Finished;
+    }
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(tones, 5);
+    ASSERT_EQ(run.Sweep()->Points().size(), 5u);
+    for (const ImpedanceSweepPoint& p : run.Sweep()->Points()) {
+        ASSERT_EQ(p.refusal, ImpedanceRefusal::None) << p.freq_hz;
+        EXPECT_NEAR(std::abs(p.z_ohm / LossyCapacitor(p.freq_hz) - 1.0), 0, 1e-3) << p.freq_hz;
+    }
+}
+
+// Nothing is read before the tone and its settling; a gap settles again, and never is a block
+// that holds it read.
+TEST(ImpedanceRun, LiveReadingsStartAfterTheToneSettlesAndAgainAfterAGap) {
+    ImpedanceLiveSettings live;
+    live.freq_hz = 1000;
+    CImpedanceRun run(live, {});
+    CFakeCard card(LossyCapacitor, live.r_ref_ohm, 5);
+    card.Play(1000);
+    std::vector<ImpedanceLiveReading> readings;
+    constexpr int kGapBuffer = 40;
+    for (int buffer = 0; buffer < 80; ++buffer) {
+        const std::vector<int16_t> pcm = card.Capture(buffer == kGapBuffer ? 100 : 0);
+        ImpedanceLiveReading reading;
+        double toneHz = 0;
+        if (run.Feed(pcm.data(), kBuffer, card.Gaps(), &reading, &toneHz) ==
+            CImpedanceRun::Event::Reading) {
+            readings.push_back(reading);
+        }
+    }
+    ASSERT_GE(readings.size(), 10u);
+    // The tone arrives in buffer 5 and shows in the block ending in buffer 8; 0.3 s follow.
+    const double settle_s = 0.3;
+    EXPECT_GE(readings.front().time_s, 9 * kBuffer / kRate + settle_s - 1e-9);
+    const double gap_s = kGapBuffer * kBuffer / kRate;
+    for (const ImpedanceLiveReading& r : readings) {
+        ASSERT_EQ(r.refusal, ImpedanceRefusal::None) << r.time_s;
+        EXPECT_NEAR(std::abs(r.corrected.z_ohm / LossyCapacitor(1000) - 1.0), 0, 1e-3) << r.time_s;
+        EXPECT_FALSE(r.time_s > gap_s - 0.2 && r.time_s < gap_s + settle_s) << r.time_s;
     }
 }
 
