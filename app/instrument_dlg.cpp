@@ -128,10 +128,10 @@ void CInstrumentDlg::OnInitDialog() {
             [this] { OnSoundCard(); });
     connect(m_systemMenu->addAction(tr(kDistortionItemText)), &QAction::triggered, this,
             [this] { OnDistortion(); });
-    connect(m_systemMenu->addAction(tr(kImpedanceItemText)), &QAction::triggered, this,
-            [this] { OnImpedance(); });
     connect(m_systemMenu->addAction(tr(kCalibrationItemText)), &QAction::triggered, this,
             [this] { OnCalibration(); });
+    connect(m_systemMenu->addAction(tr(kImpedanceItemText)), &QAction::triggered, this,
+            [this] { OnImpedance(); });
     LoadCalibration();
 
     // Sliders already hold their start positions; the start-up radios are checked here.

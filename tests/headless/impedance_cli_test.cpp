@@ -69,6 +69,15 @@ TEST(ImpedanceTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitSta
         Env());
 }
 
+TEST(ImpedanceTool, HelpShowsItsUsageAndEveryCommand) {
+    const ToolResult run = RunTool(Impedance({"--help"}));
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out.rfind("usage: tavrin impedance --ref OHMS", 0), 0u) << run.out;
+    for (const char* command : {"tavrin measure  ", "tavrin thd  ", "tavrin impedance  "}) {
+        EXPECT_NE(run.out.find(command), std::string::npos) << command;
+    }
+}
+
 struct PartCase {
     const char* name;
     std::string network; // the divider's, in the simulated card's grammar
