@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -33,16 +34,14 @@ constexpr double kDefaultLevelDbfs = -3.0;
 } // namespace
 
 CImpedanceWindow::CImpedanceWindow(CSoundDevice& engine, QWidget* owner)
-    : QDialog(owner), m_engine(engine), m_device(WaveDeviceName(WaveDirection::In)) {
+    : QDialog(owner), m_engine(engine) {
     setWindowTitle(tr("阻抗"));
     setModal(false);
     std::string message;
     if (!m_store.Load(CImpedanceCalibrationStore::DefaultPath(), &message)) {
         QMessageBox::warning(this, windowTitle(), QString::fromStdString(message));
     }
-    if (const ImpedanceCorrections* stored = m_store.Find(m_device)) {
-        m_stored = *stored;
-    }
+    FollowDevice();
 
     auto* left = new QVBoxLayout;
     left->addWidget(MakeMeasureControls());
@@ -222,9 +221,26 @@ ImpedanceCorrections CImpedanceWindow::Corrections() const {
     return m_stored;
 }
 
+void CImpedanceWindow::FollowDevice() {
+    const std::string device = WaveDeviceName(WaveDirection::In);
+    if (device == m_device) {
+        return;
+    }
+    m_device = device;
+    const ImpedanceCorrections* stored = m_store.Find(m_device);
+    m_stored = stored != nullptr ? *stored : ImpedanceCorrections{};
+    if (m_inputImpedance != nullptr) {
+        const QSignalBlocker quiet(m_inputImpedance);
+        m_inputImpedance->setValue(m_stored.input_impedance_ohm.value_or(0));
+        ShowCalibration();
+    }
+}
+
 void CImpedanceWindow::Restart(bool sweep) {
     // Waits out a buffer being fed, so the run may be replaced.
     m_engine.SetCaptureTap(nullptr, nullptr);
+    // The panel may have changed cards since: the corrections are the card's own.
+    FollowDevice();
     m_latest.Take();
     ImpedanceLiveSettings live;
     live.freq_hz = m_frequency->value();
@@ -298,32 +314,42 @@ void CImpedanceWindow::SweepFinished() {
 void CImpedanceWindow::EndSweep() {
     m_engine.SetCaptureTap(nullptr, nullptr);
     m_curve.clear();
+    int uncalibrated = 0;
     if (const CImpedanceSweep* sweep = m_run->Sweep()) {
         for (const ImpedanceSweepPoint& p : sweep->Points()) {
             if (p.refusal == ImpedanceRefusal::None) {
                 m_curve.push_back({p.freq_hz, p.z_ohm});
+                uncalibrated += p.corrected.match == CalState::Uncalibrated ||
+                                p.corrected.leads == CalState::Uncalibrated;
             }
         }
     }
     m_chart->Show(m_curve);
     m_progressBar->setValue(1000);
-    m_speakerLabel->clear();
+    QStringList lines;
     if (const std::optional<double> fs = ResonanceHz(m_curve)) {
         std::string why;
         const auto ts = ThieleSmallFromCurve(m_curve, std::nullopt, &why);
-        m_speakerLabel->setText(ts ? tr("谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω\nQms = %4，Qes "
-                                        "= %5，Qts = %6，Le = %7")
-                                         .arg(ts->fs_hz, 0, 'f', 2)
-                                         .arg(ts->re_ohm, 0, 'f', 3)
-                                         .arg(ts->z_max_ohm, 0, 'f', 2)
-                                         .arg(ts->q_ms, 0, 'f', 3)
-                                         .arg(ts->q_es, 0, 'f', 3)
-                                         .arg(ts->q_ts, 0, 'f', 3)
-                                         .arg(Si(ts->le_h, QStringLiteral("H"), 3))
-                                   : tr("谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2")
-                                         .arg(*fs, 0, 'f', 2)
-                                         .arg(QString::fromStdString(why)));
+        if (ts) {
+            lines << tr("谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω")
+                         .arg(ts->fs_hz, 0, 'f', 2)
+                         .arg(ts->re_ohm, 0, 'f', 3)
+                         .arg(ts->z_max_ohm, 0, 'f', 2)
+                  << tr("Qms = %1，Qes = %2，Qts = %3，Le = %4")
+                         .arg(ts->q_ms, 0, 'f', 3)
+                         .arg(ts->q_es, 0, 'f', 3)
+                         .arg(ts->q_ts, 0, 'f', 3)
+                         .arg(Si(ts->le_h, QStringLiteral("H"), 3));
+        } else {
+            lines << tr("谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2")
+                         .arg(*fs, 0, 'f', 2)
+                         .arg(QString::fromStdString(why));
+        }
     }
+    if (uncalibrated > 0) {
+        lines << tr("%n 个扫描频率不在校准范围内，未修正", "", uncalibrated);
+    }
+    m_speakerLabel->setText(lines.join(QLatin1Char('\n')));
     if (m_listening) {
         Restart(false);
     }

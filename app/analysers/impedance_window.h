@@ -75,6 +75,8 @@ private:
     // Removes the tap, makes a new run (live, or the sweep when `sweep`) and starts its tone.
     void Restart(bool sweep);
     void StopListening();
+    // The capture device's name now, and its stored corrections when it changed.
+    void FollowDevice();
     void ShowReading(const ImpedanceLiveReading& reading);
     void ShowCalibration();
     void Calibrate(CalKind kind);

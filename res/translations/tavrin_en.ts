@@ -491,12 +491,6 @@
         <translation>Cannot sweep: %1</translation>
     </message>
     <message>
-        <source>谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω
-Qms = %4，Qes = %5，Qts = %6，Le = %7</source>
-        <translation>Resonance f_s = %1 Hz, Re = %2 Ω, Z_max = %3 Ω
-Qms = %4, Qes = %5, Qts = %6, Le = %7</translation>
-    </message>
-    <message>
         <source>谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2</source>
         <translation>Resonance f_s = %1 Hz; no Thiele-Small parameters: %2</translation>
     </message>
@@ -576,6 +570,21 @@ Qms = %4, Qes = %5, Qts = %6, Le = %7</translation>
 开路：%2；短路：%3</source>
         <translation>Channel match: %1
 Open: %2; short: %3</translation>
+    </message>
+    <message>
+        <source>谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω</source>
+        <translation>Resonance f_s = %1 Hz, Re = %2 Ω, Z_max = %3 Ω</translation>
+    </message>
+    <message>
+        <source>Qms = %1，Qes = %2，Qts = %3，Le = %4</source>
+        <translation>Qms = %1, Qes = %2, Qts = %3, Le = %4</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个扫描频率不在校准范围内，未修正</source>
+        <translation>
+            <numerusform>%n frequency of the sweep is outside the calibration: not corrected</numerusform>
+            <numerusform>%n frequencies of the sweep are outside the calibration: not corrected</numerusform>
+        </translation>
     </message>
 </context>
 <context>
