@@ -30,9 +30,11 @@ CImpedanceLive::CImpedanceLive(const ImpedanceLiveSettings& settings,
       m_blockFrames(settings.freq_hz
                         ? ImpedanceLiveBlockFrames(*settings.freq_hz, settings.sample_rate_hz)
                         : kImpedanceExternalBlockFrames),
-      m_settleFrames(int(std::ceil(
-          std::max(kSettleS, settings.freq_hz ? kSettlePeriods / *settings.freq_hz : 0.0) *
-          settings.sample_rate_hz))),
+      m_settleFrames(
+          int(std::ceil(
+              std::max(kSettleS, settings.freq_hz ? kSettlePeriods / *settings.freq_hz : 0.0) *
+              settings.sample_rate_hz)) +
+          settings.extra_settle_frames),
       m_detector(EvenAtLeast4096(m_blockFrames), settings.sample_rate_hz),
       m_block(2 * size_t(EvenAtLeast4096(m_blockFrames))) {}
 

@@ -21,6 +21,9 @@ struct ImpedanceLiveSettings {
     std::optional<double> freq_hz; // the tone played; nothing: an external generator's
     double r_ref_ohm = 100;
     double sample_rate_hz = 44100;
+    // Added to the settling after the tone shows: a tone changed in level or phase while one of
+    // the same frequency played shows at once, yet reaches X1 only after the loop's delay.
+    int extra_settle_frames = 0;
 };
 
 struct ImpedanceLiveReading {
@@ -90,6 +93,7 @@ public:
                ImpedanceLiveReading* reading, double* toneHz);
 
     bool ToneSeen() const { return m_live.ToneSeen(); }
+    std::optional<int64_t> OnsetFrames() const { return m_live.OnsetFrames(); }
     // Nothing before the sweep has started, or for live readings.
     const CImpedanceSweep* Sweep() const { return m_sweep ? &*m_sweep : nullptr; }
 

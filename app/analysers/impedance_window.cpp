@@ -269,11 +269,30 @@ void CImpedanceWindow::Restart(bool sweep) {
     m_startSweep->setEnabled(!sweep);
     m_stopSweep->setEnabled(sweep);
     m_progressBar->setValue(0);
+    // The tone's first arrival measured the loop; a tone changed later is waited out by it.
+    if (m_run && m_run->OnsetFrames() && m_loopFrames == 0) {
+        m_loopFrames = *m_run->OnsetFrames();
+    }
+    const bool changes = m_playing != std::pair(*live.freq_hz, m_level->value());
+    if (changes && m_playing && !sweep) {
+        live.extra_settle_frames = int(m_loopFrames) + kImpedanceQueuedFrames;
+    }
     m_run = std::make_unique<CImpedanceRun>(live, Corrections(), settings, std::move(plan));
     m_engine.SetCaptureTap(&CImpedanceWindow::Tap, this);
+    Play(*live.freq_hz);
+}
+
+void CImpedanceWindow::Play(double freq_hz) {
+    // The tone already playing is left alone: starting it again jumps its phase, and the part
+    // would ring from that jump into the new run's first readings.
+    const std::pair<double, double> tone = {freq_hz, m_level->value()};
+    if (m_playing == tone) {
+        return;
+    }
+    m_playing = tone;
     TestSignal signal;
-    signal.freq_hz = *live.freq_hz;
-    signal.level_dbfs = m_level->value();
+    signal.freq_hz = freq_hz;
+    signal.level_dbfs = tone.second;
     m_engine.StartTestSignal(signal);
 }
 
@@ -285,6 +304,7 @@ void CImpedanceWindow::StopListening() {
     m_sweeping = false;
     m_engine.SetCaptureTap(nullptr, nullptr);
     m_engine.StopTestSignal();
+    m_playing.reset();
 }
 
 void CImpedanceWindow::StartSweep() {
@@ -299,10 +319,7 @@ void CImpedanceWindow::PlayNextTone() {
         return;
     }
     m_progressBar->setValue(int(std::lround(m_progress.load() * 1000)));
-    TestSignal signal;
-    signal.freq_hz = hz;
-    signal.level_dbfs = m_level->value();
-    m_engine.StartTestSignal(signal);
+    Play(hz);
 }
 
 void CImpedanceWindow::SweepFinished() {

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class CImpedanceChart;
@@ -75,6 +76,7 @@ private:
     // Removes the tap, makes a new run (live, or the sweep when `sweep`) and starts its tone.
     void Restart(bool sweep);
     void StopListening();
+    void Play(double freq_hz);
     // The capture device's name now, and its stored corrections when it changed.
     void FollowDevice();
     void ShowReading(const ImpedanceLiveReading& reading);
@@ -94,7 +96,8 @@ private:
     std::unique_ptr<CImpedanceRun> m_run;
     bool m_listening = false;
     bool m_sweeping = false;
-    double m_toneHz = 0;
+    std::optional<std::pair<double, double>> m_playing; // hertz and dBFS
+    int64_t m_loopFrames = 0; // the first tone's arrival after the window opened
     int m_readingsShown = 0;
     std::optional<ImpedanceLiveReading> m_last;
     std::vector<ImpedanceCurvePoint> m_curve;

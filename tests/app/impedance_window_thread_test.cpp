@@ -1,6 +1,7 @@
 // The impedance window on the simulated card's divider: opened from the panel's context menu, it
 // plays its tone, reads the capacitor as its closed form gives it, sweeps, exports the curve it
 // shows, and when closed gives the line output back and stops listening.
+#include "impedance_calibration.h"
 #include "impedance_chart.h"
 #include "impedance_files.h"
 #include "impedance_window.h"
@@ -90,6 +91,41 @@ TEST_F(ImpedanceWindowTest, ReadsTheDividersCapacitorSweepsAndExportsTheCurveItS
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(Panel().findChild<CImpedanceWindow*>(), nullptr) << "closed means gone";
     RunBuffers(4); // nothing listens any more: these buffers must reach no freed run
+}
+
+// The card's 10 kOhm across R_ref reads 1 % high until the window is told of it; told, it reads
+// the part again (and again after a change of level) and keeps the figure for the card.
+TEST_F(ImpedanceWindowTest, TheInputImpedanceEnteredCorrectsTheReadingAndIsKeptForTheCard) {
+    const std::string device = "sim:dut=divider:100:C1e-6+zin:1e4";
+    m_prompts.devices = DeviceNames{device, device};
+    Panel().OnSoundCard();
+    RunBuffers(2);
+    CImpedanceWindow* window = Open();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(RunUntil([&] { return window->ReadingsShown() >= 1; }, 60));
+    const double loaded = std::abs(window->LastReading()->corrected.z_ohm);
+    EXPECT_NEAR(loaded / std::abs(Capacitor(1000)), 1.01, 2e-3) << "R_ref || 10 kOhm is 99.0 Ohm";
+
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("inputImpedance"))->setValue(1e4);
+    const int before = window->ReadingsShown();
+    ASSERT_TRUE(RunUntil([&] { return window->ReadingsShown() >= before + 1; }, 60));
+    EXPECT_NEAR(std::abs(window->LastReading()->corrected.z_ohm) / std::abs(Capacitor(1000)), 1.0,
+                1e-3);
+
+    // A new level restarts the tone with a jump in phase: the first reading after waits it out.
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("level"))->setValue(-9);
+    const int relevelled = window->ReadingsShown();
+    ASSERT_TRUE(RunUntil([&] { return window->ReadingsShown() >= relevelled + 1; }, 60));
+    EXPECT_NEAR(std::abs(window->LastReading()->corrected.z_ohm) / std::abs(Capacitor(1000)), 1.0,
+                1e-3);
+
+    CImpedanceCalibrationStore store;
+    std::string message;
+    ASSERT_TRUE(store.Load(CImpedanceCalibrationStore::DefaultPath(), &message)) << message;
+    const ImpedanceCorrections* kept = store.Find(device);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->input_impedance_ohm, 1e4);
+    window->close();
 }
 
 } // namespace
