@@ -190,7 +190,7 @@ bool OpenAs(const BenchState& s, const std::string& name) {
 }
 
 bool IsChainName(const std::string& name) {
-    return name.rfind(kSimDutSpecPrefix, 0) == 0;
+    return name.rfind(kSimDutChainPrefix, 0) == 0;
 }
 
 void Tick(BenchState& s) {
@@ -266,7 +266,7 @@ MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction, c
     std::optional<CSimulatedDutChain> chain;
     if (IsChainName(name)) {
         std::string error;
-        chain = ParseSimulatedDut(std::string_view(name).substr(strlen(kSimDutSpecPrefix)), error);
+        chain = ParseSimulatedDut(std::string_view(name).substr(strlen(kSimDutChainPrefix)), error);
         if (!chain) {
             return WaveFail(MMSYSERR_BADDEVICEID, "%s", error.c_str());
         }

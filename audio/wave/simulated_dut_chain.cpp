@@ -83,9 +83,15 @@ public:
             for (int n = 0; n < frames; ++n) {
                 double& x = channels[c][n];
                 switch (m_stage.kind) {
-                case Kind::Gain: x *= m_gain; break;
-                case Kind::Poly: x += x * x * (a2 + x * a3); break;
-                default: x += m_noiseRms * m_random.Gaussian(); break;
+                case Kind::Gain:
+                    x *= m_gain;
+                    break;
+                case Kind::Poly:
+                    x += x * x * (a2 + x * a3);
+                    break;
+                default:
+                    x += m_noiseRms * m_random.Gaussian();
+                    break;
                 }
             }
         }
@@ -138,8 +144,8 @@ std::unique_ptr<IDutStage> MakeFirStage(const DutStage& s, double zin_ohm) {
         const double fraction = s.args[0] - whole;
         const bool x1Only = s.x1_only;
         const auto response = [fraction, x1Only](double hz) {
-            const Complex shift = std::polar(1.0, -2.0 * std::numbers::pi * hz / kSampleRate *
-                                                      fraction);
+            const Complex shift =
+                std::polar(1.0, -2.0 * std::numbers::pi * hz / kSampleRate * fraction);
             return Matrix{shift, 0.0, 0.0, x1Only ? 1.0 : shift};
         };
         return std::make_unique<CFirStage>(response, int(whole), x1Only);
@@ -154,7 +160,10 @@ std::unique_ptr<IDutStage> MakeFirStage(const DutStage& s, double zin_ohm) {
         const Complex factor =
             std::polar(std::pow(10.0, s.args[0] / 20.0), s.args[1] * std::numbers::pi / 180.0);
         return std::make_unique<CFirStage>(
-            [factor](double) { return Matrix{1.0, 0.0, 0.0, factor}; }, 0, false);
+            [factor](double) {
+                return Matrix{1.0, 0.0, 0.0, factor};
+            },
+            0, false);
     }
     }
 }
@@ -180,7 +189,9 @@ CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint
         switch (s.kind) {
         case Kind::Lowpass:
         case Kind::Highpass:
-        case Kind::Peak: m_stages.push_back(std::make_unique<CBiquadStage>(s, s.x1_only)); break;
+        case Kind::Peak:
+            m_stages.push_back(std::make_unique<CBiquadStage>(s, s.x1_only));
+            break;
         case Kind::Gain:
         case Kind::Poly:
         case Kind::Noise:
@@ -192,8 +203,11 @@ CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint
             m_stages.push_back(MakeFirStage(s, zin));
             m_latencyFrames += kSimFirLatencyFrames;
             break;
-        case Kind::Zin: break;
-        case Kind::Dither: m_dither = true; break;
+        case Kind::Zin:
+            break;
+        case Kind::Dither:
+            m_dither = true;
+            break;
         }
     }
     for (auto& channel : m_channels) {

@@ -1,5 +1,5 @@
 #pragma once
-// The simulated card's device under test built from stages (simulated_dut_spec.h), applied in
+// The simulated card's device under test built from stages (simulated_dut_stages.h), applied in
 // order to the signal in the cable, then the capture converter: clipped, rounded to the nearest
 // code, with TPDF dither first when the chain says "dither".
 // The biquads are exact IIR filters with their state kept from one call to the next. Delay,
@@ -11,7 +11,7 @@
 
 #include "fast_random.h"
 #include "simulated_dut.h"
-#include "simulated_dut_spec.h"
+#include "simulated_dut_stages.h"
 
 #include <cstdint>
 #include <memory>

@@ -43,15 +43,15 @@ private:
     }
 
     std::optional<SimulatedNetwork> Joined(int depth, char joiner, SimulatedNetwork::Kind kind) {
-        auto first = joiner == '+' ? Joined(depth, '|', SimulatedNetwork::Kind::Parallel)
-                                   : Part(depth);
+        auto first =
+            joiner == '+' ? Joined(depth, '|', SimulatedNetwork::Kind::Parallel) : Part(depth);
         if (!first) {
             return std::nullopt;
         }
         SimulatedNetwork joined{kind, 0, {std::move(*first)}};
         while (Take(joiner)) {
-            auto next = joiner == '+' ? Joined(depth, '|', SimulatedNetwork::Kind::Parallel)
-                                      : Part(depth);
+            auto next =
+                joiner == '+' ? Joined(depth, '|', SimulatedNetwork::Kind::Parallel) : Part(depth);
             if (!next) {
                 return std::nullopt;
             }
@@ -84,10 +84,17 @@ private:
         SimulatedNetwork element;
         const size_t start = m_at;
         switch (m_text[m_at]) {
-        case 'R': element.kind = SimulatedNetwork::Kind::Resistor; break;
-        case 'L': element.kind = SimulatedNetwork::Kind::Inductor; break;
-        case 'C': element.kind = SimulatedNetwork::Kind::Capacitor; break;
-        default: return Fail("expected R, L, C or '(' but found '" + std::string(1, m_text[m_at]) + "'");
+        case 'R':
+            element.kind = SimulatedNetwork::Kind::Resistor;
+            break;
+        case 'L':
+            element.kind = SimulatedNetwork::Kind::Inductor;
+            break;
+        case 'C':
+            element.kind = SimulatedNetwork::Kind::Capacitor;
+            break;
+        default:
+            return Fail("expected R, L, C or '(' but found '" + std::string(1, m_text[m_at]) + "'");
         }
         ++m_at;
         const char* begin = m_text.data() + m_at;
@@ -121,9 +128,12 @@ std::optional<SimulatedNetwork> ParseSimulatedNetwork(std::string_view text, std
 Complex NetworkImpedance(const SimulatedNetwork& network, double hz) {
     const double w = 2.0 * std::numbers::pi * hz;
     switch (network.kind) {
-    case SimulatedNetwork::Kind::Resistor: return network.value;
-    case SimulatedNetwork::Kind::Inductor: return Complex(0.0, w * network.value);
-    case SimulatedNetwork::Kind::Capacitor: return 1.0 / Complex(0.0, w * network.value);
+    case SimulatedNetwork::Kind::Resistor:
+        return network.value;
+    case SimulatedNetwork::Kind::Inductor:
+        return Complex(0.0, w * network.value);
+    case SimulatedNetwork::Kind::Capacitor:
+        return 1.0 / Complex(0.0, w * network.value);
     case SimulatedNetwork::Kind::Series: {
         Complex sum = 0;
         for (const SimulatedNetwork& part : network.parts) {

@@ -15,7 +15,7 @@
 struct SimulatedNetwork {
     enum class Kind { Resistor, Inductor, Capacitor, Series, Parallel };
     Kind kind = Kind::Resistor;
-    double value = 0; // ohms, henries or farads; unused for Series and Parallel
+    double value = 0;                    // ohms, henries or farads; unused for Series and Parallel
     std::vector<SimulatedNetwork> parts; // Series and Parallel only, two or more
 };
 

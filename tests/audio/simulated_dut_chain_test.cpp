@@ -21,7 +21,7 @@ constexpr double kRate = 44100.0;
 constexpr Complex kJ(0.0, 1.0);
 
 struct ParseCase {
-    const char* spec;
+    const char* stages;
     const char* error; // empty: accepted
 };
 
@@ -30,7 +30,7 @@ class SimulatedDutGrammar : public ::testing::TestWithParam<ParseCase> {};
 TEST_P(SimulatedDutGrammar, AcceptsOrNamesTheFault) {
     const ParseCase& c = GetParam();
     std::string error;
-    const auto chain = ParseSimulatedDut(c.spec, error);
+    const auto chain = ParseSimulatedDut(c.stages, error);
     if (*c.error == '\0') {
         EXPECT_TRUE(chain.has_value()) << error;
     } else {
@@ -40,7 +40,7 @@ TEST_P(SimulatedDutGrammar, AcceptsOrNamesTheFault) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Specs, SimulatedDutGrammar,
+    Names, SimulatedDutGrammar,
     ::testing::Values(
         ParseCase{"lowpass:1000:0.707+highpass:20:0.5+peak:3000:2:-6+gain:-3", ""},
         ParseCase{"x1:lowpass:1000:0.707+x1:delay:12.25+poly:2e-4:-1.6e-4+noise:-90+dither", ""},
@@ -95,7 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ImpedanceCase{"R6+L1e-3|C2e-4", 500, {6.0, -3.225716500591918}},
                       ImpedanceCase{"R6.3+(L0.5e-3|C2e-4)", 200, {6.3, 0.7461450312694444}},
                       // At the tank's resonance only its resistor is left.
-                      ImpedanceCase{"R6+L0.3e-3+(L0.02|C3e-4|R30)", 64.97473343613969,
+                      ImpedanceCase{"R6+L0.3e-3+(L0.02|C3e-4|R30)",
+                                    64.97473343613969,
                                     {36.0, 0.1224744871391589}},
                       ImpedanceCase{"R1|R0", 100, {0.0, 0.0}}));
 
@@ -144,7 +145,7 @@ const Response kStraight = [](double) { return Complex(1.0); };
 
 struct StageCase {
     const char* name;
-    const char* spec;
+    const char* stages;
     int bin;            // of kWindow frames: the tone's frequency
     int latency_frames; // 16384 per FIR stage
     Response x1, x2;    // X1 / L and X2 / R (X2 / L for a divider)
@@ -160,7 +161,7 @@ class SimulatedDutStages : public ::testing::TestWithParam<StageCase> {};
 TEST_P(SimulatedDutStages, MatchTheAnalyticResponse) {
     const StageCase& c = GetParam();
     std::string error;
-    auto chain = ParseSimulatedDut(c.spec, error);
+    auto chain = ParseSimulatedDut(c.stages, error);
     ASSERT_TRUE(chain.has_value()) << error;
     // Each FIR is steady once its whole impulse response, twice its latency, has been fed;
     // the biquads once their transients have died away.
@@ -183,10 +184,10 @@ TEST_P(SimulatedDutStages, MatchTheAnalyticResponse) {
         const Complex ratio = Phasor(out, channel, first, kWindow, c.bin) / source;
         const Complex analytic = (*expected[channel])(hz);
         const double error = std::abs(ratio / analytic - 1.0);
-        EXPECT_LT(error, c.tolerance) << "X" << channel + 1 << " at " << hz << " Hz: |H| "
-                                      << std::abs(ratio) << " vs " << std::abs(analytic)
-                                      << ", phase " << std::arg(ratio / analytic) * 180 / kPi
-                                      << " degrees off";
+        EXPECT_LT(error, c.tolerance)
+            << "X" << channel + 1 << " at " << hz << " Hz: |H| " << std::abs(ratio) << " vs "
+            << std::abs(analytic) << ", phase " << std::arg(ratio / analytic) * 180 / kPi
+            << " degrees off";
     }
 }
 
@@ -227,8 +228,8 @@ INSTANTIATE_TEST_SUITE_P(
                   1e-5},
         StageCase{"DividerLoudspeakerAtResonance", "divider:8:R6+L0.3e-3+(L0.02|C3e-4|R30)", 48,
                   16384, kStraight, kLoudspeaker, 2e-5},
-        StageCase{"DividerLoudspeakerAt20Hz", "divider:8:R6+L0.3e-3+(L0.02|C3e-4|R30)", 15,
-                  16384, kStraight, kLoudspeaker, 1e-5},
+        StageCase{"DividerLoudspeakerAt20Hz", "divider:8:R6+L0.3e-3+(L0.02|C3e-4|R30)", 15, 16384,
+                  kStraight, kLoudspeaker, 1e-5},
         StageCase{"Mismatch", "mismatch:0.06:0.6", 743, 16384, kStraight,
                   [](double) { return std::polar(std::pow(10.0, 0.06 / 20), 0.6 * kPi / 180); },
                   1e-5},

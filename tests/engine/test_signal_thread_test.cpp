@@ -317,7 +317,7 @@ TEST_F(TestSignalThreads, ClearingTheTapWaitsForTheCallInProgress) {
 
 struct CableCase {
     const char* device;
-    bool dut; // the built-in device under test in the cable, else a plain cable
+    bool dut;             // the built-in device under test in the cable, else a plain cable
     double x1_gain = 1.0; // a chain named in the device: X1 through this gain, X2 straight
 };
 

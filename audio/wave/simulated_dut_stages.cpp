@@ -1,4 +1,4 @@
-#include "simulated_dut_spec.h"
+#include "simulated_dut_stages.h"
 
 #include <charconv>
 #include <cmath>
@@ -85,17 +85,21 @@ bool CheckRanges(const StageRule& rule, const DutStage& s, std::string& error) {
     case Kind::Delay:
         return (a[0] >= 0 && a[0] <= kMaxDelayFrames) ? true
                                                       : bad("the delay must be 0 to 44100 frames");
-    case Kind::Noise: return a[0] <= 0 ? true : bad("the level must be 0 dBFS or below");
-    case Kind::Gain: return std::abs(a[0]) <= 60 ? true : bad("the gain must be within +-60 dB");
+    case Kind::Noise:
+        return a[0] <= 0 ? true : bad("the level must be 0 dBFS or below");
+    case Kind::Gain:
+        return std::abs(a[0]) <= 60 ? true : bad("the gain must be within +-60 dB");
     case Kind::Divider:
-    case Kind::Zin: return a[0] > 0 ? true : bad("the resistance must be above 0 ohms");
+    case Kind::Zin:
+        return a[0] > 0 ? true : bad("the resistance must be above 0 ohms");
     case Kind::Mismatch:
         if (std::abs(a[0]) > 20 || std::abs(a[1]) > 180) {
             return bad("the gain must be within +-20 dB and the phase within +-180 degrees");
         }
         return true;
     case Kind::Poly:
-    case Kind::Dither: return true;
+    case Kind::Dither:
+        return true;
     }
     return true;
 }

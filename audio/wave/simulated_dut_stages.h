@@ -22,11 +22,21 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr const char* kSimDutSpecPrefix = "sim:dut=";
+inline constexpr const char* kSimDutChainPrefix = "sim:dut=";
 
 struct DutStage {
     enum class Kind {
-        Lowpass, Highpass, Peak, Delay, Poly, Noise, Gain, Divider, Zin, Mismatch, Dither
+        Lowpass,
+        Highpass,
+        Peak,
+        Delay,
+        Poly,
+        Noise,
+        Gain,
+        Divider,
+        Zin,
+        Mismatch,
+        Dither
     };
     Kind kind = Kind::Gain;
     bool x1_only = false;
