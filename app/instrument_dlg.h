@@ -13,6 +13,7 @@
 #include "calibration.h"
 #include "calibration_dlg.h"
 #include "distortion_window.h"
+#include "frequency_response_window.h"
 #include "gui_bridge.h"
 #include "panel_prompts.h"
 #include "panel_state.h"
@@ -81,6 +82,7 @@ public:
     void OnSoundCard();
     // The distortion item: opens the distortion and noise analyser, or raises the one open.
     void OnDistortion();
+    void OnFrequencyResponse();
     // The calibration item: opens the calibration dialog, or raises the one open.
     void OnCalibration();
     // The calibrations read at start (and changed by the dialog since); GUI thread.
@@ -135,6 +137,7 @@ private:
     CStatusLine* m_statusLine = nullptr; // fed by the capture worker, shown by the GUI thread
     QMenu* m_systemMenu = nullptr;
     QPointer<CDistortionWindow> m_distortionWindow; // deletes itself when closed
+    QPointer<CFrequencyResponseWindow> m_frequencyWindow; // likewise
     QPointer<CCalibrationDlg> m_calibrationDlg;     // deletes itself when closed
     CCalibrationStore m_calibration;                // GUI thread only
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;

@@ -144,6 +144,10 @@ void CInstrumentDlg::OnSoundCard() {
 }
 
 void CInstrumentDlg::OnDistortion() {
+    // The analysers share the capture tap and the test signal: one open at a time.
+    if (m_frequencyWindow != nullptr) {
+        m_frequencyWindow->close();
+    }
     if (m_distortionWindow == nullptr) {
         m_distortionWindow = new CDistortionWindow(*this, this);
         m_distortionWindow->setAttribute(Qt::WA_DeleteOnClose);
@@ -152,6 +156,19 @@ void CInstrumentDlg::OnDistortion() {
     m_distortionWindow->show();
     m_distortionWindow->raise();
     m_distortionWindow->activateWindow();
+}
+
+void CInstrumentDlg::OnFrequencyResponse() {
+    if (m_distortionWindow != nullptr) {
+        m_distortionWindow->close();
+    }
+    if (m_frequencyWindow == nullptr) {
+        m_frequencyWindow = new CFrequencyResponseWindow(*this, this);
+        m_frequencyWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_frequencyWindow->show();
+    m_frequencyWindow->raise();
+    m_frequencyWindow->activateWindow();
 }
 
 void CInstrumentDlg::OnCalibration() {
