@@ -373,6 +373,281 @@
     </message>
 </context>
 <context>
+    <name>CFrequencyResponseWindow</name>
+    <message>
+        <source>幅度</source>
+        <translation>Magnitude</translation>
+    </message>
+    <message>
+        <source>相位</source>
+        <translation>Phase</translation>
+    </message>
+    <message>
+        <source>度</source>
+        <translation>degrees</translation>
+    </message>
+    <message>
+        <source>频率响应</source>
+        <translation>Frequency response</translation>
+    </message>
+    <message>
+        <source>脉冲响应</source>
+        <translation>Impulse response</translation>
+    </message>
+    <message>
+        <source>频率 (Hz)</source>
+        <translation>Frequency (Hz)</translation>
+    </message>
+    <message>
+        <source>时间 (ms)</source>
+        <translation>Time (ms)</translation>
+    </message>
+    <message>
+        <source>还没有测量结果</source>
+        <translation>no measurement yet</translation>
+    </message>
+    <message>
+        <source>无法保存 %1：%2</source>
+        <translation>Cannot save %1: %2</translation>
+    </message>
+    <message>
+        <source>测量 %1</source>
+        <translation>Measured %1</translation>
+    </message>
+    <message>
+        <source>文件过大，不是频率响应曲线</source>
+        <translation>the file is too large to be a frequency-response curve</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>显示谐波 H2–H5 与 THD</source>
+        <translation>Show harmonics H2–H5 and THD</translation>
+    </message>
+    <message>
+        <source>扫频</source>
+        <translation>Sweep</translation>
+    </message>
+    <message>
+        <source>%1 帧 (%2 s)</source>
+        <translation>%1 frames (%2 s)</translation>
+    </message>
+    <message>
+        <source>左声道</source>
+        <translation>Left</translation>
+    </message>
+    <message>
+        <source>右声道</source>
+        <translation>Right</translation>
+    </message>
+    <message>
+        <source>双声道</source>
+        <translation>Both</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>X2 (除以 X2)</source>
+        <translation>X2 (divide by X2)</translation>
+    </message>
+    <message>
+        <source>不平滑</source>
+        <translation>No smoothing</translation>
+    </message>
+    <message>
+        <source>1/48 倍频程</source>
+        <translation>1/48 octave</translation>
+    </message>
+    <message>
+        <source>1/24 倍频程</source>
+        <translation>1/24 octave</translation>
+    </message>
+    <message>
+        <source>1/12 倍频程</source>
+        <translation>1/12 octave</translation>
+    </message>
+    <message>
+        <source>1/6 倍频程</source>
+        <translation>1/6 octave</translation>
+    </message>
+    <message>
+        <source>1/3 倍频程</source>
+        <translation>1/3 octave</translation>
+    </message>
+    <message>
+        <source>起始频率</source>
+        <translation>From</translation>
+    </message>
+    <message>
+        <source>终止频率</source>
+        <translation>To</translation>
+    </message>
+    <message>
+        <source>长度</source>
+        <translation>Length</translation>
+    </message>
+    <message>
+        <source>电平</source>
+        <translation>Level</translation>
+    </message>
+    <message>
+        <source>输出</source>
+        <translation>Output</translation>
+    </message>
+    <message>
+        <source>参考</source>
+        <translation>Reference</translation>
+    </message>
+    <message>
+        <source>平均次数</source>
+        <translation>Averages</translation>
+    </message>
+    <message>
+        <source>平滑</source>
+        <translation>Smoothing</translation>
+    </message>
+    <message>
+        <source>每倍频程点数</source>
+        <translation>Points per octave</translation>
+    </message>
+    <message>
+        <source>叠加曲线</source>
+        <translation>Overlays</translation>
+    </message>
+    <message>
+        <source>勾选以显示，取消勾选以隐藏</source>
+        <translation>Tick to show, untick to hide</translation>
+    </message>
+    <message>
+        <source>保留当前曲线</source>
+        <translation>Keep current curve</translation>
+    </message>
+    <message>
+        <source>载入曲线…</source>
+        <translation>Load curve…</translation>
+    </message>
+    <message>
+        <source>移除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>载入曲线</source>
+        <translation>Load curve</translation>
+    </message>
+    <message>
+        <source>频率响应 (*.frd *.txt *.csv);;所有文件 (*)</source>
+        <translation>Frequency responses (*.frd *.txt *.csv);;All files (*)</translation>
+    </message>
+    <message>
+        <source>无法读取 %1：%2</source>
+        <translation>Cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>保存 CSV…</source>
+        <translation>Save CSV…</translation>
+    </message>
+    <message>
+        <source>保存 CSV</source>
+        <translation>Save CSV</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>保存 FRD…</source>
+        <translation>Save FRD…</translation>
+    </message>
+    <message>
+        <source>保存 FRD</source>
+        <translation>Save FRD</translation>
+    </message>
+    <message>
+        <source>FRD 文件 (*.frd)</source>
+        <translation>FRD files (*.frd)</translation>
+    </message>
+    <message>
+        <source>保存脉冲响应 WAV…</source>
+        <translation>Save impulse response WAV…</translation>
+    </message>
+    <message>
+        <source>保存脉冲响应</source>
+        <translation>Save impulse response</translation>
+    </message>
+    <message>
+        <source>WAV 文件 (32 位浮点) (*.wav)</source>
+        <translation>WAV files (32-bit float) (*.wav)</translation>
+    </message>
+    <message>
+        <source>保存图…</source>
+        <translation>Save plots…</translation>
+    </message>
+    <message>
+        <source>保存图</source>
+        <translation>Save plots</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png);;SVG 图形 (*.svg)</source>
+        <translation>PNG pictures (*.png);;SVG drawings (*.svg)</translation>
+    </message>
+    <message>
+        <source>起始频率须低于终止频率。</source>
+        <translation>The start frequency must be below the end frequency.</translation>
+    </message>
+    <message>
+        <source>无法测量：%1</source>
+        <translation>Cannot measure: %1</translation>
+    </message>
+    <message>
+        <source>无法播放扫频信号。</source>
+        <translation>Cannot play the sweep.</translation>
+    </message>
+    <message>
+        <source>正在测量…</source>
+        <translation>Measuring…</translation>
+    </message>
+    <message>
+        <source>采集有中断，正在重新测量…</source>
+        <translation>The capture had a gap; measuring again…</translation>
+    </message>
+    <message>
+        <source>延迟 %1 个采样 (%2 ms)</source>
+        <translation>latency %1 samples (%2 ms)</translation>
+    </message>
+    <message>
+        <source>采集有中断 (xrun 或丢帧)，请重新测量</source>
+        <translation>the capture had a gap (an xrun or dropped frames); measure again</translation>
+    </message>
+    <message>
+        <source>输入削波，请降低电平</source>
+        <translation>the input clipped; lower the level</translation>
+    </message>
+    <message>
+        <source>扫频信号没有返回，请检查连线和输入</source>
+        <translation>nothing of the sweep came back; check the cable and the input</translation>
+    </message>
+    <message>
+        <source>测量在扫频返回之前被停止</source>
+        <translation>stopped before the sweep had come back</translation>
+    </message>
+    <message>
+        <source>测量失败：%1</source>
+        <translation>Measurement failed: %1</translation>
+    </message>
+</context>
+<context>
     <name>CInstrumentDlg</name>
     <message>
         <source>关于 Tavrin(&amp;A)...</source>
@@ -497,6 +772,10 @@
     <message>
         <source>校准文件有误，电压不予显示：</source>
         <translation>The calibration file is damaged; no readings in volts: </translation>
+    </message>
+    <message>
+        <source>频率响应…</source>
+        <translation>Frequency response…</translation>
     </message>
 </context>
 <context>
