@@ -4,6 +4,7 @@
 #include "frequency_response_window.h"
 #include "panel_fixture.h"
 #include "sweep_files.h"
+#include "wave_backends.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -88,6 +89,29 @@ TEST_F(FrequencyResponseWindowTest, AWireMeasuresFlatAndTheCsvIsTheCurveShown) {
     const QString nowhere = m_dir.filePath(QStringLiteral("missing/response.frd"));
     EXPECT_FALSE(window->ExportFrd(nowhere, &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+// An xrun counted by the card while the sweep comes back: the window measures again by itself,
+// once; a second gap is the user's to see.
+TEST_F(FrequencyResponseWindowTest, AGapIsRetriedOnceAndASecondIsShown) {
+    CFrequencyResponseWindow* window = Open();
+    ASSERT_NE(window, nullptr);
+    window->Start();
+    RunBuffers(3);
+    CountXrun();
+    RunBuffers(1);
+    const QString retrying = QString::fromUtf8("采集有中断，正在重新测量…");
+    EXPECT_TRUE(PumpUntil([&] { return window->StatusText() == retrying; }))
+        << window->StatusText().toStdString();
+    EXPECT_TRUE(window->Running());
+    EXPECT_TRUE(Panel().TestSignalOn());
+    RunBuffers(3);
+    CountXrun();
+    RunUntilDone(window);
+    ASSERT_FALSE(window->Running());
+    EXPECT_FALSE(window->Outcome());
+    EXPECT_EQ(window->StatusText(),
+              QString::fromUtf8("测量失败：采集有中断 (xrun 或丢帧)，请重新测量"));
 }
 
 struct FailureCase {
