@@ -1,9 +1,9 @@
 #include "sweep_files.h"
 
+#include "entry_validation.h"
 #include "number_text.h"
 #include "row_text.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -48,23 +48,6 @@ private:
     std::string_view m_rest;
     int m_number = 0;
 };
-
-// A finite decimal number and nothing else: from_chars alone would also take "nan", "inf" and
-// hexadecimal digits after a prefix, none of which is a reading.
-std::optional<double> ParseNumber(std::string_view field) {
-    if (!field.empty() && field.front() == '+') {
-        field.remove_prefix(1);
-    }
-    if (field.empty() || field.find_first_not_of("0123456789.eE+-") != std::string_view::npos) {
-        return std::nullopt;
-    }
-    double value = 0.0;
-    const auto [end, status] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (status != std::errc() || end != field.data() + field.size() || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::string AtLine(int number, const std::string& why) {
     return "line " + std::to_string(number) + ": " + why;
@@ -161,7 +144,7 @@ std::optional<FrdCurve> ParseFrd(std::string_view text, std::string& error) {
         const std::vector<std::string_view> fields = FrdFields(line);
         std::vector<double> values;
         for (const std::string_view field : fields) {
-            if (const std::optional<double> value = ParseNumber(field)) {
+            if (const std::optional<double> value = ParseDecimal(field)) {
                 values.push_back(*value);
             } else {
                 break;
@@ -233,7 +216,7 @@ std::optional<SweepResult> ParseSweepCsv(std::string_view text, std::string& err
             return std::nullopt;
         }
         for (size_t c = 0; c < fields.size(); ++c) {
-            std::optional<double> value = ParseNumber(fields[c]);
+            std::optional<double> value = ParseDecimal(fields[c]);
             // Only frequency and magnitude make a point; anything else may be missing.
             if (!value && (c < 2 || !fields[c].empty())) {
                 error = AtLine(lines.Number(), kCsvColumns[c] + " is not a number");

@@ -10,6 +10,17 @@
 #include <QAbstractButton>
 #include <QSlider>
 
+namespace {
+
+// An analyser window comes to the front whether it was just made or already open.
+void Present(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
 void CInstrumentDlg::ConnectHandlers() {
     for (const ControlSpec& control : PanelControls()) {
         if (control.kind == ControlKind::Radio) {
@@ -153,9 +164,7 @@ void CInstrumentDlg::OnDistortion() {
         m_distortionWindow->setAttribute(Qt::WA_DeleteOnClose);
         ApplyCalibration();
     }
-    m_distortionWindow->show();
-    m_distortionWindow->raise();
-    m_distortionWindow->activateWindow();
+    Present(m_distortionWindow);
 }
 
 void CInstrumentDlg::OnFrequencyResponse() {
@@ -166,9 +175,7 @@ void CInstrumentDlg::OnFrequencyResponse() {
         m_frequencyWindow = new CFrequencyResponseWindow(*this, this);
         m_frequencyWindow->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_frequencyWindow->show();
-    m_frequencyWindow->raise();
-    m_frequencyWindow->activateWindow();
+    Present(m_frequencyWindow);
 }
 
 void CInstrumentDlg::OnCalibration() {
