@@ -3,7 +3,6 @@
 #include "sound_device.h"
 #include "test_signal.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -20,6 +19,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -81,6 +81,9 @@ CFrequencyResponseWindow::CFrequencyResponseWindow(CSoundDevice& engine, QWidget
 
 CFrequencyResponseWindow::~CFrequencyResponseWindow() {
     Teardown();
+    if (m_analysis.joinable()) {
+        m_analysis.join();
+    }
 }
 
 QWidget* CFrequencyResponseWindow::MakeSettings() {
@@ -233,7 +236,7 @@ SweepMeasurementSettings CFrequencyResponseWindow::Settings() const {
 }
 
 void CFrequencyResponseWindow::Start() {
-    if (m_run != nullptr) {
+    if (Running()) {
         return;
     }
     if (m_fromHz->value() >= m_toHz->value()) {
@@ -248,6 +251,7 @@ bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
     try {
         m_run = std::make_unique<CSweepMeasurement>(settings);
     } catch (const std::invalid_argument& e) {
+        m_start->setEnabled(true);
         m_status->setText(tr("无法测量：%1").arg(QString::fromUtf8(e.what())));
         return false;
     }
@@ -257,6 +261,8 @@ bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
     signal.samples = m_run->Playback();
     if (!m_engine.StartTestSignal(signal)) {
         Teardown(); // the engine has said why already
+        m_run.reset();
+        m_start->setEnabled(true);
         m_status->setText(tr("无法播放扫频信号。"));
         return false;
     }
@@ -295,30 +301,50 @@ void CFrequencyResponseWindow::Teardown() {
     m_engine.StopTestSignal();
     // Waits out a Tap in progress: from here on the measurement is the GUI thread's alone.
     m_engine.SetCaptureTap(nullptr, nullptr);
-    m_start->setEnabled(true);
     m_stop->setEnabled(false);
 }
 
 void CFrequencyResponseWindow::Finish(bool stopped) {
     Teardown();
-    const bool gap = !stopped && m_run->Damaged() && !m_run->Complete();
-    SweepOutcome outcome;
-    if (gap) {
-        outcome.failure = SweepFailure::Gap;
-    } else {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        outcome = m_run->Analyse();
-        QApplication::restoreOverrideCursor();
-    }
     const SweepMeasurementSettings settings = m_run->Settings();
-    m_run.reset();
+    const bool complete = m_run->Complete();
+    if (!complete && (stopped || m_run->Damaged())) {
+        m_run.reset();
+        SweepOutcome outcome;
+        outcome.failure = stopped ? SweepFailure::Stopped : SweepFailure::Gap;
+        Conclude(settings, std::move(outcome));
+        return;
+    }
+    // A long sweep takes most of a second to analyse: on a thread of its own, so the panel
+    // keeps drawing. The outcome comes back as a queued call, which Qt drops if the window has
+    // gone by then; the destructor joins the thread first.
+    m_analysing = true;
+    m_status->setText(tr("正在分析…"));
+    m_analysis = std::jthread([this, run = std::move(m_run), settings]() mutable {
+        auto outcome = std::make_shared<SweepOutcome>(run->Analyse());
+        run.reset();
+        QMetaObject::invokeMethod(
+            this, [this, settings, outcome] { Conclude(settings, std::move(*outcome)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CFrequencyResponseWindow::Conclude(const SweepMeasurementSettings& settings,
+                                        SweepOutcome outcome) {
+    if (m_analysing) {
+        m_analysing = false;
+        m_analysis.join(); // it has nothing left to do but return
+    }
     if (outcome.failure == SweepFailure::Gap && !m_retried) {
         m_retried = true;
         m_status->setText(tr("采集有中断，正在重新测量…"));
-        Begin(settings);
-        return;
+        if (Begin(settings)) {
+            return;
+        }
     }
     m_retried = false;
+    m_start->setEnabled(true);
+    m_stop->setEnabled(false);
     if (outcome.failure != SweepFailure::None) {
         ShowFailure(outcome.failure); // the curve shown before stays, and so do its exports
         return;

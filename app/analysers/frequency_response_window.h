@@ -9,7 +9,7 @@
 //
 // Threads: GUI thread only. The measurement's Tap runs on the capture worker while a run is on;
 // the window sets the tap before the sweep plays and removes it (which waits out a call in
-// progress) before it analyses or destroys the measurement.
+// progress) before the measurement goes to a thread of the window's own to be analysed.
 
 #include "frequency_response_charts.h"
 #include "sweep_measurement.h"
@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 class CSoundDevice;
@@ -43,7 +44,8 @@ public:
 
     void Start();
     void Stop();
-    bool Running() const { return m_run != nullptr; }
+    // From Start until the outcome (or failure) is shown, analysis included.
+    bool Running() const { return m_run != nullptr || m_analysing; }
     // The last run's outcome, shown in the window (a failure shows no curve).
     const std::optional<SweepOutcome>& Outcome() const { return m_outcome; }
     // The status line under the controls: the latency, or why the run failed.
@@ -69,6 +71,7 @@ private:
     bool Begin(const SweepMeasurementSettings& settings);
     void Poll();
     void Finish(bool stopped);
+    void Conclude(const SweepMeasurementSettings& settings, SweepOutcome outcome);
     void Teardown();
     void ShowFailure(SweepFailure failure);
     void ShowOverlays();
@@ -77,7 +80,9 @@ private:
     QString FrdComment() const;
 
     CSoundDevice& m_engine;
-    std::unique_ptr<CSweepMeasurement> m_run;
+    std::unique_ptr<CSweepMeasurement> m_run; // while the sweep plays and comes back
+    bool m_analysing = false;                 // then m_analysis has it
+    std::jthread m_analysis;
     bool m_retried = false; // the run now on is the one automatic retry after a gap
     std::optional<SweepOutcome> m_outcome;
     SweepMeasurementSettings m_outcomeSettings; // what m_outcome was measured with

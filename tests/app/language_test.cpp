@@ -217,9 +217,8 @@ INSTANTIATE_TEST_SUITE_P(FrequencyResponse, AnalyserMenuItem,
                          testing::Values(MenuItemCase{Language::Chinese, "频率响应…"},
                                          MenuItemCase{Language::English, "Frequency response…"}),
                          [](const testing::TestParamInfo<MenuItemCase>& info) {
-                             return std::string(info.param.language == Language::English
-                                                    ? "English"
-                                                    : "Chinese");
+                             const bool english = info.param.language == Language::English;
+                             return std::string(english ? "English" : "Chinese");
                          });
 
 // Room for text inside the control, in pixels, as the style lays the control out at its
