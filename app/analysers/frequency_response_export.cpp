@@ -1,5 +1,5 @@
-// CFrequencyResponseWindow's files: the shown measurement saved, curves kept and loaded as
-// overlays. The window's runs are in frequency_response_window.cpp.
+// CFrequencyResponseWindow's files: the save buttons and what they write, curves kept and
+// loaded as overlays. The window's runs are in frequency_response_window.cpp.
 #include "frequency_response_window.h"
 
 #include "analyser_export.h"
@@ -10,9 +10,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTime>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -22,6 +25,36 @@ constexpr qint64 kLargestCurveFileBytes = 64 << 20;
 const char* const kNoMeasurement = QT_TRANSLATE_NOOP("CFrequencyResponseWindow", "还没有测量结果");
 
 } // namespace
+
+QWidget* CFrequencyResponseWindow::MakeExportButtons() {
+    auto* box = new QGroupBox(tr("保存"), this);
+    auto* layout = new QVBoxLayout(box);
+    const auto add = [&](const QString& text, auto handler) {
+        auto* button = new QPushButton(text, box);
+        button->setAutoDefault(false);
+        layout->addWidget(button);
+        connect(button, &QPushButton::clicked, this, handler);
+    };
+    add(tr("保存 CSV…"), [this] {
+        SaveWithDialog(tr("保存 CSV"), QStringLiteral("response.csv"), tr("CSV 文件 (*.csv)"),
+                       [this](const QString& p, QString* e) { return ExportCsv(p, e); });
+    });
+    add(tr("保存 FRD…"), [this] {
+        SaveWithDialog(tr("保存 FRD"), QStringLiteral("response.frd"), tr("FRD 文件 (*.frd)"),
+                       [this](const QString& p, QString* e) { return ExportFrd(p, e); });
+    });
+    add(tr("保存脉冲响应 WAV…"), [this] {
+        SaveWithDialog(tr("保存脉冲响应"), QStringLiteral("impulse.wav"),
+                       tr("WAV 文件 (32 位浮点) (*.wav)"),
+                       [this](const QString& p, QString* e) { return ExportImpulse(p, e); });
+    });
+    add(tr("保存图…"), [this] {
+        SaveWithDialog(tr("保存图"), QStringLiteral("response.png"),
+                       tr("PNG 图片 (*.png);;SVG 图形 (*.svg)"),
+                       [this](const QString& p, QString* e) { return ExportPlot(p, e); });
+    });
+    return box;
+}
 
 QString CFrequencyResponseWindow::FrdComment() const {
     const SweepMeasurementSettings& s = m_outcomeSettings;

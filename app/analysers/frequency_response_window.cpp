@@ -28,6 +28,8 @@ constexpr int kShortestLog2 = 16, kLongestLog2 = 20, kDefaultLog2 = 18;
 constexpr double kNyquistHz = kSampleRate / 2.0;
 constexpr int kProgressSteps = 1000;
 constexpr int kPollMs = 50;
+// A card delivers a buffer every 93 ms: this long without one means the capture is not running.
+constexpr qint64 kStalledMs = 3000;
 
 const SweepSmoothing kSmoothings[] = {SweepSmoothing::None,     SweepSmoothing::Octave48,
                                       SweepSmoothing::Octave24, SweepSmoothing::Octave12,
@@ -185,36 +187,6 @@ QWidget* CFrequencyResponseWindow::MakeOverlayList() {
     return box;
 }
 
-QWidget* CFrequencyResponseWindow::MakeExportButtons() {
-    auto* box = new QGroupBox(tr("保存"), this);
-    auto* layout = new QVBoxLayout(box);
-    const auto add = [&](const QString& text, auto handler) {
-        auto* button = new QPushButton(text, box);
-        button->setAutoDefault(false);
-        layout->addWidget(button);
-        connect(button, &QPushButton::clicked, this, handler);
-    };
-    add(tr("保存 CSV…"), [this] {
-        SaveWithDialog(tr("保存 CSV"), QStringLiteral("response.csv"), tr("CSV 文件 (*.csv)"),
-                       [this](const QString& p, QString* e) { return ExportCsv(p, e); });
-    });
-    add(tr("保存 FRD…"), [this] {
-        SaveWithDialog(tr("保存 FRD"), QStringLiteral("response.frd"), tr("FRD 文件 (*.frd)"),
-                       [this](const QString& p, QString* e) { return ExportFrd(p, e); });
-    });
-    add(tr("保存脉冲响应 WAV…"), [this] {
-        SaveWithDialog(tr("保存脉冲响应"), QStringLiteral("impulse.wav"),
-                       tr("WAV 文件 (32 位浮点) (*.wav)"),
-                       [this](const QString& p, QString* e) { return ExportImpulse(p, e); });
-    });
-    add(tr("保存图…"), [this] {
-        SaveWithDialog(tr("保存图"), QStringLiteral("response.png"),
-                       tr("PNG 图片 (*.png);;SVG 图形 (*.svg)"),
-                       [this](const QString& p, QString* e) { return ExportPlot(p, e); });
-    });
-    return box;
-}
-
 SweepMeasurementSettings CFrequencyResponseWindow::Settings() const {
     SweepMeasurementSettings s;
     // The sweep starts an octave below the band, so its fade-in lies outside it, and always
@@ -267,6 +239,8 @@ bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
         return false;
     }
     m_poll->start();
+    m_lastProgress = 0;
+    m_sinceProgress.start();
     m_progress->setValue(0);
     m_start->setEnabled(false);
     m_stop->setEnabled(true);
@@ -280,7 +254,19 @@ void CFrequencyResponseWindow::Poll() {
     if (m_run == nullptr) {
         return;
     }
-    m_progress->setValue(int(m_run->Progress() * kProgressSteps));
+    const double progress = m_run->Progress();
+    if (progress != m_lastProgress) {
+        m_lastProgress = progress;
+        m_sinceProgress.start();
+    } else if (m_sinceProgress.elapsed() > kStalledMs) {
+        Teardown();
+        m_run.reset();
+        m_retried = false;
+        m_start->setEnabled(true);
+        m_status->setText(tr("测量失败：%1").arg(tr("没有采集到声音：声卡输入没有运行")));
+        return;
+    }
+    m_progress->setValue(int(progress * kProgressSteps));
     // A gap spoils the run at once: waiting for the rest of the sweep would only delay the retry.
     if (m_run->Complete() || m_run->Damaged()) {
         Finish(false);

@@ -15,6 +15,7 @@
 #include "sweep_measurement.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 #include <functional>
 #include <memory>
@@ -84,6 +85,8 @@ private:
     bool m_analysing = false;                 // then m_analysis has it
     std::jthread m_analysis;
     bool m_retried = false; // the run now on is the one automatic retry after a gap
+    double m_lastProgress = 0;
+    QElapsedTimer m_sinceProgress; // since the capture last brought a buffer
     std::optional<SweepOutcome> m_outcome;
     SweepMeasurementSettings m_outcomeSettings; // what m_outcome was measured with
     std::vector<FrequencyResponseOverlay> m_overlays;

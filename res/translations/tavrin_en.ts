@@ -646,6 +646,14 @@
         <source>测量失败：%1</source>
         <translation>Measurement failed: %1</translation>
     </message>
+    <message>
+        <source>没有采集到声音：声卡输入没有运行</source>
+        <translation>no sound captured: the sound card input is not running</translation>
+    </message>
+    <message>
+        <source>正在分析…</source>
+        <translation>Analysing…</translation>
+    </message>
 </context>
 <context>
     <name>CInstrumentDlg</name>

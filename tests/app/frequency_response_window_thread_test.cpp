@@ -114,6 +114,18 @@ TEST_F(FrequencyResponseWindowTest, AGapIsRetriedOnceAndASecondIsShown) {
               QString::fromUtf8("测量失败：采集有中断 (xrun 或丢帧)，请重新测量"));
 }
 
+// The card delivers nothing (the stepped clock is never stepped): the window gives up and says
+// why rather than waiting for ever.
+TEST_F(FrequencyResponseWindowTest, ACaptureThatBringsNothingIsShown) {
+    CFrequencyResponseWindow* window = Open();
+    ASSERT_NE(window, nullptr);
+    window->Start();
+    EXPECT_TRUE(PumpUntil([&] { return !window->Running(); }, std::chrono::seconds(6)));
+    EXPECT_FALSE(Panel().TestSignalOn());
+    EXPECT_EQ(window->StatusText(),
+              QString::fromUtf8("测量失败：没有采集到声音：声卡输入没有运行"));
+}
+
 struct FailureCase {
     const char* name;
     bool silentInput; // nothing comes back; else Stop is pressed half way
