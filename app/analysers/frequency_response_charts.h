@@ -19,7 +19,8 @@ class QLineSeries;
 class QLogValueAxis;
 class QValueAxis;
 
-// A curve drawn beside the measurement. No phase: drawn on the magnitude plot only.
+// A curve drawn beside the measurement; one without phase (phase_deg empty) is drawn on the
+// magnitude plot only.
 struct FrequencyResponseOverlay {
     QString name;
     std::vector<double> freq_hz, mag_db, phase_deg;
