@@ -123,13 +123,11 @@ TEST_P(SweepRouting, MeasuresTheRightInput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outputs, SweepRouting,
-    testing::Values(RoutingCase{"Left", SweepOutput::Left, SweepReference::None, 0.5, 1, 0, Db(0.5)},
-                    RoutingCase{"Right", SweepOutput::Right, SweepReference::None, 1, 0.5, 1,
-                                Db(0.5)},
-                    RoutingCase{"Both", SweepOutput::Both, SweepReference::None, 0.25, 1, 0,
-                                Db(0.25)},
-                    RoutingCase{"ReferenceX2", SweepOutput::Left, SweepReference::X2, 0.25, 0.5,
-                                0, Db(0.5)}),
+    testing::Values(
+        RoutingCase{"Left", SweepOutput::Left, SweepReference::None, 0.5, 1, 0, Db(0.5)},
+        RoutingCase{"Right", SweepOutput::Right, SweepReference::None, 1, 0.5, 1, Db(0.5)},
+        RoutingCase{"Both", SweepOutput::Both, SweepReference::None, 0.25, 1, 0, Db(0.25)},
+        RoutingCase{"ReferenceX2", SweepOutput::Left, SweepReference::X2, 0.25, 0.5, 0, Db(0.5)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The refusals, each from the fault that causes it.
