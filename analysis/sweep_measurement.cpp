@@ -209,6 +209,18 @@ SweepOutcome CSweepMeasurement::Analyse() {
     default:
         break;
     }
+    // The response peaks where the window put the sweep's start, give or take what a system
+    // delays beyond the cross-correlation's pick; anywhere else (the end of the window, read
+    // circularly) means the sweep began before the capture did, and no latency or response
+    // from it is the system's.
+    if (!withReference) {
+        const double fromMargin = out.result.latency_samples - kMarginFrames;
+        if (fromMargin < -kMarginFrames || fromMargin > frames / 4) {
+            out.failure = SweepFailure::NoSignal;
+            out.result = SweepResult{};
+            return out;
+        }
+    }
     out.latency_samples = withReference ? out.result.latency_samples
                                         : offset - kMarginFrames + out.result.latency_samples;
     out.latency_ms = 1e3 * out.latency_samples / m_settings.sweep.rate_hz;

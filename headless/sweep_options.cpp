@@ -49,7 +49,7 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
                            name == "--level" || name == "--channel" || name == "--reference" ||
                            name == "--average" || name == "--smoothing" ||
                            name == "--points-per-octave" || name == "--csv" || name == "--frd" ||
-                           name == "--ir";
+                           name == "--ir" || name == "--capture";
         return known ? OptionKind::Value : OptionKind::Unknown;
     };
     const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
@@ -118,7 +118,10 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
             *why = name + " wants a file name";
             return false;
         } else {
-            (name == "--csv" ? options->csv : name == "--frd" ? options->frd : options->ir) = value;
+            (name == "--csv"   ? options->csv
+             : name == "--frd" ? options->frd
+             : name == "--ir"  ? options->ir
+                               : options->capture) = value;
         }
         return true;
     };
@@ -159,7 +162,7 @@ std::string SweepUsage() {
     return "usage: tavrin sweep [--device NAME] [--from HZ] [--to HZ] [--length FRAMES]\n"
            "                    [--level DBFS] [--channel L|R|both] [--reference x2|none]\n"
            "                    [--average N] [--smoothing 1/N] [--points-per-octave N]\n"
-           "                    [--csv FILE] [--frd FILE] [--ir FILE.wav]\n"
+           "                    [--csv FILE] [--frd FILE] [--ir FILE.wav] [--capture FILE.wav]\n"
            "One frequency response through the card: a synchronized sweep plays on the output\n"
            "and the input's magnitude, phase, group delay and H2..H5 and THD come out as CSV on\n"
            "stdout (or in the --csv file); the latency and progress go to stderr.\n"
@@ -180,6 +183,8 @@ std::string SweepUsage() {
            "  --csv FILE     the CSV there instead of stdout ('-': stdout)\n"
            "  --frd FILE     frequency, magnitude and phase as FRD text as well\n"
            "  --ir FILE.wav  the linear impulse response as a 32-bit float WAV as well\n"
+           "  --capture FILE.wav  the capture itself, both inputs from before the sweep\n"
+           "                 started, as a 16-bit WAV\n"
            "A gap in the capture (an xrun) is measured again once.\n"
            "Exit status: 0 done, 1 stopped by Ctrl-C or SIGTERM, 2 bad arguments or a file\n"
            "that cannot be written, 3 the device cannot be opened or sends nothing for 10 s,\n"

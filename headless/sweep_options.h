@@ -1,7 +1,7 @@
 #pragma once
 // The command line of `tavrin sweep`: one frequency-response measurement through the card, its
-// result as CSV (stdout unless a file is named), FRD and an impulse-response WAV. Plain data
-// and a parser, so every refusal is tested without a device. Any thread.
+// result as CSV (stdout unless a file is named), FRD, an impulse-response WAV and the capture.
+// Plain data and a parser, so every refusal is tested without a device. Any thread.
 
 #include "run_options.h"
 #include "sweep_measurement.h"
@@ -15,6 +15,7 @@ struct SweepOptions : RunOptions {
     std::optional<std::string> csv; // nothing or "-": stdout
     std::optional<std::string> frd;
     std::optional<std::string> ir;
+    std::optional<std::string> capture; // the raw stereo capture as a 16-bit WAV
 };
 
 // args: the arguments after "sweep". False with a one-line reason, naming the option, in *error.

@@ -4,6 +4,7 @@
 #include "pcm_format.h"
 #include "stop_signal.h"
 #include "sweep_files.h"
+#include "wav_file.h"
 #include "wave_api.h"
 
 #include <cerrno>
@@ -42,26 +43,61 @@ bool WriteText(const std::string& path, const std::string& text, std::string* er
     return true;
 }
 
+// The measurement's own tap, and a wake for the main thread at the first buffer: the sweep
+// waits for it (below). Capture worker.
+void TapAndWake(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
+    auto* measurement = static_cast<CSweepMeasurement*>(self);
+    const bool first = measurement->Progress() == 0;
+    measurement->Feed(interleaved, frames, gapCount);
+    if (first) {
+        WakeMainThread();
+    }
+}
+
 // One measurement from capture start to analysis. *status is set when the run cannot go on
 // (device, stop signal, silence).
-Attempt Measure(const SweepMeasurementSettings& settings, CAlertLines& alerts,
-                SweepOutcome* outcome, int* status) {
+Attempt Measure(const SweepOptions& options, CAlertLines& alerts, SweepOutcome* outcome,
+                int* status) {
+    const SweepMeasurementSettings& settings = options.measurement;
     CSweepMeasurement measurement(settings);
     CSoundDevice engine;
-    // The capture starts first: the sweep's start must land inside it.
-    engine.SetCaptureTap(&CSweepMeasurement::Tap, &measurement);
+    // The recording and the tap see the same buffers from the first one on, so the file's
+    // frames are the analysis's.
+    engine.SetCaptureTap(&TapAndWake, &measurement);
+    if (options.capture) {
+        engine.StartRecording(options.capture->c_str());
+        if (engine.m_recorder == nullptr || engine.m_recorder->m_mode == 0) {
+            std::fprintf(stderr, "%s: cannot create '%s' for the capture\n", kTool,
+                         options.capture->c_str());
+            *status = kExitBadArguments;
+            return Attempt::Failed;
+        }
+        engine.m_recording = 1;
+    }
+    // The output runs (silent) before the capture starts, and the sweep follows once the first
+    // captured buffer is in. A sound server may start a capture stream well after it was opened
+    // (PulseAudio's plugin holds it back for about 0.4 s), and it loses the first tens of
+    // milliseconds a new playback stream plays; either way the sweep's start would be missing.
+    TestSignal silence;
+    silence.kind = TestSignalKind::Samples;
+    if (!engine.StartTestSignal(silence)) {
+        engine.SetCaptureTap(nullptr, nullptr);
+        *status = DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
+        return Attempt::Failed;
+    }
     const std::optional<std::string> device = StartCaptureOrSay(engine, alerts);
     if (!device) {
         *status = kExitDeviceFailed;
         return Attempt::Failed;
     }
-    TestSignal sweep;
-    sweep.kind = TestSignalKind::Samples;
-    sweep.samples = measurement.Playback();
-    if (!engine.StartTestSignal(sweep)) {
-        engine.SetCaptureTap(nullptr, nullptr);
-        *status = DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
-        return Attempt::Failed;
+    CRunWatch watch(*device);
+    while (measurement.Progress() == 0 && watch.Wait()) {
+    }
+    if (measurement.Progress() > 0) {
+        watch.InputArrived();
+        TestSignal sweep = silence;
+        sweep.samples = measurement.Playback();
+        engine.StartTestSignal(sweep); // the output is running: nothing left to fail
     }
     alerts.Echo();
     const double seconds =
@@ -70,7 +106,6 @@ Attempt Measure(const SweepMeasurementSettings& settings, CAlertLines& alerts,
                  settings.sweep.f1_hz, settings.sweep.f2_hz, settings.sweep.level_dbfs, seconds,
                  settings.averages > 1 ? " in all" : "", device->c_str());
 
-    CRunWatch watch(*device);
     double progress = 0;
     while (!measurement.Complete() && watch.Wait()) {
         if (const double now = measurement.Progress(); now != progress) {
@@ -81,6 +116,7 @@ Attempt Measure(const SweepMeasurementSettings& settings, CAlertLines& alerts,
     }
     engine.SetCaptureTap(nullptr, nullptr);
     engine.StopCapture();
+    engine.StopRecording();
     engine.StopTestSignal();
     ShowProgress(measurement.Progress(), true);
     if (!measurement.Complete()) {
@@ -130,7 +166,7 @@ int RunSweep(const SweepOptions& options) {
     SweepOutcome outcome;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         int status = kExitDone;
-        const Attempt result = Measure(options.measurement, alerts, &outcome, &status);
+        const Attempt result = Measure(options, alerts, &outcome, &status);
         if (result == Attempt::Failed) {
             return status;
         }

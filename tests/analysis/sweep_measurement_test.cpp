@@ -153,6 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // -12 dBFS on AES17 is a peak of 0.25: 5x passes full scale.
                     RefusalCase{"Clipped", {200, 5.0, {}, -1}, SweepFailure::Clipped},
                     RefusalCase{"Silence", {200, 0.0, {}, -1}, SweepFailure::NoSignal},
+                    // The card started capturing 2000 frames into the sweep.
+                    RefusalCase{"StartMissed", {-2000, 1.0, {}, -1}, SweepFailure::NoSignal},
                     RefusalCase{"OnlyNoise",
                                 {200, 0.0,
                                  [](int64_t frame, int) {

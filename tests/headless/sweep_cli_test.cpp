@@ -39,7 +39,7 @@ TEST(SweepTool, RefusesBadArgumentsWithOneLineNamingTheOption) {
             {{"--format", "jsonl"}, 2, "--format does not apply to a sweep"},
             {{"--frd"}, 2, "--frd needs a value"},
             {{"--bogus"}, 2, "unknown option '--bogus'"},
-            {{"--device", "hw:99", "--length", "65536"}, 3, "cannot open capture device 'hw:99'"},
+            {{"--device", "hw:99", "--length", "65536"}, 3, "cannot open output device 'hw:99'"},
         },
         {});
 }
