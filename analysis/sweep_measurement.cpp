@@ -58,11 +58,12 @@ CSweepMeasurement::CSweepMeasurement(const SweepMeasurementSettings& settings)
     : m_settings(Checked(settings)) {
     const std::vector<int16_t> sweep = ToInt16(GenerateSweep(m_settings.sweep));
     const int frames = m_settings.sweep.frames;
-    const bool left = m_settings.output != SweepOutput::Right ||
-                      m_settings.reference == SweepReference::X2;
-    const bool right = m_settings.output != SweepOutput::Left ||
-                       m_settings.reference == SweepReference::X2;
-    auto playback = std::make_shared<std::vector<int16_t>>(size_t(2) * frames * m_settings.averages);
+    const bool left =
+        m_settings.output != SweepOutput::Right || m_settings.reference == SweepReference::X2;
+    const bool right =
+        m_settings.output != SweepOutput::Left || m_settings.reference == SweepReference::X2;
+    auto playback =
+        std::make_shared<std::vector<int16_t>>(size_t(2) * frames * m_settings.averages);
     for (int a = 0; a < m_settings.averages; ++a) {
         for (int n = 0; n < frames; ++n) {
             const size_t at = size_t(2) * (size_t(a) * frames + n);
@@ -82,8 +83,7 @@ std::shared_ptr<const std::vector<int16_t>> CSweepMeasurement::Playback() const 
     return m_playback;
 }
 
-void CSweepMeasurement::Tap(const int16_t* interleaved, int frames, uint64_t gapCount,
-                            void* self) {
+void CSweepMeasurement::Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
     static_cast<CSweepMeasurement*>(self)->Feed(interleaved, frames, gapCount);
 }
 
@@ -208,6 +208,18 @@ SweepOutcome CSweepMeasurement::Analyse() {
     case SweepRefusal::None:
     default:
         break;
+    }
+    // The response peaks where the window put the sweep's start, give or take what a system
+    // delays beyond the cross-correlation's pick; anywhere else (the end of the window, read
+    // circularly) means the sweep began before the capture did, and no latency or response
+    // from it is the system's.
+    if (!withReference) {
+        const double fromMargin = out.result.latency_samples - kMarginFrames;
+        if (fromMargin < -kMarginFrames || fromMargin > frames / 4) {
+            out.failure = SweepFailure::NoSignal;
+            out.result = SweepResult{};
+            return out;
+        }
     }
     out.latency_samples = withReference ? out.result.latency_samples
                                         : offset - kMarginFrames + out.result.latency_samples;

@@ -44,7 +44,7 @@ struct SweepOutcome {
 const char* SweepFailureText(SweepFailure failure);
 
 // Time allowed for the card's round trip beyond the sweeps themselves.
-inline constexpr double kSweepLatencyBudgetSeconds = 0.6;
+inline constexpr double kSweepLatencyBudgetSeconds = 0.7;
 
 class CSweepMeasurement {
 public:

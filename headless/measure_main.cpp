@@ -1,11 +1,13 @@
 // tavrin-measure: the instruments without the panel, for scripts and logging. Started as
-// `tavrin measure ...`, `tavrin thd ...` or `tavrin calibrate ...` (the panel's executable hands
-// over before it loads anything of Qt's GUI, and passes "thd" or "calibrate" on as the first
-// argument) or directly.
+// `tavrin measure ...`, `tavrin thd ...`, `tavrin calibrate ...` or `tavrin sweep ...` (the
+// panel's executable hands over before it loads anything of Qt's GUI, and passes the command
+// other than "measure" on as the first argument) or directly.
 #include "calibrate_options.h"
 #include "calibrate_session.h"
 #include "measure_options.h"
 #include "measure_session.h"
+#include "sweep_options.h"
+#include "sweep_session.h"
 #include "thd_options.h"
 #include "thd_session.h"
 
@@ -50,6 +52,10 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "calibrate") {
         return Command<CalibrateOptions>({args.begin() + 1, args.end()}, ParseCalibrateOptions,
                                          CalibrateUsage, RunCalibrate);
+    }
+    if (!args.empty() && args[0] == "sweep") {
+        return Command<SweepOptions>({args.begin() + 1, args.end()}, ParseSweepOptions, SweepUsage,
+                                     RunSweep);
     }
     return Command<MeasureOptions>(args, ParseMeasureOptions, MeasureUsage, RunMeasure);
 }
