@@ -43,6 +43,15 @@ struct SweepOutcome {
 // English one-liners; the window translates its own.
 const char* SweepFailureText(SweepFailure failure);
 
+// The sweep that measures the band settings.analysis.lo_hz..hi_hz at settings.sweep.rate_hz:
+// from an octave below the band, or 10 Hz when that is lower, since its first octave is where it
+// fades in and where the deconvolution's highpass lies, which no result should read; up to
+// Nyquist, so the harmonics of the band's top stay measurable as far as they can.
+inline void SweepForBand(SweepMeasurementSettings& settings) {
+    settings.sweep.f1_hz = settings.analysis.lo_hz / 2 < 10.0 ? settings.analysis.lo_hz / 2 : 10.0;
+    settings.sweep.f2_hz = settings.sweep.rate_hz / 2;
+}
+
 // Time allowed for the card's round trip beyond the sweeps themselves.
 inline constexpr double kSweepLatencyBudgetSeconds = 0.7;
 

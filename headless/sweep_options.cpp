@@ -10,9 +10,6 @@
 namespace {
 
 constexpr double kNyquistHz = kSampleRate / 2.0;
-// The sweep starts an octave below the band, or at 10 Hz when that is lower: its first octave
-// is where it fades in and where the deconvolution's highpass lies, which no result should read.
-constexpr double kSweepStartHz = 10.0;
 constexpr int kMinLength = 1 << 16;
 constexpr int kMaxLength = 1 << 20;
 
@@ -143,8 +140,7 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
         *error = "--from must lie below --to";
         return false;
     }
-    m.sweep.f1_hz = std::min(kSweepStartHz, m.analysis.lo_hz / 2);
-    m.sweep.f2_hz = kNyquistHz;
+    SweepForBand(m);
     try {
         MakeSweepShape(m.sweep);
     } catch (const std::invalid_argument&) {

@@ -98,7 +98,7 @@ QWidget* CFrequencyResponseWindow::MakeSettings() {
         spin->setValue(value);
         return spin;
     };
-    m_fromHz = hertz(1, 20000, 20);
+    m_fromHz = hertz(2, 20000, 20); // the sweep starts an octave lower, at 1 Hz or above
     m_toHz = hertz(100, kNyquistHz, 20000);
     m_length = new QComboBox(box);
     for (int log2 = kShortestLog2; log2 <= kLongestLog2; ++log2) {
@@ -189,10 +189,6 @@ QWidget* CFrequencyResponseWindow::MakeOverlayList() {
 
 SweepMeasurementSettings CFrequencyResponseWindow::Settings() const {
     SweepMeasurementSettings s;
-    // The sweep starts an octave below the band, so its fade-in lies outside it, and always
-    // runs to Nyquist, so the harmonics of the band's top stay measurable as far as they can.
-    s.sweep.f1_hz = std::max(1.0, m_fromHz->value() / 2);
-    s.sweep.f2_hz = kNyquistHz;
     s.sweep.frames = m_length->currentData().toInt();
     s.sweep.level_dbfs = m_level->value();
     s.sweep.rate_hz = kSampleRate;
@@ -204,6 +200,7 @@ SweepMeasurementSettings CFrequencyResponseWindow::Settings() const {
     s.output = SweepOutput(m_output->currentIndex());
     s.reference = m_reference->currentIndex() == 1 ? SweepReference::X2 : SweepReference::None;
     s.averages = m_averages->value();
+    SweepForBand(s);
     return s;
 }
 
@@ -228,10 +225,13 @@ bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
         return false;
     }
     m_engine.SetCaptureTap(&CSweepMeasurement::Tap, m_run.get());
-    TestSignal signal;
-    signal.kind = TestSignalKind::Samples;
-    signal.samples = m_run->Playback();
-    if (!m_engine.StartTestSignal(signal)) {
+    // The line output runs silent first and the sweep follows the first buffer captured for the
+    // run (Poll): a sound server drops the first tens of milliseconds of a new playback stream,
+    // and the sweep's start must be neither lost nor played before the capture holds it.
+    TestSignal silence;
+    silence.kind = TestSignalKind::Samples;
+    m_sweepPlaying = false;
+    if (!m_engine.StartTestSignal(silence)) {
         Teardown(); // the engine has said why already
         m_run.reset();
         m_start->setEnabled(true);
@@ -265,6 +265,13 @@ void CFrequencyResponseWindow::Poll() {
         m_start->setEnabled(true);
         m_status->setText(tr("测量失败：%1").arg(tr("没有采集到声音：声卡输入没有运行")));
         return;
+    }
+    if (!m_sweepPlaying && progress > 0) {
+        TestSignal sweep;
+        sweep.kind = TestSignalKind::Samples;
+        sweep.samples = m_run->Playback();
+        m_engine.StartTestSignal(sweep); // the output is running: nothing left to fail
+        m_sweepPlaying = true;
     }
     m_progress->setValue(int(progress * kProgressSteps));
     // A gap spoils the run at once: waiting for the rest of the sweep would only delay the retry.

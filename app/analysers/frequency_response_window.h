@@ -1,11 +1,11 @@
 #pragma once
 // CFrequencyResponseWindow: the frequency-response analyser, opened from the panel's context
 // menu ("频率响应…"). Non-modal, one at a time. A run plays a synchronized sweep on the line
-// output while the engine's capture tap feeds the measurement; when the sweep has come back the
-// window tears the run down, analyses it and shows magnitude, phase, harmonics and the impulse
-// response, or says in words why it could not. Between runs it costs the capture path nothing.
-// Curves can be kept or loaded as overlays, and the result saved as CSV, FRD, a float WAV of
-// the impulse response, or a picture of the plots.
+// output, once the engine's capture tap has begun to feed the measurement; when the sweep has come
+// back the window tears the run down, analyses it and shows magnitude, phase, harmonics and the
+// impulse response, or says in words why it could not. Between runs it costs the capture path
+// nothing. Curves can be kept or loaded as overlays, and the result saved as CSV, FRD, a float WAV
+// of the impulse response, or a picture of the plots.
 //
 // Threads: GUI thread only. The measurement's Tap runs on the capture worker while a run is on;
 // the window sets the tap before the sweep plays and removes it (which waits out a call in
@@ -82,6 +82,7 @@ private:
 
     CSoundDevice& m_engine;
     std::unique_ptr<CSweepMeasurement> m_run; // while the sweep plays and comes back
+    bool m_sweepPlaying = false;              // else the output is silent, waiting for capture
     bool m_analysing = false;                 // then m_analysis has it
     std::jthread m_analysis;
     bool m_retried = false; // the run now on is the one automatic retry after a gap
