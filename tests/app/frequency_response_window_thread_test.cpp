@@ -1,6 +1,7 @@
 // The frequency-response window on the simulated card, whose cable is a straight wire: a sweep
 // comes back flat, in phase and a whole number of frames late; the saved CSV is the curve the
-// window draws; a run that cannot finish says why in words.
+// window draws, and saved curves load back as overlays; a run that cannot finish says why in
+// words.
 #include "frequency_response_window.h"
 #include "panel_fixture.h"
 #include "sweep_files.h"
@@ -9,6 +10,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 
@@ -41,7 +43,7 @@ protected:
     }
 };
 
-TEST_F(FrequencyResponseWindowTest, AWireMeasuresFlatAndTheCsvIsTheCurveShown) {
+TEST_F(FrequencyResponseWindowTest, AWireMeasuresFlatItsCsvIsTheCurveAndFilesComeBackAsOverlays) {
     CFrequencyResponseWindow* window = Open();
     ASSERT_NE(window, nullptr);
     window->findChild<QPushButton*>(QStringLiteral("start"))->click();
@@ -92,6 +94,29 @@ TEST_F(FrequencyResponseWindowTest, AWireMeasuresFlatAndTheCsvIsTheCurveShown) {
     const QString nowhere = m_dir.filePath(QStringLiteral("missing/response.frd"));
     EXPECT_FALSE(window->ExportFrd(nowhere, &error));
     EXPECT_FALSE(error.isEmpty());
+
+    // Kept, and the CSV and FRD saved, the curve comes back as three overlays; a box unticked
+    // hides one; a file that is no curve is refused with the line at fault and adds nothing.
+    const QString frd = m_dir.filePath(QStringLiteral("response.frd"));
+    ASSERT_TRUE(window->ExportFrd(frd, &error)) << error.toStdString();
+    ASSERT_EQ(window->Charts().VisibleMagnitudeCurves(), 1);
+    window->KeepOverlay();
+    for (const QString& path : {csv, frd}) {
+        ASSERT_TRUE(window->LoadOverlay(path, &error)) << error.toStdString();
+    }
+    EXPECT_EQ(window->Charts().VisibleMagnitudeCurves(), 4);
+    auto* list = window->findChild<QListWidget*>(QStringLiteral("overlays"));
+    ASSERT_EQ(list->count(), 3);
+    list->item(0)->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(window->Charts().VisibleMagnitudeCurves(), 3);
+    const QString junk = m_dir.filePath(QStringLiteral("junk.frd"));
+    QFile junkFile(junk);
+    ASSERT_TRUE(junkFile.open(QIODevice::WriteOnly));
+    junkFile.write("* notes\n20 1 0\n30 loud 0\n");
+    junkFile.close();
+    EXPECT_FALSE(window->LoadOverlay(junk, &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("line 3"))) << error.toStdString();
+    EXPECT_EQ(list->count(), 3);
 }
 
 // Input frames the card dropped while the sweep comes back (a gap, like an xrun; this one leaves
