@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -44,21 +45,32 @@ QList<QPointF> Points(const std::vector<double>& x, const std::vector<double>& y
     return points;
 }
 
-// Round outward to whole steps, at least `least` apart; `fallback` when nothing is drawn.
-void FitRange(QValueAxis* axis, double lo, double hi, double step, double least,
+// At least `least` wide around what is drawn (`fallback` when nothing is), rounded outward to a
+// step that gives at most `intervals` of them, with a tick on every step. Fewer ticks on a short
+// plot: Qt Charts elides labels that would touch.
+void FitRange(QValueAxis* axis, double lo, double hi, double least, int intervals,
               std::pair<double, double> fallback) {
     if (!(lo <= hi)) {
-        axis->setRange(fallback.first, fallback.second);
-        return;
+        std::tie(lo, hi) = fallback;
     }
-    lo = std::floor(lo / step) * step;
-    hi = std::ceil(hi / step) * step;
     if (hi - lo < least) {
-        const double middle = std::round((lo + hi) / 2 / step) * step;
+        const double middle = (lo + hi) / 2;
         lo = middle - least / 2;
         hi = middle + least / 2;
     }
-    axis->setRange(lo, hi);
+    constexpr double kSteps[] = {1, 2, 5, 10, 15, 20, 30, 45, 50, 90, 100, 180, 360, 720, 1000};
+    double low = lo, high = hi, step = 1;
+    for (const double candidate : kSteps) {
+        step = candidate;
+        // A hair's tolerance, so that -45.000001 is not taken a whole step further out.
+        low = std::floor(lo / step + 1e-6) * step;
+        high = std::ceil(hi / step - 1e-6) * step;
+        if (high - low <= intervals * step) {
+            break;
+        }
+    }
+    axis->setRange(low, high);
+    axis->setTickCount(int(std::lround((high - low) / step)) + 1);
 }
 
 } // namespace
@@ -101,6 +113,8 @@ QChartView* CFrequencyResponseCharts::MakeFrequencyChart(QChart* chart, const QS
                                                          const QString& unit, QLogValueAxis*& x,
                                                          QValueAxis*& y) {
     chart->setTitle(title);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    chart->legend()->show();
     x = new QLogValueAxis;
     x->setBase(10.0);
     x->setRange(kDefaultLoHz, kDefaultHiHz);
@@ -108,7 +122,6 @@ QChartView* CFrequencyResponseCharts::MakeFrequencyChart(QChart* chart, const QS
     x->setMinorTickCount(8);
     x->setTitleText(Tr(QT_TRANSLATE_NOOP("CFrequencyResponseWindow", "频率 (Hz)")));
     y = new QValueAxis;
-    y->setTickCount(9);
     y->setLabelFormat(QStringLiteral("%g"));
     y->setTitleText(unit);
     chart->addAxis(x, Qt::AlignBottom);
@@ -184,6 +197,7 @@ void CFrequencyResponseCharts::ShowOutcome(const SweepOutcome* outcome, double l
     m_impulse->replace(impulse);
     if (!impulse.isEmpty()) {
         m_impulseX->setRange(impulse.front().x(), impulse.back().x());
+        m_impulseX->applyNiceNumbers();
     }
     FitAxes();
 }
@@ -242,9 +256,9 @@ void CFrequencyResponseCharts::FitAxes() {
         return std::make_pair(lo, hi);
     };
     const auto [magLo, magHi] = span(m_magChart, m_magX);
-    FitRange(m_magY, magLo, magHi, 10.0, 20.0, {-40.0, 10.0});
+    FitRange(m_magY, magLo, magHi, 20.0, 8, {-40.0, 10.0});
     const auto [phaseLo, phaseHi] = span(m_phaseChart, m_phaseX);
-    FitRange(m_phaseY, phaseLo, phaseHi, 45.0, 90.0, {-180.0, 180.0});
+    FitRange(m_phaseY, phaseLo, phaseHi, 90.0, 4, {-180.0, 180.0});
     double impulseLo = 0, impulseHi = 0;
     for (const QPointF& p : m_impulse->points()) {
         impulseLo = std::min(impulseLo, p.y());
@@ -252,6 +266,7 @@ void CFrequencyResponseCharts::FitAxes() {
     }
     const double pad = std::max(0.05, 0.1 * (impulseHi - impulseLo));
     m_impulseY->setRange(impulseLo - pad, impulseHi + pad);
+    m_impulseY->applyNiceNumbers();
 }
 
 QList<QPointF> CFrequencyResponseCharts::MagnitudePoints() const {
