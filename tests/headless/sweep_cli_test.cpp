@@ -1,13 +1,16 @@
 // `tavrin sweep` as a script runs it, on the simulated card: every refusal of its command line
-// with its exit status, and a plain cable measured flat with the CSV on stdout.
+// with its exit status, a plain cable measured flat with the CSV on stdout, and Ctrl-C.
 #include "tool_checks.h"
 #include "tool_process.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -60,6 +63,20 @@ TEST(SweepTool, CableOnTheSimulatedCardIsFlat) {
         EXPECT_NEAR(std::stod(r.at("mag_db")), 0.0, 0.01) << r.at("freq_hz");
         EXPECT_NEAR(std::stod(r.at("phase_deg")), 0.0, 0.1) << r.at("freq_hz");
     }
+}
+
+// Ctrl-C mid-sweep: the tool (handed over, without Qt's GUI) stops, says so, and writes no
+// result from half a capture.
+TEST(SweepTool, CtrlCStopsWithoutAResult) {
+    CToolProcess process;
+    ASSERT_TRUE(process.Start({kTavrin, "sweep", "--device", "sim"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ExpectHeadlessTool(process.Pid());
+    kill(process.Pid(), SIGINT);
+    const ToolResult run = process.Finish(10000);
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("stopped before the sweep had come back"), std::string::npos) << run.err;
 }
 
 } // namespace
