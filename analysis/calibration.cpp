@@ -209,7 +209,10 @@ bool CCalibrationStore::Save(const std::string& path, std::string* error) const 
     // A device name that is not UTF-8 would make dump() throw; its bytes are replaced instead.
     const std::string text =
         document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return WriteFileAtomically(path, text, error);
+}
 
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error) {
     const std::string folder = Folder(path);
     if (!MakeFolders(folder, error)) {
         return false;

@@ -13,11 +13,11 @@
 enum class CalibrationSide { Input, Output };
 
 struct CalibrationEntry {
-    std::string device;         // the ALSA (or "sim...") device name
+    std::string device; // the ALSA (or "sim...") device name
     CalibrationSide side = CalibrationSide::Input;
-    int channel = 0;            // 0: X1 / L, 1: X2 / R
-    double vrms_at_0dbfs = 0;   // > 0
-    std::string set_on;         // the date it was set, ISO 8601 (YYYY-MM-DD)
+    int channel = 0;          // 0: X1 / L, 1: X2 / R
+    double vrms_at_0dbfs = 0; // > 0
+    std::string set_on;       // the date it was set, ISO 8601 (YYYY-MM-DD)
 };
 
 // dBFS (AES17 RMS) <-> volts RMS for a channel whose 0 dBFS is vrms_at_0dbfs.
@@ -49,6 +49,10 @@ public:
 private:
     std::vector<CalibrationEntry> m_entries;
 };
+
+// Writes text to path atomically: a temporary file beside it, then a rename; creates the folder.
+// False with the reason in *error; the file on disk is then as it was.
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error);
 
 // The calibration from a level measured now: the voltmeter read `vrms` while the channel read
 // `measured_dbfs`. Nothing for a level or reading that cannot calibrate (not finite, <= 0 V,

@@ -19,12 +19,12 @@ constexpr int kAttempts = 2; // one more after a gap
 
 enum class Attempt { Done, Gap, Failed };
 
-// The progress line rewritten in place on a terminal; a log gets only the announcement.
+// The progress line, rewritten in place on a terminal; a log gets it once, at the end.
 void ShowProgress(double fraction, bool last) {
     static const bool terminal = isatty(STDERR_FILENO) != 0;
-    if (terminal) {
-        std::fprintf(stderr, "\r%s: %3d %% captured%s", kTool, int(std::lround(100 * fraction)),
-                     last ? "\n" : "");
+    if (terminal || last) {
+        std::fprintf(stderr, "%s%s: %3d %% captured%s", terminal ? "\r" : "", kTool,
+                     int(std::lround(100 * fraction)), last ? "\n" : "");
     }
 }
 

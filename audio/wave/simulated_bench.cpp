@@ -1,5 +1,6 @@
 #include "simulated_bench.h"
 
+#include "simulated_dut_chain.h"
 #include "thread_name.h"
 #include "wave_backends.h"
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -37,6 +39,8 @@ struct BenchState {
     int64_t played = 0;
     std::vector<int16_t> line = std::vector<int16_t>(size_t(kFramesPerBuffer) * kChannels);
     CSimulatedDut dut;
+    std::optional<CSimulatedDutChain> chain; // of the latest "sim:dut=..." opened
+    std::string chainName;
     bool quit = false;
     std::thread ticker;
 };
@@ -180,9 +184,13 @@ private:
 
 // An end open as "sim:dut" puts the device under test in the cable. It works on silence too:
 // an amplifier with nothing at its input still hums.
-bool DutInCable(const BenchState& s) {
-    return (s.in != nullptr && s.names[Index(WaveDirection::In)] == kSimDutDeviceName) ||
-           (s.out != nullptr && s.names[Index(WaveDirection::Out)] == kSimDutDeviceName);
+bool OpenAs(const BenchState& s, const std::string& name) {
+    return (s.in != nullptr && s.names[Index(WaveDirection::In)] == name) ||
+           (s.out != nullptr && s.names[Index(WaveDirection::Out)] == name);
+}
+
+bool IsChainName(const std::string& name) {
+    return name.rfind(kSimDutChainPrefix, 0) == 0;
 }
 
 void Tick(BenchState& s) {
@@ -191,7 +199,9 @@ void Tick(BenchState& s) {
     } else {
         std::fill(s.line.begin(), s.line.end(), int16_t(0));
     }
-    if (DutInCable(s)) {
+    if (s.chain && OpenAs(s, s.chainName)) {
+        s.chain->Process(s.line.data(), kFramesPerBuffer);
+    } else if (OpenAs(s, kSimDutDeviceName)) {
         s.dut.Process(s.line.data(), kFramesPerBuffer);
     }
     if (s.in != nullptr && s.inStarted && s.in->OutageOnePeriod(s)) {
@@ -252,6 +262,15 @@ void EnsureTicker(BenchState& s) {
 
 MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction, const WAVEFORMATEX&,
                              MessageTarget target, CWaveDevice** device) {
+    // Built before taking the lock: designing its filters takes a few milliseconds.
+    std::optional<CSimulatedDutChain> chain;
+    if (IsChainName(name)) {
+        std::string error;
+        chain = ParseSimulatedDut(std::string_view(name).substr(strlen(kSimDutChainPrefix)), error);
+        if (!chain) {
+            return WaveFail(MMSYSERR_BADDEVICEID, "%s", error.c_str());
+        }
+    }
     BenchState& s = State();
     std::lock_guard lock(s.mutex);
     if (const MMRESULT fault = TakeFault(s, direction, WaveCall::Open)) {
@@ -264,6 +283,11 @@ MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction, c
     if (slot != nullptr) {
         return WaveFail(MMSYSERR_ALLOCATED, "simulated bench: the %s is already open",
                         direction == WaveDirection::In ? "line input" : "line output");
+    }
+    // The other end already open by the same name keeps the chain it runs, state and all.
+    if (chain && !OpenAs(s, name)) {
+        s.chain = std::move(chain);
+        s.chainName = name;
     }
     slot = new CSimDevice(direction, target);
     s.names[Index(direction)] = name;
@@ -295,6 +319,8 @@ void CSimulatedBench::Reset() {
     }
     s.faults.clear();
     s.dut = CSimulatedDut();
+    s.chain.reset();
+    s.chainName.clear();
     s.gone = false;
     s.reopenAttempts = 0;
     s.opens[0] = s.opens[1] = s.closes[0] = s.closes[1] = 0;

@@ -1,7 +1,9 @@
 #pragma once
 // The simulated bench: a sound card in memory whose line output is wired to its line input.
 // It answers to the device names "sim" and "sim:ANYTHING", all one card; while either end is
-// open as "sim:dut" the cable runs through a device under test (simulated_dut.h).
+// open as "sim:dut" the cable runs through a device under test (simulated_dut.h), and while
+// one is open as "sim:dut=STAGE+..." through the chain that names (simulated_dut_stages.h); the
+// latest such name opened wins, and a name that does not parse fails the open, saying why.
 // Tests drive each input channel with a signal of their own, run the clock in real time or
 // step it buffer by buffer, and make any device call fail once or several times.
 // Every member may be called from any thread.

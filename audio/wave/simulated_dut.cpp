@@ -2,14 +2,10 @@
 
 #include "pcm_format.h"
 
-#include <algorithm>
-#include <cmath>
-
 CSimulatedDut::CSimulatedDut(const SimulatedDut& model, uint64_t seed)
     : m_model(model), m_random(seed) {
-    // AES17 puts 0 dBFS at a full-scale sine's RMS, 1/sqrt(2) of full scale.
     if (model.noise_dbfs > kSimDutNoNoiseDbfs) {
-        m_noiseRms = std::pow(10.0, model.noise_dbfs / 20.0) / std::sqrt(2.0);
+        m_noiseRms = NoiseRmsFromDbfs(model.noise_dbfs);
     }
 }
 
@@ -25,6 +21,6 @@ void CSimulatedDut::Process(int16_t* interleaved, int frames) {
         if (m.converter_dither) {
             code += m_random.Triangular();
         }
-        interleaved[i] = int16_t(std::lround(std::clamp(code, -32768.0, 32767.0)));
+        interleaved[i] = CaptureCode(code);
     }
 }

@@ -22,6 +22,8 @@
 
 #include "fast_random.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 struct SimulatedDut {
@@ -36,6 +38,18 @@ inline constexpr const char* kSimDutDeviceName = "sim:dut";
 inline constexpr SimulatedDut kSimDutModel{1.0, 2.2e-4, 1.6e-4, -110.0, true};
 inline constexpr double kSimDutNoNoiseDbfs = -200.0;
 inline constexpr uint64_t kSimDutNoiseSeed = 0x51'D0'7000'0000'0001ull;
+
+// A white noise's RMS in fractions of full scale from its level on AES17's scale, where 0 dBFS
+// is a full-scale sine's RMS, 1/sqrt(2) of full scale.
+inline double NoiseRmsFromDbfs(double noise_dbfs) {
+    return std::pow(10.0, noise_dbfs / 20.0) / std::sqrt(2.0);
+}
+
+// The capture converter's last step: a value in codes clipped to the 16-bit range and rounded
+// to the nearest, never wrapped round to the other end.
+inline int16_t CaptureCode(double code) {
+    return int16_t(std::lround(std::clamp(code, -32768.0, 32767.0)));
+}
 
 class CSimulatedDut {
 public:

@@ -237,8 +237,10 @@ TEST_F(SweepAnalyserTest, ImpulseHoldsAnEchosTapsAtTheirGains) {
     const SweepResult& r = Analyse(y);
     ASSERT_EQ(r.refusal, SweepRefusal::None);
     ASSERT_GT(r.impulse.size(), size_t(r.impulse_peak + 150));
-    EXPECT_NEAR(r.impulse[size_t(r.impulse_peak)], 0.8, 2e-3);
-    EXPECT_NEAR(r.impulse[size_t(r.impulse_peak + 150)], 0.3, 2e-3);
+    EXPECT_NEAR(r.impulse[size_t(r.impulse_peak)], 0.8, 1e-4);
+    // The deconvolution's fourth-order highpass at 7 Hz gives the first tap a slow negative
+    // tail, 0.0017 under the echo 150 frames on.
+    EXPECT_NEAR(r.impulse[size_t(r.impulse_peak + 150)], 0.3, 2.5e-3);
     double elsewhere = 0;
     for (size_t i = 0; i < r.impulse.size(); ++i) {
         if (int(i) != r.impulse_peak && int(i) != r.impulse_peak + 150) {

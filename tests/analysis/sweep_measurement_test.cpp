@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 
@@ -92,6 +93,10 @@ struct RoutingCase {
     double mag_db; // expected flat level
 };
 
+void PrintTo(const RoutingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SweepRouting : public testing::TestWithParam<RoutingCase> {};
 
 TEST_P(SweepRouting, MeasuresTheRightInput) {
@@ -136,6 +141,10 @@ struct RefusalCase {
     Card card;
     SweepFailure failure;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SweepMeasurementRefuses : public testing::TestWithParam<RefusalCase> {};
 

@@ -87,4 +87,17 @@ TEST_F(DeviceChoice, AnEnvironmentNamingNoBackendFailsTheOpenWithItsText) {
     EXPECT_STREQ(text, "TAVRIN_AUDIO=pulse is not one of alsa, alsa:NAME, sim");
 }
 
+// A device under test that does not parse must not open as a plain cable.
+TEST_F(DeviceChoice, ABadDeviceUnderTestFailsTheOpenNamingTheFault) {
+    CSimulatedBench::Instance().Reset();
+    SetWaveDevices("sim:dut=lowpass:1000:0.7+lopass:1000:0.7", "");
+    HWAVEIN device = nullptr;
+    const WAVEFORMATEX format = CPcmFormat().m_format;
+    EXPECT_EQ(waveInOpen(&device, &format, &m_queue), MMSYSERR_BADDEVICEID);
+    EXPECT_FALSE(CSimulatedBench::Instance().IsOpen(WaveDirection::In));
+    char text[kErrorTextChars];
+    waveInGetErrorText(MMSYSERR_BADDEVICEID, text, kErrorTextChars);
+    EXPECT_STREQ(text, "sim:dut: unknown stage 'lopass'");
+}
+
 } // namespace

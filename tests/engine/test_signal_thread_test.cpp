@@ -317,7 +317,8 @@ TEST_F(TestSignalThreads, ClearingTheTapWaitsForTheCallInProgress) {
 
 struct CableCase {
     const char* device;
-    bool dut; // the built-in device under test in the cable, else a plain cable
+    bool dut;             // the built-in device under test in the cable, else a plain cable
+    double x1_gain = 1.0; // a chain named in the device: X1 through this gain, X2 straight
 };
 
 class TestSignalThroughTheCable : public TestSignalThreads,
@@ -325,7 +326,8 @@ class TestSignalThroughTheCable : public TestSignalThreads,
 
 // 16 buffers of the default test tone through the simulated card. "sim:dut" shows the
 // analytic response of its polynomial (fundamental g A + 3 a3 A^3/4, H2 a2 A^2/2,
-// H3 a3 A^3/4); any other simulated name returns every sample as played.
+// H3 a3 A^3/4); a chain named in the device applies its stages; any other simulated name
+// returns every sample as played.
 TEST_P(TestSignalThroughTheCable, CapturedBlockMatchesTheCable) {
     Open(GetParam().device);
     CTappedDevice device;
@@ -350,6 +352,9 @@ TEST_P(TestSignalThroughTheCable, CapturedBlockMatchesTheCable) {
         CTestSignalSource reference;
         Block played(captured.size());
         reference.Fill(played.data(), frames);
+        for (size_t i = 0; i < played.size(); i += kChannels) {
+            played[i] = int16_t(std::lround(played[i] * GetParam().x1_gain));
+        }
         EXPECT_TRUE(captured == played);
         return;
     }
@@ -370,7 +375,8 @@ TEST_P(TestSignalThroughTheCable, CapturedBlockMatchesTheCable) {
 
 INSTANTIATE_TEST_SUITE_P(Devices, TestSignalThroughTheCable,
                          ::testing::Values(CableCase{"sim:dut", true}, CableCase{"sim", false},
-                                           CableCase{"sim:2", false}),
+                                           CableCase{"sim:2", false},
+                                           CableCase{"sim:dut=x1:gain:-20", false, 0.1}),
                          [](const auto& info) {
                              return std::string(info.param.dut ? "Dut" : "Plain") +
                                     std::to_string(info.index);

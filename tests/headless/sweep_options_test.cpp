@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct GoodLine {
@@ -19,6 +21,10 @@ struct GoodLine {
     SweepSmoothing smoothing;
     int points_per_octave;
 };
+
+void PrintTo(const GoodLine& line, std::ostream* os) {
+    *os << line.name;
+}
 
 class SweepGoodLine : public testing::TestWithParam<GoodLine> {};
 

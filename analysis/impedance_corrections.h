@@ -1,0 +1,61 @@
+#pragma once
+// What stands between the raw V1/V2 and the part's own impedance: the card's input impedance
+// loading R_ref, the two channels' own mismatch (measured with a short in place of the part,
+// when both see one signal), and the leads' open and short readings. Stored per frequency;
+// between stored frequencies interpolated in log f, and never extrapolated: a frequency outside
+// the stored ones is uncalibrated there and says so. Plain data; one object per thread.
+
+#include <complex>
+#include <optional>
+#include <vector>
+
+struct ImpedanceCalPoint {
+    double freq_hz = 0;
+    std::complex<double> value; // V1/V2 for the match; ohms for open and short
+};
+
+// A table of calibration points kept in ascending frequency; setting a frequency already held
+// (within a millionth) replaces it.
+class CImpedanceCalTable {
+public:
+    void Set(double freq_hz, std::complex<double> value);
+    void Clear() { m_points.clear(); }
+    bool Empty() const { return m_points.empty(); }
+    const std::vector<ImpedanceCalPoint>& Points() const { return m_points; }
+    // Linear in log f between the neighbours; nothing below the first point or above the last.
+    std::optional<std::complex<double>> At(double freq_hz) const;
+
+private:
+    std::vector<ImpedanceCalPoint> m_points;
+};
+
+// How each correction fared at one frequency.
+enum class CalState {
+    Off,          // nothing stored: not applied, and not claimed
+    Applied,      // applied from the stored points
+    Uncalibrated, // stored, but not at this frequency: not applied, and the reading says so
+};
+
+struct CorrectedImpedance {
+    std::complex<double> z_ohm;
+    CalState match = CalState::Off;
+    CalState leads = CalState::Off; // open and short together
+};
+
+struct ImpedanceCorrections {
+    std::optional<double> input_impedance_ohm; // the card's, across X2; nothing: none
+    CImpedanceCalTable match;                  // V1/V2 read with a short in place of the part
+    CImpedanceCalTable open;                   // Z read with the leads open
+    CImpedanceCalTable shorted;                // Z read with the leads shorted
+
+    // R_ref as X2's node sees it: in parallel with the card's input impedance.
+    double EffectiveRref(double r_ref_ohm) const;
+    // Z from V1 and V2 at freq_hz with every correction that applies there.
+    CorrectedImpedance Apply(std::complex<double> v1, std::complex<double> v2, double freq_hz,
+                             double r_ref_ohm) const;
+};
+
+// The open/short compensation: the part's Z from the reading z_m and the leads' open and short
+// readings at the same frequency.
+std::complex<double> CompensateOpenShort(std::complex<double> z_m, std::complex<double> z_open,
+                                         std::complex<double> z_short);
