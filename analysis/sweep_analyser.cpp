@@ -109,6 +109,7 @@ struct CSweepAnalyser::Impl {
     std::vector<std::complex<double>> m_refSpectrum;
     CSweepPoints m_points;
     SweepResult m_result;
+    double m_impulseScale = 1; // makes the sweep's own response peak at 1
 };
 
 CSweepAnalyser::Impl::Impl(const SweepSettings& sweep)
@@ -141,6 +142,11 @@ CSweepAnalyser::Impl::Impl(const SweepSettings& sweep)
         const std::complex<double> x = m_fft.Output()[k];
         m_inverse[size_t(k)] = std::conj(x) / ((std::norm(x) + floor) * N());
     }
+    // The regularisation and the highpass leave the sweep's own response a little under 1.
+    int peak = 0;
+    double latency = 0;
+    Deconvolve(m_sweep.data(), 1, m_ir, peak, latency);
+    m_impulseScale = peak >= 0 ? 1.0 / m_ir[size_t(peak)] : 1.0;
 }
 
 // The unshaped response is symmetric about a pure delay's peak, so its peak is the delay; the
@@ -268,6 +274,8 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
     r.refusal = SweepRefusal::None;
     r.latency_samples = r.latency_ms = 0;
     ClearPoints(r);
+    r.impulse.clear();
+    r.impulse_peak = 0;
 
     double latency = 0;
     double refLatency = 0;
@@ -318,6 +326,13 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
         m.Transform(m.m_ir, peak - advance[size_t(order - 1)], left, right, 0,
                     m.m_spectra[size_t(order - 1)]);
     }
+
+    r.impulse.resize(size_t(linearLeft + linearRight + 1));
+    for (int i = -linearLeft; i <= linearRight; ++i) {
+        r.impulse[size_t(linearLeft + i)] =
+            float(m.m_ir[size_t(((peak + i) % n + n) % n)] * m.m_impulseScale);
+    }
+    r.impulse_peak = linearLeft;
 
     r.latency_samples = reference ? latency - refLatency : latency;
     r.latency_ms = 1e3 * r.latency_samples / m.m_settings.rate_hz;

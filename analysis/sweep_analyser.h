@@ -47,6 +47,11 @@ struct SweepResult {
     std::vector<double> group_delay_ms; // beyond the latency
     std::vector<double> h2_db, h3_db, h4_db, h5_db; // against the fundamental, at the exciting f
     std::vector<double> thd_db;                     // H2..H5 together, against the fundamental
+    // The linear response as deconvolved, over the window its spectrum is taken from (the
+    // harmonics' responses lie outside it), scaled so that a straight wire peaks at 1. The
+    // channel's own against the sweep, with a reference too.
+    std::vector<float> impulse;
+    int impulse_peak = 0; // the index of its largest sample
 };
 
 class CSweepAnalyser {

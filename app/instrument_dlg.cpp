@@ -128,6 +128,8 @@ void CInstrumentDlg::OnInitDialog() {
             [this] { OnSoundCard(); });
     connect(m_systemMenu->addAction(tr(kDistortionItemText)), &QAction::triggered, this,
             [this] { OnDistortion(); });
+    connect(m_systemMenu->addAction(tr(kFrequencyResponseItemText)), &QAction::triggered, this,
+            [this] { OnFrequencyResponse(); });
     connect(m_systemMenu->addAction(tr(kCalibrationItemText)), &QAction::triggered, this,
             [this] { OnCalibration(); });
     connect(m_systemMenu->addAction(tr(kImpedanceItemText)), &QAction::triggered, this,

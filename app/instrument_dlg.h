@@ -13,8 +13,9 @@
 #include "calibration.h"
 #include "calibration_dlg.h"
 #include "distortion_window.h"
-#include "impedance_window.h"
+#include "frequency_response_window.h"
 #include "gui_bridge.h"
+#include "impedance_window.h"
 #include "panel_prompts.h"
 #include "panel_state.h"
 #include "panel_widgets.h"
@@ -82,6 +83,7 @@ public:
     void OnSoundCard();
     // The distortion item: opens the distortion and noise analyser, or raises the one open.
     void OnDistortion();
+    void OnFrequencyResponse();
     void OnImpedance();
     // The calibration item: opens the calibration dialog, or raises the one open.
     void OnCalibration();
@@ -137,7 +139,8 @@ private:
     CStatusLine* m_statusLine = nullptr; // fed by the capture worker, shown by the GUI thread
     QMenu* m_systemMenu = nullptr;
     QPointer<CDistortionWindow> m_distortionWindow; // deletes itself when closed
-    QPointer<CImpedanceWindow> m_impedanceWindow;   // deletes itself when closed
+    QPointer<CFrequencyResponseWindow> m_frequencyWindow; // likewise
+    QPointer<CImpedanceWindow> m_impedanceWindow;         // likewise
     QPointer<CCalibrationDlg> m_calibrationDlg;     // deletes itself when closed
     CCalibrationStore m_calibration;                // GUI thread only
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;

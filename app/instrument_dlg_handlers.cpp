@@ -10,6 +10,17 @@
 #include <QAbstractButton>
 #include <QSlider>
 
+namespace {
+
+// An analyser window comes to the front whether it was just made or already open.
+void Present(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
 void CInstrumentDlg::ConnectHandlers() {
     for (const ControlSpec& control : PanelControls()) {
         if (control.kind == ControlKind::Radio) {
@@ -144,14 +155,27 @@ void CInstrumentDlg::OnSoundCard() {
 }
 
 void CInstrumentDlg::OnDistortion() {
+    // The analysers share the capture tap and the test signal: one open at a time.
+    if (m_frequencyWindow != nullptr) {
+        m_frequencyWindow->close();
+    }
     if (m_distortionWindow == nullptr) {
         m_distortionWindow = new CDistortionWindow(*this, this);
         m_distortionWindow->setAttribute(Qt::WA_DeleteOnClose);
         ApplyCalibration();
     }
-    m_distortionWindow->show();
-    m_distortionWindow->raise();
-    m_distortionWindow->activateWindow();
+    Present(m_distortionWindow);
+}
+
+void CInstrumentDlg::OnFrequencyResponse() {
+    if (m_distortionWindow != nullptr) {
+        m_distortionWindow->close();
+    }
+    if (m_frequencyWindow == nullptr) {
+        m_frequencyWindow = new CFrequencyResponseWindow(*this, this);
+        m_frequencyWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    Present(m_frequencyWindow);
 }
 
 void CInstrumentDlg::OnImpedance() {

@@ -34,6 +34,9 @@ CTestSignalSource::CTestSignalSource() : m_random(kDitherSeed) {}
 
 void CTestSignalSource::Set(const TestSignal& signal) {
     std::lock_guard lock(m_mutex);
+    if (m_pending.samples != signal.samples) {
+        m_retired = std::move(m_pending.samples);
+    }
     m_pending = NormalisedTestSignal(signal);
     m_changed.store(true, std::memory_order_release);
 }
@@ -60,6 +63,9 @@ void CTestSignalSource::Begin(const TestSignal& signal) {
         parts = {Part{kCcifLowHz, 0.5}, Part{kCcifHighHz, 0.5}};
         m_toneCount = 2;
         break;
+    case TestSignalKind::Samples:
+        m_toneCount = 0;
+        break;
     case TestSignalKind::Tone:
     default:
         parts[0] = {signal.freq_hz, 1.0};
@@ -73,6 +79,20 @@ void CTestSignalSource::Begin(const TestSignal& signal) {
     }
     m_dither = signal.dither;
     m_random.Seed(kDitherSeed);
+    // Copying the pointer only counts a reference: nothing is allocated on the filling thread.
+    m_samples = signal.kind == TestSignalKind::Samples ? signal.samples : nullptr;
+    m_sampleAt = 0;
+}
+
+void CTestSignalSource::FillSamples(int16_t* interleaved, int frames) {
+    const size_t wanted = size_t(frames) * kChannels;
+    const size_t left = m_samples ? m_samples->size() - std::min(m_sampleAt, m_samples->size()) : 0;
+    const size_t taken = std::min(wanted, left);
+    if (taken > 0) {
+        std::copy_n(m_samples->data() + m_sampleAt, taken, interleaved);
+        m_sampleAt += taken;
+    }
+    std::fill(interleaved + taken, interleaved + wanted, int16_t(0));
 }
 
 void CTestSignalSource::Fill(int16_t* interleaved, int frames) {
@@ -84,6 +104,10 @@ void CTestSignalSource::Fill(int16_t* interleaved, int frames) {
             m_changed.store(false, std::memory_order_relaxed);
         }
         Begin(signal);
+    }
+    if (m_toneCount == 0) {
+        FillSamples(interleaved, frames);
+        return;
     }
     constexpr double kRadiansPerUnit = 2.0 * std::numbers::pi / double(kPhaseUnits);
     for (int f = 0; f < frames; ++f) {

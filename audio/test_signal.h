@@ -1,7 +1,8 @@
 #pragma once
 // The analysers' test-signal source: a tone at any frequency to 0.01 Hz and any level from
 // -120 to 0 dBFS with optional TPDF dither, and the two intermodulation signals (SMPTE
-// 60 Hz + 7 kHz at 4:1, CCIF 19 + 20 kHz at 1:1). The same signal on both channels.
+// 60 Hz + 7 kHz at 4:1, CCIF 19 + 20 kHz at 1:1), the same on both channels; or given stereo
+// samples (a sweep) played once from their first frame, then silence.
 // Unlike the panel's generator, each tone's phase is kept as an exact fraction of a cycle
 // (a whole number of 1/4410000 cycle, reduced at every frame), so the millionth buffer is as
 // clean as the first: no rounding error builds up with the frame count.
@@ -16,9 +17,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <vector>
 
-enum class TestSignalKind { Tone, ImdSmpte, ImdCcif };
+enum class TestSignalKind { Tone, ImdSmpte, ImdCcif, Samples };
 
 struct TestSignal {
     TestSignalKind kind = TestSignalKind::Tone;
@@ -26,6 +29,8 @@ struct TestSignal {
     double level_dbfs = -1.0; // a tone's RMS on AES17 (0 dBFS: amplitude 32768 x 1.0, clipped
                               // to 32767); for IMD, the two tones' summed peak
     bool dither = false;      // TPDF, +-1 LSB, added before rounding
+    // Samples: interleaved stereo frames, played as they are (no level, no dither).
+    std::shared_ptr<const std::vector<int16_t>> samples = nullptr;
 };
 
 inline constexpr double kTestToneMinHz = 0.01;
@@ -65,9 +70,13 @@ private:
     static constexpr int64_t kPhaseUnits = int64_t(kSampleRate) * 100;
 
     void Begin(const TestSignal& signal);
+    void FillSamples(int16_t* interleaved, int frames);
 
-    mutable std::mutex m_mutex; // guards m_pending only, never held while filling
+    mutable std::mutex m_mutex; // guards m_pending and m_retired, never held while filling
     TestSignal m_pending;
+    // The samples Set replaced, kept alive here so that the filling thread, still holding
+    // them until its next Fill, is never the one that frees them.
+    std::shared_ptr<const std::vector<int16_t>> m_retired;
     std::atomic<bool> m_changed{true};
 
     // Filling thread only.
@@ -75,4 +84,6 @@ private:
     int m_toneCount = 0;
     bool m_dither = false;
     CFastRandom m_random;
+    std::shared_ptr<const std::vector<int16_t>> m_samples;
+    size_t m_sampleAt = 0; // the next value's index in *m_samples
 };

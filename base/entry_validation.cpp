@@ -43,8 +43,8 @@ std::optional<uint32_t> ParseFrequencyEntry(std::string_view text) {
     return value;
 }
 
-std::optional<double> ParseReferenceEntry(std::string_view text) {
-    text = DropPlus(Trim(text));
+std::optional<double> ParseDecimal(std::string_view text) {
+    text = DropPlus(text);
     // Rejects "inf", "nan" and hexadecimal forms, which from_chars would otherwise read.
     if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string_view::npos) {
         return std::nullopt;
@@ -54,7 +54,12 @@ std::optional<double> ParseReferenceEntry(std::string_view text) {
     if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
         return std::nullopt;
     }
-    if (value < kRefEntryMin || value > kRefEntryMax) {
+    return value;
+}
+
+std::optional<double> ParseReferenceEntry(std::string_view text) {
+    const std::optional<double> value = ParseDecimal(Trim(text));
+    if (!value || *value < kRefEntryMin || *value > kRefEntryMax) {
         return std::nullopt;
     }
     return value;

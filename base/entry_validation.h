@@ -20,6 +20,11 @@ std::optional<uint32_t> ParseFrequencyEntry(std::string_view text);
 // A finite decimal number in 0.001..10000 (fractions and exponents allowed), blanks around it.
 std::optional<double> ParseReferenceEntry(std::string_view text);
 
+// A finite decimal number and nothing else: an optional sign, digits, a point, an exponent. No
+// blanks, and none of the "inf", "nan" or hexadecimal forms from_chars would also read. For
+// entries and for numbers read from files alike.
+std::optional<double> ParseDecimal(std::string_view text);
+
 // The messages that refuse an entry; each names the accepted range.
 std::string FrequencyEntryMessage();
 std::string ReferenceEntryMessage();

@@ -1,13 +1,15 @@
 // tavrin-measure: the instruments without the panel, for scripts and logging. Started as
-// `tavrin measure ...`, `tavrin thd ...` or `tavrin calibrate ...` (the panel's executable hands
-// over before it loads anything of Qt's GUI, and passes "thd" or "calibrate" on as the first
-// argument) or directly.
+// `tavrin measure ...`, `tavrin thd ...`, `tavrin calibrate ...`, `tavrin sweep ...` or
+// `tavrin impedance ...` (the panel's executable hands over before it loads anything of Qt's
+// GUI, and passes the command other than "measure" on as the first argument) or directly.
 #include "calibrate_options.h"
 #include "calibrate_session.h"
 #include "impedance_options.h"
 #include "impedance_session.h"
 #include "measure_options.h"
 #include "measure_session.h"
+#include "sweep_options.h"
+#include "sweep_session.h"
 #include "thd_options.h"
 #include "thd_session.h"
 
@@ -54,6 +56,10 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "calibrate") {
         return Command<CalibrateOptions>({args.begin() + 1, args.end()}, ParseCalibrateOptions,
                                          CalibrateUsage, RunCalibrate);
+    }
+    if (!args.empty() && args[0] == "sweep") {
+        return Command<SweepOptions>({args.begin() + 1, args.end()}, ParseSweepOptions, SweepUsage,
+                                     RunSweep);
     }
     if (!args.empty() && args[0] == "impedance") {
         return Command<ImpedanceOptions>({args.begin() + 1, args.end()}, ParseImpedanceOptions,

@@ -52,6 +52,16 @@ std::optional<double> ParseNumber(const std::string& text) {
     return value;
 }
 
+std::optional<int> ParseWholeNumber(const std::string& text, int lo, int hi) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || value < lo || value > hi) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 bool WalkOptions(const std::vector<std::string>& args, RunOptions* options,
                  const std::function<OptionKind(const std::string& name)>& kindOf,
                  const std::function<bool(const std::string& name, const std::string& value,

@@ -30,6 +30,8 @@ bool WalkOptions(const std::vector<std::string>& args, RunOptions* options,
 
 // The whole text as a finite number, else nothing.
 std::optional<double> ParseNumber(const std::string& text);
+// The whole text as a whole number from lo to hi, else nothing.
+std::optional<int> ParseWholeNumber(const std::string& text, int lo, int hi);
 
 // The usage lines for the shared options, and the closing lines on the exit statuses, as the
 // commands' --help shows them.

@@ -3,7 +3,6 @@
 #include "distortion_monitor.h"
 #include "pcm_format.h"
 
-#include <charconv>
 #include <cmath>
 
 namespace {
@@ -44,17 +43,6 @@ std::optional<ThdTone> ParseTone(const std::string& text) {
         return std::nullopt;
     }
     return tone;
-}
-
-std::optional<int> ParseBlock(const std::string& text) {
-    int frames = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, frames);
-    if (error != std::errc() || stop != end || frames < kMinDistortionBlockFrames ||
-        frames > kMaxDistortionBlockFrames) {
-        return std::nullopt;
-    }
-    return frames;
 }
 
 // "LO-HI" in hertz, HI a number up to Nyquist or the word "nyquist".
@@ -105,7 +93,8 @@ bool ParseThdOptions(const std::vector<std::string>& args, ThdOptions* options,
             }
             options->imd = value == "smpte" ? ImdKind::Smpte : ImdKind::Ccif;
         } else if (name == "--block") {
-            const auto frames = ParseBlock(value);
+            const auto frames =
+                ParseWholeNumber(value, kMinDistortionBlockFrames, kMaxDistortionBlockFrames);
             if (!frames) {
                 *why = "--block wants a whole number of frames from 8192 to 262144, not '" + value +
                        "'";

@@ -373,6 +373,289 @@
     </message>
 </context>
 <context>
+    <name>CFrequencyResponseWindow</name>
+    <message>
+        <source>幅度</source>
+        <translation>Magnitude</translation>
+    </message>
+    <message>
+        <source>相位</source>
+        <translation>Phase</translation>
+    </message>
+    <message>
+        <source>度</source>
+        <translation>degrees</translation>
+    </message>
+    <message>
+        <source>频率响应</source>
+        <translation>Frequency response</translation>
+    </message>
+    <message>
+        <source>脉冲响应</source>
+        <translation>Impulse response</translation>
+    </message>
+    <message>
+        <source>频率 (Hz)</source>
+        <translation>Frequency (Hz)</translation>
+    </message>
+    <message>
+        <source>时间 (ms)</source>
+        <translation>Time (ms)</translation>
+    </message>
+    <message>
+        <source>还没有测量结果</source>
+        <translation>no measurement yet</translation>
+    </message>
+    <message>
+        <source>无法保存 %1：%2</source>
+        <translation>Cannot save %1: %2</translation>
+    </message>
+    <message>
+        <source>测量 %1</source>
+        <translation>Measured %1</translation>
+    </message>
+    <message>
+        <source>文件过大，不是频率响应曲线</source>
+        <translation>the file is too large to be a frequency-response curve</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>显示谐波 H2–H5 与 THD</source>
+        <translation>Show harmonics H2–H5 and THD</translation>
+    </message>
+    <message>
+        <source>扫频</source>
+        <translation>Sweep</translation>
+    </message>
+    <message>
+        <source>%1 帧 (%2 s)</source>
+        <translation>%1 frames (%2 s)</translation>
+    </message>
+    <message>
+        <source>左声道</source>
+        <translation>Left</translation>
+    </message>
+    <message>
+        <source>右声道</source>
+        <translation>Right</translation>
+    </message>
+    <message>
+        <source>双声道</source>
+        <translation>Both</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>X2 (除以 X2)</source>
+        <translation>X2 (divide by X2)</translation>
+    </message>
+    <message>
+        <source>不平滑</source>
+        <translation>No smoothing</translation>
+    </message>
+    <message>
+        <source>1/48 倍频程</source>
+        <translation>1/48 octave</translation>
+    </message>
+    <message>
+        <source>1/24 倍频程</source>
+        <translation>1/24 octave</translation>
+    </message>
+    <message>
+        <source>1/12 倍频程</source>
+        <translation>1/12 octave</translation>
+    </message>
+    <message>
+        <source>1/6 倍频程</source>
+        <translation>1/6 octave</translation>
+    </message>
+    <message>
+        <source>1/3 倍频程</source>
+        <translation>1/3 octave</translation>
+    </message>
+    <message>
+        <source>起始频率</source>
+        <translation>From</translation>
+    </message>
+    <message>
+        <source>终止频率</source>
+        <translation>To</translation>
+    </message>
+    <message>
+        <source>长度</source>
+        <translation>Length</translation>
+    </message>
+    <message>
+        <source>电平</source>
+        <translation>Level</translation>
+    </message>
+    <message>
+        <source>输出</source>
+        <translation>Output</translation>
+    </message>
+    <message>
+        <source>参考</source>
+        <translation>Reference</translation>
+    </message>
+    <message>
+        <source>平均次数</source>
+        <translation>Averages</translation>
+    </message>
+    <message>
+        <source>平滑</source>
+        <translation>Smoothing</translation>
+    </message>
+    <message>
+        <source>每倍频程点数</source>
+        <translation>Points per octave</translation>
+    </message>
+    <message>
+        <source>叠加曲线</source>
+        <translation>Overlays</translation>
+    </message>
+    <message>
+        <source>勾选以显示，取消勾选以隐藏</source>
+        <translation>Tick to show, untick to hide</translation>
+    </message>
+    <message>
+        <source>保留当前曲线</source>
+        <translation>Keep current curve</translation>
+    </message>
+    <message>
+        <source>载入曲线…</source>
+        <translation>Load curve…</translation>
+    </message>
+    <message>
+        <source>移除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>载入曲线</source>
+        <translation>Load curve</translation>
+    </message>
+    <message>
+        <source>频率响应 (*.frd *.txt *.csv);;所有文件 (*)</source>
+        <translation>Frequency responses (*.frd *.txt *.csv);;All files (*)</translation>
+    </message>
+    <message>
+        <source>无法读取 %1：%2</source>
+        <translation>Cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>保存 CSV…</source>
+        <translation>Save CSV…</translation>
+    </message>
+    <message>
+        <source>保存 CSV</source>
+        <translation>Save CSV</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>保存 FRD…</source>
+        <translation>Save FRD…</translation>
+    </message>
+    <message>
+        <source>保存 FRD</source>
+        <translation>Save FRD</translation>
+    </message>
+    <message>
+        <source>FRD 文件 (*.frd)</source>
+        <translation>FRD files (*.frd)</translation>
+    </message>
+    <message>
+        <source>保存脉冲响应 WAV…</source>
+        <translation>Save impulse response WAV…</translation>
+    </message>
+    <message>
+        <source>保存脉冲响应</source>
+        <translation>Save impulse response</translation>
+    </message>
+    <message>
+        <source>WAV 文件 (32 位浮点) (*.wav)</source>
+        <translation>WAV files (32-bit float) (*.wav)</translation>
+    </message>
+    <message>
+        <source>保存图…</source>
+        <translation>Save plots…</translation>
+    </message>
+    <message>
+        <source>保存图</source>
+        <translation>Save plots</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png);;SVG 图形 (*.svg)</source>
+        <translation>PNG pictures (*.png);;SVG drawings (*.svg)</translation>
+    </message>
+    <message>
+        <source>起始频率须低于终止频率。</source>
+        <translation>The start frequency must be below the end frequency.</translation>
+    </message>
+    <message>
+        <source>无法测量：%1</source>
+        <translation>Cannot measure: %1</translation>
+    </message>
+    <message>
+        <source>无法播放扫频信号。</source>
+        <translation>Cannot play the sweep.</translation>
+    </message>
+    <message>
+        <source>正在测量…</source>
+        <translation>Measuring…</translation>
+    </message>
+    <message>
+        <source>采集有中断，正在重新测量…</source>
+        <translation>The capture had a gap; measuring again…</translation>
+    </message>
+    <message>
+        <source>延迟 %1 个采样 (%2 ms)</source>
+        <translation>latency %1 samples (%2 ms)</translation>
+    </message>
+    <message>
+        <source>采集有中断 (xrun 或丢帧)，请重新测量</source>
+        <translation>the capture had a gap (an xrun or dropped frames); measure again</translation>
+    </message>
+    <message>
+        <source>输入削波，请降低电平</source>
+        <translation>the input clipped; lower the level</translation>
+    </message>
+    <message>
+        <source>扫频信号没有返回，请检查连线和输入</source>
+        <translation>nothing of the sweep came back; check the cable and the input</translation>
+    </message>
+    <message>
+        <source>测量在扫频返回之前被停止</source>
+        <translation>stopped before the sweep had come back</translation>
+    </message>
+    <message>
+        <source>测量失败：%1</source>
+        <translation>Measurement failed: %1</translation>
+    </message>
+    <message>
+        <source>没有采集到声音：声卡输入没有运行</source>
+        <translation>no sound captured: the sound card input is not running</translation>
+    </message>
+    <message>
+        <source>正在分析…</source>
+        <translation>Analysing…</translation>
+    </message>
+</context>
+<context>
     <name>CImpedanceWindow</name>
     <message>
         <source>阻抗与相位</source>
@@ -491,8 +774,23 @@
         <translation>Cannot sweep: %1</translation>
     </message>
     <message>
+        <source>谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω</source>
+        <translation>Resonance f_s = %1 Hz, Re = %2 Ω, Z_max = %3 Ω</translation>
+    </message>
+    <message>
+        <source>Qms = %1，Qes = %2，Qts = %3，Le = %4</source>
+        <translation>Qms = %1, Qes = %2, Qts = %3, Le = %4</translation>
+    </message>
+    <message>
         <source>谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2</source>
         <translation>Resonance f_s = %1 Hz; no Thiele-Small parameters: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个扫描频率不在校准范围内，未修正</source>
+        <translation>
+            <numerusform>%n frequency of the sweep is outside the calibration: not corrected</numerusform>
+            <numerusform>%n frequencies of the sweep are outside the calibration: not corrected</numerusform>
+        </translation>
     </message>
     <message>
         <source>无法保存 %1：%2</source>
@@ -570,21 +868,6 @@
 开路：%2；短路：%3</source>
         <translation>Channel match: %1
 Open: %2; short: %3</translation>
-    </message>
-    <message>
-        <source>谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω</source>
-        <translation>Resonance f_s = %1 Hz, Re = %2 Ω, Z_max = %3 Ω</translation>
-    </message>
-    <message>
-        <source>Qms = %1，Qes = %2，Qts = %3，Le = %4</source>
-        <translation>Qms = %1, Qes = %2, Qts = %3, Le = %4</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n 个扫描频率不在校准范围内，未修正</source>
-        <translation>
-            <numerusform>%n frequency of the sweep is outside the calibration: not corrected</numerusform>
-            <numerusform>%n frequencies of the sweep are outside the calibration: not corrected</numerusform>
-        </translation>
     </message>
 </context>
 <context>
@@ -714,6 +997,10 @@ Open: %2; short: %3</translation>
         <translation>The calibration file is damaged; no readings in volts: </translation>
     </message>
     <message>
+        <source>频率响应…</source>
+        <translation>Frequency response…</translation>
+    </message>
+    <message>
         <source>阻抗…</source>
         <translation>Impedance…</translation>
     </message>
@@ -789,6 +1076,7 @@ multimeter, signal generator. Device names are ALSA&apos;s (see --list-devices);
   %1 measure [选项]  逐个缓冲区的读数：频率、电平、万用表
   %1 thd [选项]      逐块的失真和噪声：THD、THD+N、互调
   %1 calibrate [选项]  电压校准：输入或输出的 0 dBFS 对应的伏特数
+  %1 sweep [选项]    扫频测量频率响应：幅度、相位、谐波
 各命令的 --help 说明其选项。
 </source>
         <translation>
@@ -796,6 +1084,7 @@ Commands:
   %1 measure [options]  readings per buffer: frequency, level, meter
   %1 thd [options]      distortion and noise per block: THD, THD+N, IMD
   %1 calibrate [options]  volts at 0 dBFS for an input or an output
+  %1 sweep [options]    frequency response by a sweep: magnitude, phase, harmonics
 Each command&apos;s --help tells its options.
 </translation>
     </message>

@@ -9,11 +9,13 @@
 #include "translation.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStyle>
@@ -127,6 +129,7 @@ public:
         InstallTranslation(Language::Chinese); // the other tests read the Chinese texts
     }
 
+    const CInstrumentDlg& Panel() const { return *m_panel; }
     QWidget* Control(const ControlSpec& c) const {
         return c.id == kNoId ? m_panel->Widgets().Static(QString::fromUtf8(c.caption))
                              : m_panel->Widgets().Widget(c.id);
@@ -191,6 +194,31 @@ INSTANTIATE_TEST_SUITE_P(Locales, PanelUnderLocale,
                              return std::string(info.param.lang == std::string_view("C") ? "C"
                                                 : info.param.lang[0] == 'e'              ? "en_US"
                                                                                          : "zh_CN");
+                         });
+
+struct MenuItemCase {
+    Language language;
+    const char* text;
+};
+
+class AnalyserMenuItem : public testing::TestWithParam<MenuItemCase> {};
+
+TEST_P(AnalyserMenuItem, IsInThePanelsMenuInItsLanguage) {
+    PanelInLanguage panel(GetParam().language);
+    QStringList items;
+    for (const QAction* action : panel.Panel().SystemMenu()->actions()) {
+        items << action->text();
+    }
+    EXPECT_TRUE(items.contains(QString::fromUtf8(GetParam().text)))
+        << items.join(QStringLiteral(" | ")).toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(FrequencyResponse, AnalyserMenuItem,
+                         testing::Values(MenuItemCase{Language::Chinese, "频率响应…"},
+                                         MenuItemCase{Language::English, "Frequency response…"}),
+                         [](const testing::TestParamInfo<MenuItemCase>& info) {
+                             const bool english = info.param.language == Language::English;
+                             return std::string(english ? "English" : "Chinese");
                          });
 
 // Room for text inside the control, in pixels, as the style lays the control out at its

@@ -241,12 +241,13 @@ TEST_F(PanelTest, PauseAndReference) {
 TEST_F(PanelTest, AboutItemAndSystemCommands) {
     ASSERT_NE(Panel().SystemMenu(), nullptr);
     const auto actions = Panel().SystemMenu()->actions();
-    // About, the sound card, the distortion analyser, calibration, the impedance analyser.
-    ASSERT_EQ(actions.size(), 5);
+    // About, the sound card, the two analysers, calibration, the impedance analyser.
+    ASSERT_EQ(actions.size(), 6);
     EXPECT_EQ(actions[0]->text(), "关于 Tavrin(&A)...");
     EXPECT_EQ(actions[2]->text(), "失真与噪声…");
-    EXPECT_EQ(actions[3]->text(), "校准…");
-    EXPECT_EQ(actions[4]->text(), "阻抗…");
+    EXPECT_EQ(actions[3]->text(), "频率响应…");
+    EXPECT_EQ(actions[4]->text(), "校准…");
+    EXPECT_EQ(actions[5]->text(), "阻抗…");
     EXPECT_EQ(actions[0]->data().toInt(), IDM_ABOUTBOX);
     actions[0]->trigger();
     EXPECT_EQ(m_prompts.aboutCalls, 1);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -284,5 +285,31 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ImdCase{"Smpte", TestSignalKind::ImdSmpte, 60.0, 7000.0, 0.8, 0.2},
                       ImdCase{"Ccif", TestSignalKind::ImdCcif, 19000.0, 20000.0, 0.5, 0.5}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Given samples go out once, frame for frame across buffers of odd sizes, then silence; setting
+// them again starts over from their first frame.
+TEST(TestSignalSource, SamplesPlayOnceThenSilence) {
+    auto frames = std::make_shared<std::vector<int16_t>>();
+    for (int i = 0; i < 2 * 1000; ++i) {
+        frames->push_back(int16_t(i % 2 == 0 ? i + 1 : -i));
+    }
+    TestSignal signal;
+    signal.kind = TestSignalKind::Samples;
+    signal.samples = frames;
+    signal.dither = true; // ignored: the samples are played as they are
+    CTestSignalSource source;
+    source.Set(signal);
+    std::vector<int16_t> out;
+    for (int piece : {1, 333, 600, 77, 500}) {
+        const auto part = FillFrames(source, piece);
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    ASSERT_EQ(out.size(), size_t(2 * 1511));
+    EXPECT_TRUE(std::equal(frames->begin(), frames->end(), out.begin()));
+    EXPECT_TRUE(std::all_of(out.begin() + 2000, out.end(), [](int16_t s) { return s == 0; }));
+    source.Set(signal);
+    const auto again = FillFrames(source, 3);
+    EXPECT_TRUE(std::equal(again.begin(), again.end(), frames->begin()));
+}
 
 } // namespace

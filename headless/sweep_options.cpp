@@ -1,0 +1,188 @@
+#include "sweep_options.h"
+
+#include "pcm_format.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+constexpr double kNyquistHz = kSampleRate / 2.0;
+constexpr int kMinLength = 1 << 16;
+constexpr int kMaxLength = 1 << 20;
+
+constexpr std::array<std::pair<const char*, SweepSmoothing>, 6> kSmoothings = {{
+    {"none", SweepSmoothing::None},
+    {"1/48", SweepSmoothing::Octave48},
+    {"1/24", SweepSmoothing::Octave24},
+    {"1/12", SweepSmoothing::Octave12},
+    {"1/6", SweepSmoothing::Octave6},
+    {"1/3", SweepSmoothing::Octave3},
+}};
+
+bool PowerOfTwo(int n) {
+    return n > 0 && (n & (n - 1)) == 0;
+}
+
+std::optional<double> ParseHz(const std::string& text) {
+    const auto hz = ParseNumber(text);
+    if (!hz || !(*hz > 0 && *hz <= kNyquistHz)) {
+        return std::nullopt;
+    }
+    return hz;
+}
+
+} // namespace
+
+bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* options,
+                       std::string* error) {
+    *options = SweepOptions{};
+    SweepMeasurementSettings& m = options->measurement;
+    m.sweep.rate_hz = kSampleRate;
+    const auto kindOf = [](const std::string& name) {
+        const bool known = name == "--from" || name == "--to" || name == "--length" ||
+                           name == "--level" || name == "--channel" || name == "--reference" ||
+                           name == "--average" || name == "--smoothing" ||
+                           name == "--points-per-octave" || name == "--csv" || name == "--frd" ||
+                           name == "--ir" || name == "--capture";
+        return known ? OptionKind::Value : OptionKind::Unknown;
+    };
+    const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
+        const std::string quoted = ", not '" + value + "'";
+        if (name == "--from" || name == "--to") {
+            const auto hz = ParseHz(value);
+            if (!hz) {
+                *why = name + " wants hertz above 0 and up to 22050" + quoted;
+                return false;
+            }
+            (name == "--from" ? m.analysis.lo_hz : m.analysis.hi_hz) = *hz;
+        } else if (name == "--length") {
+            const auto frames = ParseWholeNumber(value, kMinLength, kMaxLength);
+            if (!frames || !PowerOfTwo(*frames)) {
+                *why = "--length wants a power of two from 65536 to 1048576 frames" + quoted;
+                return false;
+            }
+            m.sweep.frames = *frames;
+        } else if (name == "--level") {
+            const auto level = ParseNumber(value);
+            if (!level || *level < -60 || *level > -1) {
+                *why = "--level wants dBFS from -60 to -1" + quoted;
+                return false;
+            }
+            m.sweep.level_dbfs = *level;
+        } else if (name == "--channel") {
+            if (value == "L" || value == "l") {
+                m.output = SweepOutput::Left;
+            } else if (value == "R" || value == "r") {
+                m.output = SweepOutput::Right;
+            } else if (value == "both") {
+                m.output = SweepOutput::Both;
+            } else {
+                *why = "--channel is L, R or both" + quoted;
+                return false;
+            }
+        } else if (name == "--reference") {
+            if (value != "x2" && value != "none") {
+                *why = "--reference is x2 or none" + quoted;
+                return false;
+            }
+            m.reference = value == "x2" ? SweepReference::X2 : SweepReference::None;
+        } else if (name == "--average") {
+            const auto n = ParseWholeNumber(value, 1, 64);
+            if (!n) {
+                *why = "--average wants a whole number from 1 to 64" + quoted;
+                return false;
+            }
+            m.averages = *n;
+        } else if (name == "--smoothing") {
+            const auto it = std::find_if(kSmoothings.begin(), kSmoothings.end(),
+                                         [&](const auto& s) { return value == s.first; });
+            if (it == kSmoothings.end()) {
+                *why = "--smoothing is none, 1/48, 1/24, 1/12, 1/6 or 1/3" + quoted;
+                return false;
+            }
+            m.analysis.smoothing = it->second;
+        } else if (name == "--points-per-octave") {
+            const auto n = ParseWholeNumber(value, 1, 480);
+            if (!n) {
+                *why = "--points-per-octave wants a whole number from 1 to 480" + quoted;
+                return false;
+            }
+            m.analysis.points_per_octave = *n;
+        } else if (value.empty()) {
+            *why = name + " wants a file name";
+            return false;
+        } else {
+            (name == "--csv"   ? options->csv
+             : name == "--frd" ? options->frd
+             : name == "--ir"  ? options->ir
+                               : options->capture) = value;
+        }
+        return true;
+    };
+    if (!WalkOptions(args, options, kindOf, apply, error)) {
+        return false;
+    }
+    if (options->help) {
+        return true;
+    }
+    if (options->seconds) {
+        *error = "--seconds does not apply to a sweep: its length is --length";
+        return false;
+    }
+    if (options->format != RowFormat::Csv) {
+        *error = "--format does not apply to a sweep: its result is CSV, FRD or WAV";
+        return false;
+    }
+    if (m.analysis.lo_hz >= m.analysis.hi_hz) {
+        *error = "--from must lie below --to";
+        return false;
+    }
+    SweepForBand(m);
+    try {
+        MakeSweepShape(m.sweep);
+    } catch (const std::invalid_argument&) {
+        *error = "--from is too low for --length: a longer sweep reaches lower";
+        return false;
+    }
+    if (options->ir && options->ir == options->csv) {
+        *error = "--ir and --csv name the same file";
+        return false;
+    }
+    return true;
+}
+
+std::string SweepUsage() {
+    return "usage: tavrin sweep [--device NAME] [--from HZ] [--to HZ] [--length FRAMES]\n"
+           "                    [--level DBFS] [--channel L|R|both] [--reference x2|none]\n"
+           "                    [--average N] [--smoothing 1/N] [--points-per-octave N]\n"
+           "                    [--csv FILE] [--frd FILE] [--ir FILE.wav] [--capture FILE.wav]\n"
+           "One frequency response through the card: a synchronized sweep plays on the output\n"
+           "and the input's magnitude, phase, group delay and H2..H5 and THD come out as CSV on\n"
+           "stdout (or in the --csv file); the latency and progress go to stderr.\n"
+           "  --device NAME  sim (the simulated card), default, or an ALSA device name\n"
+           "  --from HZ      the result's lowest frequency (default 20); the sweep starts an\n"
+           "                 octave below it, at 10 Hz at the highest\n"
+           "  --to HZ        the result's highest frequency, up to 22050 (default 20000)\n"
+           "  --length N     the sweep with its silent tail, in frames: a power of two from\n"
+           "                 65536 to 1048576 (default 262144, 5.94 s)\n"
+           "  --level DBFS   the sweep's RMS, -60 to -1 (default -12)\n"
+           "  --channel      the output playing the sweep: L (measured on X1), R (on X2) or\n"
+           "                 both (the default, measured on X1)\n"
+           "  --reference    x2: the sweep plays on both outputs and the result is X1 over X2,\n"
+           "                 so the card's own response and latency cancel; none (the default)\n"
+           "  --average N    sweeps played back to back and averaged, 1 to 64 (default 1)\n"
+           "  --smoothing    none (the default), 1/48, 1/24, 1/12, 1/6 or 1/3 octave\n"
+           "  --points-per-octave N  1 to 480 (default 48)\n"
+           "  --csv FILE     the CSV there instead of stdout ('-': stdout)\n"
+           "  --frd FILE     frequency, magnitude and phase as FRD text as well\n"
+           "  --ir FILE.wav  the linear impulse response as a 32-bit float WAV as well\n"
+           "  --capture FILE.wav  the capture itself, both inputs from before the sweep\n"
+           "                 started, as a 16-bit WAV\n"
+           "A gap in the capture (an xrun) is measured again once.\n"
+           "Exit status: 0 done, 1 stopped by Ctrl-C or SIGTERM, 2 bad arguments or a file\n"
+           "that cannot be written, 3 the device cannot be opened or sends nothing for 10 s,\n"
+           "4 the measurement refused (a gap twice, clipping, or no sweep came back).\n";
+}

@@ -1,0 +1,129 @@
+// `tavrin sweep`'s command line taken apart: what each good line asks for, including the sweep
+// it makes from the band. The refusals are checked through the program (sweep_cli_test.cpp).
+#include "sweep_options.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace {
+
+struct GoodLine {
+    const char* name;
+    std::vector<std::string> args;
+    double lo_hz, hi_hz;
+    double f1_hz; // the sweep's start: an octave under the band, 10 Hz at the highest
+    int frames;
+    double level_dbfs;
+    SweepOutput output;
+    SweepReference reference;
+    int averages;
+    SweepSmoothing smoothing;
+    int points_per_octave;
+};
+
+void PrintTo(const GoodLine& line, std::ostream* os) {
+    *os << line.name;
+}
+
+class SweepGoodLine : public testing::TestWithParam<GoodLine> {};
+
+TEST_P(SweepGoodLine, AsksForWhatItSays) {
+    const GoodLine& c = GetParam();
+    SweepOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseSweepOptions(c.args, &options, &error)) << error;
+    const SweepMeasurementSettings& m = options.measurement;
+    EXPECT_DOUBLE_EQ(m.analysis.lo_hz, c.lo_hz);
+    EXPECT_DOUBLE_EQ(m.analysis.hi_hz, c.hi_hz);
+    EXPECT_DOUBLE_EQ(m.sweep.f1_hz, c.f1_hz);
+    EXPECT_DOUBLE_EQ(m.sweep.f2_hz, 22050.0);
+    EXPECT_EQ(m.sweep.frames, c.frames);
+    EXPECT_DOUBLE_EQ(m.sweep.level_dbfs, c.level_dbfs);
+    EXPECT_EQ(m.output, c.output);
+    EXPECT_EQ(m.reference, c.reference);
+    EXPECT_EQ(m.averages, c.averages);
+    EXPECT_EQ(m.analysis.smoothing, c.smoothing);
+    EXPECT_EQ(m.analysis.points_per_octave, c.points_per_octave);
+}
+
+constexpr auto kBoth = SweepOutput::Both;
+constexpr auto kNoRef = SweepReference::None;
+constexpr auto kRaw = SweepSmoothing::None;
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, SweepGoodLine,
+    testing::Values(
+        GoodLine{"nothing", {}, 20, 20000, 10, 1 << 18, -12, kBoth, kNoRef, 1, kRaw, 48},
+        GoodLine{"band_low_widens_the_sweep",
+                 {"--from", "5", "--to", "22050"},
+                 5,
+                 22050,
+                 2.5,
+                 1 << 18,
+                 -12,
+                 kBoth,
+                 kNoRef,
+                 1,
+                 kRaw,
+                 48},
+        GoodLine{"band_high_keeps_10_hz",
+                 {"--from", "100", "--to", "10000"},
+                 100,
+                 10000,
+                 10,
+                 1 << 18,
+                 -12,
+                 kBoth,
+                 kNoRef,
+                 1,
+                 kRaw,
+                 48},
+        GoodLine{"everything",
+                 {"--length",
+                  "1048576",
+                  "--level",
+                  "-60",
+                  "--channel",
+                  "r",
+                  "--reference",
+                  "x2",
+                  "--average",
+                  "64",
+                  "--smoothing",
+                  "1/3",
+                  "--points-per-octave",
+                  "480",
+                  "--device",
+                  "sim",
+                  "--csv",
+                  "-",
+                  "--frd",
+                  "a.frd",
+                  "--ir",
+                  "a.wav"},
+                 20,
+                 20000,
+                 10,
+                 1 << 20,
+                 -60,
+                 SweepOutput::Right,
+                 SweepReference::X2,
+                 64,
+                 SweepSmoothing::Octave3,
+                 480},
+        GoodLine{"shortest_loudest_left",
+                 {"--length", "65536", "--level", "-1", "--channel", "L", "--smoothing", "1/48"},
+                 20,
+                 20000,
+                 10,
+                 1 << 16,
+                 -1,
+                 SweepOutput::Left,
+                 kNoRef,
+                 1,
+                 SweepSmoothing::Octave48,
+                 48}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
