@@ -1077,6 +1077,7 @@ multimeter, signal generator. Device names are ALSA&apos;s (see --list-devices);
   %1 thd [选项]      逐块的失真和噪声：THD、THD+N、互调
   %1 calibrate [选项]  电压校准：输入或输出的 0 dBFS 对应的伏特数
   %1 sweep [选项]    扫频测量频率响应：幅度、相位、谐波
+  %1 impedance [选项]  阻抗：|Z|、相位、L/C/R、ESR、Q、D，或步进扫描
 各命令的 --help 说明其选项。
 </source>
         <translation>
@@ -1085,6 +1086,7 @@ Commands:
   %1 thd [options]      distortion and noise per block: THD, THD+N, IMD
   %1 calibrate [options]  volts at 0 dBFS for an input or an output
   %1 sweep [options]    frequency response by a sweep: magnitude, phase, harmonics
+  %1 impedance [options]  impedance: |Z|, phase, L/C/R, ESR, Q, D, or a stepped sweep
 Each command&apos;s --help tells its options.
 </translation>
     </message>
