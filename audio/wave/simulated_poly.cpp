@@ -40,8 +40,8 @@ std::vector<double> DesignLowpass() {
     double sum = 0;
     for (int i = 0; i < m; ++i) {
         const double t = i - centre;
-        const double sinc = t == 0 ? 1.0 : std::sin(std::numbers::pi * band * t) /
-                                               (std::numbers::pi * band * t);
+        const double sinc =
+            t == 0 ? 1.0 : std::sin(std::numbers::pi * band * t) / (std::numbers::pi * band * t);
         const double r = t / centre;
         const double window = std::cyl_bessel_i(0.0, kKaiserBeta * std::sqrt(1.0 - r * r)) / i0Beta;
         taps[size_t(i)] = band * sinc * window;

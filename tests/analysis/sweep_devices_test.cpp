@@ -208,20 +208,19 @@ TEST_P(SweepOnSimulatedDevices, ReadsTheAnalyticResponse) {
 // 0.24 dB at 5 kHz.
 INSTANTIATE_TEST_SUITE_P(
     Chains, SweepOnSimulatedDevices,
-    testing::Values(DeviceCase{"Lowpass", "lowpass:1000:0.707", false, Lowpass(1000, 0.707), 14000,
-                               true, 0.05, 0.5, nullptr, 0, 0, 0, 0, 0, -1},
-                    DeviceCase{"HalfSampleDelay", "delay:0.5", false, nullptr, 20000, false, 0.05,
-                               0.5, "delay:0", 0.5},
-                    DeviceCase{"Polynomial", "poly:0.25:0.125", false, nullptr, 20000, false, 0.05,
-                               0.5, nullptr, 0, 0.25, 0.125, 20000.0 / 2, 20000.0 / 3, -6},
-                    DeviceCase{"Noise", "noise:-90", false, nullptr, 20000, false, 0.05, 0.5},
-                    DeviceCase{"LowpassOverReference", "x1:lowpass:1000:0.707", true,
-                               Lowpass(1000, 0.707), 14000, false, 0.05, 0.5, nullptr, 0, 0, 0, 0, 0,
-                               -1},
-                    DeviceCase{"Highpass", "highpass:100:0.707", false, Highpass(100, 0.707), 20000,
-                               true, 0.05, 0.5},
-                    DeviceCase{"Peak", "peak:1000:2:6", false, Peak(1000, 2, 6), 20000, true, 0.05,
-                               0.5}),
+    testing::Values(
+        DeviceCase{"Lowpass", "lowpass:1000:0.707", false, Lowpass(1000, 0.707), 14000, true, 0.05,
+                   0.5, nullptr, 0, 0, 0, 0, 0, -1},
+        DeviceCase{"HalfSampleDelay", "delay:0.5", false, nullptr, 20000, false, 0.05, 0.5,
+                   "delay:0", 0.5},
+        DeviceCase{"Polynomial", "poly:0.25:0.125", false, nullptr, 20000, false, 0.05, 0.5,
+                   nullptr, 0, 0.25, 0.125, 20000.0 / 2, 20000.0 / 3, -6},
+        DeviceCase{"Noise", "noise:-90", false, nullptr, 20000, false, 0.05, 0.5},
+        DeviceCase{"LowpassOverReference", "x1:lowpass:1000:0.707", true, Lowpass(1000, 0.707),
+                   14000, false, 0.05, 0.5, nullptr, 0, 0, 0, 0, 0, -1},
+        DeviceCase{"Highpass", "highpass:100:0.707", false, Highpass(100, 0.707), 20000, true, 0.05,
+                   0.5},
+        DeviceCase{"Peak", "peak:1000:2:6", false, Peak(1000, 2, 6), 20000, true, 0.05, 0.5}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct PolyCase {
     const char* name;
     double hz;
 };
+
+void PrintTo(const PolyCase& c, std::ostream* os) {
+    *os << c.hz << " Hz";
+}
 
 class SimulatedPolyHarmonics : public testing::TestWithParam<PolyCase> {};
 
