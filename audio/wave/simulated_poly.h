@@ -2,11 +2,12 @@
 // The polynomial stage of the simulated device under test, y = x + a2 x^2 + a3 x^3, as an analog
 // stage followed by the card's anti-alias filter would give it: worked at kSimPolyOversampling
 // times the sample rate between one lowpass that interpolates up and the same lowpass before
-// decimating down. Harmonics below Nyquist come out as the polynomial makes them; those above
-// are removed instead of folding back into the band as a polynomial at the sample rate would
-// fold them. The lowpass is a Kaiser-windowed sinc of kSimPolyTaps taps at 176.4 kHz: linear
-// phase, flat to a few parts in 1e7 up to 20 kHz, over 130 dB down from 22.05 kHz up, so a
-// cubic's products of anything up to Nyquist (3 x 22.05 kHz) stay in its stopband.
+// decimating down. Harmonics up to 20 kHz come out as the polynomial makes them, those up to
+// Nyquist rolled off as a converter's filter rolls them off, and those above are removed
+// instead of folding back into the band as a polynomial at the sample rate would fold them.
+// The lowpass is a Kaiser-windowed sinc of kSimPolyTaps taps at 176.4 kHz: linear phase, flat
+// within 4e-6 dB up to 20 kHz, at least 129 dB down from 22.05 kHz up, so a cubic's products of
+// anything up to Nyquist (3 x 22.05 kHz) stay in its stopband.
 // Both channels, even X2 passed straight when the stage is on X1 only, come out
 // kSimPolyLatencyFrames late.
 // Threads: built on any thread, then Process on one thread at a time; nothing is allocated
