@@ -2,6 +2,7 @@
 
 #include "pcm_format.h"
 #include "simulated_fir.h"
+#include "simulated_poly.h"
 
 #include <cmath>
 #include <numbers>
@@ -65,7 +66,7 @@ private:
     double m_state[2][4] = {};
 };
 
-// gain, poly and noise: sample by sample, each channel on its own.
+// gain and noise: sample by sample, each channel on its own.
 class CMemorylessStage final : public IDutStage {
 public:
     CMemorylessStage(const DutStage& s, uint64_t seed) : m_stage(s), m_random(seed) {
@@ -78,20 +79,13 @@ public:
 
     void Process(double* x1, double* x2, int frames) override {
         double* channels[2] = {x1, x2};
-        const double a2 = m_stage.args[0], a3 = m_stage.args[1];
         for (int c = 0; c < (m_stage.x1_only ? 1 : 2); ++c) {
             for (int n = 0; n < frames; ++n) {
                 double& x = channels[c][n];
-                switch (m_stage.kind) {
-                case Kind::Gain:
+                if (m_stage.kind == Kind::Gain) {
                     x *= m_gain;
-                    break;
-                case Kind::Poly:
-                    x += x * x * (a2 + x * a3);
-                    break;
-                default:
+                } else {
                     x += m_noiseRms * m_random.Gaussian();
-                    break;
                 }
             }
         }
@@ -102,6 +96,15 @@ private:
     double m_gain = 1.0;
     double m_noiseRms = 0;
     CFastRandom m_random;
+};
+
+class CPolyStage final : public IDutStage {
+public:
+    explicit CPolyStage(const DutStage& s) : m_poly(s.args[0], s.args[1], s.x1_only) {}
+    void Process(double* x1, double* x2, int frames) override { m_poly.Process(x1, x2, frames); }
+
+private:
+    CSimulatedPoly m_poly;
 };
 
 // An FIR stage, and for a delay its whole frames after it on a plain delay line, so that the
@@ -192,8 +195,11 @@ CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint
         case Kind::Peak:
             m_stages.push_back(std::make_unique<CBiquadStage>(s, s.x1_only));
             break;
-        case Kind::Gain:
         case Kind::Poly:
+            m_stages.push_back(std::make_unique<CPolyStage>(s));
+            m_latencyFrames += kSimPolyLatencyFrames;
+            break;
+        case Kind::Gain:
         case Kind::Noise:
             m_stages.push_back(std::make_unique<CMemorylessStage>(s, ++stageSeed));
             break;

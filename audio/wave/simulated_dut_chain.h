@@ -5,7 +5,8 @@
 // The biquads are exact IIR filters with their state kept from one call to the next. Delay,
 // divider and mismatch stages are FIRs (simulated_fir.h): each adds kSimFirLatencyFrames to
 // both channels, so a chain with two of them is 2 x 16384 frames late; "delay:0" is exactly
-// that latency, and "delay:0.5" half a frame more.
+// that latency, and "delay:0.5" half a frame more. A poly stage is worked band-limited
+// (simulated_poly.h) and adds kSimPolyLatencyFrames (184) to both channels.
 // Threads: build on any thread, then Process on one thread at a time (the bench's lock);
 // nothing is allocated after building.
 
@@ -34,7 +35,7 @@ public:
 
     // `frames` interleaved stereo frames, in place.
     void Process(int16_t* interleaved, int frames);
-    // Frames by which the chain's FIR stages delay both channels.
+    // Frames by which the chain's FIR and poly stages delay both channels.
     int LatencyFrames() const { return m_latencyFrames; }
 
 private:

@@ -34,6 +34,7 @@ static void BM_SimulatedDutPerPeriod(benchmark::State& state, const char* stages
 }
 BENCHMARK_CAPTURE(BM_SimulatedDutPerPeriod, Biquads,
                   "lowpass:1000:0.707+peak:3000:2:-6+poly:2e-4:1.6e-4+noise:-110+dither");
+BENCHMARK_CAPTURE(BM_SimulatedDutPerPeriod, BandLimitedPoly, "poly:0.25:0.125");
 BENCHMARK_CAPTURE(BM_SimulatedDutPerPeriod, FractionalDelay, "delay:12.25");
 BENCHMARK_CAPTURE(BM_SimulatedDutPerPeriod, DividerAndMismatch,
                   "divider:8:R6+L0.3e-3+(L0.02|C3e-4|R30)+zin:1e5+mismatch:0.06:0.6+noise:-90");

@@ -89,6 +89,7 @@ struct DeviceCase {
     double latency_more = 0;
     double a2 = 0, a3 = 0;             // poly's
     double h2_hi_hz = 0, h3_hi_hz = 0; // the harmonics compared up to here
+    double level_dbfs = -12;           // the sweep's
 };
 
 void PrintTo(const DeviceCase& c, std::ostream* os) {
@@ -101,6 +102,7 @@ TEST_P(SweepOnSimulatedDevices, ReadsTheAnalyticResponse) {
     const DeviceCase& c = GetParam();
     SweepMeasurementSettings settings;
     settings.reference = c.reference ? SweepReference::X2 : SweepReference::None;
+    settings.sweep.level_dbfs = c.level_dbfs;
     const SweepShape shape = MakeSweepShape(settings.sweep);
     const SweepOutcome out = RunChain(c.stages, settings);
     ASSERT_EQ(out.failure, SweepFailure::None) << SweepFailureText(out.failure);
@@ -193,31 +195,32 @@ TEST_P(SweepOnSimulatedDevices, ReadsTheAnalyticResponse) {
     }
 }
 
-// The lowpasses are compared up to 8 kHz, where they pass -38 dB: further up the capture's
-// 16-bit rounding, against what little passes, moves the reading by 0.2 dB and 0.9 degrees at
-// 14-15 kHz (-55 dB); the same filtered sweep in double precision reads within 0.0002 dB there.
-// The polynomial runs at the sample rate with no anti-alias filter before it, so its harmonics
-// above Nyquist fold back as falling chirps, which the deconvolution spreads in time: folded H3
-// (from 7350 Hz up) lands in the linear response's window from 3.4 kHz up and folded H2 and H3
-// in H2's window from 7.1 kHz up. Above those the readings move by up to 0.2 dB (linear) and
-// 7 dB (H2 at 10.7 kHz), which a card's converter would not produce. H3, 66 dB under full
-// scale and read at 3 f where the sweep is weakest, reads within 0.13 dB to 2 kHz; above, the
-// capture's rounding moves it by up to 0.3 dB at 6.4 kHz (0.13 dB without rounding).
+// The lowpasses are swept at -1 dBFS and compared up to 14 kHz, where they pass -53 dB: there
+// the capture's 16-bit rounding, against what little passes, moves the reading by 0.044 dB and
+// 0.3 degrees. To 15 kHz (-56 dB) it moves it by 0.055 dB at 14.5 kHz, over the bound; at
+// -12 dBFS by 0.18 dB and 1.4 degrees, and the converter's dither, which trades the rounding's
+// error for three times its noise power, makes it 0.17 dB and 0.56 degrees at -1 dBFS. The same
+// filtered sweep in double precision reads within 0.0002 dB at 15 kHz.
+// The polynomial's harmonics are compared where they fall within the converter's passband
+// (k f up to 20 kHz): above it, up to the sweep's fade (21.4 kHz), they read the anti-alias
+// filter's roll-off as a card would, H2 20 dB low at 10.7 kHz. It is swept at -6 dBFS, where H3
+// stands 48 dB under full scale; at -12 dBFS (66 dB under) the capture's rounding moves H3 by
+// 0.24 dB at 5 kHz.
 INSTANTIATE_TEST_SUITE_P(
     Chains, SweepOnSimulatedDevices,
-    testing::Values(DeviceCase{"Lowpass", "lowpass:1000:0.707", false, Lowpass(1000, 0.707), 8000,
-                               true, 0.05, 0.5},
-                    DeviceCase{"HalfSampleDelay", "delay:0.5", false, nullptr, 20000, false, 0.05,
-                               0.5, "delay:0", 0.5},
-                    DeviceCase{"Polynomial", "poly:0.25:0.125", false, nullptr, 3300, false, 0.05,
-                               0.5, nullptr, 0, 0.25, 0.125, 6500, 2000},
-                    DeviceCase{"Noise", "noise:-90", false, nullptr, 20000, false, 0.05, 0.5},
-                    DeviceCase{"LowpassOverReference", "x1:lowpass:1000:0.707", true,
-                               Lowpass(1000, 0.707), 8000, false, 0.05, 0.5},
-                    DeviceCase{"Highpass", "highpass:100:0.707", false, Highpass(100, 0.707), 20000,
-                               true, 0.05, 0.5},
-                    DeviceCase{"Peak", "peak:1000:2:6", false, Peak(1000, 2, 6), 20000, true, 0.05,
-                               0.5}),
+    testing::Values(
+        DeviceCase{"Lowpass", "lowpass:1000:0.707", false, Lowpass(1000, 0.707), 14000, true, 0.05,
+                   0.5, nullptr, 0, 0, 0, 0, 0, -1},
+        DeviceCase{"HalfSampleDelay", "delay:0.5", false, nullptr, 20000, false, 0.05, 0.5,
+                   "delay:0", 0.5},
+        DeviceCase{"Polynomial", "poly:0.25:0.125", false, nullptr, 20000, false, 0.05, 0.5,
+                   nullptr, 0, 0.25, 0.125, 20000.0 / 2, 20000.0 / 3, -6},
+        DeviceCase{"Noise", "noise:-90", false, nullptr, 20000, false, 0.05, 0.5},
+        DeviceCase{"LowpassOverReference", "x1:lowpass:1000:0.707", true, Lowpass(1000, 0.707),
+                   14000, false, 0.05, 0.5, nullptr, 0, 0, 0, 0, 0, -1},
+        DeviceCase{"Highpass", "highpass:100:0.707", false, Highpass(100, 0.707), 20000, true, 0.05,
+                   0.5},
+        DeviceCase{"Peak", "peak:1000:2:6", false, Peak(1000, 2, 6), 20000, true, 0.05, 0.5}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
