@@ -83,6 +83,8 @@ public:
     void OnSoundCard();
     // The distortion item: opens the distortion and noise analyser, or raises the one open.
     void OnDistortion();
+    // The frequency-response and impedance items, likewise. Opening one analyser closes the
+    // others: they share the capture tap and the test signal.
     void OnFrequencyResponse();
     void OnImpedance();
     // The calibration item: opens the calibration dialog, or raises the one open.
@@ -115,6 +117,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    void CloseAnalysersBut(const QWidget* keep);
     QWidget* MakeCustomWidget(const ControlSpec& control, QWidget* parent);
     void ConnectHandlers();
     void ConnectMirrors();

@@ -154,11 +154,19 @@ void CInstrumentDlg::OnSoundCard() {
     }
 }
 
-void CInstrumentDlg::OnDistortion() {
+void CInstrumentDlg::CloseAnalysersBut(const QWidget* keep) {
     // The analysers share the capture tap and the test signal: one open at a time.
-    if (m_frequencyWindow != nullptr) {
-        m_frequencyWindow->close();
+    for (QWidget* window : {static_cast<QWidget*>(m_distortionWindow),
+                            static_cast<QWidget*>(m_frequencyWindow),
+                            static_cast<QWidget*>(m_impedanceWindow)}) {
+        if (window != nullptr && window != keep) {
+            window->close();
+        }
     }
+}
+
+void CInstrumentDlg::OnDistortion() {
+    CloseAnalysersBut(m_distortionWindow);
     if (m_distortionWindow == nullptr) {
         m_distortionWindow = new CDistortionWindow(*this, this);
         m_distortionWindow->setAttribute(Qt::WA_DeleteOnClose);
@@ -168,9 +176,7 @@ void CInstrumentDlg::OnDistortion() {
 }
 
 void CInstrumentDlg::OnFrequencyResponse() {
-    if (m_distortionWindow != nullptr) {
-        m_distortionWindow->close();
-    }
+    CloseAnalysersBut(m_frequencyWindow);
     if (m_frequencyWindow == nullptr) {
         m_frequencyWindow = new CFrequencyResponseWindow(*this, this);
         m_frequencyWindow->setAttribute(Qt::WA_DeleteOnClose);
@@ -179,13 +185,12 @@ void CInstrumentDlg::OnFrequencyResponse() {
 }
 
 void CInstrumentDlg::OnImpedance() {
+    CloseAnalysersBut(m_impedanceWindow);
     if (m_impedanceWindow == nullptr) {
         m_impedanceWindow = new CImpedanceWindow(*this, this);
         m_impedanceWindow->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_impedanceWindow->show();
-    m_impedanceWindow->raise();
-    m_impedanceWindow->activateWindow();
+    Present(m_impedanceWindow);
 }
 
 void CInstrumentDlg::OnCalibration() {

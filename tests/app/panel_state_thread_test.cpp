@@ -238,6 +238,33 @@ TEST_F(PanelTest, PauseAndReference) {
     EXPECT_EQ(Panel().State().m_refValue, 4.7);
 }
 
+TEST_F(PanelTest, OpeningAnAnalyserClosesTheOthers) {
+    // They share the capture tap and the test signal, so two at once would take it in turns.
+    const auto actions = Panel().SystemMenu()->actions();
+    const auto openAnalysers = [&] {
+        QStringList open;
+        for (const QWidget* w : Panel().findChildren<QWidget*>()) {
+            const QString name = w->metaObject()->className();
+            if (w->isWindow() && w->isVisible() && name.endsWith("Window")) {
+                open << name;
+            }
+        }
+        return open;
+    };
+    const struct {
+        int item;
+        const char* window;
+    } steps[] = {{2, "CDistortionWindow"},
+                 {5, "CImpedanceWindow"},
+                 {3, "CFrequencyResponseWindow"},
+                 {2, "CDistortionWindow"}};
+    for (const auto& step : steps) {
+        actions[step.item]->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(openAnalysers().join(',').toStdString(), step.window);
+    }
+}
+
 TEST_F(PanelTest, AboutItemAndSystemCommands) {
     ASSERT_NE(Panel().SystemMenu(), nullptr);
     const auto actions = Panel().SystemMenu()->actions();
