@@ -30,6 +30,13 @@ void CImpedanceCalTable::Set(double freq_hz, std::complex<double> value) {
     m_points.insert(at, {freq_hz, value});
 }
 
+void CImpedanceCalTable::ClearBand(double lo_hz, double hi_hz) {
+    std::erase_if(m_points, [&](const ImpedanceCalPoint& point) {
+        return (point.freq_hz >= lo_hz || Same(point.freq_hz, lo_hz)) &&
+               (point.freq_hz <= hi_hz || Same(point.freq_hz, hi_hz));
+    });
+}
+
 std::optional<std::complex<double>> CImpedanceCalTable::At(double freq_hz) const {
     if (m_points.empty() || !(freq_hz > 0)) {
         return std::nullopt;
@@ -80,6 +87,19 @@ CorrectedImpedance ImpedanceCorrections::Apply(std::complex<double> v1, std::com
         }
     }
     return out;
+}
+
+void SetCalPoint(ImpedanceCorrections& corrections, ImpedanceCalKind kind, double freq_hz,
+                 std::complex<double> v1, std::complex<double> v2, double r_ref_ohm) {
+    if (kind == ImpedanceCalKind::Match) {
+        corrections.match.Set(freq_hz, v1 / v2);
+        return;
+    }
+    ImpedanceCorrections raw = corrections;
+    raw.open.Clear();
+    raw.shorted.Clear();
+    const std::complex<double> z = raw.Apply(v1, v2, freq_hz, r_ref_ohm).z_ohm;
+    (kind == ImpedanceCalKind::Open ? corrections.open : corrections.shorted).Set(freq_hz, z);
 }
 
 std::complex<double> CompensateOpenShort(std::complex<double> z_m, std::complex<double> z_open,

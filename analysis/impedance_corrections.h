@@ -20,6 +20,9 @@ class CImpedanceCalTable {
 public:
     void Set(double freq_hz, std::complex<double> value);
     void Clear() { m_points.clear(); }
+    // Drops the points from lo_hz to hi_hz, both included: a band measured again replaces
+    // what was there, so no stale point lies among the new ones.
+    void ClearBand(double lo_hz, double hi_hz);
     bool Empty() const { return m_points.empty(); }
     const std::vector<ImpedanceCalPoint>& Points() const { return m_points; }
     // Linear in log f between the neighbours; nothing below the first point or above the last.
@@ -54,6 +57,17 @@ struct ImpedanceCorrections {
     CorrectedImpedance Apply(std::complex<double> v1, std::complex<double> v2, double freq_hz,
                              double r_ref_ohm) const;
 };
+
+enum class ImpedanceCalKind {
+    Match, // a short in place of the part: both channels see one signal
+    Open,  // the leads open
+    Short, // the leads shorted
+};
+
+// Stores V1 and V2 read at freq_hz as kind's point: the match as V1/V2; the leads' open and
+// short as Z with the other corrections, never the open/short ones themselves.
+void SetCalPoint(ImpedanceCorrections& corrections, ImpedanceCalKind kind, double freq_hz,
+                 std::complex<double> v1, std::complex<double> v2, double r_ref_ohm);
 
 // The open/short compensation: the part's Z from the reading z_m and the leads' open and short
 // readings at the same frequency.

@@ -116,6 +116,10 @@ SweepEvent CImpedanceSweep::FinishStep() {
     ImpedanceSweepPoint point;
     point.freq_hz = step.freq_hz;
     point.refusal = detection.refusal;
+    point.has_amplitudes = detection.refusal == ImpedanceRefusal::None ||
+                           detection.refusal == ImpedanceRefusal::OutOfRange;
+    point.v1 = detection.v1;
+    point.v2 = detection.v2;
     if (detection.refusal == ImpedanceRefusal::None) {
         point.corrected =
             m_corrections.Apply(detection.v1, detection.v2, step.freq_hz, m_settings.r_ref_ohm);
@@ -125,4 +129,28 @@ SweepEvent CImpedanceSweep::FinishStep() {
     ++m_step;
     StartStep();
     return Finished() ? SweepEvent::Finished : SweepEvent::NextTone;
+}
+
+SweepCalibration CalibrateFromSweep(ImpedanceCorrections& corrections, ImpedanceCalKind kind,
+                                    const std::vector<ImpedanceSweepPoint>& points,
+                                    double r_ref_ohm) {
+    SweepCalibration out;
+    if (points.empty()) {
+        return out;
+    }
+    CImpedanceCalTable& table = kind == ImpedanceCalKind::Match  ? corrections.match
+                                : kind == ImpedanceCalKind::Open ? corrections.open
+                                                                 : corrections.shorted;
+    table.ClearBand(points.front().freq_hz, points.back().freq_hz);
+    for (const ImpedanceSweepPoint& point : points) {
+        if (!point.has_amplitudes) {
+            out.refused.push_back(point);
+            continue;
+        }
+        SetCalPoint(corrections, kind, point.freq_hz, point.v1, point.v2, r_ref_ohm);
+        out.lo_hz = out.stored == 0 ? point.freq_hz : out.lo_hz;
+        out.hi_hz = point.freq_hz;
+        ++out.stored;
+    }
+    return out;
 }

@@ -48,7 +48,26 @@ struct ImpedanceSweepPoint {
     ImpedanceRefusal refusal = ImpedanceRefusal::None;
     std::complex<double> z_ohm; // corrected; meaningful when refusal is None
     CorrectedImpedance corrected;
+    // The raw amplitudes, also when out of range: a calibration sweep stores from them.
+    bool has_amplitudes = false;
+    std::complex<double> v1;
+    std::complex<double> v2;
 };
+
+// What a calibration sweep stored.
+struct SweepCalibration {
+    int stored = 0;
+    double lo_hz = 0; // the band stored, when stored > 0
+    double hi_hz = 0;
+    std::vector<ImpedanceSweepPoint> refused; // points without amplitudes to store
+};
+
+// Every point of a sweep run with the calibration's short or open in place stored as kind's,
+// replacing what the table held over the sweep's band. A point refused for being out of range
+// is stored all the same: a short reads near 0 and an open far above 1000 R_ref.
+SweepCalibration CalibrateFromSweep(ImpedanceCorrections& corrections, ImpedanceCalKind kind,
+                                    const std::vector<ImpedanceSweepPoint>& points,
+                                    double r_ref_ohm);
 
 enum class SweepEvent {
     None,     // keep playing the same tone

@@ -53,7 +53,8 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
         }
         const bool known = name == "--ref" || name == "--freq" || name == "--sweep" ||
                            name == "--points-per-octave" || name == "--model" ||
-                           name == "--input-impedance" || name == "--zma" || name == "--level";
+                           name == "--input-impedance" || name == "--zma" || name == "--level" ||
+                           name == "--calibrate";
         return known ? OptionKind::Value : OptionKind::Unknown;
     };
     const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
@@ -101,6 +102,18 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
                 return refuse("the card's input impedance in ohms, above 0");
             }
             options->input_impedance_ohm = *ohms;
+        } else if (name == "--calibrate") {
+            if (value == "match") {
+                options->calibrate = ImpedanceCalKind::Match;
+            } else if (value == "open") {
+                options->calibrate = ImpedanceCalKind::Open;
+            } else if (value == "short") {
+                options->calibrate = ImpedanceCalKind::Short;
+            } else if (value == "clear") {
+                options->clear_calibration = true;
+            } else {
+                return refuse("match, open, short or clear");
+            }
         } else if (name == "--zma") {
             if (value.empty()) {
                 return refuse("a file name");
@@ -122,6 +135,15 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
     if (options->help) {
         return true;
     }
+    if (options->clear_calibration) {
+        if (options->r_ref_ohm != 0 || freqGiven || options->sweep || options->external ||
+            levelGiven || options->zma_path || options->input_impedance_ohm ||
+            options->seconds) {
+            *error = "--calibrate clear measures nothing: give it no other option but --device";
+            return false;
+        }
+        return true;
+    }
     if (options->r_ref_ohm == 0) {
         *error = "--ref is needed: the reference resistor's value in ohms";
         return false;
@@ -132,6 +154,13 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
     }
     if (options->external && (freqGiven || options->sweep || levelGiven)) {
         *error = "--external measures the tone already on X1: no --freq, --sweep or --level";
+        return false;
+    }
+    if (options->calibrate &&
+        (options->external || options->zma_path || options->seconds ||
+         options->format != RowFormat::Csv || options->model != ImpedanceModel::Series)) {
+        *error = "--calibrate plays its own tone and prints no readings: no --external, --zma, "
+                 "--seconds, --format or --model";
         return false;
     }
     if (!options->sweep && (options->zma_path || perOctaveGiven)) {
@@ -153,9 +182,11 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
 
 std::string ImpedanceUsage() {
     return "usage: tavrin impedance --ref OHMS [--freq HZ | --sweep LO-HI | --external]\n"
+           "                        [--calibrate match|open|short]\n"
            "                        [--points-per-octave N] [--zma FILE] [--level DBFS]\n"
            "                        [--model series|parallel] [--input-impedance OHMS]\n"
            "                        [--seconds N] [--device NAME] [--format csv|jsonl]\n"
+           "       tavrin impedance --calibrate clear [--device NAME]\n"
            "The impedance Z of a part wired from the line output through Z and the reference\n"
            "resistor to ground, X1 at the top and X2 across the resistor. At one frequency: one\n"
            "row per block on stdout (time_s, freq_hz, z_ohm, phase_deg, r_ohm, x_ohm, l_h, c_f,\n"
@@ -173,6 +204,10 @@ std::string ImpedanceUsage() {
            "  --model        series (the default) or parallel: which circuit r_ohm, x_ohm, l_h\n"
            "                 and c_f describe\n"
            "  --input-impedance OHMS  the card's input impedance across R_ref (default: as\n"
-           "                 stored for the card by the panel's impedance window, or none)\n" +
+           "                 stored for the card by the panel's impedance window, or none)\n"
+           "  --calibrate match|open|short  measure that correction, at --freq or over every\n"
+           "                 frequency of --sweep, and store it for the card (as the impedance\n"
+           "                 window does): match with the part's terminals shorted, open and\n"
+           "                 short with the leads open or shorted; clear forgets all three\n" +
            ExitStatusUsage() + "4: every block was refused; the last line on stderr says why.\n";
 }

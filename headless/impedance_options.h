@@ -4,6 +4,7 @@
 // external generator's. Plain data and a parser, so every refusal is tested without a device.
 // Any thread.
 
+#include "impedance_corrections.h"
 #include "impedance_files.h"
 #include "run_options.h"
 
@@ -26,6 +27,10 @@ struct ImpedanceOptions : RunOptions {
     bool external = false;
     std::optional<std::string> zma_path;
     double level_dbfs = -3.0; // the test tone's RMS
+    // --calibrate: measure this correction and store it for the card instead of printing
+    // readings; clear_calibration: forget the card's match, open and short.
+    std::optional<ImpedanceCalKind> calibrate;
+    bool clear_calibration = false;
 };
 
 // The lowest and highest test frequencies: below 10 Hz a block of whole periods grows past a

@@ -1,5 +1,6 @@
 #include "impedance_session.h"
 
+#include "impedance_calibrate.h"
 #include "impedance_calibration.h"
 #include "impedance_live.h"
 #include "loudspeaker.h"
@@ -175,6 +176,9 @@ bool FinishSweep(const CImpedanceSweep& sweep, const ImpedanceOptions& options,
 } // namespace
 
 int RunImpedance(const ImpedanceOptions& options) {
+    if (options.clear_calibration) {
+        return ClearImpedanceCalibration(options);
+    }
     CAlertLines alerts;
     if (!BeginRun(options.device)) {
         return kExitDeviceFailed;
@@ -188,8 +192,8 @@ int RunImpedance(const ImpedanceOptions& options) {
             return kExitBadArguments;
         }
     }
-    const ImpedanceCorrections corrections =
-        LoadCorrections(WaveDeviceName(WaveDirection::In), options.input_impedance_ohm);
+    const std::string card = WaveDeviceName(WaveDirection::In);
+    const ImpedanceCorrections corrections = LoadCorrections(card, options.input_impedance_ohm);
 
     ImpedanceLiveSettings live;
     live.r_ref_ohm = options.r_ref_ohm;
@@ -240,7 +244,9 @@ int RunImpedance(const ImpedanceOptions& options) {
     alerts.Echo();
     AnnounceRun(device, options.seconds);
 
-    bool writing = options.sweep || Print(FormatImpedanceHeader(options.format, device));
+    bool writing = options.sweep || options.calibrate ||
+                   Print(FormatImpedanceHeader(options.format, device));
+    std::optional<ImpedanceLiveReading> calReading; // --calibrate at one frequency
     std::vector<ImpedanceLiveReading> readings;
     int64_t printed = 0;
     int64_t measured = 0;
@@ -252,6 +258,10 @@ int RunImpedance(const ImpedanceOptions& options) {
         readings.clear();
         capture.TakeReadings(readings);
         for (const ImpedanceLiveReading& r : readings) {
+            if (options.calibrate && r.has_amplitudes) {
+                calReading = r;
+                break;
+            }
             std::optional<ImpedanceReadings> values;
             if (r.refusal == ImpedanceRefusal::None) {
                 values = ReadImpedance(r.corrected.z_ohm, r.freq_hz);
@@ -262,6 +272,9 @@ int RunImpedance(const ImpedanceOptions& options) {
                              ImpedanceRefusalText(r.refusal));
             }
             lastRefusal = r.refusal;
+            if (options.calibrate) {
+                continue;
+            }
             writing = writing &&
                       Print(FormatImpedanceRow(options.format, r.time_s, values, options.model));
             ++printed;
@@ -275,7 +288,7 @@ int RunImpedance(const ImpedanceOptions& options) {
             watch.InputArrived();
         }
     };
-    while (writing && !capture.Finished() && watch.Wait()) {
+    while (writing && !calReading && !capture.Finished() && watch.Wait()) {
         printReadings();
         watch.NoteXruns(printed);
     }
@@ -286,6 +299,18 @@ int RunImpedance(const ImpedanceOptions& options) {
     }
     printReadings();
     SayDroppedRows(capture.Dropped());
+    if (options.calibrate) {
+        // Half a band stored would leave the rest calibrated from older points or not at all.
+        const CImpedanceSweep* sweep = capture.Sweep();
+        const bool complete = options.sweep ? sweep != nullptr && sweep->Finished()
+                                            : calReading.has_value();
+        if (!complete) {
+            const int status = watch.Finish(sweep != nullptr ? int64_t(sweep->Points().size()) : 0);
+            std::fprintf(stderr, "%s: the calibration did not finish: nothing stored\n", kTool);
+            return status != kExitDone ? status : kExitRefused;
+        }
+        return StoreImpedanceCalibration(options, card, corrections, calReading, sweep);
+    }
 
     bool any = measured > 0;
     if (const CImpedanceSweep* sweep = capture.Sweep()) {

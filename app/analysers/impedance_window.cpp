@@ -266,6 +266,9 @@ void CImpedanceWindow::Restart(bool sweep) {
         }
     }
     m_sweeping = sweep;
+    if (!sweep) {
+        m_calibrating.reset();
+    }
     m_startSweep->setEnabled(!sweep);
     m_stopSweep->setEnabled(sweep);
     m_progressBar->setValue(0);
@@ -302,6 +305,7 @@ void CImpedanceWindow::StopListening() {
     }
     m_listening = false;
     m_sweeping = false;
+    m_calibrating.reset();
     m_engine.SetCaptureTap(nullptr, nullptr);
     m_engine.StopTestSignal();
     m_playing.reset();
@@ -330,6 +334,19 @@ void CImpedanceWindow::SweepFinished() {
 
 void CImpedanceWindow::EndSweep() {
     m_engine.SetCaptureTap(nullptr, nullptr);
+    if (m_calibrating) {
+        if (const CImpedanceSweep* sweep = m_run->Sweep()) {
+            FinishCalibrationSweep(*sweep);
+        } else {
+            m_calibrating.reset();
+            m_speakerLabel->setText(tr("校准扫描已停止，未保存"));
+        }
+        m_progressBar->setValue(1000);
+        if (m_listening) {
+            Restart(false);
+        }
+        return;
+    }
     m_curve.clear();
     int uncalibrated = 0;
     if (const CImpedanceSweep* sweep = m_run->Sweep()) {

@@ -24,6 +24,7 @@
 
 class CImpedanceChart;
 class CSoundDevice;
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -65,8 +66,6 @@ private slots:
     void SweepFinished();
 
 private:
-    enum class CalKind { Match, Open, Short };
-
     QWidget* MakeMeasureControls();
     QWidget* MakeReadout();
     QWidget* MakeCalibration();
@@ -81,7 +80,11 @@ private:
     void FollowDevice();
     void ShowReading(const ImpedanceLiveReading& reading);
     void ShowCalibration();
-    void Calibrate(CalKind kind);
+    // At the live reading's frequency, or over the sweep's frequencies when so chosen.
+    void Calibrate(ImpedanceCalKind kind);
+    // A calibration sweep's points stored; what was refused said.
+    void FinishCalibrationSweep(const CImpedanceSweep& sweep);
+    static QString RefusalText(ImpedanceRefusal refusal);
     void ClearCalibration();
     void SaveCalibration();
     void EndSweep(); // shows what the sweep measured, then goes back to live readings
@@ -96,6 +99,7 @@ private:
     std::unique_ptr<CImpedanceRun> m_run;
     bool m_listening = false;
     bool m_sweeping = false;
+    std::optional<ImpedanceCalKind> m_calibrating; // the sweep under way stores this correction
     std::optional<std::pair<double, double>> m_playing; // hertz and dBFS
     int64_t m_loopFrames = 0; // the first tone's arrival after the window opened
     int m_readingsShown = 0;
@@ -116,6 +120,7 @@ private:
     QLabel* m_detailLabel = nullptr;
     QLabel* m_stateLabel = nullptr;
     QLabel* m_calLabel = nullptr;
+    QCheckBox* m_calOverSweep = nullptr;
     QDoubleSpinBox* m_sweepFrom = nullptr;
     QDoubleSpinBox* m_sweepTo = nullptr;
     QSpinBox* m_perOctave = nullptr;

@@ -4,6 +4,7 @@
 
 #include "impedance_readings.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
@@ -81,6 +82,9 @@ QWidget* CImpedanceWindow::MakeCalibration() {
     shorted->setObjectName(QStringLiteral("calShort"));
     auto* clear = new QPushButton(tr("清除"), box);
     clear->setObjectName(QStringLiteral("calClear"));
+    m_calOverSweep = new QCheckBox(tr("按扫描频点"), box);
+    m_calOverSweep->setObjectName(QStringLiteral("calOverSweep"));
+    m_calOverSweep->setToolTip(tr("以下方步进扫描的频点测量并保存每一点，而非只在当前频率"));
     m_calLabel = new QLabel(box);
     m_calLabel->setObjectName(QStringLiteral("calState"));
     m_calLabel->setWordWrap(true);
@@ -91,15 +95,16 @@ QWidget* CImpedanceWindow::MakeCalibration() {
     }
     auto* layout = new QVBoxLayout(box);
     layout->addLayout(buttons);
+    layout->addWidget(m_calOverSweep);
     layout->addWidget(m_calLabel);
-    connect(match, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Match); });
-    connect(open, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Open); });
-    connect(shorted, &QPushButton::clicked, this, [this] { Calibrate(CalKind::Short); });
+    connect(match, &QPushButton::clicked, this, [this] { Calibrate(ImpedanceCalKind::Match); });
+    connect(open, &QPushButton::clicked, this, [this] { Calibrate(ImpedanceCalKind::Open); });
+    connect(shorted, &QPushButton::clicked, this, [this] { Calibrate(ImpedanceCalKind::Short); });
     connect(clear, &QPushButton::clicked, this, [this] { ClearCalibration(); });
     return box;
 }
 
-void CImpedanceWindow::ShowReading(const ImpedanceLiveReading& reading) {
+QString CImpedanceWindow::RefusalText(ImpedanceRefusal refusal) {
     static const char* const kRefusals[] = {
         "",
         QT_TR_NOOP("输入削波：请降低电平或声卡的输入增益"),
@@ -107,11 +112,15 @@ void CImpedanceWindow::ShowReading(const ImpedanceLiveReading& reading) {
         QT_TR_NOOP("X2 无信号：请检查参考电阻与 X2 的接线"),
         QT_TR_NOOP("阻抗超出 R_ref/1000 … 1000 R_ref，读数无意义：请选用更接近被测件的参考电阻"),
     };
+    return tr(kRefusals[int(refusal)]);
+}
+
+void CImpedanceWindow::ShowReading(const ImpedanceLiveReading& reading) {
     if (reading.refusal != ImpedanceRefusal::None) {
         for (QLabel* l : {m_zLabel, m_thetaLabel, m_valueLabel, m_detailLabel}) {
             l->setText(QStringLiteral("—"));
         }
-        m_stateLabel->setText(tr(kRefusals[int(reading.refusal)]));
+        m_stateLabel->setText(RefusalText(reading.refusal));
         return;
     }
     const ImpedanceReadings r = ReadImpedance(reading.corrected.z_ohm, reading.freq_hz);
@@ -145,24 +154,48 @@ void CImpedanceWindow::ShowReading(const ImpedanceLiveReading& reading) {
     m_stateLabel->setText(state.join(QStringLiteral("；")));
 }
 
-void CImpedanceWindow::Calibrate(CalKind kind) {
+void CImpedanceWindow::Calibrate(ImpedanceCalKind kind) {
+    if (m_sweeping) {
+        return;
+    }
+    if (m_calOverSweep->isChecked()) {
+        if (m_listening) {
+            m_calibrating = kind;
+            m_speakerLabel->setText(tr("校准扫描中…"));
+            Restart(true);
+        }
+        return;
+    }
     if (!m_last || !m_last->has_amplitudes) {
         QMessageBox::warning(this, windowTitle(), tr("还没有可用于校准的读数"));
         return;
     }
     const ImpedanceLiveReading& r = *m_last;
-    if (kind == CalKind::Match) {
-        m_stored.match.Set(r.freq_hz, r.v1 / r.v2);
-    } else {
-        // The leads' readings with the other corrections, never with the open/short ones.
-        ImpedanceCorrections raw = m_stored;
-        raw.open.Clear();
-        raw.shorted.Clear();
-        const std::complex<double> z = raw.Apply(r.v1, r.v2, r.freq_hz, m_rRef->value()).z_ohm;
-        (kind == CalKind::Open ? m_stored.open : m_stored.shorted).Set(r.freq_hz, z);
-    }
+    SetCalPoint(m_stored, kind, r.freq_hz, r.v1, r.v2, m_rRef->value());
     SaveCalibration();
     Restart(false);
+}
+
+void CImpedanceWindow::FinishCalibrationSweep(const CImpedanceSweep& sweep) {
+    const ImpedanceCalKind kind = *m_calibrating;
+    m_calibrating.reset();
+    if (!sweep.Finished()) {
+        // Half a band stored would leave the rest calibrated from older points or not at all,
+        // with nothing to tell the two apart.
+        m_speakerLabel->setText(tr("校准扫描已停止，未保存"));
+        return;
+    }
+    const SweepCalibration stored =
+        CalibrateFromSweep(m_stored, kind, sweep.Points(), m_rRef->value());
+    QStringList lines;
+    lines << tr("已保存 %n 个校准频点", "", stored.stored);
+    for (const ImpedanceSweepPoint& p : stored.refused) {
+        lines << tr("%1 Hz 未校准：%2").arg(p.freq_hz, 0, 'f', 2).arg(RefusalText(p.refusal));
+    }
+    m_speakerLabel->setText(lines.join(QLatin1Char('\n')));
+    if (stored.stored > 0) {
+        SaveCalibration();
+    }
 }
 
 void CImpedanceWindow::ClearCalibration() {
@@ -185,7 +218,13 @@ void CImpedanceWindow::SaveCalibration() {
 
 void CImpedanceWindow::ShowCalibration() {
     const auto points = [](const CImpedanceCalTable& table) {
-        return table.Empty() ? tr("无") : tr("%n 个频点", "", int(table.Points().size()));
+        if (table.Empty()) {
+            return tr("无");
+        }
+        const std::vector<ImpedanceCalPoint>& p = table.Points();
+        return tr("%n 个频点，%1–%2 Hz", "", int(p.size()))
+            .arg(p.front().freq_hz, 0, 'f', 2)
+            .arg(p.back().freq_hz, 0, 'f', 2);
     };
     m_calLabel->setText(
         tr("通道匹配：%1\n开路：%2；短路：%3")

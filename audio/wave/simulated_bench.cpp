@@ -361,6 +361,22 @@ void CSimulatedBench::SetDeviceUnderTest(const SimulatedDut& model) {
     State().dut = CSimulatedDut(model);
 }
 
+bool CSimulatedBench::SetDutChain(const std::string& stages, std::string* error) {
+    // Built before taking the lock, as an open builds it.
+    std::optional<CSimulatedDutChain> chain = ParseSimulatedDut(stages, *error);
+    if (!chain) {
+        return false;
+    }
+    BenchState& s = State();
+    std::lock_guard lock(s.mutex);
+    if (!s.chain || !OpenAs(s, s.chainName)) {
+        *error = "no \"sim:dut=...\" device is open";
+        return false;
+    }
+    s.chain = std::move(chain);
+    return true;
+}
+
 void CSimulatedBench::InjectFault(WaveDirection direction, WaveCall call, MMRESULT code,
                                   int times) {
     std::lock_guard lock(State().mutex);

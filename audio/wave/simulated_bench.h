@@ -42,6 +42,11 @@ public:
     // The device under test that "sim:dut" puts in the cable, from the next period on, its
     // noise started again from its seed. Reset goes back to kSimDutModel.
     void SetDeviceUnderTest(const SimulatedDut& model);
+    // The chain an open "sim:dut=..." runs, from the next period on, built from `stages` (the
+    // grammar after "sim:dut="), while the device stays open under the name it was opened by:
+    // a short put in place of a part, then the part, on one card. False with the fault in
+    // *error for stages that do not parse, or when no chain is open; the old chain runs on.
+    bool SetDutChain(const std::string& stages, std::string* error);
 
     // The next `times` calls of `call` in `direction` fail with `code`.
     void InjectFault(WaveDirection direction, WaveCall call, MMRESULT code, int times = 1);

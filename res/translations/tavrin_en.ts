@@ -856,18 +856,45 @@
         <source>无</source>
         <translation>none</translation>
     </message>
-    <message numerus="yes">
-        <source>%n 个频点</source>
-        <translation>
-            <numerusform>%n frequency</numerusform>
-            <numerusform>%n frequencies</numerusform>
-        </translation>
-    </message>
     <message>
         <source>通道匹配：%1
 开路：%2；短路：%3</source>
         <translation>Channel match: %1
 Open: %2; short: %3</translation>
+    </message>
+    <message>
+        <source>校准扫描已停止，未保存</source>
+        <translation>Calibration sweep stopped: nothing stored</translation>
+    </message>
+    <message>
+        <source>按扫描频点</source>
+        <translation>Over the sweep&apos;s frequencies</translation>
+    </message>
+    <message>
+        <source>以下方步进扫描的频点测量并保存每一点，而非只在当前频率</source>
+        <translation>Measure and store every frequency of the stepped sweep below, not only the current frequency</translation>
+    </message>
+    <message>
+        <source>校准扫描中…</source>
+        <translation>Calibration sweep running…</translation>
+    </message>
+    <message numerus="yes">
+        <source>已保存 %n 个校准频点</source>
+        <translation>
+            <numerusform>Stored %n calibration frequency</numerusform>
+            <numerusform>Stored %n calibration frequencies</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 Hz 未校准：%2</source>
+        <translation>%1 Hz not calibrated: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个频点，%1–%2 Hz</source>
+        <translation>
+            <numerusform>%n frequency, %1–%2 Hz</numerusform>
+            <numerusform>%n frequencies, %1–%2 Hz</numerusform>
+        </translation>
     </message>
 </context>
 <context>

@@ -168,6 +168,46 @@ TEST(ImpedanceRun, LiveReadingsStartAfterTheToneSettlesAndAgainAfterAGap) {
     }
 }
 
+// A calibration sweep replaces the band it covers (an older point inside it would sit among the
+// new ones), keeps points outside it, stores a short's out-of-range reading, and names the step
+// that gave nothing to store.
+TEST(ImpedanceSweep, ACalibrationSweepReplacesItsBandAndNamesWhatItCouldNotStore) {
+    ImpedanceCorrections corrections;
+    for (double f : {300.0, 800.0, 3000.0}) {
+        corrections.match.Set(f, 2.0);
+    }
+    const auto point = [](double f, ImpedanceRefusal refusal, bool amplitudes) {
+        ImpedanceSweepPoint p;
+        p.freq_hz = f;
+        p.refusal = refusal;
+        p.has_amplitudes = amplitudes;
+        p.v1 = {1.0, 0.01};
+        p.v2 = {0.99, 0.0};
+        return p;
+    };
+    const SweepCalibration stored =
+        CalibrateFromSweep(corrections, ImpedanceCalKind::Match,
+                           {point(500, ImpedanceRefusal::None, true),
+                            point(707.11, ImpedanceRefusal::OutOfRange, true),
+                            point(1000, ImpedanceRefusal::X2Silent, false),
+                            point(2000, ImpedanceRefusal::None, true)},
+                           100);
+    EXPECT_EQ(stored.stored, 3);
+    EXPECT_EQ(stored.lo_hz, 500);
+    EXPECT_EQ(stored.hi_hz, 2000);
+    ASSERT_EQ(stored.refused.size(), 1u);
+    EXPECT_EQ(stored.refused[0].freq_hz, 1000);
+    std::vector<double> freqs;
+    for (const ImpedanceCalPoint& p : corrections.match.Points()) {
+        freqs.push_back(p.freq_hz);
+        EXPECT_EQ(p.value, p.freq_hz == 300 || p.freq_hz == 3000
+                               ? std::complex<double>(2.0)
+                               : std::complex<double>(1.0, 0.01) / 0.99)
+            << p.freq_hz;
+    }
+    EXPECT_EQ(freqs, (std::vector<double>{300, 500, 707.11, 2000, 3000}));
+}
+
 TEST(ImpedanceSweep, PlanCoversTheBandInWholePeriods) {
     ImpedanceSweepSettings settings;
     std::string error;

@@ -8,13 +8,18 @@
 #include "panel_fixture.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QSpinBox>
 
+#include <algorithm>
+#include <array>
 #include <complex>
+#include <functional>
 
 namespace {
 
@@ -127,5 +132,100 @@ TEST_F(ImpedanceWindowTest, TheInputImpedanceEnteredCorrectsTheReadingAndIsKeptF
     EXPECT_EQ(kept->input_impedance_ohm, 1e4);
     window->close();
 }
+
+// A calibration over the sweep's band with its short or open in place, then the part in its
+// place on the same card: the part's curve reads its own impedance at every point, where
+// without the calibration it is visibly off.
+struct CalFlow {
+    const char* name;
+    std::vector<std::pair<const char*, std::string>> calibrations; // button, chain in place
+    std::string part;                                              // chain with the part
+    std::function<std::complex<double>(double)> z_ohm;             // the part's own
+    double least_error_without; // |Z/Z_part - 1| somewhere on the uncalibrated curve
+    double most_error_with;     // |Z| relative, at every point once calibrated
+    double most_deg_with;
+};
+
+class ImpedanceCalibrationFlow : public ImpedanceWindowTest,
+                                 public ::testing::WithParamInterface<CalFlow> {
+protected:
+    // The sweep's curve as relative errors against the part: the largest |Z/Z_part - 1|, the
+    // largest |Z| error and the largest phase error in degrees.
+    std::array<double, 3> SweepErrors(CImpedanceWindow* window) {
+        window->StartSweep();
+        EXPECT_TRUE(RunUntil([&] { return !window->Sweeping(); }, 400));
+        EXPECT_EQ(window->Curve().size(), 5u);
+        std::array<double, 3> most = {0, 0, 0};
+        for (const ImpedanceCurvePoint& p : window->Curve()) {
+            const std::complex<double> ratio = p.z_ohm / GetParam().z_ohm(p.freq_hz);
+            most[0] = std::max(most[0], std::abs(ratio - 1.0));
+            most[1] = std::max(most[1], std::abs(std::abs(ratio) - 1.0));
+            most[2] = std::max(most[2], std::abs(std::arg(ratio) * 180 / kPi));
+        }
+        return most;
+    }
+};
+
+TEST_P(ImpedanceCalibrationFlow, CalibratedOverTheBandThePartReadsItsOwnImpedance) {
+    const CalFlow& flow = GetParam();
+    const std::string device = "sim:dut=" + flow.part;
+    m_prompts.devices = DeviceNames{device, device};
+    Panel().OnSoundCard();
+    RunBuffers(2);
+    CImpedanceWindow* window = Open();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(RunUntil([&] { return window->ReadingsShown() >= 1; }, 60));
+    // 500 Hz to 2 kHz, two points an octave: five.
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepFrom"))->setValue(500);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepTo"))->setValue(2000);
+    window->findChild<QSpinBox*>(QStringLiteral("perOctave"))->setValue(2);
+    EXPECT_GT(SweepErrors(window)[0], flow.least_error_without) << "uncalibrated";
+
+    window->findChild<QCheckBox*>(QStringLiteral("calOverSweep"))->setChecked(true);
+    for (const auto& [button, chain] : flow.calibrations) {
+        std::string error;
+        ASSERT_TRUE(CSimulatedBench::Instance().SetDutChain(chain, &error)) << error;
+        window->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+        ASSERT_TRUE(window->Sweeping()) << button;
+        ASSERT_TRUE(RunUntil([&] { return !window->Sweeping(); }, 400)) << button;
+    }
+    EXPECT_TRUE(window->findChild<QLabel*>(QStringLiteral("calState"))
+                    ->text()
+                    .contains(QString::fromUtf8("5 个频点，500.00–2000.00 Hz")))
+        << window->findChild<QLabel*>(QStringLiteral("calState"))->text().toStdString();
+
+    std::string error;
+    ASSERT_TRUE(CSimulatedBench::Instance().SetDutChain(flow.part, &error)) << error;
+    const std::array<double, 3> with = SweepErrors(window);
+    EXPECT_LT(with[1], flow.most_error_with);
+    EXPECT_LT(with[2], flow.most_deg_with);
+    window->close();
+}
+
+std::complex<double> LeadsPart(double freq_hz) {
+    return 10.0 + Capacitor(freq_hz);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corrections, ImpedanceCalibrationFlow,
+    ::testing::Values(
+        // 0.06 dB and 0.6 deg between the channels: a 1 uF part reads 0.7 % and 0.6 deg off.
+        CalFlow{"ChannelMatch",
+                {{"calMatch", "divider:100:R0+mismatch:0.06:0.6"}},
+                "divider:100:C1e-6+mismatch:0.06:0.6",
+                Capacitor,
+                0.0087,
+                1e-3,
+                0.05},
+        // Leads of 50 mOhm and 100 nH, and 10 nF across the fixture's open jaws.
+        CalFlow{"OpenAndShort",
+                {{"calOpen", "divider:100:R0.05+L1e-7+C1e-8"},
+                 {"calShort", "divider:100:R0.05+L1e-7"}},
+                "divider:100:R0.05+L1e-7+(C1e-8|(R10+C1e-6))",
+                LeadsPart,
+                0.005,
+                2e-3,
+                0.1}),
+    [](const ::testing::TestParamInfo<CalFlow>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,6 +1,7 @@
 // `tavrin impedance` as a script runs it, on the simulated card's divider: parts read against
 // their impedances in closed form, the refusals with their exit statuses, and a sweep whose ZMA
 // file parses back to the network's curve.
+#include "impedance_calibration.h"
 #include "impedance_files.h"
 #include "tool_checks.h"
 #include "tool_process.h"
@@ -59,6 +60,9 @@ TEST(ImpedanceTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitSta
             {{"--ref", "100", "--zma", "x.zma"}, 2, "--zma and --points-per-octave belong"},
             {{"--ref", "100", "--sweep", "20-200", "--seconds", "3"}, 2, "--seconds does not"},
             {{"--ref", "100", "--sweep", "20-200", "--format", "jsonl"}, 2, "--format and --model"},
+            {{"--ref", "100", "--calibrate", "leads"}, 2, "--calibrate wants match, open, short"},
+            {{"--ref", "100", "--calibrate", "match", "--external"}, 2, "--calibrate plays its own"},
+            {{"--calibrate", "clear", "--ref", "100"}, 2, "--calibrate clear measures nothing"},
             {{"--ref", "100", "--sweep", "20-200", "--zma", "/nonexistent/dir/x.zma"},
              2,
              "cannot write --zma '/nonexistent/dir/x.zma'"},
@@ -283,6 +287,46 @@ TEST(ImpedanceTool, SweepsADriverIntoAZmaFileThatParsesBackToItsCurve) {
     ASSERT_NE(at, std::string::npos) << run.err;
     EXPECT_NEAR(std::stod(run.err.substr(at + 13)), 64.97, 0.5) << run.err;
     EXPECT_NE(run.err.find("Qts"), std::string::npos) << run.err;
+}
+
+// A short in place of the part on a card whose X2 path is 0.06 dB and 0.6 deg off X1's: the
+// match stored at each of the sweep's frequencies is that mismatch's inverse, kept for the
+// card; clearing forgets it.
+TEST(ImpedanceTool, CalibratesTheChannelMatchOverASweepAndClearsIt) {
+    const std::string device = "sim:dut=divider:100:R0+mismatch:0.06:0.6";
+    const std::vector<std::string> env = Env();
+    setenv("XDG_CONFIG_HOME", env[1].substr(env[1].find('=') + 1).c_str(), 1);
+    const std::string path = CImpedanceCalibrationStore::DefaultPath();
+    std::filesystem::remove(path);
+    const ToolResult run =
+        RunTool(Impedance({"--ref", "100", "--calibrate", "match", "--sweep", "500-2000",
+                           "--points-per-octave", "2", "--device", device}),
+                env, 60000);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("stored 5 channel-match points from 500.00 to 2000.00 Hz for '" +
+                           device + "'"),
+              std::string::npos)
+        << run.err;
+    CImpedanceCalibrationStore store;
+    std::string message;
+    ASSERT_TRUE(store.Load(path, &message)) << message;
+    ASSERT_NE(store.Find(device), nullptr);
+    const auto& points = store.Find(device)->match.Points();
+    ASSERT_EQ(points.size(), 5u);
+    const Complex mismatch = std::polar(std::pow(10.0, 0.06 / 20), 0.6 / kDegPerRad);
+    for (const ImpedanceCalPoint& p : points) {
+        SCOPED_TRACE(p.freq_hz);
+        const Complex ratio = p.value * mismatch; // 1 when V1/V2 is the mismatch's inverse
+        EXPECT_NEAR(std::abs(ratio), 1.0, 1e-3);
+        EXPECT_NEAR(std::arg(ratio) * kDegPerRad, 0.0, 0.05);
+    }
+
+    const ToolResult cleared = RunTool(Impedance({"--calibrate", "clear", "--device", device}), env);
+    ASSERT_EQ(cleared.exitStatus, 0) << cleared.err;
+    ASSERT_TRUE(store.Load(path, &message)) << message;
+    ASSERT_NE(store.Find(device), nullptr);
+    EXPECT_TRUE(store.Find(device)->match.Empty());
 }
 
 } // namespace

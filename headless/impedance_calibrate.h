@@ -1,0 +1,20 @@
+#pragma once
+// `tavrin impedance --calibrate`: the correction a run measured stored for the card in the file
+// the impedance window keeps, and `--calibrate clear`. Main thread.
+
+#include "impedance_live.h"
+#include "impedance_options.h"
+
+#include <optional>
+#include <string>
+
+// Forgets the card's match, open and short. The exit status.
+int ClearImpedanceCalibration(const ImpedanceOptions& options);
+
+// The correction measured by the run (one live reading, or a finished sweep's points), worked
+// out with the run's corrections (an --input-impedance given included) and stored as the
+// card's; stderr says what was stored and what could not be. The exit status.
+int StoreImpedanceCalibration(const ImpedanceOptions& options, const std::string& device,
+                              const ImpedanceCorrections& used,
+                              const std::optional<ImpedanceLiveReading>& reading,
+                              const CImpedanceSweep* sweep);
