@@ -209,23 +209,24 @@ std::complex<double> LeadsPart(double freq_hz) {
 INSTANTIATE_TEST_SUITE_P(
     Corrections, ImpedanceCalibrationFlow,
     ::testing::Values(
-        // 0.06 dB and 0.6 deg between the channels: a 1 uF part reads 0.7 % and 0.6 deg off.
+        // 0.06 dB and 0.6 deg between the channels: a 1 uF part reads up to 0.6 % and 1.1 deg
+        // off over the band (the divider's own phase adds to the mismatch's).
         CalFlow{"ChannelMatch",
                 {{"calMatch", "divider:100:R0+mismatch:0.06:0.6"}},
                 "divider:100:C1e-6+mismatch:0.06:0.6",
                 Capacitor,
-                0.0087,
+                0.015,
                 1e-3,
                 0.05},
-        // Leads of 50 mOhm and 100 nH, and 10 nF across the fixture's open jaws.
+        // Leads of 50 mOhm and 100 nH, and 10 nF across the fixture's open jaws: 1 % off.
         CalFlow{"OpenAndShort",
                 {{"calOpen", "divider:100:R0.05+L1e-7+C1e-8"},
                  {"calShort", "divider:100:R0.05+L1e-7"}},
                 "divider:100:R0.05+L1e-7+(C1e-8|(R10+C1e-6))",
                 LeadsPart,
-                0.005,
-                2e-3,
-                0.1}),
+                0.008,
+                1e-3,
+                0.05}),
     [](const ::testing::TestParamInfo<CalFlow>& info) { return std::string(info.param.name); });
 
 } // namespace
