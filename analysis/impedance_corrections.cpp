@@ -89,6 +89,12 @@ CorrectedImpedance ImpedanceCorrections::Apply(std::complex<double> v1, std::com
     return out;
 }
 
+CImpedanceCalTable& CalTable(ImpedanceCorrections& corrections, ImpedanceCalKind kind) {
+    return kind == ImpedanceCalKind::Match  ? corrections.match
+           : kind == ImpedanceCalKind::Open ? corrections.open
+                                            : corrections.shorted;
+}
+
 void SetCalPoint(ImpedanceCorrections& corrections, ImpedanceCalKind kind, double freq_hz,
                  std::complex<double> v1, std::complex<double> v2, double r_ref_ohm) {
     if (kind == ImpedanceCalKind::Match) {
@@ -99,7 +105,7 @@ void SetCalPoint(ImpedanceCorrections& corrections, ImpedanceCalKind kind, doubl
     raw.open.Clear();
     raw.shorted.Clear();
     const std::complex<double> z = raw.Apply(v1, v2, freq_hz, r_ref_ohm).z_ohm;
-    (kind == ImpedanceCalKind::Open ? corrections.open : corrections.shorted).Set(freq_hz, z);
+    CalTable(corrections, kind).Set(freq_hz, z);
 }
 
 std::complex<double> CompensateOpenShort(std::complex<double> z_m, std::complex<double> z_open,

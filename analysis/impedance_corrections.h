@@ -64,6 +64,9 @@ enum class ImpedanceCalKind {
     Short, // the leads shorted
 };
 
+// The table that holds kind's points.
+CImpedanceCalTable& CalTable(ImpedanceCorrections& corrections, ImpedanceCalKind kind);
+
 // Stores V1 and V2 read at freq_hz as kind's point: the match as V1/V2; the leads' open and
 // short as Z with the other corrections, never the open/short ones themselves.
 void SetCalPoint(ImpedanceCorrections& corrections, ImpedanceCalKind kind, double freq_hz,

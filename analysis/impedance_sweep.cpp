@@ -138,10 +138,7 @@ SweepCalibration CalibrateFromSweep(ImpedanceCorrections& corrections, Impedance
     if (points.empty()) {
         return out;
     }
-    CImpedanceCalTable& table = kind == ImpedanceCalKind::Match  ? corrections.match
-                                : kind == ImpedanceCalKind::Open ? corrections.open
-                                                                 : corrections.shorted;
-    table.ClearBand(points.front().freq_hz, points.back().freq_hz);
+    CalTable(corrections, kind).ClearBand(points.front().freq_hz, points.back().freq_hz);
     for (const ImpedanceSweepPoint& point : points) {
         if (!point.has_amplitudes) {
             out.refused.push_back(point);

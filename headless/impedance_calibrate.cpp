@@ -78,17 +78,18 @@ int StoreImpedanceCalibration(const ImpedanceOptions& options, const std::string
                      CalName(kind));
         return kExitRefused;
     }
-    const bool saved = StoreFor(device, [&](ImpedanceCorrections& c) {
-        c.match = measured.match;
-        c.open = measured.open;
-        c.shorted = measured.shorted;
-    });
+    // Only this correction's table: the file may have changed since the run read it.
+    const bool saved = StoreFor(
+        device, [&](ImpedanceCorrections& c) { CalTable(c, kind) = CalTable(measured, kind); });
     if (!saved) {
         return kExitBadArguments;
     }
-    std::fprintf(stderr, "%s: stored %d %s point%s from %.2f to %.2f Hz for '%s'\n", kTool,
-                 result.stored, CalName(kind), result.stored == 1 ? "" : "s", result.lo_hz,
-                 result.hi_hz, device.c_str());
+    if (result.stored == 1) {
+        std::fprintf(stderr, "%s: stored the %s point at %.2f Hz for '%s'\n", kTool, CalName(kind),
+                     result.lo_hz, device.c_str());
+    } else {
+        std::fprintf(stderr, "%s: stored %d %s points from %.2f to %.2f Hz for '%s'\n", kTool,
+                     result.stored, CalName(kind), result.lo_hz, result.hi_hz, device.c_str());
+    }
     return kExitDone;
 }
-

@@ -137,8 +137,7 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
     }
     if (options->clear_calibration) {
         if (options->r_ref_ohm != 0 || freqGiven || options->sweep || options->external ||
-            levelGiven || options->zma_path || options->input_impedance_ohm ||
-            options->seconds) {
+            levelGiven || options->zma_path || options->input_impedance_ohm || options->seconds) {
             *error = "--calibrate clear measures nothing: give it no other option but --device";
             return false;
         }

@@ -244,8 +244,8 @@ int RunImpedance(const ImpedanceOptions& options) {
     alerts.Echo();
     AnnounceRun(device, options.seconds);
 
-    bool writing = options.sweep || options.calibrate ||
-                   Print(FormatImpedanceHeader(options.format, device));
+    bool writing =
+        options.sweep || options.calibrate || Print(FormatImpedanceHeader(options.format, device));
     std::optional<ImpedanceLiveReading> calReading; // --calibrate at one frequency
     std::vector<ImpedanceLiveReading> readings;
     int64_t printed = 0;
@@ -302,8 +302,8 @@ int RunImpedance(const ImpedanceOptions& options) {
     if (options.calibrate) {
         // Half a band stored would leave the rest calibrated from older points or not at all.
         const CImpedanceSweep* sweep = capture.Sweep();
-        const bool complete = options.sweep ? sweep != nullptr && sweep->Finished()
-                                            : calReading.has_value();
+        const bool complete =
+            options.sweep ? sweep != nullptr && sweep->Finished() : calReading.has_value();
         if (!complete) {
             const int status = watch.Finish(sweep != nullptr ? int64_t(sweep->Points().size()) : 0);
             std::fprintf(stderr, "%s: the calibration did not finish: nothing stored\n", kTool);

@@ -185,13 +185,12 @@ TEST(ImpedanceSweep, ACalibrationSweepReplacesItsBandAndNamesWhatItCouldNotStore
         p.v2 = {0.99, 0.0};
         return p;
     };
-    const SweepCalibration stored =
-        CalibrateFromSweep(corrections, ImpedanceCalKind::Match,
-                           {point(500, ImpedanceRefusal::None, true),
-                            point(707.11, ImpedanceRefusal::OutOfRange, true),
-                            point(1000, ImpedanceRefusal::X2Silent, false),
-                            point(2000, ImpedanceRefusal::None, true)},
-                           100);
+    const SweepCalibration stored = CalibrateFromSweep(
+        corrections, ImpedanceCalKind::Match,
+        {point(500, ImpedanceRefusal::None, true),
+         point(707.11, ImpedanceRefusal::OutOfRange, true),
+         point(1000, ImpedanceRefusal::X2Silent, false), point(2000, ImpedanceRefusal::None, true)},
+        100);
     EXPECT_EQ(stored.stored, 3);
     EXPECT_EQ(stored.lo_hz, 500);
     EXPECT_EQ(stored.hi_hz, 2000);

@@ -229,14 +229,14 @@ INSTANTIATE_TEST_SUITE_P(
                 1e-3,
                 0.05},
         // Leads of 50 mOhm and 100 nH, and 10 nF across the fixture's open jaws: 1 % off.
-        CalFlow{"OpenAndShort",
-                {{"calOpen", "divider:100:R0.05+L1e-7+C1e-8"},
-                 {"calShort", "divider:100:R0.05+L1e-7"}},
-                "divider:100:R0.05+L1e-7+(C1e-8|(R10+C1e-6))",
-                LeadsPart,
-                0.008,
-                1e-3,
-                0.05}),
+        CalFlow{
+            "OpenAndShort",
+            {{"calOpen", "divider:100:R0.05+L1e-7+C1e-8"}, {"calShort", "divider:100:R0.05+L1e-7"}},
+            "divider:100:R0.05+L1e-7+(C1e-8|(R10+C1e-6))",
+            LeadsPart,
+            0.008,
+            1e-3,
+            0.05}),
     [](const ::testing::TestParamInfo<CalFlow>& info) { return std::string(info.param.name); });
 
 } // namespace

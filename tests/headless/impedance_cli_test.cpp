@@ -61,7 +61,9 @@ TEST(ImpedanceTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitSta
             {{"--ref", "100", "--sweep", "20-200", "--seconds", "3"}, 2, "--seconds does not"},
             {{"--ref", "100", "--sweep", "20-200", "--format", "jsonl"}, 2, "--format and --model"},
             {{"--ref", "100", "--calibrate", "leads"}, 2, "--calibrate wants match, open, short"},
-            {{"--ref", "100", "--calibrate", "match", "--external"}, 2, "--calibrate plays its own"},
+            {{"--ref", "100", "--calibrate", "match", "--external"},
+             2,
+             "--calibrate plays its own"},
             {{"--calibrate", "clear", "--ref", "100"}, 2, "--calibrate clear measures nothing"},
             {{"--ref", "100", "--sweep", "20-200", "--zma", "/nonexistent/dir/x.zma"},
              2,
@@ -322,7 +324,8 @@ TEST(ImpedanceTool, CalibratesTheChannelMatchOverASweepAndClearsIt) {
         EXPECT_NEAR(std::arg(ratio) * kDegPerRad, 0.0, 0.05);
     }
 
-    const ToolResult cleared = RunTool(Impedance({"--calibrate", "clear", "--device", device}), env);
+    const ToolResult cleared =
+        RunTool(Impedance({"--calibrate", "clear", "--device", device}), env);
     ASSERT_EQ(cleared.exitStatus, 0) << cleared.err;
     ASSERT_TRUE(store.Load(path, &message)) << message;
     ASSERT_NE(store.Find(device), nullptr);
