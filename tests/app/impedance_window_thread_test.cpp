@@ -41,6 +41,18 @@ protected:
         return Panel().findChild<CImpedanceWindow*>();
     }
 
+    // The window open on `device`, once it shows a reading; nullptr if it does not.
+    CImpedanceWindow* OpenReading(const std::string& device) {
+        m_prompts.devices = DeviceNames{device, device};
+        Panel().OnSoundCard();
+        RunBuffers(2);
+        CImpedanceWindow* window = Open();
+        if (window == nullptr || !RunUntil([&] { return window->ReadingsShown() >= 1; }, 60)) {
+            return nullptr;
+        }
+        return window;
+    }
+
     // Runs buffers until `done` or `most` have run.
     template <typename Done> bool RunUntil(Done done, int most) {
         for (int i = 0; i < most && !done(); ++i) {
@@ -102,12 +114,8 @@ TEST_F(ImpedanceWindowTest, ReadsTheDividersCapacitorSweepsAndExportsTheCurveItS
 // the part again (and again after a change of level) and keeps the figure for the card.
 TEST_F(ImpedanceWindowTest, TheInputImpedanceEnteredCorrectsTheReadingAndIsKeptForTheCard) {
     const std::string device = "sim:dut=divider:100:C1e-6+zin:1e4";
-    m_prompts.devices = DeviceNames{device, device};
-    Panel().OnSoundCard();
-    RunBuffers(2);
-    CImpedanceWindow* window = Open();
+    CImpedanceWindow* window = OpenReading(device);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(RunUntil([&] { return window->ReadingsShown() >= 1; }, 60));
     const double loaded = std::abs(window->LastReading()->corrected.z_ohm);
     EXPECT_NEAR(loaded / std::abs(Capacitor(1000)), 1.01, 2e-3) << "R_ref || 10 kOhm is 99.0 Ohm";
 
@@ -178,13 +186,8 @@ protected:
 
 TEST_P(ImpedanceCalibrationFlow, CalibratedOverTheBandThePartReadsItsOwnImpedance) {
     const CalFlow& flow = GetParam();
-    const std::string device = "sim:dut=" + flow.part;
-    m_prompts.devices = DeviceNames{device, device};
-    Panel().OnSoundCard();
-    RunBuffers(2);
-    CImpedanceWindow* window = Open();
+    CImpedanceWindow* window = OpenReading("sim:dut=" + flow.part);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(RunUntil([&] { return window->ReadingsShown() >= 1; }, 60));
     // 500 Hz to 2 kHz, two points an octave: five.
     window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepFrom"))->setValue(500);
     window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepTo"))->setValue(2000);
