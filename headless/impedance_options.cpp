@@ -156,10 +156,10 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
         return false;
     }
     if (options->calibrate &&
-        (options->external || options->zma_path || options->seconds ||
-         options->format != RowFormat::Csv || options->model != ImpedanceModel::Series)) {
+        (options->external || options->zma_path || options->format != RowFormat::Csv ||
+         options->model != ImpedanceModel::Series)) {
         *error = "--calibrate plays its own tone and prints no readings: no --external, --zma, "
-                 "--seconds, --format or --model";
+                 "--format or --model";
         return false;
     }
     if (!options->sweep && (options->zma_path || perOctaveGiven)) {
