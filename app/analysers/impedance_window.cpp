@@ -137,6 +137,7 @@ QWidget* CImpedanceWindow::MakeSweepControls() {
     m_perOctave->setValue(12);
     m_startSweep = new QPushButton(tr("开始扫描"), box);
     m_stopSweep = new QPushButton(tr("停止"), box);
+    m_stopSweep->setObjectName(QStringLiteral("stopSweep"));
     m_stopSweep->setEnabled(false);
     m_progressBar = new QProgressBar(box);
     m_progressBar->setRange(0, 1000);
@@ -335,16 +336,7 @@ void CImpedanceWindow::SweepFinished() {
 void CImpedanceWindow::EndSweep() {
     m_engine.SetCaptureTap(nullptr, nullptr);
     if (m_calibrating) {
-        if (const CImpedanceSweep* sweep = m_run->Sweep()) {
-            FinishCalibrationSweep(*sweep);
-        } else {
-            m_calibrating.reset();
-            m_speakerLabel->setText(tr("校准扫描已停止，未保存"));
-        }
-        m_progressBar->setValue(1000);
-        if (m_listening) {
-            Restart(false);
-        }
+        FinishCalibrationSweep(m_run->Sweep());
         return;
     }
     m_curve.clear();

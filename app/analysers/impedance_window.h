@@ -82,8 +82,9 @@ private:
     void ShowCalibration();
     // At the live reading's frequency, or over the sweep's frequencies when so chosen.
     void Calibrate(ImpedanceCalKind kind);
-    // A calibration sweep's points stored; what was refused said.
-    void FinishCalibrationSweep(const CImpedanceSweep& sweep);
+    // A calibration sweep's points stored when it finished (sweep: nothing when stopped before
+    // it started); what was refused said; then back to live readings.
+    void FinishCalibrationSweep(const CImpedanceSweep* sweep);
     static QString RefusalText(ImpedanceRefusal refusal);
     void ClearCalibration();
     void SaveCalibration();

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -176,25 +177,29 @@ void CImpedanceWindow::Calibrate(ImpedanceCalKind kind) {
     Restart(false);
 }
 
-void CImpedanceWindow::FinishCalibrationSweep(const CImpedanceSweep& sweep) {
+void CImpedanceWindow::FinishCalibrationSweep(const CImpedanceSweep* sweep) {
     const ImpedanceCalKind kind = *m_calibrating;
     m_calibrating.reset();
-    if (!sweep.Finished()) {
+    m_progressBar->setValue(1000);
+    if (sweep == nullptr || !sweep->Finished()) {
         // Half a band stored would leave the rest calibrated from older points or not at all,
         // with nothing to tell the two apart.
         m_speakerLabel->setText(tr("校准扫描已停止，未保存"));
-        return;
+    } else {
+        const SweepCalibration stored =
+            CalibrateFromSweep(m_stored, kind, sweep->Points(), m_rRef->value());
+        QStringList lines;
+        lines << tr("已保存 %n 个校准频点", "", stored.stored);
+        for (const ImpedanceSweepPoint& p : stored.refused) {
+            lines << tr("%1 Hz 未校准：%2").arg(p.freq_hz, 0, 'f', 2).arg(RefusalText(p.refusal));
+        }
+        m_speakerLabel->setText(lines.join(QLatin1Char('\n')));
+        if (stored.stored > 0) {
+            SaveCalibration();
+        }
     }
-    const SweepCalibration stored =
-        CalibrateFromSweep(m_stored, kind, sweep.Points(), m_rRef->value());
-    QStringList lines;
-    lines << tr("已保存 %n 个校准频点", "", stored.stored);
-    for (const ImpedanceSweepPoint& p : stored.refused) {
-        lines << tr("%1 Hz 未校准：%2").arg(p.freq_hz, 0, 'f', 2).arg(RefusalText(p.refusal));
-    }
-    m_speakerLabel->setText(lines.join(QLatin1Char('\n')));
-    if (stored.stored > 0) {
-        SaveCalibration();
+    if (m_listening) {
+        Restart(false);
     }
 }
 

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -212,6 +213,23 @@ TEST_P(ImpedanceCalibrationFlow, CalibratedOverTheBandThePartReadsItsOwnImpedanc
     const std::array<double, 3> with = SweepErrors(window);
     EXPECT_LT(with[1], flow.most_error_with);
     EXPECT_LT(with[2], flow.most_deg_with);
+    window->close();
+}
+
+// A calibration sweep stopped half way stores none of it: the band would be part new, part old.
+TEST_F(ImpedanceWindowTest, ACalibrationSweepStoppedStoresNothing) {
+    CImpedanceWindow* window = OpenReading("sim:dut=divider:100:R0+mismatch:0.06:0.6");
+    ASSERT_NE(window, nullptr);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepFrom"))->setValue(500);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepTo"))->setValue(2000);
+    window->findChild<QCheckBox*>(QStringLiteral("calOverSweep"))->setChecked(true);
+    window->findChild<QPushButton*>(QStringLiteral("calMatch"))->click();
+    ASSERT_TRUE(RunUntil([&] { return window->findChild<QProgressBar*>()->value() > 0; }, 200));
+    window->findChild<QPushButton*>(QStringLiteral("stopSweep"))->click();
+    EXPECT_FALSE(window->Sweeping());
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("calState"))->text().toStdString(),
+              "通道匹配：无\n开路：无；短路：无");
+    ASSERT_TRUE(RunUntil([&] { return window->ReadingsShown() >= 1; }, 60)) << "live again";
     window->close();
 }
 
