@@ -1,5 +1,5 @@
 // The impedance window's readout and its corrections: the live reading in large type, and the
-// channel-match, open and short calibrations taken from it and kept per card.
+// channel-match, open and short calibrations taken from it (or over a sweep) and kept per card.
 #include "impedance_window.h"
 
 #include "impedance_readings.h"
