@@ -61,26 +61,39 @@ bool CSoundPlay::start(const WAVEFORMATEX* format) {
     return true;
 }
 
-int32_t CSoundPlay::AddOutputBufferToQueue(SampleBuffer* buffer) {
+bool CSoundPlay::AddOutputBufferToQueue(SampleBuffer* buffer) {
     auto* header = new (std::nothrow) WAVEHDR{};
     if (header == nullptr) {
-        return 0;
+        return true;
     }
     header->lpData = buffer->m_data;
     header->dwBufferLength = uint32_t(buffer->m_length);
     header->dwFlags = 0;
 
-    HWAVEOUT device = m_hWaveOut.load();
-    MMRESULT result = waveOutPrepareHeader(device, header);
-    if (result == MMSYSERR_NOERROR) {
-        result = waveOutWrite(device, header);
+    MMRESULT result = MMSYSERR_NOERROR;
+    {
+        // stop() clears m_running and then resets the device under this lock, so a refill is
+        // either written before the reset, which hands it back, or not at all. Written just
+        // after it, it would sit on the stopped device until played, and the device would
+        // close only then (never, on a card whose clock has stopped).
+        std::lock_guard lock(m_deviceMutex);
+        if (!m_running) {
+            delete header;
+            return false;
+        }
+        HWAVEOUT device = m_hWaveOut.load();
+        result = waveOutPrepareHeader(device, header);
+        if (result == MMSYSERR_NOERROR) {
+            result = waveOutWrite(device, header);
+        }
     }
     if (result != MMSYSERR_NOERROR) {
-        ReportWaveOutError(result, "in AddOutputBufferToQueue()");
+        ReportWaveOutError(result, "in AddOutputBufferToQueue()"); // not under the lock
         ReleaseHeader(header);
-        return m_queuedCount;
+        return true;
     }
-    return m_queuedCount.fetch_add(1);
+    ++m_queuedCount;
+    return true;
 }
 
 void CSoundPlay::OnWOM_DONE(HWAVEOUT device, WAVEHDR* header) {
@@ -93,12 +106,13 @@ void CSoundPlay::OnWOM_DONE(HWAVEOUT device, WAVEHDR* header) {
     if (m_running) {
         SampleBuffer buffer(header->lpData, int32_t(header->dwBufferLength));
         m_callback(&buffer, m_callbackContext);
-        if (buffer.m_length > 0) {
-            AddOutputBufferToQueue(&buffer);
+        if (buffer.m_length > 0 && AddOutputBufferToQueue(&buffer)) {
             delete header;
             return;
         }
-        stop();
+        if (buffer.m_length == 0) {
+            stop();
+        }
     }
     ReleaseHeader(header);
     CloseIfDrained(device);

@@ -23,7 +23,9 @@ public:
     // playback is still draining it first waits (bounded) for that device to close.
     virtual bool start(const WAVEFORMATEX* format = nullptr);
 
-    int32_t AddOutputBufferToQueue(SampleBuffer* buffer);
+    // False, nothing queued and the buffer's data still the caller's, once stop() has begun;
+    // true when queued, or when the write failed (reported, the buffer released).
+    bool AddOutputBufferToQueue(SampleBuffer* buffer);
     void OnWOM_DONE(HWAVEOUT device, WAVEHDR* header);
     // The device is lost and reopening itself: reported once, without holding the worker.
     void OnWOM_LOST(HWAVEOUT device, void* outage);

@@ -90,6 +90,32 @@ TEST_F(SoundPlayTest, StopWhenIdleDoesNothingAndStopWhilePlayingClosesOnce) {
     EXPECT_EQ(m_alerts.Count(), 0u);
 }
 
+TEST_F(SoundPlayTest, StopCrossingARefillLeavesNothingOnTheDeviceAndCloses) {
+    // The worker is filling a played buffer when stop() runs on another thread: the filled
+    // buffer must not reach the device after stop's reset, or it stays there unplayed on a
+    // card whose clock has stopped and the device never closes.
+    CallbackProbe probe;
+    CSoundPlay play;
+    std::promise<void> inRefill;
+    std::promise<void> stopped;
+    std::shared_future<void> stopDone = stopped.get_future().share();
+    probe.action = [&](SampleBuffer*) {
+        if (probe.calls == 3) { // the first refill, after the three primed at start
+            inRefill.set_value();
+            stopDone.wait();
+        }
+    };
+    Wire(play, probe);
+    ASSERT_TRUE(play.start());
+    Bench().Step(1);
+    ASSERT_EQ(inRefill.get_future().wait_for(10s), std::future_status::ready);
+    play.stop();
+    stopped.set_value();
+    ASSERT_TRUE(WaitUntil([&] { return Bench().CloseCount(WaveDirection::Out) == 1; }));
+    EXPECT_EQ(play.m_queuedCount, 0);
+    EXPECT_EQ(m_alerts.Count(), 0u);
+}
+
 TEST_F(SoundPlayTest, EmptiedRefillEndsPlaybackAndClosesExactlyOnce) {
     CallbackProbe probe;
     CSoundPlay play;
