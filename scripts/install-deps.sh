@@ -25,7 +25,10 @@ run_packages=(
     libgl-dev              # Qt6Gui's CMake package insists on OpenGL headers
     libasound2-dev         # ALSA: the sound card
     libfftw3-dev           # FFTW3: the analysers' transforms of any size, in double precision
+    pkg-config             # finds FFTW3 (its .pc file): FFTW ships no CMake package on Debian
     qt6-charts-dev         # Qt Charts: the analysers' plots (log axes, bars, PNG export)
+    libqt6opengl6-dev      # Qt6Charts' CMake package loads Qt6OpenGL and Qt6OpenGLWidgets, but
+                           # Debian 12's qt6-charts-dev does not depend on the package that has them
     qt6-svg-dev            # Qt SVG: saving an analyser's plot as SVG
     nlohmann-json3-dev     # JSON: the calibration file (volts per device and channel)
     libasound2-plugins     # ALSA's "default" to PulseAudio (pipewire-alsa does it for PipeWire)
