@@ -5,12 +5,13 @@
 # where pipewire-pulse or pipewire-alsa is installed, else PulseAudio), and apt-get's simulation is
 # read first: nothing is installed if apt would remove any package or add a second sound server.
 #
-# usage: install-deps.sh [--tests] [--package] [--bench] [--dry-run]
+# usage: install-deps.sh [--tests] [--package] [--bench] [--dry-run | --list]
 #   --tests    also what scripts/test.sh needs (the package check included)
 #   --package  also what scripts/package.sh needs
 #   --bench    also what the scripts under bench/ need beyond the tests
 #   --dry-run  print what would be installed and removed ("install: ..." / "remove: ...") and
 #              change nothing; exits 1 when the set-up would refuse
+#   --list     print the packages the chosen set-up asks for, one a line, and change nothing
 set -euo pipefail
 
 # Building and running (scripts/run.sh).
@@ -82,14 +83,16 @@ with_tests=false
 with_package=false
 with_bench=false
 dry_run=false
+list_only=false
 for arg in "$@"; do
     case "$arg" in
     --tests) with_tests=true with_package=true ;;
     --package) with_package=true ;;
     --bench) with_bench=true with_tests=true with_package=true ;;
     --dry-run) dry_run=true ;;
+    --list) list_only=true ;;
     *)
-        echo "usage: $0 [--tests] [--package] [--bench] [--dry-run]" >&2
+        echo "usage: $0 [--tests] [--package] [--bench] [--dry-run | --list]" >&2
         exit 2
         ;;
     esac
@@ -121,6 +124,11 @@ if $with_tests; then
     else
         packages+=("${pulse_test_packages[@]}")
     fi
+fi
+
+if $list_only; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
 fi
 
 missing=()
