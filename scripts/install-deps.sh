@@ -46,7 +46,7 @@ test_packages=(
     libbenchmark-dev       # benchmarks under bench/
     xdotool                # end-to-end tests click the real panel under Xvfb
     sox                    # checks WAV files (soxi); plays the tone `tavrin measure` is tested on
-    gnuplot-nox            # docs/make_measure_plot.sh: the README's plot from a CSV log
+    gnuplot-nox            # docs/make_measure_plot.sh: the manual's plot from a CSV log
     python3                # the WAV checker uses Python's wave module; the e2e runners
     appstream              # the package check: appstreamcli validates the AppStream metainfo
     desktop-file-utils     # the package check: desktop-file-validate checks the desktop entry

@@ -50,7 +50,7 @@ echo "== build (release with debug info)"
 configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_TESTS=ON -DTAVRIN_BENCH=ON
 cmake --build build -j"$jobs"
 echo "== tests"
-ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600 -LE e2e
+ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs" --timeout 600 -LE e2e
 if [ ${#e2e_servers[@]} -eq 0 ]; then
     echo "== end-to-end: no private sound server can run here; the default one must say why"
     ctest --test-dir build --output-on-failure --timeout 600 -L e2e
