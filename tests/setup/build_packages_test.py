@@ -23,7 +23,6 @@ import sys
 # Files whose programs must come from a set-up, with the install-deps.sh flags of that set-up.
 SCRIPTS = [
     ("scripts/run.sh", []),
-    ("scripts/install-deps.sh", []),
     ("scripts/test.sh", ["--tests"]),
     ("scripts/package.sh", ["--package"]),
     ("tests/package/*.sh", ["--tests"]),
@@ -36,8 +35,15 @@ SCRIPTS = [
 # Programs a script may call without the set-up bringing them, and why.
 NOT_OURS = {
     "sudo": "install-deps.sh's way to root when not run as root: the user's own choice",
-    "git": "fresh-machine-check and the user's own clone: the project arrives through it",
+    "git": "the project arrives through it",
+    "dbus-run-session": "called only where PipeWire runs, whose test set brings dbus-daemon",
+    "time": "the shell's keyword, not /usr/bin/time",
 }
+# A shell script's commands are its words; a Python script's are the first string of a list
+# (an argument vector) or the name given to shutil.which. Either may name a program by its path.
+SHELL_WORD = re.compile(r"(?<![\w./$-])([a-z][\w.+-]*[a-z0-9])(?![\w/])")
+PYTHON_COMMAND = re.compile(r"(?:\[\s*|which\()[\"']([a-z][\w.+-]*)[\"']")
+PROGRAM_PATH = re.compile(r"(/usr/s?bin/[\w.+-]+)")
 CACHE_ENTRY = re.compile(r"^([A-Za-z0-9_.+-]+):(PATH|FILEPATH)=(/.+)$")
 
 
@@ -89,9 +95,14 @@ def build_uses(build):
             if not m or not os.path.exists(m.group(3)):
                 continue
             path = m.group(3)
+            if re.search(r"\.(so[.\d]*|a)$", path):
+                continue  # a library counts where a link line uses it: FindOpenGL finds spares
             if os.path.isdir(path):
                 # A CMake package's folder: its config file is what configure loaded.
-                configs = glob.glob(os.path.join(path, "*onfig.cmake"))
+                name = m.group(1)[:-len("_DIR")]
+                configs = [os.path.join(path, c) for c in
+                           (name + "Config.cmake", name.lower() + "-config.cmake")]
+                configs = [c for c in configs if os.path.exists(c)]
                 if not configs:
                     continue
                 path = configs[0]
@@ -111,12 +122,13 @@ def script_programs(source):
     for pattern, flags in SCRIPTS:
         for script in sorted(glob.glob(os.path.join(source, pattern))):
             with open(script) as text:
-                words = set(re.findall(r"(?<![\w./$-])([a-z][\w.+-]*[a-z0-9])(?![\w/])",
-                                       re.sub(r"(?m)^\s*#.*$", "", text.read())))
-            for word in sorted(words - NOT_OURS.keys()):
-                path = shutil.which(word)
-                if path and path.startswith("/usr/"):
-                    found.append((os.path.relpath(script, source), flags, path))
+                code = re.sub(r"(?m)^\s*#.*$", "", text.read())
+            words = (SHELL_WORD if script.endswith(".sh") else PYTHON_COMMAND).findall(code)
+            paths = {shutil.which(word) for word in set(words) - NOT_OURS.keys()}
+            paths |= {p for p in PROGRAM_PATH.findall(code)
+                      if os.path.exists(p) and os.path.basename(p) not in NOT_OURS}
+            found += [(os.path.relpath(script, source), flags, path)
+                      for path in sorted(p for p in paths if p and p.startswith("/usr/"))]
     return found
 
 
@@ -150,9 +162,9 @@ def main():
     # Files of no package are hand-made installs a new machine lacks.
     for path in sorted(unowned)[:10]:
         print("no Debian package holds %s" % path)
+    print("%d files the build and the scripts use: %d packages missing from install-deps.sh, "
+          "%d files of no package" % (len(needs), len(missing), len(unowned)))
     failed = len(missing) + len(unowned)
-    print("%d needed files checked: %d passed, %d failed" % (len(needs), len(needs) - failed,
-                                                            failed))
     return 1 if failed else 0
 
 
