@@ -6,6 +6,10 @@ include(GoogleTest)
 # GoogleTest binaries never install a translation, so the locale does not reach them.
 set(TAVRIN_TEST_LOCALE_ENV "LANG=C;LANGUAGE=;LC_ALL=;LC_MESSAGES=")
 
+# Compile options for the test programs' own files, after the build type's: scripts/test.sh
+# builds them with light optimisation (-O1 -g1), as the code under test keeps its own.
+set(TAVRIN_TEST_COMPILE_OPTIONS "" CACHE STRING "Extra compile options for the test programs")
+
 # tavrin_add_gtest(NAME <target> LABEL <label> SOURCES ... LIBS ... [SERIAL] [QT_MAIN]
 #                  [TIMEOUT s] [ENV VAR=value...])
 # One GoogleTest binary; every TEST becomes a CTest entry carrying LABEL.
@@ -21,6 +25,12 @@ function(tavrin_add_gtest)
     endif()
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest Threads::Threads)
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    target_compile_options(${T_NAME} PRIVATE ${TAVRIN_TEST_COMPILE_OPTIONS})
+    # tavrin_tests_<label> builds every program of one label: a sanitizer pass builds only those.
+    if(NOT TARGET tavrin_tests_${T_LABEL})
+        add_custom_target(tavrin_tests_${T_LABEL})
+    endif()
+    add_dependencies(tavrin_tests_${T_LABEL} ${T_NAME})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
