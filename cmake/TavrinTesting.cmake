@@ -9,6 +9,9 @@ set(TAVRIN_TEST_LOCALE_ENV "LANG=C;LANGUAGE=;LC_ALL=;LC_MESSAGES=")
 # Compile options for the test programs' own files, after the build type's: scripts/test.sh
 # builds them with light optimisation (-O1 -g1), as the code under test keeps its own.
 set(TAVRIN_TEST_COMPILE_OPTIONS "" CACHE STRING "Extra compile options for the test programs")
+# scripts/test.sh runs the unit tests once, in its AddressSanitizer + UBSan tree, and leaves
+# their programs out of its release tree.
+option(TAVRIN_UNIT_TESTS "Build and register the unit test programs" ON)
 
 # tavrin_add_gtest(NAME <target> LABEL <label> SOURCES ... LIBS ... [SERIAL] [QT_MAIN]
 #                  [TIMEOUT s] [ENV VAR=value...])
@@ -26,6 +29,10 @@ function(tavrin_add_gtest)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest Threads::Threads)
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_compile_options(${T_NAME} PRIVATE ${TAVRIN_TEST_COMPILE_OPTIONS})
+    if(T_LABEL STREQUAL "unit" AND NOT TAVRIN_UNIT_TESTS)
+        set_target_properties(${T_NAME} PROPERTIES EXCLUDE_FROM_ALL ON)
+        return()
+    endif()
     # tavrin_tests_<label> builds every program of one label: a sanitizer pass builds only those.
     if(NOT TARGET tavrin_tests_${T_LABEL})
         add_custom_target(tavrin_tests_${T_LABEL})
