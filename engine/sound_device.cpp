@@ -27,11 +27,13 @@ CSoundDevice::CSoundDevice() {
 }
 
 CSoundDevice::~CSoundDevice() {
-    // Stopped here rather than left to the members' destructors so that the last captured
-    // buffers still reach the recording before it is finished.
+    // The recording first, at the last buffer it holds: stopping capture hands the queued
+    // buffers back part-filled or not filled at all, and what they hold beyond the frames
+    // recorded is audio from three buffers earlier.
+    m_recording = 0;
+    StopRecording();
     m_soundIn.Stop();
     m_soundPlay.stop();
-    StopRecording();
 }
 
 void CSoundDevice::OnCaptureBuffer(const uint8_t*) {}

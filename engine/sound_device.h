@@ -35,8 +35,8 @@ enum class CaptureReopen {
 class CSoundDevice {
 public:
     CSoundDevice();
-    // Stops capture and playback and finishes a recording that is still open, so its file
-    // gets its final sizes.
+    // Finishes a recording that is still open, so its file gets its final sizes, then stops
+    // capture and playback.
     virtual ~CSoundDevice();
 
     CSoundDevice(const CSoundDevice&) = delete;

@@ -212,4 +212,25 @@ TEST_F(PanelTest, ClosingWhileRecordingFinishesTheFile) {
     EXPECT_EQ(fields[2].trimmed().toInt() % 4096, 0);
 }
 
+// Closing finishes the recording while the generator and both devices still run: each device
+// stop, its reset made to fail so that it reports, finds the recording already finished.
+TEST_F(PanelTest, ClosingFinishesTheRecordingBeforeAnyDeviceStops) {
+    m_prompts.savePath = m_dir.filePath("order.wav").toStdString();
+    Panel().show();
+    Button(ctl::kSourceSwitch)->click();
+    Button(ctl::kRecord)->click();
+    RunBuffers(2);
+    Bench().InjectFault(WaveDirection::In, WaveCall::Reset, MMSYSERR_ERROR);
+    Bench().InjectFault(WaveDirection::Out, WaveCall::Reset, MMSYSERR_ERROR);
+    std::vector<std::pair<std::string, bool>> stops; // report, recording finished by then
+    SetAlertSink([&](const Alert& alert) {
+        stops.emplace_back(alert.text.substr(0, 8),
+                           Panel().m_recording == 0 && Panel().m_recorder == nullptr);
+    });
+    Panel().close();
+    SetAlertSink({});
+    EXPECT_EQ(stops,
+              (std::vector<std::pair<std::string, bool>>{{"WAVEIN:1", true}, {"WAVEOUT:", true}}));
+}
+
 } // namespace
