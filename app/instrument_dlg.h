@@ -94,6 +94,7 @@ public:
 
     // Capture worker.
     void OnCaptureBuffer(const uint8_t* samples) override;
+    void OnRecordingEndedAtGap() override;
 
     CGuiBridge& Bridge() { return m_bridge; }
     const CPanelWidgets& Widgets() const { return m_widgets; }
