@@ -176,7 +176,13 @@ void CInstrumentDlg::DestroyWindow() {
     }
     m_destroyed = true;
     m_closing = true;
-    // First release a worker waiting on the user and close what it waits on; only then can
+    // A recording still open is finished first, as RECORD would finish it: at the last buffer
+    // written, with every frame before it, while the generator and the devices still run.
+    // Stopping capture hands the queued buffers back part-filled. This waits out a write in
+    // progress, never a box.
+    m_recording = 0;
+    StopRecording();
+    // Then release a worker waiting on the user and close what it waits on; only then can
     // stopping the engine wait for the worker without waiting forever.
     m_bridge.Shutdown();
     for (QDialog* dialog : findChildren<QDialog*>()) {
@@ -187,11 +193,6 @@ void CInstrumentDlg::DestroyWindow() {
     StopCapture();
     StopPlayback();
     { std::lock_guard wait(m_captureMutex); }
-    // A recording still open is finished as RECORD would finish it, so the file is complete.
-    if (m_recording != 0) {
-        m_recording = 0;
-        StopRecording();
-    }
 }
 
 void CInstrumentDlg::done(int result) {

@@ -61,8 +61,8 @@ public:
     void OnInitDialog();
     // OnInitDialog, then the modal run; the closing sequence runs before it returns.
     int DoModal();
-    // GUI thread. The closing sequence: release waiting workers, stop capture and playback,
-    // wait out a buffer in progress, finish a recording still open. Runs once.
+    // GUI thread. The closing sequence: finish a recording still open, release waiting
+    // workers, stop capture and playback, wait out a buffer in progress. Runs once.
     void DestroyWindow();
     // Any command id whose low four bits are ignored; IDM_ABOUTBOX opens the About box.
     void OnSysCommand(int id);
@@ -94,6 +94,7 @@ public:
 
     // Capture worker.
     void OnCaptureBuffer(const uint8_t* samples) override;
+    void OnRecordingEndedAtGap() override;
 
     CGuiBridge& Bridge() { return m_bridge; }
     const CPanelWidgets& Widgets() const { return m_widgets; }

@@ -66,6 +66,21 @@ void CInstrumentDlg::OnCaptureBuffer(const uint8_t* samples) {
     ++m_buffersProcessed;
 }
 
+void CInstrumentDlg::OnRecordingEndedAtGap() {
+    // Released as RECORD's second press leaves it, unless the user has meanwhile started a
+    // new recording.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_recording.load() == 0) {
+                QAbstractButton* record = m_widgets.Button(ctl::kRecord);
+                record->setChecked(false);
+                record->setText(tr("Record"));
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void CInstrumentDlg::DrawScope() {
     ScopeSettings settings;
     settings.sliders.ampX1 = m_state.Mirrored(kMirrorAmpX1);

@@ -129,6 +129,8 @@ void CInstrumentDlg::OnRecord() {
         return;
     }
     // The whole path is passed on, however long: a shortened one would name another file.
+    // Checked again: a recording that a gap ended may have released the button meanwhile.
+    record->setChecked(true);
     record->setText(tr("Recording"));
     m_recording = 1;
     StartRecording(path->c_str());

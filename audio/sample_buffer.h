@@ -19,9 +19,10 @@ public:
     int32_t m_length = 0;
     bool m_ownsData = false;
     // Capture: the bytes the device recorded (fewer, or none, in a buffer a reset handed back)
-    // and the gap count it stamped on the buffer (WAVEHDR::gapCount).
+    // and the gap counts it stamped on the buffer (WAVEHDR::gapCount, inputGapCount).
     int32_t m_recordedBytes = 0;
     uint64_t m_gapCount = 0;
+    uint64_t m_inputGapCount = 0;
 };
 
 // Releases bytes allocated by the allocating constructor once their header leaves circulation.

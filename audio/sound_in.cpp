@@ -91,6 +91,7 @@ void CSoundIn::OnWIM_DATA(HWAVEIN device, WAVEHDR* header) {
         SampleBuffer buffer(header->lpData, int32_t(header->dwBufferLength));
         buffer.m_recordedBytes = int32_t(header->dwBytesRecorded);
         buffer.m_gapCount = header->gapCount;
+        buffer.m_inputGapCount = header->inputGapCount;
         m_callback(&buffer, m_callbackContext);
         result = waveInPrepareHeader(device, header);
         if (result == MMSYSERR_NOERROR) {

@@ -27,18 +27,27 @@ CSoundDevice::CSoundDevice() {
 }
 
 CSoundDevice::~CSoundDevice() {
-    // Stopped here rather than left to the members' destructors so that the last captured
-    // buffers still reach the recording before it is finished.
+    // The recording first, at the last buffer it holds: stopping capture hands the queued
+    // buffers back part-filled or not filled at all, and what they hold beyond the frames
+    // recorded is audio from three buffers earlier.
+    m_recording = 0;
+    StopRecording();
     m_soundIn.Stop();
     m_soundPlay.stop();
-    StopRecording();
 }
 
 void CSoundDevice::OnCaptureBuffer(const uint8_t*) {}
 
+void CSoundDevice::OnRecordingEndedAtGap() {}
+
 void CSoundDevice::StartCapture() { m_soundIn.Start(nullptr); }
 
-void CSoundDevice::StopCapture() { m_soundIn.Stop(); }
+void CSoundDevice::StopCapture() {
+    // The stream ends here: the buffers the stop hands back part-filled do not break it.
+    m_captureStopping = true;
+    m_soundIn.Stop();
+    m_captureStopping = false;
+}
 
 void CSoundDevice::StartPlayback() { m_soundPlay.start(nullptr); }
 
@@ -144,19 +153,42 @@ void CSoundDevice::StopRecording() {
 }
 
 void CSoundDevice::RecordBuffer(const SampleBuffer* buffer) {
-    if (m_recording.load(std::memory_order_relaxed) != 1 || buffer == nullptr) {
+    if (buffer == nullptr) {
+        return;
+    }
+    // Looked at for every buffer, recorded or not, so that a recording's first buffer must
+    // follow on from the one before it as well: a hole can sit inside it.
+    const bool followsOn = buffer->m_recordedBytes == buffer->m_length &&
+                           m_lastInputGapCount.value_or(buffer->m_inputGapCount) ==
+                               buffer->m_inputGapCount;
+    m_lastInputGapCount = buffer->m_inputGapCount;
+    if (m_recording.load(std::memory_order_relaxed) != 1) {
         return;
     }
     bool written = false;
+    CWavFile* ended = nullptr;
     {
         std::lock_guard lock(m_recorderMutex);
         if (m_recorder == nullptr) {
             return;
         }
-        written = m_recorder->Write(*buffer);
+        if (followsOn) {
+            written = m_recorder->Write(*buffer);
+        } else if (m_recorder->m_dataBytes == 0) {
+            return; // nothing recorded yet: the recording starts with the next buffer
+        } else {
+            // Appending after the gap would join two stretches of input as if they were one.
+            ended = m_recorder;
+            m_recorder = nullptr;
+            m_recording = 0;
+        }
     }
     // Outside the lock: the box waits for the user, and StopRecording must not wait for that.
-    if (!written) {
+    if (ended != nullptr) {
+        delete ended;
+        OnRecordingEndedAtGap();
+        ShowAlert({kRecordingGapText, std::string(), AlertIcon::None});
+    } else if (!written) {
         ShowAlert({kWriteFailedText, std::string(), AlertIcon::None});
     }
 }
@@ -194,6 +226,12 @@ bool CSoundDevice::FillOutputBuffer(SampleBuffer* buffer) {
 
 void CSoundDevice::CaptureCallback(SampleBuffer* buffer, void* context) {
     auto* device = static_cast<CSoundDevice*>(context);
+    // Beyond its recorded frames such a buffer holds input from three buffers earlier: no
+    // picture, row or recording is made of it.
+    if (buffer->m_recordedBytes < buffer->m_length && device->m_captureStopping.load()) {
+        device->TapBuffer(buffer);
+        return;
+    }
     device->OnCaptureBuffer(buffer->m_data);
     device->TapBuffer(buffer);
     device->RecordBuffer(buffer);

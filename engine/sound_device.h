@@ -21,8 +21,11 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 inline constexpr const char* kWriteFailedText = "Unable to write to file";
+inline constexpr const char* kRecordingGapText =
+    "Recording stopped: input frames were lost. The file holds everything before the gap.";
 
 // How a capture reopen went.
 enum class CaptureReopen {
@@ -35,8 +38,8 @@ enum class CaptureReopen {
 class CSoundDevice {
 public:
     CSoundDevice();
-    // Stops capture and playback and finishes a recording that is still open, so its file
-    // gets its final sizes.
+    // Finishes a recording that is still open, so its file gets its final sizes, then stops
+    // capture and playback.
     virtual ~CSoundDevice();
 
     CSoundDevice(const CSoundDevice&) = delete;
@@ -45,9 +48,14 @@ public:
     // Called once per captured buffer with its first byte: 4096 interleaved frames. Nothing
     // here; the panel overrides it. Capture worker.
     virtual void OnCaptureBuffer(const uint8_t* samples);
+    // A gap in the input has just ended the recording (m_recording is 0 again); called before
+    // kRecordingGapText is shown. Nothing here; the panel releases its RECORD button. Capture
+    // worker.
+    virtual void OnRecordingEndedAtGap();
 
     // GUI thread. The starts ignore the threads' results: a failure is already reported.
     void StartCapture();
+    // The end of the input stream: the buffers it hands back part-filled go to the tap alone.
     void StopCapture();
     void StartPlayback();
     // Leaves playback running while the test signal is on: the panel's source switch must not
@@ -89,7 +97,10 @@ public:
     void SetCaptureTap(CaptureTapFn fn, void* context);
 
     // Appends the buffer to the recording when one is running; a failed write shows
-    // kWriteFailedText, once per buffer. Capture worker.
+    // kWriteFailedText, once per buffer. A recording holds one unbroken stretch of input: a
+    // buffer that does not follow on from the one captured before it (part-filled, or stamped
+    // with another input gap count) ends a recording that holds audio, which shows
+    // kRecordingGapText, and is not the first buffer of one that holds none yet. Capture worker.
     void RecordBuffer(const SampleBuffer* buffer);
     // One buffer of test signal while it is on, the generator's frame position left alone;
     // else one buffer of generator output at the shared frame position; nothing at all while
@@ -122,7 +133,11 @@ public:
 private:
     // Declared before the thread objects: they must outlive the capture and playback workers.
     std::mutex m_recorderMutex;
+    // RecordBuffer's caller only: the input gap count of the buffer before, none before the
+    // first.
+    std::optional<uint64_t> m_lastInputGapCount;
     std::atomic<bool> m_testSignalOn{false}; // written by the GUI thread
+    std::atomic<bool> m_captureStopping{false}; // written by the GUI thread, in StopCapture
     // Held across a tap call, so that clearing the tap waits it out.
     std::mutex m_tapMutex;
     CaptureTapFn m_tapFn = nullptr; // guarded by m_tapMutex

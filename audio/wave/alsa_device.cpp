@@ -196,7 +196,11 @@ private:
                 return int(err);
             }
             if (verdict == CXrunStorm::Verdict::Count && !m_ranDry) {
-                CountXrun();
+                if (Direction() == WaveDirection::In) {
+                    CountCaptureXrun();
+                } else {
+                    CountXrun();
+                }
             }
         }
         m_ranDry = false;

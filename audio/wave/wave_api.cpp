@@ -21,6 +21,8 @@ std::string g_chosenDevice[2]; // by name, input then output; empty: not chosen
 std::atomic<uint64_t> g_xruns{0};
 std::atomic<uint64_t> g_droppedFrames{0};
 std::atomic<uint64_t> g_inputOutages{0};
+std::atomic<uint64_t> g_inputXruns{0};
+std::atomic<uint64_t> g_captureStarts{0};
 
 // The soak benchmark reads the counters of a whole run from the trace at exit.
 struct ExitCounts {
@@ -171,6 +173,10 @@ bool IsSimulatedDeviceName(const std::string& name) {
 void CountXrun() {
     g_xruns.fetch_add(1, std::memory_order_relaxed);
 }
+void CountCaptureXrun() {
+    g_inputXruns.fetch_add(1, std::memory_order_relaxed);
+    CountXrun();
+}
 void CountDroppedInputFrames(uint64_t frames) {
     g_droppedFrames.fetch_add(frames, std::memory_order_relaxed);
 }
@@ -187,6 +193,11 @@ uint64_t WaveGapCount() {
     return WaveXrunCount() + WaveDroppedInputFrames() +
            g_inputOutages.load(std::memory_order_relaxed);
 }
+uint64_t WaveInputGapCount() {
+    return g_inputXruns.load(std::memory_order_relaxed) + WaveDroppedInputFrames() +
+           g_inputOutages.load(std::memory_order_relaxed) +
+           g_captureStarts.load(std::memory_order_relaxed);
+}
 
 MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target) {
     return Open(WaveDirection::In, device, format, target);
@@ -201,7 +212,13 @@ MMRESULT waveInAddBuffer(HWAVEIN d, WAVEHDR* h) {
     return WithDevice(d, WaveCall::Add, [h](CWaveDevice* x) { return x->Add(h); });
 }
 MMRESULT waveInStart(HWAVEIN d) {
-    return WithDevice(d, WaveCall::Start, [](CWaveDevice* x) { return x->Start(); });
+    return WithDevice(d, WaveCall::Start, [](CWaveDevice* x) {
+        const MMRESULT result = x->Start();
+        if (result == MMSYSERR_NOERROR) {
+            g_captureStarts.fetch_add(1, std::memory_order_relaxed);
+        }
+        return result;
+    });
 }
 MMRESULT waveInReset(HWAVEIN d) {
     return WithDevice(d, WaveCall::Reset, [](CWaveDevice* x) { return x->Reset(); });

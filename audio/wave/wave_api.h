@@ -47,6 +47,8 @@ struct WAVEHDR {
     // Capture: WaveGapCount() as the device completed the header, so that a hole shows at the
     // first buffer after it rather than at whichever buffer the owner happens to handle next.
     uint64_t gapCount = 0;
+    // Capture: WaveInputGapCount() at the same moment.
+    uint64_t inputGapCount = 0;
 };
 
 // The devices opened from now on, one name per direction: an ALSA name ("default",
@@ -95,3 +97,8 @@ uint64_t WaveDroppedInputFrames();
 // The two above and the capture devices lost, added up: it changes whenever the captured stream
 // gets a hole.
 uint64_t WaveGapCount();
+// What breaks the captured stream alone: capture xruns, dropped input frames, capture devices
+// lost, and capture starts (the frames between a stop and the next start are never read). A
+// playback underrun leaves the input whole, so it is not counted here. Two buffers stamped
+// with the same count follow on from each other.
+uint64_t WaveInputGapCount();

@@ -15,6 +15,8 @@ MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction,
                              CWaveDevice** device);
 
 void CountXrun();
+// An xrun of a capture device: an xrun, and a hole in the captured stream.
+void CountCaptureXrun();
 void CountDroppedInputFrames(uint64_t frames);
 // A capture device lost (unplugged, its sound server gone): what it missed is a hole too.
 void CountInputOutage();

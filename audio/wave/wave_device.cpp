@@ -94,6 +94,7 @@ void CWaveDevice::CompleteFront() {
     }
     if (m_direction == WaveDirection::In) {
         header->gapCount = WaveGapCount();
+        header->inputGapCount = WaveInputGapCount();
     }
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     const uint32_t id = m_direction == WaveDirection::In ? MM_WIM_DATA : MM_WOM_DONE;

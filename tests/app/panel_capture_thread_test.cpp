@@ -212,4 +212,49 @@ TEST_F(PanelTest, ClosingWhileRecordingFinishesTheFile) {
     EXPECT_EQ(fields[2].trimmed().toInt() % 4096, 0);
 }
 
+// Closing finishes the recording while the generator and both devices still run: each device
+// stop, its reset made to fail so that it reports, finds the recording already finished.
+TEST_F(PanelTest, ClosingFinishesTheRecordingBeforeAnyDeviceStops) {
+    m_prompts.savePath = m_dir.filePath("order.wav").toStdString();
+    Panel().show();
+    Button(ctl::kSourceSwitch)->click();
+    Button(ctl::kRecord)->click();
+    RunBuffers(2);
+    Bench().InjectFault(WaveDirection::In, WaveCall::Reset, MMSYSERR_ERROR);
+    Bench().InjectFault(WaveDirection::Out, WaveCall::Reset, MMSYSERR_ERROR);
+    std::vector<std::pair<std::string, bool>> stops; // report, recording finished by then
+    SetAlertSink([&](const Alert& alert) {
+        stops.emplace_back(alert.text.substr(0, 8),
+                           Panel().m_recording == 0 && Panel().m_recorder == nullptr);
+    });
+    Panel().close();
+    SetAlertSink({});
+    EXPECT_EQ(stops,
+              (std::vector<std::pair<std::string, bool>>{{"WAVEIN:1", true}, {"WAVEOUT:", true}}));
+}
+
+// The card goes away under a recording and comes back: the recording ended at the gap, and
+// RECORD is up again, ready for the next one.
+TEST_F(PanelTest, AGapEndsTheRecordingAndReleasesRecord) {
+    const QString path = m_dir.filePath("gap.wav");
+    m_prompts.savePath = path.toStdString();
+    Button(ctl::kRecord)->click();
+    RunBuffers(2);
+    Bench().SetDeviceGone(true);
+    Bench().Step(12);
+    Bench().SetDeviceGone(false);
+    Bench().Step(12); // the second retry finds it back
+    ASSERT_TRUE(PumpUntil([&] { return !Button(ctl::kRecord)->isChecked(); }));
+    EXPECT_EQ(Button(ctl::kRecord)->text(), "Record");
+    EXPECT_EQ(Panel().m_recording, 0);
+    ASSERT_TRUE(m_alerts.WaitFor(2));
+    EXPECT_EQ(m_alerts.Texts().back(), kRecordingGapText);
+    EXPECT_EQ(QFileInfo(path).size(), 46 + 2 * 16384);
+
+    Button(ctl::kRecord)->click(); // a new recording, not the end of the old one
+    EXPECT_EQ(m_prompts.saveCalls, 2);
+    EXPECT_EQ(Panel().m_recording, 1);
+    EXPECT_EQ(Button(ctl::kRecord)->text(), "Recording");
+}
+
 } // namespace

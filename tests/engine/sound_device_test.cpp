@@ -15,10 +15,11 @@ class SoundDeviceTest : public ::testing::Test {
 protected:
     ~SoundDeviceTest() override { std::filesystem::remove_all(m_dir); }
 
-    // Hands one buffer of `fill` bytes to RecordBuffer, as the capture worker would.
+    // Hands one whole buffer of `fill` bytes to RecordBuffer, as the capture worker would.
     void Record(CSoundDevice& device, uint8_t fill) {
         std::vector<uint8_t> data(kBufferBytes, fill);
         SampleBuffer buffer(data.data(), int32_t(data.size()));
+        buffer.m_recordedBytes = buffer.m_length;
         device.RecordBuffer(&buffer);
     }
 
@@ -97,6 +98,7 @@ TEST_F(SoundDeviceTest, CaptureCallbackShowsTheBufferThenRecordsIt) {
     device.StartRecording(m_path.c_str());
     std::vector<uint8_t> data(kBufferBytes, 0x42);
     SampleBuffer buffer(data.data(), kBufferBytes);
+    buffer.m_recordedBytes = kBufferBytes;
     CSoundDevice::CaptureCallback(&buffer, &device);
     EXPECT_EQ(device.firstByte, 0x42);
     EXPECT_EQ(device.fileBytesSeen, 46u);
@@ -174,6 +176,81 @@ TEST_F(SoundDeviceTest, RecordsOnlyWhileFlagAndRecorderAreBothThere) {
     EXPECT_EQ(bytes[46 + kBufferBytes], 4);
     EXPECT_TRUE(m_alerts.Alerts().empty());
 }
+
+// One captured buffer as the device hands it over: `fill` in every byte, the bytes it
+// recorded and the input gap count it was stamped with.
+struct CapturedPiece {
+    uint8_t fill;
+    int32_t recordedBytes;
+    uint64_t inputGaps;
+};
+
+struct GapCase {
+    const char* name;
+    // The first piece is captured before the recording starts; the rest while it runs.
+    std::vector<CapturedPiece> pieces;
+    std::vector<uint8_t> recordedFills; // the file's buffers, by their fill
+    bool endedAtGap;                     // with kRecordingGapText, the recording off
+};
+
+void PrintTo(const GapCase& gap, std::ostream* os) {
+    *os << gap.name;
+}
+
+class SoundDeviceGap : public SoundDeviceTest, public ::testing::WithParamInterface<GapCase> {};
+
+// A recording is one unbroken stretch of input: a buffer that does not follow on from the one
+// before it ends a recording that holds audio, and never starts one.
+TEST_P(SoundDeviceGap, RecordingNeverJoinsTwoStretches) {
+    struct CEndProbe : CSoundDevice {
+        void OnRecordingEndedAtGap() override { ++ended; }
+        int ended = 0;
+    } device;
+    const auto capture = [&](const CapturedPiece& piece) {
+        std::vector<uint8_t> data(kBufferBytes, piece.fill);
+        SampleBuffer buffer(data.data(), kBufferBytes);
+        buffer.m_recordedBytes = piece.recordedBytes;
+        buffer.m_inputGapCount = piece.inputGaps;
+        CSoundDevice::CaptureCallback(&buffer, &device);
+    };
+    const std::vector<CapturedPiece>& pieces = GetParam().pieces;
+    capture(pieces.front());
+    device.m_recording = 1;
+    device.StartRecording(m_path.c_str());
+    for (size_t i = 1; i < pieces.size(); ++i) {
+        capture(pieces[i]);
+    }
+    const auto bytes = ReadAll(m_path);
+    std::vector<uint8_t> fills;
+    for (size_t at = 46; at < bytes.size(); at += kBufferBytes) {
+        fills.push_back(bytes[at]);
+    }
+    EXPECT_EQ(bytes.size(), 46 + fills.size() * kBufferBytes);
+    EXPECT_EQ(fills, GetParam().recordedFills);
+    const bool ended = GetParam().endedAtGap;
+    EXPECT_EQ(device.ended, ended ? 1 : 0);
+    EXPECT_EQ(device.m_recording, ended ? 0 : 1);
+    EXPECT_EQ(device.m_recorder == nullptr, ended);
+    EXPECT_EQ(m_alerts.Texts(), ended ? std::vector<std::string>{kRecordingGapText}
+                                      : std::vector<std::string>{});
+    device.StopRecording();
+}
+
+constexpr int32_t kWhole = kBufferBytes;
+constexpr int32_t kHalf = kBufferBytes / 2; // a stop handed it back half-filled
+
+INSTANTIATE_TEST_SUITE_P(
+    Gaps, SoundDeviceGap,
+    ::testing::Values(
+        GapCase{"PartFilledBuffer",
+                {{0, kWhole, 5}, {1, kWhole, 5}, {2, kWhole, 5}, {3, kHalf, 5}, {4, kWhole, 5}},
+                {1, 2},
+                true},
+        GapCase{"GapBeforeTheFirstBuffer",
+                {{0, kWhole, 5}, {1, kWhole, 6}, {2, kWhole, 6}, {3, kWhole, 6}},
+                {2, 3},
+                false}),
+    [](const ::testing::TestParamInfo<GapCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SoundDeviceTest, FailedWritesShowOnePlainBoxPerBuffer) {
     for (const std::string& path : {m_dir + "/missing/take.wav", std::string("/dev/full")}) {

@@ -196,6 +196,7 @@ TEST_F(SoundDeviceThreads, RecordingsStoppedUnderAWritingThreadHoldWholeBuffers)
         std::vector<uint8_t> data(kBufferBytes, 0x11);
         while (!done) {
             SampleBuffer buffer(data.data(), kBufferBytes);
+            buffer.m_recordedBytes = kBufferBytes;
             device.RecordBuffer(&buffer);
         }
     });
@@ -237,51 +238,100 @@ int64_t FrameAt(const std::vector<uint8_t>& bytes, size_t frame) {
     return int64_t(s[0]) | int64_t(s[1]) << 15;
 }
 
-// The card goes away in the middle of a recording and comes back: one report that holds
-// nothing up (even with the box left open), and the same file goes on after the gap with every
-// buffer captured before and after it.
-TEST_F(SoundDeviceThreads, RecordingGoesOnIntoTheSameFileAfterTheDeviceIsBack) {
+struct CGatedRecorder : CSoundDevice {
+    void OnCaptureBuffer(const uint8_t*) override { std::lock_guard wait(gate); }
+    void OnRecordingEndedAtGap() override { ++ended; }
+    std::mutex gate; // held by the test: the worker keeps the buffer it is on
+    std::atomic<int> ended{0};
+};
+
+struct InputGap {
+    const char* name;
+    // Makes the gap with the recording running, then captures a buffer after it; the bench's
+    // clock is stepped from here only.
+    void (*make)(CSimulatedBench& bench, CGatedRecorder& device);
+    size_t buffersBeforeGap;
+    std::vector<std::string> reports; // besides kRecordingGapText, which comes last
+};
+
+void PrintTo(const InputGap& gap, std::ostream* os) {
+    *os << gap.name;
+}
+
+class SoundDeviceGapThreads : public SoundDeviceThreads,
+                              public ::testing::WithParamInterface<InputGap> {};
+
+// Input lost in the middle of a recording ends it at the last buffer before the gap, with
+// every frame captured up to there, and says so.
+TEST_P(SoundDeviceGapThreads, EndsTheRecordingAtTheGap) {
     auto& bench = CSimulatedBench::Instance();
     bench.SetInputSignal(0, [](int64_t frame) { return int16_t(frame & 0x7fff); });
     bench.SetInputSignal(1, [](int64_t frame) { return int16_t(frame >> 15); });
-    m_alerts.HoldBoxes(); // the user leaves every box open
-    CCountingDevice device;
+    CGatedRecorder device;
     device.m_recording = 1;
     device.StartRecording(m_path.c_str());
     device.StartCapture();
-    const auto stepAndRecord = [&](int periods, int capturedAfter) {
-        bench.Step(periods);
-        return WaitUntil([&] {
-            return device.captured == capturedAfter &&
-                   std::filesystem::file_size(m_path) ==
-                       46u + uintmax_t(capturedAfter) * kBufferBytes;
-        });
-    };
-    ASSERT_TRUE(stepAndRecord(4, 4));
-    bench.SetDeviceGone(true);
-    ASSERT_TRUE(stepAndRecord(30, 4));
-    ASSERT_TRUE(m_alerts.WaitFor(1, std::chrono::seconds(5)));
-    ExpectValidWav(ReadAll(m_path), 4);
-    bench.SetDeviceGone(false);
-    // Lost at period 4, retried every 11 periods: the third retry (period 37) finds it back.
-    ASSERT_TRUE(stepAndRecord(3 + 5, 9));
-    device.m_recording = 0;
-    device.StopRecording();
+    bench.Step(4);
+    ASSERT_TRUE(
+        WaitUntil([&] { return std::filesystem::file_size(m_path) == 46u + 4u * kBufferBytes; }));
+
+    GetParam().make(bench, device);
+    ASSERT_TRUE(WaitUntil([&] { return device.ended == 1; }));
+    ASSERT_TRUE(m_alerts.WaitFor(GetParam().reports.size() + 1));
     device.StopCapture();
 
+    EXPECT_EQ(device.m_recording, 0);
+    EXPECT_EQ(device.m_recorder, nullptr);
     const auto bytes = ReadAll(m_path);
-    ExpectValidWav(bytes, 9);
-    const size_t frames = 9 * size_t(kFramesPerBuffer);
-    const size_t gapAt = 4 * size_t(kFramesPerBuffer);
-    for (size_t f = 1; f < frames; ++f) {
-        if (f != gapAt) {
-            ASSERT_EQ(FrameAt(bytes, f), FrameAt(bytes, f - 1) + 1) << "frame " << f;
-        }
+    const size_t buffers = GetParam().buffersBeforeGap;
+    ASSERT_NO_FATAL_FAILURE(ExpectValidWav(bytes, buffers));
+    for (size_t f = 0; f < buffers * size_t(kFramesPerBuffer); ++f) {
+        ASSERT_EQ(FrameAt(bytes, f), int64_t(f)) << "frame " << f;
     }
-    EXPECT_EQ(FrameAt(bytes, 0), 0);
-    EXPECT_EQ(FrameAt(bytes, gapAt), 37 * int64_t(kFramesPerBuffer));
-    ASSERT_EQ(m_alerts.Alerts().size(), 1u);
-    EXPECT_EQ(m_alerts.Alerts()[0].text.rfind("WAVEIN:6:", 0), 0u);
+    std::vector<std::string> texts = m_alerts.Texts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), kRecordingGapText);
+    texts.pop_back();
+    EXPECT_EQ(texts, GetParam().reports);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SoundDeviceGapThreads,
+    ::testing::Values(
+        // The worker is held on a buffer (as by a box) while the card fills the other two and
+        // then has nowhere to put the next: those frames are dropped.
+        InputGap{"DroppedInput",
+                 [](CSimulatedBench& bench, CGatedRecorder& device) {
+                     const uint64_t dropped = WaveDroppedInputFrames();
+                     {
+                         std::lock_guard hold(device.gate);
+                         bench.Step(4);
+                         EXPECT_GT(WaveDroppedInputFrames(), dropped);
+                     }
+                     bench.Step(1);
+                 },
+                 7, // the buffer held, the two after it, and the four before
+                 {}},
+        // The card goes away and comes back: it was lost at period 4 and is retried every 11
+        // periods, so the third retry (period 37) finds it.
+        InputGap{"CardGoneAndBack",
+                 [](CSimulatedBench& bench, CGatedRecorder&) {
+                     bench.SetDeviceGone(true);
+                     bench.Step(30);
+                     bench.SetDeviceGone(false);
+                     bench.Step(3 + 2);
+                 },
+                 4,
+                 {"WAVEIN:6:simulated bench: the line input is gone; retrying in "
+                  "OnWIM_LOST()"}},
+        // Another input chosen: capture stopped, its device closed, the next one started.
+        InputGap{"CaptureReopened",
+                 [](CSimulatedBench& bench, CGatedRecorder& device) {
+                     EXPECT_EQ(device.ReopenCapture(), CaptureReopen::Reopened);
+                     bench.Step(1);
+                 },
+                 4,
+                 {}}),
+    [](const ::testing::TestParamInfo<InputGap>& info) { return std::string(info.param.name); });
 
 } // namespace
