@@ -1,5 +1,6 @@
 // Distortion and noise readings against what was planted in the block or measured from its
 // samples directly.
+#include "a_weighting.h"
 #include "distortion.h"
 
 #include "test_signals.h"

@@ -95,7 +95,3 @@ private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
-
-// The A-weighting's gain in dB at freq_hz (IEC 61672-1 analytic form, 0 dB at 1 kHz); -infinity
-// at 0 Hz and below.
-double AWeightingDb(double freq_hz);

@@ -1,4 +1,4 @@
-#include "distortion.h"
+#include "a_weighting.h"
 
 #include <cmath>
 #include <limits>

@@ -1,5 +1,6 @@
 #include "distortion.h"
 
+#include "a_weighting.h"
 #include "distortion_impl.h"
 
 #include <algorithm>
