@@ -1,5 +1,6 @@
 #include "sound_in.h"
 
+#include "wave_open.h"
 #include "wave_report.h"
 
 #include <chrono>

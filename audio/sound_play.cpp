@@ -1,5 +1,6 @@
 #include "sound_play.h"
 
+#include "wave_open.h"
 #include "wave_report.h"
 
 #include <new>

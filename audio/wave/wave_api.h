@@ -3,7 +3,8 @@
 // kept: open, prepare header, add/write, start, reset, unprepare, close, error text. Each open
 // device sends "buffer done" to its owner's message queue. Which device opens: the name set by
 // SetWaveDevices, else TAVRIN_AUDIO (unset or "alsa" -> ALSA "default", "alsa:NAME" -> ALSA
-// NAME, "sim" -> the simulated bench).
+// NAME, "sim" -> the simulated bench). The open itself is wave_open.h's: the table that picks
+// a backend sits above both, so this layer holds ALSA alone and builds no simulated card.
 
 #include "message_thread.h"
 #include "pcm_format.h"
@@ -63,8 +64,7 @@ class CWaveDevice;
 using HWAVEIN = CWaveDevice*;
 using HWAVEOUT = CWaveDevice*;
 
-// Capture. The device posts {MM_WIM_DATA, device, header} to `target` for each filled header.
-MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target);
+// Capture, on a device waveInOpen (wave_open.h) opened.
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header);
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header);
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header);
@@ -75,8 +75,7 @@ MMRESULT waveInClose(HWAVEIN device);
 // Text for `code`; when it is the calling thread's latest failure, the Linux cause in words.
 void waveInGetErrorText(MMRESULT code, char* text, int chars);
 
-// Playback. The device posts {MM_WOM_DONE, device, header} for each header it has played.
-MMRESULT waveOutOpen(HWAVEOUT* device, const WAVEFORMATEX* format, MessageTarget target);
+// Playback, on a device waveOutOpen (wave_open.h) opened.
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header);
 MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header);

@@ -1,6 +1,7 @@
 #include "device_list.h"
 #include "simulated_bench.h"
 #include "wave_api.h"
+#include "wave_open.h"
 
 #include <gtest/gtest.h>
 

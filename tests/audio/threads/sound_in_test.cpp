@@ -1,4 +1,5 @@
 #include "sim_fixture.h"
+#include "wave_open.h"
 
 #include <atomic>
 #include <chrono>

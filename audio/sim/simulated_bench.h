@@ -69,6 +69,11 @@ public:
     int64_t PlayedOutputBuffers() const;
 };
 
+// The simulated bench's device for `direction`, known by `name` while it is open.
+MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction,
+                             const WAVEFORMATEX& format, MessageTarget target,
+                             CWaveDevice** device);
+
 // Stands in for the TAVRIN_AUDIO environment variable for devices opened from now on: "sim",
 // "alsa", "alsa:NAME"; nullptr goes back to the variable. Devices set by name come first.
 void SelectWaveBackend(const char* choice);
