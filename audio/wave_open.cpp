@@ -1,7 +1,7 @@
-#include "wave_open.h"
+#include "audio/wave_open.h"
 
-#include "simulated_bench.h"
-#include "wave_backends.h"
+#include "audio/sim/simulated_bench.h"
+#include "audio/wave/wave_backends.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 // any other name that ALSA device (audio/wave). It sits above both backends, which know nothing
 // of each other. Any thread.
 
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
 
 // Capture. The device posts {MM_WIM_DATA, device, header} to `target` for each filled header.
 MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target);

@@ -1,4 +1,4 @@
-#include "calibration.h"
+#include "analysis/calibration/calibration.h"
 
 #include <nlohmann/json.hpp>
 

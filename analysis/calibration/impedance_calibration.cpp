@@ -1,6 +1,6 @@
-#include "impedance_calibration.h"
+#include "analysis/calibration/impedance_calibration.h"
 
-#include "calibration.h"
+#include "analysis/calibration/calibration.h"
 
 #include <nlohmann/json.hpp>
 

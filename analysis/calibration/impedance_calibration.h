@@ -3,7 +3,7 @@
 // impedance_calibration.json beside the volts' calibration.json and saved the same atomic way.
 // A card with no entry has no corrections. Plain data and file handling; one store per thread.
 
-#include "impedance_corrections.h"
+#include "analysis/impedance/impedance_corrections.h"
 
 #include <map>
 #include <string>

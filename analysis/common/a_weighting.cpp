@@ -1,4 +1,4 @@
-#include "a_weighting.h"
+#include "analysis/common/a_weighting.h"
 
 #include <cmath>
 #include <limits>

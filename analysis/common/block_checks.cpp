@@ -1,4 +1,4 @@
-#include "block_checks.h"
+#include "analysis/common/block_checks.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "spectral_window.h"
+#include "analysis/common/spectral_window.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "spectrum_points.h"
+#include "analysis/common/spectrum_points.h"
 
 #include <algorithm>
 #include <cmath>

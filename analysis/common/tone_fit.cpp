@@ -1,4 +1,4 @@
-#include "tone_fit.h"
+#include "analysis/common/tone_fit.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
-#include "distortion.h"
+#include "analysis/distortion/distortion.h"
 
-#include "a_weighting.h"
-#include "distortion_impl.h"
+#include "analysis/common/a_weighting.h"
+#include "analysis/distortion/distortion_impl.h"
 
 #include <algorithm>
 #include <cmath>

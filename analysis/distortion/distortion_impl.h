@@ -2,12 +2,12 @@
 // What the distortion and intermodulation analyses share: the block, its windowed spectrum and
 // the steps from a block to fitted tones. Private to this library.
 
-#include "block_checks.h"
-#include "distortion.h"
-#include "real_fft.h"
-#include "sine_fit.h"
-#include "spectral_window.h"
-#include "tone_fit.h"
+#include "analysis/common/block_checks.h"
+#include "analysis/common/spectral_window.h"
+#include "analysis/common/tone_fit.h"
+#include "analysis/distortion/distortion.h"
+#include "fft/real_fft.h"
+#include "measure/sine_fit.h"
 
 #include <cmath>
 #include <complex>

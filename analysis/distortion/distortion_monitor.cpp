@@ -1,6 +1,6 @@
-#include "distortion_monitor.h"
+#include "analysis/distortion/distortion_monitor.h"
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 #include <algorithm>
 

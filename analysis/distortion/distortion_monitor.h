@@ -8,7 +8,7 @@
 // made by SetSettings (or the constructor) when the block size changes, so the capture worker
 // never plans a transform; per block nothing is allocated.
 
-#include "distortion.h"
+#include "analysis/distortion/distortion.h"
 
 #include <array>
 #include <cstdint>

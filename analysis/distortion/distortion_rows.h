@@ -6,8 +6,8 @@
 // at the same places. A refused figure, a gap's and a harmonic at or above Nyquist are missing
 // values. Plain functions; any thread.
 
-#include "distortion_monitor.h"
-#include "row_text.h"
+#include "analysis/distortion/distortion_monitor.h"
+#include "base/row_text.h"
 
 #include <string>
 #include <vector>

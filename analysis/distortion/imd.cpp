@@ -1,6 +1,6 @@
-#include "distortion.h"
+#include "analysis/distortion/distortion.h"
 
-#include "distortion_impl.h"
+#include "analysis/distortion/distortion_impl.h"
 
 #include <algorithm>
 #include <cmath>

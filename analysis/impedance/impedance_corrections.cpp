@@ -1,4 +1,4 @@
-#include "impedance_corrections.h"
+#include "analysis/impedance/impedance_corrections.h"
 
 #include <algorithm>
 #include <cmath>

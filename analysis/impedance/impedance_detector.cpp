@@ -1,8 +1,8 @@
-#include "impedance_detector.h"
+#include "analysis/impedance/impedance_detector.h"
 
-#include "block_checks.h"
-#include "sine_fit.h"
-#include "tone_fit.h"
+#include "analysis/common/block_checks.h"
+#include "analysis/common/tone_fit.h"
+#include "measure/sine_fit.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 // (across R_ref) at the test frequency over one block, and the raw Z = R_ref (V1/V2 - 1) they
 // give, or why the block gives none. One detector per thread; Detect allocates nothing.
 
-#include "real_fft.h"
-#include "spectral_window.h"
+#include "analysis/common/spectral_window.h"
+#include "fft/real_fft.h"
 
 #include <complex>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "impedance_files.h"
+#include "analysis/impedance/impedance_files.h"
 
 #include <charconv>
 #include <cmath>

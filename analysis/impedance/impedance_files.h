@@ -4,8 +4,8 @@
 // that `tavrin` prints and the analyser window exports. Numbers are written and read the same in
 // every locale. Plain functions; any thread.
 
-#include "impedance_readings.h"
-#include "row_text.h"
+#include "analysis/impedance/impedance_readings.h"
+#include "base/row_text.h"
 
 #include <optional>
 #include <string>

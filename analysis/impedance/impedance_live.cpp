@@ -1,4 +1,4 @@
-#include "impedance_live.h"
+#include "analysis/impedance/impedance_live.h"
 
 #include <algorithm>
 #include <cmath>

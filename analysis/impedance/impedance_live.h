@@ -7,10 +7,10 @@
 // wait out at every change of tone: AddLoopDelay adds it.
 // One thread at a time (the capture worker); Feed allocates nothing.
 
-#include "impedance_corrections.h"
-#include "impedance_detector.h"
-#include "impedance_sweep.h"
-#include "pcm_format.h"
+#include "analysis/impedance/impedance_corrections.h"
+#include "analysis/impedance/impedance_detector.h"
+#include "analysis/impedance/impedance_sweep.h"
+#include "base/pcm_format.h"
 
 #include <cstdint>
 #include <optional>

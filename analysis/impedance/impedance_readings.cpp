@@ -1,4 +1,4 @@
-#include "impedance_readings.h"
+#include "analysis/impedance/impedance_readings.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "impedance_sweep.h"
+#include "analysis/impedance/impedance_sweep.h"
 
 #include <algorithm>
 #include <cmath>

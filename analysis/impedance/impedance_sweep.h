@@ -4,8 +4,8 @@
 // driver plays ToneHz() whenever Feed says the tone changed, and hands it every captured buffer
 // (the capture tap's arguments). One thread at a time; Feed allocates nothing.
 
-#include "impedance_corrections.h"
-#include "impedance_detector.h"
+#include "analysis/impedance/impedance_corrections.h"
+#include "analysis/impedance/impedance_detector.h"
 
 #include <complex>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "loudspeaker.h"
+#include "analysis/impedance/loudspeaker.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 // A loudspeaker driver's small-signal parameters from its impedance curve (free air, one sweep).
 // Plain functions; any thread.
 
-#include "impedance_readings.h"
+#include "analysis/impedance/impedance_readings.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
-#include "sweep_analyser.h"
+#include "analysis/sweep/sweep_analyser.h"
 
-#include "block_checks.h"
-#include "real_fft.h"
-#include "sweep_points.h"
+#include "analysis/common/block_checks.h"
+#include "analysis/sweep/sweep_points.h"
+#include "fft/real_fft.h"
 
 #include <algorithm>
 #include <array>

@@ -9,7 +9,7 @@
 // in the constructor, so Analyse allocates nothing once its result has grown to the number of
 // points asked for. Used by one thread at a time; different analysers may run at once.
 
-#include "sweep_signal.h"
+#include "analysis/sweep/sweep_signal.h"
 
 #include <complex>
 #include <memory>

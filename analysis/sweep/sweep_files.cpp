@@ -1,8 +1,8 @@
-#include "sweep_files.h"
+#include "analysis/sweep/sweep_files.h"
 
-#include "entry_validation.h"
-#include "number_text.h"
-#include "row_text.h"
+#include "base/entry_validation.h"
+#include "base/number_text.h"
+#include "base/row_text.h"
 
 #include <cmath>
 #include <limits>

@@ -5,7 +5,7 @@
 // the numbers: a line that is not data is refused with its line number, never guessed at.
 // Plain functions; any thread.
 
-#include "sweep_analyser.h"
+#include "analysis/sweep/sweep_analyser.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
-#include "sweep_measurement.h"
+#include "analysis/sweep/sweep_measurement.h"
 
-#include "real_fft.h"
+#include "fft/real_fft.h"
 
 #include <algorithm>
 #include <cmath>

@@ -8,8 +8,8 @@
 // allocation, no lock); Progress, Complete and Damaged from any thread; the constructor, Playback
 // and Analyse on one controlling thread, Analyse after Complete (or after the run was stopped).
 
-#include "sweep_analyser.h"
-#include "sweep_signal.h"
+#include "analysis/sweep/sweep_analyser.h"
+#include "analysis/sweep/sweep_signal.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "sweep_points.h"
+#include "analysis/sweep/sweep_points.h"
 
 #include <algorithm>
 #include <cmath>

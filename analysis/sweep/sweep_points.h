@@ -5,7 +5,7 @@
 // power for magnitudes and the complex response for phase, by running sums made once per call.
 // Scratch is made in the constructor; one thread at a time.
 
-#include "sweep_analyser.h"
+#include "analysis/sweep/sweep_analyser.h"
 
 #include <array>
 #include <complex>

@@ -1,4 +1,4 @@
-#include "sweep_signal.h"
+#include "analysis/sweep/sweep_signal.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,13 +1,13 @@
-#include "impedance_window.h"
+#include "app/analysers/impedance_window.h"
 
-#include "analyser_export.h"
-#include "impedance_chart.h"
-#include "impedance_files.h"
-#include "loudspeaker.h"
-#include "pcm_format.h"
-#include "sound_device.h"
-#include "test_signal.h"
-#include "wave_api.h"
+#include "analysis/impedance/impedance_files.h"
+#include "analysis/impedance/loudspeaker.h"
+#include "app/analysers/analyser_export.h"
+#include "app/analysers/impedance_chart.h"
+#include "audio/test_signal.h"
+#include "audio/wave/wave_api.h"
+#include "base/pcm_format.h"
+#include "engine/sound_device.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>

@@ -9,10 +9,10 @@
 // Threads: GUI thread only. The run is fed on the capture worker and reaches the window as
 // queued calls; it is only replaced while the tap is removed.
 
-#include "impedance_calibration.h"
-#include "impedance_live.h"
-#include "impedance_readings.h"
-#include "latest_value.h"
+#include "analysis/calibration/impedance_calibration.h"
+#include "analysis/impedance/impedance_live.h"
+#include "analysis/impedance/impedance_readings.h"
+#include "base/latest_value.h"
 
 #include <QDialog>
 

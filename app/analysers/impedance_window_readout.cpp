@@ -1,8 +1,8 @@
 // The impedance window's readout and its corrections: the live reading in large type, and the
 // channel-match, open and short calibrations taken from it (or over a sweep) and kept per card.
-#include "impedance_window.h"
+#include "app/analysers/impedance_window.h"
 
-#include "impedance_readings.h"
+#include "analysis/impedance/impedance_readings.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,8 @@
-#include "simulated_bench.h"
+#include "audio/sim/simulated_bench.h"
 
-#include "simulated_dut_chain.h"
-#include "thread_name.h"
-#include "wave_backends.h"
+#include "audio/sim/simulated_dut_chain.h"
+#include "audio/wave/wave_backends.h"
+#include "base/thread_name.h"
 
 #include <algorithm>
 #include <chrono>

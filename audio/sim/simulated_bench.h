@@ -8,9 +8,9 @@
 // step it buffer by buffer, and make any device call fail once or several times.
 // Every member may be called from any thread.
 
-#include "simulated_dut.h"
-#include "wave_api.h"
-#include "wave_types.h"
+#include "audio/sim/simulated_dut.h"
+#include "audio/wave/wave_api.h"
+#include "audio/wave/wave_types.h"
 
 #include <cstdint>
 #include <functional>

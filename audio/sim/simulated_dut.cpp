@@ -1,6 +1,6 @@
-#include "simulated_dut.h"
+#include "audio/sim/simulated_dut.h"
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 CSimulatedDut::CSimulatedDut(const SimulatedDut& model, uint64_t seed)
     : m_model(model), m_random(seed) {

@@ -20,7 +20,7 @@
 //
 // Threads: one CSimulatedDut per cable, used under the bench's lock.
 
-#include "fast_random.h"
+#include "base/fast_random.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "simulated_dut_chain.h"
+#include "audio/sim/simulated_dut_chain.h"
 
-#include "pcm_format.h"
-#include "simulated_fir.h"
-#include "simulated_poly.h"
+#include "audio/sim/simulated_fir.h"
+#include "audio/sim/simulated_poly.h"
+#include "base/pcm_format.h"
 
 #include <cmath>
 #include <numbers>

@@ -10,9 +10,9 @@
 // Threads: build on any thread, then Process on one thread at a time (the bench's lock);
 // nothing is allocated after building.
 
-#include "fast_random.h"
-#include "simulated_dut.h"
-#include "simulated_dut_stages.h"
+#include "audio/sim/simulated_dut.h"
+#include "audio/sim/simulated_dut_stages.h"
+#include "base/fast_random.h"
 
 #include <cstdint>
 #include <memory>

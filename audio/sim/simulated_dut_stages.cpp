@@ -1,4 +1,4 @@
-#include "simulated_dut_stages.h"
+#include "audio/sim/simulated_dut_stages.h"
 
 #include <charconv>
 #include <cmath>

@@ -16,7 +16,7 @@
 // A chain '+' is followed by a stage keyword (lowercase); a network's '+' by R, L, C or '('.
 // Plain data, any thread.
 
-#include "simulated_network.h"
+#include "audio/sim/simulated_network.h"
 
 #include <optional>
 #include <string>

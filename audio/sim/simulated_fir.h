@@ -11,7 +11,7 @@
 // Threads: built on any thread, then Process on one thread at a time; nothing is allocated
 // after the constructor.
 
-#include "real_fft.h"
+#include "fft/real_fft.h"
 
 #include <array>
 #include <complex>

@@ -1,4 +1,4 @@
-#include "simulated_network.h"
+#include "audio/sim/simulated_network.h"
 
 #include <charconv>
 #include <cmath>

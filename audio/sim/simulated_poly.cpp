@@ -1,6 +1,6 @@
-#include "simulated_poly.h"
+#include "audio/sim/simulated_poly.h"
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 #include <algorithm>
 #include <cmath>

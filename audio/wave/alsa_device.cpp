@@ -7,10 +7,10 @@
 // whose xruns come straight back after every recovery with no frame moved (CXrunStorm), and a
 // playback device that holds its frames for seconds.
 
-#include "alsa_pcm.h"
-#include "thread_name.h"
-#include "wave_backends.h"
-#include "xrun_storm.h"
+#include "audio/wave/alsa_pcm.h"
+#include "audio/wave/wave_backends.h"
+#include "audio/wave/xrun_storm.h"
+#include "base/thread_name.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "message_thread.h"
+#include "audio/wave/message_thread.h"
 
-#include "thread_name.h"
+#include "base/thread_name.h"
 
 void CMessageQueue::Post(const ThreadMessage& message) {
     {

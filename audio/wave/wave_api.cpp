@@ -1,7 +1,7 @@
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
 
-#include "trace.h"
-#include "wave_backends.h"
+#include "audio/wave/wave_backends.h"
+#include "base/trace.h"
 
 #include <atomic>
 #include <cstdarg>

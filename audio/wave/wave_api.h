@@ -6,9 +6,9 @@
 // NAME, "sim" -> the simulated bench). The open itself is wave_open.h's: the table that picks
 // a backend sits above both, so this layer holds ALSA alone and builds no simulated card.
 
-#include "message_thread.h"
-#include "pcm_format.h"
-#include "wave_types.h"
+#include "audio/wave/message_thread.h"
+#include "audio/wave/wave_types.h"
+#include "base/pcm_format.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // What the backends (ALSA here, the simulated card in audio/sim) and the table that picks one
 // per open (wave_open.cpp) share with the wave layer.
 
-#include "wave_device.h"
+#include "audio/wave/wave_device.h"
 
 #include <string>
 
