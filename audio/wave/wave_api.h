@@ -3,7 +3,7 @@
 // kept: open, prepare header, add/write, start, reset, unprepare, close, error text. Each open
 // device sends "buffer done" to its owner's message queue. Which device opens: the name set by
 // SetWaveDevices, else TAVRIN_AUDIO (unset or "alsa" -> ALSA "default", "alsa:NAME" -> ALSA
-// NAME, "sim" -> the simulated bench). The open itself is wave_open.h's: the table that picks
+// NAME, "sim" -> the simulated bench). The open is audio/wave_open.h's: the table that picks
 // a backend sits above both, so this layer holds ALSA alone and builds no simulated card.
 
 #include "audio/wave/message_thread.h"
@@ -64,7 +64,7 @@ class CWaveDevice;
 using HWAVEIN = CWaveDevice*;
 using HWAVEOUT = CWaveDevice*;
 
-// Capture, on a device waveInOpen (wave_open.h) opened.
+// Capture, on a device waveInOpen (audio/wave_open.h) opened.
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header);
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header);
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header);
@@ -75,7 +75,7 @@ MMRESULT waveInClose(HWAVEIN device);
 // Text for `code`; when it is the calling thread's latest failure, the Linux cause in words.
 void waveInGetErrorText(MMRESULT code, char* text, int chars);
 
-// Playback, on a device waveOutOpen (wave_open.h) opened.
+// Playback, on a device waveOutOpen (audio/wave_open.h) opened.
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header);
 MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header);

@@ -1,6 +1,6 @@
 #pragma once
 // What the backends (ALSA here, the simulated card in audio/sim) and the table that picks one
-// per open (wave_open.cpp) share with the wave layer.
+// per open (audio/wave_open.cpp) share with the wave layer.
 
 #include "audio/wave/wave_device.h"
 
