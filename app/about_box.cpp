@@ -1,8 +1,8 @@
-#include "about_box.h"
+#include "app/about_box.h"
 
-#include "app_resources.h"
-#include "panel_layout.h"
-#include "ui_font.h"
+#include "app/app_resources.h"
+#include "app/panel_layout.h"
+#include "base/ui_font.h"
 
 #include <QIcon>
 #include <QLabel>

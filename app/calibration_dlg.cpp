@@ -1,11 +1,11 @@
-#include "calibration_dlg.h"
+#include "app/calibration_dlg.h"
 
-#include "format_and_alert.h"
-#include "number_text.h"
-#include "sound_device.h"
-#include "status_line.h"
-#include "test_signal.h"
-#include "wave_api.h"
+#include "app/status_line.h"
+#include "audio/test_signal.h"
+#include "audio/wave/wave_api.h"
+#include "base/format_and_alert.h"
+#include "base/number_text.h"
+#include "engine/sound_device.h"
 
 #include <QComboBox>
 #include <QDate>

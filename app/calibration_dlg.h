@@ -9,7 +9,7 @@
 // Threads: GUI thread only. The live level is the status line's own reading, shown when the
 // status line shows it; the dialog measures nothing itself.
 
-#include "calibration.h"
+#include "analysis/calibration/calibration.h"
 
 #include <QDialog>
 

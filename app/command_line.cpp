@@ -1,6 +1,6 @@
-#include "command_line.h"
+#include "app/command_line.h"
 
-#include "translation.h"
+#include "app/translation.h"
 
 #include <QCommandLineParser>
 

@@ -1,7 +1,7 @@
-#include "device_choice.h"
+#include "app/device_choice.h"
 
-#include "format_and_alert.h"
-#include "sound_device.h"
+#include "base/format_and_alert.h"
+#include "engine/sound_device.h"
 
 #include <QCoreApplication>
 #include <QSettings>

@@ -4,8 +4,8 @@
 // wave layer's own default (TAVRIN_AUDIO, else ALSA "default"). Only the devices are kept: the
 // panel's own settings always start from their start-up values.
 
-#include "command_line.h"
-#include "device_list.h"
+#include "app/command_line.h"
+#include "audio/wave/device_list.h"
 
 class CSoundDevice;
 

@@ -1,4 +1,4 @@
-#include "device_dlg.h"
+#include "app/device_dlg.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

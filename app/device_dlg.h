@@ -3,7 +3,7 @@
 // and playback devices (name and description, "default" first), each with the device in use
 // selected. GUI thread.
 
-#include "device_choice.h"
+#include "app/device_choice.h"
 
 #include <QDialog>
 

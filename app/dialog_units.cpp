@@ -1,4 +1,4 @@
-#include "dialog_units.h"
+#include "app/dialog_units.h"
 
 #include <QRect>
 

@@ -1,8 +1,8 @@
-#include "entry_dialogs.h"
+#include "app/entry_dialogs.h"
 
-#include "dialog_units.h"
-#include "entry_validation.h"
-#include "format_and_alert.h"
+#include "app/dialog_units.h"
+#include "base/entry_validation.h"
+#include "base/format_and_alert.h"
 
 #include <QLabel>
 #include <QLineEdit>

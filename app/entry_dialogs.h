@@ -4,7 +4,7 @@
 // valid, so the caller reads the value only after a result of QDialog::Accepted.
 // GUI thread only.
 
-#include "dialog_units.h"
+#include "app/dialog_units.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "gui_bridge.h"
+#include "app/gui_bridge.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

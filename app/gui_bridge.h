@@ -4,7 +4,7 @@
 // bridge down, which releases every waiting worker at once and answers later requests at once,
 // so stopping a worker never waits on a box that nobody will dismiss.
 
-#include "format_and_alert.h"
+#include "base/format_and_alert.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "instrument_app.h"
+#include "app/instrument_app.h"
 
-#include "format_and_alert.h"
-#include "instrument_dlg.h"
+#include "app/instrument_dlg.h"
+#include "base/format_and_alert.h"
 
 bool CInstrumentApp::InitInstance() {
     {

@@ -1,14 +1,14 @@
-#include "instrument_dlg.h"
+#include "app/instrument_dlg.h"
 
-#include "app_resources.h"
-#include "device_dlg.h"
-#include "digit_display.h"
-#include "hand_cursor.h"
-#include "link_label.h"
-#include "scope_screen.h"
-#include "status_line.h"
-#include "trace.h"
-#include "ui_font.h"
+#include "app/app_resources.h"
+#include "app/device_dlg.h"
+#include "app/scope_screen.h"
+#include "app/status_line.h"
+#include "base/trace.h"
+#include "base/ui_font.h"
+#include "controls/digit_display.h"
+#include "controls/hand_cursor.h"
+#include "controls/link_label.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -10,20 +10,20 @@
 // wait for the user (the screen-save file dialog, a box) it waits through the bridge, which the
 // closing sequence shuts down first, so closing never waits on a dialog.
 
-#include "calibration.h"
-#include "calibration_dlg.h"
-#include "distortion_window.h"
-#include "frequency_response_window.h"
-#include "gui_bridge.h"
-#include "impedance_window.h"
-#include "panel_prompts.h"
-#include "panel_state.h"
-#include "panel_widgets.h"
-#include "queued_readout.h"
-#include "sound_device.h"
+#include "analysis/calibration/calibration.h"
+#include "app/analysers/distortion_window.h"
+#include "app/analysers/frequency_response_window.h"
+#include "app/analysers/impedance_window.h"
+#include "app/calibration_dlg.h"
+#include "app/gui_bridge.h"
+#include "app/panel_prompts.h"
+#include "app/panel_state.h"
+#include "app/panel_widgets.h"
+#include "app/queued_readout.h"
+#include "engine/sound_device.h"
 
-#include "canvas.h"
-#include "scope_math.h"
+#include "gfx/canvas.h"
+#include "measure/scope_math.h"
 
 #include <QDialog>
 #include <QPointer>

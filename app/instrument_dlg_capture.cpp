@@ -1,13 +1,13 @@
 // The panel's per-buffer processing and the screen save, on the capture worker. Nothing here
 // touches a widget: settings come from atomics, results leave by queued calls.
-#include "instrument_dlg.h"
+#include "app/instrument_dlg.h"
 
-#include "frequency_meter.h"
-#include "image_saver.h"
-#include "multimeter.h"
-#include "scope.h"
-#include "scope_screen.h"
-#include "status_line.h"
+#include "app/scope_screen.h"
+#include "app/status_line.h"
+#include "files/image_saver.h"
+#include "measure/frequency_meter.h"
+#include "measure/multimeter.h"
+#include "scope/scope.h"
 
 #include <QAbstractButton>
 

@@ -1,11 +1,11 @@
 // The click handlers of the panel. Each writes one field (or asks a question whose answer goes
 // into one); the capture worker picks the new value up at its next buffer.
-#include "instrument_dlg.h"
+#include "app/instrument_dlg.h"
 
-#include "digit_display.h"
-#include "format_and_alert.h"
-#include "status_line.h"
-#include "wave_api.h"
+#include "app/status_line.h"
+#include "audio/wave/wave_api.h"
+#include "base/format_and_alert.h"
+#include "controls/digit_display.h"
 
 #include <QAbstractButton>
 #include <QSlider>

@@ -1,4 +1,4 @@
-#include "language.h"
+#include "app/language.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // run over to the headless tool; the panel's options are parsed before any window system is
 // reached, so --help, --version and --list-devices work without a display; --lang (read first)
 // picks the language.
-#include "command_line.h"
-#include "device_choice.h"
-#include "instrument_app.h"
-#include "measure_handoff.h"
-#include "translation.h"
+#include "app/command_line.h"
+#include "app/device_choice.h"
+#include "app/instrument_app.h"
+#include "app/measure_handoff.h"
+#include "app/translation.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "measure_handoff.h"
+#include "app/measure_handoff.h"
 
 #include <cerrno>
 #include <climits>

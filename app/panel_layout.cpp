@@ -1,4 +1,4 @@
-#include "panel_layout.h"
+#include "app/panel_layout.h"
 
 #include <QtGlobal>
 

@@ -4,7 +4,7 @@
 // this table; tests read it to check the start-up state without knowing the widget tree.
 // Plain data, any thread.
 
-#include "dialog_units.h"
+#include "app/dialog_units.h"
 
 #include <cstdint>
 #include <span>

@@ -1,8 +1,8 @@
-#include "panel_prompts.h"
+#include "app/panel_prompts.h"
 
-#include "about_box.h"
-#include "device_dlg.h"
-#include "entry_dialogs.h"
+#include "app/about_box.h"
+#include "app/device_dlg.h"
+#include "app/entry_dialogs.h"
 
 #include <QColorDialog>
 #include <QFile>

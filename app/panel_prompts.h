@@ -3,7 +3,7 @@
 // test can answer them without a real modal dialog. Every function runs on the GUI thread,
 // owned by the panel, and returns nothing when the user cancels.
 
-#include "device_choice.h"
+#include "app/device_choice.h"
 
 #include <QString>
 

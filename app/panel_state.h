@@ -3,7 +3,7 @@
 // which thread writes it and which reads it; all are atomics, so a reader sees either the old
 // or the new value of one field, never a torn one. The worker reads each field once per buffer.
 
-#include "panel_layout.h"
+#include "app/panel_layout.h"
 
 #include <array>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "panel_widgets.h"
+#include "app/panel_widgets.h"
 
 #include <QButtonGroup>
 #include <QCoreApplication>

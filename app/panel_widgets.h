@@ -2,7 +2,7 @@
 // Builds the panel's widgets from the template table and keeps them by control id.
 // GUI thread only.
 
-#include "panel_layout.h"
+#include "app/panel_layout.h"
 
 #include <QString>
 

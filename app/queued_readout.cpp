@@ -1,6 +1,6 @@
-#include "queued_readout.h"
+#include "app/queued_readout.h"
 
-#include "digit_display.h"
+#include "controls/digit_display.h"
 
 void CQueuedReadout::Attach(CDigitDisplay* display, std::function<bool()> gate) {
     m_display = display;

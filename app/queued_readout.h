@@ -6,8 +6,8 @@
 // that arrives after the readout's switch went off is dropped instead of undoing the switch's
 // blanking.
 
-#include "latest_value.h"
-#include "readout.h"
+#include "base/latest_value.h"
+#include "measure/readout.h"
 
 #include <QObject>
 

@@ -1,7 +1,7 @@
-#include "scope_screen.h"
+#include "app/scope_screen.h"
 
-#include "panel_layout.h"
-#include "trace.h"
+#include "app/panel_layout.h"
+#include "base/trace.h"
 
 #include <QPaintEvent>
 #include <QPainter>

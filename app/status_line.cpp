@@ -1,9 +1,9 @@
-#include "status_line.h"
+#include "app/status_line.h"
 
-#include "number_text.h"
-#include "scope.h"
-#include "scope_math.h"
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
+#include "base/number_text.h"
+#include "measure/scope_math.h"
+#include "scope/scope.h"
 
 #include <QCoreApplication>
 #include <QFontDatabase>

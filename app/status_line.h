@@ -10,10 +10,10 @@
 // calibrated, each channel also reads in volts and the scope's scale in volts a division; that
 // is worked out on the GUI thread at delivery, so the worker's cost stays as it was.
 
-#include "calibration.h"
-#include "latest_value.h"
-#include "panel_layout.h"
-#include "tone_estimator.h"
+#include "analysis/calibration/calibration.h"
+#include "app/panel_layout.h"
+#include "base/latest_value.h"
+#include "measure/tone_estimator.h"
 
 #include <QString>
 #include <QWidget>

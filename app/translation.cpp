@@ -1,4 +1,4 @@
-#include "translation.h"
+#include "app/translation.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -4,7 +4,7 @@
 // QApplication exists (the command line's help is written then) and is installed into the
 // application once it does. GUI thread, before the widgets that show the texts are made.
 
-#include "language.h"
+#include "app/language.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "buffer_queue.h"
+#include "audio/buffer_queue.h"
 
 CBufferQueue::CBufferQueue() {
     m_list.reserve(10);

@@ -3,7 +3,7 @@
 // and amplitude divisor at absolute frame positions. No threads, no state of its own beyond the
 // running frame counter, so every sample can be checked on its own.
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 #include <atomic>
 #include <cstdint>

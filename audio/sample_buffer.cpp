@@ -1,6 +1,6 @@
-#include "sample_buffer.h"
+#include "audio/sample_buffer.h"
 
-#include "format_and_alert.h"
+#include "base/format_and_alert.h"
 
 #include <new>
 

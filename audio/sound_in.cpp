@@ -1,6 +1,7 @@
-#include "sound_in.h"
+#include "audio/sound_in.h"
 
-#include "wave_report.h"
+#include "audio/wave_open.h"
+#include "audio/wave_report.h"
 
 #include <chrono>
 #include <cstring>

@@ -3,10 +3,10 @@
 // device reports each filled buffer; the worker hands it to the callback and re-queues it.
 // Start and Stop: GUI thread. OnWIM_DATA and the callback: the worker.
 
-#include "message_thread.h"
-#include "pcm_format.h"
-#include "sample_buffer.h"
-#include "wave_api.h"
+#include "audio/sample_buffer.h"
+#include "audio/wave/message_thread.h"
+#include "audio/wave/wave_api.h"
+#include "base/pcm_format.h"
 
 #include <atomic>
 

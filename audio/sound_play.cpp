@@ -1,6 +1,7 @@
-#include "sound_play.h"
+#include "audio/sound_play.h"
 
-#include "wave_report.h"
+#include "audio/wave_open.h"
+#include "audio/wave_report.h"
 
 #include <new>
 #include <thread>

@@ -3,11 +3,11 @@
 // device reports each played buffer; the worker has the callback refill it and queues it again.
 // start and stop: GUI thread (stop also from the worker). OnWOM_DONE and refills: the worker.
 
-#include "message_thread.h"
-#include "pcm_format.h"
-#include "sample_buffer.h"
-#include "sound_in.h"
-#include "wave_api.h"
+#include "audio/sample_buffer.h"
+#include "audio/sound_in.h"
+#include "audio/wave/message_thread.h"
+#include "audio/wave/wave_api.h"
+#include "base/pcm_format.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "test_signal.h"
+#include "audio/test_signal.h"
 
 #include <algorithm>
 #include <cmath>

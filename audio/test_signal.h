@@ -11,8 +11,8 @@
 // worker, or the GUI thread for the primed buffers, never both at once). A new signal starts
 // at phase 0 (and its dither from its seed) at the next Fill.
 
-#include "fast_random.h"
-#include "pcm_format.h"
+#include "base/fast_random.h"
+#include "base/pcm_format.h"
 
 #include <array>
 #include <atomic>

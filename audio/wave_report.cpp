@@ -1,7 +1,7 @@
-#include "wave_report.h"
+#include "audio/wave_report.h"
 
-#include "format_and_alert.h"
-#include "sample_buffer.h"
+#include "audio/sample_buffer.h"
+#include "base/format_and_alert.h"
 
 #include <cstdio>
 

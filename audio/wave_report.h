@@ -3,8 +3,8 @@
 // device fails: release the header with its bytes, and report "WAVEIN:%x:%s %s" or
 // "WAVEOUT:%x:%s %s" with the device's text for the calling thread's latest failure.
 
-#include "wave_api.h"
-#include "wave_types.h"
+#include "audio/wave/wave_api.h"
+#include "audio/wave/wave_types.h"
 
 // Releases a header the thread allocated and the sample bytes it points to.
 void ReleaseHeader(WAVEHDR* header);

@@ -1,4 +1,4 @@
-#include "entry_validation.h"
+#include "base/entry_validation.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "format_and_alert.h"
+#include "base/format_and_alert.h"
 
-#include "trace.h"
+#include "base/trace.h"
 
 #include <algorithm>
 #include <cstdarg>

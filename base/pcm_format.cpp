@@ -1,6 +1,6 @@
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
-#include "le_bytes.h"
+#include "base/le_bytes.h"
 
 CPcmFormat::CPcmFormat() {
     m_format.wFormatTag = kWaveFormatPcm;

@@ -1,6 +1,6 @@
-#include "row_text.h"
+#include "base/row_text.h"
 
-#include "number_text.h"
+#include "base/number_text.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "base/trace.h"
 
 #include <chrono>
 #include <cstdarg>

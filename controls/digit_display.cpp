@@ -1,4 +1,4 @@
-#include "digit_display.h"
+#include "controls/digit_display.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -5,8 +5,8 @@
 // Thread: GUI thread only, SetValue included. The capture worker never calls it; the panel hands
 // readout values to the GUI thread with queued calls.
 
-#include "digit_glyphs.h"
-#include "digit_layout.h"
+#include "controls/digit_glyphs.h"
+#include "controls/digit_layout.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
-#include "digit_glyphs.h"
+#include "controls/digit_glyphs.h"
 
-#include "palette16.h"
+#include "base/palette16.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "digit_layout.h"
+#include "controls/digit_layout.h"
 
-#include "digit_glyphs.h"
+#include "controls/digit_glyphs.h"
 
 #include <cstdint>
 

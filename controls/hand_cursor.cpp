@@ -1,4 +1,4 @@
-#include "hand_cursor.h"
+#include "controls/hand_cursor.h"
 
 #include <QBitmap>
 #include <QImage>

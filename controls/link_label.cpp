@@ -1,6 +1,6 @@
-#include "link_label.h"
+#include "controls/link_label.h"
 
-#include "format_and_alert.h"
+#include "base/format_and_alert.h"
 
 #include <QCoreApplication>
 #include <QFontMetrics>

@@ -5,7 +5,7 @@
 //
 // Thread: GUI thread only, including the owner's writes of m_cursor.
 
-#include "link_launch.h"
+#include "controls/link_launch.h"
 
 #include <QColor>
 #include <QCursor>

@@ -1,4 +1,4 @@
-#include "link_launch.h"
+#include "controls/link_launch.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "sound_device.h"
+#include "engine/sound_device.h"
 
-#include "format_and_alert.h"
-#include "generator.h"
+#include "audio/generator.h"
+#include "base/format_and_alert.h"
 
 #include <algorithm>
 #include <bit>

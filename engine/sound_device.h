@@ -11,12 +11,12 @@
 // three buffers each playback start primes. The generator fields are written by the GUI thread
 // (m_freqL/m_freqR also by the capture worker) and read at the next buffer.
 
-#include "buffer_queue.h"
-#include "sample_buffer.h"
-#include "sound_in.h"
-#include "sound_play.h"
-#include "test_signal.h"
-#include "wav_file.h"
+#include "audio/buffer_queue.h"
+#include "audio/sample_buffer.h"
+#include "audio/sound_in.h"
+#include "audio/sound_play.h"
+#include "audio/test_signal.h"
+#include "files/wav_file.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "real_fft.h"
+#include "fft/real_fft.h"
 
 #include <fftw3.h>
 

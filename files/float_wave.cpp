@@ -1,6 +1,6 @@
-#include "float_wave.h"
+#include "files/float_wave.h"
 
-#include "le_bytes.h"
+#include "base/le_bytes.h"
 
 #include <cerrno>
 #include <cstring>

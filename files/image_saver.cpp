@@ -1,7 +1,7 @@
-#include "image_saver.h"
+#include "files/image_saver.h"
 
-#include "le_bytes.h"
-#include "palette16.h"
+#include "base/le_bytes.h"
+#include "base/palette16.h"
 
 #include <algorithm>
 #include <atomic>

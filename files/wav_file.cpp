@@ -1,6 +1,6 @@
-#include "wav_file.h"
+#include "files/wav_file.h"
 
-#include "le_bytes.h"
+#include "base/le_bytes.h"
 
 #include <cerrno>
 #include <cstring>

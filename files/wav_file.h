@@ -4,8 +4,8 @@
 // Write: the capture worker. The object takes no lock; the engine guarantees that no Write
 // runs once destruction has begun.
 
-#include "pcm_format.h"
-#include "sample_buffer.h"
+#include "audio/sample_buffer.h"
+#include "base/pcm_format.h"
 
 #include <cstdint>
 #include <string>

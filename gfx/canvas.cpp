@@ -1,7 +1,7 @@
-#include "canvas.h"
+#include "gfx/canvas.h"
 
-#include "gdi_line.h"
-#include "ui_font.h"
+#include "base/ui_font.h"
+#include "gfx/gdi_line.h"
 
 #include <QFontMetrics>
 #include <QPainter>

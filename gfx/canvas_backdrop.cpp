@@ -1,6 +1,6 @@
 // The canvas's backdrop: what a frame drew over it, putting it back, and comparing two frames
 // drawn over equal backdrops.
-#include "canvas.h"
+#include "gfx/canvas.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "calibrate_options.h"
+#include "headless/calibrate_options.h"
 
-#include "test_signal.h"
+#include "audio/test_signal.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // reading that ties its dBFS to volts. Plain data and a parser, so every refusal is tested
 // without a device. Any thread.
 
-#include "calibration.h"
-#include "run_options.h"
+#include "analysis/calibration/calibration.h"
+#include "headless/run_options.h"
 
 #include <optional>
 #include <string>

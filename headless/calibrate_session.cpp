@@ -1,10 +1,10 @@
-#include "calibrate_session.h"
+#include "headless/calibrate_session.h"
 
-#include "input_level.h"
-#include "number_text.h"
-#include "sound_device.h"
-#include "stop_signal.h"
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
+#include "base/number_text.h"
+#include "engine/sound_device.h"
+#include "headless/input_level.h"
+#include "headless/stop_signal.h"
 
 #include <chrono>
 #include <cmath>

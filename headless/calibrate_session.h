@@ -4,8 +4,8 @@
 // device and channel. Main thread; once per process (it installs the signal handlers and the
 // alert sink).
 
-#include "calibrate_options.h"
-#include "headless_run.h"
+#include "headless/calibrate_options.h"
+#include "headless/headless_run.h"
 
 // Exit status of an input reading stopped by Ctrl-C or SIGTERM before it was complete:
 // nothing is stored.

@@ -1,10 +1,10 @@
-#include "headless_meter.h"
+#include "headless/headless_meter.h"
 
-#include "frequency_meter.h"
-#include "multimeter.h"
-#include "readout.h"
-#include "stop_signal.h"
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
+#include "headless/stop_signal.h"
+#include "measure/frequency_meter.h"
+#include "measure/multimeter.h"
+#include "measure/readout.h"
 
 #include <cstring>
 

@@ -8,10 +8,10 @@
 // OnCaptureBuffer on the capture worker. The worker never blocks on the output: rows wait in a
 // fixed ring, and a main thread that falls a whole ring behind loses the oldest (counted).
 
-#include "measure_rows.h"
-#include "row_ring.h"
-#include "sound_device.h"
-#include "tone_estimator.h"
+#include "engine/sound_device.h"
+#include "headless/measure_rows.h"
+#include "headless/row_ring.h"
+#include "measure/tone_estimator.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "headless_run.h"
+#include "headless/headless_run.h"
 
-#include "format_and_alert.h"
-#include "stop_signal.h"
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
+#include "base/format_and_alert.h"
+#include "headless/stop_signal.h"
 
 #include <cstdio>
 

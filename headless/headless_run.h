@@ -4,7 +4,7 @@
 // thread's watch over the run: stop signals, gaps in the input, and a device gone silent.
 // Main thread only, except where a comment says otherwise.
 
-#include "sound_device.h"
+#include "engine/sound_device.h"
 
 #include <chrono>
 #include <cstdint>

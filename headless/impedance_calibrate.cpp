@@ -1,8 +1,8 @@
-#include "impedance_calibrate.h"
+#include "headless/impedance_calibrate.h"
 
-#include "impedance_calibration.h"
-#include "impedance_session.h"
-#include "wave_api.h"
+#include "analysis/calibration/impedance_calibration.h"
+#include "audio/wave/wave_api.h"
+#include "headless/impedance_session.h"
 
 #include <cstdio>
 

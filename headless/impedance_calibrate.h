@@ -2,8 +2,8 @@
 // `tavrin impedance --calibrate`: the correction a run measured stored for the card in the file
 // the impedance window keeps, and `--calibrate clear`. Main thread.
 
-#include "impedance_live.h"
-#include "impedance_options.h"
+#include "analysis/impedance/impedance_live.h"
+#include "headless/impedance_options.h"
 
 #include <optional>
 #include <string>

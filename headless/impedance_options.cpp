@@ -1,6 +1,6 @@
-#include "impedance_options.h"
+#include "headless/impedance_options.h"
 
-#include "test_signal.h"
+#include "audio/test_signal.h"
 
 #include <charconv>
 #include <cmath>

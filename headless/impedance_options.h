@@ -4,9 +4,9 @@
 // external generator's. Plain data and a parser, so every refusal is tested without a device.
 // Any thread.
 
-#include "impedance_corrections.h"
-#include "impedance_files.h"
-#include "run_options.h"
+#include "analysis/impedance/impedance_corrections.h"
+#include "analysis/impedance/impedance_files.h"
+#include "headless/run_options.h"
 
 #include <optional>
 #include <string>

@@ -1,15 +1,15 @@
-#include "impedance_session.h"
+#include "headless/impedance_session.h"
 
-#include "impedance_calibrate.h"
-#include "impedance_calibration.h"
-#include "impedance_live.h"
-#include "loudspeaker.h"
-#include "pcm_format.h"
-#include "row_ring.h"
-#include "sound_device.h"
-#include "stop_signal.h"
-#include "test_signal.h"
-#include "wave_api.h"
+#include "analysis/calibration/impedance_calibration.h"
+#include "analysis/impedance/impedance_live.h"
+#include "analysis/impedance/loudspeaker.h"
+#include "audio/test_signal.h"
+#include "audio/wave/wave_api.h"
+#include "base/pcm_format.h"
+#include "engine/sound_device.h"
+#include "headless/impedance_calibrate.h"
+#include "headless/row_ring.h"
+#include "headless/stop_signal.h"
 
 #include <algorithm>
 #include <atomic>

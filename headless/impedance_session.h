@@ -4,8 +4,8 @@
 // at the end, until the time is up, the sweep ends or a stop signal arrives. Main thread; once
 // per process (it installs the signal handlers and the alert sink).
 
-#include "headless_run.h"
-#include "impedance_options.h"
+#include "headless/headless_run.h"
+#include "headless/impedance_options.h"
 
 // Every block (or every point of a sweep) refused: nothing measured, and the reason said.
 inline constexpr int kExitRefused = 4;

@@ -1,4 +1,4 @@
-#include "input_level.h"
+#include "headless/input_level.h"
 
 #include <cmath>
 #include <limits>

@@ -4,7 +4,7 @@
 // input by. One thread at a time (the capture worker adds, the main thread reads after it
 // stopped, or under the caller's lock).
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 #include <array>
 #include <cstdint>

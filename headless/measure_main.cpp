@@ -2,16 +2,16 @@
 // `tavrin measure ...`, `tavrin thd ...`, `tavrin calibrate ...`, `tavrin sweep ...` or
 // `tavrin impedance ...` (the panel's executable hands over before it loads anything of Qt's
 // GUI, and passes the command other than "measure" on as the first argument) or directly.
-#include "calibrate_options.h"
-#include "calibrate_session.h"
-#include "impedance_options.h"
-#include "impedance_session.h"
-#include "measure_options.h"
-#include "measure_session.h"
-#include "sweep_options.h"
-#include "sweep_session.h"
-#include "thd_options.h"
-#include "thd_session.h"
+#include "headless/calibrate_options.h"
+#include "headless/calibrate_session.h"
+#include "headless/impedance_options.h"
+#include "headless/impedance_session.h"
+#include "headless/measure_options.h"
+#include "headless/measure_session.h"
+#include "headless/sweep_options.h"
+#include "headless/sweep_session.h"
+#include "headless/thd_options.h"
+#include "headless/thd_session.h"
 
 #include <cstdio>
 #include <string>

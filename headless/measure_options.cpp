@@ -1,7 +1,7 @@
-#include "measure_options.h"
+#include "headless/measure_options.h"
 
-#include "entry_validation.h"
-#include "multimeter.h"
+#include "base/entry_validation.h"
+#include "measure/multimeter.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The command line of `tavrin measure`: what to measure, for how long, where the rows go.
 // Plain data and a parser, so every refusal is tested without a device. Any thread.
 
-#include "run_options.h"
+#include "headless/run_options.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "measure_rows.h"
+#include "headless/measure_rows.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The rows `tavrin measure` prints: one per captured buffer, as CSV or as JSON lines. Plain
 // functions over plain data; any thread.
 
-#include "row_text.h"
+#include "base/row_text.h"
 
 #include <optional>
 #include <string>

@@ -1,11 +1,11 @@
-#include "measure_session.h"
+#include "headless/measure_session.h"
 
-#include "headless_meter.h"
-#include "headless_run.h"
-#include "measure_rows.h"
-#include "run_calibration.h"
-#include "wav_file.h"
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
+#include "files/wav_file.h"
+#include "headless/headless_meter.h"
+#include "headless/headless_run.h"
+#include "headless/measure_rows.h"
+#include "headless/run_calibration.h"
 
 #include <cmath>
 #include <cstdio>

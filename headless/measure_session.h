@@ -4,7 +4,7 @@
 // then stops the engine and finishes the WAV file. Main thread; once per process (it installs
 // the signal handlers and the alert sink).
 
-#include "headless_run.h"
-#include "measure_options.h"
+#include "headless/headless_run.h"
+#include "headless/measure_options.h"
 
 int RunMeasure(const MeasureOptions& options);

@@ -1,6 +1,6 @@
-#include "run_calibration.h"
+#include "headless/run_calibration.h"
 
-#include "headless_run.h"
+#include "headless/headless_run.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // The calibration a measuring run reads once at its start: volts at 0 dBFS for both channels
 // of the device in use. Main thread.
 
-#include "calibration.h"
+#include "analysis/calibration/calibration.h"
 
 #include <array>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "run_options.h"
+#include "headless/run_options.h"
 
 #include <charconv>
 #include <cmath>

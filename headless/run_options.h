@@ -2,7 +2,7 @@
 // What every headless command's line shares: how long, which device, which row format, --help,
 // and the walk over NAME VALUE pairs with its refusals. Plain data and parsers; any thread.
 
-#include "row_text.h"
+#include "base/row_text.h"
 
 #include <functional>
 #include <optional>

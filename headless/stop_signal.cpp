@@ -1,4 +1,4 @@
-#include "stop_signal.h"
+#include "headless/stop_signal.h"
 
 #include <atomic>
 #include <cerrno>

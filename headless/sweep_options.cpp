@@ -1,6 +1,6 @@
-#include "sweep_options.h"
+#include "headless/sweep_options.h"
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 #include <algorithm>
 #include <array>

@@ -3,8 +3,8 @@
 // result as CSV (stdout unless a file is named), FRD, an impulse-response WAV and the capture.
 // Plain data and a parser, so every refusal is tested without a device. Any thread.
 
-#include "run_options.h"
-#include "sweep_measurement.h"
+#include "analysis/sweep/sweep_measurement.h"
+#include "headless/run_options.h"
 
 #include <optional>
 #include <string>

@@ -1,11 +1,11 @@
-#include "sweep_session.h"
+#include "headless/sweep_session.h"
 
-#include "float_wave.h"
-#include "pcm_format.h"
-#include "stop_signal.h"
-#include "sweep_files.h"
-#include "wav_file.h"
-#include "wave_api.h"
+#include "analysis/sweep/sweep_files.h"
+#include "audio/wave/wave_api.h"
+#include "base/pcm_format.h"
+#include "files/float_wave.h"
+#include "files/wav_file.h"
+#include "headless/stop_signal.h"
 
 #include <cerrno>
 #include <cmath>

@@ -3,8 +3,8 @@
 // response analysed and written; a gap in the capture is measured again once. Main thread; once
 // per process (it installs the signal handlers and the alert sink).
 
-#include "headless_run.h"
-#include "sweep_options.h"
+#include "headless/headless_run.h"
+#include "headless/sweep_options.h"
 
 // Exit status of a run stopped by Ctrl-C or SIGTERM before the sweep had come back.
 inline constexpr int kExitSweepStopped = 1;

@@ -1,7 +1,7 @@
-#include "thd_options.h"
+#include "headless/thd_options.h"
 
-#include "distortion_monitor.h"
-#include "pcm_format.h"
+#include "analysis/distortion/distortion_monitor.h"
+#include "base/pcm_format.h"
 
 #include <cmath>
 

@@ -3,9 +3,9 @@
 // optionally playing its own test signal. Plain data and a parser, so every refusal is tested
 // without a device. Any thread.
 
-#include "distortion.h"
-#include "run_options.h"
-#include "test_signal.h"
+#include "analysis/distortion/distortion.h"
+#include "audio/test_signal.h"
+#include "headless/run_options.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "thd_rows.h"
+#include "headless/thd_rows.h"
 
 namespace {
 

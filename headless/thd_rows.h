@@ -3,8 +3,8 @@
 // volts after every other column (x1_level_vrms, x2_level_vrms), so that the analyser's own
 // columns keep their places. Plain functions; any thread.
 
-#include "distortion_rows.h"
-#include "run_calibration.h"
+#include "analysis/distortion/distortion_rows.h"
+#include "headless/run_calibration.h"
 
 #include <string>
 

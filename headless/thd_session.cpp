@@ -1,12 +1,12 @@
-#include "thd_session.h"
+#include "headless/thd_session.h"
 
-#include "distortion_monitor.h"
-#include "pcm_format.h"
-#include "row_ring.h"
-#include "sound_device.h"
-#include "stop_signal.h"
-#include "thd_rows.h"
-#include "wave_api.h"
+#include "analysis/distortion/distortion_monitor.h"
+#include "audio/wave/wave_api.h"
+#include "base/pcm_format.h"
+#include "engine/sound_device.h"
+#include "headless/row_ring.h"
+#include "headless/stop_signal.h"
+#include "headless/thd_rows.h"
 
 #include <atomic>
 #include <cmath>

@@ -4,7 +4,7 @@
 // signal arrives, then stops the engine. Main thread; once per process (it installs the signal
 // handlers and the alert sink).
 
-#include "headless_run.h"
-#include "thd_options.h"
+#include "headless/headless_run.h"
+#include "headless/thd_options.h"
 
 int RunThd(const ThdOptions& options);

@@ -1,7 +1,7 @@
 #pragma once
 // The program's own radix-2 FFT on 32-bit floats: no window, no normalisation, no allocation.
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 // The frequency meter transforms a whole block; a spectrum view transforms its first half and
 // shows half as many bins.

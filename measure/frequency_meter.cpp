@@ -1,8 +1,8 @@
-#include "frequency_meter.h"
+#include "measure/frequency_meter.h"
 
-#include "fft.h"
-#include "pcm_format.h"
-#include "readout.h"
+#include "base/pcm_format.h"
+#include "measure/fft.h"
+#include "measure/readout.h"
 
 int PeakBinToHertz(int bin) {
     return static_cast<int>(bin * kHertzPerPeakBin);

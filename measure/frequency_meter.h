@@ -2,8 +2,8 @@
 // The two-channel frequency meter: the strongest spectral component of X1 and of X2, in whole
 // hertz, from one block of a captured buffer. Capture worker only; no state between calls.
 
-#include "fft.h"
-#include "pcm_format.h"
+#include "base/pcm_format.h"
+#include "measure/fft.h"
 
 #include <cstdint>
 

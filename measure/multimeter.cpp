@@ -1,7 +1,7 @@
-#include "multimeter.h"
+#include "measure/multimeter.h"
 
-#include "pcm_format.h"
-#include "readout.h"
+#include "base/pcm_format.h"
+#include "measure/readout.h"
 
 #include <cmath>
 

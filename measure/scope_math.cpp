@@ -1,4 +1,4 @@
-#include "scope_math.h"
+#include "measure/scope_math.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // positions, grid lines, horizontal and vertical mapping, trigger search and label texts.
 // No state, no Qt: callable from any thread.
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "sine_fit.h"
+#include "measure/sine_fit.h"
 
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 #include <cmath>
 

@@ -6,9 +6,9 @@
 // Measure once per buffer. No locks and no allocation per call; the object is large (it holds its
 // scratch), so keep it as a member, not on a small stack.
 
-#include "fft.h"
-#include "pcm_format.h"
-#include "sine_fit.h"
+#include "base/pcm_format.h"
+#include "measure/fft.h"
+#include "measure/sine_fit.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "scope.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -8,8 +8,8 @@
 // frame to frame, so nothing is allocated per frame once its size is settled (the label text
 // goes through Qt's text layout, which keeps its own caches).
 
-#include "canvas.h"
-#include "scope_math.h"
+#include "gfx/canvas.h"
+#include "measure/scope_math.h"
 
 #include <cstdint>
 #include <functional>

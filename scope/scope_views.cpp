@@ -1,6 +1,6 @@
 // The two views that are not plots against time: X1 against X2, and the two spectra.
-#include "fft.h"
-#include "scope.h"
+#include "measure/fft.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 

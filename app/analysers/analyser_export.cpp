@@ -1,4 +1,4 @@
-#include "analyser_export.h"
+#include "app/analysers/analyser_export.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "distortion_charts.h"
+#include "app/analysers/distortion_charts.h"
 
-#include "spectrum_points.h"
+#include "analysis/common/spectrum_points.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>

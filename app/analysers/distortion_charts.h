@@ -3,7 +3,7 @@
 // the fundamental, dBFS over a log frequency axis, 20 Hz to 22.05 kHz) with the fundamental and
 // harmonics marked, and a bar chart of H2..H10 relative to the fundamental. GUI thread.
 
-#include "distortion_monitor.h"
+#include "analysis/distortion/distortion_monitor.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "distortion_table.h"
+#include "app/analysers/distortion_table.h"
 
-#include "calibration.h"
-#include "number_text.h"
+#include "analysis/calibration/calibration.h"
+#include "base/number_text.h"
 
 #include <QCoreApplication>
 

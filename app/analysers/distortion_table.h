@@ -3,8 +3,8 @@
 // channel. The window shows these cells and exports the same cells as CSV, so what is copied or
 // saved is what is on the screen. GUI thread (the labels are translated).
 
-#include "distortion_monitor.h"
-#include "pcm_format.h"
+#include "analysis/distortion/distortion_monitor.h"
+#include "base/pcm_format.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,9 +1,9 @@
-#include "distortion_window.h"
+#include "app/analysers/distortion_window.h"
 
-#include "analyser_export.h"
-#include "distortion_charts.h"
-#include "sound_device.h"
-#include "test_signal.h"
+#include "app/analysers/analyser_export.h"
+#include "app/analysers/distortion_charts.h"
+#include "audio/test_signal.h"
+#include "engine/sound_device.h"
 
 #include <QApplication>
 #include <QCheckBox>

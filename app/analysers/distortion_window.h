@@ -8,9 +8,9 @@
 // Threads: GUI thread only. The monitor's rows are made on the capture worker and reach the
 // window as queued calls; closing the window removes the tap first, so no row is made after.
 
-#include "distortion_monitor.h"
-#include "distortion_table.h"
-#include "latest_value.h"
+#include "analysis/distortion/distortion_monitor.h"
+#include "app/analysers/distortion_table.h"
+#include "base/latest_value.h"
 
 #include <QDialog>
 

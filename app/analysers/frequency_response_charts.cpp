@@ -1,4 +1,4 @@
-#include "frequency_response_charts.h"
+#include "app/analysers/frequency_response_charts.h"
 
 #include <QChart>
 #include <QChartView>

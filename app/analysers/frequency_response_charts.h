@@ -4,7 +4,7 @@
 // asked, and the overlays kept or loaded beside the measurement; then the linear impulse
 // response over time in ms. GUI thread.
 
-#include "sweep_measurement.h"
+#include "analysis/sweep/sweep_measurement.h"
 
 #include <QColor>
 #include <QString>

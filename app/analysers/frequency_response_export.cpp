@@ -1,10 +1,10 @@
 // CFrequencyResponseWindow's files: the save buttons and what they write, curves kept and
 // loaded as overlays. The window's runs are in frequency_response_window.cpp.
-#include "frequency_response_window.h"
+#include "app/analysers/frequency_response_window.h"
 
-#include "analyser_export.h"
-#include "float_wave.h"
-#include "sweep_files.h"
+#include "analysis/sweep/sweep_files.h"
+#include "app/analysers/analyser_export.h"
+#include "files/float_wave.h"
 
 #include <QDateTime>
 #include <QFile>

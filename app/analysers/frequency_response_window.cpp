@@ -1,7 +1,7 @@
-#include "frequency_response_window.h"
+#include "app/analysers/frequency_response_window.h"
 
-#include "sound_device.h"
-#include "test_signal.h"
+#include "audio/test_signal.h"
+#include "engine/sound_device.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -11,8 +11,8 @@
 // the window sets the tap before the sweep plays and removes it (which waits out a call in
 // progress) before the measurement goes to a thread of the window's own to be analysed.
 
-#include "frequency_response_charts.h"
-#include "sweep_measurement.h"
+#include "analysis/sweep/sweep_measurement.h"
+#include "app/analysers/frequency_response_charts.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "impedance_chart.h"
+#include "app/analysers/impedance_chart.h"
 
 #include <QChart>
 #include <QChartView>

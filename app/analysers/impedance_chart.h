@@ -2,7 +2,7 @@
 // The impedance window's plot, drawn with Qt Charts: |Z| in ohms (log axis, left) and its phase
 // in degrees (right) over a log frequency axis from 10 Hz to 20 kHz. GUI thread.
 
-#include "impedance_readings.h"
+#include "analysis/impedance/impedance_readings.h"
 
 #include <QWidget>
 

@@ -1,17 +1,13 @@
-#include "impedance_window.h"
+#include "app/analysers/impedance_window.h"
 
-#include "analyser_export.h"
-#include "impedance_chart.h"
-#include "impedance_files.h"
-#include "loudspeaker.h"
-#include "pcm_format.h"
-#include "sound_device.h"
-#include "test_signal.h"
-#include "wave_api.h"
+#include "app/analysers/impedance_chart.h"
+#include "audio/test_signal.h"
+#include "audio/wave/wave_api.h"
+#include "base/pcm_format.h"
+#include "engine/sound_device.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,15 +16,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QSpinBox>
 #include <QVBoxLayout>
-
-#include <cmath>
 
 namespace {
 
-constexpr double kLowestHz = 10.0;
-constexpr double kHighestHz = 20000.0;
 constexpr double kDefaultLevelDbfs = -3.0;
 
 } // namespace
@@ -37,16 +28,14 @@ CImpedanceWindow::CImpedanceWindow(CSoundDevice& engine, QWidget* owner)
     : QDialog(owner), m_engine(engine) {
     setWindowTitle(tr("阻抗"));
     setModal(false);
-    std::string message;
-    if (!m_store.Load(CImpedanceCalibrationStore::DefaultPath(), &message)) {
-        QMessageBox::warning(this, windowTitle(), QString::fromStdString(message));
-    }
+    m_corrections.Load();
     FollowDevice();
 
     auto* left = new QVBoxLayout;
     left->addWidget(MakeMeasureControls());
-    left->addWidget(MakeReadout());
-    left->addWidget(MakeCalibration());
+    left->addWidget(m_readout.Make(this));
+    left->addWidget(m_corrections.Make([this](ImpedanceCalKind kind) { Calibrate(kind); },
+                                       [this] { ClearCalibration(); }));
     left->addWidget(MakeSweepControls());
     m_speakerLabel = new QLabel(this);
     m_speakerLabel->setObjectName(QStringLiteral("speaker"));
@@ -58,7 +47,7 @@ CImpedanceWindow::CImpedanceWindow(CSoundDevice& engine, QWidget* owner)
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(left);
     layout->addWidget(m_chart, 1);
-    ShowCalibration();
+    m_corrections.ShowState();
     resize(1150, 760);
 }
 
@@ -83,8 +72,9 @@ QWidget* CImpedanceWindow::MakeMeasureControls() {
     m_level = spin("level", kTestLevelMinDbfs, kTestLevelMaxDbfs, kDefaultLevelDbfs, 1,
                    QStringLiteral(" dBFS"));
     m_rRef = spin("rRef", 0.1, 1e6, 100, 3, QStringLiteral(" Ω"));
-    m_inputImpedance = spin("inputImpedance", 0, 1e9, m_stored.input_impedance_ohm.value_or(0), 0,
-                            QStringLiteral(" Ω"));
+    m_inputImpedance =
+        spin("inputImpedance", 0, 1e9, m_corrections.Stored().input_impedance_ohm.value_or(0), 0,
+             QStringLiteral(" Ω"));
     m_inputImpedance->setSpecialValueText(tr("不计"));
     m_model = new QComboBox(box);
     m_model->setObjectName(QStringLiteral("model"));
@@ -103,9 +93,9 @@ QWidget* CImpedanceWindow::MakeMeasureControls() {
         });
     }
     connect(m_inputImpedance, &QDoubleSpinBox::valueChanged, this, [this](double ohms) {
-        m_stored.input_impedance_ohm =
+        m_corrections.Stored().input_impedance_ohm =
             ohms > 0 ? std::optional<double>(ohms) : std::optional<double>();
-        SaveCalibration();
+        m_corrections.Save();
         if (!m_sweeping && m_listening) {
             Restart(false);
         }
@@ -116,70 +106,6 @@ QWidget* CImpedanceWindow::MakeMeasureControls() {
         }
     });
     return box;
-}
-
-QWidget* CImpedanceWindow::MakeSweepControls() {
-    auto* box = new QGroupBox(tr("步进扫描"), this);
-    m_sweepFrom = new QDoubleSpinBox(box);
-    m_sweepTo = new QDoubleSpinBox(box);
-    for (QDoubleSpinBox* s : {m_sweepFrom, m_sweepTo}) {
-        s->setRange(kLowestHz, kHighestHz);
-        s->setDecimals(1);
-        s->setSuffix(QStringLiteral(" Hz"));
-    }
-    m_sweepFrom->setObjectName(QStringLiteral("sweepFrom"));
-    m_sweepTo->setObjectName(QStringLiteral("sweepTo"));
-    m_sweepFrom->setValue(20);
-    m_sweepTo->setValue(20000);
-    m_perOctave = new QSpinBox(box);
-    m_perOctave->setObjectName(QStringLiteral("perOctave"));
-    m_perOctave->setRange(1, 96);
-    m_perOctave->setValue(12);
-    m_startSweep = new QPushButton(tr("开始扫描"), box);
-    m_stopSweep = new QPushButton(tr("停止"), box);
-    m_stopSweep->setObjectName(QStringLiteral("stopSweep"));
-    m_stopSweep->setEnabled(false);
-    m_progressBar = new QProgressBar(box);
-    m_progressBar->setRange(0, 1000);
-    m_progressBar->setValue(0);
-    auto* form = new QFormLayout(box);
-    form->addRow(tr("起始"), m_sweepFrom);
-    form->addRow(tr("终止"), m_sweepTo);
-    form->addRow(tr("每倍频程点数"), m_perOctave);
-    auto* row = new QHBoxLayout;
-    for (QPushButton* b : {m_startSweep, m_stopSweep}) {
-        b->setAutoDefault(false);
-        row->addWidget(b);
-    }
-    form->addRow(row);
-    form->addRow(m_progressBar);
-    connect(m_startSweep, &QPushButton::clicked, this, [this] { StartSweep(); });
-    connect(m_stopSweep, &QPushButton::clicked, this, [this] { EndSweep(); });
-    return box;
-}
-
-QWidget* CImpedanceWindow::MakeExportButtons() {
-    auto* row = new QWidget(this);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* zma = new QPushButton(tr("保存 ZMA…"), row);
-    auto* csv = new QPushButton(tr("保存 CSV…"), row);
-    auto* plot = new QPushButton(tr("保存图…"), row);
-    for (QPushButton* b : {zma, csv, plot}) {
-        b->setAutoDefault(false);
-        layout->addWidget(b);
-    }
-    connect(zma, &QPushButton::clicked, this, [this] {
-        SaveFile(tr("保存 ZMA"), QStringLiteral("impedance.zma"), tr("ZMA 文件 (*.zma)"), 0);
-    });
-    connect(csv, &QPushButton::clicked, this, [this] {
-        SaveFile(tr("保存 CSV"), QStringLiteral("impedance.csv"), tr("CSV 文件 (*.csv)"), 1);
-    });
-    connect(plot, &QPushButton::clicked, this, [this] {
-        SaveFile(tr("保存图"), QStringLiteral("impedance.png"),
-                 tr("PNG 图片 (*.png);;SVG 图形 (*.svg)"), 2);
-    });
-    return row;
 }
 
 void CImpedanceWindow::showEvent(QShowEvent* event) {
@@ -219,22 +145,22 @@ void CImpedanceWindow::Tap(const int16_t* interleaved, int frames, uint64_t gapC
 }
 
 ImpedanceCorrections CImpedanceWindow::Corrections() const {
-    return m_stored;
+    return m_corrections.Stored();
 }
 
 void CImpedanceWindow::FollowDevice() {
-    const std::string device = WaveDeviceName(WaveDirection::In);
-    if (device == m_device) {
+    if (!m_corrections.Follow(WaveDeviceName(WaveDirection::In))) {
         return;
     }
-    m_device = device;
-    const ImpedanceCorrections* stored = m_store.Find(m_device);
-    m_stored = stored != nullptr ? *stored : ImpedanceCorrections{};
     if (m_inputImpedance != nullptr) {
         const QSignalBlocker quiet(m_inputImpedance);
-        m_inputImpedance->setValue(m_stored.input_impedance_ohm.value_or(0));
-        ShowCalibration();
+        m_inputImpedance->setValue(m_corrections.Stored().input_impedance_ohm.value_or(0));
+        m_corrections.ShowState();
     }
+}
+
+void CImpedanceWindow::ShowReading(const ImpedanceLiveReading& reading) {
+    m_readout.Show(reading, m_model->currentIndex() == 0);
 }
 
 void CImpedanceWindow::Restart(bool sweep) {
@@ -312,75 +238,6 @@ void CImpedanceWindow::StopListening() {
     m_playing.reset();
 }
 
-void CImpedanceWindow::StartSweep() {
-    if (m_listening && !m_sweeping) {
-        Restart(true);
-    }
-}
-
-void CImpedanceWindow::PlayNextTone() {
-    const double hz = m_nextToneHz.exchange(0.0);
-    if (!m_sweeping || hz <= 0) {
-        return;
-    }
-    m_progressBar->setValue(int(std::lround(m_progress.load() * 1000)));
-    Play(hz);
-}
-
-void CImpedanceWindow::SweepFinished() {
-    if (m_sweeping) {
-        EndSweep();
-    }
-}
-
-void CImpedanceWindow::EndSweep() {
-    m_engine.SetCaptureTap(nullptr, nullptr);
-    if (m_calibrating) {
-        FinishCalibrationSweep(m_run->Sweep());
-        return;
-    }
-    m_curve.clear();
-    int uncalibrated = 0;
-    if (const CImpedanceSweep* sweep = m_run->Sweep()) {
-        for (const ImpedanceSweepPoint& p : sweep->Points()) {
-            if (p.refusal == ImpedanceRefusal::None) {
-                m_curve.push_back({p.freq_hz, p.z_ohm});
-                uncalibrated += p.corrected.match == CalState::Uncalibrated ||
-                                p.corrected.leads == CalState::Uncalibrated;
-            }
-        }
-    }
-    m_chart->Show(m_curve);
-    m_progressBar->setValue(1000);
-    QStringList lines;
-    if (const std::optional<double> fs = ResonanceHz(m_curve)) {
-        std::string why;
-        const auto ts = ThieleSmallFromCurve(m_curve, std::nullopt, &why);
-        if (ts) {
-            lines << tr("谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω")
-                         .arg(ts->fs_hz, 0, 'f', 2)
-                         .arg(ts->re_ohm, 0, 'f', 3)
-                         .arg(ts->z_max_ohm, 0, 'f', 2)
-                  << tr("Qms = %1，Qes = %2，Qts = %3，Le = %4")
-                         .arg(ts->q_ms, 0, 'f', 3)
-                         .arg(ts->q_es, 0, 'f', 3)
-                         .arg(ts->q_ts, 0, 'f', 3)
-                         .arg(Si(ts->le_h, QStringLiteral("H"), 3));
-        } else {
-            lines << tr("谐振 f_s = %1 Hz；无 Thiele-Small 参数：%2")
-                         .arg(*fs, 0, 'f', 2)
-                         .arg(QString::fromStdString(why));
-        }
-    }
-    if (uncalibrated > 0) {
-        lines << tr("%n 个扫描频率不在校准范围内，未修正", "", uncalibrated);
-    }
-    m_speakerLabel->setText(lines.join(QLatin1Char('\n')));
-    if (m_listening) {
-        Restart(false);
-    }
-}
-
 void CImpedanceWindow::TakeReading() {
     if (const std::optional<ImpedanceLiveReading> reading = m_latest.Take()) {
         if (m_listening && !m_sweeping) {
@@ -388,34 +245,5 @@ void CImpedanceWindow::TakeReading() {
             m_last = *reading;
             ShowReading(*reading);
         }
-    }
-}
-
-bool CImpedanceWindow::ExportCsv(const QString& path, QString* error) const {
-    return SaveTextFile(path, QString::fromStdString(FormatImpedanceCsv(m_curve)), error);
-}
-
-bool CImpedanceWindow::ExportZma(const QString& path, QString* error) const {
-    const std::string comment =
-        "R_ref " + QString::number(m_rRef->value(), 'g', 6).toStdString() + " ohm";
-    return SaveTextFile(path, QString::fromStdString(FormatZma(m_curve, {comment})), error);
-}
-
-bool CImpedanceWindow::ExportPlot(const QString& path, QString* error) {
-    return SaveWidgetPicture(m_chart, path, error);
-}
-
-void CImpedanceWindow::SaveFile(const QString& title, const QString& name, const QString& filter,
-                                int kind) {
-    const QString path = QFileDialog::getSaveFileName(this, title, name, filter);
-    if (path.isEmpty()) {
-        return;
-    }
-    QString error;
-    const bool saved = kind == 0   ? ExportZma(path, &error)
-                       : kind == 1 ? ExportCsv(path, &error)
-                                   : ExportPlot(path, &error);
-    if (!saved) {
-        QMessageBox::warning(this, windowTitle(), tr("无法保存 %1：%2").arg(path, error));
     }
 }

@@ -6,13 +6,18 @@
 // nothing on the capture path and gives the line output back. The card's corrections (input
 // impedance, channel match, open and short) are kept per card in the impedance calibration file.
 //
+// The window owns the run and the tone; its readout (impedance_readout.h) and the card's
+// corrections (impedance_corrections_box.h) are classes of their own, and its sweep and exports
+// are in impedance_window_sweep.cpp and impedance_window_export.cpp.
+//
 // Threads: GUI thread only. The run is fed on the capture worker and reaches the window as
 // queued calls; it is only replaced while the tap is removed.
 
-#include "impedance_calibration.h"
-#include "impedance_live.h"
-#include "impedance_readings.h"
-#include "latest_value.h"
+#include "analysis/impedance/impedance_live.h"
+#include "analysis/impedance/impedance_readings.h"
+#include "app/analysers/impedance_corrections_box.h"
+#include "app/analysers/impedance_readout.h"
+#include "base/latest_value.h"
 
 #include <QDialog>
 
@@ -24,7 +29,6 @@
 
 class CImpedanceChart;
 class CSoundDevice;
-class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -53,9 +57,6 @@ public:
 
     void done(int result) override;
 
-    // value with an SI prefix and `digits` significant figures: "1.0000 µF", "159.15 Ω".
-    static QString Si(double value, const QString& unit, int digits = 5);
-
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -67,8 +68,6 @@ private slots:
 
 private:
     QWidget* MakeMeasureControls();
-    QWidget* MakeReadout();
-    QWidget* MakeCalibration();
     QWidget* MakeSweepControls();
     QWidget* MakeExportButtons();
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
@@ -79,18 +78,19 @@ private:
     // The capture device's name now, and its stored corrections when it changed.
     void FollowDevice();
     void ShowReading(const ImpedanceLiveReading& reading);
-    void ShowCalibration();
     // At the live reading's frequency, or over the sweep's frequencies when so chosen.
     void Calibrate(ImpedanceCalKind kind);
     // A calibration sweep's points stored when it finished (sweep: nothing when stopped before
     // it started); what was refused said; then back to live readings.
     void FinishCalibrationSweep(const CImpedanceSweep* sweep);
-    static QString RefusalText(ImpedanceRefusal refusal);
     void ClearCalibration();
-    void SaveCalibration();
     void EndSweep(); // shows what the sweep measured, then goes back to live readings
     ImpedanceCorrections Corrections() const;
     void SaveFile(const QString& title, const QString& name, const QString& filter, int kind);
+
+    // The frequencies the window plays, live and swept.
+    static constexpr double kLowestHz = 10.0;
+    static constexpr double kHighestHz = 20000.0;
 
     CSoundDevice& m_engine;
     // From the capture worker to the GUI thread; declared before the run, which fills them.
@@ -106,22 +106,14 @@ private:
     int m_readingsShown = 0;
     std::optional<ImpedanceLiveReading> m_last;
     std::vector<ImpedanceCurvePoint> m_curve;
-    std::string m_device;
-    CImpedanceCalibrationStore m_store;
-    ImpedanceCorrections m_stored; // this card's, as in the file
+    CImpedanceReadout m_readout;
+    CImpedanceCorrectionsBox m_corrections{this};
 
     QDoubleSpinBox* m_frequency = nullptr;
     QDoubleSpinBox* m_level = nullptr;
     QDoubleSpinBox* m_rRef = nullptr;
     QDoubleSpinBox* m_inputImpedance = nullptr;
     QComboBox* m_model = nullptr;
-    QLabel* m_zLabel = nullptr;
-    QLabel* m_thetaLabel = nullptr;
-    QLabel* m_valueLabel = nullptr;
-    QLabel* m_detailLabel = nullptr;
-    QLabel* m_stateLabel = nullptr;
-    QLabel* m_calLabel = nullptr;
-    QCheckBox* m_calOverSweep = nullptr;
     QDoubleSpinBox* m_sweepFrom = nullptr;
     QDoubleSpinBox* m_sweepTo = nullptr;
     QSpinBox* m_perOctave = nullptr;

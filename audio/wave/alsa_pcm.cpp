@@ -1,6 +1,6 @@
-#include "alsa_pcm.h"
+#include "audio/wave/alsa_pcm.h"
 
-#include "wave_device.h"
+#include "audio/wave/wave_device.h"
 
 #include <cerrno>
 #include <chrono>

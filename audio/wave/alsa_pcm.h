@@ -2,7 +2,7 @@
 // Opening and configuring an ALSA PCM the way the program uses it, and the words for its errors.
 // Any thread; no state of its own except the library's message handler.
 
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
 
 #include <alsa/asoundlib.h>
 

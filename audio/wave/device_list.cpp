@@ -1,4 +1,4 @@
-#include "device_list.h"
+#include "audio/wave/device_list.h"
 
 #include <alsa/asoundlib.h>
 

@@ -2,7 +2,7 @@
 // The sound devices ALSA offers, as a user would pick them: the names its configuration and the
 // cards' hints give (snd_device_name_hint), with their descriptions. No Qt; any thread.
 
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
-#include "wave_api.h"
+#include "audio/wave/wave_api.h"
 
-#include "trace.h"
-#include "wave_backends.h"
+#include "audio/wave/wave_backends.h"
+#include "base/trace.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -38,50 +38,6 @@ thread_local char t_lastDetail[256] = "";
 
 int Index(WaveDirection direction) {
     return direction == WaveDirection::In ? 0 : 1;
-}
-
-// The device name for `direction`; false with the cause recorded when TAVRIN_AUDIO names none.
-bool ResolveDevice(WaveDirection direction, std::string* name) {
-    std::lock_guard lock(g_backendMutex);
-    if (!g_chosenDevice[Index(direction)].empty()) {
-        *name = g_chosenDevice[Index(direction)];
-        return true;
-    }
-    const char* env = std::getenv("TAVRIN_AUDIO");
-    const std::string backend = g_hasOverride ? g_backendOverride : (env != nullptr ? env : "");
-    if (backend.empty() || backend == "alsa") {
-        *name = "default";
-    } else if (backend.rfind("alsa:", 0) == 0 && backend.size() > 5) {
-        *name = backend.substr(5);
-    } else {
-        *name = backend;
-        if (!IsSimulatedDeviceName(backend)) {
-            WaveFail(MMSYSERR_BADDEVICEID, "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim",
-                     backend.c_str());
-            return false;
-        }
-    }
-    return true;
-}
-
-MMRESULT Open(WaveDirection direction, CWaveDevice** device, const WAVEFORMATEX* format,
-              MessageTarget target) {
-    if (device == nullptr || format == nullptr || target == nullptr) {
-        return WaveFail(MMSYSERR_INVALPARAM, "invalid open request");
-    }
-    *device = nullptr;
-    if (format->wFormatTag != kWaveFormatPcm || format->wBitsPerSample != 16 ||
-        format->nChannels != kChannels || format->nSamplesPerSec != uint32_t(kSampleRate)) {
-        return WaveFail(WAVERR_BADFORMAT, "only 16-bit stereo PCM at 44100 Hz is supported");
-    }
-    std::string name;
-    if (!ResolveDevice(direction, &name)) {
-        return MMSYSERR_BADDEVICEID;
-    }
-    if (IsSimulatedDeviceName(name)) {
-        return OpenSimulatedDevice(name, direction, *format, target, device);
-    }
-    return OpenAlsaDevice(name, direction, *format, target, device);
 }
 
 template <typename Call> MMRESULT WithDevice(CWaveDevice* device, WaveCall which, Call call) {
@@ -134,6 +90,29 @@ void ErrorText(MMRESULT code, char* text, int chars) {
 
 } // namespace
 
+bool ResolveWaveDevice(WaveDirection direction, std::string* name) {
+    std::lock_guard lock(g_backendMutex);
+    if (!g_chosenDevice[Index(direction)].empty()) {
+        *name = g_chosenDevice[Index(direction)];
+        return true;
+    }
+    const char* env = std::getenv("TAVRIN_AUDIO");
+    const std::string backend = g_hasOverride ? g_backendOverride : (env != nullptr ? env : "");
+    if (backend.empty() || backend == "alsa") {
+        *name = "default";
+    } else if (backend.rfind("alsa:", 0) == 0 && backend.size() > 5) {
+        *name = backend.substr(5);
+    } else {
+        *name = backend;
+        if (!IsSimulatedDeviceName(backend)) {
+            WaveFail(MMSYSERR_BADDEVICEID, "TAVRIN_AUDIO=%s is not one of alsa, alsa:NAME, sim",
+                     backend.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 MMRESULT WaveFail(MMRESULT code, const char* detailFormat, ...) {
     va_list args;
     va_start(args, detailFormat);
@@ -162,7 +141,7 @@ void SetWaveDevice(WaveDirection direction, const std::string& name) {
 
 std::string WaveDeviceName(WaveDirection direction) {
     std::string name;
-    ResolveDevice(direction, &name);
+    ResolveWaveDevice(direction, &name);
     return name;
 }
 
@@ -199,9 +178,6 @@ uint64_t WaveInputGapCount() {
            g_captureStarts.load(std::memory_order_relaxed);
 }
 
-MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target) {
-    return Open(WaveDirection::In, device, format, target);
-}
 MMRESULT waveInPrepareHeader(HWAVEIN d, WAVEHDR* h) {
     return WithDevice(d, WaveCall::Prepare, [h](CWaveDevice* x) { return x->Prepare(h); });
 }
@@ -236,9 +212,6 @@ void waveInGetErrorText(MMRESULT code, char* text, int chars) {
     ErrorText(code, text, chars);
 }
 
-MMRESULT waveOutOpen(HWAVEOUT* device, const WAVEFORMATEX* format, MessageTarget target) {
-    return Open(WaveDirection::Out, device, format, target);
-}
 MMRESULT waveOutPrepareHeader(HWAVEOUT d, WAVEHDR* h) {
     return waveInPrepareHeader(d, h);
 }

@@ -3,11 +3,12 @@
 // kept: open, prepare header, add/write, start, reset, unprepare, close, error text. Each open
 // device sends "buffer done" to its owner's message queue. Which device opens: the name set by
 // SetWaveDevices, else TAVRIN_AUDIO (unset or "alsa" -> ALSA "default", "alsa:NAME" -> ALSA
-// NAME, "sim" -> the simulated bench).
+// NAME, "sim" -> the simulated bench). The open is audio/wave_open.h's: the table that picks
+// a backend sits above both, so this layer holds ALSA alone and builds no simulated card.
 
-#include "message_thread.h"
-#include "pcm_format.h"
-#include "wave_types.h"
+#include "audio/wave/message_thread.h"
+#include "audio/wave/wave_types.h"
+#include "base/pcm_format.h"
 
 #include <cstdint>
 #include <string>
@@ -65,8 +66,7 @@ class CWaveDevice;
 using HWAVEIN = CWaveDevice*;
 using HWAVEOUT = CWaveDevice*;
 
-// Capture. The device posts {MM_WIM_DATA, device, header} to `target` for each filled header.
-MMRESULT waveInOpen(HWAVEIN* device, const WAVEFORMATEX* format, MessageTarget target);
+// Capture, on a device waveInOpen (audio/wave_open.h) opened.
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header);
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header);
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header);
@@ -77,8 +77,7 @@ MMRESULT waveInClose(HWAVEIN device);
 // Text for `code`; when it is the calling thread's latest failure, the Linux cause in words.
 void waveInGetErrorText(MMRESULT code, char* text, int chars);
 
-// Playback. The device posts {MM_WOM_DONE, device, header} for each header it has played.
-MMRESULT waveOutOpen(HWAVEOUT* device, const WAVEFORMATEX* format, MessageTarget target);
+// Playback, on a device waveOutOpen (audio/wave_open.h) opened.
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header);
 MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header);

@@ -1,6 +1,6 @@
-#include "wave_device.h"
+#include "audio/wave/wave_device.h"
 
-#include "wave_backends.h"
+#include "audio/wave/wave_backends.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -3,8 +3,8 @@
 // owner has handed over and the completion rule; a backend moves the bytes.
 // Prepare/Unprepare/Add: the owner's threads. Complete*: the backend's I/O side.
 
-#include "wave_api.h"
-#include "wave_types.h"
+#include "audio/wave/wave_api.h"
+#include "audio/wave/wave_types.h"
 
 #include <array>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "xrun_storm.h"
+#include "audio/wave/xrun_storm.h"
 
 CXrunStorm::Verdict CXrunStorm::Xrun(Clock::time_point now) {
     if (!m_recovered || m_moved || now - m_recoveredAt >= kWindow) {

@@ -2,7 +2,7 @@
 // at 44.1 kHz), reported in milliseconds of this thread's CPU and as a percentage of the block's
 // duration. Budget: 5 ms a block. The residual spectrum's conversion to dB, which only a display
 // asks for, is timed on its own.
-#include "distortion.h"
+#include "analysis/distortion/distortion.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // fitted at the generator's frequency, and with the frequency found on X1 first (an external
 // generator), in milliseconds of this thread's CPU and as a share of the buffer period. Budget:
 // 1 % of the period, so the reading never competes with the scope for the capture worker.
-#include "impedance_detector.h"
-#include "pcm_format.h"
+#include "analysis/impedance/impedance_detector.h"
+#include "base/pcm_format.h"
 
 #include <benchmark/benchmark.h>
 

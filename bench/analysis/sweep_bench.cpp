@@ -1,7 +1,7 @@
 // What one sweep analysis costs: a 2^18-frame capture (5.94 s at 44.1 kHz) deconvolved, its
 // linear response and H2..H5 read at 48 points an octave, with and without a reference channel,
 // in milliseconds of this thread's CPU. Budget: 200 ms, once per sweep.
-#include "sweep_analyser.h"
+#include "analysis/sweep/sweep_analyser.h"
 
 #include <benchmark/benchmark.h>
 

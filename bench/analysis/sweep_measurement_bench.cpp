@@ -2,7 +2,7 @@
 // found by cross-correlation, the averages cut and summed, the 2^18-frame sweep deconvolved and
 // read with H2..H5 at 48 points an octave. Milliseconds of this thread's CPU per measurement;
 // budget 200 ms, once per run.
-#include "sweep_measurement.h"
+#include "analysis/sweep/sweep_measurement.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // message dispatch to the worker and the re-queuing, on the simulated bench's stepped clock.
 // Reported as a share of the 92.9 ms one buffer lasts.
 
-#include "simulated_bench.h"
-#include "sound_in.h"
+#include "audio/sim/simulated_bench.h"
+#include "audio/sound_in.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // 92.9 ms the period lasts: the card runs it on its clock thread under its lock, in real time.
 // The heaviest chains have two FIR stages (each two 65536-point transforms per channel).
 
-#include "pcm_format.h"
-#include "simulated_dut_chain.h"
+#include "audio/sim/simulated_dut_chain.h"
+#include "base/pcm_format.h"
 
 #include <benchmark/benchmark.h>
 

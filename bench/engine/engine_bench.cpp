@@ -1,8 +1,8 @@
 // Per-buffer cost of the generator (playback worker) and of the recorder's write (capture
 // worker), reported as pct_of_buffer_period: 100 would use a whole 4096-frame buffer period.
-#include "generator.h"
-#include "sound_device.h"
-#include "wav_file.h"
+#include "audio/generator.h"
+#include "engine/sound_device.h"
+#include "files/wav_file.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // libFuzzer target for the two entry parsers: any text the user can type into the frequency or
 // reference dialog. A value that is accepted but lies outside its range, or that the parser
 // would not accept again in its own spelling, aborts the run.
-#include "entry_validation.h"
+#include "base/entry_validation.h"
 
 #include <cmath>
 #include <cstdio>

@@ -14,7 +14,7 @@ work="${TAVRIN_FUZZ_DIR:-$root/build/fuzz}"
 mkdir -p "$work/corpus"
 
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -I"$root/app" "$here/entry_fuzz.cpp" "$root/app/entry_validation.cpp" \
+    -I"$root" "$here/entry_fuzz.cpp" "$root/base/entry_validation.cpp" \
     -o "$work/entry_fuzz"
 
 # A few typed entries to start from, so the run spends its time near the interesting forms.

@@ -4,12 +4,12 @@
 // should stay well under 2 %. The tone estimator, over both channels of a whole 4096-frame
 // buffer, has a budget of its own: 0.2 %, with a tone held (the usual case), with a new tone in
 // every buffer and with noise alone.
-#include "fft.h"
-#include "frequency_meter.h"
-#include "multimeter.h"
-#include "pcm_format.h"
-#include "readout.h"
-#include "tone_estimator.h"
+#include "base/pcm_format.h"
+#include "measure/fft.h"
+#include "measure/frequency_meter.h"
+#include "measure/multimeter.h"
+#include "measure/readout.h"
+#include "measure/tone_estimator.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // Cost of one oscilloscope frame per mode, with inputs that keep every line long and busy, and
 // of the start-up state's frame with a test tone.
-#include "pcm_format.h"
-#include "scope.h"
+#include "base/pcm_format.h"
+#include "scope/scope.h"
 
 #include <benchmark/benchmark.h>
 

@@ -656,6 +656,89 @@
     </message>
 </context>
 <context>
+    <name>CImpedanceCorrectionsBox</name>
+    <message>
+        <source>校准 (本声卡)</source>
+        <translation>Calibration (this card)</translation>
+    </message>
+    <message>
+        <source>通道匹配 (被测件短接)</source>
+        <translation>Channel match (part shorted)</translation>
+    </message>
+    <message>
+        <source>开路</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>短路</source>
+        <translation>Short</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>按扫描频点</source>
+        <translation>Over the sweep&apos;s frequencies</translation>
+    </message>
+    <message>
+        <source>以下方步进扫描的频点测量并保存每一点，而非只在当前频率</source>
+        <translation>Measure and store every frequency of the stepped sweep below, not only the current frequency</translation>
+    </message>
+    <message>
+        <source>无法保存校准：%1</source>
+        <translation>Cannot save the calibration: %1</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>none</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个频点，%1–%2 Hz</source>
+        <translation>
+            <numerusform>%n frequency, %1–%2 Hz</numerusform>
+            <numerusform>%n frequencies, %1–%2 Hz</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>通道匹配：%1
+开路：%2；短路：%3</source>
+        <translation>Channel match: %1
+Open: %2; short: %3</translation>
+    </message>
+</context>
+<context>
+    <name>CImpedanceReadout</name>
+    <message>
+        <source>读数</source>
+        <translation>Reading</translation>
+    </message>
+    <message>
+        <source>输入削波：请降低电平或声卡的输入增益</source>
+        <translation>Input clipped: lower the level or the card&apos;s input gain</translation>
+    </message>
+    <message>
+        <source>X1 上没有测试信号：请检查输出与 X1 的接线</source>
+        <translation>No test tone on X1: check the output and X1&apos;s wiring</translation>
+    </message>
+    <message>
+        <source>X2 无信号：请检查参考电阻与 X2 的接线</source>
+        <translation>X2 is silent: check the reference resistor and X2&apos;s wiring</translation>
+    </message>
+    <message>
+        <source>阻抗超出 R_ref/1000 … 1000 R_ref，读数无意义：请选用更接近被测件的参考电阻</source>
+        <translation>Impedance outside R_ref/1000 … 1000 R_ref, the reading means nothing: choose a reference resistor nearer the part</translation>
+    </message>
+    <message>
+        <source>正常，%1 Hz</source>
+        <translation>OK, %1 Hz</translation>
+    </message>
+    <message>
+        <source>此频率不在校准范围内，未修正</source>
+        <translation>this frequency is outside the calibration: not corrected</translation>
+    </message>
+</context>
+<context>
     <name>CImpedanceWindow</name>
     <message>
         <source>阻抗与相位</source>
@@ -797,82 +880,12 @@
         <translation>Cannot save %1: %2</translation>
     </message>
     <message>
-        <source>读数</source>
-        <translation>Reading</translation>
-    </message>
-    <message>
-        <source>校准 (本声卡)</source>
-        <translation>Calibration (this card)</translation>
-    </message>
-    <message>
-        <source>通道匹配 (被测件短接)</source>
-        <translation>Channel match (part shorted)</translation>
-    </message>
-    <message>
-        <source>开路</source>
-        <translation>Open</translation>
-    </message>
-    <message>
-        <source>短路</source>
-        <translation>Short</translation>
-    </message>
-    <message>
-        <source>清除</source>
-        <translation>Clear</translation>
-    </message>
-    <message>
-        <source>输入削波：请降低电平或声卡的输入增益</source>
-        <translation>Input clipped: lower the level or the card&apos;s input gain</translation>
-    </message>
-    <message>
-        <source>X1 上没有测试信号：请检查输出与 X1 的接线</source>
-        <translation>No test tone on X1: check the output and X1&apos;s wiring</translation>
-    </message>
-    <message>
-        <source>X2 无信号：请检查参考电阻与 X2 的接线</source>
-        <translation>X2 is silent: check the reference resistor and X2&apos;s wiring</translation>
-    </message>
-    <message>
-        <source>阻抗超出 R_ref/1000 … 1000 R_ref，读数无意义：请选用更接近被测件的参考电阻</source>
-        <translation>Impedance outside R_ref/1000 … 1000 R_ref, the reading means nothing: choose a reference resistor nearer the part</translation>
-    </message>
-    <message>
-        <source>正常，%1 Hz</source>
-        <translation>OK, %1 Hz</translation>
-    </message>
-    <message>
-        <source>此频率不在校准范围内，未修正</source>
-        <translation>this frequency is outside the calibration: not corrected</translation>
-    </message>
-    <message>
         <source>还没有可用于校准的读数</source>
         <translation>No reading to calibrate with yet</translation>
     </message>
     <message>
-        <source>无法保存校准：%1</source>
-        <translation>Cannot save the calibration: %1</translation>
-    </message>
-    <message>
-        <source>无</source>
-        <translation>none</translation>
-    </message>
-    <message>
-        <source>通道匹配：%1
-开路：%2；短路：%3</source>
-        <translation>Channel match: %1
-Open: %2; short: %3</translation>
-    </message>
-    <message>
         <source>校准扫描已停止，未保存</source>
         <translation>Calibration sweep stopped: nothing stored</translation>
-    </message>
-    <message>
-        <source>按扫描频点</source>
-        <translation>Over the sweep&apos;s frequencies</translation>
-    </message>
-    <message>
-        <source>以下方步进扫描的频点测量并保存每一点，而非只在当前频率</source>
-        <translation>Measure and store every frequency of the stepped sweep below, not only the current frequency</translation>
     </message>
     <message>
         <source>校准扫描中…</source>
@@ -888,13 +901,6 @@ Open: %2; short: %3</translation>
     <message>
         <source>%1 Hz 未校准：%2</source>
         <translation>%1 Hz not calibrated: %2</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n 个频点，%1–%2 Hz</source>
-        <translation>
-            <numerusform>%n frequency, %1–%2 Hz</numerusform>
-            <numerusform>%n frequencies, %1–%2 Hz</numerusform>
-        </translation>
     </message>
 </context>
 <context>

@@ -1,10 +1,10 @@
 // Analysers made, used and destroyed on two threads at once give what one thread alone gives:
 // FFTW's planner, which is not thread-safe, is only ever entered by one of them.
-#include "distortion.h"
-#include "real_fft.h"
-#include "sweep_analyser.h"
+#include "analysis/distortion/distortion.h"
+#include "analysis/sweep/sweep_analyser.h"
+#include "fft/real_fft.h"
 
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

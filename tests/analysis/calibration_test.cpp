@@ -1,6 +1,6 @@
 // The calibration store: volts from dBFS and back, one device's figures never another's, a
 // damaged or half-wrong file read as far as it is whole, and a save that never leaves half a file.
-#include "calibration.h"
+#include "analysis/calibration/calibration.h"
 
 #include <gtest/gtest.h>
 

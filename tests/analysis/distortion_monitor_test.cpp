@@ -1,7 +1,7 @@
 // The distortion monitor over a stream fed buffer by buffer: where its blocks begin and end,
 // when new settings take hold, a gap's refusal, and that a block read through it reads as the
 // analyser reads the same samples, with planted harmonics as the oracle.
-#include "distortion_monitor.h"
+#include "analysis/distortion/distortion_monitor.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The monitor's settings changed on one thread while another feeds it, as the analyser window's
 // controls do while the capture worker runs (also run under ThreadSanitizer).
-#include "distortion_monitor.h"
+#include "analysis/distortion/distortion_monitor.h"
 
 #include <gtest/gtest.h>
 

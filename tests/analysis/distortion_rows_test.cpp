@@ -1,4 +1,4 @@
-#include "distortion_rows.h"
+#include "analysis/distortion/distortion_rows.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
 // Distortion and noise readings against what was planted in the block or measured from its
 // samples directly.
-#include "distortion.h"
+#include "analysis/common/a_weighting.h"
+#include "analysis/distortion/distortion.h"
 
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Two-tone intermodulation against products planted at known levels.
-#include "distortion.h"
+#include "analysis/distortion/distortion.h"
 
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

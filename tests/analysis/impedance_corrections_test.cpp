@@ -1,12 +1,12 @@
 // The leads' open/short compensation against a network with known leads, the calibration
 // tables' interpolation, the LCR readings against parts built in closed form, and the stored
 // corrections' file.
-#include "impedance_calibration.h"
-#include "impedance_corrections.h"
-#include "impedance_readings.h"
+#include "analysis/calibration/impedance_calibration.h"
+#include "analysis/impedance/impedance_corrections.h"
+#include "analysis/impedance/impedance_readings.h"
 
-#include "impedance_signals.h"
-#include "test_signals.h"
+#include "tests/analysis/impedance_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Z read through the card against parts whose impedance is known in closed form.
-#include "impedance_corrections.h"
-#include "impedance_detector.h"
-#include "impedance_readings.h"
+#include "analysis/impedance/impedance_corrections.h"
+#include "analysis/impedance/impedance_detector.h"
+#include "analysis/impedance/impedance_readings.h"
 
-#include "impedance_signals.h"
-#include "test_signals.h"
+#include "tests/analysis/impedance_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

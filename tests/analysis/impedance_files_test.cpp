@@ -1,7 +1,7 @@
 // Impedance curves written and read back, and the files' bad lines.
-#include "impedance_files.h"
+#include "analysis/impedance/impedance_files.h"
 
-#include "impedance_signals.h"
+#include "tests/analysis/impedance_signals.h"
 
 #include <gtest/gtest.h>
 

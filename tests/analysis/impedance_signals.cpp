@@ -1,6 +1,6 @@
-#include "impedance_signals.h"
+#include "tests/analysis/impedance_signals.h"
 
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,12 +1,12 @@
 // The stepped sweep run against a simulated card (a tone that changes a few buffers after it is
 // asked for, through a known network), live readings and a sweep behind a loop slower than the
 // plan's settling, and a driver's parameters from a measured curve.
-#include "impedance_live.h"
-#include "impedance_sweep.h"
-#include "loudspeaker.h"
+#include "analysis/impedance/impedance_live.h"
+#include "analysis/impedance/impedance_sweep.h"
+#include "analysis/impedance/loudspeaker.h"
 
-#include "impedance_signals.h"
-#include "test_signals.h"
+#include "tests/analysis/impedance_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Blocks that give no figures, and why; a refused block still says what tone it saw.
-#include "distortion.h"
+#include "analysis/distortion/distortion.h"
 
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

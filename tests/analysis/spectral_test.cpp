@@ -1,9 +1,9 @@
 // The transform, the window and the closed-form windowed tone, each against a plain computation.
-#include "real_fft.h"
-#include "spectral_window.h"
-#include "tone_fit.h"
+#include "analysis/common/spectral_window.h"
+#include "analysis/common/tone_fit.h"
+#include "fft/real_fft.h"
 
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The sweep analyser against responses whose answer is known without it: a delay, an RBJ biquad's
 // analytic response, an FFT phase shift, a polynomial's harmonics, an echo's averaged ripple.
-#include "sweep_analyser.h"
+#include "analysis/sweep/sweep_analyser.h"
 
-#include "real_fft.h"
-#include "test_signals.h"
+#include "fft/real_fft.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // its stages are in closed form: the cookbook biquads' responses (their analog prototypes through
 // the bilinear map), a fractional delay, a polynomial's harmonics worked out from the sweep's
 // amplitude, and plain noise that should change nothing.
-#include "sweep_measurement.h"
+#include "analysis/sweep/sweep_measurement.h"
 
-#include "pcm_format.h"
-#include "simulated_dut_chain.h"
-#include "test_signals.h"
+#include "audio/sim/simulated_dut_chain.h"
+#include "base/pcm_format.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // A sweep's CSV and FRD files: exact bytes for one row, round trips within the printed digits,
 // the FRD dialects other tools write, and the inputs refused with the line at fault.
-#include "sweep_files.h"
+#include "analysis/sweep/sweep_files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The measurement run fed as the capture worker would feed it, from a card whose response is
 // known: a delay of whole frames (a cable), a gain, noise of a known level, a hole in the stream.
-#include "sweep_measurement.h"
+#include "analysis/sweep/sweep_measurement.h"
 
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

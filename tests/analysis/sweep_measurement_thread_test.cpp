@@ -1,7 +1,7 @@
 // The measurement fed by a capture thread while another polls it, as the window and the headless
 // run do: the poller sees progress rise to completion and then analyses what the feeder wrote
 // (also run under ThreadSanitizer).
-#include "sweep_measurement.h"
+#include "analysis/sweep/sweep_measurement.h"
 
 #include <gtest/gtest.h>
 

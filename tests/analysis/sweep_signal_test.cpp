@@ -1,7 +1,7 @@
 // The synchronized sweep: its level, its frequency against time, its ends, its int16 form.
-#include "sweep_signal.h"
+#include "analysis/sweep/sweep_signal.h"
 
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "test_signals.h"
+#include "tests/analysis/test_signals.h"
 
-#include "real_fft.h"
+#include "fft/real_fft.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,10 +1,10 @@
 // Volts on the simulated card: the calibration dialog takes a voltmeter's reading of the live
 // input, the status line and the distortion table then read in volts for that device only, and
 // the file it writes is what the next start reads.
-#include "calibration_dlg.h"
-#include "distortion_window.h"
-#include "panel_fixture.h"
-#include "status_line.h"
+#include "app/analysers/distortion_window.h"
+#include "app/calibration_dlg.h"
+#include "app/status_line.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-#include "command_line.h"
-#include "device_choice.h"
-#include "translation.h"
+#include "app/command_line.h"
+#include "app/device_choice.h"
+#include "app/translation.h"
 
 #include <gtest/gtest.h>
 

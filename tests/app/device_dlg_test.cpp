@@ -1,4 +1,4 @@
-#include "device_dlg.h"
+#include "app/device_dlg.h"
 
 #include <QTreeWidget>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The distortion window on the simulated card: opened from the panel's context menu, it plays
 // its test tone through the card's cable, shows the live table, exports what the table shows,
 // and when closed gives the line output back and stops listening.
-#include "distortion_window.h"
-#include "panel_fixture.h"
+#include "app/analysers/distortion_window.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // What the entry dialogs accept and refuse, as plain rules and through the real dialogs.
-#include "about_box.h"
-#include "alert_recorder.h"
-#include "entry_dialogs.h"
-#include "entry_validation.h"
+#include "app/about_box.h"
+#include "app/entry_dialogs.h"
+#include "base/entry_validation.h"
+#include "tests/support/alert_recorder.h"
 
 #include <QLineEdit>
 #include <QPushButton>

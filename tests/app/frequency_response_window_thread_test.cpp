@@ -2,10 +2,10 @@
 // comes back flat, in phase and a whole number of frames late; the saved CSV is the curve the
 // window draws, and saved curves load back as overlays; a run that cannot finish says why in
 // words.
-#include "frequency_response_window.h"
-#include "panel_fixture.h"
-#include "sweep_files.h"
-#include "wave_backends.h"
+#include "analysis/sweep/sweep_files.h"
+#include "app/analysers/frequency_response_window.h"
+#include "audio/wave/wave_backends.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QAction>
 #include <QComboBox>

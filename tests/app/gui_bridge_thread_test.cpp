@@ -1,9 +1,9 @@
 // The program's alert sink: a box on the GUI thread that holds the reporting worker until it is
 // dismissed, and lets it go at once when the bridge shuts down; a worker's box leaves the panel
 // working.
-#include "gui_bridge.h"
+#include "app/gui_bridge.h"
 
-#include "panel_fixture.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,11 +1,11 @@
 // The impedance window on the simulated card's divider: opened from the panel's context menu, it
 // plays its tone, reads the capacitor as its closed form gives it, sweeps, exports the curve it
 // shows, and when closed gives the line output back and stops listening.
-#include "impedance_calibration.h"
-#include "impedance_chart.h"
-#include "impedance_files.h"
-#include "impedance_window.h"
-#include "panel_fixture.h"
+#include "analysis/calibration/impedance_calibration.h"
+#include "analysis/impedance/impedance_files.h"
+#include "app/analysers/impedance_chart.h"
+#include "app/analysers/impedance_window.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,12 +1,12 @@
 // Which language the program chooses, and the panel in each language: every caption in the
 // chosen language, and every caption fitting its control at the panel's font.
-#include "about_box.h"
-#include "alert_recorder.h"
-#include "entry_dialogs.h"
-#include "instrument_dlg.h"
-#include "language.h"
-#include "simulated_bench.h"
-#include "translation.h"
+#include "app/about_box.h"
+#include "app/entry_dialogs.h"
+#include "app/instrument_dlg.h"
+#include "app/language.h"
+#include "app/translation.h"
+#include "audio/sim/simulated_bench.h"
+#include "tests/support/alert_recorder.h"
 
 #include <QAbstractButton>
 #include <QAction>

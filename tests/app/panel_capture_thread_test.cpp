@@ -1,10 +1,10 @@
 // The per-buffer processing through the simulated card: meters, generator readouts, PAUSE,
 // screen save and closing while a worker waits.
-#include "digit_display.h"
-#include "frequency_meter.h"
-#include "multimeter.h"
-#include "panel_fixture.h"
-#include "scope_screen.h"
+#include "app/scope_screen.h"
+#include "controls/digit_display.h"
+#include "measure/frequency_meter.h"
+#include "measure/multimeter.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QFileInfo>
 #include <QMessageBox>

@@ -1,8 +1,8 @@
 // The sound-card item on the simulated bench: a chosen device takes over at once and is
 // remembered; one that cannot be opened shows the usual box and the previous one stays.
-#include "device_dlg.h"
-#include "panel_fixture.h"
-#include "status_line.h"
+#include "app/device_dlg.h"
+#include "app/status_line.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,6 +1,6 @@
 // The panel when something goes wrong: Enter on a radio or toggle does not flip it, and a screen
 // save that cannot be written says so.
-#include "panel_fixture.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QTest>
 

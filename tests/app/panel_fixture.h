@@ -2,10 +2,10 @@
 // A panel on the simulated bench with a stepped clock, and scripted answers for every question
 // the panel asks (colour, save path, frequency, reference, About, sound card), so no real modal
 // dialog runs. The calibration file is looked for in the test's own folder, never the user's.
-#include "alert_recorder.h"
-#include "instrument_dlg.h"
-#include "pump_until.h"
-#include "simulated_bench.h"
+#include "app/instrument_dlg.h"
+#include "audio/sim/simulated_bench.h"
+#include "tests/support/alert_recorder.h"
+#include "tests/support/pump_until.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,5 +1,5 @@
 // The template table and the dialog-unit conversion.
-#include "panel_layout.h"
+#include "app/panel_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The panel's start-up state and what each handler writes.
-#include "digit_display.h"
-#include "link_label.h"
-#include "panel_fixture.h"
-#include "scope_screen.h"
-#include "status_line.h"
+#include "app/scope_screen.h"
+#include "app/status_line.h"
+#include "controls/digit_display.h"
+#include "controls/link_label.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QButtonGroup>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 // The status line's text for one channel, from readings of real sample blocks.
-#include "status_line.h"
+#include "app/status_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The status line under the panel, fed by the capture worker on the simulated card.
-#include "panel_fixture.h"
-#include "status_line.h"
+#include "app/status_line.h"
+#include "tests/app/panel_fixture.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,7 @@
-#include "device_list.h"
-#include "simulated_bench.h"
-#include "wave_api.h"
+#include "audio/sim/simulated_bench.h"
+#include "audio/wave/device_list.h"
+#include "audio/wave/wave_api.h"
+#include "audio/wave_open.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "generator.h"
+#include "audio/generator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "sample_buffer.h"
+#include "audio/sample_buffer.h"
 
 #include <gtest/gtest.h>
 

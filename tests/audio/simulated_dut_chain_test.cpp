@@ -1,9 +1,9 @@
 // The device under test built from a name: what the grammar accepts and refuses, each stage
 // against its analytic response (the cookbook's analog prototypes through the bilinear map, a
 // delay's e^(-jwN), a divider from its network's impedance written out by hand), and noise.
-#include "simulated_dut_chain.h"
-#include "simulated_fir.h"
-#include "tone_fit.h"
+#include "audio/sim/simulated_dut_chain.h"
+#include "audio/sim/simulated_fir.h"
+#include "tests/support/tone_fit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The simulated card's device under test on its own: harmonics against the analytic response
 // of its polynomial, its noise against its stated level, its clipping and its seed.
-#include "simulated_dut.h"
-#include "tone_fit.h"
+#include "audio/sim/simulated_dut.h"
+#include "tests/support/tone_fit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The band-limited polynomial stage against its planted harmonics: those below Nyquist at exactly
 // a2 A^2 / 2 and a3 A^3 / 4, those above gone rather than folded back, and its latency the one
 // it declares, on both channels.
-#include "simulated_poly.h"
-#include "tone_fit.h"
+#include "audio/sim/simulated_poly.h"
+#include "tests/support/tone_fit.h"
 
 #include <gtest/gtest.h>
 

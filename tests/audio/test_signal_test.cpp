@@ -1,7 +1,7 @@
 // The analysers' test-signal source against an independent long-double computation of each
 // sample, least-squares fits of its tones, and the statistics TPDF dither must have.
-#include "test_signal.h"
-#include "tone_fit.h"
+#include "audio/test_signal.h"
+#include "tests/support/tone_fit.h"
 
 #include <gtest/gtest.h>
 

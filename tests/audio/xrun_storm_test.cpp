@@ -1,4 +1,4 @@
-#include "xrun_storm.h"
+#include "audio/wave/xrun_storm.h"
 
 #include <gtest/gtest.h>
 

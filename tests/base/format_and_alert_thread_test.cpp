@@ -1,5 +1,5 @@
 // Whether a thread waits on the user: only while it is inside an alert that waits.
-#include "format_and_alert.h"
+#include "base/format_and_alert.h"
 
 #include <gtest/gtest.h>
 

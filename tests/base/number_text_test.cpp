@@ -1,6 +1,6 @@
 // Fixed-point text: the sign comes after rounding, so nothing that rounds to zero reads as
 // minus something.
-#include "number_text.h"
+#include "base/number_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "pcm_format.h"
+#include "base/pcm_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "row_text.h"
+#include "base/row_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The readout: value to cells, the stretch of a glyph onto its cell, and what the widget paints.
-#include "digit_display.h"
+#include "controls/digit_display.h"
 
 #include <gtest/gtest.h>
 

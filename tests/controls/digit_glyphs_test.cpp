@@ -1,5 +1,5 @@
 // The generated glyphs against the segment table, pixel for pixel.
-#include "digit_glyphs.h"
+#include "controls/digit_glyphs.h"
 
 #include <gtest/gtest.h>
 

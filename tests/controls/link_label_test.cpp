@@ -1,8 +1,8 @@
 // The link label: defaults at preparation, fitting to its text, clicks with a fake launcher,
 // its colours on screen, and the hand cursor.
-#include "alert_recorder.h"
-#include "hand_cursor.h"
-#include "link_label.h"
+#include "controls/hand_cursor.h"
+#include "controls/link_label.h"
+#include "tests/support/alert_recorder.h"
 
 #include <gtest/gtest.h>
 

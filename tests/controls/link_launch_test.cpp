@@ -1,6 +1,6 @@
 // Opening an address without a browser: the failure words, the registered command's rewriting,
 // desktop files, and the result codes of real processes.
-#include "link_launch.h"
+#include "controls/link_launch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Plays a known signal through CSoundPlay and captures it with CSoundIn, on the ALSA device of a
 // private sound server whose null sink's monitor is the capture source: a real loopback.
 
-#include "alert_recorder.h"
-#include "loopback_server.h"
-#include "simulated_bench.h"
-#include "sound_in.h"
-#include "sound_play.h"
+#include "audio/sim/simulated_bench.h"
+#include "audio/sound_in.h"
+#include "audio/sound_play.h"
+#include "tests/support/alert_recorder.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

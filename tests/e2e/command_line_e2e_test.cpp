@@ -1,6 +1,6 @@
 // The real program's command line: the device list through a private sound server, and the exit
 // code of a bad option, as a shell sees them.
-#include "loopback_server.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // Shared by the engine tests: scratch files and the generator's expected output for a
 // recording.
 
-#include "alert_recorder.h"
-#include "wait_until.h"
-#include "generator.h"
-#include "sound_device.h"
+#include "audio/generator.h"
+#include "engine/sound_device.h"
+#include "tests/support/alert_recorder.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The whole engine on a real sound path: ALSA through a private sound server (PulseAudio or
 // PipeWire) whose null sink's monitor is the capture source. The generator plays, capture records,
 // and the recording must hold the generator's samples without a gap.
-#include "engine_test_support.h"
-#include "loopback_server.h"
-#include "simulated_bench.h"
-#include "sound_device.h"
+#include "audio/sim/simulated_bench.h"
+#include "engine/sound_device.h"
+#include "tests/engine/engine_test_support.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The engine's own logic, driven directly on the test thread: generator fills, recording and
 // its failures, callbacks, construction and destruction. No device is opened.
-#include "sound_device.h"
-#include "engine_test_support.h"
+#include "engine/sound_device.h"
+#include "tests/engine/engine_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The engine with its real worker threads on the simulated bench (line out wired to line in),
 // the clock stepped buffer by buffer from the test thread.
-#include "engine_test_support.h"
-#include "simulated_bench.h"
-#include "sound_device.h"
+#include "audio/sim/simulated_bench.h"
+#include "engine/sound_device.h"
+#include "tests/engine/engine_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The test signal on the engine's line output and the capture tap, with the real workers on
 // the simulated card, its clock stepped buffer by buffer from the test thread.
-#include "engine_test_support.h"
-#include "simulated_bench.h"
-#include "sound_device.h"
-#include "test_signal.h"
-#include "tone_fit.h"
+#include "audio/sim/simulated_bench.h"
+#include "audio/test_signal.h"
+#include "engine/sound_device.h"
+#include "tests/engine/engine_test_support.h"
+#include "tests/support/tone_fit.h"
 
 #include <gtest/gtest.h>
 

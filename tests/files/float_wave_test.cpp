@@ -1,5 +1,5 @@
 // The float WAV writer, checked by a reader we did not write (sox), and its refusals.
-#include "float_wave.h"
+#include "files/float_wave.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The WAV recorder: byte layout, replacement, locking, failures, and recordings read back by
 // readers we did not write (Python's wave, soxi), including one whose process was killed.
-#include "wav_file.h"
+#include "files/wav_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The raster's primitives against pictures computed here from first principles.
-#include "canvas.h"
+#include "gfx/canvas.h"
 
 #include <gtest/gtest.h>
 

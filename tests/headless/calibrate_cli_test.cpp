@@ -1,8 +1,8 @@
 // `tavrin calibrate` and the volts it gives `tavrin measure`, as a script runs them on the
 // simulated card: the figure printed and stored, the columns that follow from a calibration
 // file, and the refusals.
-#include "tool_checks.h"
-#include "tool_process.h"
+#include "tests/headless/tool_checks.h"
+#include "tests/headless/tool_process.h"
 
 #include <gtest/gtest.h>
 

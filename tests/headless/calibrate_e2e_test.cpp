@@ -2,8 +2,8 @@
 // sox plays a sine at half full scale, read as 1 V, and then one at a quarter, which must read
 // 0.5 V. sox makes both tones, so the figure rests on sox's amplitudes, not on the program's own
 // generator.
-#include "loopback_server.h"
-#include "tool_process.h"
+#include "tests/headless/tool_process.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

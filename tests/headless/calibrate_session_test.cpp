@@ -1,10 +1,10 @@
 // `tavrin calibrate` in this process on the simulated card, whose inputs the test drives: what
 // is stored for a known input level, and what is refused and leaves the file alone. Also its
 // command line's refusals and the plain RMS it reads an input by.
-#include "calibrate_options.h"
-#include "calibrate_session.h"
-#include "input_level.h"
-#include "simulated_bench.h"
+#include "audio/sim/simulated_bench.h"
+#include "headless/calibrate_options.h"
+#include "headless/calibrate_session.h"
+#include "headless/input_level.h"
 
 #include <gtest/gtest.h>
 

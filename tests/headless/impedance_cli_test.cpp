@@ -1,10 +1,10 @@
 // `tavrin impedance` as a script runs it, on the simulated card's divider: parts read against
 // their impedances in closed form, the refusals with their exit statuses, and a sweep whose ZMA
 // file parses back to the network's curve.
-#include "impedance_calibration.h"
-#include "impedance_files.h"
-#include "tool_checks.h"
-#include "tool_process.h"
+#include "analysis/calibration/impedance_calibration.h"
+#include "analysis/impedance/impedance_files.h"
+#include "tests/headless/tool_checks.h"
+#include "tests/headless/tool_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // `tavrin impedance --external` end to end through a private sound server's loopback: sox plays
 // what a real divider with a 1 uF capacitor over 100 Ohm would put on the two inputs, and the
 // tool reads the capacitor back.
-#include "loopback_server.h"
-#include "tool_process.h"
+#include "tests/headless/tool_process.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

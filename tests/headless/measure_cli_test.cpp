@@ -1,7 +1,7 @@
 // `tavrin measure` as a script runs it, on the simulated card: the rows, the exits, the signals,
 // the recording, and that the measuring process never maps Qt's GUI.
-#include "tool_checks.h"
-#include "tool_process.h"
+#include "tests/headless/tool_checks.h"
+#include "tests/headless/tool_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // `tavrin measure` end to end: sox plays a tone into a private sound server's loopback and the
 // tool reads it back through the server's ALSA device. The program's own generator stays off, so
 // nothing of the program's arithmetic is on both sides of the comparison.
-#include "loopback_server.h"
-#include "tool_process.h"
+#include "tests/headless/tool_process.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The --generate option's levels: every level the usage text offers parses to the generator's
 // amplitude divisor, and nothing else does.
-#include "measure_options.h"
+#include "headless/measure_options.h"
 
 #include <gtest/gtest.h>
 

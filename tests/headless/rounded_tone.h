@@ -5,7 +5,7 @@
 // RMS. That rounding spreads evenly from 0 to Nyquist (997 Hz and 44100 Hz share no factor, so
 // the error repeats only after a whole second), so a band keeps its share of it.
 
-#include "support/tone_fit.h"
+#include "tests/support/tone_fit.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // `tavrin sweep` as a script runs it, on the simulated card: every refusal of its command line
 // with its exit status, a plain cable measured flat with the CSV on stdout, and Ctrl-C.
-#include "tool_checks.h"
-#include "tool_process.h"
+#include "tests/headless/tool_checks.h"
+#include "tests/headless/tool_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // `tavrin sweep` end to end through a private sound server's loopback: the response of the
 // server's wire read flat, and the latency the tool reports found again by cross-correlating
 // the capture it recorded with the sweep, here in the test.
-#include "loopback_server.h"
-#include "real_fft.h"
-#include "sweep_measurement.h"
-#include "sweep_signal.h"
-#include "tool_process.h"
+#include "analysis/sweep/sweep_measurement.h"
+#include "analysis/sweep/sweep_signal.h"
+#include "fft/real_fft.h"
+#include "tests/headless/tool_process.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

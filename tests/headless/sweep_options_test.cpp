@@ -1,6 +1,6 @@
 // `tavrin sweep`'s command line taken apart: what each good line asks for, including the sweep
 // it makes from the band. The refusals are checked through the program (sweep_cli_test.cpp).
-#include "sweep_options.h"
+#include "headless/sweep_options.h"
 
 #include <gtest/gtest.h>
 

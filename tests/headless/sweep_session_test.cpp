@@ -1,9 +1,9 @@
 // `tavrin sweep` in this process on the simulated card, with the faults a test can plant there:
 // xruns counted while the sweep is captured, a converter driven past full scale. What the run
 // ends with, and that the files it was asked for are written whole.
-#include "simulated_bench.h"
-#include "sweep_session.h"
-#include "wave_backends.h"
+#include "audio/sim/simulated_bench.h"
+#include "audio/wave/wave_backends.h"
+#include "headless/sweep_session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // `tavrin thd` as a script runs it, on the simulated card: the refusals and their exit statuses,
 // the device under test read against its analytic harmonics, the plain cable against the test
 // tone's own rounding, and a run in JSON lines ended by a signal without Qt's GUI.
-#include "rounded_tone.h"
-#include "simulated_dut.h"
-#include "tool_checks.h"
-#include "tool_process.h"
+#include "audio/sim/simulated_dut.h"
+#include "tests/headless/rounded_tone.h"
+#include "tests/headless/tool_checks.h"
+#include "tests/headless/tool_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // `tavrin thd` end to end through a private sound server's loopback: the tool's own tone read
 // back against the THD+N its 16-bit samples carry, and a file with planted harmonics, played by
 // sox, read against the THD the plant makes.
-#include "loopback_server.h"
-#include "rounded_tone.h"
-#include "tool_process.h"
+#include "tests/headless/rounded_tone.h"
+#include "tests/headless/tool_process.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

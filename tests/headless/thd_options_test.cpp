@@ -1,6 +1,6 @@
 // `tavrin thd`'s command line taken apart: what each good line asks for. The refusals are
 // checked through the program itself (thd_cli_test.cpp), with their exit status.
-#include "thd_options.h"
+#include "headless/thd_options.h"
 
 #include <gtest/gtest.h>
 

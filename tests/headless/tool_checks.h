@@ -2,7 +2,7 @@
 // Checks the headless commands' tests share: a refused command line as a script sees it, and a
 // running tool that is tavrin-measure without Qt's GUI. Header-only, on GoogleTest.
 
-#include "tool_process.h"
+#include "tests/headless/tool_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tool_process.h"
+#include "tests/headless/tool_process.h"
 
 #include <algorithm>
 #include <chrono>

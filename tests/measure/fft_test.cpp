@@ -1,4 +1,4 @@
-#include "fft.h"
+#include "measure/fft.h"
 
 #include <gtest/gtest.h>
 

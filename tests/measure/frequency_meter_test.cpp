@@ -1,5 +1,5 @@
-#include "frequency_meter.h"
-#include "readout.h"
+#include "measure/frequency_meter.h"
+#include "measure/readout.h"
 
 #include <gtest/gtest.h>
 

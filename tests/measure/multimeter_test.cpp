@@ -1,5 +1,5 @@
-#include "multimeter.h"
-#include "readout.h"
+#include "measure/multimeter.h"
+#include "measure/readout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The oscilloscope's arithmetic: slider-derived fields, grid, mapping, trigger and labels.
-#include "scope_math.h"
+#include "measure/scope_math.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tone_estimator.h"
+#include "measure/tone_estimator.h"
 
 #include <gtest/gtest.h>
 

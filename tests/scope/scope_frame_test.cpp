@@ -1,5 +1,5 @@
 // Whole oscilloscope frames at the panel's size, read back pixel by pixel.
-#include "scope.h"
+#include "scope/scope.h"
 
 #include <gtest/gtest.h>
 

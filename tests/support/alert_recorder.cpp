@@ -1,4 +1,4 @@
-#include "alert_recorder.h"
+#include "tests/support/alert_recorder.h"
 
 CAlertRecorder::CAlertRecorder() {
     SetAlertSink([this](const Alert& alert) {

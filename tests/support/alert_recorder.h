@@ -4,8 +4,8 @@
 // the reporting thread waits until the test releases it. Removes itself when destroyed.
 // Thread-safe.
 
-#include "format_and_alert.h"
-#include "wait_until.h"
+#include "base/format_and_alert.h"
+#include "tests/support/wait_until.h"
 
 #include <chrono>
 #include <condition_variable>

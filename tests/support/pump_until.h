@@ -2,7 +2,7 @@
 // WaitUntil for tests running on the GUI thread: queued calls and paint events are delivered
 // between polls, so a condition that depends on them can come true.
 
-#include "wait_until.h"
+#include "tests/support/wait_until.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

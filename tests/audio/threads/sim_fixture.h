@@ -1,11 +1,11 @@
 #pragma once
 // Capture and playback objects on the simulated bench, with a recording alert sink.
 
-#include "alert_recorder.h"
-#include "wait_until.h"
-#include "simulated_bench.h"
-#include "sound_in.h"
-#include "sound_play.h"
+#include "audio/sim/simulated_bench.h"
+#include "audio/sound_in.h"
+#include "audio/sound_play.h"
+#include "tests/support/alert_recorder.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 

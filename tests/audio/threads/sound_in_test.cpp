@@ -1,4 +1,5 @@
-#include "sim_fixture.h"
+#include "audio/wave_open.h"
+#include "tests/audio/threads/sim_fixture.h"
 
 #include <atomic>
 #include <chrono>

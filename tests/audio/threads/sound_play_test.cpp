@@ -1,4 +1,4 @@
-#include "sim_fixture.h"
+#include "tests/audio/threads/sim_fixture.h"
 
 #include <chrono>
 #include <condition_variable>

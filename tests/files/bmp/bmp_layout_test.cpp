@@ -1,5 +1,5 @@
 // Byte layout of packed images and BMP files, checked field by field.
-#include "bmp_test_support.h"
+#include "tests/files/bmp/bmp_test_support.h"
 
 #include <gtest/gtest.h>
 

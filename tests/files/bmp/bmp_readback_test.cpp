@@ -1,5 +1,5 @@
 // Files read back by readers we did not write: ImageMagick and QImage.
-#include "bmp_test_support.h"
+#include "tests/files/bmp/bmp_test_support.h"
 
 #include <QColor>
 #include <QImage>

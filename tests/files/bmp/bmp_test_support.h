@@ -1,7 +1,7 @@
 #pragma once
 // Rasters, scratch folders and little-endian reads for the BMP tests.
 
-#include "image_saver.h"
+#include "files/image_saver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // How WriteBmpFile treats the file system: what it creates, replaces and leaves behind.
-#include "bmp_test_support.h"
+#include "tests/files/bmp/bmp_test_support.h"
 
 #include <csignal>
 #include <sys/resource.h>

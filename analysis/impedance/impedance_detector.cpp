@@ -1,0 +1,149 @@
+#include "analysis/impedance/impedance_detector.h"
+
+#include "analysis/common/block_checks.h"
+#include "analysis/common/tone_fit.h"
+#include "measure/sine_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+// The amplitudes are a least-squares fit of a cos + b sin + c at the known frequency (the
+// lock-in's single-bin correlation, with the constant solved jointly rather than assumed away),
+// over the whole periods the block holds. The fit is exact for a pure tone whatever the block's
+// length, takes out a DC offset instead of leaking it into the tone, and over whole periods the
+// harmonics a driver or the card add are all but orthogonal to the fundamental. Both channels
+// are fitted in the same centred time, so V1/V2 carries their phase difference unchanged.
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+// A tone must carry at least this share of X1's power about its mean: less, and what is on X1
+// is mostly something else (noise, another tone, hum) that the fit's amplitude would misread.
+constexpr double kLeastToneShare = 0.5;
+// Lowest frequency the external search looks at, and how far below Nyquist it stops.
+constexpr double kLowestExternalHz = 10.0;
+constexpr double kTopShareOfNyquist = 0.99;
+
+} // namespace
+
+const char* ImpedanceRefusalText(ImpedanceRefusal refusal) {
+    switch (refusal) {
+    case ImpedanceRefusal::None:
+        return "";
+    case ImpedanceRefusal::Clipped:
+        return "input clipped: lower the generator's level or the card's input gain";
+    case ImpedanceRefusal::NoTone:
+        return "no test tone on X1: check the generator and X1's wiring";
+    case ImpedanceRefusal::X2Silent:
+        return "X2 is silent: check the reference resistor and X2's wiring";
+    case ImpedanceRefusal::OutOfRange:
+        return "impedance outside R_ref/1000 .. 1000 R_ref: the reading means nothing; "
+               "choose a reference resistor nearer the part";
+    }
+    return "";
+}
+
+// Checked before the buffers and the transform are made from it.
+static int CheckedFrames(int maxFrames) {
+    if (maxFrames < 4096 || maxFrames % 2 != 0) {
+        throw std::invalid_argument("CImpedanceDetector: maxFrames must be even and >= 4096");
+    }
+    return maxFrames;
+}
+
+CImpedanceDetector::CImpedanceDetector(int maxFrames, double sampleRateHz)
+    : m_maxFrames(CheckedFrames(maxFrames)), m_sampleRateHz(sampleRateHz),
+      m_x1(size_t(m_maxFrames)), m_x2(size_t(m_maxFrames)),
+      m_window(MakeBlackmanHarris7(m_maxFrames)), m_fft(m_maxFrames) {
+    if (!(sampleRateHz > 0)) {
+        throw std::invalid_argument("CImpedanceDetector: the sample rate must be positive");
+    }
+}
+
+ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int frames, double freq_hz,
+                                              double r_ref_ohm) {
+    ImpedanceDetection result;
+    result.freq_hz = freq_hz;
+    if (frames <= 0 || frames > m_maxFrames) {
+        throw std::invalid_argument("CImpedanceDetector::Detect: frames out of range");
+    }
+    const BlockChecks x1 = ReadBlock(interleaved, 2, frames, m_x1.data());
+    const BlockChecks x2 = ReadBlock(interleaved + 1, 2, frames, m_x2.data());
+    if (x1.clipped || x2.clipped) {
+        result.refusal = ImpedanceRefusal::Clipped;
+        return result;
+    }
+    const double periods = std::floor(frames * freq_hz / m_sampleRateHz);
+    if (!(periods >= 1) || freq_hz >= 0.5 * m_sampleRateHz) {
+        result.refusal = ImpedanceRefusal::NoTone;
+        return result;
+    }
+    const int n = std::min(frames, int(std::lround(periods * m_sampleRateHz / freq_hz)));
+    const double w = kTwoPi * freq_hz / m_sampleRateHz;
+    ToneFit fit1;
+    ToneFit fit2;
+    if (!FitTonesAt(m_x1.data(), n, &w, 1, 0, fit1) ||
+        !FitTonesAt(m_x2.data(), n, &w, 1, 0, fit2)) {
+        result.refusal = ImpedanceRefusal::NoTone;
+        return result;
+    }
+    result.frames = n;
+    // a cos(wt) + b sin(wt) = Re{(a - i b) e^(iwt)}.
+    result.v1 = {fit1.tones[0].a, -fit1.tones[0].b};
+    result.v2 = {fit2.tones[0].a, -fit2.tones[0].b};
+    const double a1 = std::abs(result.v1);
+    if (a1 < kLeastX1Amplitude || 0.5 * a1 * a1 < kLeastToneShare * x1.acPower) {
+        result.refusal = ImpedanceRefusal::NoTone;
+        return result;
+    }
+    if (std::abs(result.v2) < kLeastX2Amplitude) {
+        result.refusal = ImpedanceRefusal::X2Silent;
+        return result;
+    }
+    result.z_ohm = r_ref_ohm * (result.v1 / result.v2 - 1.0);
+    const double ratio = std::abs(result.z_ohm) / r_ref_ohm;
+    result.refusal = ratio < 1 / kImpedanceRangeRatio || ratio > kImpedanceRangeRatio
+                         ? ImpedanceRefusal::OutOfRange
+                         : ImpedanceRefusal::None;
+    return result;
+}
+
+ImpedanceDetection CImpedanceDetector::DetectExternal(const double* interleaved, double r_ref_ohm) {
+    const BlockChecks x1 = ReadBlock(interleaved, 2, m_maxFrames, m_x1.data());
+    const std::optional<double> hz = x1.clipped ? std::nullopt : FindToneHz(x1.sum, x1.sumSquares);
+    if (!hz) {
+        ImpedanceDetection result;
+        result.refusal = x1.clipped ? ImpedanceRefusal::Clipped : ImpedanceRefusal::NoTone;
+        return result;
+    }
+    return Detect(interleaved, m_maxFrames, *hz, r_ref_ohm);
+}
+
+// The strongest line of X1's windowed spectrum, then the sine fit's Gauss-Newton steps from it.
+std::optional<double> CImpedanceDetector::FindToneHz(double sum, double sumSquares) {
+    const double mean = sum / m_maxFrames;
+    double* in = m_fft.Input();
+    for (int k = 0; k < m_maxFrames; ++k) {
+        in[k] = (m_x1[size_t(k)] - mean) * m_window.w[size_t(k)];
+    }
+    m_fft.Execute();
+    const double binHz = m_sampleRateHz / m_maxFrames;
+    const int kFrom = int(std::ceil(kLowestExternalHz / binHz));
+    const int kTo =
+        std::min(int(kTopShareOfNyquist * 0.5 * m_sampleRateHz / binHz), m_fft.Bins() - 1);
+    const std::optional<double> bin = StrongestLineBin(m_fft.Output(), m_fft.Bins(), kFrom, kTo);
+    if (!bin) {
+        return std::nullopt;
+    }
+    const double start[] = {*bin * binHz};
+    FitLimits limits;
+    limits.leastStartShare = kLeastToneShare;
+    const std::optional<SineFit> fit =
+        FitSine(std::span<const double>(m_x1.data(), size_t(m_maxFrames)), {sum, sumSquares}, start,
+                limits, m_sampleRateHz);
+    if (!fit) {
+        return std::nullopt;
+    }
+    return fit->hertz;
+}

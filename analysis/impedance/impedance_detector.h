@@ -1,0 +1,64 @@
+#pragma once
+// The complex amplitudes of X1 (the top of the source -> Z -> R_ref -> ground chain) and X2
+// (across R_ref) at the test frequency over one block, and the raw Z = R_ref (V1/V2 - 1) they
+// give, or why the block gives none. One detector per thread; Detect allocates nothing.
+
+#include "analysis/common/spectral_window.h"
+#include "fft/real_fft.h"
+
+#include <complex>
+#include <optional>
+#include <vector>
+
+enum class ImpedanceRefusal {
+    None,
+    Clipped,    // two successive samples at full scale on X1 or X2
+    NoTone,     // no test tone on X1 (or none found there, with an external generator)
+    X2Silent,   // nothing across R_ref: an open circuit, or X2 not wired
+    OutOfRange, // |Z| below R_ref / 1000 or above 1000 R_ref: the reading means nothing
+};
+
+// One line for the user, e.g. "X2 is silent: check the reference resistor's wiring".
+const char* ImpedanceRefusalText(ImpedanceRefusal refusal);
+
+// |Z| / R_ref beyond which the V1/V2 ratio is too near 1 (a short) or too large (an open) for
+// the card's noise and channel mismatch to leave a figure: the error grows as R_ref / |Z| and
+// |Z| / R_ref outside R_ref, so a thousandfold is already an error of a good part of itself.
+inline constexpr double kImpedanceRangeRatio = 1000.0;
+// Tone amplitudes (peak, fractions of full scale) below which a channel carries no tone.
+inline constexpr double kLeastX1Amplitude = 1e-4; // -80 dBFS
+inline constexpr double kLeastX2Amplitude = 1e-5; // -100 dBFS: 1000 R_ref at -40 dBFS on X1
+
+struct ImpedanceDetection {
+    ImpedanceRefusal refusal = ImpedanceRefusal::NoTone;
+    double freq_hz = 0;      // the test frequency, or the one found on X1 (external)
+    int frames = 0;          // the whole periods the amplitudes are taken over
+    std::complex<double> v1; // peak amplitudes in fractions of full scale, phases at one instant
+    std::complex<double> v2;
+    std::complex<double> z_ohm; // R_ref (V1/V2 - 1), uncorrected; set unless refused earlier
+};
+
+class CImpedanceDetector {
+public:
+    // maxFrames: the longest block Detect takes and the only length DetectExternal takes (even,
+    // at least 4096).
+    CImpedanceDetector(int maxFrames, double sampleRateHz);
+
+    // interleaved: frames stereo frames, X1 first, fractions of full scale. The tone is the
+    // generator's own at freq_hz.
+    ImpedanceDetection Detect(const double* interleaved, int frames, double freq_hz,
+                              double r_ref_ohm);
+    // An external generator: the frequency is found on X1's tone (to well below a millihertz
+    // for a clean tone) and then as Detect. Takes maxFrames frames.
+    ImpedanceDetection DetectExternal(const double* interleaved, double r_ref_ohm);
+
+private:
+    std::optional<double> FindToneHz(double sum, double sumSquares);
+
+    int m_maxFrames;
+    double m_sampleRateHz;
+    std::vector<double> m_x1;
+    std::vector<double> m_x2;
+    SpectralWindow m_window;
+    CRealFft m_fft;
+};

@@ -1,0 +1,230 @@
+#include "analysis/sweep/sweep_measurement.h"
+
+#include "fft/real_fft.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+// Finding the sweep: the capture's first stretch is cross-correlated with the sweep by FFT, and
+// the largest |correlation| (a card may invert) says where the first sweep begins, to the sample.
+// Each average's window then starts kMarginFrames earlier, so that whatever a system rings before
+// its main peak (a linear-phase filter) stays inside the window; the windows are averaged
+// coherently and the analyser finds the fraction of a sample itself. Sweeps played back to back
+// make each window after the first a period of a periodic excitation, which is what the circular
+// deconvolution assumes anyway.
+
+namespace {
+
+constexpr int kMaxAverages = 64;
+constexpr int kMarginFrames = 512;
+constexpr double kFullScale = 32768.0;
+
+int NextPowerOfTwo(int n) {
+    int p = 1;
+    while (p < n) {
+        p *= 2;
+    }
+    return p;
+}
+
+SweepMeasurementSettings Checked(const SweepMeasurementSettings& settings) {
+    if (settings.averages < 1 || settings.averages > kMaxAverages) {
+        throw std::invalid_argument("sweep measurement: averages must be 1..64");
+    }
+    MakeSweepShape(settings.sweep); // throws, saying which setting
+    return settings;
+}
+
+} // namespace
+
+const char* SweepFailureText(SweepFailure failure) {
+    switch (failure) {
+    case SweepFailure::Gap:
+        return "the capture has a gap (an xrun or dropped frames): measure again";
+    case SweepFailure::Clipped:
+        return "the input clipped: lower the level";
+    case SweepFailure::NoSignal:
+        return "nothing of the sweep came back: check the cable and the input";
+    case SweepFailure::Stopped:
+        return "the measurement was stopped before the sweep had come back";
+    case SweepFailure::None:
+    default:
+        return "";
+    }
+}
+
+CSweepMeasurement::CSweepMeasurement(const SweepMeasurementSettings& settings)
+    : m_settings(Checked(settings)) {
+    const std::vector<int16_t> sweep = ToInt16(GenerateSweep(m_settings.sweep));
+    const int frames = m_settings.sweep.frames;
+    const bool left =
+        m_settings.output != SweepOutput::Right || m_settings.reference == SweepReference::X2;
+    const bool right =
+        m_settings.output != SweepOutput::Left || m_settings.reference == SweepReference::X2;
+    auto playback =
+        std::make_shared<std::vector<int16_t>>(size_t(2) * frames * m_settings.averages);
+    for (int a = 0; a < m_settings.averages; ++a) {
+        for (int n = 0; n < frames; ++n) {
+            const size_t at = size_t(2) * (size_t(a) * frames + n);
+            (*playback)[at] = left ? sweep[size_t(n)] : int16_t(0);
+            (*playback)[at + 1] = right ? sweep[size_t(n)] : int16_t(0);
+        }
+    }
+    m_playback = std::move(playback);
+    m_captureFrames = frames * m_settings.averages +
+                      int(std::lround(kSweepLatencyBudgetSeconds * m_settings.sweep.rate_hz));
+    m_capture.assign(size_t(2) * m_captureFrames, 0);
+}
+
+CSweepMeasurement::~CSweepMeasurement() = default;
+
+std::shared_ptr<const std::vector<int16_t>> CSweepMeasurement::Playback() const {
+    return m_playback;
+}
+
+void CSweepMeasurement::Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
+    static_cast<CSweepMeasurement*>(self)->Feed(interleaved, frames, gapCount);
+}
+
+void CSweepMeasurement::Feed(const int16_t* interleaved, int frames, uint64_t gapCount) {
+    const int captured = m_captured.load(std::memory_order_relaxed);
+    if (captured >= m_captureFrames) {
+        return;
+    }
+    if (!m_started) {
+        m_started = true;
+        m_firstGapCount = gapCount;
+    } else if (gapCount != m_firstGapCount) {
+        m_damaged.store(true, std::memory_order_relaxed);
+    }
+    const int taken = std::min(frames, m_captureFrames - captured);
+    std::copy_n(interleaved, size_t(2) * taken, m_capture.begin() + ptrdiff_t(2) * captured);
+    m_captured.store(captured + taken, std::memory_order_release);
+}
+
+double CSweepMeasurement::Progress() const {
+    return double(m_captured.load(std::memory_order_relaxed)) / m_captureFrames;
+}
+
+bool CSweepMeasurement::Complete() const {
+    return m_captured.load(std::memory_order_acquire) >= m_captureFrames;
+}
+
+bool CSweepMeasurement::Damaged() const {
+    return m_damaged.load(std::memory_order_relaxed);
+}
+
+SweepOutcome CSweepMeasurement::Analyse() {
+    SweepOutcome out;
+    if (!Complete()) {
+        out.failure = SweepFailure::Stopped;
+        return out;
+    }
+    if (Damaged()) {
+        out.failure = SweepFailure::Gap;
+        return out;
+    }
+    const bool withReference = m_settings.reference == SweepReference::X2;
+    out.input = m_settings.output == SweepOutput::Right && !withReference ? 1 : 0;
+    const int frames = m_settings.sweep.frames;
+    // The reference, when there is one, is the cleaner copy of the sweep to find it by.
+    const int locateChannel = withReference ? 1 : out.input;
+
+    CSweepAnalyser analyser(m_settings.sweep);
+    const std::vector<double>& sweep = analyser.Sweep();
+
+    // Only the start of the first sweep is looked for: within the latency budget, or a little
+    // later into the silent tail, so the peaks of later sweeps never compete.
+    const int searchFrames = m_captureFrames - frames * m_settings.averages + frames / 16;
+    const int size = NextPowerOfTwo(searchFrames + frames);
+    CRealFft captureFft(size);
+    CRealFft sweepFft(size);
+    CInverseRealFft correlation(size);
+    std::fill(captureFft.Input(), captureFft.Input() + size, 0.0);
+    std::fill(sweepFft.Input(), sweepFft.Input() + size, 0.0);
+    const int span = std::min(m_captureFrames, searchFrames + frames);
+    for (int n = 0; n < span; ++n) {
+        captureFft.Input()[n] = m_capture[size_t(2) * n + size_t(locateChannel)];
+    }
+    std::copy(sweep.begin(), sweep.end(), sweepFft.Input());
+    captureFft.Execute();
+    sweepFft.Execute();
+    for (int k = 0; k < captureFft.Bins(); ++k) {
+        correlation.Input()[k] = captureFft.Output()[k] * std::conj(sweepFft.Output()[k]);
+    }
+    correlation.Execute();
+    int offset = 0;
+    for (int k = 1; k < searchFrames; ++k) {
+        if (std::fabs(correlation.Output()[k]) > std::fabs(correlation.Output()[offset])) {
+            offset = k;
+        }
+    }
+    if (correlation.Output()[offset] == 0) {
+        out.failure = SweepFailure::NoSignal;
+        return out;
+    }
+    out.coarse_latency_samples = offset;
+
+    // The windows, averaged; anything before the capture or past its end reads as silence.
+    std::vector<double> measured(size_t(frames), 0.0);
+    std::vector<double> reference(withReference ? size_t(frames) : 0, 0.0);
+    bool clipped = false;
+    for (int a = 0; a < m_settings.averages; ++a) {
+        const int start = offset - kMarginFrames + a * frames;
+        for (int n = std::max(0, -start); n < frames && start + n < m_captureFrames; ++n) {
+            const size_t at = size_t(2) * size_t(start + n);
+            const int16_t x = m_capture[at + size_t(out.input)];
+            clipped = clipped || x >= 32767 || x <= -32767;
+            measured[size_t(n)] += x;
+            if (withReference) {
+                const int16_t y = m_capture[at + 1];
+                clipped = clipped || y >= 32767 || y <= -32767;
+                reference[size_t(n)] += y;
+            }
+        }
+    }
+    if (clipped) {
+        out.failure = SweepFailure::Clipped;
+        return out;
+    }
+    const double scale = 1.0 / (kFullScale * m_settings.averages);
+    for (double& v : measured) {
+        v *= scale;
+    }
+    for (double& v : reference) {
+        v *= scale;
+    }
+
+    out.result = analyser.Analyse(measured.data(), 1, withReference ? reference.data() : nullptr,
+                                  m_settings.analysis);
+    switch (out.result.refusal) {
+    case SweepRefusal::Clipped:
+        out.failure = SweepFailure::Clipped;
+        return out;
+    case SweepRefusal::NoSignal:
+        out.failure = SweepFailure::NoSignal;
+        return out;
+    case SweepRefusal::None:
+    default:
+        break;
+    }
+    // The response peaks where the window put the sweep's start, give or take what a system
+    // delays beyond the cross-correlation's pick; anywhere else (the end of the window, read
+    // circularly) means the sweep began before the capture did, and no latency or response
+    // from it is the system's.
+    if (!withReference) {
+        const double fromMargin = out.result.latency_samples - kMarginFrames;
+        if (fromMargin < -kMarginFrames || fromMargin > frames / 4) {
+            out.failure = SweepFailure::NoSignal;
+            out.result = SweepResult{};
+            return out;
+        }
+    }
+    out.latency_samples = withReference ? out.result.latency_samples
+                                        : offset - kMarginFrames + out.result.latency_samples;
+    out.latency_ms = 1e3 * out.latency_samples / m_settings.sweep.rate_hz;
+    out.impulse = out.result.impulse;
+    out.impulse_peak = out.result.impulse_peak;
+    return out;
+}

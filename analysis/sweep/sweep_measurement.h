@@ -1,0 +1,93 @@
+#pragma once
+// One frequency-response measurement through a card: the sweep to play (Playback), the capture
+// fed from the capture worker (Tap), and the analysis once enough has come back (Analyse). The
+// capture runs from before the sweep plays until averages sweeps and a latency budget have been
+// captured, so the whole run lasts at most the sweep's length plus kSweepLatencyBudgetSeconds.
+//
+// Threads: Tap on the capture worker only (copies into a buffer made in the constructor, no
+// allocation, no lock); Progress, Complete and Damaged from any thread; the constructor, Playback
+// and Analyse on one controlling thread, Analyse after Complete (or after the run was stopped).
+
+#include "analysis/sweep/sweep_analyser.h"
+#include "analysis/sweep/sweep_signal.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+enum class SweepOutput { Left, Right, Both }; // output channel(s) playing the sweep
+enum class SweepReference { None, X2 };       // X2: response = X1 / X2, the sweep plays on both
+
+struct SweepMeasurementSettings {
+    SweepSettings sweep;            // f1, f2, frames, level
+    SweepAnalysisSettings analysis; // lo, hi, points per octave, smoothing, harmonics
+    SweepOutput output = SweepOutput::Both;
+    SweepReference reference = SweepReference::None;
+    int averages = 1; // 1..64, sweeps played back to back and averaged
+};
+
+// NoSignal also stands for a sweep whose start the capture missed (a device that began
+// capturing late): what came back cannot be told from the system's response then.
+enum class SweepFailure { None, Gap, Clipped, NoSignal, Stopped };
+
+struct SweepOutcome {
+    SweepFailure failure = SweepFailure::None;
+    SweepResult result;         // the measured input's; over X2 with a reference
+    int input = 0;              // 0: X1, 1: X2 (X2 when only R plays, no reference)
+    double latency_samples = 0; // capture vs the sweep as played (or X1 vs X2)
+    double latency_ms = 0;
+    int coarse_latency_samples = 0; // the cross-correlation's whole-sample offset alone
+    std::vector<float> impulse;     // linear impulse response: a straight wire peaks at 1
+    int impulse_peak = 0;           // its peak's index
+};
+
+// English one-liners; the window translates its own.
+const char* SweepFailureText(SweepFailure failure);
+
+// The sweep that measures the band settings.analysis.lo_hz..hi_hz at settings.sweep.rate_hz:
+// from an octave below the band, or 10 Hz when that is lower, since its first octave is where it
+// fades in and where the deconvolution's highpass lies, which no result should read; up to
+// Nyquist, so the harmonics of the band's top stay measurable as far as they can.
+inline void SweepForBand(SweepMeasurementSettings& settings) {
+    settings.sweep.f1_hz = settings.analysis.lo_hz / 2 < 10.0 ? settings.analysis.lo_hz / 2 : 10.0;
+    settings.sweep.f2_hz = settings.sweep.rate_hz / 2;
+}
+
+// Time allowed for the card's round trip beyond the sweeps themselves.
+inline constexpr double kSweepLatencyBudgetSeconds = 0.7;
+
+class CSweepMeasurement {
+public:
+    // Throws std::invalid_argument, saying which, for settings out of range.
+    explicit CSweepMeasurement(const SweepMeasurementSettings& settings);
+    ~CSweepMeasurement();
+    CSweepMeasurement(const CSweepMeasurement&) = delete;
+    CSweepMeasurement& operator=(const CSweepMeasurement&) = delete;
+
+    const SweepMeasurementSettings& Settings() const { return m_settings; }
+    // Interleaved stereo frames: averages sweeps back to back on the chosen channel(s).
+    std::shared_ptr<const std::vector<int16_t>> Playback() const;
+    // Capture-tap shape: self is this measurement. Capture worker only.
+    static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
+    void Feed(const int16_t* interleaved, int frames, uint64_t gapCount);
+
+    double Progress() const; // 0..1
+    bool Complete() const;   // everything needed has been captured
+    bool Damaged() const;    // a gap was seen during the capture so far
+
+    // After Complete, or after a stop (then failure Stopped unless the capture was already
+    // complete). Makes the analyser and its transforms (about 0.1 s for a 2^18 sweep):
+    // call once per measurement, off the capture worker.
+    SweepOutcome Analyse();
+
+private:
+    SweepMeasurementSettings m_settings;
+    std::shared_ptr<const std::vector<int16_t>> m_playback;
+    std::vector<int16_t> m_capture; // interleaved stereo, capture frames long
+    int m_captureFrames = 0;
+    std::atomic<int> m_captured{0};
+    std::atomic<bool> m_damaged{false};
+    bool m_started = false; // capture worker only
+    uint64_t m_firstGapCount = 0;
+};

@@ -1,0 +1,50 @@
+#pragma once
+// The device under test named in a device name "sim:dut=STAGE+STAGE+...": its stages in order,
+// checked, as plain data for CSimulatedDutChain. Stages (numbers as 1000, 0.707, -3, 1e-6):
+//     lowpass:F:Q  highpass:F:Q  peak:F:Q:DB     audio-EQ-cookbook biquads
+//     delay:N        N frames, whole or fractional (0 to 44100)
+//     poly:A2:A3     y = x + A2 x^2 + A3 x^3, x in fractions of full scale, its harmonics
+//                    above Nyquist removed as the card's anti-alias filter would remove them
+//     noise:DBFS     white Gaussian noise, RMS on AES17's scale
+//     gain:DB
+//     x1:STAGE       one of the above on X1 only; X2 passes straight
+//     divider:REF:NETWORK  X1 = the L output, X2 = L Reff / (Z + Reff): the network Z (see
+//                    simulated_network.h) in series with REF ohms to ground, Reff = REF || zin
+//     zin:OHMS       the card's input impedance across X2, for the dividers of the chain
+//     mismatch:DB:DEG  X2's path differs from X1's by that gain and constant phase
+//     dither         the capture converter adds TPDF dither of +-1 LSB before rounding
+// A chain '+' is followed by a stage keyword (lowercase); a network's '+' by R, L, C or '('.
+// Plain data, any thread.
+
+#include "audio/sim/simulated_network.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr const char* kSimDutChainPrefix = "sim:dut=";
+
+struct DutStage {
+    enum class Kind {
+        Lowpass,
+        Highpass,
+        Peak,
+        Delay,
+        Poly,
+        Noise,
+        Gain,
+        Divider,
+        Zin,
+        Mismatch,
+        Dither
+    };
+    Kind kind = Kind::Gain;
+    bool x1_only = false;
+    double args[3] = {0, 0, 0}; // in the order written; a divider's REF in args[0]
+    SimulatedNetwork network;   // a divider's
+};
+
+// The stages written in `stages` (the text after "sim:dut="), or nullopt with `error` naming
+// the fault, e.g. "sim:dut: unknown stage 'lopass'".
+std::optional<std::vector<DutStage>> ParseDutStages(std::string_view stages, std::string& error);
