@@ -223,7 +223,7 @@ void CImpedanceWindow::Play(double freq_hz) {
     TestSignal signal;
     signal.freq_hz = freq_hz;
     signal.level_dbfs = tone.second;
-    m_engine.StartTestSignal(signal);
+    m_engine.StartTestSignal(signal, this);
 }
 
 void CImpedanceWindow::StopListening() {
@@ -234,8 +234,13 @@ void CImpedanceWindow::StopListening() {
     m_sweeping = false;
     m_calibrating.reset();
     m_engine.SetCaptureTap(nullptr, nullptr);
-    m_engine.StopTestSignal();
+    m_engine.StopTestSignal(this);
     m_playing.reset();
+}
+
+void CImpedanceWindow::TestSignalTaken() {
+    m_playing.reset();
+    close();
 }
 
 void CImpedanceWindow::TakeReading() {
