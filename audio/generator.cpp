@@ -16,7 +16,7 @@ void Silence(int16_t* out, int stride, int frames) {
 // product exactly, and so does every sample computed from it.
 void Sine(int32_t frequency, int32_t divisor, int64_t firstFrame, int16_t* out, int stride,
           int frames) {
-    const int32_t amplitude = kFullScale / divisor;
+    const int32_t amplitude = kGeneratorPeak / divisor;
     int64_t phaseIndex = int64_t(frequency) * firstFrame;
     for (int i = 0; i < frames; ++i) {
         out[i * stride] =
@@ -66,7 +66,7 @@ void SynthesizeChannel(const GeneratorChannel& channel, int64_t firstFrame, int1
                      if (m < period) {
                          return int16_t(32767.0 * (4.0 * m / period - 3.0) / d);
                      }
-                     return int16_t(kFullScale / d);
+                     return int16_t(kGeneratorPeak / d);
                  });
         return;
     case kWaveSquare:
@@ -76,7 +76,7 @@ void SynthesizeChannel(const GeneratorChannel& channel, int64_t firstFrame, int1
         // Low half first: each period starts at the negative peak.
         Periodic(channel.frequency, firstFrame, out, stride, frames,
                  [d](double m, double, double half) -> int16_t {
-                     return int16_t(m <= half ? -kFullScale / d : kFullScale / d);
+                     return int16_t(m <= half ? -kGeneratorPeak / d : kGeneratorPeak / d);
                  });
         return;
     default:

@@ -13,7 +13,8 @@ enum GeneratorWaveform : int32_t { kWaveSine = 0, kWaveTriangle = 1, kWaveSquare
 // 2 x 3.1415926 / 44100: the sine's phase step per hertz and frame. The short pi is part of the
 // generator's output (its samples are compared bit for bit), so it is not "improved" here.
 inline constexpr double kSinePhaseStep = 2.0 * 3.1415926 / kSampleRate;
-inline constexpr int32_t kFullScale = 32767;
+// The generator's full-scale amplitude: each divisor divides it.
+inline constexpr int32_t kGeneratorPeak = 32767;
 
 struct GeneratorChannel {
     int32_t waveform = kWaveSine;

@@ -1,5 +1,6 @@
 # Test and benchmark helpers shared by tests/ and bench/.
 include(GoogleTest)
+include(${CMAKE_CURRENT_LIST_DIR}/TavrinPch.cmake)
 
 # The program picks its language from the locale; whole-program tests that read its Chinese
 # texts run in the C locale whatever the shell that started CTest uses (empty counts as unset).
@@ -29,6 +30,11 @@ function(tavrin_add_gtest)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest Threads::Threads)
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_compile_options(${T_NAME} PRIVATE ${TAVRIN_TEST_COMPILE_OPTIONS})
+    if(T_QT_MAIN)
+        tavrin_test_pch(${T_NAME} widgets)
+    else()
+        tavrin_test_pch(${T_NAME} gtest)
+    endif()
     if(T_LABEL STREQUAL "unit" AND NOT TAVRIN_UNIT_TESTS)
         set_target_properties(${T_NAME} PROPERTIES EXCLUDE_FROM_ALL ON)
         return()

@@ -8,7 +8,7 @@ void CInputLevel::Add(const int16_t* interleaved, int frames) {
         for (int channel = 0; channel < kChannels; ++channel) {
             const int sample = interleaved[frame * kChannels + channel];
             m_sumSquares[channel] += double(sample) * sample;
-            m_clipped[channel] = m_clipped[channel] || sample >= 32767 || sample <= -32768;
+            m_clip[channel].Add(interleaved[frame * kChannels + channel]);
         }
     }
     m_frames += frames;
@@ -20,10 +20,10 @@ void CInputLevel::Clear() {
 
 InputLevel CInputLevel::Level(int channel) const {
     InputLevel level;
-    level.clipped = m_clipped[channel];
+    level.clipped = m_clip[channel].Clipped();
     const double rms = m_frames > 0 ? std::sqrt(m_sumSquares[channel] / m_frames) : 0.0;
     // x sqrt 2: a sine whose peak is full scale reads 0 dBFS.
-    level.rms_dbfs = rms > 0 ? 20.0 * std::log10(rms * std::sqrt(2.0) / 32768.0)
+    level.rms_dbfs = rms > 0 ? 20.0 * std::log10(rms * std::sqrt(2.0) / kFullScale)
                              : -std::numeric_limits<double>::infinity();
     return level;
 }

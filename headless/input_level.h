@@ -1,9 +1,10 @@
 #pragma once
 // The steady level of both inputs over a stretch of buffers: RMS on AES17 (a full-scale sine
-// reads 0 dBFS) and whether any sample touched full scale. What `tavrin calibrate` reads an
+// reads 0 dBFS) and whether it clipped (base/full_scale.h). What `tavrin calibrate` reads an
 // input by. One thread at a time (the capture worker adds, the main thread reads after it
 // stopped, or under the caller's lock).
 
+#include "base/full_scale.h"
 #include "base/pcm_format.h"
 
 #include <array>
@@ -11,7 +12,7 @@
 
 struct InputLevel {
     double rms_dbfs = 0;  // -infinity for silence
-    bool clipped = false; // a sample at 32767 or -32768
+    bool clipped = false; // by CClipRun's rule, over everything added
 };
 
 class CInputLevel {
@@ -24,6 +25,6 @@ public:
 
 private:
     std::array<double, kChannels> m_sumSquares = {};
-    std::array<bool, kChannels> m_clipped = {};
+    std::array<CClipRun, kChannels> m_clip = {};
     int64_t m_frames = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -13,9 +14,6 @@
 // roundings happen, so they are spelled out below rather than left to the compiler.
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kLog2E = 1.4426950408889634;
 
 constexpr double kPeakFloor = 10.0; // a bin must beat this to be chosen
@@ -69,12 +67,12 @@ ComplexF Twiddle(float signPi, int j0, int span) {
 const TwiddleTables& Tables() {
     static const TwiddleTables tables = [] {
         TwiddleTables t{};
-        const float minusPi = float(-kPi);
+        const float minusPi = float(-std::numbers::pi);
         for (int j0 = 0; j0 < kTableSpan; ++j0) {
             t.forward[j0] = Twiddle(minusPi, j0, kTableSpan);
         }
         WalkBitReversal(2 * kTableSpan, [&t](int i, int j) { t.reversed[i] = int16_t(j); });
-        const float theta = float(kTwoPi / kTableRealSize);
+        const float theta = float(2 * std::numbers::pi / kTableRealSize);
         for (int k = 0; k <= kTableRealSize / 4; ++k) {
             t.sine[k] = float(std::sin(k * double(theta)));
             t.cosine[k] = float(std::cos(k * double(theta)));
@@ -160,7 +158,7 @@ void CFftCalc::ComplexFft(ComplexF* z, int n, int sign) {
         WalkBitReversal(n, swapPair);
     }
 
-    const float signPi = float(sign * kPi);
+    const float signPi = float(sign * std::numbers::pi);
     const bool tabled = sign == -1 && n <= 2 * kTableSpan;
     // Fetched once per transform: the guard check behind the call, made per column, cost about
     // a fifth as much as the butterflies themselves.
@@ -180,7 +178,7 @@ void CFftCalc::ComplexFft(ComplexF* z, int n, int sign) {
 
 void CFftCalc::RealFft(ComplexF* z, int n) {
     const int m = n / 2;
-    const float theta = float(kTwoPi / n);
+    const float theta = float(2 * std::numbers::pi / n);
 
     ComplexFft(z, m, -1);
     z[m] = z[0];

@@ -3,6 +3,7 @@
 #include "base/pcm_format.h"
 
 #include <cmath>
+#include <numbers>
 
 // Model: x(t) = a cos(w t) + b sin(w t) + c, t counted from the middle of the block, w in radians
 // per sample. For a given w the best a, b, c are a linear least-squares problem; w itself is found
@@ -18,8 +19,6 @@
 // multiply-adds per sample behind a complex oscillator.
 
 namespace {
-
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kLowestHertz = 10.0;
 constexpr double kHighestShareOfRate = 22000.0 / kSampleRate;
 // Convergence is quadratic on a clean tone, so once a step is this small the next would be far
@@ -28,11 +27,11 @@ constexpr double kSettledHertz = 1e-4;
 constexpr int kLanes = 4; // independent oscillators, so the rotations do not wait on each other
 
 double HertzToRadians(double hertz, double sampleRateHz) {
-    return kTwoPi * hertz / sampleRateHz;
+    return 2 * std::numbers::pi * hertz / sampleRateHz;
 }
 
 double RadiansToHertz(double w, double sampleRateHz) {
-    return w * sampleRateHz / kTwoPi;
+    return w * sampleRateHz / (2 * std::numbers::pi);
 }
 
 // Sums over the block of x cos(w t), x sin(w t), t x cos(w t) and t x sin(w t).
@@ -186,7 +185,7 @@ std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
     const double sumX2 = sums.sumSquares;
 
     const double lowest = HertzToRadians(kLowestHertz, sampleRateHz);
-    const double highest = kTwoPi * kHighestShareOfRate;
+    const double highest = 2 * std::numbers::pi * kHighestShareOfRate;
     double w = 0;
     std::optional<Step> step;
     for (const double hertz : startHertz) {
@@ -209,7 +208,7 @@ std::optional<SineFit> FitSine(std::span<const double> x, const BlockSums& sums,
         }
     }
     // A step never goes further than half a bin: beyond that the linearisation is not trusted.
-    const double longest = kTwoPi / (2 * n);
+    const double longest = 2 * std::numbers::pi / (2 * n);
     for (int i = 0; step; ++i) {
         const Step& s = *step;
         if (!(s.schur > 0)) {

@@ -1,9 +1,12 @@
 #include "measure/tone_estimator.h"
 
+#include "base/full_scale.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <numbers>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,11 +19,7 @@
 // mirror 22050 - f, and the fit starts from whichever of the two explains more of the buffer.
 
 namespace {
-
-constexpr double kFullScale = 32768.0;
 constexpr double kSineCrestDb = 3.010299956639812; // 20 log10(sqrt 2): AES17 reference
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 2 * kPi;
 constexpr int kSearchSamples = kFramesPerBuffer / 2;
 constexpr double kSearchRate = kSampleRate / 2.0;
 constexpr double kClearPeakRatio = 50.0;
@@ -125,7 +124,7 @@ ChannelSums ReadChannel(const int16_t* buffer, int channel, double* samples) {
 
 CToneEstimator::CToneEstimator() {
     for (int k = 0; k < kSearchSamples; ++k) {
-        m_window[k] = float(0.5 - 0.5 * std::cos(2 * kPi * k / kSearchSamples));
+        m_window[k] = float(0.5 - 0.5 * std::cos(2 * std::numbers::pi * k / kSearchSamples));
     }
 }
 
@@ -250,14 +249,14 @@ std::optional<double> CToneEstimator::Average(History& history,
     if (history.last) {
         const double hertz = 0.5 * (tone->hertz + history.last->hertz);
         const double turns = hertz * kFramesPerBuffer / kSampleRate;
-        const double slip =
-            std::remainder(tone->phase - history.last->phase - kTwoPi * turns, kTwoPi);
+        const double slip = std::remainder(
+            tone->phase - history.last->phase - 2 * std::numbers::pi * turns, 2 * std::numbers::pi);
         if (std::fabs(tone->hertz - history.last->hertz) > kRestartHertz ||
             std::fabs(slip) > kLargestPhaseSlip) {
             history = {};
         } else {
             history.intervalHertz[history.next] =
-                hertz + slip / kTwoPi * kSampleRate / kFramesPerBuffer;
+                hertz + slip / (2 * std::numbers::pi) * kSampleRate / kFramesPerBuffer;
             history.next = (history.next + 1) % (kToneAverageBuffers - 1);
             history.count = std::min(history.count + 1, kToneAverageBuffers - 1);
         }

@@ -9,7 +9,7 @@ BlockChecks ReadBlock(const double* samples, int stride, int frames, double* out
     double quarterSum[4] = {};
     double quarterSquares[4] = {};
     int quarterFrames[4] = {};
-    int run = 0;
+    CClipRun clip;
     for (int q = 0; q < 4; ++q) {
         const int begin = int(int64_t(frames) * q / 4);
         const int end = int(int64_t(frames) * (q + 1) / 4);
@@ -21,14 +21,14 @@ BlockChecks ReadBlock(const double* samples, int stride, int frames, double* out
             out[k] = v;
             sum += v;
             squares += v * v;
-            run = std::fabs(v) >= kClipLevel ? run + 1 : 0;
-            checks.clipped = checks.clipped || run >= kClipRunSamples;
+            clip.Add(v);
         }
         quarterSum[q] = sum;
         quarterSquares[q] = squares;
         checks.sum += sum;
         checks.sumSquares += squares;
     }
+    checks.clipped = clip.Clipped();
     const double mean = checks.sum / frames;
     checks.acPower = std::max(0.0, checks.sumSquares / frames - mean * mean);
 

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // 7-term Blackman-Harris coefficients (sidelobes below -180 dB).
 constexpr double kA[kWindowTerms] = {0.27105140069342, 0.43329793923448, 0.21812299954311,
@@ -39,7 +38,8 @@ void AddWindowedExponential(std::complex<double>* spectrum, int n, double nu,
     const int whole = int(j);
     const double parity = std::fmod(j, 2.0) == 0 ? 1.0 : -1.0;
     if (f == 0) {
-        const std::complex<double> scale = c * parity * double(n) * std::polar(1.0, kPi * j / n);
+        const std::complex<double> scale =
+            c * parity * double(n) * std::polar(1.0, std::numbers::pi * j / n);
         for (int m = -kSpan; m <= kSpan; ++m) {
             const int k = ((whole + m) % n + n) % n;
             if (k >= kFrom && k <= kTo) {
@@ -50,9 +50,9 @@ void AddWindowedExponential(std::complex<double>* spectrum, int n, double nu,
     }
     std::complex<double> shifted[2 * kSpan + 1]; // B(m) e^(-i pi m / n)
     for (int m = -kSpan; m <= kSpan; ++m) {
-        shifted[m + kSpan] = B(m) * std::polar(1.0, -kPi * m / n);
+        shifted[m + kSpan] = B(m) * std::polar(1.0, -std::numbers::pi * m / n);
     }
-    const std::complex<double> scale = c * parity * std::sin(kPi * f);
+    const std::complex<double> scale = c * parity * std::sin(std::numbers::pi * f);
     constexpr int kChunk = 64;
     double inverseSines[kChunk + 2 * kSpan];
     for (int first = kFrom; first <= kTo; first += kChunk) {
@@ -60,7 +60,7 @@ void AddWindowedExponential(std::complex<double>* spectrum, int n, double nu,
         // q = whole - k + m runs from lowest to lowest + (last - first) + 2 kSpan.
         const int lowest = whole - last - kSpan;
         for (int i = 0; i <= last - first + 2 * kSpan; ++i) {
-            inverseSines[i] = 1 / std::sin(kPi * (f + double(lowest + i)) / n);
+            inverseSines[i] = 1 / std::sin(std::numbers::pi * (f + double(lowest + i)) / n);
         }
         for (int k = first; k <= last; ++k) {
             const double* sines = inverseSines + (whole - k - lowest);
@@ -68,7 +68,7 @@ void AddWindowedExponential(std::complex<double>* spectrum, int n, double nu,
             for (int m = -kSpan; m <= kSpan; ++m) {
                 sum += shifted[m + kSpan] * sines[m];
             }
-            spectrum[k] += scale * std::polar(1.0, kPi * k / n) * sum;
+            spectrum[k] += scale * std::polar(1.0, std::numbers::pi * k / n) * sum;
         }
     }
 }
@@ -82,7 +82,7 @@ SpectralWindow MakeBlackmanHarris7(int n) {
         double v = 0;
         for (int m = kWindowTerms - 1; m >= 0; --m) {
             const double sign = m % 2 == 0 ? 1.0 : -1.0;
-            v += sign * kA[m] * std::cos(2 * kPi * double(m) * k / n);
+            v += sign * kA[m] * std::cos(2 * std::numbers::pi * double(m) * k / n);
         }
         window.w[size_t(k)] = v;
         window.sum += v;

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // Fade-in over the sweep's first eighth of an octave: it starts at zero slope, so the step at the
 // start does not splash energy over the band. Fade-out over the last 1/24 octave, short because
@@ -20,7 +19,7 @@ constexpr double kFadeOutOctaves = 1.0 / 24;
 }
 
 double RaisedCosine(double fraction) {
-    return 0.5 - 0.5 * std::cos(kPi * fraction);
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * fraction);
 }
 
 } // namespace
@@ -72,7 +71,7 @@ std::vector<double> GenerateSweep(const SweepSettings& settings) {
         // The phase's whole cycles (f1 L e^{t/L} - f1 L) are taken out before the 2 pi so that
         // a million-radian phase keeps its fraction to double precision.
         const double cycles = settings.f1_hz * shape.l_s * std::expm1(n * perFrame);
-        double v = shape.amplitude * std::sin(2 * kPi * (cycles - std::floor(cycles)));
+        double v = shape.amplitude * std::sin(2 * std::numbers::pi * (cycles - std::floor(cycles)));
         if (n < shape.fade_in_frames) {
             v *= RaisedCosine(double(n) / shape.fade_in_frames);
         }

@@ -138,7 +138,7 @@ void ExpectCleanSine(const std::vector<int16_t>& s, int32_t frequency) {
 // The sample as a 32-bit phase index gives it, valid while frequency x n has not wrapped.
 int16_t ThirtyTwoBitSine(int32_t frequency, int32_t n) {
     const int32_t t = int32_t(uint32_t(frequency) * uint32_t(n));
-    return int16_t(double(kFullScale) * std::sin(t * kSinePhaseStep));
+    return int16_t(double(kGeneratorPeak) * std::sin(t * kSinePhaseStep));
 }
 
 TEST(Generator, SineStaysCleanWhereA32BitPhaseIndexWouldWrap) {
