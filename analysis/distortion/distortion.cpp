@@ -104,8 +104,8 @@ double CDistortionAnalyser::Impl::BandPower(const std::complex<double>* spectrum
 }
 
 CDistortionAnalyser::CDistortionAnalyser(int frames, double sampleRateHz) {
-    if (frames < 8192 || frames > 262144 || frames % 2 != 0) {
-        throw std::invalid_argument("CDistortionAnalyser: frames must be even, 8192..262144");
+    if (frames < 8192 || frames > 262144) {
+        throw std::invalid_argument("CDistortionAnalyser: frames must be 8192..262144");
     }
     if (!(sampleRateHz > 0)) {
         throw std::invalid_argument("CDistortionAnalyser: the sample rate must be positive");

@@ -69,7 +69,7 @@ struct ImdReading {
 
 class CDistortionAnalyser {
 public:
-    // frames: the block size, even, 8192..262144. sampleRateHz: 44100 for the program's capture.
+    // frames: the block size, 8192..262144, odd or even. sampleRateHz: 44100 for the program's capture.
     // Throws std::invalid_argument outside those.
     CDistortionAnalyser(int frames, double sampleRateHz);
     ~CDistortionAnalyser();
