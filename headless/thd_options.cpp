@@ -131,6 +131,9 @@ bool ParseThdOptions(const std::vector<std::string>& args, ThdOptions* options,
         *error = "--dither needs --tone or --imd: it is added to the signal played";
         return false;
     }
+    if (options->tone) {
+        options->analysis.tone_hz = options->tone->freq_hz; // the fundamental is the tone played
+    }
     return true;
 }
 

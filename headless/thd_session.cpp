@@ -158,11 +158,13 @@ int RunThd(const ThdOptions& given) {
     std::vector<DistortionRow> rows;
     int64_t printed = 0;
     int64_t framesIn = 0;
+    CReasonLines reasons;
     CRunWatch watch(device);
     auto printRows = [&] {
         rows.clear();
         capture.TakeRows(rows);
         for (const DistortionRow& row : rows) {
+            reasons.Note(row.time_s, DistortionRowRefusal(row));
             writing = writing && Print(FormatThdRow(options.format, withImd, row, volts));
             ++printed;
         }

@@ -5,9 +5,8 @@
 #include "analysis/common/block_checks.h"
 #include "analysis/common/spectral_window.h"
 #include "analysis/common/tone_fit.h"
+#include "analysis/common/tone_search.h"
 #include "analysis/distortion/distortion.h"
-#include "fft/real_fft.h"
-#include "measure/sine_fit.h"
 
 #include <cmath>
 #include <complex>
@@ -26,10 +25,10 @@ struct CDistortionAnalyser::Impl {
 
     // The block into m_x, checked.
     BlockChecks Load(const double* samples, int stride);
-    // The windowed spectrum of the block less its mean, into m_fft.Output().
+    // The windowed spectrum of the block less its mean, into m_search.Spectrum().
     void Transform(const BlockChecks& checks);
-    // The frequency of the strongest line between loHz and hiHz, refined by a least-squares sine
-    // fit with a constant over the whole block; nothing when there is none or the fit fails.
+    // The frequency of the strongest tone between loHz and hiHz (CToneSearch); nothing when
+    // there is none or the fit fails.
     std::optional<double> FindToneHz(const BlockChecks& checks, double loHz, double hiHz);
     // The joint fit at the frequencies layout(tonesHz, hz) lays out from the first `refined`
     // (which it copies to hz[0..refined) and returns how many in all), those tones' frequencies
@@ -40,7 +39,7 @@ struct CDistortionAnalyser::Impl {
     bool FitSettled(double* tonesHz, int refined, const Layout& layout, double* hz, int& count,
                     ToneFit& fit);
 
-    // Takes the fitted constant and fundamental out of the block's spectrum in m_fft.
+    // Takes the fitted constant and fundamental out of the block's spectrum in m_search.
     void TakeOutFundamental(const ToneFit& fit, double f0Hz, double mean);
     // The figures from that residual and the fit of the harmonics at hz[1..count).
     void Measure(const ToneFit& fit, const double* hz, int count, int kFrom, int kTo,
@@ -55,8 +54,7 @@ struct CDistortionAnalyser::Impl {
     int m_frames;
     double m_sampleRateHz;
     double m_binHz;
-    CRealFft m_fft;
-    SpectralWindow m_window;
+    CToneSearch m_search; // its spectrum, once the fundamental is out, is the residual's
     std::vector<double> m_x;
     std::vector<double> m_aWeightGain;                    // power gain per bin
     std::vector<std::complex<double>> m_withoutHarmonics; // scratch spectrum

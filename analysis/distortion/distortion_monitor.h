@@ -24,7 +24,7 @@ inline constexpr int kMaxDistortionBlockFrames = 262144;
 struct DistortionMonitorSettings {
     int block_frames = 65536; // kMinDistortionBlockFrames..kMaxDistortionBlockFrames
     DistortionSettings analysis;
-    std::optional<ImdKind> imd; // also the two-tone figures
+    std::optional<ImdTones> imd; // also the two-tone figures
 };
 
 struct DistortionRow {

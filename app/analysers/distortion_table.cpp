@@ -36,6 +36,8 @@ QString RefusalText(const DistortionRow& row, const DistortionReading& reading) 
         return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "削波"));
     case DistortionRefusal::Unsteady:
         return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "电平不稳"));
+    case DistortionRefusal::ToneMissing:
+        return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "未收到测试信号"));
     }
     return {};
 }

@@ -105,15 +105,21 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     form->addRow(tr("电平"), m_level);
     form->addRow(m_dither);
 
-    connect(m_play, &QCheckBox::toggled, this, [this] { ApplySignal(); });
+    // The tone played is the fundamental the analysis looks for, so both follow these controls.
+    connect(m_play, &QCheckBox::toggled, this, [this] {
+        ApplySettings();
+        ApplySignal();
+    });
     connect(m_measurement, &QComboBox::currentIndexChanged, this, [this] {
         m_frequency->setEnabled(m_measurement->currentIndex() == kMeasureThd);
         ApplySettings();
         ApplySignal();
     });
-    for (QDoubleSpinBox* spin : {m_frequency, m_level}) {
-        connect(spin, &QDoubleSpinBox::valueChanged, this, [this] { ApplySignal(); });
-    }
+    connect(m_frequency, &QDoubleSpinBox::valueChanged, this, [this] {
+        ApplySettings();
+        ApplySignal();
+    });
+    connect(m_level, &QDoubleSpinBox::valueChanged, this, [this] { ApplySignal(); });
     connect(m_dither, &QCheckBox::toggled, this, [this] { ApplySignal(); });
     return box;
 }
@@ -200,6 +206,9 @@ void CDistortionWindow::ApplySettings() {
     settings.block_frames = m_blockSize->currentData().toInt();
     settings.analysis.band_hi_hz = m_band->currentData().toDouble();
     settings.analysis.weighting = m_weighting->currentIndex() == 1 ? Weighting::A : Weighting::None;
+    if (m_listening && m_play->isChecked() && m_measurement->currentIndex() == kMeasureThd) {
+        settings.analysis.tone_hz = m_frequency->value();
+    }
     switch (m_measurement->currentIndex()) {
     case kMeasureSmpte:
         settings.imd = ImdKind::Smpte;

@@ -265,3 +265,48 @@ TEST(AWeighting, IsZeroAtOneKilohertzAndNothingAtDc) {
 }
 
 } // namespace
+
+namespace {
+
+// A 100 Hz tone of amplitude 0.5 with H2, H3 and a strong H5 (the strongest line of a
+// 400 Hz - 20 kHz band): THD_F = sqrt(0.02^2 + 0.01^2 + 0.05^2) / 0.5, and in that band only H5
+// is residual: THD+N = sqrt(0.05^2 / (0.5^2 + 0.05^2)).
+struct FundamentalCase {
+    const char* name;
+    std::optional<double> played_hz;
+    DistortionRefusal refusal;
+};
+
+class FundamentalBelowTheBand : public testing::TestWithParam<FundamentalCase> {};
+
+TEST_P(FundamentalBelowTheBand, IsTheToneNeverItsHarmonic) {
+    const FundamentalCase& c = GetParam();
+    const auto x =
+        Synthesise(kFrames, {{0.5, 100.0}, {0.02, 200.0, 0.4}, {0.01, 300.0}, {0.05, 500.0, 1.0}});
+    CDistortionAnalyser analyser(kFrames, kRate);
+    DistortionSettings settings;
+    settings.band_lo_hz = 400;
+    settings.tone_hz = c.played_hz;
+    const DistortionReading r = Read(analyser, x, settings);
+    ASSERT_EQ(r.refusal, c.refusal);
+    if (c.refusal != DistortionRefusal::None) {
+        EXPECT_FALSE(r.f0_hz.has_value());
+        EXPECT_FALSE(r.thd_pct.has_value());
+        return;
+    }
+    EXPECT_NEAR(*r.f0_hz, 100.0, 1e-6);
+    EXPECT_NEAR(*r.level_dbfs, Db(0.5), 1e-6);
+    EXPECT_NEAR(*r.thd_pct, 100 * std::sqrt(0.02 * 0.02 + 0.01 * 0.01 + 0.05 * 0.05) / 0.5, 1e-5);
+    EXPECT_NEAR(*r.harmonics[3].level_db, Db(0.1), 1e-5);
+    EXPECT_NEAR(*r.thdn_pct, 100 * std::sqrt(0.05 * 0.05 / (0.5 * 0.5 + 0.05 * 0.05)), 1e-4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tones, FundamentalBelowTheBand,
+    testing::Values(FundamentalCase{"Foreign", std::nullopt, DistortionRefusal::None},
+                    FundamentalCase{"Played", 100.0, DistortionRefusal::None},
+                    FundamentalCase{"PlayedSlightlyOff", 100.8, DistortionRefusal::None},
+                    FundamentalCase{"PlayedButAbsent", 1000.0, DistortionRefusal::ToneMissing}),
+    [](const testing::TestParamInfo<FundamentalCase>& info) { return info.param.name; });
+
+} // namespace
