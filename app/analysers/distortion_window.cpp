@@ -27,7 +27,13 @@ constexpr int kDefaultBlockIndex = 3; // 65536 frames, about 1.5 s
 constexpr double kNyquistHz = 22050.0;
 constexpr double kHighestToneHz = 22049.99;
 
-enum Measurement { kMeasureThd = 0, kMeasureSmpte = 1, kMeasureCcif = 2 };
+enum Measurement {
+    kMeasureThd = 0,
+    kMeasureSmpte = 1,
+    kMeasureCcif = 2,
+    kMeasureDin = 3,
+    kMeasureCustom = 4,
+};
 
 } // namespace
 
@@ -81,7 +87,8 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     m_measurement = new QComboBox(box);
     m_measurement->setObjectName(QStringLiteral("measurement"));
     m_measurement->addItems({tr("谐波失真 (正弦)"), tr("SMPTE 互调 (60 Hz + 7 kHz, 4:1)"),
-                             tr("CCIF 互调 (19 kHz + 20 kHz, 1:1)")});
+                             tr("CCIF 互调 (19 kHz + 20 kHz, 1:1)"),
+                             tr("DIN 互调 (250 Hz + 8 kHz, 4:1)"), tr("自定义双音互调")});
     m_frequency = new QDoubleSpinBox(box);
     m_frequency->setObjectName(QStringLiteral("frequency"));
     m_frequency->setRange(kTestToneMinHz, kHighestToneHz);
@@ -97,6 +104,32 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     m_level->setValue(TestSignal{}.level_dbfs);
     m_dither = new QCheckBox(tr("TPDF 抖动"), box);
     m_dither->setObjectName(QStringLiteral("dither"));
+    // The custom pair: f1, f2 and f1's amplitude over f2's (1: read as CCIF, else as SMPTE).
+    const ImdTones custom = ImdPreset(ImdKind::Custom);
+    auto* pair = new QWidget(box);
+    auto* pairLayout = new QHBoxLayout(pair);
+    pairLayout->setContentsMargins(0, 0, 0, 0);
+    m_imdF1 = new QDoubleSpinBox(pair);
+    m_imdF2 = new QDoubleSpinBox(pair);
+    m_imdRatio = new QDoubleSpinBox(pair);
+    m_imdF1->setObjectName(QStringLiteral("imdF1"));
+    m_imdF2->setObjectName(QStringLiteral("imdF2"));
+    m_imdRatio->setObjectName(QStringLiteral("imdRatio"));
+    for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2}) {
+        spin->setRange(kTestToneMinHz, kHighestToneHz);
+        spin->setDecimals(2);
+        spin->setSuffix(QStringLiteral(" Hz"));
+    }
+    m_imdF1->setValue(custom.f1_hz);
+    m_imdF2->setValue(custom.f2_hz);
+    m_imdRatio->setRange(kTestRatioMin, kTestRatioMax);
+    m_imdRatio->setDecimals(2);
+    m_imdRatio->setSuffix(QStringLiteral(" : 1"));
+    m_imdRatio->setValue(custom.ratio);
+    for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2, m_imdRatio}) {
+        spin->setEnabled(false);
+        pairLayout->addWidget(spin);
+    }
 
     auto* form = new QFormLayout(box);
     form->addRow(m_play);
@@ -104,6 +137,7 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     form->addRow(tr("频率"), m_frequency);
     form->addRow(tr("电平"), m_level);
     form->addRow(m_dither);
+    form->addRow(tr("双音"), pair);
 
     // The tone played is the fundamental the analysis looks for, so both follow these controls.
     connect(m_play, &QCheckBox::toggled, this, [this] {
@@ -112,9 +146,18 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     });
     connect(m_measurement, &QComboBox::currentIndexChanged, this, [this] {
         m_frequency->setEnabled(m_measurement->currentIndex() == kMeasureThd);
+        for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2, m_imdRatio}) {
+            spin->setEnabled(m_measurement->currentIndex() == kMeasureCustom);
+        }
         ApplySettings();
         ApplySignal();
     });
+    for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2, m_imdRatio}) {
+        connect(spin, &QDoubleSpinBox::valueChanged, this, [this] {
+            ApplySettings();
+            ApplySignal();
+        });
+    }
     connect(m_frequency, &QDoubleSpinBox::valueChanged, this, [this] {
         ApplySettings();
         ApplySignal();
@@ -209,17 +252,23 @@ void CDistortionWindow::ApplySettings() {
     if (m_listening && m_play->isChecked() && m_measurement->currentIndex() == kMeasureThd) {
         settings.analysis.tone_hz = m_frequency->value();
     }
+    settings.imd = ChosenImd();
+    m_monitor->SetSettings(settings);
+}
+
+std::optional<ImdTones> CDistortionWindow::ChosenImd() const {
     switch (m_measurement->currentIndex()) {
     case kMeasureSmpte:
-        settings.imd = ImdKind::Smpte;
-        break;
+        return ImdPreset(ImdKind::Smpte);
     case kMeasureCcif:
-        settings.imd = ImdKind::Ccif;
-        break;
+        return ImdPreset(ImdKind::Ccif);
+    case kMeasureDin:
+        return ImdPreset(ImdKind::Din);
+    case kMeasureCustom:
+        return ImdTones{ImdKind::Custom, m_imdF1->value(), m_imdF2->value(), m_imdRatio->value()};
     default:
-        break;
+        return std::nullopt;
     }
-    m_monitor->SetSettings(settings);
 }
 
 void CDistortionWindow::ApplySignal() {
@@ -234,10 +283,14 @@ void CDistortionWindow::ApplySignal() {
         return;
     }
     TestSignal signal;
-    signal.kind = m_measurement->currentIndex() == kMeasureSmpte  ? TestSignalKind::ImdSmpte
-                  : m_measurement->currentIndex() == kMeasureCcif ? TestSignalKind::ImdCcif
-                                                                  : TestSignalKind::Tone;
+    signal.kind = TestSignalKind::Tone;
     signal.freq_hz = m_frequency->value();
+    if (const std::optional<ImdTones> imd = ChosenImd()) {
+        signal.kind = TestSignalKind::ImdPair;
+        signal.freq_hz = imd->f1_hz;
+        signal.freq2_hz = imd->f2_hz;
+        signal.ratio = imd->ratio;
+    }
     signal.level_dbfs = m_level->value();
     signal.dither = m_dither->isChecked();
     m_playing = true;

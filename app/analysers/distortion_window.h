@@ -66,6 +66,8 @@ private:
     void StopListening();
     void ApplySettings();
     void ApplySignal();
+    // The two-tone signal the measurement asks for; nothing for the harmonic distortion.
+    std::optional<ImdTones> ChosenImd() const;
     void ShowRow(const DistortionRow& row);
     void ShowTable(const QVector<DistortionTableRow>& table);
     void CopyCsv();
@@ -87,6 +89,9 @@ private:
     QDoubleSpinBox* m_frequency = nullptr;
     QDoubleSpinBox* m_level = nullptr;
     QCheckBox* m_dither = nullptr;
+    QDoubleSpinBox* m_imdF1 = nullptr;
+    QDoubleSpinBox* m_imdF2 = nullptr;
+    QDoubleSpinBox* m_imdRatio = nullptr;
     QComboBox* m_blockSize = nullptr;
     QComboBox* m_band = nullptr;
     QComboBox* m_weighting = nullptr;
