@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -26,6 +27,7 @@ constexpr int kBlockSizes[] = {8192, 16384, 32768, 65536, 131072, 262144};
 constexpr int kDefaultBlockIndex = 3; // 65536 frames, about 1.5 s
 constexpr double kNyquistHz = 22050.0;
 constexpr double kHighestToneHz = 22049.99;
+constexpr int kPollMs = 40;
 
 enum Measurement {
     kMeasureThd = 0,
@@ -42,14 +44,12 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
     setWindowTitle(tr("失真与噪声"));
     setModal(false);
     // Rows are made on the capture worker. A slow GUI shows the newest block and never falls
-    // behind; at most one delivery is queued, and Qt drops it if the window is gone by then.
+    // behind; a block lasts 186 ms or more, so a poll five times as often shows each in time.
     m_monitor = std::make_unique<CDistortionMonitor>(
-        [this](const DistortionRow& row) {
-            if (m_latestRow.Put(row)) {
-                QMetaObject::invokeMethod(this, "TakeRow", Qt::QueuedConnection);
-            }
-        },
-        true);
+        [this](const DistortionRow& row) { m_rows.Publish(row); }, true);
+    m_poll = new QTimer(this);
+    m_poll->setInterval(kPollMs);
+    connect(m_poll, &QTimer::timeout, this, [this] { TakeRow(); });
 
     m_tableWidget = new QTableWidget(0, 3, this);
     m_tableWidget->setObjectName(QStringLiteral("table"));
@@ -228,6 +228,7 @@ void CDistortionWindow::Listen() {
     m_listening = true;
     ApplySettings();
     m_engine.SetCaptureTap(&CDistortionMonitor::Tap, m_monitor.get());
+    m_poll->start();
     ApplySignal();
 }
 
@@ -238,6 +239,7 @@ void CDistortionWindow::StopListening() {
     m_listening = false;
     // Waits out a row being made, so the monitor may go with the window.
     m_engine.SetCaptureTap(nullptr, nullptr);
+    m_poll->stop();
     if (m_playing) {
         m_playing = false;
         m_engine.StopTestSignal();
@@ -298,7 +300,7 @@ void CDistortionWindow::ApplySignal() {
 }
 
 void CDistortionWindow::TakeRow() {
-    if (const std::optional<DistortionRow> row = m_latestRow.Take()) {
+    if (const DistortionRow* row = m_rows.Take()) {
         ShowRow(*row);
     }
 }

@@ -5,12 +5,14 @@
 // signal; closed, it leaves nothing behind on the capture path and gives the line output back.
 // The live table, the plots and the exports all show the same block's figures.
 //
-// Threads: GUI thread only. The monitor's rows are made on the capture worker and reach the
-// window as queued calls; closing the window removes the tap first, so no row is made after.
+// Threads: GUI thread only. The monitor's rows are made on the capture worker and handed over
+// in a triple buffer made beforehand, which a timer polls while the window listens: the capture
+// worker allocates nothing and posts nothing. Closing the window removes the tap first, so no
+// row is made after.
 
 #include "analysis/distortion/distortion_monitor.h"
 #include "app/analysers/distortion_table.h"
-#include "base/latest_value.h"
+#include "base/triple_buffer.h"
 
 #include <QDialog>
 
@@ -26,6 +28,7 @@ class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QTableWidget;
+class QTimer;
 
 inline constexpr const char* kDistortionItemText =
     QT_TRANSLATE_NOOP("CInstrumentDlg", "失真与噪声…");
@@ -53,12 +56,9 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
-private slots:
-    // Shows the newest row the capture worker left; queued by name, so nothing of ours is
-    // handed between the threads but through the mailbox.
-    void TakeRow();
-
 private:
+    // Shows the newest row the capture worker left, if it left one since.
+    void TakeRow();
     QWidget* MakeSignalControls();
     QWidget* MakeAnalysisControls();
     QWidget* MakeExportButtons();
@@ -76,7 +76,8 @@ private:
 
     CSoundDevice& m_engine;
     // From the capture worker to the GUI thread; declared before the monitor, whose rows it takes.
-    CLatestValue<DistortionRow> m_latestRow;
+    CTripleBuffer<DistortionRow> m_rows{DistortionRowWithRoom()};
+    QTimer* m_poll = nullptr; // runs while the window listens
     std::unique_ptr<CDistortionMonitor> m_monitor;
     bool m_listening = false;
     bool m_playing = false;
