@@ -50,7 +50,6 @@ inline constexpr double kTestLevelMaxDbfs = 0.0;
 inline constexpr double kTestRatioMin = 1.0; // an ImdPair's amplitude ratio
 inline constexpr double kTestRatioMax = 100.0;
 
-
 // The signal as it will play: frequency rounded to 0.01 Hz and both figures brought into
 // their ranges (a NaN goes to the default).
 TestSignal NormalisedTestSignal(const TestSignal& signal);

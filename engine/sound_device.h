@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 inline constexpr const char* kWriteFailedText = "Unable to write to file";
 inline constexpr const char* kRecordingGapText =

@@ -92,11 +92,10 @@ bool ParseImd(const std::string& text, std::optional<ImdTones>* imd, std::string
     }
     const ImdTones tones{ImdKind::Custom, Centihertz(*f1), Centihertz(*f2), *ratio};
     // Every product the method sums must lie between DC and Nyquist.
-    const bool productsHeard = tones.DifferenceFrequency()
-                                   ? 2 * tones.f1_hz > tones.f2_hz &&
-                                         2 * tones.f2_hz - tones.f1_hz < kNyquistHz
-                                   : tones.f2_hz > 3 * tones.f1_hz &&
-                                         tones.f2_hz + 3 * tones.f1_hz < kNyquistHz;
+    const bool productsHeard =
+        tones.DifferenceFrequency()
+            ? 2 * tones.f1_hz > tones.f2_hz && 2 * tones.f2_hz - tones.f1_hz < kNyquistHz
+            : tones.f2_hz > 3 * tones.f1_hz && tones.f2_hz + 3 * tones.f1_hz < kNyquistHz;
     if (!productsHeard) {
         *why = tones.DifferenceFrequency()
                    ? "--imd at 1:1 measures 2F1-F2 and 2F2-F1: F2 must be below 2 F1 and 2 F2 - F1 "
@@ -143,8 +142,8 @@ bool ParseThdOptions(const std::vector<std::string>& args, ThdOptions* options,
         } else if (name == "--imd-level") {
             const auto level = ParseNumber(value);
             if (!level || *level < kTestLevelMinDbfs || *level > kTestLevelMaxDbfs) {
-                *why = "--imd-level wants the summed peak in dBFS from -120 to 0, not '" + value +
-                       "'";
+                *why =
+                    "--imd-level wants the summed peak in dBFS from -120 to 0, not '" + value + "'";
                 return false;
             }
             options->imd_level_dbfs = *level;

@@ -82,8 +82,8 @@ void AnnounceSignal(const TestSignal& signal, const std::optional<ImdTones>& imd
     std::fprintf(stderr,
                  "%s: playing the %s two-tone signal (%.2f Hz + %.2f Hz, %g:1) at %.2f dBFS peak%s "
                  "on '%s'\n",
-                 kTool, names[int(imd->kind)], imd->f1_hz, imd->f2_hz, imd->ratio, signal.level_dbfs,
-                 dither, device.c_str());
+                 kTool, names[int(imd->kind)], imd->f1_hz, imd->f2_hz, imd->ratio,
+                 signal.level_dbfs, dither, device.c_str());
 }
 
 // A tone given in volts becomes dBFS through the output's calibration (its L channel: the

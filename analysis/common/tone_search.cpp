@@ -42,8 +42,8 @@ std::optional<double> CToneSearch::FindHz(const double* x, const BlockSums& sums
         return std::nullopt;
     }
     const double start[] = {*bin * m_binHz};
-    const std::optional<SineFit> fit = FitSine(std::span<const double>(x, size_t(Frames())), sums,
-                                               start, limits, m_sampleRateHz);
+    const std::optional<SineFit> fit =
+        FitSine(std::span<const double>(x, size_t(Frames())), sums, start, limits, m_sampleRateHz);
     if (!fit) {
         return std::nullopt;
     }

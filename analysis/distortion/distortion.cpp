@@ -148,8 +148,8 @@ DistortionReading CDistortionAnalyser::Analyse(const double* samples, int stride
     m.Transform(checks);
     std::optional<double> found;
     if (settings.tone_hz) {
-        const double reach = std::max(kPlayedToneShare * *settings.tone_hz,
-                                      kPlayedToneBins * m.m_binHz);
+        const double reach =
+            std::max(kPlayedToneShare * *settings.tone_hz, kPlayedToneBins * m.m_binHz);
         found = m.FindToneHz(checks, *settings.tone_hz - reach, *settings.tone_hz + reach);
         if (!found && !checks.clipped) {
             reading.refusal = DistortionRefusal::ToneMissing;

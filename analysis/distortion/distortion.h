@@ -37,9 +37,9 @@ inline constexpr int kHarmonicCount = kHighestHarmonic - kLowestHarmonic + 1; //
 // is named before the others: the tone it finds is then the clipping's.
 enum class DistortionRefusal {
     None,
-    NoSignal, // no tone strong enough to measure against (silence, noise)
-    Clipped,  // samples at full scale: the figures would be the clipping's
-    Unsteady, // the level changes within the block (a tone starting or stopping)
+    NoSignal,    // no tone strong enough to measure against (silence, noise)
+    Clipped,     // samples at full scale: the figures would be the clipping's
+    Unsteady,    // the level changes within the block (a tone starting or stopping)
     ToneMissing, // the tone the program plays is not in the block (settings.tone_hz)
 };
 
@@ -100,8 +100,8 @@ struct ImdReading {
 
 class CDistortionAnalyser {
 public:
-    // frames: the block size, 8192..262144, odd or even. sampleRateHz: 44100 for the program's capture.
-    // Throws std::invalid_argument outside those.
+    // frames: the block size, 8192..262144, odd or even. sampleRateHz: 44100 for the program's
+    // capture. Throws std::invalid_argument outside those.
     CDistortionAnalyser(int frames, double sampleRateHz);
     ~CDistortionAnalyser();
     CDistortionAnalyser(const CDistortionAnalyser&) = delete;

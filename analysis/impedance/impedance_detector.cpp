@@ -51,8 +51,7 @@ static int CheckedFrames(int maxFrames) {
 
 CImpedanceDetector::CImpedanceDetector(int maxFrames, double sampleRateHz)
     : m_maxFrames(CheckedFrames(maxFrames)), m_sampleRateHz(sampleRateHz),
-      m_x1(size_t(m_maxFrames)), m_x2(size_t(m_maxFrames)),
-      m_search(m_maxFrames, sampleRateHz) {
+      m_x1(size_t(m_maxFrames)), m_x2(size_t(m_maxFrames)), m_search(m_maxFrames, sampleRateHz) {
     if (!(sampleRateHz > 0)) {
         throw std::invalid_argument("CImpedanceDetector: the sample rate must be positive");
     }

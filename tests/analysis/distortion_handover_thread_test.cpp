@@ -88,11 +88,12 @@ TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Blocks, DistortionHandover,
-    testing::Values(HandoverCase{"Smallest", 8192, std::nullopt},
-                    HandoverCase{"Largest", 262144, std::nullopt},
-                    HandoverCase{"OddWithSmpte", 12289, ImdKind::Smpte}),
-    [](const testing::TestParamInfo<HandoverCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Blocks, DistortionHandover,
+                         testing::Values(HandoverCase{"Smallest", 8192, std::nullopt},
+                                         HandoverCase{"Largest", 262144, std::nullopt},
+                                         HandoverCase{"OddWithSmpte", 12289, ImdKind::Smpte}),
+                         [](const testing::TestParamInfo<HandoverCase>& info) {
+                             return info.param.name;
+                         });
 
 } // namespace

@@ -68,7 +68,6 @@ TEST_P(Intermodulation, ReadsThePlantedProducts) {
         for (int i = 0; i < 3; ++i) {
             partials.push_back({2 * a * std::pow(10.0, kCcifProductsDb[i] / 20), hz[i], -0.7 * i});
         }
-
     }
     auto x = Synthesise(c.frames, partials);
     if (c.sixteenBits) {
@@ -114,8 +113,8 @@ TEST(Intermodulation, ClippedTonesAreRefused) {
 TEST(Intermodulation, OnePercentAmplitudeModulationReadsOnePercent) {
     const double a2 = 0.18;
     const double m = 0.01;
-    const auto x = Synthesise(65536, {{4 * a2, 60.0}, {a2, 7000.0}, {a2 * m / 2, 6940.0},
-                                      {a2 * m / 2, 7060.0}});
+    const auto x = Synthesise(
+        65536, {{4 * a2, 60.0}, {a2, 7000.0}, {a2 * m / 2, 6940.0}, {a2 * m / 2, 7060.0}});
     CDistortionAnalyser analyser(65536, kRate);
     const ImdReading r = analyser.AnalyseImd(x.data(), 1, ImdKind::Smpte);
     ASSERT_EQ(r.refusal, DistortionRefusal::None);
@@ -128,7 +127,8 @@ TEST(Intermodulation, OnePercentAmplitudeModulationReadsOnePercent) {
 //   x^3 holds 3 A1^2 A2 cos^2 w1 cos w2 = 3/2 A1^2 A2 (1 + cos 2w1) cos w2: 3/4 a3 A1^2 A2 at
 //       f2 +- 2 f1, and 3/2 a3 A1^2 A2 at f2 itself, to which A2^3 cos^3 w2 adds 3/4 a3 A2^3;
 //   nothing of a cubic reaches f2 +- 3 f1.
-// So a(f2) = A2 + a3 (3/2 A1^2 A2 + 3/4 A2^3), d2 = 2 a2 A1 A2 / a(f2), d3 = 3/2 a3 A1^2 A2 / a(f2).
+// So a(f2) = A2 + a3 (3/2 A1^2 A2 + 3/4 A2^3), d2 = 2 a2 A1 A2 / a(f2), d3 = 3/2 a3 A1^2 A2 /
+// a(f2).
 struct PolynomialCase {
     const char* name;
     ImdKind kind;

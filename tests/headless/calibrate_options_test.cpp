@@ -18,15 +18,14 @@ TEST_P(CalibrateBoundary, LimitAcceptedOnePastRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, CalibrateBoundary,
-    testing::Values(
-        BoundaryCase{"VrmsAboveZero", {"--vrms", "1e-9"}, true},
-        BoundaryCase{"VrmsZero", {"--vrms", "0"}, false},
-        BoundaryCase{"LevelLowest", {"--vrms", "1", "--level", "-120"}, true},
-        BoundaryCase{"LevelBelow", {"--vrms", "1", "--level", "-120.01"}, false},
-        BoundaryCase{"LevelHighest", {"--vrms", "1", "--level", "0"}, true},
-        BoundaryCase{"LevelAbove", {"--vrms", "1", "--level", "0.01"}, false},
-        BoundaryCase{"SecondsAboveZero", {"--vrms", "1", "--seconds", "0.001"}, true},
-        BoundaryCase{"SecondsZero", {"--vrms", "1", "--seconds", "0"}, false}),
+    testing::Values(BoundaryCase{"VrmsAboveZero", {"--vrms", "1e-9"}, true},
+                    BoundaryCase{"VrmsZero", {"--vrms", "0"}, false},
+                    BoundaryCase{"LevelLowest", {"--vrms", "1", "--level", "-120"}, true},
+                    BoundaryCase{"LevelBelow", {"--vrms", "1", "--level", "-120.01"}, false},
+                    BoundaryCase{"LevelHighest", {"--vrms", "1", "--level", "0"}, true},
+                    BoundaryCase{"LevelAbove", {"--vrms", "1", "--level", "0.01"}, false},
+                    BoundaryCase{"SecondsAboveZero", {"--vrms", "1", "--seconds", "0.001"}, true},
+                    BoundaryCase{"SecondsZero", {"--vrms", "1", "--seconds", "0"}, false}),
     [](const testing::TestParamInfo<BoundaryCase>& info) { return BoundaryName(info.param); });
 
 } // namespace

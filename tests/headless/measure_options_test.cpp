@@ -53,21 +53,19 @@ class MeasureBoundary : public testing::TestWithParam<BoundaryCase> {};
 TEST_P(MeasureBoundary, LimitAcceptedOnePastRefused) {
     MeasureOptions options;
     std::string error;
-    EXPECT_EQ(ParseMeasureOptions(GetParam().args, &options, &error), GetParam().accepted)
-        << error;
+    EXPECT_EQ(ParseMeasureOptions(GetParam().args, &options, &error), GetParam().accepted) << error;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, MeasureBoundary,
-    testing::Values(
-        BoundaryCase{"GenerateLowest", {"--generate", "L=0,sine,0"}, true},
-        BoundaryCase{"GenerateBelow", {"--generate", "L=-1,sine,0"}, false},
-        BoundaryCase{"GenerateHighest", {"--generate", "R=20000,square,-24"}, true},
-        BoundaryCase{"GenerateAbove", {"--generate", "R=20001,square,-24"}, false},
-        BoundaryCase{"RefLowest", {"--meter", "R", "--ref", "0.001"}, true},
-        BoundaryCase{"RefBelow", {"--meter", "R", "--ref", "0.0009"}, false},
-        BoundaryCase{"RefHighest", {"--meter", "C", "--ref", "10000"}, true},
-        BoundaryCase{"RefAbove", {"--meter", "C", "--ref", "10000.001"}, false}),
+    testing::Values(BoundaryCase{"GenerateLowest", {"--generate", "L=0,sine,0"}, true},
+                    BoundaryCase{"GenerateBelow", {"--generate", "L=-1,sine,0"}, false},
+                    BoundaryCase{"GenerateHighest", {"--generate", "R=20000,square,-24"}, true},
+                    BoundaryCase{"GenerateAbove", {"--generate", "R=20001,square,-24"}, false},
+                    BoundaryCase{"RefLowest", {"--meter", "R", "--ref", "0.001"}, true},
+                    BoundaryCase{"RefBelow", {"--meter", "R", "--ref", "0.0009"}, false},
+                    BoundaryCase{"RefHighest", {"--meter", "C", "--ref", "10000"}, true},
+                    BoundaryCase{"RefAbove", {"--meter", "C", "--ref", "10000.001"}, false}),
     [](const testing::TestParamInfo<BoundaryCase>& info) { return BoundaryName(info.param); });
 
 } // namespace

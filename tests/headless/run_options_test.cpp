@@ -12,8 +12,7 @@ class RunBoundary : public testing::TestWithParam<BoundaryCase> {};
 TEST_P(RunBoundary, LimitAcceptedOnePastRefused) {
     MeasureOptions options;
     std::string error;
-    EXPECT_EQ(ParseMeasureOptions(GetParam().args, &options, &error), GetParam().accepted)
-        << error;
+    EXPECT_EQ(ParseMeasureOptions(GetParam().args, &options, &error), GetParam().accepted) << error;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -136,7 +136,8 @@ struct SmpteOracle {
 SmpteOracle DutSmpte(double gain, double a2, double a3, double amp1, double amp2) {
     const double first = a2 * amp1 * amp2;
     const double second = 0.75 * a3 * amp1 * amp1 * amp2;
-    const double carrier = gain * amp2 + a3 * (1.5 * amp1 * amp1 * amp2 + 0.75 * amp2 * amp2 * amp2);
+    const double carrier =
+        gain * amp2 + a3 * (1.5 * amp1 * amp1 * amp2 + 0.75 * amp2 * amp2 * amp2);
     const double d2 = 2 * first / carrier;
     const double d3 = 2 * second / carrier;
     return {d2, d3, std::sqrt(d2 * d2 + d3 * d3)};
@@ -203,9 +204,8 @@ TEST(ThdTool, WritesJsonLinesWithTheImdColumnsWithoutQtGuiUntilSigterm) {
 TEST(ThdTool, SmpteImdOfAPolynomialDeviceIsTheHandWorkedSidebands) {
     const double a2 = 0.02;
     const double a3 = 0.05;
-    const ToolResult run =
-        RunTool(Thd({"--device", "sim:dut=poly:0.02:0.05", "--imd", "smpte", "--imd-level", "-3",
-                     "--seconds", "3"}));
+    const ToolResult run = RunTool(Thd({"--device", "sim:dut=poly:0.02:0.05", "--imd", "smpte",
+                                        "--imd-level", "-3", "--seconds", "3"}));
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto rows = CsvRecords(run.out);
     ASSERT_GE(rows.size(), 2u) << run.out;
