@@ -51,6 +51,11 @@ constexpr double kSpectrumFloorDbfs = -300;
 // least: a card's clock or a generator a little off.
 constexpr double kPlayedToneShare = 0.02;
 constexpr double kPlayedToneBins = 2;
+// A tone at 1/n of the strongest one (n = 2..10) and no more than this far below it in power
+// (20 dB) is taken for the fundamental, the strongest line for its harmonic: a distorted tone
+// may carry more in a harmonic than in itself, but hum or a neighbour 40 dB down is not its
+// fundamental.
+constexpr double kSubharmonicPowerShare = 0.01;
 
 double AmplitudeDb(double ratio) {
     return 20 * std::log10(ratio);
@@ -97,6 +102,35 @@ void CDistortionAnalyser::Impl::Transform(const BlockChecks& checks) {
 std::optional<double> CDistortionAnalyser::Impl::FindToneHz(const BlockChecks& checks, double loHz,
                                                             double hiHz) {
     return m_search.FindHz(m_x.data(), {checks.sum, checks.sumSquares}, loHz, hiHz);
+}
+
+double CDistortionAnalyser::Impl::LinePower(double hz) const {
+    const int centre = int(std::lround(BinOf(hz)));
+    double most = 0;
+    for (int k = std::max(centre - 1, 0); k <= std::min(centre + 1, Bins() - 1); ++k) {
+        most = std::max(most, std::norm(m_search.Spectrum()[k]));
+    }
+    return most;
+}
+
+std::optional<double> CDistortionAnalyser::Impl::FindFundamentalHz(const BlockChecks& checks) {
+    const std::optional<double> strongest = FindToneHz(checks, 0.0, 0.5 * m_sampleRateHz);
+    if (!strongest) {
+        return std::nullopt;
+    }
+    const double power = LinePower(*strongest);
+    // The lowest such tone: the fundamental of the strongest line's series.
+    for (int n = kHighestHarmonic; n >= 2; --n) {
+        const double hz = *strongest / n;
+        if (hz < kToneSearchLowestHz || LinePower(hz) < kSubharmonicPowerShare * power) {
+            continue;
+        }
+        const double reach = std::max(kPlayedToneShare * hz, kPlayedToneBins * m_binHz);
+        if (const std::optional<double> below = FindToneHz(checks, hz - reach, hz + reach)) {
+            return below;
+        }
+    }
+    return strongest;
 }
 
 // One-sided: bins 0 and n/2 stand for themselves, the others for their mirrors as well.
@@ -155,7 +189,7 @@ DistortionReading CDistortionAnalyser::Analyse(const double* samples, int stride
             reading.refusal = DistortionRefusal::ToneMissing;
         }
     } else {
-        found = m.FindToneHz(checks, 0.0, nyquist);
+        found = m.FindFundamentalHz(checks);
     }
     if (!found) {
         return reading;

@@ -30,6 +30,11 @@ struct CDistortionAnalyser::Impl {
     // The frequency of the strongest tone between loHz and hiHz (CToneSearch); nothing when
     // there is none or the fit fails.
     std::optional<double> FindToneHz(const BlockChecks& checks, double loHz, double hiHz);
+    // The fundamental of a tone the program does not play: the strongest tone of the whole
+    // spectrum, or the tone at 1/n of it when that one is strong enough to be its fundamental.
+    std::optional<double> FindFundamentalHz(const BlockChecks& checks);
+    // The most power of the spectrum's bins within one of hz.
+    double LinePower(double hz) const;
     // The joint fit at the frequencies layout(tonesHz, hz) lays out from the first `refined`
     // (which it copies to hz[0..refined) and returns how many in all), those tones' frequencies
     // moved by Gauss-Newton steps until a step is below kSettledBins: with the other lines in the

@@ -17,9 +17,12 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTableWidget>
-#include <QTimer>
 #include <QVBoxLayout>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,7 +30,6 @@ constexpr int kBlockSizes[] = {8192, 16384, 32768, 65536, 131072, 262144};
 constexpr int kDefaultBlockIndex = 3; // 65536 frames, about 1.5 s
 constexpr double kNyquistHz = 22050.0;
 constexpr double kHighestToneHz = 22049.99;
-constexpr int kPollMs = 40;
 
 enum Measurement {
     kMeasureThd = 0,
@@ -43,13 +45,24 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
     : QDialog(owner), m_engine(engine) {
     setWindowTitle(tr("失真与噪声"));
     setModal(false);
-    // Rows are made on the capture worker. A slow GUI shows the newest block and never falls
-    // behind; a block lasts 186 ms or more, so a poll five times as often shows each in time.
+    // Rows are made on the capture worker and handed over in the triple buffer; an eventfd made
+    // here wakes the GUI thread (a write is a counter's increment: no event is allocated, and
+    // rows that come faster than the GUI takes them wake it once). A slow GUI shows the newest
+    // block and never falls behind.
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_monitor = std::make_unique<CDistortionMonitor>(
-        [this](const DistortionRow& row) { m_rows.Publish(row); }, true);
-    m_poll = new QTimer(this);
-    m_poll->setInterval(kPollMs);
-    connect(m_poll, &QTimer::timeout, this, [this] { TakeRow(); });
+        [this](const DistortionRow& row) {
+            m_rows.Publish(row);
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(m_wakeFd, &one, sizeof one);
+        },
+        true);
+    m_wake = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+    connect(m_wake, &QSocketNotifier::activated, this, [this] {
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &count, sizeof count);
+        TakeRow();
+    });
 
     m_tableWidget = new QTableWidget(0, 3, this);
     m_tableWidget->setObjectName(QStringLiteral("table"));
@@ -78,6 +91,8 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
 
 CDistortionWindow::~CDistortionWindow() {
     StopListening();
+    m_wake->setEnabled(false);
+    ::close(m_wakeFd);
 }
 
 QWidget* CDistortionWindow::MakeSignalControls() {
@@ -228,7 +243,6 @@ void CDistortionWindow::Listen() {
     m_listening = true;
     ApplySettings();
     m_engine.SetCaptureTap(&CDistortionMonitor::Tap, m_monitor.get());
-    m_poll->start();
     ApplySignal();
 }
 
@@ -239,7 +253,6 @@ void CDistortionWindow::StopListening() {
     m_listening = false;
     // Waits out a row being made, so the monitor may go with the window.
     m_engine.SetCaptureTap(nullptr, nullptr);
-    m_poll->stop();
     if (m_playing) {
         m_playing = false;
         m_engine.StopTestSignal();

@@ -6,9 +6,9 @@
 // The live table, the plots and the exports all show the same block's figures.
 //
 // Threads: GUI thread only. The monitor's rows are made on the capture worker and handed over
-// in a triple buffer made beforehand, which a timer polls while the window listens: the capture
-// worker allocates nothing and posts nothing. Closing the window removes the tap first, so no
-// row is made after.
+// in a triple buffer made beforehand, the GUI thread woken through an eventfd made with the
+// window: the capture worker allocates nothing and posts no event. Closing the window removes
+// the tap first, so no row is made after.
 
 #include "analysis/distortion/distortion_monitor.h"
 #include "app/analysers/distortion_table.h"
@@ -27,8 +27,8 @@ class CSoundDevice;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QSocketNotifier;
 class QTableWidget;
-class QTimer;
 
 inline constexpr const char* kDistortionItemText =
     QT_TRANSLATE_NOOP("CInstrumentDlg", "失真与噪声…");
@@ -77,7 +77,8 @@ private:
     CSoundDevice& m_engine;
     // From the capture worker to the GUI thread; declared before the monitor, whose rows it takes.
     CTripleBuffer<DistortionRow> m_rows{DistortionRowWithRoom()};
-    QTimer* m_poll = nullptr; // runs while the window listens
+    int m_wakeFd = -1; // an eventfd: the capture worker's rows wake the GUI thread through it
+    QSocketNotifier* m_wake = nullptr;
     std::unique_ptr<CDistortionMonitor> m_monitor;
     bool m_listening = false;
     bool m_playing = false;

@@ -309,4 +309,31 @@ INSTANTIATE_TEST_SUITE_P(
                     FundamentalCase{"PlayedButAbsent", 1000.0, DistortionRefusal::ToneMissing}),
     [](const testing::TestParamInfo<FundamentalCase>& info) { return info.param.name; });
 
+// Unplayed, the fundamental is the strongest tone unless a tone at 1/n of it stands within 20 dB:
+// then that is the fundamental and the strongest its harmonic. Hum 40 dB down is not. (A
+// harmonic above its fundamental leaves more residual than fundamental: the block is refused as
+// no signal to measure against, but it names its fundamental.)
+struct SeriesCase {
+    const char* name;
+    std::vector<Partial> partials;
+    double f0_hz;
+};
+
+class FundamentalOfASeries : public testing::TestWithParam<SeriesCase> {};
+
+TEST_P(FundamentalOfASeries, IsItsLowestStrongTone) {
+    CDistortionAnalyser analyser(kFrames, kRate);
+    const auto x = Synthesise(kFrames, GetParam().partials);
+    const DistortionReading r = Read(analyser, x);
+    ASSERT_TRUE(r.f0_hz.has_value());
+    EXPECT_NEAR(*r.f0_hz, GetParam().f0_hz, 1e-6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tones, FundamentalOfASeries,
+    testing::Values(SeriesCase{"H2StrongerThanTheTone", {{0.1, 100.0}, {0.4, 200.0, 0.5}}, 100.0},
+                    SeriesCase{"H3TenDbAbove", {{0.1, 300.3}, {0.316, 900.9, 1.0}}, 300.3},
+                    SeriesCase{"HumFortyDbDown", {{0.5, 1000.0}, {0.005, 100.0}}, 1000.0}),
+    [](const testing::TestParamInfo<SeriesCase>& info) { return info.param.name; });
+
 } // namespace
