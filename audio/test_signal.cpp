@@ -21,6 +21,10 @@ TestSignal NormalisedTestSignal(const TestSignal& signal) {
     const double freq_hz =
         InRange(signal.freq_hz, kTestToneMinHz, kTestToneMaxHz, defaults.freq_hz);
     out.freq_hz = std::round(freq_hz * 100.0) / 100.0;
+    const double freq2_hz =
+        InRange(signal.freq2_hz, kTestToneMinHz, kTestToneMaxHz, defaults.freq2_hz);
+    out.freq2_hz = std::round(freq2_hz * 100.0) / 100.0;
+    out.ratio = InRange(signal.ratio, kTestRatioMin, kTestRatioMax, defaults.ratio);
     out.level_dbfs =
         InRange(signal.level_dbfs, kTestLevelMinDbfs, kTestLevelMaxDbfs, defaults.level_dbfs);
     return out;
@@ -61,6 +65,11 @@ void CTestSignalSource::Begin(const TestSignal& signal) {
         break;
     case TestSignalKind::ImdCcif:
         parts = {Part{kCcifLowHz, 0.5}, Part{kCcifHighHz, 0.5}};
+        m_toneCount = 2;
+        break;
+    case TestSignalKind::ImdPair:
+        parts = {Part{signal.freq_hz, signal.ratio / (signal.ratio + 1)},
+                 Part{signal.freq2_hz, 1 / (signal.ratio + 1)}};
         m_toneCount = 2;
         break;
     case TestSignalKind::Samples:

@@ -1,7 +1,8 @@
 #pragma once
 // The analysers' test-signal source: a tone at any frequency to 0.01 Hz and any level from
-// -120 to 0 dBFS with optional TPDF dither, and the two intermodulation signals (SMPTE
-// 60 Hz + 7 kHz at 4:1, CCIF 19 + 20 kHz at 1:1), the same on both channels; or given stereo
+// -120 to 0 dBFS with optional TPDF dither, and the intermodulation signals (SMPTE
+// 60 Hz + 7 kHz at 4:1, CCIF 19 + 20 kHz at 1:1, or any pair in any ratio), the same on both
+// channels; or given stereo
 // samples (a sweep) played once from their first frame, then silence.
 // Unlike the panel's generator, each tone's phase is kept as an exact fraction of a cycle
 // (a whole number of 1/4410000 cycle, reduced at every frame), so the millionth buffer is as
@@ -21,7 +22,12 @@
 #include <mutex>
 #include <vector>
 
-enum class TestSignalKind { Tone, ImdSmpte, ImdCcif, Samples };
+inline constexpr double kSmpteLowHz = 60.0;
+inline constexpr double kSmpteHighHz = 7000.0;
+inline constexpr double kCcifLowHz = 19000.0;
+inline constexpr double kCcifHighHz = 20000.0;
+
+enum class TestSignalKind { Tone, ImdSmpte, ImdCcif, Samples, ImdPair };
 
 struct TestSignal {
     TestSignalKind kind = TestSignalKind::Tone;
@@ -31,17 +37,18 @@ struct TestSignal {
     bool dither = false;      // TPDF, +-1 LSB, added before rounding
     // Samples: interleaved stereo frames, played as they are (no level, no dither).
     std::shared_ptr<const std::vector<int16_t>> samples = nullptr;
+    // ImdPair: freq_hz and this frequency, their amplitudes in this ratio (freq_hz's over this
+    // one's), summing to the level's peak.
+    double freq2_hz = kSmpteHighHz;
+    double ratio = 4.0;
 };
 
 inline constexpr double kTestToneMinHz = 0.01;
 inline constexpr double kTestToneMaxHz = kSampleRate / 2 - 0.01; // below Nyquist
 inline constexpr double kTestLevelMinDbfs = -120.0;
 inline constexpr double kTestLevelMaxDbfs = 0.0;
-
-inline constexpr double kSmpteLowHz = 60.0;
-inline constexpr double kSmpteHighHz = 7000.0;
-inline constexpr double kCcifLowHz = 19000.0;
-inline constexpr double kCcifHighHz = 20000.0;
+inline constexpr double kTestRatioMin = 1.0; // an ImdPair's amplitude ratio
+inline constexpr double kTestRatioMax = 100.0;
 
 // The signal as it will play: frequency rounded to 0.01 Hz and both figures brought into
 // their ranges (a NaN goes to the default).

@@ -90,6 +90,11 @@ void CSoundDevice::SetCaptureTap(CaptureTapFn fn, void* context) {
     m_tapSet.store(fn != nullptr, std::memory_order_release);
 }
 
+std::pair<CSoundDevice::CaptureTapFn, void*> CSoundDevice::CaptureTap() {
+    std::lock_guard lock(m_tapMutex);
+    return {m_tapFn, m_tapContext};
+}
+
 void CSoundDevice::TapBuffer(const SampleBuffer* buffer) {
     if (!m_tapSet.load(std::memory_order_acquire) || buffer == nullptr ||
         buffer->m_data == nullptr) {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 inline constexpr const char* kWriteFailedText = "Unable to write to file";
 inline constexpr const char* kRecordingGapText =
@@ -100,6 +101,8 @@ public:
     // progress, so the context may be destroyed once it returns. Costs one atomic load per
     // buffer while no tap is set.
     void SetCaptureTap(CaptureTapFn fn, void* context);
+    // The tap set, and its context (for a test that wraps it). Any thread.
+    std::pair<CaptureTapFn, void*> CaptureTap();
 
     // Appends the buffer to the recording when one is running; a failed write shows
     // kWriteFailedText, once per buffer. A recording holds one unbroken stretch of input: a

@@ -14,8 +14,9 @@ std::mutex& PlannerMutex() {
     return mutex;
 }
 
-void CheckSize(const char* who, int size) {
-    if (size < 2 || size % 2 != 0) {
+// FFTW transforms any length; the inverse is kept to even ones, where bin Size()/2 is Nyquist's.
+void CheckSize(const char* who, int size, bool anyLength) {
+    if (size < 2 || (!anyLength && size % 2 != 0)) {
         throw std::invalid_argument(std::string(who) + ": the size must be even");
     }
 }
@@ -54,7 +55,7 @@ void Release(void* plan, void* in, void* out) {
 // FFTW_ESTIMATE: a measured plan would cost seconds at start-up for a transform that runs a few
 // times a second; the estimated one is within a small factor.
 CRealFft::CRealFft(int size) : m_size(size) {
-    CheckSize("CRealFft", size);
+    CheckSize("CRealFft", size, true);
     m_in = fftw_alloc_real(size_t(size));
     // fftw_complex is double[2], laid out as std::complex<double>.
     m_out = reinterpret_cast<std::complex<double>*>(fftw_alloc_complex(size_t(Bins())));
@@ -73,7 +74,7 @@ void CRealFft::Execute() {
 }
 
 CInverseRealFft::CInverseRealFft(int size) : m_size(size) {
-    CheckSize("CInverseRealFft", size);
+    CheckSize("CInverseRealFft", size, false);
     m_in = reinterpret_cast<std::complex<double>*>(fftw_alloc_complex(size_t(Bins())));
     m_out = fftw_alloc_real(size_t(size));
     m_plan = Plan("CInverseRealFft", m_in, m_out, [this] {

@@ -8,7 +8,7 @@
 
 class CRealFft {
 public:
-    explicit CRealFft(int size); // size: samples, even
+    explicit CRealFft(int size); // size: samples, 2 or more (odd too: Bins() is then (size+1)/2)
     ~CRealFft();
     CRealFft(const CRealFft&) = delete;
     CRealFft& operator=(const CRealFft&) = delete;

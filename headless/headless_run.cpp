@@ -59,6 +59,13 @@ void SayDroppedRows(int64_t dropped) {
     }
 }
 
+void CReasonLines::Note(double time_s, const std::string& reason) {
+    if (!reason.empty() && reason != m_last) {
+        std::fprintf(stderr, "%s: %.3f s: %s\n", kTool, time_s, reason.c_str());
+    }
+    m_last = reason;
+}
+
 bool Print(const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
            std::fflush(stdout) == 0;

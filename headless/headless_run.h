@@ -59,6 +59,19 @@ int DeviceFailed(const char* what, const std::string& device, const std::string&
 // "measuring on 'DEVICE' for N s" or "... until Ctrl-C".
 void AnnounceRun(const std::string& device, std::optional<double> seconds);
 
+// Why rows are empty, as a person reading stderr wants it: "tavrin: 12.345 s: REASON", said when
+// the reason changes and not again while it stays. A row with figures (reason "") says nothing
+// and lets the next refusal be said again, even the same one.
+class CReasonLines {
+public:
+    void Note(double time_s, const std::string& reason);
+    // The reason of the last row noted; "" when it had figures or none was noted.
+    const std::string& Last() const { return m_last; }
+
+private:
+    std::string m_last;
+};
+
 // The main thread's loop once the capture runs:
 //     while (watch.Wait()) { print what came, InputArrived() if anything did; NoteXruns(rows); }
 class CRunWatch {

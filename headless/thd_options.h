@@ -21,7 +21,8 @@ struct ThdTone {
 struct ThdOptions : RunOptions {
     std::optional<ThdTone> tone; // nothing: measure what comes in (unless --imd)
     bool dither = false;
-    std::optional<ImdKind> imd; // play that two-tone signal and add its figures
+    std::optional<ImdTones> imd;  // play that two-tone signal and add its figures
+    double imd_level_dbfs = -1.0; // the two tones' summed peak
     int block_frames = 65536;
     DistortionSettings analysis; // the band and the weighting
 };

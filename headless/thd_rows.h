@@ -1,7 +1,8 @@
 #pragma once
 // The rows `tavrin thd` prints: the distortion analyser's, with each fundamental's level in
-// volts after every other column (x1_level_vrms, x2_level_vrms), so that the analyser's own
-// columns keep their places. Plain functions; any thread.
+// volts after the analyser's columns (x1_level_vrms, x2_level_vrms), so that those keep their
+// places; with the two-tone figures, their orders last (ImdOrderColumns). Plain functions; any
+// thread.
 
 #include "analysis/distortion/distortion_rows.h"
 #include "headless/run_calibration.h"

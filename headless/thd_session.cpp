@@ -70,15 +70,20 @@ private:
     CRowRing<DistortionRow, kRingRows> m_ring;
 };
 
-void AnnounceSignal(const TestSignal& signal, const std::string& device) {
-    if (signal.kind == TestSignalKind::Tone) {
+void AnnounceSignal(const TestSignal& signal, const std::optional<ImdTones>& imd,
+                    const std::string& device) {
+    const char* dither = signal.dither ? " with dither" : "";
+    if (!imd) {
         std::fprintf(stderr, "%s: playing %.2f Hz at %.2f dBFS%s on '%s'\n", kTool, signal.freq_hz,
-                     signal.level_dbfs, signal.dither ? " with dither" : "", device.c_str());
-    } else {
-        std::fprintf(stderr, "%s: playing the %s two-tone signal at %.2f dBFS peak%s on '%s'\n",
-                     kTool, signal.kind == TestSignalKind::ImdSmpte ? "SMPTE" : "CCIF",
-                     signal.level_dbfs, signal.dither ? " with dither" : "", device.c_str());
+                     signal.level_dbfs, dither, device.c_str());
+        return;
     }
+    const char* names[] = {"SMPTE", "CCIF", "DIN", "custom"};
+    std::fprintf(stderr,
+                 "%s: playing the %s two-tone signal (%.2f Hz + %.2f Hz, %g:1) at %.2f dBFS peak%s "
+                 "on '%s'\n",
+                 kTool, names[int(imd->kind)], imd->f1_hz, imd->f2_hz, imd->ratio,
+                 signal.level_dbfs, dither, device.c_str());
 }
 
 // A tone given in volts becomes dBFS through the output's calibration (its L channel: the
@@ -147,7 +152,7 @@ int RunThd(const ThdOptions& given) {
     const std::string& device = *opened;
     alerts.Echo();
     if (signal) {
-        AnnounceSignal(*signal, WaveDeviceName(WaveDirection::Out));
+        AnnounceSignal(*signal, options.imd, WaveDeviceName(WaveDirection::Out));
     }
     AnnounceRun(device, options.seconds);
     const ChannelVolts volts =
@@ -158,11 +163,13 @@ int RunThd(const ThdOptions& given) {
     std::vector<DistortionRow> rows;
     int64_t printed = 0;
     int64_t framesIn = 0;
+    CReasonLines reasons;
     CRunWatch watch(device);
     auto printRows = [&] {
         rows.clear();
         capture.TakeRows(rows);
         for (const DistortionRow& row : rows) {
+            reasons.Note(row.time_s, DistortionRowRefusal(row));
             writing = writing && Print(FormatThdRow(options.format, withImd, row, volts));
             ++printed;
         }

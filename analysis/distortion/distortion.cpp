@@ -7,8 +7,11 @@
 #include <cmath>
 #include <stdexcept>
 
-// Method. The strongest line of the block's windowed spectrum within the band places the
-// fundamental to a fraction of a bin; a least-squares fit of a sine and a constant over the whole
+// Method. The fundamental is the tone the program plays when it plays one, else the strongest
+// tone of the whole spectrum: the band limits the noise only, so a 100 Hz tone measured over
+// 400 Hz - 20 kHz is still the fundamental, and its strongest harmonic in the band is never taken
+// for it. The strongest line of the block's windowed spectrum places the fundamental to a
+// fraction of a bin; a least-squares fit of a sine and a constant over the whole
 // block, its frequency refined by Gauss-Newton steps, brings it to a hair of f0 wherever it falls
 // between bins. One linear least-squares fit then finds the constant, the fundamental and every
 // harmonic n f0 (n = 2..10) below Nyquist together at their exact frequencies, so no harmonic
@@ -44,15 +47,42 @@ constexpr int kHarmonicBins = 16;
 // What a bin of no power (the A-weighting's DC bin) or of less reads in the residual spectrum.
 constexpr double kSpectrumFloorDbfs = -300;
 
+// How far from the tone played its fundamental is looked for, as a share of it and in bins at
+// least: a card's clock or a generator a little off.
+constexpr double kPlayedToneShare = 0.02;
+constexpr double kPlayedToneBins = 2;
+// A tone at 1/n of the strongest one (n = 2..10) and no more than this far below it in power
+// (20 dB) is taken for the fundamental, the strongest line for its harmonic: a distorted tone
+// may carry more in a harmonic than in itself, but hum or a neighbour 40 dB down is not its
+// fundamental.
+constexpr double kSubharmonicPowerShare = 0.01;
+
 double AmplitudeDb(double ratio) {
     return 20 * std::log10(ratio);
 }
 
 } // namespace
 
+const char* DistortionRefusalText(DistortionRefusal refusal) {
+    switch (refusal) {
+    case DistortionRefusal::None:
+        return "";
+    case DistortionRefusal::NoSignal:
+        return "no tone to measure against: check the signal and the input's wiring";
+    case DistortionRefusal::Clipped:
+        return "input clipped: lower the signal's level or the card's input gain";
+    case DistortionRefusal::Unsteady:
+        return "the level changes within the block (a tone starting or stopping)";
+    case DistortionRefusal::ToneMissing:
+        return "the tone played does not come back: check the wiring from the outputs to the "
+               "inputs";
+    }
+    return "";
+}
+
 CDistortionAnalyser::Impl::Impl(int frames, double sampleRateHz)
-    : m_frames(frames), m_sampleRateHz(sampleRateHz), m_binHz(sampleRateHz / frames), m_fft(frames),
-      m_window(MakeBlackmanHarris7(frames)), m_x(size_t(frames)), m_aWeightGain(size_t(Bins())),
+    : m_frames(frames), m_sampleRateHz(sampleRateHz), m_binHz(sampleRateHz / frames),
+      m_search(frames, sampleRateHz), m_x(size_t(frames)), m_aWeightGain(size_t(Bins())),
       m_withoutHarmonics(size_t(Bins())) {
     for (int k = 0; k < Bins(); ++k) {
         m_aWeightGain[size_t(k)] = k == 0 ? 0.0 : std::pow(10.0, AWeightingDb(k * m_binHz) / 10);
@@ -66,30 +96,41 @@ BlockChecks CDistortionAnalyser::Impl::Load(const double* samples, int stride) {
 }
 
 void CDistortionAnalyser::Impl::Transform(const BlockChecks& checks) {
-    const double mean = checks.sum / m_frames;
-    double* in = m_fft.Input();
-    const double* w = m_window.w.data();
-    for (int k = 0; k < m_frames; ++k) {
-        in[k] = (m_x[size_t(k)] - mean) * w[k];
-    }
-    m_fft.Execute();
+    m_search.Transform(m_x.data(), checks.sum / m_frames);
 }
 
 std::optional<double> CDistortionAnalyser::Impl::FindToneHz(const BlockChecks& checks, double loHz,
                                                             double hiHz) {
-    const int kFrom = int(std::ceil(BinOf(loHz)));
-    const int kTo = std::min(int(std::floor(BinOf(hiHz))), Bins() - 1);
-    const std::optional<double> bin = StrongestLineBin(m_fft.Output(), Bins(), kFrom, kTo);
-    if (!bin) {
+    return m_search.FindHz(m_x.data(), {checks.sum, checks.sumSquares}, loHz, hiHz);
+}
+
+double CDistortionAnalyser::Impl::LinePower(double hz) const {
+    const int centre = int(std::lround(BinOf(hz)));
+    double most = 0;
+    for (int k = std::max(centre - 1, 0); k <= std::min(centre + 1, Bins() - 1); ++k) {
+        most = std::max(most, std::norm(m_search.Spectrum()[k]));
+    }
+    return most;
+}
+
+std::optional<double> CDistortionAnalyser::Impl::FindFundamentalHz(const BlockChecks& checks) {
+    const std::optional<double> strongest = FindToneHz(checks, 0.0, 0.5 * m_sampleRateHz);
+    if (!strongest) {
         return std::nullopt;
     }
-    const double start[] = {*bin * m_binHz};
-    const std::optional<SineFit> fit =
-        FitSine(m_x, {checks.sum, checks.sumSquares}, start, FitLimits{}, m_sampleRateHz);
-    if (!fit) {
-        return std::nullopt;
+    const double power = LinePower(*strongest);
+    // The lowest such tone: the fundamental of the strongest line's series.
+    for (int n = kHighestHarmonic; n >= 2; --n) {
+        const double hz = *strongest / n;
+        if (hz < kToneSearchLowestHz || LinePower(hz) < kSubharmonicPowerShare * power) {
+            continue;
+        }
+        const double reach = std::max(kPlayedToneShare * hz, kPlayedToneBins * m_binHz);
+        if (const std::optional<double> below = FindToneHz(checks, hz - reach, hz + reach)) {
+            return below;
+        }
     }
-    return fit->hertz;
+    return strongest;
 }
 
 // One-sided: bins 0 and n/2 stand for themselves, the others for their mirrors as well.
@@ -100,12 +141,12 @@ double CDistortionAnalyser::Impl::BandPower(const std::complex<double>* spectrum
         const double p = std::norm(spectrum[k]) * (gain ? gain[k] : 1.0);
         sum += (k == 0 || 2 * k == m_frames) ? p : 2 * p;
     }
-    return sum / (double(m_frames) * m_window.sumSquares);
+    return sum / (double(m_frames) * m_search.Window().sumSquares);
 }
 
 CDistortionAnalyser::CDistortionAnalyser(int frames, double sampleRateHz) {
-    if (frames < 8192 || frames > 262144 || frames % 2 != 0) {
-        throw std::invalid_argument("CDistortionAnalyser: frames must be even, 8192..262144");
+    if (frames < 8192 || frames > 262144) {
+        throw std::invalid_argument("CDistortionAnalyser: frames must be 8192..262144");
     }
     if (!(sampleRateHz > 0)) {
         throw std::invalid_argument("CDistortionAnalyser: the sample rate must be positive");
@@ -139,7 +180,17 @@ DistortionReading CDistortionAnalyser::Analyse(const double* samples, int stride
         return reading;
     }
     m.Transform(checks);
-    const std::optional<double> found = m.FindToneHz(checks, loHz, hiHz);
+    std::optional<double> found;
+    if (settings.tone_hz) {
+        const double reach =
+            std::max(kPlayedToneShare * *settings.tone_hz, kPlayedToneBins * m.m_binHz);
+        found = m.FindToneHz(checks, *settings.tone_hz - reach, *settings.tone_hz + reach);
+        if (!found && !checks.clipped) {
+            reading.refusal = DistortionRefusal::ToneMissing;
+        }
+    } else {
+        found = m.FindFundamentalHz(checks);
+    }
     if (!found) {
         return reading;
     }
@@ -170,9 +221,7 @@ DistortionReading CDistortionAnalyser::Analyse(const double* samples, int stride
         reading.harmonics[size_t(i)].order = kLowestHarmonic + i;
         reading.harmonics[size_t(i)].freq_hz = (kLowestHarmonic + i) * f0;
     }
-    // The fit may settle a fraction of a bin beyond the band's edge it was found at.
-    const bool inBand = f0 >= loHz - m.m_binHz && f0 <= hiHz + m.m_binHz;
-    if (checks.clipped || a1 < kLeastToneAmplitude || !inBand) {
+    if (checks.clipped || a1 < kLeastToneAmplitude) {
         return reading;
     }
     if (checks.unsteady) {
@@ -191,7 +240,7 @@ DistortionReading CDistortionAnalyser::Analyse(const double* samples, int stride
 // The residual: the windowed spectrum without the fitted constant (the transform already lacks
 // the mean) and fundamental.
 void CDistortionAnalyser::Impl::TakeOutFundamental(const ToneFit& fit, double f0Hz, double mean) {
-    std::complex<double>* spectrum = m_fft.Output();
+    std::complex<double>* spectrum = m_search.Spectrum();
     const int last = Bins() - 1;
     const double nu0 = BinOf(f0Hz);
     SubtractWindowedTone(spectrum, m_frames, 0.0, fit.constant - mean, 0.0, 0,
@@ -205,7 +254,7 @@ void CDistortionAnalyser::Impl::TakeOutFundamental(const ToneFit& fit, double f0
 // NoSignal when the fundamental does not stand above the residual.
 void CDistortionAnalyser::Impl::Measure(const ToneFit& fit, const double* hz, int count, int kFrom,
                                         int kTo, const double* gain, DistortionReading& reading) {
-    const std::complex<double>* spectrum = m_fft.Output();
+    const std::complex<double>* spectrum = m_search.Spectrum();
     const int last = Bins() - 1;
     const double a1 = fit.tones[0].Amplitude();
     const double residual = BandPower(spectrum, kFrom, kTo, nullptr);
@@ -217,7 +266,7 @@ void CDistortionAnalyser::Impl::Measure(const ToneFit& fit, const double* hz, in
     }
 
     // The display's scale: a sine of amplitude A centred on a bin reads 20 log10 A there.
-    const double toneScale = 4 / (m_window.sum * m_window.sum);
+    const double toneScale = 4 / (m_search.Window().sum * m_search.Window().sum);
     m_residualPower.resize(size_t(Bins()));
     for (int k = 0; k <= last; ++k) {
         m_residualPower[size_t(k)] = std::norm(spectrum[k]) * toneScale * (gain ? gain[k] : 1.0);

@@ -5,9 +5,8 @@
 #include "analysis/common/block_checks.h"
 #include "analysis/common/spectral_window.h"
 #include "analysis/common/tone_fit.h"
+#include "analysis/common/tone_search.h"
 #include "analysis/distortion/distortion.h"
-#include "fft/real_fft.h"
-#include "measure/sine_fit.h"
 
 #include <cmath>
 #include <complex>
@@ -26,11 +25,16 @@ struct CDistortionAnalyser::Impl {
 
     // The block into m_x, checked.
     BlockChecks Load(const double* samples, int stride);
-    // The windowed spectrum of the block less its mean, into m_fft.Output().
+    // The windowed spectrum of the block less its mean, into m_search.Spectrum().
     void Transform(const BlockChecks& checks);
-    // The frequency of the strongest line between loHz and hiHz, refined by a least-squares sine
-    // fit with a constant over the whole block; nothing when there is none or the fit fails.
+    // The frequency of the strongest tone between loHz and hiHz (CToneSearch); nothing when
+    // there is none or the fit fails.
     std::optional<double> FindToneHz(const BlockChecks& checks, double loHz, double hiHz);
+    // The fundamental of a tone the program does not play: the strongest tone of the whole
+    // spectrum, or the tone at 1/n of it when that one is strong enough to be its fundamental.
+    std::optional<double> FindFundamentalHz(const BlockChecks& checks);
+    // The most power of the spectrum's bins within one of hz.
+    double LinePower(double hz) const;
     // The joint fit at the frequencies layout(tonesHz, hz) lays out from the first `refined`
     // (which it copies to hz[0..refined) and returns how many in all), those tones' frequencies
     // moved by Gauss-Newton steps until a step is below kSettledBins: with the other lines in the
@@ -40,7 +44,7 @@ struct CDistortionAnalyser::Impl {
     bool FitSettled(double* tonesHz, int refined, const Layout& layout, double* hz, int& count,
                     ToneFit& fit);
 
-    // Takes the fitted constant and fundamental out of the block's spectrum in m_fft.
+    // Takes the fitted constant and fundamental out of the block's spectrum in m_search.
     void TakeOutFundamental(const ToneFit& fit, double f0Hz, double mean);
     // The figures from that residual and the fit of the harmonics at hz[1..count).
     void Measure(const ToneFit& fit, const double* hz, int count, int kFrom, int kTo,
@@ -55,8 +59,7 @@ struct CDistortionAnalyser::Impl {
     int m_frames;
     double m_sampleRateHz;
     double m_binHz;
-    CRealFft m_fft;
-    SpectralWindow m_window;
+    CToneSearch m_search; // its spectrum, once the fundamental is out, is the residual's
     std::vector<double> m_x;
     std::vector<double> m_aWeightGain;                    // power gain per bin
     std::vector<std::complex<double>> m_withoutHarmonics; // scratch spectrum

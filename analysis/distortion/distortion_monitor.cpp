@@ -12,11 +12,25 @@ int ClampedBlock(int frames) {
 
 } // namespace
 
+DistortionRow DistortionRowWithRoom() {
+    DistortionRow row;
+    for (std::vector<double>& residual : row.residual_dbfs) {
+        // Sized, not only reserved: a copy of the row keeps the room.
+        residual.resize(size_t(kMaxDistortionBlockFrames / 2 + 1));
+    }
+    return row;
+}
+
 CDistortionMonitor::CDistortionMonitor(std::function<void(const DistortionRow&)> sink,
                                        bool withSpectra)
     : m_sink(std::move(sink)), m_withSpectra(withSpectra),
       // The largest block from the start: a new size never allocates on the capture worker.
       m_block(size_t(2) * kMaxDistortionBlockFrames) {
+    if (withSpectra) {
+        for (std::vector<double>& residual : m_row.residual_dbfs) {
+            residual.reserve(size_t(kMaxDistortionBlockFrames / 2 + 1));
+        }
+    }
     m_analysers = MakeAnalysers(m_settings.block_frames);
     m_pendingAnalysers = m_analysers;
 }

@@ -24,7 +24,7 @@ inline constexpr int kMaxDistortionBlockFrames = 262144;
 struct DistortionMonitorSettings {
     int block_frames = 65536; // kMinDistortionBlockFrames..kMaxDistortionBlockFrames
     DistortionSettings analysis;
-    std::optional<ImdKind> imd; // also the two-tone figures
+    std::optional<ImdTones> imd; // also the two-tone figures
 };
 
 struct DistortionRow {
@@ -36,10 +36,15 @@ struct DistortionRow {
     std::array<std::vector<double>, 2> residual_dbfs{}; // only for a monitor made withSpectra
 };
 
+// A row with room for the residual spectra of the largest block: a row copied into it (or into a
+// copy of it) allocates nothing.
+DistortionRow DistortionRowWithRoom();
+
 class CDistortionMonitor {
 public:
     // sink: called on the capture worker with each finished block's row, which lives only for
-    // the call. withSpectra: also copy each channel's residual spectrum into the row.
+    // the call. withSpectra: also copy each channel's residual spectrum into the row (into room
+    // made here, so that no block allocates).
     CDistortionMonitor(std::function<void(const DistortionRow&)> sink, bool withSpectra);
     ~CDistortionMonitor();
     CDistortionMonitor(const CDistortionMonitor&) = delete;

@@ -66,3 +66,40 @@ std::string FormatDistortionRow(RowFormat format, bool withImd, const Distortion
     }
     return RowLine(format, DistortionColumns(withImd), values);
 }
+
+const std::vector<std::string>& ImdOrderColumns() {
+    static const std::vector<std::string> kColumns = {"x1_imd_d2_pct", "x1_imd_d3_pct",
+                                                      "x2_imd_d2_pct", "x2_imd_d3_pct"};
+    return kColumns;
+}
+
+std::vector<std::string> ImdOrderValues(RowFormat format, const DistortionRow& row) {
+    std::vector<std::string> values;
+    for (const std::optional<ImdReading>& imd : row.imd) {
+        values.push_back(RowNumber(format, imd ? imd->d2_pct : std::nullopt, kPctDecimals));
+        values.push_back(RowNumber(format, imd ? imd->d3_pct : std::nullopt, kPctDecimals));
+    }
+    return values;
+}
+
+std::string DistortionRowRefusal(const DistortionRow& row) {
+    if (row.gap) {
+        return "input lost in the block (an xrun or a dropped buffer): no figure describes it";
+    }
+    DistortionRefusal refusals[2];
+    for (int ch = 0; ch < 2; ++ch) {
+        const DistortionReading& reading = row.channels[size_t(ch)];
+        const std::optional<ImdReading>& imd = row.imd[size_t(ch)];
+        if (reading.refusal == DistortionRefusal::None ||
+            (imd && imd->refusal == DistortionRefusal::None)) {
+            return "";
+        }
+        // The two-tone figures' reason when they are asked for: the signal is theirs.
+        refusals[ch] = imd ? imd->refusal : reading.refusal;
+    }
+    if (refusals[0] == refusals[1]) {
+        return DistortionRefusalText(refusals[0]);
+    }
+    return std::string("X1: ") + DistortionRefusalText(refusals[0]) +
+           "; X2: " + DistortionRefusalText(refusals[1]);
+}

@@ -16,3 +16,13 @@ const std::vector<std::string>& DistortionColumns(bool withImd);
 std::string FormatDistortionHeader(RowFormat format, bool withImd, const std::string& device);
 // One line, newline included.
 std::string FormatDistortionRow(RowFormat format, bool withImd, const DistortionRow& row);
+
+// The two-tone figures order by order, which a line with the IMD figures ends with (after the
+// columns above and any its writer adds): x1_imd_d2_pct, x1_imd_d3_pct, x2_imd_d2_pct,
+// x2_imd_d3_pct, as RowNumber writes them.
+const std::vector<std::string>& ImdOrderColumns();
+std::vector<std::string> ImdOrderValues(RowFormat format, const DistortionRow& row);
+
+// Why every figure of the row is empty, in one line ("input lost in the block", or each
+// channel's refusal, "X1: ...; X2: ..." when they differ); "" when any figure is there.
+std::string DistortionRowRefusal(const DistortionRow& row);

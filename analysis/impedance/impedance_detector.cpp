@@ -21,9 +21,6 @@ constexpr double kTwoPi = 6.283185307179586;
 // A tone must carry at least this share of X1's power about its mean: less, and what is on X1
 // is mostly something else (noise, another tone, hum) that the fit's amplitude would misread.
 constexpr double kLeastToneShare = 0.5;
-// Lowest frequency the external search looks at, and how far below Nyquist it stops.
-constexpr double kLowestExternalHz = 10.0;
-constexpr double kTopShareOfNyquist = 0.99;
 
 } // namespace
 
@@ -54,8 +51,7 @@ static int CheckedFrames(int maxFrames) {
 
 CImpedanceDetector::CImpedanceDetector(int maxFrames, double sampleRateHz)
     : m_maxFrames(CheckedFrames(maxFrames)), m_sampleRateHz(sampleRateHz),
-      m_x1(size_t(m_maxFrames)), m_x2(size_t(m_maxFrames)),
-      m_window(MakeBlackmanHarris7(m_maxFrames)), m_fft(m_maxFrames) {
+      m_x1(size_t(m_maxFrames)), m_x2(size_t(m_maxFrames)), m_search(m_maxFrames, sampleRateHz) {
     if (!(sampleRateHz > 0)) {
         throw std::invalid_argument("CImpedanceDetector: the sample rate must be positive");
     }
@@ -111,39 +107,18 @@ ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int fra
 
 ImpedanceDetection CImpedanceDetector::DetectExternal(const double* interleaved, double r_ref_ohm) {
     const BlockChecks x1 = ReadBlock(interleaved, 2, m_maxFrames, m_x1.data());
-    const std::optional<double> hz = x1.clipped ? std::nullopt : FindToneHz(x1.sum, x1.sumSquares);
+    std::optional<double> hz;
+    if (!x1.clipped) {
+        // The whole spectrum; the tone must carry most of X1's power (see kLeastToneShare).
+        m_search.Transform(m_x1.data(), x1.sum / m_maxFrames);
+        FitLimits limits;
+        limits.leastStartShare = kLeastToneShare;
+        hz = m_search.FindStrongestHz(m_x1.data(), {x1.sum, x1.sumSquares}, limits);
+    }
     if (!hz) {
         ImpedanceDetection result;
         result.refusal = x1.clipped ? ImpedanceRefusal::Clipped : ImpedanceRefusal::NoTone;
         return result;
     }
     return Detect(interleaved, m_maxFrames, *hz, r_ref_ohm);
-}
-
-// The strongest line of X1's windowed spectrum, then the sine fit's Gauss-Newton steps from it.
-std::optional<double> CImpedanceDetector::FindToneHz(double sum, double sumSquares) {
-    const double mean = sum / m_maxFrames;
-    double* in = m_fft.Input();
-    for (int k = 0; k < m_maxFrames; ++k) {
-        in[k] = (m_x1[size_t(k)] - mean) * m_window.w[size_t(k)];
-    }
-    m_fft.Execute();
-    const double binHz = m_sampleRateHz / m_maxFrames;
-    const int kFrom = int(std::ceil(kLowestExternalHz / binHz));
-    const int kTo =
-        std::min(int(kTopShareOfNyquist * 0.5 * m_sampleRateHz / binHz), m_fft.Bins() - 1);
-    const std::optional<double> bin = StrongestLineBin(m_fft.Output(), m_fft.Bins(), kFrom, kTo);
-    if (!bin) {
-        return std::nullopt;
-    }
-    const double start[] = {*bin * binHz};
-    FitLimits limits;
-    limits.leastStartShare = kLeastToneShare;
-    const std::optional<SineFit> fit =
-        FitSine(std::span<const double>(m_x1.data(), size_t(m_maxFrames)), {sum, sumSquares}, start,
-                limits, m_sampleRateHz);
-    if (!fit) {
-        return std::nullopt;
-    }
-    return fit->hertz;
 }

@@ -3,8 +3,7 @@
 // (across R_ref) at the test frequency over one block, and the raw Z = R_ref (V1/V2 - 1) they
 // give, or why the block gives none. One detector per thread; Detect allocates nothing.
 
-#include "analysis/common/spectral_window.h"
-#include "fft/real_fft.h"
+#include "analysis/common/tone_search.h"
 
 #include <complex>
 #include <optional>
@@ -53,12 +52,9 @@ public:
     ImpedanceDetection DetectExternal(const double* interleaved, double r_ref_ohm);
 
 private:
-    std::optional<double> FindToneHz(double sum, double sumSquares);
-
     int m_maxFrames;
     double m_sampleRateHz;
     std::vector<double> m_x1;
     std::vector<double> m_x2;
-    SpectralWindow m_window;
-    CRealFft m_fft;
+    CToneSearch m_search;
 };

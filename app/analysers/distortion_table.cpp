@@ -36,6 +36,8 @@ QString RefusalText(const DistortionRow& row, const DistortionReading& reading) 
         return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "削波"));
     case DistortionRefusal::Unsteady:
         return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "电平不稳"));
+    case DistortionRefusal::ToneMissing:
+        return Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "未收到测试信号"));
     }
     return {};
 }
@@ -61,6 +63,9 @@ QStringList QuantityNames() {
     for (int order = kLowestHarmonic; order <= kHighestHarmonic; ++order) {
         names << QStringLiteral("H%1 (dB)").arg(order) << QStringLiteral("H%1 (%)").arg(order);
     }
+    // Each order of the two-tone figures, after the rows that were there before them.
+    names << Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "互调 d2 (%)"))
+          << Tr(QT_TRANSLATE_NOOP("CDistortionWindow", "互调 d3 (%)"));
     return names;
 }
 
@@ -117,6 +122,8 @@ DistortionTable(const DistortionRow& row,
         add(kDbDecimals, [&](int c) { return ch[c].harmonics[h].level_db; });
         add(kPercentDecimals, [&](int c) { return ch[c].harmonics[h].level_pct; });
     }
+    add(kPercentDecimals, [&](int c) { return imd[c] ? imd[c]->d2_pct : std::optional<double>(); });
+    add(kPercentDecimals, [&](int c) { return imd[c] ? imd[c]->d3_pct : std::optional<double>(); });
     return table;
 }
 

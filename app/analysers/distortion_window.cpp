@@ -17,8 +17,12 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,7 +31,13 @@ constexpr int kDefaultBlockIndex = 3; // 65536 frames, about 1.5 s
 constexpr double kNyquistHz = 22050.0;
 constexpr double kHighestToneHz = 22049.99;
 
-enum Measurement { kMeasureThd = 0, kMeasureSmpte = 1, kMeasureCcif = 2 };
+enum Measurement {
+    kMeasureThd = 0,
+    kMeasureSmpte = 1,
+    kMeasureCcif = 2,
+    kMeasureDin = 3,
+    kMeasureCustom = 4,
+};
 
 } // namespace
 
@@ -35,15 +45,24 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
     : QDialog(owner), m_engine(engine) {
     setWindowTitle(tr("失真与噪声"));
     setModal(false);
-    // Rows are made on the capture worker. A slow GUI shows the newest block and never falls
-    // behind; at most one delivery is queued, and Qt drops it if the window is gone by then.
+    // Rows are made on the capture worker and handed over in the triple buffer; an eventfd made
+    // here wakes the GUI thread (a write is a counter's increment: no event is allocated, and
+    // rows that come faster than the GUI takes them wake it once). A slow GUI shows the newest
+    // block and never falls behind.
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_monitor = std::make_unique<CDistortionMonitor>(
         [this](const DistortionRow& row) {
-            if (m_latestRow.Put(row)) {
-                QMetaObject::invokeMethod(this, "TakeRow", Qt::QueuedConnection);
-            }
+            m_rows.Publish(row);
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(m_wakeFd, &one, sizeof one);
         },
         true);
+    m_wake = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+    connect(m_wake, &QSocketNotifier::activated, this, [this] {
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &count, sizeof count);
+        TakeRow();
+    });
 
     m_tableWidget = new QTableWidget(0, 3, this);
     m_tableWidget->setObjectName(QStringLiteral("table"));
@@ -72,6 +91,8 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
 
 CDistortionWindow::~CDistortionWindow() {
     StopListening();
+    m_wake->setEnabled(false);
+    ::close(m_wakeFd);
 }
 
 QWidget* CDistortionWindow::MakeSignalControls() {
@@ -81,7 +102,8 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     m_measurement = new QComboBox(box);
     m_measurement->setObjectName(QStringLiteral("measurement"));
     m_measurement->addItems({tr("谐波失真 (正弦)"), tr("SMPTE 互调 (60 Hz + 7 kHz, 4:1)"),
-                             tr("CCIF 互调 (19 kHz + 20 kHz, 1:1)")});
+                             tr("CCIF 互调 (19 kHz + 20 kHz, 1:1)"),
+                             tr("DIN 互调 (250 Hz + 8 kHz, 4:1)"), tr("自定义双音互调")});
     m_frequency = new QDoubleSpinBox(box);
     m_frequency->setObjectName(QStringLiteral("frequency"));
     m_frequency->setRange(kTestToneMinHz, kHighestToneHz);
@@ -97,6 +119,32 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     m_level->setValue(TestSignal{}.level_dbfs);
     m_dither = new QCheckBox(tr("TPDF 抖动"), box);
     m_dither->setObjectName(QStringLiteral("dither"));
+    // The custom pair: f1, f2 and f1's amplitude over f2's (1: read as CCIF, else as SMPTE).
+    const ImdTones custom = ImdPreset(ImdKind::Custom);
+    auto* pair = new QWidget(box);
+    auto* pairLayout = new QHBoxLayout(pair);
+    pairLayout->setContentsMargins(0, 0, 0, 0);
+    m_imdF1 = new QDoubleSpinBox(pair);
+    m_imdF2 = new QDoubleSpinBox(pair);
+    m_imdRatio = new QDoubleSpinBox(pair);
+    m_imdF1->setObjectName(QStringLiteral("imdF1"));
+    m_imdF2->setObjectName(QStringLiteral("imdF2"));
+    m_imdRatio->setObjectName(QStringLiteral("imdRatio"));
+    for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2}) {
+        spin->setRange(kTestToneMinHz, kHighestToneHz);
+        spin->setDecimals(2);
+        spin->setSuffix(QStringLiteral(" Hz"));
+    }
+    m_imdF1->setValue(custom.f1_hz);
+    m_imdF2->setValue(custom.f2_hz);
+    m_imdRatio->setRange(kTestRatioMin, kTestRatioMax);
+    m_imdRatio->setDecimals(2);
+    m_imdRatio->setSuffix(QStringLiteral(" : 1"));
+    m_imdRatio->setValue(custom.ratio);
+    for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2, m_imdRatio}) {
+        spin->setEnabled(false);
+        pairLayout->addWidget(spin);
+    }
 
     auto* form = new QFormLayout(box);
     form->addRow(m_play);
@@ -104,16 +152,32 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     form->addRow(tr("频率"), m_frequency);
     form->addRow(tr("电平"), m_level);
     form->addRow(m_dither);
+    form->addRow(tr("双音"), pair);
 
-    connect(m_play, &QCheckBox::toggled, this, [this] { ApplySignal(); });
-    connect(m_measurement, &QComboBox::currentIndexChanged, this, [this] {
-        m_frequency->setEnabled(m_measurement->currentIndex() == kMeasureThd);
+    // The tone played is the fundamental the analysis looks for, so both follow these controls.
+    connect(m_play, &QCheckBox::toggled, this, [this] {
         ApplySettings();
         ApplySignal();
     });
-    for (QDoubleSpinBox* spin : {m_frequency, m_level}) {
-        connect(spin, &QDoubleSpinBox::valueChanged, this, [this] { ApplySignal(); });
+    connect(m_measurement, &QComboBox::currentIndexChanged, this, [this] {
+        m_frequency->setEnabled(m_measurement->currentIndex() == kMeasureThd);
+        for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2, m_imdRatio}) {
+            spin->setEnabled(m_measurement->currentIndex() == kMeasureCustom);
+        }
+        ApplySettings();
+        ApplySignal();
+    });
+    for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2, m_imdRatio}) {
+        connect(spin, &QDoubleSpinBox::valueChanged, this, [this] {
+            ApplySettings();
+            ApplySignal();
+        });
     }
+    connect(m_frequency, &QDoubleSpinBox::valueChanged, this, [this] {
+        ApplySettings();
+        ApplySignal();
+    });
+    connect(m_level, &QDoubleSpinBox::valueChanged, this, [this] { ApplySignal(); });
     connect(m_dither, &QCheckBox::toggled, this, [this] { ApplySignal(); });
     return box;
 }
@@ -205,17 +269,26 @@ void CDistortionWindow::ApplySettings() {
     settings.block_frames = m_blockSize->currentData().toInt();
     settings.analysis.band_hi_hz = m_band->currentData().toDouble();
     settings.analysis.weighting = m_weighting->currentIndex() == 1 ? Weighting::A : Weighting::None;
+    if (m_listening && m_play->isChecked() && m_measurement->currentIndex() == kMeasureThd) {
+        settings.analysis.tone_hz = m_frequency->value();
+    }
+    settings.imd = ChosenImd();
+    m_monitor->SetSettings(settings);
+}
+
+std::optional<ImdTones> CDistortionWindow::ChosenImd() const {
     switch (m_measurement->currentIndex()) {
     case kMeasureSmpte:
-        settings.imd = ImdKind::Smpte;
-        break;
+        return ImdPreset(ImdKind::Smpte);
     case kMeasureCcif:
-        settings.imd = ImdKind::Ccif;
-        break;
+        return ImdPreset(ImdKind::Ccif);
+    case kMeasureDin:
+        return ImdPreset(ImdKind::Din);
+    case kMeasureCustom:
+        return ImdTones{ImdKind::Custom, m_imdF1->value(), m_imdF2->value(), m_imdRatio->value()};
     default:
-        break;
+        return std::nullopt;
     }
-    m_monitor->SetSettings(settings);
 }
 
 void CDistortionWindow::ApplySignal() {
@@ -230,10 +303,14 @@ void CDistortionWindow::ApplySignal() {
         return;
     }
     TestSignal signal;
-    signal.kind = m_measurement->currentIndex() == kMeasureSmpte  ? TestSignalKind::ImdSmpte
-                  : m_measurement->currentIndex() == kMeasureCcif ? TestSignalKind::ImdCcif
-                                                                  : TestSignalKind::Tone;
+    signal.kind = TestSignalKind::Tone;
     signal.freq_hz = m_frequency->value();
+    if (const std::optional<ImdTones> imd = ChosenImd()) {
+        signal.kind = TestSignalKind::ImdPair;
+        signal.freq_hz = imd->f1_hz;
+        signal.freq2_hz = imd->f2_hz;
+        signal.ratio = imd->ratio;
+    }
     signal.level_dbfs = m_level->value();
     signal.dither = m_dither->isChecked();
     m_playing = true;
@@ -241,7 +318,7 @@ void CDistortionWindow::ApplySignal() {
 }
 
 void CDistortionWindow::TakeRow() {
-    if (const std::optional<DistortionRow> row = m_latestRow.Take()) {
+    if (const DistortionRow* row = m_rows.Take()) {
         ShowRow(*row);
     }
 }

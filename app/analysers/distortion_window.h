@@ -5,12 +5,14 @@
 // signal; closed, it leaves nothing behind on the capture path and gives the line output back.
 // The live table, the plots and the exports all show the same block's figures.
 //
-// Threads: GUI thread only. The monitor's rows are made on the capture worker and reach the
-// window as queued calls; closing the window removes the tap first, so no row is made after.
+// Threads: GUI thread only. The monitor's rows are made on the capture worker and handed over
+// in a triple buffer made beforehand, the GUI thread woken through an eventfd made with the
+// window: the capture worker allocates nothing and posts no event. Closing the window removes
+// the tap first, so no row is made after.
 
 #include "analysis/distortion/distortion_monitor.h"
 #include "app/analysers/distortion_table.h"
-#include "base/latest_value.h"
+#include "base/triple_buffer.h"
 #include "engine/test_signal_user.h"
 
 #include <QDialog>
@@ -26,6 +28,7 @@ class CSoundDevice;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QSocketNotifier;
 class QTableWidget;
 
 inline constexpr const char* kDistortionItemText =
@@ -54,12 +57,9 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
-private slots:
-    // Shows the newest row the capture worker left; queued by name, so nothing of ours is
-    // handed between the threads but through the mailbox.
-    void TakeRow();
-
 private:
+    // Shows the newest row the capture worker left, if it left one since.
+    void TakeRow();
     QWidget* MakeSignalControls();
     QWidget* MakeAnalysisControls();
     QWidget* MakeExportButtons();
@@ -69,6 +69,8 @@ private:
     void TestSignalTaken() override;
     void ApplySettings();
     void ApplySignal();
+    // The two-tone signal the measurement asks for; nothing for the harmonic distortion.
+    std::optional<ImdTones> ChosenImd() const;
     void ShowRow(const DistortionRow& row);
     void ShowTable(const QVector<DistortionTableRow>& table);
     void CopyCsv();
@@ -77,7 +79,9 @@ private:
 
     CSoundDevice& m_engine;
     // From the capture worker to the GUI thread; declared before the monitor, whose rows it takes.
-    CLatestValue<DistortionRow> m_latestRow;
+    CTripleBuffer<DistortionRow> m_rows{DistortionRowWithRoom()};
+    int m_wakeFd = -1; // an eventfd: the capture worker's rows wake the GUI thread through it
+    QSocketNotifier* m_wake = nullptr;
     std::unique_ptr<CDistortionMonitor> m_monitor;
     bool m_listening = false;
     bool m_playing = false;
@@ -90,6 +94,9 @@ private:
     QDoubleSpinBox* m_frequency = nullptr;
     QDoubleSpinBox* m_level = nullptr;
     QCheckBox* m_dither = nullptr;
+    QDoubleSpinBox* m_imdF1 = nullptr;
+    QDoubleSpinBox* m_imdF2 = nullptr;
+    QDoubleSpinBox* m_imdRatio = nullptr;
     QComboBox* m_blockSize = nullptr;
     QComboBox* m_band = nullptr;
     QComboBox* m_weighting = nullptr;

@@ -66,7 +66,7 @@ private:
     double m_state[2][4] = {};
 };
 
-// gain and noise: sample by sample, each channel on its own.
+// gain, noise and another source's tone: sample by sample, each channel on its own.
 class CMemorylessStage final : public IDutStage {
 public:
     CMemorylessStage(const DutStage& s, uint64_t seed) : m_stage(s), m_random(seed) {
@@ -74,27 +74,41 @@ public:
             m_gain = std::pow(10.0, s.args[0] / 20.0);
         } else if (s.kind == Kind::Noise) {
             m_noiseRms = NoiseRmsFromDbfs(s.args[0]);
+        } else if (s.kind == Kind::Tone) {
+            m_cyclesPerFrame = s.args[0] / kSampleRate;
+            m_amplitude = std::pow(10.0, s.args[1] / 20.0); // AES17: a sine of peak 1 is 0 dBFS
         }
     }
 
     void Process(double* x1, double* x2, int frames) override {
         double* channels[2] = {x1, x2};
+        const int64_t first = m_frame;
         for (int c = 0; c < (m_stage.x1_only ? 1 : 2); ++c) {
             for (int n = 0; n < frames; ++n) {
                 double& x = channels[c][n];
                 if (m_stage.kind == Kind::Gain) {
                     x *= m_gain;
-                } else {
+                } else if (m_stage.kind == Kind::Noise) {
                     x += m_noiseRms * m_random.Gaussian();
+                } else {
+                    // The phase from the frame count, its whole cycles dropped first: exact
+                    // however long the run.
+                    const double cycles = m_cyclesPerFrame * double(first + n);
+                    x += m_amplitude *
+                         std::sin(2.0 * std::numbers::pi * (cycles - std::floor(cycles)));
                 }
             }
         }
+        m_frame += frames;
     }
 
 private:
     DutStage m_stage;
     double m_gain = 1.0;
     double m_noiseRms = 0;
+    double m_cyclesPerFrame = 0;
+    double m_amplitude = 0;
+    int64_t m_frame = 0;
     CFastRandom m_random;
 };
 
@@ -201,6 +215,7 @@ CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint
             break;
         case Kind::Gain:
         case Kind::Noise:
+        case Kind::Tone:
             m_stages.push_back(std::make_unique<CMemorylessStage>(s, ++stageSeed));
             break;
         case Kind::Delay:

@@ -22,6 +22,7 @@ constexpr StageRule kRules[] = {
     {"delay", Kind::Delay, 1, "delay:N", true},
     {"poly", Kind::Poly, 2, "poly:A2:A3", true},
     {"noise", Kind::Noise, 1, "noise:DBFS", true},
+    {"tone", Kind::Tone, 2, "tone:HZ:DBFS", true},
     {"gain", Kind::Gain, 1, "gain:DB", true},
     {"divider", Kind::Divider, 1, "divider:REF:NETWORK", false},
     {"zin", Kind::Zin, 1, "zin:OHMS", false},
@@ -87,6 +88,11 @@ bool CheckRanges(const StageRule& rule, const DutStage& s, std::string& error) {
                                                       : bad("the delay must be 0 to 44100 frames");
     case Kind::Noise:
         return a[0] <= 0 ? true : bad("the level must be 0 dBFS or below");
+    case Kind::Tone:
+        if (!(a[0] > 0 && a[0] < kNyquistHz)) {
+            return bad("the frequency must be above 0 and below 22050 Hz");
+        }
+        return a[1] <= 0 ? true : bad("the level must be 0 dBFS or below");
     case Kind::Gain:
         return std::abs(a[0]) <= 60 ? true : bad("the gain must be within +-60 dB");
     case Kind::Divider:

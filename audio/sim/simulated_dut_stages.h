@@ -6,6 +6,7 @@
 //     poly:A2:A3     y = x + A2 x^2 + A3 x^3, x in fractions of full scale, its harmonics
 //                    above Nyquist removed as the card's anti-alias filter would remove them
 //     noise:DBFS     white Gaussian noise, RMS on AES17's scale
+//     tone:HZ:DBFS   a sine of another source added in the cable (RMS on AES17's scale)
 //     gain:DB
 //     x1:STAGE       one of the above on X1 only; X2 passes straight
 //     divider:REF:NETWORK  X1 = the L output, X2 = L Reff / (Z + Reff): the network Z (see
@@ -33,6 +34,7 @@ struct DutStage {
         Delay,
         Poly,
         Noise,
+        Tone,
         Gain,
         Divider,
         Zin,

@@ -173,6 +173,10 @@
         <translation>Level unsteady</translation>
     </message>
     <message>
+        <source>未收到测试信号</source>
+        <translation>Test signal not received</translation>
+    </message>
+    <message>
         <source>状态</source>
         <translation>Status</translation>
     </message>
@@ -217,6 +221,14 @@
         <translation>IMD (dB)</translation>
     </message>
     <message>
+        <source>互调 d2 (%)</source>
+        <translation>IMD d2 (%)</translation>
+    </message>
+    <message>
+        <source>互调 d3 (%)</source>
+        <translation>IMD d3 (%)</translation>
+    </message>
+    <message>
         <source>量</source>
         <translation>Quantity</translation>
     </message>
@@ -243,6 +255,18 @@
     <message>
         <source>CCIF 互调 (19 kHz + 20 kHz, 1:1)</source>
         <translation>CCIF IMD (19 kHz + 20 kHz, 1:1)</translation>
+    </message>
+    <message>
+        <source>DIN 互调 (250 Hz + 8 kHz, 4:1)</source>
+        <translation>DIN IMD (250 Hz + 8 kHz, 4:1)</translation>
+    </message>
+    <message>
+        <source>自定义双音互调</source>
+        <translation>Custom two-tone IMD</translation>
+    </message>
+    <message>
+        <source>双音</source>
+        <translation>Two tones</translation>
     </message>
     <message>
         <source>TPDF 抖动</source>

@@ -47,7 +47,9 @@ struct Collected {
 DistortionMonitorSettings Settings(int blockFrames, std::optional<ImdKind> imd = {}) {
     DistortionMonitorSettings settings;
     settings.block_frames = blockFrames;
-    settings.imd = imd;
+    if (imd) {
+        settings.imd = ImdPreset(*imd);
+    }
     return settings;
 }
 

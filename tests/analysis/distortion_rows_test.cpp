@@ -46,7 +46,7 @@ DistortionRow SampleRow() {
     x2.refusal = DistortionRefusal::Clipped;
     x2.f0_hz = 1000.0;
     x2.level_dbfs = 0.0049;
-    row.imd[0] = ImdReading{DistortionRefusal::None, 0.0316228, -70.0};
+    row.imd[0] = ImdReading{DistortionRefusal::None, 0.0316228, -70.0, 0.03, 0.0116228};
     return row;
 }
 

@@ -69,6 +69,11 @@ TEST_P(PlantedHarmonics, ReadAtTheirLevels) {
     if (!c.sixteenBits) {
         EXPECT_NEAR(*r.harmonics[3].level_db, -100, 1.0);
         EXPECT_LT(*r.harmonics[2].level_db, -150) << "H4 was not planted";
+        // The residual taken out in closed form holds for every length: nothing but the
+        // harmonics in the band.
+        if (c.f0_hz > 100 && 5 * c.f0_hz < 20000) {
+            EXPECT_NEAR(*r.thdn_db, 10 * std::log10(1e-6 + 1e-8 + 1e-10), 0.01);
+        }
     }
 }
 
@@ -79,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(Blocks, PlantedHarmonics,
                                          PlantedCase{"OffBin16Bit", kFrames, 997.3, true},
                                          PlantedCase{"Frames8192", 8192, 997.3, false},
                                          PlantedCase{"Frames262144", 262144, 997.3, false},
+                                         PlantedCase{"OddFrames8193", 8193, 997.3, false},
+                                         PlantedCase{"OddFrames65537", 65537, 4001.7, false},
                                          PlantedCase{"LowestTone262144", 262144, 20.3, false},
                                          PlantedCase{"LowestTone8192", 8192, 20.3, false},
                                          PlantedCase{"HighTone", kFrames, 4001.7, false},
@@ -256,5 +263,77 @@ TEST(AWeighting, IsZeroAtOneKilohertzAndNothingAtDc) {
     EXPECT_NEAR(AWeightingDb(1000), 0.0, 1e-12);
     EXPECT_TRUE(std::isinf(AWeightingDb(0)) && AWeightingDb(0) < 0);
 }
+
+} // namespace
+
+namespace {
+
+// A 100 Hz tone of amplitude 0.5 with H2, H3 and a strong H5 (the strongest line of a
+// 400 Hz - 20 kHz band): THD_F = sqrt(0.02^2 + 0.01^2 + 0.05^2) / 0.5, and in that band only H5
+// is residual: THD+N = sqrt(0.05^2 / (0.5^2 + 0.05^2)).
+struct FundamentalCase {
+    const char* name;
+    std::optional<double> played_hz;
+    DistortionRefusal refusal;
+};
+
+class FundamentalBelowTheBand : public testing::TestWithParam<FundamentalCase> {};
+
+TEST_P(FundamentalBelowTheBand, IsTheToneNeverItsHarmonic) {
+    const FundamentalCase& c = GetParam();
+    const auto x =
+        Synthesise(kFrames, {{0.5, 100.0}, {0.02, 200.0, 0.4}, {0.01, 300.0}, {0.05, 500.0, 1.0}});
+    CDistortionAnalyser analyser(kFrames, kRate);
+    DistortionSettings settings;
+    settings.band_lo_hz = 400;
+    settings.tone_hz = c.played_hz;
+    const DistortionReading r = Read(analyser, x, settings);
+    ASSERT_EQ(r.refusal, c.refusal);
+    if (c.refusal != DistortionRefusal::None) {
+        EXPECT_FALSE(r.f0_hz.has_value());
+        EXPECT_FALSE(r.thd_pct.has_value());
+        return;
+    }
+    EXPECT_NEAR(*r.f0_hz, 100.0, 1e-6);
+    EXPECT_NEAR(*r.level_dbfs, Db(0.5), 1e-6);
+    EXPECT_NEAR(*r.thd_pct, 100 * std::sqrt(0.02 * 0.02 + 0.01 * 0.01 + 0.05 * 0.05) / 0.5, 1e-5);
+    EXPECT_NEAR(*r.harmonics[3].level_db, Db(0.1), 1e-5);
+    EXPECT_NEAR(*r.thdn_pct, 100 * std::sqrt(0.05 * 0.05 / (0.5 * 0.5 + 0.05 * 0.05)), 1e-4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tones, FundamentalBelowTheBand,
+    testing::Values(FundamentalCase{"Foreign", std::nullopt, DistortionRefusal::None},
+                    FundamentalCase{"Played", 100.0, DistortionRefusal::None},
+                    FundamentalCase{"PlayedSlightlyOff", 100.8, DistortionRefusal::None},
+                    FundamentalCase{"PlayedButAbsent", 1000.0, DistortionRefusal::ToneMissing}),
+    [](const testing::TestParamInfo<FundamentalCase>& info) { return info.param.name; });
+
+// Unplayed, the fundamental is the strongest tone unless a tone at 1/n of it stands within 20 dB:
+// then that is the fundamental and the strongest its harmonic. Hum 40 dB down is not. (A
+// harmonic above its fundamental leaves more residual than fundamental: the block is refused as
+// no signal to measure against, but it names its fundamental.)
+struct SeriesCase {
+    const char* name;
+    std::vector<Partial> partials;
+    double f0_hz;
+};
+
+class FundamentalOfASeries : public testing::TestWithParam<SeriesCase> {};
+
+TEST_P(FundamentalOfASeries, IsItsLowestStrongTone) {
+    CDistortionAnalyser analyser(kFrames, kRate);
+    const auto x = Synthesise(kFrames, GetParam().partials);
+    const DistortionReading r = Read(analyser, x);
+    ASSERT_TRUE(r.f0_hz.has_value());
+    EXPECT_NEAR(*r.f0_hz, GetParam().f0_hz, 1e-6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tones, FundamentalOfASeries,
+    testing::Values(SeriesCase{"H2StrongerThanTheTone", {{0.1, 100.0}, {0.4, 200.0, 0.5}}, 100.0},
+                    SeriesCase{"H3TenDbAbove", {{0.1, 300.3}, {0.316, 900.9, 1.0}}, 300.3},
+                    SeriesCase{"HumFortyDbDown", {{0.5, 1000.0}, {0.005, 100.0}}, 1000.0}),
+    [](const testing::TestParamInfo<SeriesCase>& info) { return info.param.name; });
 
 } // namespace

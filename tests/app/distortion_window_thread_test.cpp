@@ -3,6 +3,7 @@
 // and when closed gives the line output back and stops listening.
 #include "app/analysers/distortion_window.h"
 #include "tests/app/panel_fixture.h"
+#include "tests/support/allocation_counter.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -85,6 +86,46 @@ TEST_F(DistortionWindowTest, PlaysItsToneShowsTheLiveTableExportsItAndGivesTheOu
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(Panel().findChild<CDistortionWindow*>(), nullptr) << "closed means gone";
     RunBuffers(4); // nothing listens any more: these buffers must reach no freed monitor
+}
+
+// The window's tap as it was, called from a wrapper that counts the allocations made inside it.
+CSoundDevice::CaptureTapFn g_windowTap = nullptr;
+
+void CountedTap(const int16_t* interleaved, int frames, uint64_t gapCount, void* context) {
+    tavrin::test::ArmAllocationCountOnThisThread();
+    g_windowTap(interleaved, frames, gapCount, context);
+    tavrin::test::DisarmAllocationCountOnThisThread();
+}
+
+// The window's two-tone choices beside the old ones: DIN and a custom pair play and read their
+// figures, each order apart; and the window's part of the capture worker's work (spectra, IMD and
+// the handover to the GUI) allocates nothing.
+TEST_F(DistortionWindowTest, PlaysDinAndACustomPairAndAllocatesNothingOnTheCaptureWorker) {
+    CDistortionWindow* window = Open();
+    ASSERT_NE(window, nullptr);
+    window->findChild<QComboBox*>(QStringLiteral("blockSize"))->setCurrentIndex(0); // 8192
+    auto* measurement = window->findChild<QComboBox*>(QStringLiteral("measurement"));
+    window->findChild<QCheckBox*>(QStringLiteral("play"))->setChecked(true);
+    const auto [tap, monitor] = Panel().CaptureTap();
+    ASSERT_NE(tap, nullptr);
+    g_windowTap = tap;
+    Panel().SetCaptureTap(&CountedTap, monitor);
+    tavrin::test::ResetAllocationCount();
+
+    const auto readsImd = [&] {
+        return Cell(window, QString::fromUtf8("状态"), 1) == QString::fromUtf8("正常") &&
+               !Cell(window, QString::fromUtf8("互调 IMD (%)"), 1).isEmpty() &&
+               !Cell(window, QString::fromUtf8("互调 d2 (%)"), 2).isEmpty();
+    };
+    for (int choice : {3, 4}) { // DIN, then the custom pair (60 Hz + 7 kHz at 4:1 to start)
+        measurement->setCurrentIndex(choice);
+        RunBuffers(12);
+        EXPECT_TRUE(PumpUntil(readsImd)) << choice;
+        // A clean cable: only the 16-bit rounding makes products.
+        EXPECT_LT(Cell(window, QString::fromUtf8("互调 IMD (%)"), 1).toDouble(), 0.01) << choice;
+    }
+    EXPECT_EQ(tavrin::test::AllocationsOnArmedThreads(), 0u);
+    window->close();
 }
 
 } // namespace

@@ -265,7 +265,13 @@ TEST_P(TestSignalImd, TonesInRatioSummingToTheLevelsPeak) {
     const double level = -3.0;
     const double peak = 32768.0 * std::pow(10.0, level / 20.0);
     CTestSignalSource source;
-    source.Set({c.kind, 1234.0, level, false});
+    TestSignal signal{c.kind, 1234.0, level, false};
+    if (c.kind == TestSignalKind::ImdPair) {
+        signal.freq_hz = c.lo_hz;
+        signal.freq2_hz = c.hi_hz;
+        signal.ratio = c.lo_share / c.hi_share;
+    }
+    source.Set(signal);
     const auto out = FillFrames(source, 65536);
     const ToneFit fit = FitTones(out.data(), 2, 65536, {c.lo_hz, c.hi_hz});
     EXPECT_NEAR(fit.amplitudes[0] / fit.amplitudes[1], c.lo_share / c.hi_share, 1e-4);
@@ -283,7 +289,9 @@ TEST_P(TestSignalImd, TonesInRatioSummingToTheLevelsPeak) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, TestSignalImd,
     ::testing::Values(ImdCase{"Smpte", TestSignalKind::ImdSmpte, 60.0, 7000.0, 0.8, 0.2},
-                      ImdCase{"Ccif", TestSignalKind::ImdCcif, 19000.0, 20000.0, 0.5, 0.5}),
+                      ImdCase{"Ccif", TestSignalKind::ImdCcif, 19000.0, 20000.0, 0.5, 0.5},
+                      ImdCase{"DinPair", TestSignalKind::ImdPair, 250.0, 8000.0, 0.8, 0.2},
+                      ImdCase{"CustomPair", TestSignalKind::ImdPair, 997.0, 11025.5, 0.9, 0.1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Given samples go out once, frame for frame across buffers of odd sizes, then silence; setting

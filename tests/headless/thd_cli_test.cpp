@@ -39,7 +39,7 @@ TEST(ThdTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitStatus) {
             {{"--tone", "997,"}, 2, "not '997,'"},
             {{"--tone", "1k"}, 2, "not '1k'"},
             {{"--tone"}, 2, "--tone needs a value"},
-            {{"--imd", "din"}, 2, "--imd is smpte or ccif, not 'din'"},
+            {{"--imd", "dim"}, 2, "--imd is smpte, ccif, din or F1:F2:RATIO"},
             {{"--block", "8191"}, 2, "--block wants a whole number of frames from 8192 to 262144"},
             {{"--block", "262145"}, 2, "not '262145'"},
             {{"--block", "65536.5"}, 2, "not '65536.5'"},
@@ -125,15 +125,26 @@ TEST(ThdTool, ReadsAPlainCablesThdnWithinADbOfTheTonesOwnRounding) {
     }
 }
 
-// SMPTE intermodulation of the device under test for tones of amplitudes a1 (60 Hz) and a2
-// (7 kHz): x^2 puts a2 a1 A2 at f2 +- f1, x^3 puts 3/4 a3 A1^2 A2 at f2 +- 2 f1 (and
-// a3 (3/2 A1^2 A2 + 3/4 A2^3) onto f2 itself); nothing reaches f2 +- 3 f1. The analyser's
-// figure: the sidebands' RMS sum over the 7 kHz amplitude.
+// SMPTE intermodulation of a device y = gain x + a2 x^2 + a3 x^3 for tones of amplitudes A1
+// (60 Hz) and A2 (7 kHz): x^2 puts a2 A1 A2 at f2 +- f1, x^3 puts 3/4 a3 A1^2 A2 at f2 +- 2 f1 (and
+// a3 (3/2 A1^2 A2 + 3/4 A2^3) onto f2 itself); nothing reaches f2 +- 3 f1. By the modulation
+// method each order's two sidebands add, then the orders add as squares, over the 7 kHz amplitude.
+struct SmpteOracle {
+    double d2, d3, total;
+};
+
+SmpteOracle DutSmpte(double gain, double a2, double a3, double amp1, double amp2) {
+    const double first = a2 * amp1 * amp2;
+    const double second = 0.75 * a3 * amp1 * amp1 * amp2;
+    const double carrier =
+        gain * amp2 + a3 * (1.5 * amp1 * amp1 * amp2 + 0.75 * amp2 * amp2 * amp2);
+    const double d2 = 2 * first / carrier;
+    const double d3 = 2 * second / carrier;
+    return {d2, d3, std::sqrt(d2 * d2 + d3 * d3)};
+}
+
 double DutSmpteImdDb(const SimulatedDut& dut, double a1, double a2) {
-    const double first = dut.a2 * a1 * a2;
-    const double second = 0.75 * dut.a3 * a1 * a1 * a2;
-    const double carrier = dut.gain * a2 + dut.a3 * (1.5 * a1 * a1 * a2 + 0.75 * a2 * a2 * a2);
-    return 20.0 * std::log10(std::sqrt(2 * first * first + 2 * second * second) / carrier);
+    return 20.0 * std::log10(DutSmpte(dut.gain, dut.a2, dut.a3, a1, a2).total);
 }
 
 // A number field of a JSON line; nothing when it is null or absent.
@@ -155,7 +166,8 @@ TEST(ThdTool, WritesJsonLinesWithTheImdColumnsWithoutQtGuiUntilSigterm) {
     EXPECT_EQ(header.rfind("{\"device\":\"sim:dut\",\"columns\":[\"time_s\",\"x1_f0_hz\",", 0), 0u)
         << header;
     EXPECT_NE(header.find(",\"x2_h10_db\",\"x1_imd_pct\",\"x1_imd_db\",\"x2_imd_pct\","
-                          "\"x2_imd_db\",\"x1_level_vrms\",\"x2_level_vrms\"]}"),
+                          "\"x2_imd_db\",\"x1_level_vrms\",\"x2_level_vrms\",\"x1_imd_d2_pct\","
+                          "\"x1_imd_d3_pct\",\"x2_imd_d2_pct\",\"x2_imd_d3_pct\"]}"),
               std::string::npos)
         << header;
     ASSERT_TRUE(process.ReadLine(&row, 10000));
@@ -185,6 +197,77 @@ TEST(ThdTool, WritesJsonLinesWithTheImdColumnsWithoutQtGuiUntilSigterm) {
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_NE(run.err.find("playing the SMPTE two-tone signal"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("stopped by signal"), std::string::npos) << run.err;
+}
+
+// Through the simulated card, a polynomial device under test: SMPTE's figure and each order
+// within 1 % of the sidebands worked out by hand (DutSmpte) at the level asked for.
+TEST(ThdTool, SmpteImdOfAPolynomialDeviceIsTheHandWorkedSidebands) {
+    const double a2 = 0.02;
+    const double a3 = 0.05;
+    const ToolResult run = RunTool(Thd({"--device", "sim:dut=poly:0.02:0.05", "--imd", "smpte",
+                                        "--imd-level", "-3", "--seconds", "3"}));
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const auto rows = CsvRecords(run.out);
+    ASSERT_GE(rows.size(), 2u) << run.out;
+    const double peak = std::pow(10.0, -3.0 / 20.0);
+    const SmpteOracle oracle = DutSmpte(1.0, a2, a3, 0.8 * peak, 0.2 * peak);
+    for (const std::string channel : {"x1_", "x2_"}) {
+        SCOPED_TRACE(channel);
+        const auto total = MedianOf(rows, channel + "imd_pct");
+        const auto d2 = MedianOf(rows, channel + "imd_d2_pct");
+        const auto d3 = MedianOf(rows, channel + "imd_d3_pct");
+        ASSERT_TRUE(total && d2 && d3) << run.out;
+        EXPECT_NEAR(*total, 100 * oracle.total, oracle.total);
+        EXPECT_NEAR(*d2, 100 * oracle.d2, oracle.d2);
+        EXPECT_NEAR(*d3, 100 * oracle.d3, oracle.d3);
+    }
+}
+
+// Odd block lengths are within the promise: rows, not an abort.
+TEST(ThdTool, AnOddBlockLengthGivesRows) {
+    const ToolResult run =
+        RunTool(Thd({"--device", "sim", "--tone", "997", "--block", "8193", "--seconds", "0.5"}));
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const auto rows = CsvRecords(run.out);
+    ASSERT_GE(rows.size(), 2u) << run.out;
+    const auto f0 = MedianOf(rows, "x1_f0_hz");
+    ASSERT_TRUE(f0.has_value()) << run.out;
+    EXPECT_NEAR(*f0, 997.0, 0.01);
+}
+
+// A fundamental below the THD+N band is still the fundamental, whether the program plays it or
+// another source does (with harmonics from a poly stage after it); its H5, the strongest line in
+// the band, is never taken for it.
+TEST(ThdTool, AFundamentalBelowTheBandIsStillTheFundamental) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"--device", "sim:dut=poly:0.05:0.05", "--tone", "100,-6"},
+        {"--device", "sim:dut=tone:100:-6+poly:0.05:0.05"}};
+    for (std::vector<std::string> args : runs) {
+        SCOPED_TRACE(args[1]);
+        args.insert(args.end(), {"--band", "400-20000", "--seconds", "3"});
+        const ToolResult run = RunTool(Thd(args));
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const auto rows = CsvRecords(run.out);
+        ASSERT_GE(rows.size(), 2u) << run.out;
+        for (const std::string channel : {"x1_", "x2_"}) {
+            const auto f0 = MedianOf(rows, channel + "f0_hz");
+            const auto level = MedianOf(rows, channel + "level_dbfs");
+            ASSERT_TRUE(f0 && level) << run.out << run.err;
+            EXPECT_NEAR(*f0, 100.0, 0.01) << channel;
+            EXPECT_NEAR(*level, -6.0, 0.1) << channel;
+        }
+    }
+}
+
+// A row without figures says why on stderr, once while the reason stays.
+TEST(ThdTool, EmptyRowsSayWhyOnceWhileTheReasonStays) {
+    const ToolResult run = RunTool(Thd({"--device", "sim", "--block", "8192", "--seconds", "1"}));
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const std::string reason = "no tone to measure against";
+    const size_t first = run.err.find(reason);
+    ASSERT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(reason, first + 1), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("tavrin-measure: 0.000 s: " + reason), std::string::npos) << run.err;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // `tavrin thd`'s command line taken apart: what each good line asks for. The refusals are
 // checked through the program itself (thd_cli_test.cpp), with their exit status.
 #include "headless/thd_options.h"
+#include "tests/headless/boundary_case.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ TEST_P(ThdGoodLine, AsksForWhatItSays) {
         EXPECT_DOUBLE_EQ(options.tone->level_dbfs, c.tone->level_dbfs);
         EXPECT_EQ(options.tone->level_vrms, c.tone->level_vrms);
     }
-    EXPECT_EQ(options.imd, c.imd);
+    EXPECT_EQ(options.imd ? std::optional(options.imd->kind) : std::nullopt, c.imd);
     EXPECT_EQ(options.dither, c.dither);
     EXPECT_EQ(options.block_frames, c.block_frames);
     EXPECT_DOUBLE_EQ(options.analysis.band_lo_hz, c.band_lo_hz);
@@ -150,8 +151,80 @@ TEST(ThdOptions, HelpWinsOverWhatFollowsAndTheSignalIsWhatWasAskedFor) {
     ASSERT_TRUE(ParseThdOptions({"--imd", "ccif"}, &options, &error));
     const auto imd = ThdTestSignal(options);
     ASSERT_TRUE(imd.has_value());
-    EXPECT_EQ(imd->kind, TestSignalKind::ImdCcif);
+    EXPECT_EQ(imd->kind, TestSignalKind::ImdPair);
+    EXPECT_DOUBLE_EQ(imd->freq_hz, 19000.0);
+    EXPECT_DOUBLE_EQ(imd->freq2_hz, 20000.0);
+    EXPECT_DOUBLE_EQ(imd->ratio, 1.0);
     EXPECT_DOUBLE_EQ(imd->level_dbfs, -1.0);
+
+    ASSERT_TRUE(ParseThdOptions({"--imd", "din", "--imd-level", "-6"}, &options, &error));
+    const auto din = ThdTestSignal(options);
+    ASSERT_TRUE(din.has_value());
+    EXPECT_DOUBLE_EQ(din->freq_hz, 250.0);
+    EXPECT_DOUBLE_EQ(din->freq2_hz, 8000.0);
+    EXPECT_DOUBLE_EQ(din->ratio, 4.0);
+    EXPECT_DOUBLE_EQ(din->level_dbfs, -6.0);
+
+    ASSERT_TRUE(ParseThdOptions({"--imd", "100.004:5000:2.5"}, &options, &error)) << error;
+    ASSERT_TRUE(options.imd.has_value());
+    EXPECT_EQ(options.imd->kind, ImdKind::Custom);
+    EXPECT_DOUBLE_EQ(options.imd->f1_hz, 100.0);
+    EXPECT_DOUBLE_EQ(options.imd->f2_hz, 5000.0);
+    EXPECT_DOUBLE_EQ(options.imd->ratio, 2.5);
+    EXPECT_FALSE(options.imd->DifferenceFrequency());
+
+    // The tone played is the fundamental the analysis looks for.
+    ASSERT_TRUE(ParseThdOptions({"--tone", "100.004"}, &options, &error));
+    EXPECT_EQ(options.analysis.tone_hz, 100.0);
 }
+
+} // namespace
+
+namespace {
+
+class ThdBoundary : public testing::TestWithParam<BoundaryCase> {};
+
+TEST_P(ThdBoundary, LimitAcceptedOnePastRefused) {
+    ThdOptions options;
+    std::string error;
+    EXPECT_EQ(ParseThdOptions(GetParam().args, &options, &error), GetParam().accepted) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, ThdBoundary,
+    testing::Values(
+        BoundaryCase{"ToneLowest", {"--tone", "0.01"}, true},
+        BoundaryCase{"ToneBelowLowest", {"--tone", "0.004"}, false},
+        BoundaryCase{"ToneHighest", {"--tone", "22049.99"}, true},
+        BoundaryCase{"ToneNyquist", {"--tone", "22050"}, false},
+        BoundaryCase{"ToneLevelLowest", {"--tone", "997,-120"}, true},
+        BoundaryCase{"ToneLevelBelow", {"--tone", "997,-120.01"}, false},
+        BoundaryCase{"ToneLevelHighest", {"--tone", "997,0"}, true},
+        BoundaryCase{"ToneLevelAbove", {"--tone", "997,0.01"}, false},
+        BoundaryCase{"BlockSmallest", {"--block", "8192"}, true},
+        BoundaryCase{"BlockBelow", {"--block", "8191"}, false},
+        BoundaryCase{"BlockLargest", {"--block", "262144"}, true},
+        BoundaryCase{"BlockAbove", {"--block", "262145"}, false},
+        BoundaryCase{"BandLowest", {"--band", "0-20000"}, true},
+        BoundaryCase{"BandBelow", {"--band", "-0.01-20000"}, false},
+        BoundaryCase{"BandHighest", {"--band", "20-22050"}, true},
+        BoundaryCase{"BandAbove", {"--band", "20-22050.01"}, false},
+        BoundaryCase{"ImdLevelLowest", {"--imd", "smpte", "--imd-level", "-120"}, true},
+        BoundaryCase{"ImdLevelBelow", {"--imd", "smpte", "--imd-level", "-120.01"}, false},
+        BoundaryCase{"ImdLevelHighest", {"--imd", "smpte", "--imd-level", "0"}, true},
+        BoundaryCase{"ImdLevelAbove", {"--imd", "smpte", "--imd-level", "0.01"}, false},
+        BoundaryCase{"ImdRatioLowest", {"--imd", "19000:20000:1"}, true},
+        BoundaryCase{"ImdRatioBelow", {"--imd", "19000:20000:0.99"}, false},
+        BoundaryCase{"ImdRatioHighest", {"--imd", "60:7000:100"}, true},
+        BoundaryCase{"ImdRatioAbove", {"--imd", "60:7000:100.01"}, false},
+        BoundaryCase{"ImdSidebandsReachNyquist", {"--imd", "100:21749.99:4"}, true},
+        BoundaryCase{"ImdSidebandsPastNyquist", {"--imd", "100:21750:4"}, false},
+        BoundaryCase{"ImdLowestSidebandAboveDc", {"--imd", "100:300.01:4"}, true},
+        BoundaryCase{"ImdLowestSidebandAtDc", {"--imd", "100:300:4"}, false},
+        BoundaryCase{"ImdDifferenceProductAboveDc", {"--imd", "5000:9999.99:1"}, true},
+        BoundaryCase{"ImdDifferenceProductAtDc", {"--imd", "5000:10000:1"}, false},
+        BoundaryCase{"ImdDifferenceProductBelowNyquist", {"--imd", "19000:20524.99:1"}, true},
+        BoundaryCase{"ImdDifferenceProductAtNyquist", {"--imd", "19000:20525:1"}, false}),
+    [](const testing::TestParamInfo<BoundaryCase>& info) { return BoundaryName(info.param); });
 
 } // namespace
