@@ -151,7 +151,7 @@ bool FinishSweep(const CImpedanceSweep& sweep, const ImpedanceOptions& options,
             continue;
         }
         SayUncalibrated(point.corrected, point.freq_hz, &saidUncalibrated);
-        curve.push_back({point.freq_hz, point.z_ohm});
+        curve.push_back({point.freq_hz, point.z_ohm, point.corrected.z_resolution_ohm});
     }
     if (curve.empty()) {
         if (!sweep.Points().empty()) {
@@ -264,7 +264,7 @@ int RunImpedance(const ImpedanceOptions& options) {
             }
             std::optional<ImpedanceReadings> values;
             if (r.refusal == ImpedanceRefusal::None) {
-                values = ReadImpedance(r.corrected.z_ohm, r.freq_hz);
+                values = ReadImpedance(r.corrected.z_ohm, r.freq_hz, r.corrected.z_resolution_ohm);
                 SayUncalibrated(r.corrected, r.freq_hz, &saidUncalibrated);
                 ++measured;
             } else if (r.refusal != lastRefusal) {

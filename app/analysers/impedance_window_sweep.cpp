@@ -90,7 +90,7 @@ void CImpedanceWindow::EndSweep() {
     if (const CImpedanceSweep* sweep = m_run->Sweep()) {
         for (const ImpedanceSweepPoint& p : sweep->Points()) {
             if (p.refusal == ImpedanceRefusal::None) {
-                m_curve.push_back({p.freq_hz, p.z_ohm});
+                m_curve.push_back({p.freq_hz, p.z_ohm, p.corrected.z_resolution_ohm});
                 uncalibrated += p.corrected.match == CalState::Uncalibrated ||
                                 p.corrected.leads == CalState::Uncalibrated;
             }
