@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -117,29 +118,67 @@ void SayUncalibrated(const CorrectedImpedance& corrected, double freq_hz, bool* 
                  kTool, freq_hz);
 }
 
-void SayFigures(const std::vector<ImpedanceCurvePoint>& curve) {
+// The driver without the added mass: its figures from the --free-air file, with --re as this
+// run's. Nothing, said on stderr, when the file cannot give them.
+std::optional<ThieleSmall> FreeAirFigures(const ImpedanceOptions& options) {
+    std::ifstream file(*options.free_air_path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    std::string why;
+    const auto curve = file ? ParseZma(text, &why) : std::nullopt;
+    if (!curve) {
+        std::fprintf(stderr, "%s: cannot read --free-air '%s'%s%s\n", kTool,
+                     options.free_air_path->c_str(), why.empty() ? "" : ": ", why.c_str());
+        return std::nullopt;
+    }
+    auto ts = ThieleSmallFromCurve(*curve, options.re_ohm, &why);
+    if (!ts) {
+        std::fprintf(stderr, "%s: --free-air '%s' gives no figures: %s\n", kTool,
+                     options.free_air_path->c_str(), why.c_str());
+    }
+    return ts;
+}
+
+void SayFigures(const std::vector<ImpedanceCurvePoint>& curve, const ImpedanceOptions& options,
+                const std::optional<ThieleSmall>& free_air) {
     const std::optional<double> fs = ResonanceHz(curve);
     if (!fs) {
         return;
     }
     std::fprintf(stderr, "%s: resonance at %.2f Hz\n", kTool, *fs);
     std::string why;
-    const std::optional<ThieleSmall> ts = ThieleSmallFromCurve(curve, std::nullopt, &why);
+    const std::optional<ThieleSmall> ts = ThieleSmallFromCurve(curve, options.re_ohm, &why);
     if (!ts) {
         std::fprintf(stderr, "%s: no Thiele-Small figures: %s\n", kTool, why.c_str());
         return;
     }
     std::fprintf(stderr,
-                 "%s: fs %.2f Hz, Re %.3f ohm, Zmax %.2f ohm, Qms %.3f, Qes %.3f, Qts %.3f, "
+                 "%s: fs %.2f Hz, Re %.3f ohm%s, Zmax %.2f ohm, Qms %.3f, Qes %.3f, Qts %.3f, "
                  "Le %.3g H\n",
-                 kTool, ts->fs_hz, ts->re_ohm, ts->z_max_ohm, ts->q_ms, ts->q_es, ts->q_ts,
-                 ts->le_h);
+                 kTool, ts->fs_hz, ts->re_ohm, ts->re_given ? " (given)" : "", ts->z_max_ohm,
+                 ts->q_ms, ts->q_es, ts->q_ts, ts->le_h);
+    if (!free_air || !options.added_mass_kg) {
+        return;
+    }
+    const auto m =
+        AddedMassMechanics(*free_air, ts->fs_hz, *options.added_mass_kg, *options.sd_m2, &why);
+    if (!m) {
+        std::fprintf(stderr, "%s: no added-mass figures: %s\n", kTool, why.c_str());
+        return;
+    }
+    std::fprintf(stderr,
+                 "%s: added mass %.2f g moved fs from %.2f to %.2f Hz: Mms %.2f g, Cms %.3f mm/N, "
+                 "Vas %.2f l, Bl %.3f T m, Rms %.3f kg/s (Sd %.1f cm2)\n",
+                 kTool, *options.added_mass_kg * 1e3, free_air->fs_hz, ts->fs_hz, m->mms_kg * 1e3,
+                 m->cms_m_per_n * 1e3, m->vas_m3 * 1e3, m->bl_tm, m->rms_kg_per_s,
+                 *options.sd_m2 * 1e4);
 }
 
 // The sweep's curve on stdout and in the ZMA file; refused points said on stderr. False when
 // no point was measured.
 bool FinishSweep(const CImpedanceSweep& sweep, const ImpedanceOptions& options,
-                 const std::string& device, std::ofstream* zma, bool* writing) {
+                 const std::optional<ThieleSmall>& free_air, const std::string& device,
+                 std::ofstream* zma, bool* writing) {
     std::vector<ImpedanceCurvePoint> curve;
     ImpedanceRefusal last = ImpedanceRefusal::NoTone;
     bool saidUncalibrated = false;
@@ -169,7 +208,7 @@ bool FinishSweep(const CImpedanceSweep& sweep, const ImpedanceOptions& options,
             std::fprintf(stderr, "%s: cannot write '%s'\n", kTool, options.zma_path->c_str());
         }
     }
-    SayFigures(curve);
+    SayFigures(curve, options, free_air);
     return true;
 }
 
@@ -189,6 +228,14 @@ int RunImpedance(const ImpedanceOptions& options) {
         zma.open(*options.zma_path, std::ios::binary | std::ios::trunc);
         if (!zma) {
             std::fprintf(stderr, "%s: cannot write --zma '%s'\n", kTool, options.zma_path->c_str());
+            return kExitBadArguments;
+        }
+    }
+    // Read first too: the run with the mass on is worth nothing without the curve without it.
+    std::optional<ThieleSmall> free_air;
+    if (options.free_air_path) {
+        free_air = FreeAirFigures(options);
+        if (!free_air) {
             return kExitBadArguments;
         }
     }
@@ -314,7 +361,7 @@ int RunImpedance(const ImpedanceOptions& options) {
 
     bool any = measured > 0;
     if (const CImpedanceSweep* sweep = capture.Sweep()) {
-        any = FinishSweep(*sweep, options, device, &zma, &writing);
+        any = FinishSweep(*sweep, options, free_air, device, &zma, &writing);
         printed = int64_t(sweep->Points().size());
         if (!sweep->Finished()) {
             std::fprintf(stderr, "%s: the sweep stopped after %zu of its frequencies\n", kTool,
