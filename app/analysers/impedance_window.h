@@ -117,6 +117,7 @@ private:
     QDoubleSpinBox* m_sweepFrom = nullptr;
     QDoubleSpinBox* m_sweepTo = nullptr;
     QSpinBox* m_perOctave = nullptr;
+    QDoubleSpinBox* m_re = nullptr; // a driver's DC resistance; 0: the fit's
     QPushButton* m_startSweep = nullptr;
     QPushButton* m_stopSweep = nullptr;
     QProgressBar* m_progressBar = nullptr;
