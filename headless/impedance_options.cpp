@@ -185,8 +185,7 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
     if (options->clear_calibration) {
         if (options->r_ref_ohm != 0 || freqGiven || options->sweep || options->external ||
             levelGiven || options->zma_path || options->input_impedance_ohm || options->seconds ||
-            options->re_ohm || options->added_mass_kg || options->sd_m2 ||
-            options->free_air_path) {
+            options->re_ohm || options->added_mass_kg || options->sd_m2 || options->free_air_path) {
             *error = "--calibrate clear measures nothing: give it no other option but --device";
             return false;
         }

@@ -8,7 +8,7 @@
 #include "base/pcm_format.h"
 #include "engine/sound_device.h"
 #include "headless/impedance_calibrate.h"
-#include "headless/row_ring.h"
+#include "headless/impedance_capture.h"
 #include "headless/stop_signal.h"
 
 #include <algorithm>
@@ -21,72 +21,6 @@
 #include <vector>
 
 namespace {
-
-// The run between the capture tap and the main thread. The tap runs on the capture worker;
-// everything public but Tap is the main thread's.
-class CImpedanceCapture {
-public:
-    CImpedanceCapture(const ImpedanceLiveSettings& live, const ImpedanceCorrections& corrections,
-                      const ImpedanceSweepSettings& sweep, std::vector<ImpedanceStep> plan,
-                      int64_t frameLimit)
-        : m_run(live, corrections, sweep, std::move(plan)), m_frameLimit(frameLimit) {}
-
-    static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
-        static_cast<CImpedanceCapture*>(self)->OnBuffer(interleaved, frames, gapCount);
-    }
-
-    void TakeReadings(std::vector<ImpedanceLiveReading>& readings) {
-        std::lock_guard lock(m_mutex);
-        m_ring.TakeAll(readings);
-    }
-    int64_t Dropped() {
-        std::lock_guard lock(m_mutex);
-        return m_ring.Dropped();
-    }
-    // A tone the sweep wants played next, once; 0 for none.
-    double TakeNextTone() { return m_nextToneHz.exchange(0.0); }
-    int64_t FramesIn() const { return m_framesIn.load(); }
-    bool ToneSeen() const { return m_toneSeen.load(); }
-    bool Finished() const { return m_finished.load(); }
-    // After the capture has stopped.
-    const CImpedanceSweep* Sweep() const { return m_run.Sweep(); }
-
-private:
-    static constexpr int kRingRows = 64;
-
-    void OnBuffer(const int16_t* interleaved, int frames, uint64_t gapCount) {
-        m_framesIn += frames;
-        if (m_finished) {
-            return;
-        }
-        ImpedanceLiveReading reading;
-        double toneHz = 0;
-        const CImpedanceRun::Event event =
-            m_run.Feed(interleaved, frames, gapCount, &reading, &toneHz);
-        m_toneSeen = m_run.ToneSeen();
-        if (event == CImpedanceRun::Event::Reading) {
-            std::lock_guard lock(m_mutex);
-            m_ring.Push(reading);
-        } else if (event == CImpedanceRun::Event::NextTone) {
-            m_nextToneHz = toneHz;
-        }
-        const bool sweeping = m_run.Sweep() != nullptr;
-        m_finished = event == CImpedanceRun::Event::Finished ||
-                     (!sweeping && m_frameLimit > 0 && m_framesIn >= m_frameLimit);
-        if (event != CImpedanceRun::Event::None || m_finished) {
-            WakeMainThread();
-        }
-    }
-
-    CImpedanceRun m_run; // capture worker, until the capture stops
-    const int64_t m_frameLimit;
-    std::atomic<int64_t> m_framesIn{0};
-    std::atomic<bool> m_toneSeen{false};
-    std::atomic<bool> m_finished{false};
-    std::atomic<double> m_nextToneHz{0.0};
-    std::mutex m_mutex;
-    CRowRing<ImpedanceLiveReading, kRingRows> m_ring;
-};
 
 // The card's stored corrections, with the input impedance given on the command line over them.
 ImpedanceCorrections LoadCorrections(const std::string& device,

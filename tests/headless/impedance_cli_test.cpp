@@ -311,11 +311,11 @@ TEST(ImpedanceTool, AddedMassGivesTheDriversMechanicalFigures) {
     const std::string zma =
         (std::filesystem::temp_directory_path() / "tavrin_impedance_cli_free_air.zma").string();
     std::ofstream(zma) << FormatZma(curve, {"free air"});
-    const ToolResult run = RunTool(
-        Impedance({"--ref", "10", "--sweep", "30-90", "--points-per-octave", "6", "--re", "6",
-                   "--added-mass", "7.5", "--sd", "100", "--free-air", zma, "--device",
-                   "sim:dut=divider:10:R6+L0.3e-3+(L0.02|C6e-4|R30)"}),
-        Env(), 90000);
+    const ToolResult run =
+        RunTool(Impedance({"--ref", "10", "--sweep", "30-90", "--points-per-octave", "6", "--re",
+                           "6", "--added-mass", "7.5", "--sd", "100", "--free-air", zma, "--device",
+                           "sim:dut=divider:10:R6+L0.3e-3+(L0.02|C6e-4|R30)"}),
+                Env(), 90000);
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_NE(run.err.find("Re 6.000 ohm (given)"), std::string::npos) << run.err;
     const auto figure = [&](const std::string& name) {
@@ -324,9 +324,9 @@ TEST(ImpedanceTool, AddedMassGivesTheDriversMechanicalFigures) {
         return at == std::string::npos ? 0.0 : std::stod(run.err.substr(at + name.size() + 2));
     };
     // Through a sweep six points an octave; the analysis itself is held to 1 %.
-    EXPECT_NEAR(figure("Mms") / 7.5, 1, 0.05) << run.err;       // g
-    EXPECT_NEAR(figure("Cms") / 0.8, 1, 0.05) << run.err;       // mm/N
-    EXPECT_NEAR(figure("Bl") / 5.0, 1, 0.05) << run.err;        // T m
+    EXPECT_NEAR(figure("Mms") / 7.5, 1, 0.05) << run.err; // g
+    EXPECT_NEAR(figure("Cms") / 0.8, 1, 0.05) << run.err; // mm/N
+    EXPECT_NEAR(figure("Bl") / 5.0, 1, 0.05) << run.err;  // T m
     // V_as = rho c^2 Sd^2 Cms: 1.42e5 Pa x (0.01 m2)^2 x 0.8e-3 m/N = 11.36 l.
     EXPECT_NEAR(figure("Vas") / 11.36, 1, 0.05) << run.err;
 }
