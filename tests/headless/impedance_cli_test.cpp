@@ -256,6 +256,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A loudspeaker-like network: a voice coil's resistance and inductance in series with the
 // motional L | C | R, resonant at 1 / (2 pi sqrt(0.02 x 3e-4)) = 64.97 Hz.
+// A resistor's rows: its reactance is below what the readings resolve, so L, C, Q and D are empty
+// in every row, where they once printed C = 8.1e8 F and D = 3.1e13; the capacitor's rows above
+// keep theirs.
+TEST(ImpedanceTool, AResistorsRowsLeaveTheReactiveFieldsEmpty) {
+    const ToolResult run = RunTool(Impedance({"--ref", "10", "--seconds", "1.5", "--device",
+                                              "sim:dut=divider:10:R6.15"}),
+                                   Env());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const auto rows = CsvRecords(run.out);
+    ASSERT_GE(rows.size(), 2u) << run.out;
+    for (const auto& row : rows) {
+        EXPECT_NEAR(std::stod(row.at("r_ohm")), 6.15, 6.15e-3) << run.out;
+        for (const char* column : {"l_h", "c_f", "q", "d"}) {
+            EXPECT_EQ(row.at(column), "") << column << "\n" << run.out;
+        }
+    }
+}
+
 Complex Driver(double f) {
     return 6.0 + JOmega(f) * 0.3e-3 +
            1.0 / (1.0 / (JOmega(f) * 0.02) + JOmega(f) * 3e-4 + 1.0 / 30);
