@@ -187,11 +187,11 @@ void CCalibrationDlg::Play(bool on) {
         TestSignal tone;
         tone.freq_hz = kToneHz;
         tone.level_dbfs = m_outLevel->value();
-        m_engine.StartTestSignal(tone); // a failure to start is reported by the engine
+        m_engine.StartTestSignal(tone, this); // a failure to start is reported by the engine
         m_playing = true;
     } else if (m_playing) {
         m_playing = false;
-        m_engine.StopTestSignal();
+        m_engine.StopTestSignal(this);
     }
     if (m_play->isChecked() != on) {
         m_play->setChecked(on);
@@ -233,6 +233,11 @@ bool CCalibrationDlg::Store(CalibrationSide side, int channel, double vrms, doub
         m_stored();
     }
     return true;
+}
+
+void CCalibrationDlg::TestSignalTaken() {
+    m_playing = false;
+    m_play->setChecked(false);
 }
 
 void CCalibrationDlg::done(int result) {

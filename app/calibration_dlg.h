@@ -10,6 +10,7 @@
 // status line shows it; the dialog measures nothing itself.
 
 #include "analysis/calibration/calibration.h"
+#include "engine/test_signal_user.h"
 
 #include <QDialog>
 
@@ -27,7 +28,7 @@ class QPushButton;
 
 inline constexpr const char* kCalibrationItemText = QT_TRANSLATE_NOOP("CInstrumentDlg", "校准…");
 
-class CCalibrationDlg : public QDialog {
+class CCalibrationDlg : public QDialog, private TestSignalUser {
     Q_OBJECT
 public:
     // store: the panel's, written here and saved to `path`; stored() runs after each change
@@ -55,6 +56,8 @@ private:
     void ShowLevel();
     void ShowStored();
     bool Store(CalibrationSide side, int channel, double vrms, double dbfs);
+    // An analyser took the line output: "Play" shows it no longer plays.
+    void TestSignalTaken() override;
 
     CSoundDevice& m_engine;
     const CStatusLine& m_statusLine;

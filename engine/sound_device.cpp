@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace {
 // Longest wait of ReopenCapture for the capture worker to release its buffers.
@@ -57,16 +58,21 @@ void CSoundDevice::StopPlayback() {
     }
 }
 
-bool CSoundDevice::StartTestSignal(const TestSignal& signal) {
+bool CSoundDevice::StartTestSignal(const TestSignal& signal, TestSignalUser* user) {
+    if (m_testSignalOn.load() && m_testSignalUser != user && m_testSignalUser != nullptr) {
+        std::exchange(m_testSignalUser, nullptr)->TestSignalTaken();
+    }
+    m_testSignalUser = user;
     m_testSignal.Set(signal);
     m_testSignalOn = true;
     return m_soundPlay.m_running || m_soundPlay.start(nullptr);
 }
 
-void CSoundDevice::StopTestSignal() {
-    if (!m_testSignalOn.load()) {
+void CSoundDevice::StopTestSignal(const TestSignalUser* user) {
+    if (!m_testSignalOn.load() || user != m_testSignalUser) {
         return;
     }
+    m_testSignalUser = nullptr;
     // Stopped before the flag goes, so no refill in between finds neither source and queues
     // the buffer's old bytes again.
     if (!m_generatorOn.load()) {

@@ -16,6 +16,7 @@
 #include "audio/sound_in.h"
 #include "audio/sound_play.h"
 #include "audio/test_signal.h"
+#include "engine/test_signal_user.h"
 #include "files/wav_file.h"
 
 #include <atomic>
@@ -80,8 +81,12 @@ public:
     // Calling it again changes the playing signal, from its phase 0. False when playback could
     // not start (already reported); the test signal counts as on all the same, so that a
     // later start plays it and StopTestSignal still ends it.
-    bool StartTestSignal(const TestSignal& signal);
-    void StopTestSignal();
+    //
+    // user: who plays it (none when headless, with one user only). A start by another user
+    // takes the signal (the one before is told first); a stop by a user who no longer has the
+    // signal leaves it playing. A user must stop before it goes.
+    bool StartTestSignal(const TestSignal& signal, TestSignalUser* user = nullptr);
+    void StopTestSignal(const TestSignalUser* user = nullptr);
     bool TestSignalOn() const;
 
     // Each captured buffer (4096 interleaved frames; the frames recorded, when a stop cuts one
@@ -137,6 +142,7 @@ private:
     // first.
     std::optional<uint64_t> m_lastInputGapCount;
     std::atomic<bool> m_testSignalOn{false}; // written by the GUI thread
+    TestSignalUser* m_testSignalUser = nullptr; // GUI thread only
     std::atomic<bool> m_captureStopping{false}; // written by the GUI thread, in StopCapture
     // Held across a tap call, so that clearing the tap waits it out.
     std::mutex m_tapMutex;

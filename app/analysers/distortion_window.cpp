@@ -191,8 +191,13 @@ void CDistortionWindow::StopListening() {
     m_engine.SetCaptureTap(nullptr, nullptr);
     if (m_playing) {
         m_playing = false;
-        m_engine.StopTestSignal();
+        m_engine.StopTestSignal(this);
     }
+}
+
+void CDistortionWindow::TestSignalTaken() {
+    m_playing = false;
+    m_play->setChecked(false);
 }
 
 void CDistortionWindow::ApplySettings() {
@@ -220,7 +225,7 @@ void CDistortionWindow::ApplySignal() {
     if (!m_play->isChecked()) {
         if (m_playing) {
             m_playing = false;
-            m_engine.StopTestSignal();
+            m_engine.StopTestSignal(this);
         }
         return;
     }
@@ -232,7 +237,7 @@ void CDistortionWindow::ApplySignal() {
     signal.level_dbfs = m_level->value();
     signal.dither = m_dither->isChecked();
     m_playing = true;
-    m_engine.StartTestSignal(signal);
+    m_engine.StartTestSignal(signal, this);
 }
 
 void CDistortionWindow::TakeRow() {

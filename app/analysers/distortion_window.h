@@ -11,6 +11,7 @@
 #include "analysis/distortion/distortion_monitor.h"
 #include "app/analysers/distortion_table.h"
 #include "base/latest_value.h"
+#include "engine/test_signal_user.h"
 
 #include <QDialog>
 
@@ -30,7 +31,7 @@ class QTableWidget;
 inline constexpr const char* kDistortionItemText =
     QT_TRANSLATE_NOOP("CInstrumentDlg", "失真与噪声…");
 
-class CDistortionWindow : public QDialog {
+class CDistortionWindow : public QDialog, private TestSignalUser {
     Q_OBJECT
 public:
     CDistortionWindow(CSoundDevice& engine, QWidget* owner);
@@ -64,6 +65,8 @@ private:
     QWidget* MakeExportButtons();
     void Listen();
     void StopListening();
+    // The calibration's tone took the line output: the box shows it no longer plays.
+    void TestSignalTaken() override;
     void ApplySettings();
     void ApplySignal();
     void ShowRow(const DistortionRow& row);

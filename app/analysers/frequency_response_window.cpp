@@ -231,7 +231,7 @@ bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
     TestSignal silence;
     silence.kind = TestSignalKind::Samples;
     m_sweepPlaying = false;
-    if (!m_engine.StartTestSignal(silence)) {
+    if (!m_engine.StartTestSignal(silence, this)) {
         Teardown(); // the engine has said why already
         m_run.reset();
         m_start->setEnabled(true);
@@ -270,7 +270,7 @@ void CFrequencyResponseWindow::Poll() {
         TestSignal sweep;
         sweep.kind = TestSignalKind::Samples;
         sweep.samples = m_run->Playback();
-        m_engine.StartTestSignal(sweep); // the output is running: nothing left to fail
+        m_engine.StartTestSignal(sweep, this); // the output is running: nothing left to fail
         m_sweepPlaying = true;
     }
     m_progress->setValue(int(progress * kProgressSteps));
@@ -291,10 +291,16 @@ void CFrequencyResponseWindow::Teardown() {
     if (m_run == nullptr) {
         return;
     }
-    m_engine.StopTestSignal();
+    m_engine.StopTestSignal(this);
     // Waits out a Tap in progress: from here on the measurement is the GUI thread's alone.
     m_engine.SetCaptureTap(nullptr, nullptr);
     m_stop->setEnabled(false);
+}
+
+void CFrequencyResponseWindow::TestSignalTaken() {
+    if (m_run != nullptr) {
+        Finish(true);
+    }
 }
 
 void CFrequencyResponseWindow::Finish(bool stopped) {

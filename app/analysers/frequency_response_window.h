@@ -13,6 +13,7 @@
 
 #include "analysis/sweep/sweep_measurement.h"
 #include "app/analysers/frequency_response_charts.h"
+#include "engine/test_signal_user.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -37,7 +38,7 @@ class QTimer;
 inline constexpr const char* kFrequencyResponseItemText =
     QT_TRANSLATE_NOOP("CInstrumentDlg", "频率响应…");
 
-class CFrequencyResponseWindow : public QDialog {
+class CFrequencyResponseWindow : public QDialog, private TestSignalUser {
     Q_OBJECT
 public:
     CFrequencyResponseWindow(CSoundDevice& engine, QWidget* owner);
@@ -72,6 +73,8 @@ private:
     bool Begin(const SweepMeasurementSettings& settings);
     void Poll();
     void Finish(bool stopped);
+    // Another tone took the line output: a run in progress ends as stopped.
+    void TestSignalTaken() override;
     void Conclude(const SweepMeasurementSettings& settings, SweepOutcome outcome);
     void Teardown();
     void ShowFailure(SweepFailure failure);

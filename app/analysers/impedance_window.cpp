@@ -229,7 +229,7 @@ void CImpedanceWindow::Play(double freq_hz) {
     TestSignal signal;
     signal.freq_hz = freq_hz;
     signal.level_dbfs = tone.second;
-    m_engine.StartTestSignal(signal);
+    m_engine.StartTestSignal(signal, this);
 }
 
 void CImpedanceWindow::StopListening() {
@@ -240,7 +240,7 @@ void CImpedanceWindow::StopListening() {
     m_sweeping = false;
     m_calibrating.reset();
     m_engine.SetCaptureTap(nullptr, nullptr);
-    m_engine.StopTestSignal();
+    m_engine.StopTestSignal(this);
     m_playing.reset();
 }
 
@@ -250,6 +250,11 @@ void CImpedanceWindow::OnWorkerWake() {
     if (m_sweepDone.exchange(false)) {
         SweepFinished();
     }
+}
+
+void CImpedanceWindow::TestSignalTaken() {
+    m_playing.reset();
+    close();
 }
 
 void CImpedanceWindow::TakeReading() {

@@ -20,6 +20,7 @@
 #include "app/analysers/impedance_readout.h"
 #include "app/analysers/worker_wake.h"
 #include "base/latest_value.h"
+#include "engine/test_signal_user.h"
 
 #include <QDialog>
 
@@ -40,7 +41,7 @@ class QSpinBox;
 
 inline constexpr const char* kImpedanceItemText = QT_TRANSLATE_NOOP("CInstrumentDlg", "阻抗…");
 
-class CImpedanceWindow : public QDialog {
+class CImpedanceWindow : public QDialog, private TestSignalUser {
     Q_OBJECT
 public:
     CImpedanceWindow(CSoundDevice& engine, QWidget* owner);
@@ -76,6 +77,9 @@ private:
     // Removes the tap, makes a new run (live, or the sweep when `sweep`) and starts its tone.
     void Restart(bool sweep);
     void StopListening();
+    // Another tone took the line output, which this window needs all the time it is open:
+    // it closes, as the analysers close each other.
+    void TestSignalTaken() override;
     void Play(double freq_hz);
     // The capture device's name now, and its stored corrections when it changed.
     void FollowDevice();

@@ -2,6 +2,7 @@
 // input, the status line and the distortion table then read in volts for that device only, and
 // the file it writes is what the next start reads.
 #include "app/analysers/distortion_window.h"
+#include "app/analysers/impedance_window.h"
 #include "app/calibration_dlg.h"
 #include "app/status_line.h"
 #include "tests/app/panel_fixture.h"
@@ -225,6 +226,45 @@ TEST_F(CalibrationTest, DistortionTableShowsTheFundamentalInVoltsForTheCalibrate
     EXPECT_NEAR(table->item(row, 1)->text().toDouble(), 2.0 * std::pow(10.0, -1.0 / 20), 2e-3);
     EXPECT_EQ(table->item(row, 2)->text(), QString()) << "X2 is uncalibrated";
     window->close();
+}
+
+TEST_F(CalibrationTest, TheLineOutputHasOneUserAndTheOneItWasTakenFromShowsIt) {
+    CCalibrationDlg* dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    auto* calibrationPlay = Child<QPushButton>(dialog, "play");
+    calibrationPlay->click(); // 1 kHz at -6 dBFS
+    Trigger("失真与噪声…");
+    auto* window = Panel().findChild<CDistortionWindow*>();
+    ASSERT_NE(window, nullptr);
+    auto* distortionPlay = Child<QCheckBox>(window, "play");
+
+    // Each start takes the output from the other, whose box unticks.
+    distortionPlay->setChecked(true); // 997 Hz at -1 dBFS
+    EXPECT_FALSE(calibrationPlay->isChecked());
+    RunBuffers(4);
+    EXPECT_NEAR(Panel().StatusLine()->LastRmsDbfs(0), -1.0, 0.05);
+    calibrationPlay->click();
+    EXPECT_FALSE(distortionPlay->isChecked());
+    RunBuffers(4);
+    EXPECT_NEAR(Panel().StatusLine()->LastRmsDbfs(0), -6.0, 0.05);
+
+    // The window it was taken from goes without ending the tone that took it.
+    window->close();
+    EXPECT_TRUE(Panel().TestSignalOn());
+    EXPECT_TRUE(calibrationPlay->isChecked());
+
+    // The impedance window needs the output all the time it is open: it takes it on opening,
+    // and closes when the calibration takes it back.
+    Trigger("阻抗…");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(calibrationPlay->isChecked());
+    ASSERT_NE(Panel().findChild<CImpedanceWindow*>(), nullptr);
+    ASSERT_TRUE(Panel().findChild<CImpedanceWindow*>()->isVisible());
+    calibrationPlay->click();
+    EXPECT_FALSE(Panel().findChild<CImpedanceWindow*>()->isVisible());
+    EXPECT_TRUE(Panel().TestSignalOn());
+    dialog->close();
+    EXPECT_FALSE(Panel().TestSignalOn());
 }
 
 } // namespace

@@ -20,6 +20,8 @@ import shutil
 import subprocess
 import sys
 
+from apt_query import apt
+
 # Files whose programs must come from a set-up, with the install-deps.sh flags of that set-up.
 SCRIPTS = [
     ("scripts/run.sh", []),
@@ -81,7 +83,7 @@ def baseline():
 
 def closure(install_deps, flags):
     named = run([install_deps, "--list"] + flags).split()
-    out = run(["apt-cache", "depends", "--recurse", "--no-recommends", "--no-suggests",
+    out = apt(["apt-cache", "depends", "--recurse", "--no-recommends", "--no-suggests",
                "--no-conflicts", "--no-breaks", "--no-replaces", "--no-enhances"] + named)
     return {line.strip("<>").split(":")[0] for line in out.splitlines() if line and line[0] != " "}
 

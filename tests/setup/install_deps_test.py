@@ -14,6 +14,8 @@ import subprocess
 import sys
 import tempfile
 
+from apt_query import apt
+
 SOUND_SERVERS = {"pulseaudio", "pipewire-pulse", "pipewire-alsa"}
 PULSE = {"pulseaudio", "pulseaudio-utils"}
 # Everything that makes a machine one with a sound server, whichever it is: a machine may have
@@ -52,15 +54,12 @@ def package_set(machine, folder, drop, add):
     admin = write_status(folder + "-base", kept)
     if not add:
         return admin
-    plan = subprocess.run(["apt-get", "-o", "Dir::State::status=%s/status" % admin, "-s",
-                           "install", "--no-install-recommends"] + add,
-                          env=dict(os.environ, LC_ALL="C"), capture_output=True, text=True,
-                          check=True).stdout
+    plan = apt(["apt-get", "-o", "Dir::State::status=%s/status" % admin, "-s",
+                "install", "--no-install-recommends"] + add, env=dict(os.environ, LC_ALL="C"))
     # "Inst name [version] ..." is one apt-get would install again over itself: already there.
     new = [line.split()[1] for line in plan.splitlines()
            if line.startswith("Inst ") and not line.split()[2].startswith("[")]
-    shown = subprocess.run(["apt-cache", "show", "--no-all-versions"] + new, capture_output=True,
-                           text=True, check=True).stdout
+    shown = apt(["apt-cache", "show", "--no-all-versions"] + new)
     return write_status(folder, kept + [as_installed(s) for s in stanzas(shown)])
 
 
