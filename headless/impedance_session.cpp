@@ -288,6 +288,10 @@ int RunImpedance(const ImpedanceOptions& options) {
         if (!complete) {
             const int status = watch.Finish(sweep != nullptr ? int64_t(sweep->Points().size()) : 0);
             std::fprintf(stderr, "%s: the calibration did not finish: nothing stored\n", kTool);
+            if (*options.calibrate == ImpedanceCalKind::Open &&
+                lastRefusal == ImpedanceRefusal::X2Silent) {
+                SayShortAlone();
+            }
             return status != kExitDone ? status : kExitRefused;
         }
         return StoreImpedanceCalibration(options, card, corrections, calReading, sweep);

@@ -91,6 +91,8 @@ private:
     void FinishCalibrationSweep(const CImpedanceSweep* sweep);
     void ClearCalibration();
     void EndSweep(); // shows what the sweep measured, then goes back to live readings
+    // The curve's resonance and a driver's figures (with the Re given, if any) under the plot.
+    void ShowFigures();
     ImpedanceCorrections Corrections() const;
     void SaveFile(const QString& title, const QString& name, const QString& filter, int kind);
 
@@ -114,6 +116,7 @@ private:
     int m_readingsShown = 0;
     std::optional<ImpedanceLiveReading> m_last;
     std::vector<ImpedanceCurvePoint> m_curve;
+    int m_uncalibrated = 0; // points of m_curve read outside the stored corrections
     CImpedanceReadout m_readout;
     CImpedanceCorrectionsBox m_corrections{this};
 

@@ -63,6 +63,12 @@ QWidget* CImpedanceWindow::MakeSweepControls() {
     }
     form->addRow(row);
     form->addRow(m_progressBar);
+    // A resistance typed in after the sweep reads the same curve again.
+    connect(m_re, &QDoubleSpinBox::valueChanged, this, [this] {
+        if (!m_curve.empty()) {
+            ShowFigures();
+        }
+    });
     connect(m_startSweep, &QPushButton::clicked, this, [this] { StartSweep(); });
     connect(m_stopSweep, &QPushButton::clicked, this, [this] { EndSweep(); });
     return box;
@@ -96,18 +102,25 @@ void CImpedanceWindow::EndSweep() {
         return;
     }
     m_curve.clear();
-    int uncalibrated = 0;
+    m_uncalibrated = 0;
     if (const CImpedanceSweep* sweep = m_run->Sweep()) {
         for (const ImpedanceSweepPoint& p : sweep->Points()) {
             if (p.refusal == ImpedanceRefusal::None) {
                 m_curve.push_back({p.freq_hz, p.z_ohm, p.corrected.z_resolution_ohm});
-                uncalibrated += p.corrected.match == CalState::Uncalibrated ||
-                                p.corrected.leads == CalState::Uncalibrated;
+                m_uncalibrated += p.corrected.match == CalState::Uncalibrated ||
+                                  p.corrected.leads == CalState::Uncalibrated;
             }
         }
     }
     m_chart->Show(m_curve);
     m_progressBar->setValue(1000);
+    ShowFigures();
+    if (m_listening) {
+        Restart(false);
+    }
+}
+
+void CImpedanceWindow::ShowFigures() {
     QStringList lines;
     if (const std::optional<double> fs = ResonanceHz(m_curve)) {
         std::string why;
@@ -130,11 +143,8 @@ void CImpedanceWindow::EndSweep() {
                          .arg(QString::fromStdString(why));
         }
     }
-    if (uncalibrated > 0) {
-        lines << tr("%n 个扫描频率不在校准范围内，未修正", "", uncalibrated);
+    if (m_uncalibrated > 0) {
+        lines << tr("%n 个扫描频率不在校准范围内，未修正", "", m_uncalibrated);
     }
     m_speakerLabel->setText(lines.join(QLatin1Char('\n')));
-    if (m_listening) {
-        Restart(false);
-    }
 }

@@ -125,6 +125,10 @@ TEST_F(ImpedanceWindowTest, TheReGivenIsTheReOfTheDriversFigures) {
     ASSERT_EQ(window->Curve().size(), 8u);
     const QString figures = window->findChild<QLabel*>(QStringLiteral("speaker"))->text();
     EXPECT_TRUE(figures.contains(QString::fromUtf8("Re = 5.500 Ω"))) << figures.toStdString();
+    // Cleared after the sweep: the same curve's fitted Re.
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("re"))->setValue(0);
+    const QString fitted = window->findChild<QLabel*>(QStringLiteral("speaker"))->text();
+    EXPECT_TRUE(fitted.contains(QString::fromUtf8("Re = 6.0"))) << fitted.toStdString();
 }
 
 // The card's 10 kOhm across R_ref reads 1 % high until the window is told of it; told, it reads

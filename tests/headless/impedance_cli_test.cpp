@@ -239,19 +239,23 @@ TEST_P(ImpedanceRefused, EndsWithStatusFourSayingWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, ImpedanceRefused,
-    ::testing::Values(RefusedCase{"x2_silent",
-                                  {"--ref", "100", "--device", "sim:dut=divider:100:C1e-12"},
-                                  "X2 is silent"},
-                      RefusedCase{"out_of_range",
-                                  {"--ref", "100", "--device", "sim:dut=divider:100:R2e5"},
-                                  "impedance outside R_ref/1000 .. 1000 R_ref"},
-                      RefusedCase{"clipped",
-                                  {"--ref", "100", "--level", "0", "--device",
-                                   "sim:dut=divider:100:R100+gain:6"},
-                                  "input clipped"},
-                      RefusedCase{"no_external_tone",
-                                  {"--ref", "100", "--external", "--device", "sim"},
-                                  "no test tone on X1"}),
+    ::testing::Values(
+        RefusedCase{"x2_silent",
+                    {"--ref", "100", "--device", "sim:dut=divider:100:C1e-12"},
+                    "X2 is silent"},
+        RefusedCase{"out_of_range",
+                    {"--ref", "100", "--device", "sim:dut=divider:100:R2e5"},
+                    "impedance outside R_ref/1000 .. 1000 R_ref"},
+        RefusedCase{"clipped",
+                    {"--ref", "100", "--level", "0", "--device", "sim:dut=divider:100:R100+gain:6"},
+                    "input clipped"},
+        RefusedCase{"no_external_tone",
+                    {"--ref", "100", "--external", "--device", "sim"},
+                    "no test tone on X1"},
+        // Nothing is stored, and the way round it is named.
+        RefusedCase{"open_unreadable",
+                    {"--ref", "10", "--calibrate", "open", "--device", "sim:dut=divider:10:R1e9"},
+                    "the short alone corrects the leads of a small part"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A loudspeaker-like network: a voice coil's resistance and inductance in series with the
@@ -260,9 +264,9 @@ INSTANTIATE_TEST_SUITE_P(
 // in every row, where they once printed C = 8.1e8 F and D = 3.1e13; the capacitor's rows above
 // keep theirs.
 TEST(ImpedanceTool, AResistorsRowsLeaveTheReactiveFieldsEmpty) {
-    const ToolResult run = RunTool(Impedance({"--ref", "10", "--seconds", "1.5", "--device",
-                                              "sim:dut=divider:10:R6.15"}),
-                                   Env());
+    const ToolResult run = RunTool(
+        Impedance({"--ref", "10", "--seconds", "1.5", "--device", "sim:dut=divider:10:R6.15"}),
+        Env());
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto rows = CsvRecords(run.out);
     ASSERT_GE(rows.size(), 2u) << run.out;
