@@ -112,18 +112,6 @@ INSTANTIATE_TEST_SUITE_P(
         OneLegCase{"open_alone_100_kohm_at_20kHz", ImpedanceCalKind::Open, 20000, 1e5, 1e4, 0.005}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Each one-legged form is the full open/short form with the other leg ideal, so corrections saved
-// with both keep their meaning.
-TEST(LeadsCompensation, EachLegAloneIsTheFullFormsLimit) {
-    const std::complex<double> z_m(2.1, 0.05);
-    const std::complex<double> z_short(0.1, 0.006);
-    const std::complex<double> z_open(3.0, -3.2e5);
-    EXPECT_NEAR(std::abs(CompensateShort(z_m, z_short) - CompensateOpenShort(z_m, 1e30, z_short)),
-                0, 1e-12);
-    EXPECT_NEAR(std::abs(CompensateOpen(z_m, z_open) - CompensateOpenShort(z_m, z_open, 0.0)), 0,
-                1e-12);
-}
-
 TEST(CalTable, InterpolatesInLogFAndNeverExtrapolates) {
     CImpedanceCalTable table;
     table.Set(1000, {1.0, 0.0});

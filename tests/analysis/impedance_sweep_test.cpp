@@ -7,7 +7,6 @@
 
 #include "tests/analysis/impedance_signals.h"
 #include "tests/analysis/test_signals.h"
-#include "tests/support/allocation_counter.h"
 
 #include <gtest/gtest.h>
 
@@ -404,51 +403,6 @@ TEST(AddedMass, AMassThatDoesNotLowerTheResonanceIsRefused) {
     EXPECT_FALSE(AddedMassMechanics(free_air, 45.0, 0.0, 0.0132, &why));
     EXPECT_TRUE(AddedMassMechanics(free_air, 45.0, 0.01, 0.0132, &why));
     EXPECT_NEAR(ConeArea(0.13), kPi * 0.13 * 0.13 / 4, 1e-15);
-}
-
-// The run on the capture worker: live readings, then a whole sweep, each buffer fed with counting
-// armed, and not one allocation (the sweep, its detector and its plan's transform are made with
-// the run, before any buffer).
-TEST(ImpedanceRun, FeedsLiveAndSweptBuffersWithoutAllocating) {
-    ImpedanceSweepSettings settings;
-    settings.f1_hz = 100;
-    settings.f2_hz = 1600;
-    settings.per_octave = 2;
-    std::string error;
-    auto plan = PlanPlayedSweep(settings, &error);
-    ASSERT_TRUE(plan) << error;
-    ImpedanceLiveSettings live;
-    live.freq_hz = plan->front().freq_hz;
-    ImpedanceCorrections corrections;
-    corrections.shorted.Set(100, 0.1);
-    corrections.shorted.Set(2000, 0.1);
-    for (const bool sweep : {false, true}) {
-        CImpedanceRun run(live, corrections, settings,
-                          sweep ? *plan : std::vector<ImpedanceStep>{});
-        CFakeCard card(LossyCapacitor, settings.r_ref_ohm, 3);
-        card.Play(*live.freq_hz);
-        int readings = 0;
-        bool finished = false;
-        tavrin::test::ResetAllocationCount();
-        for (int buffer = 0; buffer < 400 && !finished; ++buffer) {
-            const std::vector<int16_t> pcm = card.Capture();
-            ImpedanceLiveReading reading;
-            double toneHz = 0;
-            tavrin::test::ArmAllocationCountOnThisThread();
-            const CImpedanceRun::Event event = run.Feed(pcm.data(), kBuffer, 0, &reading, &toneHz);
-            tavrin::test::DisarmAllocationCountOnThisThread();
-            readings += event == CImpedanceRun::Event::Reading;
-            if (event == CImpedanceRun::Event::NextTone) {
-                card.Play(toneHz);
-            }
-            finished = event == CImpedanceRun::Event::Finished;
-            if (!sweep && readings >= 5) {
-                break;
-            }
-        }
-        EXPECT_TRUE(sweep ? finished : readings >= 5) << sweep;
-        EXPECT_EQ(tavrin::test::AllocationsOnArmedThreads(), 0u) << sweep;
-    }
 }
 
 } // namespace
