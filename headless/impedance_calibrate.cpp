@@ -37,6 +37,10 @@ template <typename Change> bool StoreFor(const std::string& device, Change chang
 
 } // namespace
 
+void SayShortAlone() {
+    std::fprintf(stderr, "%s: the short alone corrects the leads of a small part\n", kTool);
+}
+
 int ClearImpedanceCalibration(const ImpedanceOptions& options) {
     if (!BeginRun(options.device)) {
         return kExitDeviceFailed;
@@ -76,6 +80,9 @@ int StoreImpedanceCalibration(const ImpedanceOptions& options, const std::string
     if (result.stored == 0) {
         std::fprintf(stderr, "%s: nothing measured: no %s calibration stored\n", kTool,
                      CalName(kind));
+        if (kind == ImpedanceCalKind::Open) {
+            SayShortAlone();
+        }
         return kExitRefused;
     }
     // Only this correction's table: the file may have changed since the run read it.

@@ -18,3 +18,7 @@ int StoreImpedanceCalibration(const ImpedanceOptions& options, const std::string
                               const ImpedanceCorrections& used,
                               const std::optional<ImpedanceLiveReading>& reading,
                               const CImpedanceSweep* sweep);
+
+// After an open that could not be read (a small R_ref leaves its X2 below what can be read): a
+// small part needs only the short.
+void SayShortAlone();

@@ -1,5 +1,6 @@
 #include "headless/impedance_options.h"
 
+#include "analysis/impedance/loudspeaker.h"
 #include "audio/test_signal.h"
 
 #include <charconv>
@@ -12,6 +13,14 @@ namespace {
 constexpr double kLeastRefOhm = 0.1;
 constexpr double kMostRefOhm = 1e6;
 constexpr int kMostPerOctave = 96;
+// A voice coil's DC resistance, a mass put on a cone, and a cone's area or diameter: wide
+// enough for a tweeter's and an 18-inch woofer's, narrow enough to catch a unit's slip
+// (kilograms for grams, mm for cm).
+constexpr double kLeastReOhm = 0.01;
+constexpr double kMostReOhm = 1000.0;
+constexpr double kMostAddedMassG = 1000.0;
+constexpr double kMostSdCm2 = 10000.0;
+constexpr double kMostDiameterCm = 100.0;
 
 std::optional<double> InRange(const std::string& text, double lo, double hi) {
     const auto value = ParseNumber(text);
@@ -24,6 +33,15 @@ std::optional<double> InRange(const std::string& text, double lo, double hi) {
 // The test source's resolution: the frequency measured at is the one played.
 double ToHundredths(double hz) {
     return std::round(hz * 100.0) / 100.0;
+}
+
+// Above zero, up to most.
+std::optional<double> Positive(const std::string& text, double most) {
+    const auto value = ParseNumber(text);
+    if (!value || !(*value > 0) || *value > most) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::optional<ImpedanceSweepRange> ParseRange(const std::string& text) {
@@ -54,7 +72,8 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
         const bool known = name == "--ref" || name == "--freq" || name == "--sweep" ||
                            name == "--points-per-octave" || name == "--model" ||
                            name == "--input-impedance" || name == "--zma" || name == "--level" ||
-                           name == "--calibrate";
+                           name == "--calibrate" || name == "--re" || name == "--added-mass" ||
+                           name == "--sd" || name == "--diameter" || name == "--free-air";
         return known ? OptionKind::Value : OptionKind::Unknown;
     };
     const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
@@ -114,6 +133,34 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
             } else {
                 return refuse("match, open, short or clear");
             }
+        } else if (name == "--re") {
+            options->re_ohm = InRange(value, kLeastReOhm, kMostReOhm);
+            if (!options->re_ohm) {
+                return refuse("the voice coil's DC resistance in ohms from 0.01 to 1000");
+            }
+        } else if (name == "--added-mass") {
+            const auto grams = Positive(value, kMostAddedMassG);
+            if (!grams) {
+                return refuse("the mass added to the cone in grams, above 0 and up to 1000");
+            }
+            options->added_mass_kg = *grams / 1000.0;
+        } else if (name == "--sd" || name == "--diameter") {
+            if (options->sd_m2) {
+                *why = "give the cone's --sd or its --diameter, not both";
+                return false;
+            }
+            const bool area = name == "--sd";
+            const auto size = Positive(value, area ? kMostSdCm2 : kMostDiameterCm);
+            if (!size) {
+                return refuse(area ? "the cone's effective area in cm2, above 0 and up to 10000"
+                                   : "the cone's effective diameter in cm, above 0 and up to 100");
+            }
+            options->sd_m2 = area ? *size * 1e-4 : ConeArea(*size * 1e-2);
+        } else if (name == "--free-air") {
+            if (value.empty()) {
+                return refuse("a file name");
+            }
+            options->free_air_path = value;
         } else if (name == "--zma") {
             if (value.empty()) {
                 return refuse("a file name");
@@ -137,7 +184,8 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
     }
     if (options->clear_calibration) {
         if (options->r_ref_ohm != 0 || freqGiven || options->sweep || options->external ||
-            levelGiven || options->zma_path || options->input_impedance_ohm || options->seconds) {
+            levelGiven || options->zma_path || options->input_impedance_ohm || options->seconds ||
+            options->re_ohm || options->added_mass_kg || options->sd_m2 || options->free_air_path) {
             *error = "--calibrate clear measures nothing: give it no other option but --device";
             return false;
         }
@@ -172,6 +220,17 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
                  "belong to live rows";
         return false;
     }
+    const bool massGiven = options->added_mass_kg || options->sd_m2 || options->free_air_path;
+    if ((options->re_ohm || massGiven) && (!options->sweep || options->calibrate)) {
+        *error = "--re, --added-mass, --sd, --diameter and --free-air belong to a --sweep of a "
+                 "loudspeaker";
+        return false;
+    }
+    if (massGiven && !(options->added_mass_kg && options->sd_m2 && options->free_air_path)) {
+        *error = "the added-mass method wants --added-mass, --sd or --diameter, and --free-air "
+                 "(the driver's curve without the mass)";
+        return false;
+    }
     if (options->sweep && options->seconds) {
         *error = "--seconds does not apply to a --sweep: it runs to its last frequency";
         return false;
@@ -181,7 +240,8 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
 
 std::string ImpedanceUsage() {
     return "usage: tavrin impedance --ref OHMS [--freq HZ | --sweep LO-HI | --external]\n"
-           "                        [--calibrate match|open|short]\n"
+           "                        [--calibrate match|open|short] [--re OHMS]\n"
+           "                        [--added-mass G --sd CM2|--diameter CM --free-air FILE]\n"
            "                        [--points-per-octave N] [--zma FILE] [--level DBFS]\n"
            "                        [--model series|parallel] [--input-impedance OHMS]\n"
            "                        [--seconds N] [--device NAME] [--format csv|jsonl]\n"
@@ -207,6 +267,15 @@ std::string ImpedanceUsage() {
            "  --calibrate match|open|short  measure that correction, at --freq or over every\n"
            "                 frequency of --sweep, and store it for the card (as the impedance\n"
            "                 window does): match with the part's terminals shorted, open and\n"
-           "                 short with the leads open or shorted; clear forgets all three\n" +
+           "                 short with the leads open or shorted (either alone does: the\n"
+           "                 short for a small part, the open for a large one); clear forgets\n"
+           "                 all three\n"
+           "  --re OHMS      a loudspeaker's voice-coil DC resistance (from an ohmmeter), 0.01\n"
+           "                 to 1000, for its figures in place of the fitted Re\n"
+           "  --added-mass G the added-mass method, in two runs: first sweep the driver as it\n"
+           "                 is with --zma FILE; then put G grams (above 0, up to 1000) on the\n"
+           "                 cone and sweep again with --added-mass G, the cone's --sd CM2 (up\n"
+           "                 to 10000) or --diameter CM (up to 100) and --free-air FILE; this\n"
+           "                 run then adds Mms, Cms, Vas, Bl and Rms to its figures\n" +
            ExitStatusUsage() + "4: every block was refused; the last line on stderr says why.\n";
 }

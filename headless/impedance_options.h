@@ -31,6 +31,15 @@ struct ImpedanceOptions : RunOptions {
     // readings; clear_calibration: forget the card's match, open and short.
     std::optional<ImpedanceCalKind> calibrate;
     bool clear_calibration = false;
+    // A sweep's loudspeaker figures: the voice coil's DC resistance (from an ohmmeter) in place
+    // of the fit's Re.
+    std::optional<double> re_ohm;
+    // The added-mass method: this sweep runs with added_mass_kg on the cone; free_air_path is
+    // the same driver's curve without it (an earlier run's --zma); sd_m2 from --sd or
+    // --diameter.
+    std::optional<double> added_mass_kg;
+    std::optional<double> sd_m2;
+    std::optional<std::string> free_air_path;
 };
 
 // The lowest and highest test frequencies: below 10 Hz a block of whole periods grows past a

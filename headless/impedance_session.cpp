@@ -8,7 +8,7 @@
 #include "base/pcm_format.h"
 #include "engine/sound_device.h"
 #include "headless/impedance_calibrate.h"
-#include "headless/row_ring.h"
+#include "headless/impedance_capture.h"
 #include "headless/stop_signal.h"
 
 #include <algorithm>
@@ -16,76 +16,11 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
 namespace {
-
-// The run between the capture tap and the main thread. The tap runs on the capture worker;
-// everything public but Tap is the main thread's.
-class CImpedanceCapture {
-public:
-    CImpedanceCapture(const ImpedanceLiveSettings& live, const ImpedanceCorrections& corrections,
-                      const ImpedanceSweepSettings& sweep, std::vector<ImpedanceStep> plan,
-                      int64_t frameLimit)
-        : m_run(live, corrections, sweep, std::move(plan)), m_frameLimit(frameLimit) {}
-
-    static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
-        static_cast<CImpedanceCapture*>(self)->OnBuffer(interleaved, frames, gapCount);
-    }
-
-    void TakeReadings(std::vector<ImpedanceLiveReading>& readings) {
-        std::lock_guard lock(m_mutex);
-        m_ring.TakeAll(readings);
-    }
-    int64_t Dropped() {
-        std::lock_guard lock(m_mutex);
-        return m_ring.Dropped();
-    }
-    // A tone the sweep wants played next, once; 0 for none.
-    double TakeNextTone() { return m_nextToneHz.exchange(0.0); }
-    int64_t FramesIn() const { return m_framesIn.load(); }
-    bool ToneSeen() const { return m_toneSeen.load(); }
-    bool Finished() const { return m_finished.load(); }
-    // After the capture has stopped.
-    const CImpedanceSweep* Sweep() const { return m_run.Sweep(); }
-
-private:
-    static constexpr int kRingRows = 64;
-
-    void OnBuffer(const int16_t* interleaved, int frames, uint64_t gapCount) {
-        m_framesIn += frames;
-        if (m_finished) {
-            return;
-        }
-        ImpedanceLiveReading reading;
-        double toneHz = 0;
-        const CImpedanceRun::Event event =
-            m_run.Feed(interleaved, frames, gapCount, &reading, &toneHz);
-        m_toneSeen = m_run.ToneSeen();
-        if (event == CImpedanceRun::Event::Reading) {
-            std::lock_guard lock(m_mutex);
-            m_ring.Push(reading);
-        } else if (event == CImpedanceRun::Event::NextTone) {
-            m_nextToneHz = toneHz;
-        }
-        const bool sweeping = m_run.Sweep() != nullptr;
-        m_finished = event == CImpedanceRun::Event::Finished ||
-                     (!sweeping && m_frameLimit > 0 && m_framesIn >= m_frameLimit);
-        if (event != CImpedanceRun::Event::None || m_finished) {
-            WakeMainThread();
-        }
-    }
-
-    CImpedanceRun m_run; // capture worker, until the capture stops
-    const int64_t m_frameLimit;
-    std::atomic<int64_t> m_framesIn{0};
-    std::atomic<bool> m_toneSeen{false};
-    std::atomic<bool> m_finished{false};
-    std::atomic<double> m_nextToneHz{0.0};
-    std::mutex m_mutex;
-    CRowRing<ImpedanceLiveReading, kRingRows> m_ring;
-};
 
 // The card's stored corrections, with the input impedance given on the command line over them.
 ImpedanceCorrections LoadCorrections(const std::string& device,
@@ -117,29 +52,67 @@ void SayUncalibrated(const CorrectedImpedance& corrected, double freq_hz, bool* 
                  kTool, freq_hz);
 }
 
-void SayFigures(const std::vector<ImpedanceCurvePoint>& curve) {
+// The driver without the added mass: its figures from the --free-air file, with --re as this
+// run's. Nothing, said on stderr, when the file cannot give them.
+std::optional<ThieleSmall> FreeAirFigures(const ImpedanceOptions& options) {
+    std::ifstream file(*options.free_air_path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    std::string why;
+    const auto curve = file ? ParseZma(text, &why) : std::nullopt;
+    if (!curve) {
+        std::fprintf(stderr, "%s: cannot read --free-air '%s'%s%s\n", kTool,
+                     options.free_air_path->c_str(), why.empty() ? "" : ": ", why.c_str());
+        return std::nullopt;
+    }
+    auto ts = ThieleSmallFromCurve(*curve, options.re_ohm, &why);
+    if (!ts) {
+        std::fprintf(stderr, "%s: --free-air '%s' gives no figures: %s\n", kTool,
+                     options.free_air_path->c_str(), why.c_str());
+    }
+    return ts;
+}
+
+void SayFigures(const std::vector<ImpedanceCurvePoint>& curve, const ImpedanceOptions& options,
+                const std::optional<ThieleSmall>& free_air) {
     const std::optional<double> fs = ResonanceHz(curve);
     if (!fs) {
         return;
     }
     std::fprintf(stderr, "%s: resonance at %.2f Hz\n", kTool, *fs);
     std::string why;
-    const std::optional<ThieleSmall> ts = ThieleSmallFromCurve(curve, std::nullopt, &why);
+    const std::optional<ThieleSmall> ts = ThieleSmallFromCurve(curve, options.re_ohm, &why);
     if (!ts) {
         std::fprintf(stderr, "%s: no Thiele-Small figures: %s\n", kTool, why.c_str());
         return;
     }
     std::fprintf(stderr,
-                 "%s: fs %.2f Hz, Re %.3f ohm, Zmax %.2f ohm, Qms %.3f, Qes %.3f, Qts %.3f, "
+                 "%s: fs %.2f Hz, Re %.3f ohm%s, Zmax %.2f ohm, Qms %.3f, Qes %.3f, Qts %.3f, "
                  "Le %.3g H\n",
-                 kTool, ts->fs_hz, ts->re_ohm, ts->z_max_ohm, ts->q_ms, ts->q_es, ts->q_ts,
-                 ts->le_h);
+                 kTool, ts->fs_hz, ts->re_ohm, ts->re_given ? " (given)" : "", ts->z_max_ohm,
+                 ts->q_ms, ts->q_es, ts->q_ts, ts->le_h);
+    if (!free_air || !options.added_mass_kg) {
+        return;
+    }
+    const auto m =
+        AddedMassMechanics(*free_air, ts->fs_hz, *options.added_mass_kg, *options.sd_m2, &why);
+    if (!m) {
+        std::fprintf(stderr, "%s: no added-mass figures: %s\n", kTool, why.c_str());
+        return;
+    }
+    std::fprintf(stderr,
+                 "%s: added mass %.2f g moved fs from %.2f to %.2f Hz: Mms %.2f g, Cms %.3f mm/N, "
+                 "Vas %.2f l, Bl %.3f T m, Rms %.3f kg/s (Sd %.1f cm2)\n",
+                 kTool, *options.added_mass_kg * 1e3, free_air->fs_hz, ts->fs_hz, m->mms_kg * 1e3,
+                 m->cms_m_per_n * 1e3, m->vas_m3 * 1e3, m->bl_tm, m->rms_kg_per_s,
+                 *options.sd_m2 * 1e4);
 }
 
 // The sweep's curve on stdout and in the ZMA file; refused points said on stderr. False when
 // no point was measured.
 bool FinishSweep(const CImpedanceSweep& sweep, const ImpedanceOptions& options,
-                 const std::string& device, std::ofstream* zma, bool* writing) {
+                 const std::optional<ThieleSmall>& free_air, const std::string& device,
+                 std::ofstream* zma, bool* writing) {
     std::vector<ImpedanceCurvePoint> curve;
     ImpedanceRefusal last = ImpedanceRefusal::NoTone;
     bool saidUncalibrated = false;
@@ -151,7 +124,7 @@ bool FinishSweep(const CImpedanceSweep& sweep, const ImpedanceOptions& options,
             continue;
         }
         SayUncalibrated(point.corrected, point.freq_hz, &saidUncalibrated);
-        curve.push_back({point.freq_hz, point.z_ohm});
+        curve.push_back({point.freq_hz, point.z_ohm, point.corrected.z_resolution_ohm});
     }
     if (curve.empty()) {
         if (!sweep.Points().empty()) {
@@ -169,7 +142,7 @@ bool FinishSweep(const CImpedanceSweep& sweep, const ImpedanceOptions& options,
             std::fprintf(stderr, "%s: cannot write '%s'\n", kTool, options.zma_path->c_str());
         }
     }
-    SayFigures(curve);
+    SayFigures(curve, options, free_air);
     return true;
 }
 
@@ -189,6 +162,14 @@ int RunImpedance(const ImpedanceOptions& options) {
         zma.open(*options.zma_path, std::ios::binary | std::ios::trunc);
         if (!zma) {
             std::fprintf(stderr, "%s: cannot write --zma '%s'\n", kTool, options.zma_path->c_str());
+            return kExitBadArguments;
+        }
+    }
+    // Read first too: the run with the mass on is worth nothing without the curve without it.
+    std::optional<ThieleSmall> free_air;
+    if (options.free_air_path) {
+        free_air = FreeAirFigures(options);
+        if (!free_air) {
             return kExitBadArguments;
         }
     }
@@ -264,7 +245,7 @@ int RunImpedance(const ImpedanceOptions& options) {
             }
             std::optional<ImpedanceReadings> values;
             if (r.refusal == ImpedanceRefusal::None) {
-                values = ReadImpedance(r.corrected.z_ohm, r.freq_hz);
+                values = ReadImpedance(r.corrected.z_ohm, r.freq_hz, r.corrected.z_resolution_ohm);
                 SayUncalibrated(r.corrected, r.freq_hz, &saidUncalibrated);
                 ++measured;
             } else if (r.refusal != lastRefusal) {
@@ -307,6 +288,10 @@ int RunImpedance(const ImpedanceOptions& options) {
         if (!complete) {
             const int status = watch.Finish(sweep != nullptr ? int64_t(sweep->Points().size()) : 0);
             std::fprintf(stderr, "%s: the calibration did not finish: nothing stored\n", kTool);
+            if (*options.calibrate == ImpedanceCalKind::Open &&
+                lastRefusal == ImpedanceRefusal::X2Silent) {
+                SayShortAlone();
+            }
             return status != kExitDone ? status : kExitRefused;
         }
         return StoreImpedanceCalibration(options, card, corrections, calReading, sweep);
@@ -314,7 +299,7 @@ int RunImpedance(const ImpedanceOptions& options) {
 
     bool any = measured > 0;
     if (const CImpedanceSweep* sweep = capture.Sweep()) {
-        any = FinishSweep(*sweep, options, device, &zma, &writing);
+        any = FinishSweep(*sweep, options, free_air, device, &zma, &writing);
         printed = int64_t(sweep->Points().size());
         if (!sweep->Finished()) {
             std::fprintf(stderr, "%s: the sweep stopped after %zu of its frequencies\n", kTool,

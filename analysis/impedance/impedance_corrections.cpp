@@ -67,25 +67,41 @@ double ImpedanceCorrections::EffectiveRref(double r_ref_ohm) const {
 }
 
 CorrectedImpedance ImpedanceCorrections::Apply(std::complex<double> v1, std::complex<double> v2,
-                                               double freq_hz, double r_ref_ohm) const {
+                                               double freq_hz, double r_ref_ohm,
+                                               double ratio_resolution) const {
     CorrectedImpedance out;
     std::complex<double> ratio = v1 / v2;
+    double scale = EffectiveRref(r_ref_ohm); // |dZ / d(V1/V2)|
     if (!match.Empty()) {
         const auto mismatch = match.At(freq_hz);
         out.match = mismatch ? CalState::Applied : CalState::Uncalibrated;
         if (mismatch) {
             ratio /= *mismatch;
+            scale /= std::abs(*mismatch);
         }
     }
-    out.z_ohm = EffectiveRref(r_ref_ohm) * (ratio - 1.0);
+    const std::complex<double> z_m = EffectiveRref(r_ref_ohm) * (ratio - 1.0);
+    out.z_ohm = z_m;
     if (!open.Empty() || !shorted.Empty()) {
         const auto z_open = open.At(freq_hz);
         const auto z_short = shorted.At(freq_hz);
-        out.leads = z_open && z_short ? CalState::Applied : CalState::Uncalibrated;
-        if (z_open && z_short) {
-            out.z_ohm = CompensateOpenShort(out.z_ohm, *z_open, *z_short);
+        const bool reaches = (open.Empty() || z_open) && (shorted.Empty() || z_short);
+        out.leads = reaches ? CalState::Applied : CalState::Uncalibrated;
+        if (reaches) {
+            // Each form is a Moebius map of z_m: dZ/dz_m carries the resolution through it.
+            if (z_open && z_short) {
+                out.z_ohm = CompensateOpenShort(z_m, *z_open, *z_short);
+                scale *=
+                    std::abs(*z_open * (*z_open - *z_short) / ((z_m - *z_open) * (z_m - *z_open)));
+            } else if (z_short) {
+                out.z_ohm = CompensateShort(z_m, *z_short);
+            } else {
+                out.z_ohm = CompensateOpen(z_m, *z_open);
+                scale *= std::norm(*z_open / (*z_open - z_m));
+            }
         }
     }
+    out.z_resolution_ohm = ratio_resolution * scale;
     return out;
 }
 
@@ -111,4 +127,12 @@ void SetCalPoint(ImpedanceCorrections& corrections, ImpedanceCalKind kind, doubl
 std::complex<double> CompensateOpenShort(std::complex<double> z_m, std::complex<double> z_open,
                                          std::complex<double> z_short) {
     return z_open * (z_short - z_m) / (z_m - z_open);
+}
+
+std::complex<double> CompensateShort(std::complex<double> z_m, std::complex<double> z_short) {
+    return z_m - z_short;
+}
+
+std::complex<double> CompensateOpen(std::complex<double> z_m, std::complex<double> z_open) {
+    return z_open * z_m / (z_open - z_m);
 }

@@ -42,7 +42,10 @@ enum class CalState {
 struct CorrectedImpedance {
     std::complex<double> z_ohm;
     CalState match = CalState::Off;
-    CalState leads = CalState::Off; // open and short together
+    CalState leads = CalState::Off; // the open and short stored, alone or together
+    // The smallest change of Z the reading resolves (from the noise of its fit, carried through
+    // the corrections); 0 when not known.
+    double z_resolution_ohm = 0;
 };
 
 struct ImpedanceCorrections {
@@ -53,9 +56,12 @@ struct ImpedanceCorrections {
 
     // R_ref as X2's node sees it: in parallel with the card's input impedance.
     double EffectiveRref(double r_ref_ohm) const;
-    // Z from V1 and V2 at freq_hz with every correction that applies there.
+    // Z from V1 and V2 at freq_hz with every correction that applies there. ratio_resolution:
+    // the resolution of V1/V2 (ImpedanceDetection's), 0 when not known. Where the open or the
+    // short is stored but does not reach freq_hz, neither is applied (the leads read
+    // Uncalibrated): half a compensation is no better than none there.
     CorrectedImpedance Apply(std::complex<double> v1, std::complex<double> v2, double freq_hz,
-                             double r_ref_ohm) const;
+                             double r_ref_ohm, double ratio_resolution = 0) const;
 };
 
 enum class ImpedanceCalKind {
@@ -76,3 +82,8 @@ void SetCalPoint(ImpedanceCorrections& corrections, ImpedanceCalKind kind, doubl
 // readings at the same frequency.
 std::complex<double> CompensateOpenShort(std::complex<double> z_m, std::complex<double> z_open,
                                          std::complex<double> z_short);
+// The same with only one of them: the short's series impedance subtracted, or the open's
+// admittance taken out in parallel. Each is the full form's limit as the other leg goes ideal
+// (z_short to 0, z_open to infinity).
+std::complex<double> CompensateShort(std::complex<double> z_m, std::complex<double> z_short);
+std::complex<double> CompensateOpen(std::complex<double> z_m, std::complex<double> z_open);

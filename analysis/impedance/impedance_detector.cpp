@@ -22,6 +22,22 @@ constexpr double kTwoPi = 6.283185307179586;
 // is mostly something else (noise, another tone, hum) that the fit's amplitude would misread.
 constexpr double kLeastToneShare = 0.5;
 
+// What the fit leaves over x[0..n): its mean square. Taken sample by sample: the block's power
+// less the tone's would be ruled by the tone's last part-period, far above the noise.
+double ResidualMeanSquare(const double* x, int n, double w, const ToneFit& fit) {
+    // The fit's centred time t = k - (n - 1) / 2, turned one sample at a time.
+    std::complex<double> phase = std::polar(1.0, -w * 0.5 * (n - 1));
+    const std::complex<double> turn = std::polar(1.0, w);
+    double sum = 0;
+    for (int k = 0; k < n; ++k) {
+        const double model =
+            fit.constant + fit.tones[0].a * phase.real() + fit.tones[0].b * phase.imag();
+        sum += (x[k] - model) * (x[k] - model);
+        phase *= turn;
+    }
+    return sum / n;
+}
+
 } // namespace
 
 const char* ImpedanceRefusalText(ImpedanceRefusal refusal) {
@@ -39,6 +55,17 @@ const char* ImpedanceRefusalText(ImpedanceRefusal refusal) {
                "choose a reference resistor nearer the part";
     }
     return "";
+}
+
+double ToneAmplitudeError(double residual_mean_square, int n) {
+    // Rounding to 16 bits is no random noise for a steady tone: at a round frequency the samples,
+    // and so their rounding, repeat every few hundred (441 for 1 kHz at 44.1 kHz), and the
+    // rounding's share at the tone averages down only over that pattern, not over the block.
+    constexpr double kStep = 1.0 / 32768.0;
+    constexpr int kRoundingPattern = 441;
+    const double noise = residual_mean_square * 2.0 / std::max(n, 1);
+    const double rounding = kStep * kStep / 12.0 * 2.0 / std::min(std::max(n, 1), kRoundingPattern);
+    return std::sqrt(std::max(noise, rounding));
 }
 
 // Checked before the buffers and the transform are made from it.
@@ -98,6 +125,12 @@ ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int fra
         return result;
     }
     result.z_ohm = r_ref_ohm * (result.v1 / result.v2 - 1.0);
+    // d(V1/V2) / (V1/V2) = dV1/V1 - dV2/V2, the two channels' errors independent.
+    const double e1 = ToneAmplitudeError(ResidualMeanSquare(m_x1.data(), n, w, fit1), n) / a1;
+    const double e2 =
+        ToneAmplitudeError(ResidualMeanSquare(m_x2.data(), n, w, fit2), n) / std::abs(result.v2);
+    result.ratio_resolution =
+        kResolutionSigmas * std::abs(result.v1 / result.v2) * std::hypot(e1, e2);
     const double ratio = std::abs(result.z_ohm) / r_ref_ohm;
     result.refusal = ratio < 1 / kImpedanceRangeRatio || ratio > kImpedanceRangeRatio
                          ? ImpedanceRefusal::OutOfRange

@@ -35,7 +35,20 @@ struct ImpedanceDetection {
     std::complex<double> v1; // peak amplitudes in fractions of full scale, phases at one instant
     std::complex<double> v2;
     std::complex<double> z_ohm; // R_ref (V1/V2 - 1), uncorrected; set unless refused earlier
+    // The smallest change of V1/V2 the block resolves, along any one direction of the complex
+    // plane (its real or its imaginary part): kResolutionSigmas standard errors of the ratio,
+    // from what each channel's fit leaves over (noise, hum, quantisation, harmonics). Set with
+    // z_ohm.
+    double ratio_resolution = 0;
 };
+
+// How many standard errors a figure must stand above zero to be told from it: at three, noise
+// alone passes once in 370 readings.
+inline constexpr double kResolutionSigmas = 3.0;
+// A least-squares amplitude's standard error along one axis, a fraction of full scale, from the
+// residual's mean square over n samples: each of cos and sin carries sqrt(2 / n) of the
+// residual's RMS; never less than 16-bit rounding leaves (which a steady tone repeats).
+double ToneAmplitudeError(double residual_mean_square, int n);
 
 class CImpedanceDetector {
 public:

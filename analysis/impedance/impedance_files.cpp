@@ -155,8 +155,9 @@ const std::vector<std::string>& ImpedanceCsvColumns() {
 std::string FormatImpedanceCsv(const std::vector<ImpedanceCurvePoint>& curve) {
     std::string text = RowHeader(RowFormat::Csv, ImpedanceCsvColumns(), "");
     for (const ImpedanceCurvePoint& p : curve) {
-        text += RowLine(RowFormat::Csv, ImpedanceCsvColumns(),
-                        ReadingFields(RowFormat::Csv, ReadImpedance(p.z_ohm, p.freq_hz)));
+        text += RowLine(
+            RowFormat::Csv, ImpedanceCsvColumns(),
+            ReadingFields(RowFormat::Csv, ReadImpedance(p.z_ohm, p.freq_hz, p.z_resolution_ohm)));
     }
     return text;
 }

@@ -100,27 +100,26 @@ bool CImpedanceLive::Complete(ImpedanceLiveReading* reading, int64_t endFrame) {
     reading->v1 = detection.v1;
     reading->v2 = detection.v2;
     if (detection.refusal == ImpedanceRefusal::None) {
-        reading->corrected =
-            m_corrections.Apply(detection.v1, detection.v2, detection.freq_hz, r_ref);
+        reading->corrected = m_corrections.Apply(detection.v1, detection.v2, detection.freq_hz,
+                                                 r_ref, detection.ratio_resolution);
     }
     return true;
-}
-
-void AddLoopDelay(std::vector<ImpedanceStep>& plan, int64_t onset_frames) {
-    for (ImpedanceStep& step : plan) {
-        step.settle_frames += int(onset_frames) + kImpedanceQueuedFrames;
-    }
 }
 
 CImpedanceRun::CImpedanceRun(const ImpedanceLiveSettings& live,
                              const ImpedanceCorrections& corrections,
                              const ImpedanceSweepSettings& sweep, std::vector<ImpedanceStep> plan)
-    : m_live(live, corrections), m_corrections(corrections), m_sweepSettings(sweep),
-      m_plan(std::move(plan)) {}
+    : m_live(live, corrections) {
+    // Made on the thread that builds the run, never on the capture worker: the sweep's buffers
+    // and its transform's plan.
+    if (!plan.empty()) {
+        m_sweep.emplace(sweep, std::move(plan), corrections);
+    }
+}
 
 CImpedanceRun::Event CImpedanceRun::Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
                                          ImpedanceLiveReading* reading, double* toneHz) {
-    if (m_sweep) {
+    if (m_sweepStarted) {
         switch (m_sweep->Feed(interleaved, frames, gapCount)) {
         case SweepEvent::NextTone:
             *toneHz = *m_sweep->ToneHz();
@@ -132,10 +131,9 @@ CImpedanceRun::Event CImpedanceRun::Feed(const int16_t* interleaved, int frames,
         }
     }
     const bool made = m_live.Feed(interleaved, frames, gapCount, reading);
-    if (!m_plan.empty() && m_live.ToneSeen()) {
-        AddLoopDelay(m_plan, *m_live.OnsetFrames());
-        m_sweep.emplace(m_sweepSettings, std::move(m_plan), m_corrections);
-        m_plan.clear();
+    if (m_sweep && m_live.ToneSeen()) {
+        m_sweep->LengthenSettling(int(*m_live.OnsetFrames()) + kImpedanceQueuedFrames);
+        m_sweepStarted = true;
         return Event::None;
     }
     return made ? Event::Reading : Event::None;

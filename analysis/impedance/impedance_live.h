@@ -4,7 +4,7 @@
 // tone on X1 (a tone played before, at another frequency, does not count) and the part and the
 // card have settled after it; a lost stretch of capture settles again. The frames up to the end
 // of that block bound the loop's delay (output buffering, the card), which a stepped sweep must
-// wait out at every change of tone: AddLoopDelay adds it.
+// wait out at every change of tone: CImpedanceRun adds it to each step.
 // One thread at a time (the capture worker); Feed allocates nothing.
 
 #include "analysis/impedance/impedance_corrections.h"
@@ -88,21 +88,19 @@ public:
                   const ImpedanceSweepSettings& sweep = {}, std::vector<ImpedanceStep> plan = {});
 
     // Reading: *reading set. NextTone: play *toneHz now. Finished: the sweep is complete.
-    // Allocates once, when the sweep starts.
+    // Allocates nothing: the sweep, its detector and its transform are made with the run.
     Event Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
                ImpedanceLiveReading* reading, double* toneHz);
 
     bool ToneSeen() const { return m_live.ToneSeen(); }
     std::optional<int64_t> OnsetFrames() const { return m_live.OnsetFrames(); }
     // Nothing before the sweep has started, or for live readings.
-    const CImpedanceSweep* Sweep() const { return m_sweep ? &*m_sweep : nullptr; }
+    const CImpedanceSweep* Sweep() const { return m_sweepStarted ? &*m_sweep : nullptr; }
 
 private:
     CImpedanceLive m_live;
-    ImpedanceCorrections m_corrections;
-    ImpedanceSweepSettings m_sweepSettings;
-    std::vector<ImpedanceStep> m_plan;
-    std::optional<CImpedanceSweep> m_sweep;
+    std::optional<CImpedanceSweep> m_sweep; // made here, started once the first tone arrives
+    bool m_sweepStarted = false;
 };
 
 // PlanImpedanceSweep's plan with each frequency as the test source plays it, to 0.01 Hz: the
@@ -112,7 +110,5 @@ std::optional<std::vector<ImpedanceStep>> PlanPlayedSweep(const ImpedanceSweepSe
 
 // The first tone goes out through an empty queue; every later one waits behind the buffers the
 // output has primed ahead (three) and reaches the tap behind captured ones not yet handed over.
+// A sweep's steps settle this much longer than the first tone's arrival (OnsetFrames).
 inline constexpr int kImpedanceQueuedFrames = 6 * kFramesPerBuffer;
-// Each step's settling lengthened by the loop's delay (OnsetFrames, with the tone started after
-// the capture) and kImpedanceQueuedFrames.
-void AddLoopDelay(std::vector<ImpedanceStep>& plan, int64_t onset_frames);

@@ -28,7 +28,8 @@ const char* ImpedanceKindName(ImpedanceKind kind) {
     return "";
 }
 
-ImpedanceReadings ReadImpedance(std::complex<double> z_ohm, double freq_hz) {
+ImpedanceReadings ReadImpedance(std::complex<double> z_ohm, double freq_hz,
+                                double z_resolution_ohm) {
     ImpedanceReadings r;
     const double omega = kTwoPi * freq_hz;
     r.freq_hz = freq_hz;
@@ -57,6 +58,19 @@ ImpedanceReadings ReadImpedance(std::complex<double> z_ohm, double freq_hz) {
         r.c_p_f = y.imag() / omega;
     } else if (y.imag() < 0) {
         r.l_p_h = -1 / (omega * y.imag());
+    }
+    if (!(z_resolution_ohm > 0)) {
+        return r;
+    }
+    if (std::fabs(r.x_s_ohm) <= z_resolution_ohm) {
+        r.l_s_h.reset();
+        r.c_s_f.reset();
+        r.l_p_h.reset();
+        r.c_p_f.reset();
+        r.q.reset();
+        r.d.reset();
+    } else if (std::fabs(r.r_s_ohm) <= z_resolution_ohm) {
+        r.q.reset();
     }
     return r;
 }

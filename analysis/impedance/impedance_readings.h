@@ -38,11 +38,16 @@ struct ImpedanceReadings {
     std::optional<double> c_p_f;
 };
 
-// Z nonzero, freq_hz > 0.
-ImpedanceReadings ReadImpedance(std::complex<double> z_ohm, double freq_hz);
+// Z nonzero, freq_hz > 0. z_resolution_ohm: the smallest change of Z the reading resolves (0:
+// not known). A reactance |X_s| no larger is none the reading can tell from zero: L, C (both
+// models), Q and D are left empty, where they would print the noise's own figures (a resistor's
+// picked-up 1e-13 ohm as 1e9 F and D 1e13). Likewise Q where R_s is unresolved.
+ImpedanceReadings ReadImpedance(std::complex<double> z_ohm, double freq_hz,
+                                double z_resolution_ohm = 0);
 
 // One point of an impedance curve.
 struct ImpedanceCurvePoint {
     double freq_hz = 0;
     std::complex<double> z_ohm;
+    double z_resolution_ohm = 0; // as ReadImpedance's; 0 for a curve read from a file
 };

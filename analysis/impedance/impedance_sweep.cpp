@@ -76,6 +76,12 @@ double CImpedanceSweep::Progress() const {
     return m_plan.empty() ? 1.0 : double(m_step) / double(m_plan.size());
 }
 
+void CImpedanceSweep::LengthenSettling(int frames) {
+    for (ImpedanceStep& step : m_plan) {
+        step.settle_frames += frames;
+    }
+}
+
 void CImpedanceSweep::StartStep() {
     m_settled = 0;
     m_collected = 0;
@@ -121,8 +127,8 @@ SweepEvent CImpedanceSweep::FinishStep() {
     point.v1 = detection.v1;
     point.v2 = detection.v2;
     if (detection.refusal == ImpedanceRefusal::None) {
-        point.corrected =
-            m_corrections.Apply(detection.v1, detection.v2, step.freq_hz, m_settings.r_ref_ohm);
+        point.corrected = m_corrections.Apply(detection.v1, detection.v2, step.freq_hz,
+                                              m_settings.r_ref_ohm, detection.ratio_resolution);
         point.z_ohm = point.corrected.z_ohm;
     }
     m_points.push_back(point);

@@ -87,6 +87,10 @@ public:
     // last call means frames were lost, and the step under way starts over (settling again).
     SweepEvent Feed(const int16_t* interleaved, int frames, uint64_t gapCount);
 
+    // Adds frames to every step's settling (the loop's delay, once known). Before the first Feed;
+    // allocates nothing.
+    void LengthenSettling(int frames);
+
     bool Finished() const { return m_step >= int(m_plan.size()); }
     // Steps done / steps planned, 0..1.
     double Progress() const;

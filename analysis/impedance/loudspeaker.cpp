@@ -274,3 +274,30 @@ std::optional<ThieleSmall> ThieleSmallFromCurve(const std::vector<ImpedanceCurve
     ts.q_ts = ts.q_ms * ts.q_es / (ts.q_ms + ts.q_es);
     return ts;
 }
+
+std::optional<DriverMechanics> AddedMassMechanics(const ThieleSmall& free_air, double loaded_fs_hz,
+                                                  double added_kg, double sd_m2, std::string* why) {
+    if (!(added_kg > 0) || !(sd_m2 > 0)) {
+        *why = "the added mass and the cone's area must be above zero";
+        return std::nullopt;
+    }
+    const double shift = free_air.fs_hz / loaded_fs_hz;
+    // A mass must lower f_s by more than the two sweeps' own scatter; a hundredth of a per cent
+    // would put M_ms at ten thousand times the mass added.
+    if (!(loaded_fs_hz > 0) || !(shift > 1.0001)) {
+        *why = "the resonance with the mass is not below the free air's: is the mass on the cone?";
+        return std::nullopt;
+    }
+    DriverMechanics m;
+    const double omega = kTwoPi * free_air.fs_hz;
+    m.mms_kg = added_kg / (shift * shift - 1);
+    m.cms_m_per_n = 1 / (omega * omega * m.mms_kg);
+    m.vas_m3 = kAirRhoC2Pa * sd_m2 * sd_m2 * m.cms_m_per_n;
+    m.bl_tm = std::sqrt(omega * m.mms_kg * free_air.re_ohm / free_air.q_es);
+    m.rms_kg_per_s = omega * m.mms_kg / free_air.q_ms;
+    return m;
+}
+
+double ConeArea(double diameter_m) {
+    return kTwoPi / 8 * diameter_m * diameter_m;
+}

@@ -1,6 +1,7 @@
 #pragma once
-// A loudspeaker driver's small-signal parameters from its impedance curve (free air, one sweep).
-// Plain functions; any thread.
+// A loudspeaker driver's small-signal parameters from its impedance curve (free air, one sweep),
+// and its mechanical ones from a second sweep with a known mass on the cone. Plain functions;
+// any thread.
 
 #include "analysis/impedance/impedance_readings.h"
 
@@ -42,3 +43,28 @@ struct ThieleSmall {
 // Nothing, with the reason in *why, when the curve shows no resonance or the fit fails.
 std::optional<ThieleSmall> ThieleSmallFromCurve(const std::vector<ImpedanceCurvePoint>& curve,
                                                 std::optional<double> re_ohm, std::string* why);
+
+// rho c^2 of air at 20 degC and sea level (1.204 kg/m^3, 343.2 m/s), pascals: the stiffness of
+// the air a driver's compliance is compared with.
+inline constexpr double kAirRhoC2Pa = 1.42e5;
+
+// The mechanical figures of the added-mass method (the driver's own, without the mass).
+struct DriverMechanics {
+    double mms_kg = 0;       // moving mass, air load included
+    double cms_m_per_n = 0;  // suspension compliance
+    double vas_m3 = 0;       // the air volume of the same compliance over the cone's area
+    double bl_tm = 0;        // force factor
+    double rms_kg_per_s = 0; // mechanical resistance
+};
+
+// A known mass added_kg on the cone lowers the resonance from the free air's f_s to
+// loaded_fs_hz; the mass the cone already had is what it takes to do so:
+// M_ms = M / ((f_s / f_s')^2 - 1), C_ms = 1 / ((2 pi f_s)^2 M_ms), V_as = rho c^2 S_d^2 C_ms,
+// Bl = sqrt(2 pi f_s M_ms R_e / Q_es), R_ms = 2 pi f_s M_ms / Q_ms, all with free_air's f_s, R_e,
+// Q_es and Q_ms. sd_m2: the cone's effective area. Nothing, with the reason in *why, unless the
+// mass lowered the resonance.
+std::optional<DriverMechanics> AddedMassMechanics(const ThieleSmall& free_air, double loaded_fs_hz,
+                                                  double added_kg, double sd_m2, std::string* why);
+
+// The effective area of a cone of this effective diameter (half the surround included): pi d^2/4.
+double ConeArea(double diameter_m);

@@ -85,7 +85,8 @@ void CImpedanceReadout::Show(const ImpedanceLiveReading& reading, bool series) {
         m_stateLabel->setText(RefusalText(reading.refusal));
         return;
     }
-    const ImpedanceReadings r = ReadImpedance(reading.corrected.z_ohm, reading.freq_hz);
+    const ImpedanceReadings r =
+        ReadImpedance(reading.corrected.z_ohm, reading.freq_hz, reading.corrected.z_resolution_ohm);
     m_zLabel->setText(QStringLiteral("|Z| = ") + Si(r.z_ohm, QStringLiteral("Ω")));
     m_thetaLabel->setText(QStringLiteral("θ = %1°").arg(r.theta_deg, 0, 'f', 2));
     switch (r.kind) {

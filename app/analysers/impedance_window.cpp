@@ -28,6 +28,8 @@ CImpedanceWindow::CImpedanceWindow(CSoundDevice& engine, QWidget* owner)
     : QDialog(owner), m_engine(engine) {
     setWindowTitle(tr("阻抗"));
     setModal(false);
+    m_wake = new CWorkerWake(this);
+    connect(m_wake, &CWorkerWake::Woken, this, [this] { OnWorkerWake(); });
     m_corrections.Load();
     FollowDevice();
 
@@ -128,16 +130,17 @@ void CImpedanceWindow::Tap(const int16_t* interleaved, int frames, uint64_t gapC
     switch (window->m_run->Feed(interleaved, frames, gapCount, &reading, &toneHz)) {
     case CImpedanceRun::Event::Reading:
         if (window->m_latest.Put(reading)) {
-            QMetaObject::invokeMethod(window, "TakeReading", Qt::QueuedConnection);
+            window->m_wake->Wake();
         }
         break;
     case CImpedanceRun::Event::NextTone:
         window->m_nextToneHz = toneHz;
         window->m_progress = window->m_run->Sweep()->Progress();
-        QMetaObject::invokeMethod(window, "PlayNextTone", Qt::QueuedConnection);
+        window->m_wake->Wake();
         break;
     case CImpedanceRun::Event::Finished:
-        QMetaObject::invokeMethod(window, "SweepFinished", Qt::QueuedConnection);
+        window->m_sweepDone = true;
+        window->m_wake->Wake();
         break;
     case CImpedanceRun::Event::None:
         break;
@@ -168,7 +171,10 @@ void CImpedanceWindow::Restart(bool sweep) {
     m_engine.SetCaptureTap(nullptr, nullptr);
     // The panel may have changed cards since: the corrections are the card's own.
     FollowDevice();
+    // What the old run left and the window has not taken is no news of the new one.
     m_latest.Take();
+    m_nextToneHz = 0.0;
+    m_sweepDone = false;
     ImpedanceLiveSettings live;
     live.freq_hz = m_frequency->value();
     live.r_ref_ohm = m_rRef->value();
@@ -236,6 +242,14 @@ void CImpedanceWindow::StopListening() {
     m_engine.SetCaptureTap(nullptr, nullptr);
     m_engine.StopTestSignal(this);
     m_playing.reset();
+}
+
+void CImpedanceWindow::OnWorkerWake() {
+    TakeReading();
+    PlayNextTone();
+    if (m_sweepDone.exchange(false)) {
+        SweepFinished();
+    }
 }
 
 void CImpedanceWindow::TestSignalTaken() {

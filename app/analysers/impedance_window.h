@@ -10,13 +10,15 @@
 // corrections (impedance_corrections_box.h) are classes of their own, and its sweep and exports
 // are in impedance_window_sweep.cpp and impedance_window_export.cpp.
 //
-// Threads: GUI thread only. The run is fed on the capture worker and reaches the window as
-// queued calls; it is only replaced while the tap is removed.
+// Threads: GUI thread only. The run is fed on the capture worker, which allocates nothing there:
+// it leaves its reading in a mailbox and its sweep's news in atomics, and wakes the window
+// through CWorkerWake. The run is only replaced while the tap is removed.
 
 #include "analysis/impedance/impedance_live.h"
 #include "analysis/impedance/impedance_readings.h"
 #include "app/analysers/impedance_corrections_box.h"
 #include "app/analysers/impedance_readout.h"
+#include "app/analysers/worker_wake.h"
 #include "base/latest_value.h"
 #include "engine/test_signal_user.h"
 
@@ -61,13 +63,13 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
-private slots:
-    // Queued by name from the capture worker.
+private:
+    // On the capture worker's wake: whatever it left.
+    void OnWorkerWake();
     void TakeReading();
     void PlayNextTone();
     void SweepFinished();
 
-private:
     QWidget* MakeMeasureControls();
     QWidget* MakeSweepControls();
     QWidget* MakeExportButtons();
@@ -89,6 +91,8 @@ private:
     void FinishCalibrationSweep(const CImpedanceSweep* sweep);
     void ClearCalibration();
     void EndSweep(); // shows what the sweep measured, then goes back to live readings
+    // The curve's resonance and a driver's figures (with the Re given, if any) under the plot.
+    void ShowFigures();
     ImpedanceCorrections Corrections() const;
     void SaveFile(const QString& title, const QString& name, const QString& filter, int kind);
 
@@ -101,6 +105,8 @@ private:
     CLatestValue<ImpedanceLiveReading> m_latest;
     std::atomic<double> m_nextToneHz{0.0};
     std::atomic<double> m_progress{0.0};
+    std::atomic<bool> m_sweepDone{false};
+    CWorkerWake* m_wake = nullptr;
     std::unique_ptr<CImpedanceRun> m_run;
     bool m_listening = false;
     bool m_sweeping = false;
@@ -110,6 +116,7 @@ private:
     int m_readingsShown = 0;
     std::optional<ImpedanceLiveReading> m_last;
     std::vector<ImpedanceCurvePoint> m_curve;
+    int m_uncalibrated = 0; // points of m_curve read outside the stored corrections
     CImpedanceReadout m_readout;
     CImpedanceCorrectionsBox m_corrections{this};
 
@@ -121,6 +128,7 @@ private:
     QDoubleSpinBox* m_sweepFrom = nullptr;
     QDoubleSpinBox* m_sweepTo = nullptr;
     QSpinBox* m_perOctave = nullptr;
+    QDoubleSpinBox* m_re = nullptr; // a driver's DC resistance; 0: the fit's
     QPushButton* m_startSweep = nullptr;
     QPushButton* m_stopSweep = nullptr;
     QProgressBar* m_progressBar = nullptr;

@@ -35,6 +35,15 @@ QWidget* CImpedanceWindow::MakeSweepControls() {
     m_perOctave->setObjectName(QStringLiteral("perOctave"));
     m_perOctave->setRange(1, 96);
     m_perOctave->setValue(12);
+    // A voice coil's DC resistance read with an ohmmeter is better than any fit's: given, the
+    // Thiele-Small figures use it.
+    m_re = new QDoubleSpinBox(box);
+    m_re->setObjectName(QStringLiteral("re"));
+    m_re->setRange(0, 1000);
+    m_re->setDecimals(3);
+    m_re->setSuffix(QStringLiteral(" Ω"));
+    m_re->setSpecialValueText(tr("拟合"));
+    m_re->setValue(0);
     m_startSweep = new QPushButton(tr("开始扫描"), box);
     m_stopSweep = new QPushButton(tr("停止"), box);
     m_stopSweep->setObjectName(QStringLiteral("stopSweep"));
@@ -46,6 +55,7 @@ QWidget* CImpedanceWindow::MakeSweepControls() {
     form->addRow(tr("起始"), m_sweepFrom);
     form->addRow(tr("终止"), m_sweepTo);
     form->addRow(tr("每倍频程点数"), m_perOctave);
+    form->addRow(tr("Re（直流电阻）"), m_re);
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {m_startSweep, m_stopSweep}) {
         b->setAutoDefault(false);
@@ -53,6 +63,12 @@ QWidget* CImpedanceWindow::MakeSweepControls() {
     }
     form->addRow(row);
     form->addRow(m_progressBar);
+    // A resistance typed in after the sweep reads the same curve again.
+    connect(m_re, &QDoubleSpinBox::valueChanged, this, [this] {
+        if (!m_curve.empty()) {
+            ShowFigures();
+        }
+    });
     connect(m_startSweep, &QPushButton::clicked, this, [this] { StartSweep(); });
     connect(m_stopSweep, &QPushButton::clicked, this, [this] { EndSweep(); });
     return box;
@@ -86,22 +102,31 @@ void CImpedanceWindow::EndSweep() {
         return;
     }
     m_curve.clear();
-    int uncalibrated = 0;
+    m_uncalibrated = 0;
     if (const CImpedanceSweep* sweep = m_run->Sweep()) {
         for (const ImpedanceSweepPoint& p : sweep->Points()) {
             if (p.refusal == ImpedanceRefusal::None) {
-                m_curve.push_back({p.freq_hz, p.z_ohm});
-                uncalibrated += p.corrected.match == CalState::Uncalibrated ||
-                                p.corrected.leads == CalState::Uncalibrated;
+                m_curve.push_back({p.freq_hz, p.z_ohm, p.corrected.z_resolution_ohm});
+                m_uncalibrated += p.corrected.match == CalState::Uncalibrated ||
+                                  p.corrected.leads == CalState::Uncalibrated;
             }
         }
     }
     m_chart->Show(m_curve);
     m_progressBar->setValue(1000);
+    ShowFigures();
+    if (m_listening) {
+        Restart(false);
+    }
+}
+
+void CImpedanceWindow::ShowFigures() {
     QStringList lines;
     if (const std::optional<double> fs = ResonanceHz(m_curve)) {
         std::string why;
-        const auto ts = ThieleSmallFromCurve(m_curve, std::nullopt, &why);
+        const std::optional<double> re =
+            m_re->value() > 0 ? std::optional<double>(m_re->value()) : std::nullopt;
+        const auto ts = ThieleSmallFromCurve(m_curve, re, &why);
         if (ts) {
             lines << tr("谐振 f_s = %1 Hz，Re = %2 Ω，Z_max = %3 Ω")
                          .arg(ts->fs_hz, 0, 'f', 2)
@@ -118,11 +143,8 @@ void CImpedanceWindow::EndSweep() {
                          .arg(QString::fromStdString(why));
         }
     }
-    if (uncalibrated > 0) {
-        lines << tr("%n 个扫描频率不在校准范围内，未修正", "", uncalibrated);
+    if (m_uncalibrated > 0) {
+        lines << tr("%n 个扫描频率不在校准范围内，未修正", "", m_uncalibrated);
     }
     m_speakerLabel->setText(lines.join(QLatin1Char('\n')));
-    if (m_listening) {
-        Restart(false);
-    }
 }

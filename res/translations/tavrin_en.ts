@@ -841,6 +841,14 @@ Open: %2; short: %3</translation>
         <translation>Points per octave</translation>
     </message>
     <message>
+        <source>拟合</source>
+        <translation>fitted</translation>
+    </message>
+    <message>
+        <source>Re（直流电阻）</source>
+        <translation>Re (DC resistance)</translation>
+    </message>
+    <message>
         <source>保存 ZMA…</source>
         <translation>Save ZMA…</translation>
     </message>

@@ -3,6 +3,7 @@
 // corrections' file.
 #include "analysis/calibration/impedance_calibration.h"
 #include "analysis/impedance/impedance_corrections.h"
+#include "analysis/impedance/impedance_detector.h"
 #include "analysis/impedance/impedance_readings.h"
 
 #include "tests/analysis/impedance_signals.h"
@@ -48,6 +49,67 @@ INSTANTIATE_TEST_SUITE_P(
                       LeadsCase{"small_L_at_10kHz", 10000, SeriesRlc(10000, 0, 2e-6, 0)},
                       LeadsCase{"high_R_at_20kHz", 20000, 1e5},
                       LeadsCase{"small_C_at_1kHz", 1000, SeriesRlc(1000, 0, 0, 1e-9)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// One leg of the compensation alone, each read through the card (16-bit blocks of the chain) from
+// a known network: the leads' 0.1 ohm + 1 uH before a 2 ohm part with the short alone, and a
+// 100 kohm part behind 50 pF of stray capacitance with the open alone (its leads' series part
+// negligible there). The part's own impedance is the oracle; the raw reading misses it by far
+// more than the tolerance.
+struct OneLegCase {
+    const char* name;
+    ImpedanceCalKind kind;
+    double freq_hz;
+    std::complex<double> z_part;
+    double r_ref_ohm;
+    double tolerance; // relative, of Z
+};
+
+class OneLegCompensation : public ::testing::TestWithParam<OneLegCase> {};
+
+TEST_P(OneLegCompensation, CorrectsThePartByItself) {
+    const OneLegCase& c = GetParam();
+    const std::complex<double> z_leads = SeriesRlc(c.freq_hz, 0.1, 1e-6, 0);
+    const std::complex<double> z_stray = SeriesRlc(c.freq_hz, 0, 0, 50e-12);
+    const bool shortLeg = c.kind == ImpedanceCalKind::Short;
+    // What the card sees with the part, and with the fixture shorted or open.
+    const std::complex<double> z_measured =
+        shortLeg ? z_leads + c.z_part : Parallel(c.z_part, z_stray);
+    const std::complex<double> z_fixture = shortLeg ? z_leads : z_stray;
+    constexpr int kFrames = 8820;
+    CImpedanceDetector detector(kFrames, kRate);
+    const auto read = [&](std::complex<double> z) {
+        ChainSignal s;
+        s.freq_hz = c.freq_hz;
+        s.z_ohm = z;
+        s.r_ref_ohm = c.r_ref_ohm;
+        s.noise_dbfs = -100;
+        const std::vector<double> block = ChainBlock(s, kFrames);
+        return detector.Detect(block.data(), kFrames, c.freq_hz, c.r_ref_ohm);
+    };
+    ImpedanceCorrections corrections;
+    const ImpedanceDetection fixture = read(z_fixture);
+    ASSERT_NE(fixture.refusal, ImpedanceRefusal::X2Silent);
+    SetCalPoint(corrections, c.kind, c.freq_hz, fixture.v1, fixture.v2, c.r_ref_ohm);
+    ASSERT_TRUE(corrections.open.Empty() == shortLeg && corrections.shorted.Empty() == !shortLeg);
+    const ImpedanceDetection part = read(z_measured);
+    ASSERT_EQ(part.refusal, ImpedanceRefusal::None);
+    const CorrectedImpedance got = corrections.Apply(part.v1, part.v2, c.freq_hz, c.r_ref_ohm);
+    EXPECT_EQ(got.leads, CalState::Applied);
+    ASSERT_GT(std::abs(part.z_ohm / c.z_part - 1.0), 5 * c.tolerance); // the leads matter here
+    EXPECT_NEAR(std::abs(got.z_ohm / c.z_part - 1.0), 0, c.tolerance);
+    // A frequency the stored leg does not reach is not compensated, and says so.
+    const CorrectedImpedance outside =
+        corrections.Apply(part.v1, part.v2, 2 * c.freq_hz, c.r_ref_ohm);
+    EXPECT_EQ(outside.leads, CalState::Uncalibrated);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parts, OneLegCompensation,
+    ::testing::Values(
+        OneLegCase{"short_alone_2_ohm", ImpedanceCalKind::Short, 1000, 2.0, 10, 0.005},
+        OneLegCase{"short_alone_2_ohm_at_20kHz", ImpedanceCalKind::Short, 20000, 2.0, 10, 0.005},
+        OneLegCase{"open_alone_100_kohm_at_20kHz", ImpedanceCalKind::Open, 20000, 1e5, 1e4, 0.005}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CalTable, InterpolatesInLogFAndNeverExtrapolates) {

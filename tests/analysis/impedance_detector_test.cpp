@@ -187,4 +187,70 @@ TEST(ImpedanceCorrection, CardInputImpedanceLoadingRref) {
     EXPECT_NEAR(std::abs(corrections.Apply(d.v1, d.v2, 1000, 1000).z_ohm), 1000, 1.0);
 }
 
+// The resolution is the reading's own scatter: over many noisy readings of one resistor the
+// reactance stays inside it, and it is no looser than about the three standard deviations it
+// claims (the scatter measured across the readings is the oracle, not the fit's formula).
+TEST(ImpedanceResolution, BoundsTheScatterOfAResistorsReactance) {
+    CImpedanceDetector detector(kFrames, kRate);
+    constexpr int kReadings = 40;
+    double sumSquares = 0;
+    double resolution = 0;
+    for (uint32_t seed = 1; seed <= kReadings; ++seed) {
+        const ChainSignal s = Part(1000, 6.15, 10, -80, seed);
+        const std::vector<double> block = ChainBlock(s, kFrames);
+        const ImpedanceDetection d = detector.Detect(block.data(), kFrames, 1000, 10);
+        ASSERT_EQ(d.refusal, ImpedanceRefusal::None);
+        const CorrectedImpedance z =
+            ImpedanceCorrections{}.Apply(d.v1, d.v2, 1000, 10, d.ratio_resolution);
+        EXPECT_LT(std::fabs(z.z_ohm.imag()), z.z_resolution_ohm) << seed;
+        sumSquares += z.z_ohm.imag() * z.z_ohm.imag();
+        resolution += z.z_resolution_ohm / kReadings;
+    }
+    const double sigma = std::sqrt(sumSquares / kReadings);
+    EXPECT_GT(resolution, 2.0 * sigma);
+    EXPECT_LT(resolution, 4.5 * sigma);
+}
+
+// A resistor's reactance below the resolution leaves L, C, Q and D empty instead of printing
+// the noise as farads; a capacitor's, far above it, keeps them, and so does a resistor read
+// without a resolution (a curve from a file).
+struct ReactiveCase {
+    const char* name;
+    std::complex<double> z_ohm;
+    double noise_dbfs;
+    bool reactive; // L or C, Q and D shown
+};
+
+class ReactiveFields : public ::testing::TestWithParam<ReactiveCase> {};
+
+TEST_P(ReactiveFields, ShownOnlyWhereTheReadingResolvesTheReactance) {
+    const ReactiveCase& c = GetParam();
+    CImpedanceDetector detector(kFrames, kRate);
+    const std::vector<double> block = ChainBlock(Part(1000, c.z_ohm, 10, c.noise_dbfs), kFrames);
+    const ImpedanceDetection d = detector.Detect(block.data(), kFrames, 1000, 10);
+    ASSERT_EQ(d.refusal, ImpedanceRefusal::None);
+    const CorrectedImpedance z =
+        ImpedanceCorrections{}.Apply(d.v1, d.v2, 1000, 10, d.ratio_resolution);
+    ASSERT_GT(z.z_resolution_ohm, 0);
+    const ImpedanceReadings r = ReadImpedance(z.z_ohm, 1000, z.z_resolution_ohm);
+    EXPECT_EQ(r.l_s_h || r.c_s_f, c.reactive);
+    EXPECT_EQ(r.l_p_h || r.c_p_f, c.reactive);
+    EXPECT_EQ(r.d.has_value(), c.reactive);
+    EXPECT_EQ(r.q.has_value(), c.reactive);
+    EXPECT_NEAR(r.r_s_ohm, c.z_ohm.real(), 1e-3 * std::abs(c.z_ohm));
+    // Without a resolution every figure is printed, whatever it is worth.
+    const ImpedanceReadings unknown = ReadImpedance(z.z_ohm, 1000);
+    EXPECT_TRUE(unknown.d.has_value() || z.z_ohm.imag() == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, ReactiveFields,
+                         ::testing::Values(ReactiveCase{"resistor_6_15_quantised", 6.15, -400,
+                                                        false},
+                                           ReactiveCase{"resistor_6_15_noisy", 6.15, -90, false},
+                                           ReactiveCase{"capacitor_10uF_with_esr",
+                                                        SeriesRlc(1000, 0.5, 0, 10e-6), -90, true},
+                                           ReactiveCase{"inductor_1mH_with_winding",
+                                                        SeriesRlc(1000, 2, 1e-3, 0), -90, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace

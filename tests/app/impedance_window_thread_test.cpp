@@ -111,6 +111,26 @@ TEST_F(ImpedanceWindowTest, ReadsTheDividersCapacitorSweepsAndExportsTheCurveItS
     RunBuffers(4); // nothing listens any more: these buffers must reach no freed run
 }
 
+// A driver's DC resistance typed in is the Re its figures use, in place of the fitted 6 ohm.
+TEST_F(ImpedanceWindowTest, TheReGivenIsTheReOfTheDriversFigures) {
+    CImpedanceWindow* window = OpenReading("sim:dut=divider:10:R6+L0.3e-3+(L0.02|C3e-4|R30)");
+    ASSERT_NE(window, nullptr);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("rRef"))->setValue(10);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepFrom"))->setValue(40);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("sweepTo"))->setValue(120);
+    window->findChild<QSpinBox*>(QStringLiteral("perOctave"))->setValue(4);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("re"))->setValue(5.5);
+    window->StartSweep();
+    ASSERT_TRUE(RunUntil([&] { return !window->Sweeping(); }, 400));
+    ASSERT_EQ(window->Curve().size(), 8u);
+    const QString figures = window->findChild<QLabel*>(QStringLiteral("speaker"))->text();
+    EXPECT_TRUE(figures.contains(QString::fromUtf8("Re = 5.500 Ω"))) << figures.toStdString();
+    // Cleared after the sweep: the same curve's fitted Re.
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("re"))->setValue(0);
+    const QString fitted = window->findChild<QLabel*>(QStringLiteral("speaker"))->text();
+    EXPECT_TRUE(fitted.contains(QString::fromUtf8("Re = 6.0"))) << fitted.toStdString();
+}
+
 // The card's 10 kOhm across R_ref reads 1 % high until the window is told of it; told, it reads
 // the part again (and again after a change of level) and keeps the figure for the card.
 TEST_F(ImpedanceWindowTest, TheInputImpedanceEnteredCorrectsTheReadingAndIsKeptForTheCard) {

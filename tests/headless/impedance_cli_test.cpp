@@ -65,6 +65,10 @@ TEST(ImpedanceTool, RefusesBadArgumentsAndAMissingDeviceWithOneLineAndItsExitSta
              2,
              "--calibrate plays its own"},
             {{"--calibrate", "clear", "--ref", "100"}, 2, "--calibrate clear measures nothing"},
+            {{"--ref", "10", "--sweep", "20-200", "--added-mass", "5", "--sd", "100", "--free-air",
+              "/nonexistent/free.zma"},
+             2,
+             "cannot read --free-air '/nonexistent/free.zma'"},
             {{"--ref", "100", "--sweep", "20-200", "--zma", "/nonexistent/dir/x.zma"},
              2,
              "cannot write --zma '/nonexistent/dir/x.zma'"},
@@ -235,23 +239,45 @@ TEST_P(ImpedanceRefused, EndsWithStatusFourSayingWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, ImpedanceRefused,
-    ::testing::Values(RefusedCase{"x2_silent",
-                                  {"--ref", "100", "--device", "sim:dut=divider:100:C1e-12"},
-                                  "X2 is silent"},
-                      RefusedCase{"out_of_range",
-                                  {"--ref", "100", "--device", "sim:dut=divider:100:R2e5"},
-                                  "impedance outside R_ref/1000 .. 1000 R_ref"},
-                      RefusedCase{"clipped",
-                                  {"--ref", "100", "--level", "0", "--device",
-                                   "sim:dut=divider:100:R100+gain:6"},
-                                  "input clipped"},
-                      RefusedCase{"no_external_tone",
-                                  {"--ref", "100", "--external", "--device", "sim"},
-                                  "no test tone on X1"}),
+    ::testing::Values(
+        RefusedCase{"x2_silent",
+                    {"--ref", "100", "--device", "sim:dut=divider:100:C1e-12"},
+                    "X2 is silent"},
+        RefusedCase{"out_of_range",
+                    {"--ref", "100", "--device", "sim:dut=divider:100:R2e5"},
+                    "impedance outside R_ref/1000 .. 1000 R_ref"},
+        RefusedCase{"clipped",
+                    {"--ref", "100", "--level", "0", "--device", "sim:dut=divider:100:R100+gain:6"},
+                    "input clipped"},
+        RefusedCase{"no_external_tone",
+                    {"--ref", "100", "--external", "--device", "sim"},
+                    "no test tone on X1"},
+        // Nothing is stored, and the way round it is named.
+        RefusedCase{"open_unreadable",
+                    {"--ref", "10", "--calibrate", "open", "--device", "sim:dut=divider:10:R1e9"},
+                    "the short alone corrects the leads of a small part"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A loudspeaker-like network: a voice coil's resistance and inductance in series with the
 // motional L | C | R, resonant at 1 / (2 pi sqrt(0.02 x 3e-4)) = 64.97 Hz.
+// A resistor's rows: its reactance is below what the readings resolve, so L, C, Q and D are empty
+// in every row, where they once printed C = 8.1e8 F and D = 3.1e13; the capacitor's rows above
+// keep theirs.
+TEST(ImpedanceTool, AResistorsRowsLeaveTheReactiveFieldsEmpty) {
+    const ToolResult run = RunTool(
+        Impedance({"--ref", "10", "--seconds", "1.5", "--device", "sim:dut=divider:10:R6.15"}),
+        Env());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const auto rows = CsvRecords(run.out);
+    ASSERT_GE(rows.size(), 2u) << run.out;
+    for (const auto& row : rows) {
+        EXPECT_NEAR(std::stod(row.at("r_ohm")), 6.15, 6.15e-3) << run.out;
+        for (const char* column : {"l_h", "c_f", "q", "d"}) {
+            EXPECT_EQ(row.at(column), "") << column << "\n" << run.out;
+        }
+    }
+}
+
 Complex Driver(double f) {
     return 6.0 + JOmega(f) * 0.3e-3 +
            1.0 / (1.0 / (JOmega(f) * 0.02) + JOmega(f) * 3e-4 + 1.0 / 30);
@@ -289,6 +315,42 @@ TEST(ImpedanceTool, SweepsADriverIntoAZmaFileThatParsesBackToItsCurve) {
     ASSERT_NE(at, std::string::npos) << run.err;
     EXPECT_NEAR(std::stod(run.err.substr(at + 13)), 64.97, 0.5) << run.err;
     EXPECT_NE(run.err.find("Qts"), std::string::npos) << run.err;
+}
+
+// The added-mass method's second run: the driver above read as Bl 5 T m, Mms 7.5 g, Cms 0.8 mm/N,
+// Rms 0.833 kg/s (its motional 20 mH | 300 uF | 30 ohm is Cms Bl^2 | Mms/Bl^2 | Bl^2/Rms), swept
+// with 7.5 g more on the cone (the capacitor doubled), against its free-air curve in closed form;
+// Re given. The figures are those the network was built from.
+TEST(ImpedanceTool, AddedMassGivesTheDriversMechanicalFigures) {
+    const auto free_air = [](double f) {
+        return 6.0 + JOmega(f) * 0.3e-3 +
+               1.0 / (1.0 / (JOmega(f) * 0.02) + JOmega(f) * 3e-4 + 1.0 / 30);
+    };
+    std::vector<ImpedanceCurvePoint> curve;
+    for (double f = 10; f <= 1000; f *= std::pow(2.0, 1.0 / 24)) {
+        curve.push_back({f, free_air(f)});
+    }
+    const std::string zma =
+        (std::filesystem::temp_directory_path() / "tavrin_impedance_cli_free_air.zma").string();
+    std::ofstream(zma) << FormatZma(curve, {"free air"});
+    const ToolResult run =
+        RunTool(Impedance({"--ref", "10", "--sweep", "30-90", "--points-per-octave", "6", "--re",
+                           "6", "--added-mass", "7.5", "--sd", "100", "--free-air", zma, "--device",
+                           "sim:dut=divider:10:R6+L0.3e-3+(L0.02|C6e-4|R30)"}),
+                Env(), 90000);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find("Re 6.000 ohm (given)"), std::string::npos) << run.err;
+    const auto figure = [&](const std::string& name) {
+        const size_t at = run.err.find(" " + name + " ");
+        EXPECT_NE(at, std::string::npos) << name << "\n" << run.err;
+        return at == std::string::npos ? 0.0 : std::stod(run.err.substr(at + name.size() + 2));
+    };
+    // Through a sweep six points an octave; the analysis itself is held to 1 %.
+    EXPECT_NEAR(figure("Mms") / 7.5, 1, 0.05) << run.err; // g
+    EXPECT_NEAR(figure("Cms") / 0.8, 1, 0.05) << run.err; // mm/N
+    EXPECT_NEAR(figure("Bl") / 5.0, 1, 0.05) << run.err;  // T m
+    // V_as = rho c^2 Sd^2 Cms: 1.42e5 Pa x (0.01 m2)^2 x 0.8e-3 m/N = 11.36 l.
+    EXPECT_NEAR(figure("Vas") / 11.36, 1, 0.05) << run.err;
 }
 
 // A short in place of the part on a card whose X2 path is 0.06 dB and 0.6 deg off X1's: the

@@ -1,0 +1,118 @@
+// `tavrin impedance`'s command line at the edges of every range it documents: the limit itself
+// accepted, the nearest value past it refused.
+#include "headless/impedance_options.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+
+namespace {
+
+struct Edge {
+    const char* name;
+    std::vector<std::string> args; // after --ref 100 --sweep 20-200 unless they give their own
+    bool accepted;
+};
+
+void PrintTo(const Edge& edge, std::ostream* os) {
+    *os << edge.name;
+}
+
+class ImpedanceOptionEdges : public testing::TestWithParam<Edge> {};
+
+TEST_P(ImpedanceOptionEdges, LimitAcceptedOnePastItRefused) {
+    const Edge& c = GetParam();
+    std::vector<std::string> args = c.args;
+    const bool own = std::find(args.begin(), args.end(), "--ref") != args.end();
+    if (!own) {
+        args.insert(args.begin(), {"--ref", "100", "--sweep", "20-200"});
+    }
+    ImpedanceOptions options;
+    std::string error;
+    EXPECT_EQ(ParseImpedanceOptions(args, &options, &error), c.accepted) << error;
+    EXPECT_EQ(error.empty(), c.accepted) << error;
+}
+
+// The mass options come as a set; the edge under test is the first of them.
+std::vector<std::string> Mass(const std::string& grams, const std::string& size_option,
+                              const std::string& size) {
+    return {"--added-mass", grams, size_option, size, "--free-air", "free.zma"};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, ImpedanceOptionEdges,
+    testing::Values(Edge{"ref_least", {"--ref", "0.1"}, true},
+                    Edge{"ref_under_least", {"--ref", "0.0999999"}, false},
+                    Edge{"ref_most", {"--ref", "1e6"}, true},
+                    Edge{"ref_over_most", {"--ref", "1000000.1"}, false},
+                    Edge{"freq_least", {"--ref", "100", "--freq", "10"}, true},
+                    Edge{"freq_under_least", {"--ref", "100", "--freq", "9.999"}, false},
+                    Edge{"freq_most", {"--ref", "100", "--freq", "20000"}, true},
+                    Edge{"freq_over_most", {"--ref", "100", "--freq", "20000.01"}, false},
+                    Edge{"sweep_whole_band", {"--ref", "100", "--sweep", "10-20000"}, true},
+                    Edge{"sweep_under_least", {"--ref", "100", "--sweep", "9.99-20000"}, false},
+                    Edge{"sweep_over_most", {"--ref", "100", "--sweep", "10-20000.01"}, false},
+                    Edge{"sweep_empty", {"--ref", "100", "--sweep", "100-100"}, false},
+                    Edge{"per_octave_least", {"--points-per-octave", "1"}, true},
+                    Edge{"per_octave_none", {"--points-per-octave", "0"}, false},
+                    Edge{"per_octave_most", {"--points-per-octave", "96"}, true},
+                    Edge{"per_octave_over_most", {"--points-per-octave", "97"}, false},
+                    Edge{"level_least", {"--level", "-120"}, true},
+                    Edge{"level_under_least", {"--level", "-120.01"}, false},
+                    Edge{"level_most", {"--level", "0"}, true},
+                    Edge{"level_over_most", {"--level", "0.01"}, false},
+                    Edge{"seconds_most", {"--ref", "100", "--seconds", "1e9"}, true},
+                    Edge{"seconds_over_most", {"--ref", "100", "--seconds", "1.000001e9"}, false},
+                    Edge{"seconds_none", {"--ref", "100", "--seconds", "0"}, false},
+                    Edge{"input_impedance_tiny", {"--input-impedance", "1e-9"}, true},
+                    Edge{"input_impedance_none", {"--input-impedance", "0"}, false},
+                    Edge{"re_least", {"--re", "0.01"}, true},
+                    Edge{"re_under_least", {"--re", "0.00999"}, false},
+                    Edge{"re_most", {"--re", "1000"}, true},
+                    Edge{"re_over_most", {"--re", "1000.01"}, false},
+                    Edge{"mass_tiny", Mass("1e-6", "--sd", "100"), true},
+                    Edge{"mass_none", Mass("0", "--sd", "100"), false},
+                    Edge{"mass_most", Mass("1000", "--sd", "100"), true},
+                    Edge{"mass_over_most", Mass("1000.01", "--sd", "100"), false},
+                    Edge{"sd_most", Mass("10", "--sd", "10000"), true},
+                    Edge{"sd_over_most", Mass("10", "--sd", "10000.01"), false},
+                    Edge{"sd_none", Mass("10", "--sd", "0"), false},
+                    Edge{"diameter_most", Mass("10", "--diameter", "100"), true},
+                    Edge{"diameter_over_most", Mass("10", "--diameter", "100.01"), false},
+                    Edge{"diameter_none", Mass("10", "--diameter", "0"), false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What the loudspeaker options ask for, in SI units, and the combinations refused.
+TEST(ImpedanceOptions, LoudspeakerOptionsInSiUnitsAndOnlyAsASet) {
+    ImpedanceOptions options;
+    std::string error;
+    ASSERT_TRUE(
+        ParseImpedanceOptions({"--ref", "8", "--sweep", "10-500", "--re", "6.1", "--added-mass",
+                               "12.5", "--diameter", "13", "--free-air", "free.zma"},
+                              &options, &error))
+        << error;
+    EXPECT_DOUBLE_EQ(*options.re_ohm, 6.1);
+    EXPECT_DOUBLE_EQ(*options.added_mass_kg, 0.0125);
+    EXPECT_NEAR(*options.sd_m2, 3.141592653589793 * 0.13 * 0.13 / 4, 1e-15); // 132.7 cm2
+    EXPECT_EQ(*options.free_air_path, "free.zma");
+    ASSERT_TRUE(ParseImpedanceOptions({"--ref", "8", "--sweep", "10-500", "--added-mass", "10",
+                                       "--sd", "132", "--free-air", "f.zma"},
+                                      &options, &error));
+    EXPECT_DOUBLE_EQ(*options.sd_m2, 0.0132);
+    const std::vector<std::vector<std::string>> refused = {
+        {"--ref", "8", "--re", "6"},                                              // no sweep
+        {"--ref", "8", "--sweep", "10-500", "--added-mass", "10", "--sd", "132"}, // no free air
+        {"--ref", "8", "--sweep", "10-500", "--added-mass", "10", "--free-air", "f.zma"},
+        {"--ref", "8", "--sweep", "10-500", "--added-mass", "10", "--sd", "132", "--diameter", "13",
+         "--free-air", "f.zma"},
+        {"--ref", "8", "--sweep", "10-500", "--calibrate", "short", "--re", "6"},
+        {"--calibrate", "clear", "--re", "6"},
+    };
+    for (const auto& args : refused) {
+        EXPECT_FALSE(ParseImpedanceOptions(args, &options, &error)) << args.back();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+} // namespace
