@@ -232,6 +232,7 @@ int RunImpedance(const ImpedanceOptions& options) {
     int64_t printed = 0;
     int64_t measured = 0;
     ImpedanceRefusal lastRefusal = ImpedanceRefusal::None;
+    CReasonLines reasons;
     bool saidUncalibrated = false;
     int64_t framesIn = 0;
     CRunWatch watch(device);
@@ -248,10 +249,9 @@ int RunImpedance(const ImpedanceOptions& options) {
                 values = ReadImpedance(r.corrected.z_ohm, r.freq_hz, r.corrected.z_resolution_ohm);
                 SayUncalibrated(r.corrected, r.freq_hz, &saidUncalibrated);
                 ++measured;
-            } else if (r.refusal != lastRefusal) {
-                std::fprintf(stderr, "%s: %.3f s: %s\n", kTool, r.time_s,
-                             ImpedanceRefusalText(r.refusal));
             }
+            reasons.Note(r.time_s,
+                         r.refusal == ImpedanceRefusal::None ? "" : ImpedanceRefusalText(r.refusal));
             lastRefusal = r.refusal;
             if (options.calibrate) {
                 continue;

@@ -2,6 +2,7 @@
 
 #include "app/analysers/analyser_export.h"
 #include "app/analysers/distortion_charts.h"
+#include "app/analysers/worker_wake.h"
 #include "audio/test_signal.h"
 #include "engine/sound_device.h"
 
@@ -17,12 +18,9 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -45,24 +43,17 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
     : QDialog(owner), m_engine(engine) {
     setWindowTitle(tr("失真与噪声"));
     setModal(false);
-    // Rows are made on the capture worker and handed over in the triple buffer; an eventfd made
-    // here wakes the GUI thread (a write is a counter's increment: no event is allocated, and
-    // rows that come faster than the GUI takes them wake it once). A slow GUI shows the newest
-    // block and never falls behind.
-    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // Rows are made on the capture worker and handed over in the triple buffer; the wake posts
+    // no event, and rows that come faster than the GUI takes them wake it once. A slow GUI shows
+    // the newest block and never falls behind.
+    m_wake = new CWorkerWake(this);
     m_monitor = std::make_unique<CDistortionMonitor>(
         [this](const DistortionRow& row) {
             m_rows.Publish(row);
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t written = write(m_wakeFd, &one, sizeof one);
+            m_wake->Wake();
         },
         true);
-    m_wake = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
-    connect(m_wake, &QSocketNotifier::activated, this, [this] {
-        uint64_t count = 0;
-        [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &count, sizeof count);
-        TakeRow();
-    });
+    connect(m_wake, &CWorkerWake::Woken, this, &CDistortionWindow::TakeRow);
 
     m_tableWidget = new QTableWidget(0, 3, this);
     m_tableWidget->setObjectName(QStringLiteral("table"));
@@ -91,8 +82,6 @@ CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
 
 CDistortionWindow::~CDistortionWindow() {
     StopListening();
-    m_wake->setEnabled(false);
-    ::close(m_wakeFd);
 }
 
 QWidget* CDistortionWindow::MakeSignalControls() {

@@ -6,7 +6,7 @@
 // The live table, the plots and the exports all show the same block's figures.
 //
 // Threads: GUI thread only. The monitor's rows are made on the capture worker and handed over
-// in a triple buffer made beforehand, the GUI thread woken through an eventfd made with the
+// in a triple buffer made beforehand, the GUI thread woken through a CWorkerWake made with the
 // window: the capture worker allocates nothing and posts no event. Closing the window removes
 // the tap first, so no row is made after.
 
@@ -28,7 +28,7 @@ class CSoundDevice;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
-class QSocketNotifier;
+class CWorkerWake;
 class QTableWidget;
 
 inline constexpr const char* kDistortionItemText =
@@ -80,8 +80,7 @@ private:
     CSoundDevice& m_engine;
     // From the capture worker to the GUI thread; declared before the monitor, whose rows it takes.
     CTripleBuffer<DistortionRow> m_rows{DistortionRowWithRoom()};
-    int m_wakeFd = -1; // an eventfd: the capture worker's rows wake the GUI thread through it
-    QSocketNotifier* m_wake = nullptr;
+    CWorkerWake* m_wake = nullptr; // the capture worker's rows wake the GUI thread through it
     std::unique_ptr<CDistortionMonitor> m_monitor;
     bool m_listening = false;
     bool m_playing = false;
