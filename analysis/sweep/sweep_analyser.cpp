@@ -33,7 +33,19 @@
 // over a sixth of an octave from half the highpass's corner down and from f2 up, so nothing
 // outside the sweep is divided up from noise.
 //
-// Latency: the largest sample of the unshaped response, then Newton steps on the slope of its
+// Arrival: the sweep came back when the response stands out of its own noise: its largest sample
+// at least 30 dB over the noise's RMS, read as the median of |response| over the whole capture
+// (the median of a normal deviate's magnitude is 0.674 of its RMS), which neither the response's
+// own energy nor its harmonics' move while they fill less than half the capture. Against the
+// RMS of the whole capture, a band-limited device was refused for having spread its energy: a
+// fourth-order 50 Hz lowpass lasts thousands of samples and peaks only 24 dB over that RMS with
+// no noise at all. And since the deconvolved noise rises with frequency (the pink sweep's
+// inverse), a device that passes only low frequencies may be buried over the whole band while
+// standing far out of the noise within its own: so the test is made again over overlapping
+// two-octave bands of the sweep, and any band that passes it carries the arrival.
+//
+// Latency: the largest sample of the unshaped response (of the band that carried the arrival,
+// when the whole band did not), then Newton steps on the slope of its
 // band-limited interpolation (the deconvolved spectrum summed at a fractional time, so exact
 // for the capture), from a parabola's guess. A parabola alone, or a short windowed sinc, is
 // biased by a hundredth of a sample or more for a response that reaches Nyquist.
@@ -48,7 +60,9 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kFloorInBand = 1e-8;
 constexpr double kFloorRampOctaves = 1.0 / 6;
-constexpr double kNoSignalRatio = 31.6; // 30 dB: the peak over the response's RMS
+constexpr double kNoSignalRatio = 31.6; // 30 dB: the peak over the noise's RMS
+constexpr double kMedianOfRms = 0.6745; // |a normal deviate|'s median over its RMS
+constexpr double kArrivalBandOctaves = 2;
 constexpr int kNewtonSteps = 8;
 constexpr int kComponents = kSweepHighestHarmonic; // linear and H2..H5
 constexpr double kHighpassCornerOfF1 = 0.7071;
@@ -66,6 +80,17 @@ std::complex<double> Highpass(double hz, double cornerHz, double rateHz) {
         h *= s * s / (s * s + s * corner / q + corner * corner);
     }
     return hz >= rateHz / 2 ? 1.0 : h;
+}
+
+// One band of the arrival's search, from loHz over kArrivalBandOctaves: raised-cosine to nothing
+// over a quarter octave beyond each edge, so the band's own ringing stays short.
+double BandWeight(double hz, double loHz) {
+    constexpr double kEdgeOctaves = 0.25;
+    const double octaves = std::log2(std::max(hz, 1e-3) / loHz);
+    const double outside = std::max(-octaves, octaves - kArrivalBandOctaves);
+    return outside <= 0              ? 1.0
+           : outside >= kEdgeOctaves ? 0.0
+                                     : 0.5 + 0.5 * std::cos(kPi * outside / kEdgeOctaves);
 }
 
 double Taper(int i, int extent) {
@@ -86,10 +111,18 @@ struct CSweepAnalyser::Impl {
     // first; says whether it clipped. peak: -1 when nothing came back.
     bool Deconvolve(const double* samples, int stride, std::vector<double>& ir, int& peak,
                     double& latency);
-    // The peak, or -1 when nothing came back; its fractional position in latency.
-    int Peak(const std::vector<double>& ir, double& latency) const;
-    // The first two derivatives of the unshaped response at a fractional time, in samples.
-    void Derivatives(double at, double& slope, double& curvature) const;
+    // The largest sample of ir when it stands out of the noise by kNoSignalRatio, else -1;
+    // *ratio: by how much it does.
+    int Standout(const std::vector<double>& ir, double* ratio);
+    // The band of the sweep in which the unshaped response stands out of its noise most: its
+    // spectrum to m_band, its response to m_bandIr. False when it stands out in none.
+    bool ArrivalBand();
+    // peak refined to a fraction of a sample in latency, on spectrum's interpolation.
+    void Refine(const std::vector<std::complex<double>>& spectrum, const std::vector<double>& ir,
+                int peak, double& latency) const;
+    // The first two derivatives of spectrum's response at a fractional time, in samples.
+    void Derivatives(const std::vector<std::complex<double>>& spectrum, double at, double& slope,
+                     double& curvature) const;
     // Cuts component (1 linear, 2.. harmonics) around centre; the sample at centre goes to
     // placeAt, and its spectrum to out.
     void Transform(const std::vector<double>& ir, int centre, int left, int right, int placeAt,
@@ -104,6 +137,9 @@ struct CSweepAnalyser::Impl {
     std::vector<std::complex<double>> m_highpass;
     std::vector<std::complex<double>> m_unshape; // 1 / the highpass, 0 where it is nothing
     std::vector<std::complex<double>> m_deconvolved;
+    std::vector<std::complex<double>> m_band; // the deconvolved spectrum within one band
+    std::vector<double> m_bandIr;             // its response
+    std::vector<double> m_magnitudes;         // scratch for the noise's median
     std::vector<double> m_ir, m_refIr;
     std::array<std::vector<std::complex<double>>, kComponents> m_spectra;
     std::vector<std::complex<double>> m_refSpectrum;
@@ -116,7 +152,7 @@ CSweepAnalyser::Impl::Impl(const SweepSettings& sweep)
     : m_settings(sweep), m_shape(MakeSweepShape(sweep)), m_sweep(GenerateSweep(sweep)),
       m_fft(sweep.frames), m_ifft(sweep.frames), m_inverse(size_t(Bins())),
       m_highpass(size_t(Bins())), m_unshape(size_t(Bins())), m_deconvolved(size_t(Bins())),
-      m_ir(size_t(N())), m_refIr(size_t(N())), m_refSpectrum(size_t(Bins())),
+      m_band(size_t(Bins())), m_bandIr(size_t(N())), m_magnitudes(size_t(N())), m_ir(size_t(N())), m_refIr(size_t(N())), m_refSpectrum(size_t(Bins())),
       m_points(Bins(), kComponents) {
     for (auto& spectrum : m_spectra) {
         spectrum.resize(size_t(Bins()));
@@ -166,7 +202,14 @@ bool CSweepAnalyser::Impl::Deconvolve(const double* samples, int stride, std::ve
     }
     m_ifft.Execute();
     std::copy(m_ifft.Output(), m_ifft.Output() + N(), ir.begin());
-    peak = Peak(ir, latency);
+    double ratio = 0;
+    peak = Standout(ir, &ratio);
+    if (peak >= 0) {
+        Refine(m_deconvolved, ir, peak, latency);
+    } else if (ArrivalBand()) {
+        peak = Standout(m_bandIr, &ratio);
+        Refine(m_band, m_bandIr, peak, latency);
+    }
     for (int k = 0; k < Bins(); ++k) {
         m_ifft.Input()[k] = m_deconvolved[size_t(k)] * m_highpass[size_t(k)];
     }
@@ -175,19 +218,53 @@ bool CSweepAnalyser::Impl::Deconvolve(const double* samples, int stride, std::ve
     return clipped;
 }
 
-int CSweepAnalyser::Impl::Peak(const std::vector<double>& ir, double& latency) const {
+int CSweepAnalyser::Impl::Standout(const std::vector<double>& ir, double* ratio) {
     int peak = 0;
-    double sumSquares = 0;
     for (int n = 0; n < N(); ++n) {
-        sumSquares += ir[size_t(n)] * ir[size_t(n)];
-        if (std::fabs(ir[size_t(n)]) > std::fabs(ir[size_t(peak)])) {
+        m_magnitudes[size_t(n)] = std::fabs(ir[size_t(n)]);
+        if (m_magnitudes[size_t(n)] > m_magnitudes[size_t(peak)]) {
             peak = n;
         }
     }
-    const double top = std::fabs(ir[size_t(peak)]);
-    if (top == 0 || top < kNoSignalRatio * std::sqrt(sumSquares / N())) {
-        return -1;
+    const double top = m_magnitudes[size_t(peak)];
+    const auto middle = m_magnitudes.begin() + N() / 2;
+    std::nth_element(m_magnitudes.begin(), middle, m_magnitudes.end());
+    const double noise = *middle / kMedianOfRms;
+    *ratio = noise > 0 ? top / noise : (top > 0 ? kNoSignalRatio : 0.0);
+    return top > 0 && top >= kNoSignalRatio * noise ? peak : -1;
+}
+
+bool CSweepAnalyser::Impl::ArrivalBand() {
+    const double binHz = m_settings.rate_hz / N();
+    const double top = std::min(m_settings.f2_hz, m_settings.rate_hz / 2);
+    double best = 0;
+    double bestLo = 0;
+    for (double lo = m_settings.f1_hz; lo < top; lo *= 2) {
+        for (int k = 0; k < Bins(); ++k) {
+            m_ifft.Input()[k] = m_deconvolved[size_t(k)] * BandWeight(k * binHz, lo);
+        }
+        m_ifft.Execute();
+        std::copy(m_ifft.Output(), m_ifft.Output() + N(), m_bandIr.begin());
+        double ratio = 0;
+        if (Standout(m_bandIr, &ratio) >= 0 && ratio > best) {
+            best = ratio;
+            bestLo = lo;
+        }
     }
+    if (best == 0) {
+        return false;
+    }
+    for (int k = 0; k < Bins(); ++k) {
+        m_band[size_t(k)] = m_deconvolved[size_t(k)] * BandWeight(k * binHz, bestLo);
+        m_ifft.Input()[k] = m_band[size_t(k)];
+    }
+    m_ifft.Execute();
+    std::copy(m_ifft.Output(), m_ifft.Output() + N(), m_bandIr.begin());
+    return true;
+}
+
+void CSweepAnalyser::Impl::Refine(const std::vector<std::complex<double>>& spectrum,
+                                  const std::vector<double>& ir, int peak, double& latency) const {
     // A parabola through the three samples starts the search.
     const double before = ir[size_t((peak + N() - 1) % N())];
     const double after = ir[size_t((peak + 1) % N())];
@@ -196,7 +273,7 @@ int CSweepAnalyser::Impl::Peak(const std::vector<double>& ir, double& latency) c
     for (int step = 0; step < kNewtonSteps; ++step) {
         double slope = 0;
         double curvature = 0;
-        Derivatives(peak + offset, slope, curvature);
+        Derivatives(spectrum, peak + offset, slope, curvature);
         if (curvature == 0) {
             break;
         }
@@ -207,19 +284,19 @@ int CSweepAnalyser::Impl::Peak(const std::vector<double>& ir, double& latency) c
         }
     }
     latency = peak + offset;
-    return peak;
 }
 
 // The response between samples is the deconvolved spectrum summed at that time: the capture's
 // own band-limited interpolation, exact for any fraction.
-void CSweepAnalyser::Impl::Derivatives(double at, double& slope, double& curvature) const {
+void CSweepAnalyser::Impl::Derivatives(const std::vector<std::complex<double>>& spectrum, double at,
+                                       double& slope, double& curvature) const {
     const double w = 2 * kPi / N();
     const std::complex<double> turn = std::polar(1.0, w * at);
     std::complex<double> rotor = 1;
     double first = 0;
     double second = 0;
     for (int k = 0; k < Bins(); ++k) {
-        const std::complex<double> z = m_deconvolved[size_t(k)] * rotor;
+        const std::complex<double> z = spectrum[size_t(k)] * rotor;
         const double weight = (k == 0 || 2 * k == N()) ? 1.0 : 2.0;
         first -= weight * k * z.imag();
         second -= weight * double(k) * k * z.real();
