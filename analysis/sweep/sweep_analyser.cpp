@@ -64,7 +64,8 @@ constexpr double kNoSignalRatio = 31.6; // 30 dB: the peak over the noise's RMS
 constexpr double kMedianOfRms = 0.6745; // |a normal deviate|'s median over its RMS
 constexpr double kArrivalBandOctaves = 2;
 constexpr int kNewtonSteps = 8;
-constexpr int kComponents = kSweepHighestHarmonic; // linear and H2..H5
+constexpr int kComponents = kSweepHighestHarmonic; // linear and H2..H9
+constexpr double kGateFallingFraction = 0.25;      // of the gate's right part
 constexpr double kHighpassCornerOfF1 = 0.7071;
 // Butterworth's fourth order as two second-order sections.
 constexpr std::array<double, 2> kHighpassQ = {0.5411961, 1.3065630};
@@ -123,10 +124,10 @@ struct CSweepAnalyser::Impl {
     // The first two derivatives of spectrum's response at a fractional time, in samples.
     void Derivatives(const std::vector<std::complex<double>>& spectrum, double at, double& slope,
                      double& curvature) const;
-    // Cuts component (1 linear, 2.. harmonics) around centre; the sample at centre goes to
-    // placeAt, and its spectrum to out.
+    // Cuts component (1 linear, 2.. harmonics) around centre, by the gate's weights when gated;
+    // the sample at centre goes to placeAt, and its spectrum to out.
     void Transform(const std::vector<double>& ir, int centre, int left, int right, int placeAt,
-                   std::vector<std::complex<double>>& out);
+                   bool gated, std::vector<std::complex<double>>& out);
 
     SweepSettings m_settings;
     SweepShape m_shape;
@@ -310,17 +311,43 @@ void CSweepAnalyser::Impl::Derivatives(const std::vector<std::complex<double>>& 
 }
 
 void CSweepAnalyser::Impl::Transform(const std::vector<double>& ir, int centre, int left, int right,
-                                     int placeAt, std::vector<std::complex<double>>& out) {
+                                     int placeAt, bool gated,
+                                     std::vector<std::complex<double>>& out) {
     double* in = m_fft.Input();
     std::fill(in, in + N(), 0.0);
     for (int i = -left; i <= right; ++i) {
-        const double w = Taper(i, i < 0 ? left : right);
+        const double w = gated ? GateWeight(i, left, right) : Taper(i, i < 0 ? left : right);
         in[((placeAt + i) % N() + N()) % N()] = ir[size_t(((centre + i) % N() + N()) % N())] * w;
     }
     m_fft.Execute();
     for (int k = 0; k < Bins(); ++k) {
         out[size_t(k)] = m_fft.Output()[k] * m_unshape[size_t(k)];
     }
+}
+
+std::vector<double>& HarmonicDb(SweepResult& r, int order) {
+    std::vector<double>* const columns[] = {&r.h2_db, &r.h3_db, &r.h4_db, &r.h5_db,
+                                            &r.h6_db, &r.h7_db, &r.h8_db, &r.h9_db};
+    static_assert(std::size(columns) == kSweepHighestHarmonic - 1);
+    if (order < 2 || order > kSweepHighestHarmonic) {
+        throw std::out_of_range("sweep: no such harmonic");
+    }
+    return *columns[order - 2];
+}
+
+const std::vector<double>& HarmonicDb(const SweepResult& r, int order) {
+    return HarmonicDb(const_cast<SweepResult&>(r), order);
+}
+
+double GateWeight(int i, int left, int right) {
+    if (i < 0) {
+        return i < -left ? 0.0 : 0.5 - 0.5 * std::cos(kPi * (left + i) / left);
+    }
+    const double falling = std::max(1.0, kGateFallingFraction * right);
+    const double fromEnd = right - i;
+    return fromEnd < 0          ? 0.0
+           : fromEnd >= falling ? 1.0
+                                : 0.5 - 0.5 * std::cos(kPi * fromEnd / falling);
 }
 
 CSweepAnalyser::CSweepAnalyser(const SweepSettings& sweep)
@@ -347,12 +374,20 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
     if (settings.points_per_octave < 1 || settings.points_per_octave > 480) {
         throw std::invalid_argument("sweep analysis: points per octave must be 1..480");
     }
+    const bool gated = settings.gate_left_ms > 0 || settings.gate_right_ms > 0;
+    if (!(settings.gate_left_ms >= 0 && settings.gate_left_ms <= kSweepGateMostMs &&
+          settings.gate_right_ms >= 0 && settings.gate_right_ms <= kSweepGateMostMs) ||
+        (gated && settings.gate_right_ms <= 0)) {
+        throw std::invalid_argument("sweep analysis: the gate must end after the peak, within 5 s");
+    }
     SweepResult& r = m.m_result;
     r.refusal = SweepRefusal::None;
     r.latency_samples = r.latency_ms = 0;
     ClearPoints(r);
     r.impulse.clear();
     r.impulse_peak = 0;
+    r.gate_first = r.gate_last = 0;
+    r.gate_lowest_hz = 0;
 
     double latency = 0;
     double refLatency = 0;
@@ -392,15 +427,25 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
             linearRight = std::min(std::max(2 * advance[1], n / 4), n / 2);
         }
     }
+    // The gate lies within the linear window; the reference, the card's own straight path,
+    // keeps the whole window.
+    const double framesPerMs = m.m_settings.rate_hz / 1e3;
+    const int gateLeft =
+        gated ? std::min(linearLeft, int(std::lround(settings.gate_left_ms * framesPerMs)))
+              : linearLeft;
+    const int gateRight =
+        gated ? std::min(linearRight, std::max(1, int(std::lround(settings.gate_right_ms *
+                                                                  framesPerMs))))
+              : linearRight;
     const int placeLinear = reference ? peak - refPeak : 0;
-    m.Transform(m.m_ir, peak, linearLeft, linearRight, placeLinear, m.m_spectra[0]);
+    m.Transform(m.m_ir, peak, gateLeft, gateRight, placeLinear, gated, m.m_spectra[0]);
     if (reference) {
-        m.Transform(m.m_refIr, refPeak, linearLeft, linearRight, 0, m.m_refSpectrum);
+        m.Transform(m.m_refIr, refPeak, linearLeft, linearRight, 0, false, m.m_refSpectrum);
     }
     for (int order = 2; order <= highest; ++order) {
         const int left = (advance[size_t(order)] - advance[size_t(order - 1)]) / 2;
         const int right = (advance[size_t(order - 1)] - advance[size_t(order - 2)]) / 2;
-        m.Transform(m.m_ir, peak - advance[size_t(order - 1)], left, right, 0,
+        m.Transform(m.m_ir, peak - advance[size_t(order - 1)], left, right, 0, false,
                     m.m_spectra[size_t(order - 1)]);
     }
 
@@ -410,6 +455,9 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
             float(m.m_ir[size_t(((peak + i) % n + n) % n)] * m.m_impulseScale);
     }
     r.impulse_peak = linearLeft;
+    r.gate_first = linearLeft - gateLeft;
+    r.gate_last = linearLeft + gateRight;
+    r.gate_lowest_hz = gated ? m.m_settings.rate_hz / (gateLeft + gateRight) : 0.0;
 
     r.latency_samples = reference ? latency - refLatency : latency;
     r.latency_ms = 1e3 * r.latency_samples / m.m_settings.rate_hz;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <array>
 #include <complex>
 #include <memory>
 #include <random>
@@ -76,10 +77,11 @@ std::vector<double> PhaseShifted(const std::vector<double>& x, double frames) {
     return y;
 }
 
-// y = x + a2 x^2 + a3 x^3 as an analogue stage before an ideal converter: worked out at four
-// times the rate (exact band-limited upsampling), then everything above Nyquist removed, so the
-// harmonics above it vanish as a card's anti-alias filter removes them instead of folding back.
-std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, double a3) {
+// y = curve(x) as an analogue stage before an ideal converter: worked out at four times the rate
+// (exact band-limited upsampling), then everything above Nyquist removed, so the harmonics above
+// it vanish as a card's anti-alias filter removes them instead of folding back.
+template <typename Curve> std::vector<double> MemorylessStage(const std::vector<double>& x,
+                                                              Curve curve) {
     const int n = int(x.size());
     const int wide = 4 * n;
     CRealFft forward(n);
@@ -94,7 +96,7 @@ std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, dou
     CRealFft wideForward(wide);
     for (int i = 0; i < wide; ++i) {
         const double v = up.Output()[i];
-        wideForward.Input()[i] = v + a2 * v * v + a3 * v * v * v;
+        wideForward.Input()[i] = curve(v);
     }
     wideForward.Execute();
     CInverseRealFft down(n);
@@ -103,6 +105,10 @@ std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, dou
     }
     down.Execute();
     return std::vector<double>(down.Output(), down.Output() + n);
+}
+
+std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, double a3) {
+    return MemorylessStage(x, [=](double v) { return v + a2 * v * v + a3 * v * v * v; });
 }
 
 class SweepAnalyserTest : public testing::Test {
@@ -294,6 +300,52 @@ TEST_F(SweepAnalyserTest, PolynomialHarmonicsMatchTheirTheory) {
     }
     EXPECT_GT(h2Points, 400);
     EXPECT_GT(h3Points, 350);
+}
+
+// Chebyshev's T_k(sin t) is +-sin or +-cos of k t alone, so y = x + sum c_k A T_k(x / A) on a sine
+// of amplitude A adds harmonic k at c_k of the fundamental and nothing else: each of H2..H9 is
+// planted at its own level, and THD over them and over H2..H5 follow from the c_k alone.
+TEST_F(SweepAnalyserTest, ChebyshevHarmonicsReadAsPlantedUpToH9) {
+    const double amplitude = s_analyser->Shape().amplitude;
+    std::array<double, kSweepHighestHarmonic + 1> planted{};
+    for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
+        planted[size_t(k)] = std::pow(10.0, -(36 + 3 * k) / 20.0); // H2 -42 dB .. H9 -63 dB
+    }
+    const auto curve = [&](double v) {
+        const double u = v / amplitude;
+        double before = 1, now = u, y = v;
+        for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
+            const double next = 2 * u * now - before;
+            before = now;
+            now = next;
+            y += planted[size_t(k)] * amplitude * now;
+        }
+        return y;
+    };
+    SweepAnalysisSettings settings;
+    settings.points_per_octave = 12;
+    const SweepResult& r = Analyse(MemorylessStage(Delayed(Sweep(), 10), curve), settings);
+    double classic = 0, all = 0;
+    for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
+        (k <= kSweepClassicHarmonic ? classic : all) += planted[size_t(k)] * planted[size_t(k)];
+    }
+    all += classic;
+    int compared = 0;
+    for (size_t i = 0; i < r.freq_hz.size(); ++i) {
+        const double hz = r.freq_hz[i];
+        // Where the highest harmonic still lies under the converter's top, every one is read.
+        if (kSweepHighestHarmonic * hz > 20000) {
+            continue;
+        }
+        for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
+            EXPECT_NEAR(HarmonicDb(r, k)[i], Db(planted[size_t(k)]), 0.2) << "H" << k << " at "
+                                                                          << hz << " Hz";
+        }
+        EXPECT_NEAR(r.thd_db[i], 10 * std::log10(classic), 0.2) << hz << " Hz";
+        EXPECT_NEAR(r.thd9_db[i], 10 * std::log10(all), 0.2) << hz << " Hz";
+        ++compared;
+    }
+    EXPECT_GT(compared, 80);
 }
 
 TEST_F(SweepAnalyserTest, NoiseAt90DbfsLeavesTheResponse) {
