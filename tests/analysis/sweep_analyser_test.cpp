@@ -348,6 +348,42 @@ TEST_F(SweepAnalyserTest, ChebyshevHarmonicsReadAsPlantedUpToH9) {
     EXPECT_GT(compared, 80);
 }
 
+// A loudspeaker in a room, reduced: the direct sound and a reflection at half its level 5 ms
+// later, h = d(t) + 0.5 d(t - 5 ms). Whole, the response ripples between +3.5 and -6 dB every
+// 200 Hz; gated from 1 ms before the peak to 4 ms after it, it is the direct sound's (flat)
+// from 1 / 5 ms = 200 Hz up, and says so.
+TEST_F(SweepAnalyserTest, GateLeavesTheReflectionOut) {
+    constexpr int kReflectionFrames = 5 * int(kRate) / 1000; // 220
+    std::vector<double> y = Delayed(Sweep(), 80);
+    const std::vector<double> reflection = Delayed(Sweep(), 80 + kReflectionFrames, 0.5);
+    for (size_t n = 0; n < y.size(); ++n) {
+        y[n] += reflection[n];
+    }
+    const auto ripple = [](const SweepResult& r, double fromHz) {
+        double lo = 1e9, hi = -1e9;
+        for (size_t i = 0; i < r.freq_hz.size(); ++i) {
+            if (r.freq_hz[i] >= fromHz) {
+                lo = std::min(lo, r.mag_db[i]);
+                hi = std::max(hi, r.mag_db[i]);
+            }
+        }
+        return std::max(hi, -lo);
+    };
+    const double whole = ripple(Analyse(y), 200);
+    EXPECT_GT(whole, 5.5);
+    EXPECT_EQ(s_analyser->Analyse(y.data(), 1, nullptr, {}).gate_lowest_hz, 0.0);
+    SweepAnalysisSettings gated;
+    gated.gate_left_ms = 1;
+    gated.gate_right_ms = 4;
+    const SweepResult& r = Analyse(y, gated);
+    EXPECT_NEAR(r.gate_lowest_hz, 200, 0.5);
+    EXPECT_LT(ripple(r, r.gate_lowest_hz), 0.01) << "ungated " << whole << " dB";
+    // The gate as drawn: 1 ms before the peak, 4 ms after, the reflection outside it.
+    EXPECT_EQ(r.impulse_peak - r.gate_first, int(std::lround(kRate / 1000)));
+    EXPECT_EQ(r.gate_last - r.impulse_peak, int(std::lround(4 * kRate / 1000)));
+    EXPECT_GT(r.impulse_peak + kReflectionFrames, r.gate_last);
+}
+
 TEST_F(SweepAnalyserTest, NoiseAt90DbfsLeavesTheResponse) {
     std::mt19937 rng(5);
     std::normal_distribution<double> gauss(0.0, std::pow(10.0, -90.0 / 20) / std::sqrt(2.0));
