@@ -1,6 +1,7 @@
 #include "tests/support/allocation_counter.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <new>
 
