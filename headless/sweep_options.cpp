@@ -58,12 +58,11 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
     SweepMeasurementSettings& m = options->measurement;
     m.sweep.rate_hz = kSampleRate;
     const auto kindOf = [](const std::string& name) {
-        const bool known = name == "--from" || name == "--to" || name == "--length" ||
-                           name == "--level" || name == "--channel" || name == "--reference" ||
-                           name == "--average" || name == "--smoothing" ||
-                           name == "--points-per-octave" || name == "--window-ms" ||
-                           name == "--csv" || name == "--frd" || name == "--ir" ||
-                           name == "--capture";
+        const bool known =
+            name == "--from" || name == "--to" || name == "--length" || name == "--level" ||
+            name == "--channel" || name == "--reference" || name == "--average" ||
+            name == "--smoothing" || name == "--points-per-octave" || name == "--window-ms" ||
+            name == "--csv" || name == "--frd" || name == "--ir" || name == "--capture";
         return known ? OptionKind::Value : OptionKind::Unknown;
     };
     const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {

@@ -187,8 +187,8 @@ int RunSweep(const SweepOptions& options) {
     }
     std::fprintf(stderr, "%s: %s\n", kTool, SweepLatencyText(outcome).c_str());
     if (outcome.result.gate_lowest_hz > 0) {
-        std::fprintf(stderr, "%s: %s\n", kTool, SweepGateText(options.measurement.analysis,
-                                                              outcome.result).c_str());
+        std::fprintf(stderr, "%s: %s\n", kTool,
+                     SweepGateText(options.measurement.analysis, outcome.result).c_str());
     }
     return WriteResults(options, outcome) ? kExitDone : kExitBadArguments;
 }

@@ -158,7 +158,8 @@ CSweepAnalyser::Impl::Impl(const SweepSettings& sweep)
     : m_settings(sweep), m_shape(MakeSweepShape(sweep)), m_sweep(GenerateSweep(sweep)),
       m_fft(sweep.frames), m_ifft(sweep.frames), m_inverse(size_t(Bins())),
       m_highpass(size_t(Bins())), m_unshape(size_t(Bins())), m_deconvolved(size_t(Bins())),
-      m_band(size_t(Bins())), m_bandIr(size_t(N())), m_magnitudes(size_t(N())), m_ir(size_t(N())), m_refIr(size_t(N())), m_gatedWire(size_t(Bins())), m_refSpectrum(size_t(Bins())),
+      m_band(size_t(Bins())), m_bandIr(size_t(N())), m_magnitudes(size_t(N())), m_ir(size_t(N())),
+      m_refIr(size_t(N())), m_gatedWire(size_t(Bins())), m_refSpectrum(size_t(Bins())),
       m_points(Bins(), kComponents) {
     for (auto& spectrum : m_spectra) {
         spectrum.resize(size_t(Bins()));
@@ -441,8 +442,8 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
         gated ? std::min(linearLeft, int(std::lround(settings.gate_left_ms * framesPerMs)))
               : linearLeft;
     const int gateRight =
-        gated ? std::min(linearRight, std::max(1, int(std::lround(settings.gate_right_ms *
-                                                                  framesPerMs))))
+        gated ? std::min(linearRight,
+                         std::max(1, int(std::lround(settings.gate_right_ms * framesPerMs))))
               : linearRight;
     const int placeLinear = reference ? peak - refPeak : 0;
     m.Transform(m.m_ir, peak, gateLeft, gateRight, placeLinear, gated, m.m_spectra[0]);

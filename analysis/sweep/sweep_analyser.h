@@ -3,8 +3,9 @@
 // capture is deconvolved to an impulse response, whose linear part gives magnitude, phase and
 // group delay and whose harmonic parts, L ln N early, give H2..H9 and THD against the exciting
 // frequency. A gate, when given, cuts the linear response to a time window around its peak, so
-// a reflection arriving after the window's end is left out of the response above 1 / its length. A reference channel, when given, divides the response so the card's own response
-// and latency cancel.
+// a reflection arriving after the window's end is left out of the response above 1 / its length. A
+// reference channel, when given, divides the response so the card's own response and latency
+// cancel.
 //
 // One analyser per sweep: its transforms, the sweep's inverse and every scratch buffer are made
 // in the constructor, so Analyse allocates nothing once its result has grown to the number of

@@ -17,9 +17,8 @@ const std::vector<std::string> kCsvColumns = {
 constexpr size_t kClassicCsvColumns = 9;
 
 std::vector<std::vector<double>*> CsvValues(SweepResult& r) {
-    return {&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.h2_db,
-            &r.h3_db,   &r.h4_db,  &r.h5_db,     &r.thd_db,         &r.h6_db,
-            &r.h7_db,   &r.h8_db,  &r.h9_db,     &r.thd9_db};
+    return {&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.h2_db, &r.h3_db, &r.h4_db,
+            &r.h5_db,   &r.thd_db, &r.h6_db,     &r.h7_db,          &r.h8_db, &r.h9_db, &r.thd9_db};
 }
 
 // Digits kept per column: well below what a sound card resolves, enough that a file read back

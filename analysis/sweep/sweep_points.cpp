@@ -38,8 +38,8 @@ template <typename T, typename F> void RunningSums(std::vector<T>& sums, int cou
 } // namespace
 
 void ClearPoints(SweepResult& r) {
-    for (auto* v : {&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.thd_db,
-                    &r.thd9_db}) {
+    for (auto* v :
+         {&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.thd_db, &r.thd9_db}) {
         v->clear();
     }
     for (int order = 2; order <= kSweepHighestHarmonic; ++order) {

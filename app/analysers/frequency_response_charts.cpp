@@ -24,7 +24,7 @@ constexpr int kImpulseStretches = 1500;
 const QColor kMeasurementColour(0, 90, 190);
 // H2..H9, then THD.
 const QColor kHarmonicColours[kSweepHighestHarmonic] = {
-    QColor(220, 110, 0), QColor(30, 150, 60),  QColor(150, 60, 190),
+    QColor(220, 110, 0),   QColor(30, 150, 60), QColor(150, 60, 190),
     QColor(120, 120, 120), QColor(0, 160, 170), QColor(170, 140, 0),
     QColor(230, 100, 150), QColor(90, 90, 200), QColor(200, 30, 30)};
 const QColor kGateColour(200, 30, 30);
@@ -176,8 +176,8 @@ void CFrequencyResponseCharts::ShowOutcome(const SweepOutcome* outcome, double l
     m_phase->replace(Points(r.freq_hz, r.phase_deg));
     // THD over every harmonic read, H2..H9.
     for (int h = 0; h < kSweepHighestHarmonic; ++h) {
-        m_harmonics[size_t(h)]->replace(Points(
-            r.freq_hz, h + 2 <= kSweepHighestHarmonic ? HarmonicDb(r, h + 2) : r.thd9_db));
+        m_harmonics[size_t(h)]->replace(
+            Points(r.freq_hz, h + 2 <= kSweepHighestHarmonic ? HarmonicDb(r, h + 2) : r.thd9_db));
     }
     for (QLogValueAxis* x : {m_magX, m_phaseX}) {
         x->setRange(outcome != nullptr ? lo_hz : kDefaultLoHz,

@@ -170,8 +170,7 @@ QWidget* CFrequencyResponseWindow::MakeSettings() {
         grid->addWidget(new QLabel(fields[i].first, box), i / kPerRow, 2 * (i % kPerRow));
         grid->addWidget(fields[i].second, i / kPerRow, 2 * (i % kPerRow) + 1);
     }
-    grid->addLayout(gateRow, (int(std::size(fields)) + kPerRow - 1) / kPerRow, 0, 1,
-                    2 * kPerRow);
+    grid->addLayout(gateRow, (int(std::size(fields)) + kPerRow - 1) / kPerRow, 0, 1, 2 * kPerRow);
     return box;
 }
 
@@ -389,8 +388,8 @@ void CFrequencyResponseWindow::Conclude(const SweepMeasurementSettings& settings
     status += m_outcome->relative_latency ? tr("，相对值：自采集开始，含扫频前已排队的输出")
                                           : tr("，X1 相对 X2");
     if (m_outcome->result.gate_lowest_hz > 0) {
-        status += tr("；时间窗内有效频率从 %1 Hz 起")
-                      .arg(m_outcome->result.gate_lowest_hz, 0, 'f', 1);
+        status +=
+            tr("；时间窗内有效频率从 %1 Hz 起").arg(m_outcome->result.gate_lowest_hz, 0, 'f', 1);
     }
     m_status->setText(status);
 }

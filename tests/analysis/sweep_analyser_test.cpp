@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <complex>
 #include <memory>
 #include <random>
@@ -80,8 +80,8 @@ std::vector<double> PhaseShifted(const std::vector<double>& x, double frames) {
 // y = curve(x) as an analogue stage before an ideal converter: worked out at four times the rate
 // (exact band-limited upsampling), then everything above Nyquist removed, so the harmonics above
 // it vanish as a card's anti-alias filter removes them instead of folding back.
-template <typename Curve> std::vector<double> MemorylessStage(const std::vector<double>& x,
-                                                              Curve curve) {
+template <typename Curve>
+std::vector<double> MemorylessStage(const std::vector<double>& x, Curve curve) {
     const int n = int(x.size());
     const int wide = 4 * n;
     CRealFft forward(n);
@@ -338,8 +338,8 @@ TEST_F(SweepAnalyserTest, ChebyshevHarmonicsReadAsPlantedUpToH9) {
             continue;
         }
         for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
-            EXPECT_NEAR(HarmonicDb(r, k)[i], Db(planted[size_t(k)]), 0.2) << "H" << k << " at "
-                                                                          << hz << " Hz";
+            EXPECT_NEAR(HarmonicDb(r, k)[i], Db(planted[size_t(k)]), 0.2)
+                << "H" << k << " at " << hz << " Hz";
         }
         EXPECT_NEAR(r.thd_db[i], 10 * std::log10(classic), 0.2) << hz << " Hz";
         EXPECT_NEAR(r.thd9_db[i], 10 * std::log10(all), 0.2) << hz << " Hz";

@@ -239,10 +239,10 @@ INSTANTIATE_TEST_SUITE_P(
         DeviceCase{"Peak", "peak:1000:2:6", false, Peak(1000, 2, 6), 20000, true, 0.05, 0.5},
         // Band-limited devices, as a subwoofer: all that comes back is what they pass. In noise
         // at -50 dBFS the 40 Hz one stands out of it only within its own band.
-        DeviceCase{"Lowpass40Fourth", "lowpass:40:0.707+lowpass:40:0.707", false, Lowpass4(40),
-                   160, true, 0.1, 1.0},
-        DeviceCase{"Lowpass50Fourth", "lowpass:50:0.707+lowpass:50:0.707", false, Lowpass4(50),
-                   200, true, 0.1, 1.0},
+        DeviceCase{"Lowpass40Fourth", "lowpass:40:0.707+lowpass:40:0.707", false, Lowpass4(40), 160,
+                   true, 0.1, 1.0},
+        DeviceCase{"Lowpass50Fourth", "lowpass:50:0.707+lowpass:50:0.707", false, Lowpass4(50), 200,
+                   true, 0.1, 1.0},
         DeviceCase{"Lowpass40FourthInNoise", "lowpass:40:0.707+lowpass:40:0.707+noise:-50", false,
                    Lowpass4(40), 60, true, 0.1, 1.0},
         DeviceCase{"Lowpass200FourthShort", "lowpass:200:0.707+lowpass:200:0.707", false,

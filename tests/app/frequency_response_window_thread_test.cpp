@@ -122,8 +122,8 @@ TEST_F(FrequencyResponseWindowTest, AWireMeasuresFlatItsCsvIsTheCurveAndFilesCom
 }
 
 // The gate in the window, as --window-ms 1,5: the response is the gated one, the status line says
-// from where it holds (1 / 6 ms, 166.4 Hz in whole frames) and that the latency is relative, and the impulse plot draws
-// the gate from 1 ms before the peak to 5 ms after it.
+// from where it holds (1 / 6 ms, 166.4 Hz in whole frames) and that the latency is relative, and
+// the impulse plot draws the gate from 1 ms before the peak to 5 ms after it.
 TEST_F(FrequencyResponseWindowTest, TheGateIsSetShownAndStated) {
     CFrequencyResponseWindow* window = Open();
     ASSERT_NE(window, nullptr);

@@ -93,15 +93,18 @@ TEST(FloatWave, HeaderSizesAreExactByteForByte) {
     const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
                                            std::istreambuf_iterator<char>());
     const std::vector<unsigned char> want = {
-        'R', 'I', 'F', 'F', 62, 0, 0, 0, // the file's 70 bytes less these 8
-        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 18, 0, 0, 0, // fmt chunk of 18 bytes
-        3, 0, 1, 0,                                         // IEEE float, mono
-        0x80, 0xBB, 0, 0,                                   // 48000 Hz
-        0x00, 0xEE, 0x02, 0,                                // 192000 bytes a second
-        4, 0, 32, 0, 0, 0,                                  // block 4, 32 bits, no extension
-        'f', 'a', 'c', 't', 4, 0, 0, 0, 3, 0, 0, 0,         // 3 frames
-        'd', 'a', 't', 'a', 12, 0, 0, 0,                    // 12 data bytes
-        0x00, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x80, 0xBF, 0x00, 0x00, 0x80, 0x3E};
+        'R',  'I',  'F',  'F',  62,   0,    0,    0, // the file's 70 bytes less these 8
+        'W',  'A',  'V',  'E',  'f',  'm',  't',  ' ',
+        18,   0,    0,    0,             // fmt chunk of 18 bytes
+        3,    0,    1,    0,             // IEEE float, mono
+        0x80, 0xBB, 0,    0,             // 48000 Hz
+        0x00, 0xEE, 0x02, 0,             // 192000 bytes a second
+        4,    0,    32,   0,    0,    0, // block 4, 32 bits, no extension
+        'f',  'a',  'c',  't',  4,    0,    0,    0,
+        3,    0,    0,    0,                         // 3 frames
+        'd',  'a',  't',  'a',  12,   0,    0,    0, // 12 data bytes
+        0x00, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x80, 0xBF,
+        0x00, 0x00, 0x80, 0x3E};
     EXPECT_EQ(bytes, want);
 }
 

@@ -127,18 +127,17 @@ TEST_P(SweepToolBandLimited, IsMeasured) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lowpasses, SweepToolBandLimited,
-    testing::Values(std::vector<std::string>{"--device", "sim:dut=lowpass:50:0.707+lowpass:50:0.707"},
-                    std::vector<std::string>{"--device",
-                                             "sim:dut=lowpass:200:0.707+lowpass:200:0.707",
-                                             "--length", "65536"}));
+    testing::Values(
+        std::vector<std::string>{"--device", "sim:dut=lowpass:50:0.707+lowpass:50:0.707"},
+        std::vector<std::string>{"--device", "sim:dut=lowpass:200:0.707+lowpass:200:0.707",
+                                 "--length", "65536"}));
 
 // The gate through the tool: stated on stderr with the lowest frequency it holds, and in the FRD.
 TEST(SweepTool, WindowMsStatesWhereTheGatedResponseHolds) {
     const std::string frd = testing::TempDir() + "tavrin-sweep-gate.frd";
-    const ToolResult run =
-        RunTool({kTavrin, "sweep", "--device", "sim", "--length", "65536", "--window-ms", "1,5",
-                 "--points-per-octave", "3", "--frd", frd},
-                {}, 60000);
+    const ToolResult run = RunTool({kTavrin, "sweep", "--device", "sim", "--length", "65536",
+                                    "--window-ms", "1,5", "--points-per-octave", "3", "--frd", frd},
+                                   {}, 60000);
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     // 1 ms and 5 ms in whole frames: 44 and 221, so 44100 / 265 Hz.
     const std::string stated = "gate 1 ms before the peak to 5 ms after it: valid from 166.4 Hz up";
