@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -248,5 +249,40 @@ INSTANTIATE_TEST_SUITE_P(
         DeviceCase{"Lowpass200FourthShort", "lowpass:200:0.707+lowpass:200:0.707", false,
                    Lowpass4(200), 800, true, 0.1, 1.0, nullptr, 0, 0, 0, 0, 0, -12, 20, 1 << 16}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A reflection through the simulated card: h = d(t) + 0.5 d(t - 220 frames), 4.99 ms. Whole, the
+// response is the echo's own, |1 + 0.5 exp(-j 2 pi f 220 / rate)|, rippling from +3.5 to -6 dB;
+// gated from 1 ms before the peak to 4 ms after it, it is the direct sound's, flat, from
+// 1 / 5 ms up.
+TEST(SweepOnSimulatedDevices, GateLeavesAReflectionOut) {
+    SweepMeasurementSettings settings;
+    settings.sweep.frames = 1 << 16;
+    const SweepOutcome whole = RunChain("echo:220:0.5", settings);
+    ASSERT_EQ(whole.failure, SweepFailure::None) << SweepFailureText(whole.failure);
+    double worstWhole = 0;
+    for (size_t i = 0; i < whole.result.freq_hz.size(); ++i) {
+        const double hz = whole.result.freq_hz[i];
+        const Complex echo = 1.0 + 0.5 * std::polar(1.0, -2 * kPi * hz * 220 / kRate);
+        worstWhole = std::max(worstWhole, std::fabs(whole.result.mag_db[i] - Db(std::abs(echo))));
+    }
+    EXPECT_LT(worstWhole, 0.05);
+
+    settings.analysis.gate_left_ms = 1;
+    settings.analysis.gate_right_ms = 4;
+    const SweepOutcome gated = RunChain("echo:220:0.5", settings);
+    ASSERT_EQ(gated.failure, SweepFailure::None) << SweepFailureText(gated.failure);
+    const SweepResult& r = gated.result;
+    EXPECT_NEAR(r.gate_lowest_hz, kRate / (44 + 176), 1e-9); // whole frames of 1 and 4 ms
+    double worst = 0;
+    int compared = 0;
+    for (size_t i = 0; i < r.freq_hz.size(); ++i) {
+        if (r.freq_hz[i] >= r.gate_lowest_hz) {
+            worst = std::max(worst, std::fabs(r.mag_db[i]));
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 300);
+    EXPECT_LT(worst, 0.01);
+}
 
 } // namespace
