@@ -435,8 +435,8 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
             linearRight = std::min(std::max(2 * advance[1], n / 4), n / 2);
         }
     }
-    // The gate lies within the linear window; the reference, the card's own straight path,
-    // keeps the whole window.
+    // The gate lies within the linear window, and cuts the reference's response as it cuts the
+    // channel's, so that what the card itself rings past the gate leaves both alike.
     const double framesPerMs = m.m_settings.rate_hz / 1e3;
     const int gateLeft =
         gated ? std::min(linearLeft, int(std::lround(settings.gate_left_ms * framesPerMs)))
@@ -447,19 +447,21 @@ const SweepResult& CSweepAnalyser::Analyse(const double* response, int stride,
               : linearRight;
     const int placeLinear = reference ? peak - refPeak : 0;
     m.Transform(m.m_ir, peak, gateLeft, gateRight, placeLinear, gated, m.m_spectra[0]);
+    if (reference) {
+        m.Transform(m.m_refIr, refPeak, gateLeft, gateRight, 0, gated, m.m_refSpectrum);
+    }
     if (gated) {
         // The deconvolution's highpass rings for tens of milliseconds after the peak; a gate
         // cuts that ringing off, which alone would read 0.6 dB low at 1 / the gate's length.
-        // Its share is the wire's response through the same gate, divided out.
-        m.Transform(m.m_wireIr, m.m_wirePeak, gateLeft, gateRight, placeLinear, true,
-                    m.m_gatedWire);
+        // Its share is a straight wire's response through the same gate (its peak placed at 0,
+        // so the channel's own placement stays in its phase), divided out.
+        m.Transform(m.m_wireIr, m.m_wirePeak, gateLeft, gateRight, 0, true, m.m_gatedWire);
         for (size_t k = 0; k < m.m_gatedWire.size(); ++k) {
             const std::complex<double> wire = m.m_gatedWire[k];
-            m.m_spectra[0][k] = std::abs(wire) > 1e-9 ? m.m_spectra[0][k] / wire : 0.0;
+            const bool usable = std::abs(wire) > 1e-9;
+            m.m_spectra[0][k] = usable ? m.m_spectra[0][k] / wire : 0.0;
+            m.m_refSpectrum[k] = usable ? m.m_refSpectrum[k] / wire : 0.0;
         }
-    }
-    if (reference) {
-        m.Transform(m.m_refIr, refPeak, linearLeft, linearRight, 0, false, m.m_refSpectrum);
     }
     for (int order = 2; order <= highest; ++order) {
         const int left = (advance[size_t(order)] - advance[size_t(order - 1)]) / 2;

@@ -382,6 +382,19 @@ TEST_F(SweepAnalyserTest, GateLeavesTheReflectionOut) {
     EXPECT_EQ(r.impulse_peak - r.gate_first, int(std::lround(kRate / 1000)));
     EXPECT_EQ(r.gate_last - r.impulse_peak, int(std::lround(4 * kRate / 1000)));
     EXPECT_GT(r.impulse_peak + kReflectionFrames, r.gate_last);
+
+    // Over a reference that came 30 frames earlier on a straight path: the same flat response,
+    // and the relative latency alone taken out of the phase.
+    const std::vector<double> card = Delayed(Sweep(), 50);
+    const SweepResult& over = Analyse(y, gated, &card);
+    EXPECT_NEAR(over.latency_samples, 30, 1e-3);
+    for (size_t i = 0; i < over.freq_hz.size(); ++i) {
+        if (over.freq_hz[i] >= over.gate_lowest_hz) {
+            ASSERT_NEAR(over.mag_db[i], 0, 0.01) << over.freq_hz[i] << " Hz";
+            // A thousandth of a sample of latency turns 20 kHz by 0.16 degrees.
+            ASSERT_NEAR(over.phase_deg[i], 0, 0.2) << over.freq_hz[i] << " Hz";
+        }
+    }
 }
 
 TEST_F(SweepAnalyserTest, NoiseAt90DbfsLeavesTheResponse) {
