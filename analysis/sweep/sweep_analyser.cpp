@@ -333,18 +333,26 @@ void CSweepAnalyser::Impl::Transform(const std::vector<double>& ir, int centre, 
     }
 }
 
-std::vector<double>& HarmonicDb(SweepResult& r, int order) {
-    std::vector<double>* const columns[] = {&r.h2_db, &r.h3_db, &r.h4_db, &r.h5_db,
-                                            &r.h6_db, &r.h7_db, &r.h8_db, &r.h9_db};
-    static_assert(std::size(columns) == kSweepHighestHarmonic - 1);
+namespace {
+
+template <typename Result> auto& HarmonicColumn(Result& r, int order) {
+    const std::array columns = {&r.h2_db, &r.h3_db, &r.h4_db, &r.h5_db,
+                                &r.h6_db, &r.h7_db, &r.h8_db, &r.h9_db};
+    static_assert(columns.size() == kSweepHighestHarmonic - 1);
     if (order < 2 || order > kSweepHighestHarmonic) {
         throw std::out_of_range("sweep: no such harmonic");
     }
-    return *columns[order - 2];
+    return *columns[size_t(order - 2)];
+}
+
+} // namespace
+
+std::vector<double>& HarmonicDb(SweepResult& r, int order) {
+    return HarmonicColumn(r, order);
 }
 
 const std::vector<double>& HarmonicDb(const SweepResult& r, int order) {
-    return HarmonicDb(const_cast<SweepResult&>(r), order);
+    return HarmonicColumn(r, order);
 }
 
 double GateWeight(int i, int left, int right) {

@@ -4,6 +4,7 @@
 #include "base/number_text.h"
 #include "base/row_text.h"
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -16,9 +17,11 @@ const std::vector<std::string> kCsvColumns = {
     "h5_db",   "thd_db", "h6_db",     "h7_db",          "h8_db", "h9_db", "thd9_db"};
 constexpr size_t kClassicCsvColumns = 9;
 
-std::vector<std::vector<double>*> CsvValues(SweepResult& r) {
-    return {&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.h2_db, &r.h3_db, &r.h4_db,
-            &r.h5_db,   &r.thd_db, &r.h6_db,     &r.h7_db,          &r.h8_db, &r.h9_db, &r.thd9_db};
+// The result's columns in kCsvColumns' order; Result is SweepResult, const or not.
+template <typename Result> auto CsvValues(Result& r) {
+    return std::array{&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.h2_db,
+                      &r.h3_db,   &r.h4_db,  &r.h5_db,     &r.thd_db,         &r.h6_db,
+                      &r.h7_db,   &r.h8_db,  &r.h9_db,     &r.thd9_db};
 }
 
 // Digits kept per column: well below what a sound card resolves, enough that a file read back
@@ -103,7 +106,7 @@ bool IsFrdComment(std::string_view line) {
 std::string SweepCsvText(const SweepResult& r) {
     constexpr RowFormat kCsv = RowFormat::Csv;
     std::string text = RowHeader(kCsv, kCsvColumns, "");
-    const std::vector<std::vector<double>*> columns = CsvValues(const_cast<SweepResult&>(r));
+    const auto columns = CsvValues(r);
     std::vector<std::string> fields(columns.size());
     for (size_t i = 0; i < r.freq_hz.size(); ++i) {
         for (size_t c = 0; c < columns.size(); ++c) {
@@ -219,7 +222,7 @@ std::optional<SweepResult> ParseSweepCsv(std::string_view text, std::string& err
     const size_t columnCount = line == header ? kCsvColumns.size() : kClassicCsvColumns;
     SweepResult r;
     r.refusal = SweepRefusal::None;
-    const std::vector<std::vector<double>*> columns = CsvValues(r);
+    const auto columns = CsvValues(r);
     while (lines.Next(line)) {
         if (line.empty()) {
             continue;
