@@ -65,6 +65,7 @@ CFrequencyResponseWindow::CFrequencyResponseWindow(CSoundDevice& engine, QWidget
     runRow->addWidget(m_status, 2);
 
     m_harmonics = new QCheckBox(tr("显示谐波 H2–H9 与 THD"), this);
+    m_harmonics->setObjectName(QStringLiteral("harmonics"));
     connect(m_harmonics, &QCheckBox::toggled, m_charts, &CFrequencyResponseCharts::ShowHarmonics);
     auto* side = new QVBoxLayout;
     side->addWidget(m_harmonics);

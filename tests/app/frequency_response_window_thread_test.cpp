@@ -123,7 +123,8 @@ TEST_F(FrequencyResponseWindowTest, AWireMeasuresFlatItsCsvIsTheCurveAndFilesCom
 
 // The gate in the window, as --window-ms 1,5: the response is the gated one, the status line says
 // from where it holds (1 / 6 ms, 166.4 Hz in whole frames) and that the latency is relative, and
-// the impulse plot draws the gate from 1 ms before the peak to 5 ms after it.
+// the impulse plot draws the gate from 1 ms before the peak to 5 ms after it; the plot holds
+// every harmonic to H9.
 TEST_F(FrequencyResponseWindowTest, TheGateIsSetShownAndStated) {
     CFrequencyResponseWindow* window = Open();
     ASSERT_NE(window, nullptr);
@@ -150,6 +151,9 @@ TEST_F(FrequencyResponseWindowTest, TheGateIsSetShownAndStated) {
     EXPECT_NEAR(gate.front().x(), outcome.latency_ms - 1, 0.03);
     EXPECT_NEAR(gate.back().x(), outcome.latency_ms + 5, 0.03);
     EXPECT_NEAR(gate.front().y(), 0.0, 1e-9);
+    // Ticked, the harmonics H2..H9 and THD join the magnitude.
+    window->findChild<QCheckBox*>(QStringLiteral("harmonics"))->setChecked(true);
+    EXPECT_EQ(window->Charts().VisibleMagnitudeCurves(), 1 + 8 + 1);
 }
 
 // Input frames the card dropped while the sweep comes back (a gap, like an xrun; this one leaves
