@@ -42,7 +42,10 @@
 // no noise at all. And since the deconvolved noise rises with frequency (the pink sweep's
 // inverse), a device that passes only low frequencies may be buried over the whole band while
 // standing far out of the noise within its own: so the test is made again over overlapping
-// two-octave bands of the sweep, and any band that passes it carries the arrival.
+// two-octave bands of the sweep, an octave apart, and a band that passes it with a neighbour
+// that also passes, its peak at the same time, carries the arrival. One band alone is not
+// enough: a steady tone deconvolves into a sharp peak in each band below it, each where the
+// sweep passes that band, so those peaks lie an octave's sweep time apart from band to band.
 //
 // Latency: the largest sample of the unshaped response (of the band that carried the arrival,
 // when the whole band did not), then Newton steps on the slope of its
@@ -63,6 +66,7 @@ constexpr double kFloorRampOctaves = 1.0 / 6;
 constexpr double kNoSignalRatio = 31.6; // 30 dB: the peak over the noise's RMS
 constexpr double kMedianOfRms = 0.6745; // |a normal deviate|'s median over its RMS
 constexpr double kArrivalBandOctaves = 2;
+constexpr int kMostArrivalBands = 24; // 1 Hz to 384 kHz's Nyquist in octave steps
 constexpr int kNewtonSteps = 8;
 constexpr int kComponents = kSweepHighestHarmonic; // linear and H2..H9
 constexpr double kGateFallingFraction = 0.25;      // of the gate's right part
@@ -83,15 +87,25 @@ std::complex<double> Highpass(double hz, double cornerHz, double rateHz) {
     return hz >= rateHz / 2 ? 1.0 : h;
 }
 
+// Raised cosine from 0 at `outside` octaves beyond an edge to 1 at the edge and inside.
+double Edge(double outside, double octaves) {
+    return outside <= 0         ? 1.0
+           : outside >= octaves ? 0.0
+                                : 0.5 + 0.5 * std::cos(kPi * outside / octaves);
+}
+
 // One band of the arrival's search, from loHz over kArrivalBandOctaves: raised-cosine to nothing
-// over a quarter octave beyond each edge, so the band's own ringing stays short.
-double BandWeight(double hz, double loHz) {
+// over a quarter octave beyond each edge, so the band's own ringing stays short; and nothing of
+// the sweep's own edges (below 2 f1, where it fades in and the highpass lies, and above where
+// it fades out), whose steep spectra ring at fixed times whenever anything broadband, such as
+// a tone's jump where the capture wraps round, is deconvolved.
+double BandWeight(double hz, double loHz, double interiorLoHz, double interiorHiHz) {
     constexpr double kEdgeOctaves = 0.25;
-    const double octaves = std::log2(std::max(hz, 1e-3) / loHz);
-    const double outside = std::max(-octaves, octaves - kArrivalBandOctaves);
-    return outside <= 0              ? 1.0
-           : outside >= kEdgeOctaves ? 0.0
-                                     : 0.5 + 0.5 * std::cos(kPi * outside / kEdgeOctaves);
+    const double at = std::max(hz, 1e-3);
+    const double octaves = std::log2(at / loHz);
+    return Edge(std::max(-octaves, octaves - kArrivalBandOctaves), kEdgeOctaves) *
+           Edge(std::log2(interiorLoHz / at), kEdgeOctaves) *
+           Edge(std::log2(at / interiorHiHz), kEdgeOctaves);
 }
 
 double Taper(int i, int extent) {
@@ -245,26 +259,50 @@ int CSweepAnalyser::Impl::Standout(const std::vector<double>& ir, double* ratio)
 
 bool CSweepAnalyser::Impl::ArrivalBand() {
     const double binHz = m_settings.rate_hz / N();
+    const double interiorLo = 2 * m_settings.f1_hz * std::exp2(0.25);
+    const double interiorHi = m_shape.fade_out_hz * std::exp2(-0.25);
     const double top = std::min(m_settings.f2_hz, m_settings.rate_hz / 2);
-    double best = 0;
-    double bestLo = 0;
-    for (double lo = m_settings.f1_hz; lo < top; lo *= 2) {
+    std::array<double, kMostArrivalBands> ratios{};
+    std::array<int, kMostArrivalBands> peaks{};
+    int bands = 0;
+    for (double lo = m_settings.f1_hz; lo < top && bands < kMostArrivalBands; lo *= 2) {
         for (int k = 0; k < Bins(); ++k) {
-            m_ifft.Input()[k] = m_deconvolved[size_t(k)] * BandWeight(k * binHz, lo);
+            m_ifft.Input()[k] =
+                m_deconvolved[size_t(k)] * BandWeight(k * binHz, lo, interiorLo, interiorHi);
         }
         m_ifft.Execute();
         std::copy(m_ifft.Output(), m_ifft.Output() + N(), m_bandIr.begin());
         double ratio = 0;
-        if (Standout(m_bandIr, &ratio) >= 0 && ratio > best) {
-            best = ratio;
-            bestLo = lo;
+        const int peak = Standout(m_bandIr, &ratio);
+        ratios[size_t(bands)] = peak >= 0 ? ratio : 0.0;
+        peaks[size_t(bands)] = peak;
+        ++bands;
+    }
+    // Any frequency lies in two neighbouring bands, and a device's response to it arrives in
+    // both at once. A tone's peaks lie a whole octave's sweep time apart from band to band, so
+    // neighbours that agree within a quarter of that are the sweep come back.
+    const int agree = std::max(1, int(m_shape.l_s * std::log(2.0) * m_settings.rate_hz / 4));
+    const auto together = [&](int b, int other) {
+        if (other < 0 || other >= bands || ratios[size_t(other)] == 0) {
+            return false;
+        }
+        const int apart = std::abs(peaks[size_t(b)] - peaks[size_t(other)]);
+        return std::min(apart, N() - apart) <= agree;
+    };
+    int best = -1;
+    for (int b = 0; b < bands; ++b) {
+        if (ratios[size_t(b)] > 0 && (together(b, b - 1) || together(b, b + 1)) &&
+            (best < 0 || ratios[size_t(b)] > ratios[size_t(best)])) {
+            best = b;
         }
     }
-    if (best == 0) {
+    if (best < 0) {
         return false;
     }
+    const double bestLo = m_settings.f1_hz * std::exp2(best);
     for (int k = 0; k < Bins(); ++k) {
-        m_band[size_t(k)] = m_deconvolved[size_t(k)] * BandWeight(k * binHz, bestLo);
+        m_band[size_t(k)] =
+            m_deconvolved[size_t(k)] * BandWeight(k * binHz, bestLo, interiorLo, interiorHi);
         m_ifft.Input()[k] = m_band[size_t(k)];
     }
     m_ifft.Execute();

@@ -482,6 +482,30 @@ std::vector<double> NoiseOnly(const std::vector<double>& sweep) {
     }
     return y;
 }
+// Tones with a little noise and no sweep: mains hum with its third harmonic (which deconvolves
+// into a sharp peak in the band just under it), 60 Hz hum, and a 1 kHz whistle.
+std::vector<double> Tones(const std::vector<std::pair<double, double>>& tones) {
+    std::mt19937 rng(11);
+    std::normal_distribution<double> gauss(0.0, 1e-4);
+    std::vector<double> y(size_t(SweepSettings{}.frames));
+    for (size_t n = 0; n < y.size(); ++n) {
+        const double t = double(n) / kRate;
+        y[n] = gauss(rng);
+        for (const auto& [hz, amplitude] : tones) {
+            y[n] += amplitude * std::sin(2 * kPi * hz * t);
+        }
+    }
+    return y;
+}
+std::vector<double> Hum50(const std::vector<double>&) {
+    return Tones({{50, 0.1}, {150, 0.02}});
+}
+std::vector<double> Hum60(const std::vector<double>&) {
+    return Tones({{60, 0.1}, {180, 0.02}});
+}
+std::vector<double> Whistle(const std::vector<double>&) {
+    return Tones({{1000, 0.1}});
+}
 // Ten times too loud, held at full scale as a card's converter holds it.
 std::vector<double> Clipped(const std::vector<double>& sweep) {
     std::vector<double> y = Quantise16(Delayed(sweep, 5, 10.0), false);
@@ -505,6 +529,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RefusalCase{"measurable", Same, nullptr, SweepRefusal::None},
                     RefusalCase{"silence", Silence, nullptr, SweepRefusal::NoSignal},
                     RefusalCase{"noise_alone", NoiseOnly, nullptr, SweepRefusal::NoSignal},
+                    RefusalCase{"hum_50_hz", Hum50, nullptr, SweepRefusal::NoSignal},
+                    RefusalCase{"hum_60_hz", Hum60, nullptr, SweepRefusal::NoSignal},
+                    RefusalCase{"whistle", Whistle, nullptr, SweepRefusal::NoSignal},
                     RefusalCase{"clipped", Clipped, nullptr, SweepRefusal::Clipped},
                     RefusalCase{"reference_silent", Same, Silence, SweepRefusal::NoSignal},
                     RefusalCase{"reference_clipped", Same, Clipped, SweepRefusal::Clipped}),
