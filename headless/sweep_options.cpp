@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -34,6 +35,21 @@ std::optional<double> ParseHz(const std::string& text) {
     return hz;
 }
 
+// "LEFT,RIGHT" in milliseconds: the gate from LEFT before the peak to RIGHT after it.
+std::optional<std::pair<double, double>> ParseGate(const std::string& text) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto left = ParseNumber(text.substr(0, comma));
+    const auto right = ParseNumber(text.substr(comma + 1));
+    if (!left || !right || !(*left >= 0 && *left <= kSweepGateMostMs) ||
+        !(*right > 0 && *right <= kSweepGateMostMs)) {
+        return std::nullopt;
+    }
+    return std::make_pair(*left, *right);
+}
+
 } // namespace
 
 bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* options,
@@ -42,11 +58,11 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
     SweepMeasurementSettings& m = options->measurement;
     m.sweep.rate_hz = kSampleRate;
     const auto kindOf = [](const std::string& name) {
-        const bool known = name == "--from" || name == "--to" || name == "--length" ||
-                           name == "--level" || name == "--channel" || name == "--reference" ||
-                           name == "--average" || name == "--smoothing" ||
-                           name == "--points-per-octave" || name == "--csv" || name == "--frd" ||
-                           name == "--ir" || name == "--capture";
+        const bool known =
+            name == "--from" || name == "--to" || name == "--length" || name == "--level" ||
+            name == "--channel" || name == "--reference" || name == "--average" ||
+            name == "--smoothing" || name == "--points-per-octave" || name == "--window-ms" ||
+            name == "--csv" || name == "--frd" || name == "--ir" || name == "--capture";
         return known ? OptionKind::Value : OptionKind::Unknown;
     };
     const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
@@ -111,6 +127,15 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
                 return false;
             }
             m.analysis.points_per_octave = *n;
+        } else if (name == "--window-ms") {
+            const auto gate = ParseGate(value);
+            if (!gate) {
+                *why = "--window-ms wants LEFT,RIGHT: milliseconds before the peak (0 to 5000) "
+                       "and after it (above 0, to 5000)" +
+                       quoted;
+                return false;
+            }
+            std::tie(m.analysis.gate_left_ms, m.analysis.gate_right_ms) = *gate;
         } else if (value.empty()) {
             *why = name + " wants a file name";
             return false;
@@ -158,13 +183,15 @@ std::string SweepUsage() {
     return "usage: tavrin sweep [--device NAME] [--from HZ] [--to HZ] [--length FRAMES]\n"
            "                    [--level DBFS] [--channel L|R|both] [--reference x2|none]\n"
            "                    [--average N] [--smoothing 1/N] [--points-per-octave N]\n"
+           "                    [--window-ms LEFT,RIGHT]\n"
            "                    [--csv FILE] [--frd FILE] [--ir FILE.wav] [--capture FILE.wav]\n"
            "One frequency response through the card: a synchronized sweep plays on the output\n"
-           "and the input's magnitude, phase, group delay and H2..H5 and THD come out as CSV on\n"
+           "and the input's magnitude, phase, group delay and H2..H9 and THD come out as CSV on\n"
            "stdout (or in the --csv file); the latency and progress go to stderr.\n"
            "  --device NAME  sim (the simulated card), default, or an ALSA device name\n"
-           "  --from HZ      the result's lowest frequency (default 20); the sweep starts an\n"
-           "                 octave below it, at 10 Hz at the highest\n"
+           "  --from HZ      the result's lowest frequency, 2 or more (default 20); the sweep\n"
+           "                 starts an octave below it, at 10 Hz at the highest (a long\n"
+           "                 sweep reaches lowest)\n"
            "  --to HZ        the result's highest frequency, up to 22050 (default 20000)\n"
            "  --length N     the sweep with its silent tail, in frames: a power of two from\n"
            "                 65536 to 1048576 (default 262144, 5.94 s)\n"
@@ -176,6 +203,11 @@ std::string SweepUsage() {
            "  --average N    sweeps played back to back and averaged, 1 to 64 (default 1)\n"
            "  --smoothing    none (the default), 1/48, 1/24, 1/12, 1/6 or 1/3 octave\n"
            "  --points-per-octave N  1 to 480 (default 48)\n"
+           "  --window-ms LEFT,RIGHT  gate the impulse response from LEFT ms before its peak\n"
+           "                 (0 to 5000; half a Hann window rising) to RIGHT ms after it (above\n"
+           "                 0 to 5000; a Tukey window's last quarter falling), leaving out\n"
+           "                 what arrives later (a room's reflections); the response holds from\n"
+           "                 1 / (LEFT + RIGHT) up, which stderr states\n"
            "  --csv FILE     the CSV there instead of stdout ('-': stdout)\n"
            "  --frd FILE     frequency, magnitude and phase as FRD text as well\n"
            "  --ir FILE.wav  the linear impulse response as a 32-bit float WAV as well\n"

@@ -142,9 +142,13 @@ bool WriteResults(const SweepOptions& options, const SweepOutcome& outcome) {
         ok = WriteText(*options.csv, csv, &error);
     }
     if (ok && options.frd) {
-        const std::string comment =
+        std::string comment =
             "tavrin sweep, X" + std::to_string(outcome.input + 1) +
-            (options.measurement.reference == SweepReference::X2 ? " over X2" : "");
+            (options.measurement.reference == SweepReference::X2 ? " over X2" : "") + "\n" +
+            SweepLatencyText(outcome);
+        if (outcome.result.gate_lowest_hz > 0) {
+            comment += "\n" + SweepGateText(options.measurement.analysis, outcome.result);
+        }
         ok = WriteText(*options.frd, SweepFrdText(outcome.result, comment), &error);
     }
     if (ok && options.ir) {
@@ -181,8 +185,10 @@ int RunSweep(const SweepOptions& options) {
         std::fprintf(stderr, "%s: refused: %s\n", kTool, SweepFailureText(outcome.failure));
         return kExitSweepRefused;
     }
-    std::fprintf(stderr, "%s: latency %.2f samples (%.3f ms), cross-correlation %d samples\n",
-                 kTool, outcome.latency_samples, outcome.latency_ms,
-                 outcome.coarse_latency_samples);
+    std::fprintf(stderr, "%s: %s\n", kTool, SweepLatencyText(outcome).c_str());
+    if (outcome.result.gate_lowest_hz > 0) {
+        std::fprintf(stderr, "%s: %s\n", kTool,
+                     SweepGateText(options.measurement.analysis, outcome.result).c_str());
+    }
     return WriteResults(options, outcome) ? kExitDone : kExitBadArguments;
 }

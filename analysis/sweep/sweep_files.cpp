@@ -4,14 +4,25 @@
 #include "base/number_text.h"
 #include "base/row_text.h"
 
+#include <array>
 #include <cmath>
 #include <limits>
 
 namespace {
 
-const std::vector<std::string> kCsvColumns = {"freq_hz",        "mag_db", "phase_deg",
-                                              "group_delay_ms", "h2_db",  "h3_db",
-                                              "h4_db",          "h5_db",  "thd_db"};
+// The first nine are the columns the files have always had, in their order: a script that reads
+// them by position reads the same. The harmonics above H5 and THD over all of them follow.
+const std::vector<std::string> kCsvColumns = {
+    "freq_hz", "mag_db", "phase_deg", "group_delay_ms", "h2_db", "h3_db", "h4_db",
+    "h5_db",   "thd_db", "h6_db",     "h7_db",          "h8_db", "h9_db", "thd9_db"};
+constexpr size_t kClassicCsvColumns = 9;
+
+// The result's columns in kCsvColumns' order; Result is SweepResult, const or not.
+template <typename Result> auto CsvValues(Result& r) {
+    return std::array{&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.h2_db,
+                      &r.h3_db,   &r.h4_db,  &r.h5_db,     &r.thd_db,         &r.h6_db,
+                      &r.h7_db,   &r.h8_db,  &r.h9_db,     &r.thd9_db};
+}
 
 // Digits kept per column: well below what a sound card resolves, enough that a file read back
 // draws the same curve (a hundredth of a degree, a ten-thousandth of a dB).
@@ -95,17 +106,18 @@ bool IsFrdComment(std::string_view line) {
 std::string SweepCsvText(const SweepResult& r) {
     constexpr RowFormat kCsv = RowFormat::Csv;
     std::string text = RowHeader(kCsv, kCsvColumns, "");
+    const auto columns = CsvValues(r);
+    std::vector<std::string> fields(columns.size());
     for (size_t i = 0; i < r.freq_hz.size(); ++i) {
-        text += RowLine(kCsv, kCsvColumns,
-                        {RowNumber(kCsv, r.freq_hz[i], kFreqDecimals),
-                         RowNumber(kCsv, r.mag_db[i], kLevelDecimals),
-                         RowNumber(kCsv, r.phase_deg[i], kPhaseDecimals),
-                         RowNumber(kCsv, r.group_delay_ms[i], kDelayDecimals),
-                         RowNumber(kCsv, r.h2_db[i], kLevelDecimals),
-                         RowNumber(kCsv, r.h3_db[i], kLevelDecimals),
-                         RowNumber(kCsv, r.h4_db[i], kLevelDecimals),
-                         RowNumber(kCsv, r.h5_db[i], kLevelDecimals),
-                         RowNumber(kCsv, r.thd_db[i], kLevelDecimals)});
+        for (size_t c = 0; c < columns.size(); ++c) {
+            const int decimals = c == 0   ? kFreqDecimals
+                                 : c == 2 ? kPhaseDecimals
+                                 : c == 3 ? kDelayDecimals
+                                          : kLevelDecimals;
+            const std::vector<double>& column = *columns[c];
+            fields[c] = RowNumber(kCsv, i < column.size() ? column[i] : std::nan(""), decimals);
+        }
+        text += RowLine(kCsv, kCsvColumns, fields);
     }
     return text;
 }
@@ -195,25 +207,34 @@ std::optional<FrdCurve> ParseFrd(std::string_view text, std::string& error) {
 std::optional<SweepResult> ParseSweepCsv(std::string_view text, std::string& error) {
     CLines lines(text);
     std::string_view line;
-    const std::string header = RowHeader(RowFormat::Csv, kCsvColumns, "");
-    if (!lines.Next(line) || line != std::string_view(header).substr(0, header.size() - 1)) {
-        error = AtLine(1, "expected the header \"" + header.substr(0, header.size() - 1) + "\"");
+    // Files saved before the harmonics above H5 were read have the first nine columns alone.
+    std::string header = RowHeader(RowFormat::Csv, kCsvColumns, "");
+    header.pop_back();
+    const std::vector<std::string> classicColumns(kCsvColumns.begin(),
+                                                  kCsvColumns.begin() + kClassicCsvColumns);
+    std::string classicHeader = RowHeader(RowFormat::Csv, classicColumns, "");
+    classicHeader.pop_back();
+    const bool read = lines.Next(line);
+    if (!read || (line != header && line != classicHeader)) {
+        error = AtLine(1, "expected the header \"" + header + "\"");
         return std::nullopt;
     }
+    const size_t columnCount = line == header ? kCsvColumns.size() : kClassicCsvColumns;
     SweepResult r;
     r.refusal = SweepRefusal::None;
-    std::vector<double>* const columns[] = {&r.freq_hz,        &r.mag_db, &r.phase_deg,
-                                            &r.group_delay_ms, &r.h2_db,  &r.h3_db,
-                                            &r.h4_db,          &r.h5_db,  &r.thd_db};
+    const auto columns = CsvValues(r);
     while (lines.Next(line)) {
         if (line.empty()) {
             continue;
         }
         const std::vector<std::string_view> fields = CsvFields(line);
-        if (fields.size() != kCsvColumns.size()) {
-            error = AtLine(lines.Number(), "expected " + std::to_string(kCsvColumns.size()) +
+        if (fields.size() != columnCount) {
+            error = AtLine(lines.Number(), "expected " + std::to_string(columnCount) +
                                                " fields, found " + std::to_string(fields.size()));
             return std::nullopt;
+        }
+        for (size_t c = columnCount; c < columns.size(); ++c) {
+            columns[c]->push_back(std::numeric_limits<double>::quiet_NaN());
         }
         for (size_t c = 0; c < fields.size(); ++c) {
             std::optional<double> value = ParseDecimal(fields[c]);

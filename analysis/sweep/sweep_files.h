@@ -12,8 +12,9 @@
 #include <string_view>
 #include <vector>
 
-// Header "freq_hz,mag_db,phase_deg,group_delay_ms,h2_db,h3_db,h4_db,h5_db,thd_db", then one row
-// per point; NaN (a harmonic out of band) is an empty field.
+// Header "freq_hz,mag_db,phase_deg,group_delay_ms,h2_db,h3_db,h4_db,h5_db,thd_db,h6_db,h7_db,
+// h8_db,h9_db,thd9_db" (thd_db over H2..H5, thd9_db over H2..H9), then one row per point; NaN
+// (a harmonic out of band) is an empty field.
 std::string SweepCsvText(const SweepResult& result);
 
 // `comment` as '*' lines (one per line of it), a '*' line naming the columns, then
@@ -32,6 +33,7 @@ struct FrdCurve {
 // and *error says why, with the line number.
 std::optional<FrdCurve> ParseFrd(std::string_view text, std::string& error);
 
-// SweepCsvText's output back: the same header, nine fields per row, empty fields as NaN,
+// SweepCsvText's output back: the same header and as many fields per row, or the first nine
+// columns alone as files were saved before H6..H9 (those then read NaN); empty fields as NaN,
 // ascending frequencies. The result reads as a measurement (no refusal) with no latency.
 std::optional<SweepResult> ParseSweepCsv(std::string_view text, std::string& error);

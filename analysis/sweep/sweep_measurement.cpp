@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 // Finding the sweep: the capture's first stretch is cross-correlated with the sweep by FFT, and
@@ -52,6 +53,26 @@ const char* SweepFailureText(SweepFailure failure) {
     default:
         return "";
     }
+}
+
+std::string SweepLatencyText(const SweepOutcome& outcome) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "latency %.2f samples (%.3f ms), cross-correlation %d samples, %s",
+                  outcome.latency_samples, outcome.latency_ms, outcome.coarse_latency_samples,
+                  outcome.relative_latency
+                      ? "relative: from the capture's start, the output queued before the sweep "
+                        "included"
+                      : "X1 against X2");
+    return text;
+}
+
+std::string SweepGateText(const SweepAnalysisSettings& analysis, const SweepResult& result) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "gate %g ms before the peak to %g ms after it: valid from %.1f Hz up",
+                  analysis.gate_left_ms, analysis.gate_right_ms, result.gate_lowest_hz);
+    return text;
 }
 
 CSweepMeasurement::CSweepMeasurement(const SweepMeasurementSettings& settings)
@@ -221,6 +242,7 @@ SweepOutcome CSweepMeasurement::Analyse() {
             return out;
         }
     }
+    out.relative_latency = !withReference;
     out.latency_samples = withReference ? out.result.latency_samples
                                         : offset - kMarginFrames + out.result.latency_samples;
     out.latency_ms = 1e3 * out.latency_samples / m_settings.sweep.rate_hz;

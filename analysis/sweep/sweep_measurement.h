@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 enum class SweepOutput { Left, Right, Both }; // output channel(s) playing the sweep
@@ -35,15 +36,24 @@ struct SweepOutcome {
     SweepFailure failure = SweepFailure::None;
     SweepResult result;         // the measured input's; over X2 with a reference
     int input = 0;              // 0: X1, 1: X2 (X2 when only R plays, no reference)
-    double latency_samples = 0; // capture vs the sweep as played (or X1 vs X2)
+    double latency_samples = 0; // from the capture's first frame (relative), or X1 vs X2
     double latency_ms = 0;
     int coarse_latency_samples = 0; // the cross-correlation's whole-sample offset alone
+    bool relative_latency = true;   // latency_samples counts from the capture's start
     std::vector<float> impulse;     // linear impulse response: a straight wire peaks at 1
     int impulse_peak = 0;           // its peak's index
 };
 
 // English one-liners; the window translates its own.
 const char* SweepFailureText(SweepFailure failure);
+
+// The latency in one line, named for what it is. With a reference it is X1's against X2's, the
+// device's own. Without one it counts from the capture's first frame, so it holds the output the
+// program had queued ahead of the sweep and when the sweep was started, besides the device's
+// round trip: a relative figure, and the line says so.
+std::string SweepLatencyText(const SweepOutcome& outcome);
+// The gate and the lowest frequency its response holds, in one line.
+std::string SweepGateText(const SweepAnalysisSettings& analysis, const SweepResult& result);
 
 // The sweep that measures the band settings.analysis.lo_hz..hi_hz at settings.sweep.rate_hz:
 // from an octave below the band, or 10 Hz when that is lower, since its first octave is where it

@@ -38,9 +38,12 @@ template <typename T, typename F> void RunningSums(std::vector<T>& sums, int cou
 } // namespace
 
 void ClearPoints(SweepResult& r) {
-    for (auto* v : {&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.h2_db, &r.h3_db,
-                    &r.h4_db, &r.h5_db, &r.thd_db}) {
+    for (auto* v :
+         {&r.freq_hz, &r.mag_db, &r.phase_deg, &r.group_delay_ms, &r.thd_db, &r.thd9_db}) {
         v->clear();
+    }
+    for (int order = 2; order <= kSweepHighestHarmonic; ++order) {
+        HarmonicDb(r, order).clear();
     }
 }
 
@@ -113,7 +116,6 @@ void CSweepPoints::Evaluate(const std::vector<std::complex<double>>* spectra, in
         int(std::floor(settings.points_per_octave * std::log2(settings.hi_hz / settings.lo_hz) +
                        1e-9)) +
         1;
-    std::array<std::vector<double>*, 4> harmonicDb = {&r.h2_db, &r.h3_db, &r.h4_db, &r.h5_db};
     for (int i = 0; i < count; ++i) {
         const double hz = settings.lo_hz * std::exp2(double(i) / settings.points_per_octave);
         r.freq_hz.push_back(hz);
@@ -129,8 +131,13 @@ void CSweepPoints::Evaluate(const std::vector<std::complex<double>>* spectra, in
         r.phase_deg.push_back(std::arg(value));
 
         const double fundamental = PowerAt(spectra[0], m_componentSquares[0], hz);
+        // THD over H2..H5 as the files have always had it, and over every harmonic read.
         double harmonicPower = 0;
         bool anyHarmonic = false;
+        const auto thd = [&] {
+            return anyHarmonic ? 10 * std::log10(std::max(kPowerFloor, harmonicPower / fundamental))
+                               : kNaN;
+        };
         for (int order = 2; order <= kSweepHighestHarmonic; ++order) {
             double db = kNaN;
             if (order <= highest && order * hz <= topHz && fundamental > 0) {
@@ -140,11 +147,12 @@ void CSweepPoints::Evaluate(const std::vector<std::complex<double>>* spectra, in
                 harmonicPower += power;
                 anyHarmonic = true;
             }
-            harmonicDb[size_t(order - 2)]->push_back(db);
+            HarmonicDb(r, order).push_back(db);
+            if (order == kSweepClassicHarmonic) {
+                r.thd_db.push_back(thd());
+            }
         }
-        r.thd_db.push_back(anyHarmonic
-                               ? 10 * std::log10(std::max(kPowerFloor, harmonicPower / fundamental))
-                               : kNaN);
+        r.thd9_db.push_back(thd());
     }
 
     // Unwrap from the lowest point, then the group delay as the phase's slope (central

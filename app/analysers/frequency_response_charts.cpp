@@ -22,9 +22,12 @@ constexpr double kDefaultHiHz = 20000.0;
 constexpr int kImpulseStretches = 1500;
 
 const QColor kMeasurementColour(0, 90, 190);
-const QColor kHarmonicColours[kSweepHighestHarmonic] = {QColor(220, 110, 0), QColor(30, 150, 60),
-                                                        QColor(150, 60, 190), QColor(120, 120, 120),
-                                                        QColor(200, 30, 30)}; // H2..H5, then THD
+// H2..H9, then THD.
+const QColor kHarmonicColours[kSweepHighestHarmonic] = {
+    QColor(220, 110, 0),   QColor(30, 150, 60), QColor(150, 60, 190),
+    QColor(120, 120, 120), QColor(0, 160, 170), QColor(170, 140, 0),
+    QColor(230, 100, 150), QColor(90, 90, 200), QColor(200, 30, 30)};
+const QColor kGateColour(200, 30, 30);
 const QColor kOverlayColours[] = {QColor(120, 170, 230), QColor(230, 140, 60), QColor(90, 180, 120),
                                   QColor(200, 100, 180), QColor(150, 150, 60)};
 
@@ -147,6 +150,11 @@ QWidget* CFrequencyResponseCharts::MakeImpulseChart() {
     m_impulse->attachAxis(m_impulseX);
     m_impulse->attachAxis(m_impulseY);
     m_impulse->setPen(QPen(kMeasurementColour, 1));
+    m_gate = new QLineSeries;
+    m_impulseChart->addSeries(m_gate);
+    m_gate->attachAxis(m_impulseX);
+    m_gate->attachAxis(m_impulseY);
+    m_gate->setPen(QPen(kGateColour, 1, Qt::DashLine));
     return new QChartView(m_impulseChart);
 }
 
@@ -166,10 +174,10 @@ void CFrequencyResponseCharts::ShowOutcome(const SweepOutcome* outcome, double l
     const SweepResult& r = outcome != nullptr ? outcome->result : empty;
     m_mag->replace(Points(r.freq_hz, r.mag_db));
     m_phase->replace(Points(r.freq_hz, r.phase_deg));
-    const std::vector<double>* harmonics[kSweepHighestHarmonic] = {&r.h2_db, &r.h3_db, &r.h4_db,
-                                                                   &r.h5_db, &r.thd_db};
+    // THD over every harmonic read, H2..H9.
     for (int h = 0; h < kSweepHighestHarmonic; ++h) {
-        m_harmonics[size_t(h)]->replace(Points(r.freq_hz, *harmonics[h]));
+        m_harmonics[size_t(h)]->replace(
+            Points(r.freq_hz, h + 2 <= kSweepHighestHarmonic ? HarmonicDb(r, h + 2) : r.thd9_db));
     }
     for (QLogValueAxis* x : {m_magX, m_phaseX}) {
         x->setRange(outcome != nullptr ? lo_hz : kDefaultLoHz,
@@ -195,6 +203,24 @@ void CFrequencyResponseCharts::ShowOutcome(const SweepOutcome* outcome, double l
         }
     }
     m_impulse->replace(impulse);
+    // The gate over the response, its weight scaled to the peak, when the response was gated.
+    QList<QPointF> gate;
+    if (outcome != nullptr && outcome->result.gate_lowest_hz > 0 && !samples.empty()) {
+        const SweepResult& g = outcome->result;
+        const double height = std::fabs(samples[size_t(peak)]);
+        const int left = peak - g.gate_first;
+        const int right = g.gate_last - peak;
+        const int step = std::max(1, (left + right) / kImpulseStretches);
+        const auto at = [&](int i) {
+            return QPointF(latencyMs + 1e3 * i / rate_hz, height * GateWeight(i, left, right));
+        };
+        gate.append(at(-left));
+        for (int i = -left; i <= right; i += step) {
+            gate.append(at(i));
+        }
+        gate.append(at(right));
+    }
+    m_gate->replace(gate);
     if (!impulse.isEmpty()) {
         m_impulseX->setRange(impulse.front().x(), impulse.back().x());
         m_impulseX->applyNiceNumbers();
@@ -267,6 +293,10 @@ void CFrequencyResponseCharts::FitAxes() {
     const double pad = std::max(0.05, 0.1 * (impulseHi - impulseLo));
     m_impulseY->setRange(impulseLo - pad, impulseHi + pad);
     m_impulseY->applyNiceNumbers();
+}
+
+QList<QPointF> CFrequencyResponseCharts::GatePoints() const {
+    return m_gate->points();
 }
 
 QList<QPointF> CFrequencyResponseCharts::MagnitudePoints() const {

@@ -1,8 +1,8 @@
 #pragma once
 // The frequency-response window's plots, drawn with Qt Charts on two tabs: magnitude (dB) and
-// phase (degrees) over a log frequency axis, with H2..H5 and THD on the magnitude plot when
+// phase (degrees) over a log frequency axis, with H2..H9 and THD on the magnitude plot when
 // asked, and the overlays kept or loaded beside the measurement; then the linear impulse
-// response over time in ms. GUI thread.
+// response over time in ms, with the gate drawn over it when the response was gated. GUI thread.
 
 #include "analysis/sweep/sweep_measurement.h"
 
@@ -41,6 +41,9 @@ public:
     // What the plots hold now (for tests): the measured magnitude's points, and the series
     // drawn on the magnitude plot (measurement, visible harmonics and overlays).
     QList<QPointF> MagnitudePoints() const;
+    // The gate drawn on the impulse plot (time in ms, its weight scaled to the peak); empty
+    // when the response was not gated.
+    QList<QPointF> GatePoints() const;
     int VisibleMagnitudeCurves() const;
 
 private:
@@ -58,11 +61,12 @@ private:
     QValueAxis* m_phaseY = nullptr;
     QLineSeries* m_mag = nullptr;
     QLineSeries* m_phase = nullptr;
-    std::array<QLineSeries*, kSweepHighestHarmonic> m_harmonics{}; // H2..H5, then THD
+    std::array<QLineSeries*, kSweepHighestHarmonic> m_harmonics{}; // H2..H9, then THD
     std::vector<QLineSeries*> m_overlaySeries;                     // on both plots
     QChart* m_impulseChart = nullptr;
     QValueAxis* m_impulseX = nullptr;
     QValueAxis* m_impulseY = nullptr;
     QLineSeries* m_impulse = nullptr;
+    QLineSeries* m_gate = nullptr;
     bool m_harmonicsShown = false;
 };

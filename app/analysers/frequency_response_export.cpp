@@ -60,7 +60,7 @@ QString CFrequencyResponseWindow::FrdComment() const {
     const SweepMeasurementSettings& s = m_outcomeSettings;
     return QStringLiteral("Tavrin frequency response, %1\n"
                           "band %2..%3 Hz, sweep %4 frames at %5 dBFS, %6 average(s)%7\n"
-                          "latency %8 samples (%9 ms)")
+                          "latency %8 samples (%9 ms)%10%11")
         .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
         .arg(s.analysis.lo_hz)
         .arg(s.analysis.hi_hz)
@@ -69,7 +69,18 @@ QString CFrequencyResponseWindow::FrdComment() const {
         .arg(s.averages)
         .arg(s.reference == SweepReference::X2 ? QStringLiteral(", over X2") : QString())
         .arg(m_outcome->latency_samples, 0, 'f', 1)
-        .arg(m_outcome->latency_ms, 0, 'f', 3);
+        .arg(m_outcome->latency_ms, 0, 'f', 3)
+        .arg(m_outcome->relative_latency
+                 ? QStringLiteral(", relative: from the capture's start, the output queued "
+                                  "before the sweep included")
+                 : QStringLiteral(", X1 against X2"))
+        .arg(m_outcome->result.gate_lowest_hz > 0
+                 ? QStringLiteral("\ngate %1 ms before the peak to %2 ms after it: valid from "
+                                  "%3 Hz up")
+                       .arg(s.analysis.gate_left_ms)
+                       .arg(s.analysis.gate_right_ms)
+                       .arg(m_outcome->result.gate_lowest_hz, 0, 'f', 1)
+                 : QString());
 }
 
 bool CFrequencyResponseWindow::ExportCsv(const QString& path, QString* error) const {

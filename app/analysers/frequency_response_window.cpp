@@ -64,7 +64,8 @@ CFrequencyResponseWindow::CFrequencyResponseWindow(CSoundDevice& engine, QWidget
     runRow->addWidget(m_progress, 1);
     runRow->addWidget(m_status, 2);
 
-    m_harmonics = new QCheckBox(tr("显示谐波 H2–H5 与 THD"), this);
+    m_harmonics = new QCheckBox(tr("显示谐波 H2–H9 与 THD"), this);
+    m_harmonics->setObjectName(QStringLiteral("harmonics"));
     connect(m_harmonics, &QCheckBox::toggled, m_charts, &CFrequencyResponseCharts::ShowHarmonics);
     auto* side = new QVBoxLayout;
     side->addWidget(m_harmonics);
@@ -127,6 +128,34 @@ QWidget* CFrequencyResponseWindow::MakeSettings() {
     m_pointsPerOctave->setRange(1, 480);
     m_pointsPerOctave->setValue(SweepAnalysisSettings{}.points_per_octave);
 
+    // The gate, as the command's --window-ms LEFT,RIGHT.
+    m_gate = new QCheckBox(tr("时间窗"), box);
+    m_gate->setObjectName(QStringLiteral("gate"));
+    m_gate->setToolTip(tr("只取脉冲响应峰值前后的一段计算频率响应，去掉房间反射；"
+                          "有效频率从 1/窗长 起"));
+    const auto milliseconds = [box](double lo, double value) {
+        auto* spin = new QDoubleSpinBox(box);
+        spin->setRange(lo, kSweepGateMostMs);
+        spin->setDecimals(1);
+        spin->setSuffix(QStringLiteral(" ms"));
+        spin->setValue(value);
+        spin->setEnabled(false);
+        return spin;
+    };
+    m_gateLeftMs = milliseconds(0, 1);
+    m_gateLeftMs->setObjectName(QStringLiteral("gateLeft"));
+    m_gateRightMs = milliseconds(0.1, 5);
+    m_gateRightMs->setObjectName(QStringLiteral("gateRight"));
+    connect(m_gate, &QCheckBox::toggled, m_gateLeftMs, &QWidget::setEnabled);
+    connect(m_gate, &QCheckBox::toggled, m_gateRightMs, &QWidget::setEnabled);
+    auto* gateRow = new QHBoxLayout;
+    gateRow->addWidget(m_gate);
+    gateRow->addWidget(new QLabel(tr("峰前"), box));
+    gateRow->addWidget(m_gateLeftMs);
+    gateRow->addWidget(new QLabel(tr("峰后"), box));
+    gateRow->addWidget(m_gateRightMs);
+    gateRow->addStretch(1);
+
     auto* grid = new QGridLayout(box);
     const std::pair<QString, QWidget*> fields[] = {{tr("起始频率"), m_fromHz},
                                                    {tr("终止频率"), m_toHz},
@@ -142,6 +171,7 @@ QWidget* CFrequencyResponseWindow::MakeSettings() {
         grid->addWidget(new QLabel(fields[i].first, box), i / kPerRow, 2 * (i % kPerRow));
         grid->addWidget(fields[i].second, i / kPerRow, 2 * (i % kPerRow) + 1);
     }
+    grid->addLayout(gateRow, (int(std::size(fields)) + kPerRow - 1) / kPerRow, 0, 1, 2 * kPerRow);
     return box;
 }
 
@@ -197,6 +227,10 @@ SweepMeasurementSettings CFrequencyResponseWindow::Settings() const {
     s.analysis.points_per_octave = m_pointsPerOctave->value();
     s.analysis.smoothing = kSmoothings[m_smoothing->currentIndex()];
     s.analysis.harmonics = true;
+    if (m_gate->isChecked()) {
+        s.analysis.gate_left_ms = m_gateLeftMs->value();
+        s.analysis.gate_right_ms = m_gateRightMs->value();
+    }
     s.output = SweepOutput(m_output->currentIndex());
     s.reference = m_reference->currentIndex() == 1 ? SweepReference::X2 : SweepReference::None;
     s.averages = m_averages->value();
@@ -353,9 +387,18 @@ void CFrequencyResponseWindow::Conclude(const SweepMeasurementSettings& settings
     m_outcomeSettings = settings;
     m_charts->ShowOutcome(&*m_outcome, settings.analysis.lo_hz, settings.analysis.hi_hz,
                           settings.sweep.rate_hz);
-    m_status->setText(tr("延迟 %1 个采样 (%2 ms)")
-                          .arg(m_outcome->latency_samples, 0, 'f', 1)
-                          .arg(m_outcome->latency_ms, 0, 'f', 2));
+    // Without a reference the latency counts from the capture's start, the output queued ahead
+    // of the sweep included: a relative figure, and the line says so.
+    QString status = tr("延迟 %1 个采样 (%2 ms)")
+                         .arg(m_outcome->latency_samples, 0, 'f', 1)
+                         .arg(m_outcome->latency_ms, 0, 'f', 2);
+    status += m_outcome->relative_latency ? tr("，相对值：自采集开始，含扫频前已排队的输出")
+                                          : tr("，X1 相对 X2");
+    if (m_outcome->result.gate_lowest_hz > 0) {
+        status +=
+            tr("；时间窗内有效频率从 %1 Hz 起").arg(m_outcome->result.gate_lowest_hz, 0, 'f', 1);
+    }
+    m_status->setText(status);
 }
 
 void CFrequencyResponseWindow::ShowFailure(SweepFailure failure) {

@@ -104,6 +104,9 @@ private:
     QSpinBox* m_averages = nullptr;
     QComboBox* m_smoothing = nullptr;
     QSpinBox* m_pointsPerOctave = nullptr;
+    QCheckBox* m_gate = nullptr; // the time window on the impulse response, off by default
+    QDoubleSpinBox* m_gateLeftMs = nullptr;
+    QDoubleSpinBox* m_gateRightMs = nullptr;
     QPushButton* m_start = nullptr;
     QPushButton* m_stop = nullptr;
     QProgressBar* m_progress = nullptr;

@@ -121,6 +121,37 @@ private:
     CSimulatedPoly m_poly;
 };
 
+// A reflection: the signal plus g times itself n frames later, on a plain delay line per
+// channel, made when the chain is built.
+class CEchoStage final : public IDutStage {
+public:
+    explicit CEchoStage(const DutStage& s) : m_gain(s.args[1]), m_x1Only(s.x1_only) {
+        for (auto& line : m_lines) {
+            line.assign(size_t(s.args[0]), 0.0);
+        }
+    }
+
+    void Process(double* x1, double* x2, int frames) override {
+        double* channels[2] = {x1, x2};
+        for (int c = 0; c < (m_x1Only ? 1 : 2); ++c) {
+            std::vector<double>& line = m_lines[c];
+            size_t& at = m_at[c];
+            for (int n = 0; n < frames; ++n) {
+                const double now = channels[c][n];
+                channels[c][n] += m_gain * line[at];
+                line[at] = now;
+                at = at + 1 == line.size() ? 0 : at + 1;
+            }
+        }
+    }
+
+private:
+    double m_gain;
+    bool m_x1Only;
+    std::vector<double> m_lines[2];
+    size_t m_at[2] = {0, 0};
+};
+
 // An FIR stage, and for a delay its whole frames after it on a plain delay line, so that the
 // FIR's impulse response stays centred in its window whatever the delay.
 class CFirStage final : public IDutStage {
@@ -208,6 +239,9 @@ CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint
         case Kind::Highpass:
         case Kind::Peak:
             m_stages.push_back(std::make_unique<CBiquadStage>(s, s.x1_only));
+            break;
+        case Kind::Echo:
+            m_stages.push_back(std::make_unique<CEchoStage>(s));
             break;
         case Kind::Poly:
             m_stages.push_back(std::make_unique<CPolyStage>(s));

@@ -20,6 +20,7 @@ constexpr StageRule kRules[] = {
     {"highpass", Kind::Highpass, 2, "highpass:F:Q", true},
     {"peak", Kind::Peak, 3, "peak:F:Q:DB", true},
     {"delay", Kind::Delay, 1, "delay:N", true},
+    {"echo", Kind::Echo, 2, "echo:N:G", true},
     {"poly", Kind::Poly, 2, "poly:A2:A3", true},
     {"noise", Kind::Noise, 1, "noise:DBFS", true},
     {"tone", Kind::Tone, 2, "tone:HZ:DBFS", true},
@@ -86,6 +87,11 @@ bool CheckRanges(const StageRule& rule, const DutStage& s, std::string& error) {
     case Kind::Delay:
         return (a[0] >= 0 && a[0] <= kMaxDelayFrames) ? true
                                                       : bad("the delay must be 0 to 44100 frames");
+    case Kind::Echo:
+        if (!(a[0] >= 1 && a[0] <= kMaxDelayFrames && a[0] == std::floor(a[0]))) {
+            return bad("the delay must be a whole 1 to 44100 frames");
+        }
+        return std::abs(a[1]) <= 1 ? true : bad("the gain must be within +-1");
     case Kind::Noise:
         return a[0] <= 0 ? true : bad("the level must be 0 dBFS or below");
     case Kind::Tone:

@@ -3,6 +3,8 @@
 // checked, as plain data for CSimulatedDutChain. Stages (numbers as 1000, 0.707, -3, 1e-6):
 //     lowpass:F:Q  highpass:F:Q  peak:F:Q:DB     audio-EQ-cookbook biquads
 //     delay:N        N frames, whole or fractional (0 to 44100)
+//     echo:N:G       adds G times the signal N whole frames later (1 to 44100; G within +-1):
+//                    a reflection, h = d(t) + G d(t - N)
 //     poly:A2:A3     y = x + A2 x^2 + A3 x^3, x in fractions of full scale, its harmonics
 //                    above Nyquist removed as the card's anti-alias filter would remove them
 //     noise:DBFS     white Gaussian noise, RMS on AES17's scale
@@ -32,6 +34,7 @@ struct DutStage {
         Highpass,
         Peak,
         Delay,
+        Echo,
         Poly,
         Noise,
         Tone,

@@ -451,10 +451,6 @@
         <translation>Stop</translation>
     </message>
     <message>
-        <source>显示谐波 H2–H5 与 THD</source>
-        <translation>Show harmonics H2–H5 and THD</translation>
-    </message>
-    <message>
         <source>扫频</source>
         <translation>Sweep</translation>
     </message>
@@ -677,6 +673,38 @@
     <message>
         <source>正在分析…</source>
         <translation>Analysing…</translation>
+    </message>
+    <message>
+        <source>显示谐波 H2–H9 与 THD</source>
+        <translation>Show harmonics H2–H9 and THD</translation>
+    </message>
+    <message>
+        <source>时间窗</source>
+        <translation>Gate</translation>
+    </message>
+    <message>
+        <source>只取脉冲响应峰值前后的一段计算频率响应，去掉房间反射；有效频率从 1/窗长 起</source>
+        <translation>The response from a stretch of the impulse response around its peak, leaving out room reflections; it holds from 1 / the gate length up</translation>
+    </message>
+    <message>
+        <source>峰前</source>
+        <translation>before peak</translation>
+    </message>
+    <message>
+        <source>峰后</source>
+        <translation>after peak</translation>
+    </message>
+    <message>
+        <source>，相对值：自采集开始，含扫频前已排队的输出</source>
+        <translation>, relative: from the capture start, the output queued before the sweep included</translation>
+    </message>
+    <message>
+        <source>，X1 相对 X2</source>
+        <translation>, X1 against X2</translation>
+    </message>
+    <message>
+        <source>；时间窗内有效频率从 %1 Hz 起</source>
+        <translation>; gated response valid from %1 Hz up</translation>
     </message>
 </context>
 <context>

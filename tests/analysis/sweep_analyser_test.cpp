@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -76,10 +77,11 @@ std::vector<double> PhaseShifted(const std::vector<double>& x, double frames) {
     return y;
 }
 
-// y = x + a2 x^2 + a3 x^3 as an analogue stage before an ideal converter: worked out at four
-// times the rate (exact band-limited upsampling), then everything above Nyquist removed, so the
-// harmonics above it vanish as a card's anti-alias filter removes them instead of folding back.
-std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, double a3) {
+// y = curve(x) as an analogue stage before an ideal converter: worked out at four times the rate
+// (exact band-limited upsampling), then everything above Nyquist removed, so the harmonics above
+// it vanish as a card's anti-alias filter removes them instead of folding back.
+template <typename Curve>
+std::vector<double> MemorylessStage(const std::vector<double>& x, Curve curve) {
     const int n = int(x.size());
     const int wide = 4 * n;
     CRealFft forward(n);
@@ -94,7 +96,7 @@ std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, dou
     CRealFft wideForward(wide);
     for (int i = 0; i < wide; ++i) {
         const double v = up.Output()[i];
-        wideForward.Input()[i] = v + a2 * v * v + a3 * v * v * v;
+        wideForward.Input()[i] = curve(v);
     }
     wideForward.Execute();
     CInverseRealFft down(n);
@@ -103,6 +105,10 @@ std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, dou
     }
     down.Execute();
     return std::vector<double>(down.Output(), down.Output() + n);
+}
+
+std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, double a3) {
+    return MemorylessStage(x, [=](double v) { return v + a2 * v * v + a3 * v * v * v; });
 }
 
 class SweepAnalyserTest : public testing::Test {
@@ -296,6 +302,101 @@ TEST_F(SweepAnalyserTest, PolynomialHarmonicsMatchTheirTheory) {
     EXPECT_GT(h3Points, 350);
 }
 
+// Chebyshev's T_k(sin t) is +-sin or +-cos of k t alone, so y = x + sum c_k A T_k(x / A) on a sine
+// of amplitude A adds harmonic k at c_k of the fundamental and nothing else: each of H2..H9 is
+// planted at its own level, and THD over them and over H2..H5 follow from the c_k alone.
+TEST_F(SweepAnalyserTest, ChebyshevHarmonicsReadAsPlantedUpToH9) {
+    const double amplitude = s_analyser->Shape().amplitude;
+    std::array<double, kSweepHighestHarmonic + 1> planted{};
+    for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
+        planted[size_t(k)] = std::pow(10.0, -(36 + 3 * k) / 20.0); // H2 -42 dB .. H9 -63 dB
+    }
+    const auto curve = [&](double v) {
+        const double u = v / amplitude;
+        double before = 1, now = u, y = v;
+        for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
+            const double next = 2 * u * now - before;
+            before = now;
+            now = next;
+            y += planted[size_t(k)] * amplitude * now;
+        }
+        return y;
+    };
+    SweepAnalysisSettings settings;
+    settings.points_per_octave = 12;
+    const SweepResult& r = Analyse(MemorylessStage(Delayed(Sweep(), 10), curve), settings);
+    double classic = 0, all = 0;
+    for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
+        (k <= kSweepClassicHarmonic ? classic : all) += planted[size_t(k)] * planted[size_t(k)];
+    }
+    all += classic;
+    int compared = 0;
+    for (size_t i = 0; i < r.freq_hz.size(); ++i) {
+        const double hz = r.freq_hz[i];
+        // Where the highest harmonic still lies under the converter's top, every one is read.
+        if (kSweepHighestHarmonic * hz > 20000) {
+            continue;
+        }
+        for (int k = 2; k <= kSweepHighestHarmonic; ++k) {
+            EXPECT_NEAR(HarmonicDb(r, k)[i], Db(planted[size_t(k)]), 0.2)
+                << "H" << k << " at " << hz << " Hz";
+        }
+        EXPECT_NEAR(r.thd_db[i], 10 * std::log10(classic), 0.2) << hz << " Hz";
+        EXPECT_NEAR(r.thd9_db[i], 10 * std::log10(all), 0.2) << hz << " Hz";
+        ++compared;
+    }
+    EXPECT_GT(compared, 80);
+}
+
+// A loudspeaker in a room, reduced: the direct sound and a reflection at half its level 5 ms
+// later, h = d(t) + 0.5 d(t - 5 ms). Whole, the response ripples between +3.5 and -6 dB every
+// 200 Hz; gated from 1 ms before the peak to 4 ms after it, it is the direct sound's (flat)
+// from 1 / 5 ms = 200 Hz up, and says so.
+TEST_F(SweepAnalyserTest, GateLeavesTheReflectionOut) {
+    constexpr int kReflectionFrames = 5 * int(kRate) / 1000; // 220
+    std::vector<double> y = Delayed(Sweep(), 80);
+    const std::vector<double> reflection = Delayed(Sweep(), 80 + kReflectionFrames, 0.5);
+    for (size_t n = 0; n < y.size(); ++n) {
+        y[n] += reflection[n];
+    }
+    const auto ripple = [](const SweepResult& r, double fromHz) {
+        double lo = 1e9, hi = -1e9;
+        for (size_t i = 0; i < r.freq_hz.size(); ++i) {
+            if (r.freq_hz[i] >= fromHz) {
+                lo = std::min(lo, r.mag_db[i]);
+                hi = std::max(hi, r.mag_db[i]);
+            }
+        }
+        return std::max(hi, -lo);
+    };
+    const double whole = ripple(Analyse(y), 200);
+    EXPECT_GT(whole, 5.5);
+    EXPECT_EQ(s_analyser->Analyse(y.data(), 1, nullptr, {}).gate_lowest_hz, 0.0);
+    SweepAnalysisSettings gated;
+    gated.gate_left_ms = 1;
+    gated.gate_right_ms = 4;
+    const SweepResult& r = Analyse(y, gated);
+    EXPECT_NEAR(r.gate_lowest_hz, 200, 0.5);
+    EXPECT_LT(ripple(r, r.gate_lowest_hz), 0.01) << "ungated " << whole << " dB";
+    // The gate as drawn: 1 ms before the peak, 4 ms after, the reflection outside it.
+    EXPECT_EQ(r.impulse_peak - r.gate_first, int(std::lround(kRate / 1000)));
+    EXPECT_EQ(r.gate_last - r.impulse_peak, int(std::lround(4 * kRate / 1000)));
+    EXPECT_GT(r.impulse_peak + kReflectionFrames, r.gate_last);
+
+    // Over a reference that came 30 frames earlier on a straight path: the same flat response,
+    // and the relative latency alone taken out of the phase.
+    const std::vector<double> card = Delayed(Sweep(), 50);
+    const SweepResult& over = Analyse(y, gated, &card);
+    EXPECT_NEAR(over.latency_samples, 30, 1e-3);
+    for (size_t i = 0; i < over.freq_hz.size(); ++i) {
+        if (over.freq_hz[i] >= over.gate_lowest_hz) {
+            ASSERT_NEAR(over.mag_db[i], 0, 0.01) << over.freq_hz[i] << " Hz";
+            // A thousandth of a sample of latency turns 20 kHz by 0.16 degrees.
+            ASSERT_NEAR(over.phase_deg[i], 0, 0.2) << over.freq_hz[i] << " Hz";
+        }
+    }
+}
+
 TEST_F(SweepAnalyserTest, NoiseAt90DbfsLeavesTheResponse) {
     std::mt19937 rng(5);
     std::normal_distribution<double> gauss(0.0, std::pow(10.0, -90.0 / 20) / std::sqrt(2.0));
@@ -381,6 +482,30 @@ std::vector<double> NoiseOnly(const std::vector<double>& sweep) {
     }
     return y;
 }
+// Tones with a little noise and no sweep: mains hum with its third harmonic (which deconvolves
+// into a sharp peak in the band just under it), 60 Hz hum, and a 1 kHz whistle.
+std::vector<double> Tones(const std::vector<std::pair<double, double>>& tones) {
+    std::mt19937 rng(11);
+    std::normal_distribution<double> gauss(0.0, 1e-4);
+    std::vector<double> y(size_t(SweepSettings{}.frames));
+    for (size_t n = 0; n < y.size(); ++n) {
+        const double t = double(n) / kRate;
+        y[n] = gauss(rng);
+        for (const auto& [hz, amplitude] : tones) {
+            y[n] += amplitude * std::sin(2 * kPi * hz * t);
+        }
+    }
+    return y;
+}
+std::vector<double> Hum50(const std::vector<double>&) {
+    return Tones({{50, 0.1}, {150, 0.02}});
+}
+std::vector<double> Hum60(const std::vector<double>&) {
+    return Tones({{60, 0.1}, {180, 0.02}});
+}
+std::vector<double> Whistle(const std::vector<double>&) {
+    return Tones({{1000, 0.1}});
+}
 // Ten times too loud, held at full scale as a card's converter holds it.
 std::vector<double> Clipped(const std::vector<double>& sweep) {
     std::vector<double> y = Quantise16(Delayed(sweep, 5, 10.0), false);
@@ -404,6 +529,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RefusalCase{"measurable", Same, nullptr, SweepRefusal::None},
                     RefusalCase{"silence", Silence, nullptr, SweepRefusal::NoSignal},
                     RefusalCase{"noise_alone", NoiseOnly, nullptr, SweepRefusal::NoSignal},
+                    RefusalCase{"hum_50_hz", Hum50, nullptr, SweepRefusal::NoSignal},
+                    RefusalCase{"hum_60_hz", Hum60, nullptr, SweepRefusal::NoSignal},
+                    RefusalCase{"whistle", Whistle, nullptr, SweepRefusal::NoSignal},
                     RefusalCase{"clipped", Clipped, nullptr, SweepRefusal::Clipped},
                     RefusalCase{"reference_silent", Same, Silence, SweepRefusal::NoSignal},
                     RefusalCase{"reference_clipped", Same, Clipped, SweepRefusal::Clipped}),

@@ -30,6 +30,10 @@ SweepResult Planted(int points) {
         r.h4_db.push_back(i < points / 4 ? -80 + 20 * spread(random) : kNaN);
         r.h5_db.push_back(i < points / 5 ? -90 + 20 * spread(random) : kNaN);
         r.thd_db.push_back(inBand ? -55 + 20 * spread(random) : kNaN);
+        for (int order = 6; order <= kSweepHighestHarmonic; ++order) {
+            HarmonicDb(r, order).push_back(i < points / order ? -95 + 20 * spread(random) : kNaN);
+        }
+        r.thd9_db.push_back(inBand ? -54 + 20 * spread(random) : kNaN);
     }
     return r;
 }
@@ -59,9 +63,27 @@ TEST(SweepFiles, CsvRowIsExactWithMissingHarmonicsEmpty) {
     r.h4_db = {kNaN};
     r.h5_db = {kNaN};
     r.thd_db = {-61.5};
+    r.h6_db = {-70.25};
+    r.h7_db = r.h8_db = r.h9_db = {kNaN};
+    r.thd9_db = {-61.0};
+    // The nine columns the files always had come first, as they were; the new ones follow.
     EXPECT_EQ(SweepCsvText(r),
-              "freq_hz,mag_db,phase_deg,group_delay_ms,h2_db,h3_db,h4_db,h5_db,thd_db\n"
-              "1000.000,-3.0100,0.00,0.12500,-61.5000,,,,-61.5000\n");
+              "freq_hz,mag_db,phase_deg,group_delay_ms,h2_db,h3_db,h4_db,h5_db,thd_db,"
+              "h6_db,h7_db,h8_db,h9_db,thd9_db\n"
+              "1000.000,-3.0100,0.00,0.12500,-61.5000,,,,-61.5000,-70.2500,,,,-61.0000\n");
+}
+
+// A file saved before H6..H9 were read still loads; its new columns read NaN.
+TEST(SweepFiles, CsvOfNineColumnsStillReads) {
+    std::string error;
+    const std::optional<SweepResult> got =
+        ParseSweepCsv("freq_hz,mag_db,phase_deg,group_delay_ms,h2_db,h3_db,h4_db,h5_db,thd_db\n"
+                      "1000.000,-3.0100,0.00,0.12500,-61.5000,,,,-61.5000\n",
+                      error);
+    ASSERT_TRUE(got) << error;
+    EXPECT_DOUBLE_EQ(got->thd_db.at(0), -61.5);
+    ASSERT_EQ(got->h9_db.size(), 1u);
+    EXPECT_TRUE(std::isnan(got->h9_db[0]) && std::isnan(got->thd9_db.at(0)));
 }
 
 TEST(SweepFiles, CsvRoundTripKeepsEveryColumn) {
@@ -79,6 +101,10 @@ TEST(SweepFiles, CsvRoundTripKeepsEveryColumn) {
     ExpectColumn(got->h4_db, want.h4_db, 4, "h4_db");
     ExpectColumn(got->h5_db, want.h5_db, 4, "h5_db");
     ExpectColumn(got->thd_db, want.thd_db, 4, "thd_db");
+    for (int order = 6; order <= kSweepHighestHarmonic; ++order) {
+        ExpectColumn(HarmonicDb(*got, order), HarmonicDb(want, order), 4, "h6_db..h9_db");
+    }
+    ExpectColumn(got->thd9_db, want.thd9_db, 4, "thd9_db");
 }
 
 TEST(SweepFiles, FrdRoundTripWithCommentLines) {

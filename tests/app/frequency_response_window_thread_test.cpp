@@ -8,7 +8,9 @@
 #include "tests/app/panel_fixture.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QListWidget>
 #include <QMenu>
@@ -117,6 +119,41 @@ TEST_F(FrequencyResponseWindowTest, AWireMeasuresFlatItsCsvIsTheCurveAndFilesCom
     EXPECT_FALSE(window->LoadOverlay(junk, &error));
     EXPECT_TRUE(error.startsWith(QStringLiteral("line 3"))) << error.toStdString();
     EXPECT_EQ(list->count(), 3);
+}
+
+// The gate in the window, as --window-ms 1,5: the response is the gated one, the status line says
+// from where it holds (1 / 6 ms, 166.4 Hz in whole frames) and that the latency is relative, and
+// the impulse plot draws the gate from 1 ms before the peak to 5 ms after it; the plot holds
+// every harmonic to H9.
+TEST_F(FrequencyResponseWindowTest, TheGateIsSetShownAndStated) {
+    CFrequencyResponseWindow* window = Open();
+    ASSERT_NE(window, nullptr);
+    window->findChild<QCheckBox*>(QStringLiteral("gate"))->setChecked(true);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("gateLeft"))->setValue(1);
+    window->findChild<QDoubleSpinBox*>(QStringLiteral("gateRight"))->setValue(5);
+    window->Start();
+    RunUntilDone(window);
+    ASSERT_TRUE(window->Outcome()) << window->StatusText().toStdString();
+    const SweepOutcome& outcome = *window->Outcome();
+    // In whole frames: 1 ms is 44, 5 ms 221 (220.5 rounded).
+    EXPECT_DOUBLE_EQ(outcome.result.gate_lowest_hz, 44100.0 / (44 + 221));
+    for (size_t i = 0; i < outcome.result.freq_hz.size(); ++i) {
+        if (outcome.result.freq_hz[i] >= outcome.result.gate_lowest_hz) {
+            EXPECT_NEAR(outcome.result.mag_db[i], 0.0, 0.05) << outcome.result.freq_hz[i];
+        }
+    }
+    EXPECT_TRUE(window->StatusText().contains(QString::fromUtf8("从 166.4 Hz 起")))
+        << window->StatusText().toStdString();
+    EXPECT_TRUE(window->StatusText().contains(QString::fromUtf8("相对值")))
+        << window->StatusText().toStdString();
+    const QList<QPointF> gate = window->Charts().GatePoints();
+    ASSERT_FALSE(gate.isEmpty());
+    EXPECT_NEAR(gate.front().x(), outcome.latency_ms - 1, 0.03);
+    EXPECT_NEAR(gate.back().x(), outcome.latency_ms + 5, 0.03);
+    EXPECT_NEAR(gate.front().y(), 0.0, 1e-9);
+    // Ticked, the harmonics H2..H9 and THD join the magnitude.
+    window->findChild<QCheckBox*>(QStringLiteral("harmonics"))->setChecked(true);
+    EXPECT_EQ(window->Charts().VisibleMagnitudeCurves(), 1 + 8 + 1);
 }
 
 // Input frames the card dropped while the sweep comes back (a gap, like an xrun; this one leaves

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -78,6 +79,33 @@ TEST(FloatWave, SoxReadsEverySampleBack) {
     std::memcpy(&factFrames, &header[46], 4); // little-endian host, as every target we build for
     EXPECT_EQ(std::string(&header[38], 4), "fact");
     EXPECT_EQ(factFrames, samples.size());
+}
+
+// Every header byte as the format lays it out: RIFF's size is the file's length less its own
+// 8 bytes (a reader that trusts it looks 8 bytes past the end when it is too large), and the
+// data chunk's size is the samples' bytes. sox tolerates either being wrong, so only the bytes
+// themselves show it.
+TEST(FloatWave, HeaderSizesAreExactByteForByte) {
+    const std::string path = ScratchPath("three.wav");
+    std::string error;
+    ASSERT_TRUE(WriteFloatWave(path, {0.5f, -1.0f, 0.25f}, 48000, error)) << error;
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
+                                           std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> want = {
+        'R',  'I',  'F',  'F',  62,   0,    0,    0, // the file's 70 bytes less these 8
+        'W',  'A',  'V',  'E',  'f',  'm',  't',  ' ',
+        18,   0,    0,    0,             // fmt chunk of 18 bytes
+        3,    0,    1,    0,             // IEEE float, mono
+        0x80, 0xBB, 0,    0,             // 48000 Hz
+        0x00, 0xEE, 0x02, 0,             // 192000 bytes a second
+        4,    0,    32,   0,    0,    0, // block 4, 32 bits, no extension
+        'f',  'a',  'c',  't',  4,    0,    0,    0,
+        3,    0,    0,    0,                         // 3 frames
+        'd',  'a',  't',  'a',  12,   0,    0,    0, // 12 data bytes
+        0x00, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x80, 0xBF,
+        0x00, 0x00, 0x80, 0x3E};
+    EXPECT_EQ(bytes, want);
 }
 
 TEST(FloatWave, FailuresNameThePathAndTheCause) {
