@@ -1,5 +1,7 @@
 #include "audio/test_signal.h"
 
+#include "base/full_scale.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -31,7 +33,7 @@ TestSignal NormalisedTestSignal(const TestSignal& signal) {
 }
 
 double TestSignalPeak(double level_dbfs) {
-    return 32768.0 * std::pow(10.0, level_dbfs / 20.0);
+    return kFullScale * std::pow(10.0, level_dbfs / 20.0);
 }
 
 CTestSignalSource::CTestSignalSource() : m_random(kDitherSeed) {}

@@ -1,5 +1,7 @@
 #include "measure/scope_math.h"
 
+#include "base/full_scale.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -57,7 +59,7 @@ double ScopeVoltsPerDivision(float ampScale, int gainDivisor, int extentPx, int 
     }
     const double pixelsPerDivision = double(extentPx - 1) / std::max(divisions, 1);
     const double pixelsPerUnit = double(ampScale) / std::max(gainDivisor, 1);
-    return pixelsPerDivision / pixelsPerUnit * std::sqrt(2.0) * vrmsAt0Dbfs / 32768.0;
+    return pixelsPerDivision / pixelsPerUnit * std::sqrt(2.0) * vrmsAt0Dbfs / kFullScale;
 }
 
 int FindTriggerStart(const int16_t* frames, int channel) {

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <complex>
+#include <numbers>
 #include <optional>
 #include <vector>
 
@@ -71,12 +72,11 @@ struct CDistortionAnalyser::Impl {
 template <class Layout>
 bool CDistortionAnalyser::Impl::FitSettled(double* tonesHz, int refined, const Layout& layout,
                                            double* hz, int& count, ToneFit& fit) {
-    constexpr double kTwoPi = 2 * 3.141592653589793;
     for (int pass = 0; pass < kMostSteps; ++pass) {
         count = layout(tonesHz, hz);
         double w[kMaxFitTones];
         for (int i = 0; i < count; ++i) {
-            w[i] = kTwoPi * hz[i] / m_sampleRateHz;
+            w[i] = 2 * std::numbers::pi * hz[i] / m_sampleRateHz;
         }
         if (!FitTonesAt(m_x.data(), m_frames, w, count, refined, fit)) {
             return false;
@@ -85,7 +85,8 @@ bool CDistortionAnalyser::Impl::FitSettled(double* tonesHz, int refined, const L
         bool settled = true;
         for (int i = 0; i < refined; ++i) {
             // No step beyond half a bin, where the linearisation is not trusted.
-            stepBins[i] = std::fmax(-0.5, std::fmin(0.5, fit.step[i] * m_frames / kTwoPi));
+            stepBins[i] =
+                std::fmax(-0.5, std::fmin(0.5, fit.step[i] * m_frames / (2 * std::numbers::pi)));
             settled = settled && std::fabs(stepBins[i]) < kSettledBins;
         }
         if (settled) {

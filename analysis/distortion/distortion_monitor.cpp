@@ -1,5 +1,6 @@
 #include "analysis/distortion/distortion_monitor.h"
 
+#include "base/full_scale.h"
 #include "base/pcm_format.h"
 
 #include <algorithm>
@@ -106,7 +107,7 @@ void CDistortionMonitor::Append(const int16_t* interleaved, int frames, uint64_t
         const int take = std::min(frames, blockFrames - m_filled);
         double* to = m_block.data() + size_t(2) * m_filled;
         for (int i = 0; i < 2 * take; ++i) {
-            to[i] = interleaved[i] / 32768.0;
+            to[i] = interleaved[i] / kFullScale;
         }
         interleaved += 2 * take;
         frames -= take;

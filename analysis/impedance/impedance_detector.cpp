@@ -2,10 +2,12 @@
 
 #include "analysis/common/block_checks.h"
 #include "analysis/common/tone_fit.h"
+#include "base/full_scale.h"
 #include "measure/sine_fit.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 
 // The amplitudes are a least-squares fit of a cos + b sin + c at the known frequency (the
@@ -16,8 +18,6 @@
 // are fitted in the same centred time, so V1/V2 carries their phase difference unchanged.
 
 namespace {
-
-constexpr double kTwoPi = 6.283185307179586;
 // A tone must carry at least this share of X1's power about its mean: less, and what is on X1
 // is mostly something else (noise, another tone, hum) that the fit's amplitude would misread.
 constexpr double kLeastToneShare = 0.5;
@@ -61,7 +61,7 @@ double ToneAmplitudeError(double residual_mean_square, int n) {
     // Rounding to 16 bits is no random noise for a steady tone: at a round frequency the samples,
     // and so their rounding, repeat every few hundred (441 for 1 kHz at 44.1 kHz), and the
     // rounding's share at the tone averages down only over that pattern, not over the block.
-    constexpr double kStep = 1.0 / 32768.0;
+    constexpr double kStep = 1.0 / kFullScale;
     constexpr int kRoundingPattern = 441;
     const double noise = residual_mean_square * 2.0 / std::max(n, 1);
     const double rounding = kStep * kStep / 12.0 * 2.0 / std::min(std::max(n, 1), kRoundingPattern);
@@ -103,7 +103,7 @@ ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int fra
         return result;
     }
     const int n = std::min(frames, int(std::lround(periods * m_sampleRateHz / freq_hz)));
-    const double w = kTwoPi * freq_hz / m_sampleRateHz;
+    const double w = 2 * std::numbers::pi * freq_hz / m_sampleRateHz;
     ToneFit fit1;
     ToneFit fit2;
     if (!FitTonesAt(m_x1.data(), n, &w, 1, 0, fit1) ||

@@ -1,11 +1,10 @@
 #include "analysis/impedance/impedance_live.h"
+#include "base/full_scale.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-constexpr double kFullScale = 32768.0;
 constexpr double kLeastLiveBlockS = 0.2;
 constexpr int kLeastLivePeriods = 10;
 // After the tone arrives: the sweep's own least settling, for the same ringing and buffering.

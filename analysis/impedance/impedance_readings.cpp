@@ -1,10 +1,9 @@
 #include "analysis/impedance/impedance_readings.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace {
-
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kDegPerRad = 57.29577951308232;
 
 } // namespace
@@ -31,7 +30,7 @@ const char* ImpedanceKindName(ImpedanceKind kind) {
 ImpedanceReadings ReadImpedance(std::complex<double> z_ohm, double freq_hz,
                                 double z_resolution_ohm) {
     ImpedanceReadings r;
-    const double omega = kTwoPi * freq_hz;
+    const double omega = 2 * std::numbers::pi * freq_hz;
     r.freq_hz = freq_hz;
     r.z_ohm = std::abs(z_ohm);
     r.theta_deg = std::arg(z_ohm) * kDegPerRad;

@@ -1,12 +1,11 @@
 #include "analysis/impedance/impedance_sweep.h"
+#include "base/full_scale.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
 namespace {
-
-constexpr double kFullScale = 32768.0;
 
 int LongestBlock(const std::vector<ImpedanceStep>& plan) {
     int most = 4096;

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 
 namespace {
-
-constexpr double kTwoPi = 6.283185307179586;
 // The fit stops above this many times the resonance: real voice coils' losses (eddy currents)
 // raise the real part there, which the model leaves out.
 constexpr double kFitTopRatio = 10.0;
@@ -249,7 +248,7 @@ std::optional<ThieleSmall> ThieleSmallFromCurve(const std::vector<ImpedanceCurve
     double num = 0;
     double den = 0;
     for (const ImpedanceCurvePoint& p : points) {
-        const double omega = kTwoPi * p.freq_hz;
+        const double omega = 2 * std::numbers::pi * p.freq_hz;
         const std::complex<double> motional =
             m.res / std::complex<double>(1, m.q * Detuning(p.freq_hz, m.fs));
         num += omega * (p.z_ohm.imag() - motional.imag());
@@ -289,7 +288,7 @@ std::optional<DriverMechanics> AddedMassMechanics(const ThieleSmall& free_air, d
         return std::nullopt;
     }
     DriverMechanics m;
-    const double omega = kTwoPi * free_air.fs_hz;
+    const double omega = 2 * std::numbers::pi * free_air.fs_hz;
     m.mms_kg = added_kg / (shift * shift - 1);
     m.cms_m_per_n = 1 / (omega * omega * m.mms_kg);
     m.vas_m3 = kAirRhoC2Pa * sd_m2 * sd_m2 * m.cms_m_per_n;
@@ -299,5 +298,5 @@ std::optional<DriverMechanics> AddedMassMechanics(const ThieleSmall& free_air, d
 }
 
 double ConeArea(double diameter_m) {
-    return kTwoPi / 8 * diameter_m * diameter_m;
+    return (2 * std::numbers::pi) / 8 * diameter_m * diameter_m;
 }

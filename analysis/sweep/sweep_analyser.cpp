@@ -1,12 +1,13 @@
 #include "analysis/sweep/sweep_analyser.h"
 
-#include "analysis/common/block_checks.h"
 #include "analysis/sweep/sweep_points.h"
+#include "base/full_scale.h"
 #include "fft/real_fft.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 
 // Method. The capture's spectrum times the regularised inverse of the generated sweep's own
@@ -59,8 +60,6 @@
 // room), flat in the middle and raised-cosine over the outer third of each side.
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 constexpr double kFloorInBand = 1e-8;
 constexpr double kFloorRampOctaves = 1.0 / 6;
 constexpr double kNoSignalRatio = 31.6; // 30 dB: the peak over the noise's RMS
@@ -77,8 +76,9 @@ constexpr std::array<double, 2> kHighpassQ = {0.5411961, 1.3065630};
 // The highpass's response at hz, exact for the bilinear transform of the analogue prototype
 // (s = j 2 rate tan(pi f / rate)); zero at DC, one at Nyquist.
 std::complex<double> Highpass(double hz, double cornerHz, double rateHz) {
-    const double omega = 2 * rateHz * std::tan(kPi * std::min(hz, rateHz / 2 * 0.999999) / rateHz);
-    const double corner = 2 * rateHz * std::tan(kPi * cornerHz / rateHz);
+    const double omega =
+        2 * rateHz * std::tan(std::numbers::pi * std::min(hz, rateHz / 2 * 0.999999) / rateHz);
+    const double corner = 2 * rateHz * std::tan(std::numbers::pi * cornerHz / rateHz);
     std::complex<double> h = 1;
     for (double q : kHighpassQ) {
         const std::complex<double> s(0, omega);
@@ -91,7 +91,7 @@ std::complex<double> Highpass(double hz, double cornerHz, double rateHz) {
 double Edge(double outside, double octaves) {
     return outside <= 0         ? 1.0
            : outside >= octaves ? 0.0
-                                : 0.5 + 0.5 * std::cos(kPi * outside / octaves);
+                                : 0.5 + 0.5 * std::cos(std::numbers::pi * outside / octaves);
 }
 
 // One band of the arrival's search, from loHz over kArrivalBandOctaves: raised-cosine to nothing
@@ -111,7 +111,9 @@ double BandWeight(double hz, double loHz, double interiorLoHz, double interiorHi
 double Taper(int i, int extent) {
     const double taperLength = std::max(1.0, extent / 3.0);
     const double fromEdge = extent - std::abs(i);
-    return fromEdge >= taperLength ? 1.0 : 0.5 - 0.5 * std::cos(kPi * fromEdge / taperLength);
+    return fromEdge >= taperLength
+               ? 1.0
+               : 0.5 - 0.5 * std::cos(std::numbers::pi * fromEdge / taperLength);
 }
 
 } // namespace
@@ -195,7 +197,8 @@ CSweepAnalyser::Impl::Impl(const SweepSettings& sweep)
             std::max({0.0, std::log2(cornerHz / 2 / hz), std::log2(hz / sweep.f2_hz)});
         const double ramp = std::min(1.0, outside / kFloorRampOctaves);
         // From kFloorInBand to 1 in log terms along a raised cosine.
-        const double floor = peakPower * std::pow(kFloorInBand, 0.5 + 0.5 * std::cos(kPi * ramp));
+        const double floor =
+            peakPower * std::pow(kFloorInBand, 0.5 + 0.5 * std::cos(std::numbers::pi * ramp));
         const std::complex<double> x = m_fft.Output()[k];
         m_inverse[size_t(k)] = std::conj(x) / ((std::norm(x) + floor) * N());
     }
@@ -212,11 +215,11 @@ CSweepAnalyser::Impl::Impl(const SweepSettings& sweep)
 // highpass's ringing would lean it by a thousandth of a sample.
 bool CSweepAnalyser::Impl::Deconvolve(const double* samples, int stride, std::vector<double>& ir,
                                       int& peak, double& latency) {
-    bool clipped = false;
+    CClipRun clip;
     double* in = m_fft.Input();
     for (int n = 0; n < N(); ++n) {
         in[n] = samples[int64_t(n) * stride];
-        clipped = clipped || std::fabs(in[n]) >= kClipLevel;
+        clip.Add(in[n]);
     }
     m_fft.Execute();
     for (int k = 0; k < Bins(); ++k) {
@@ -238,7 +241,7 @@ bool CSweepAnalyser::Impl::Deconvolve(const double* samples, int stride, std::ve
     }
     m_ifft.Execute();
     std::copy(m_ifft.Output(), m_ifft.Output() + N(), ir.begin());
-    return clipped;
+    return clip.Clipped();
 }
 
 int CSweepAnalyser::Impl::Standout(const std::vector<double>& ir, double* ratio) {
@@ -337,7 +340,7 @@ void CSweepAnalyser::Impl::Refine(const std::vector<std::complex<double>>& spect
 // own band-limited interpolation, exact for any fraction.
 void CSweepAnalyser::Impl::Derivatives(const std::vector<std::complex<double>>& spectrum, double at,
                                        double& slope, double& curvature) const {
-    const double w = 2 * kPi / N();
+    const double w = 2 * std::numbers::pi / N();
     const std::complex<double> turn = std::polar(1.0, w * at);
     std::complex<double> rotor = 1;
     double first = 0;
@@ -395,13 +398,13 @@ const std::vector<double>& HarmonicDb(const SweepResult& r, int order) {
 
 double GateWeight(int i, int left, int right) {
     if (i < 0) {
-        return i < -left ? 0.0 : 0.5 - 0.5 * std::cos(kPi * (left + i) / left);
+        return i < -left ? 0.0 : 0.5 - 0.5 * std::cos(std::numbers::pi * (left + i) / left);
     }
     const double falling = std::max(1.0, kGateFallingFraction * right);
     const double fromEnd = right - i;
     return fromEnd < 0          ? 0.0
            : fromEnd >= falling ? 1.0
-                                : 0.5 - 0.5 * std::cos(kPi * fromEnd / falling);
+                                : 0.5 - 0.5 * std::cos(std::numbers::pi * fromEnd / falling);
 }
 
 CSweepAnalyser::CSweepAnalyser(const SweepSettings& sweep)

@@ -1,5 +1,6 @@
 #include "analysis/sweep/sweep_measurement.h"
 
+#include "base/full_scale.h"
 #include "fft/real_fft.h"
 
 #include <algorithm>
@@ -19,7 +20,6 @@ namespace {
 
 constexpr int kMaxAverages = 64;
 constexpr int kMarginFrames = 512;
-constexpr double kFullScale = 32768.0;
 
 int NextPowerOfTwo(int n) {
     int p = 1;
@@ -193,17 +193,20 @@ SweepOutcome CSweepMeasurement::Analyse() {
     bool clipped = false;
     for (int a = 0; a < m_settings.averages; ++a) {
         const int start = offset - kMarginFrames + a * frames;
+        CClipRun measuredClip;
+        CClipRun referenceClip;
         for (int n = std::max(0, -start); n < frames && start + n < m_captureFrames; ++n) {
             const size_t at = size_t(2) * size_t(start + n);
             const int16_t x = m_capture[at + size_t(out.input)];
-            clipped = clipped || x >= 32767 || x <= -32767;
+            measuredClip.Add(x);
             measured[size_t(n)] += x;
             if (withReference) {
                 const int16_t y = m_capture[at + 1];
-                clipped = clipped || y >= 32767 || y <= -32767;
+                referenceClip.Add(y);
                 reference[size_t(n)] += y;
             }
         }
+        clipped = clipped || measuredClip.Clipped() || referenceClip.Clipped();
     }
     if (clipped) {
         out.failure = SweepFailure::Clipped;

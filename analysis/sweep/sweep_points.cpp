@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPowerFloor = 1e-30; // -300 dB
 
@@ -100,7 +99,7 @@ void CSweepPoints::Evaluate(const std::vector<std::complex<double>>* spectra, in
             const std::complex<double> ref = (*reference)[size_t(k)];
             h = std::norm(ref) > 0 ? h / ref : std::complex<double>{};
         }
-        m_response[size_t(k)] = h * std::polar(1.0, 2 * kPi * k * residualDelay / n);
+        m_response[size_t(k)] = h * std::polar(1.0, 2 * std::numbers::pi * k * residualDelay / n);
     }
     if (m_widthOctaves > 0) {
         RunningSums(m_responseSums, m_bins, [&](int k) { return m_response[size_t(k)]; });
@@ -160,7 +159,7 @@ void CSweepPoints::Evaluate(const std::vector<std::complex<double>>* spectra, in
     for (int i = 1; i < count; ++i) {
         double& p = r.phase_deg[size_t(i)];
         const double before = r.phase_deg[size_t(i) - 1];
-        p += 2 * kPi * std::round((before - p) / (2 * kPi));
+        p += 2 * std::numbers::pi * std::round((before - p) / (2 * std::numbers::pi));
     }
     for (int i = 0; i < count; ++i) {
         const int a = std::max(0, i - 1);
@@ -168,9 +167,9 @@ void CSweepPoints::Evaluate(const std::vector<std::complex<double>>* spectra, in
         const double slope = b > a ? (r.phase_deg[size_t(b)] - r.phase_deg[size_t(a)]) /
                                          (r.freq_hz[size_t(b)] - r.freq_hz[size_t(a)])
                                    : 0.0;
-        r.group_delay_ms.push_back(-1e3 * slope / (2 * kPi));
+        r.group_delay_ms.push_back(-1e3 * slope / (2 * std::numbers::pi));
     }
     for (double& p : r.phase_deg) {
-        p *= 180 / kPi;
+        p *= 180 / std::numbers::pi;
     }
 }

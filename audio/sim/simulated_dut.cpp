@@ -1,5 +1,6 @@
 #include "audio/sim/simulated_dut.h"
 
+#include "base/full_scale.h"
 #include "base/pcm_format.h"
 
 CSimulatedDut::CSimulatedDut(const SimulatedDut& model, uint64_t seed)
@@ -12,12 +13,12 @@ CSimulatedDut::CSimulatedDut(const SimulatedDut& model, uint64_t seed)
 void CSimulatedDut::Process(int16_t* interleaved, int frames) {
     const SimulatedDut& m = m_model;
     for (int i = 0; i < frames * kChannels; ++i) {
-        const double x = interleaved[i] / 32768.0;
+        const double x = interleaved[i] / kFullScale;
         double y = x * (m.gain + x * (m.a2 + x * m.a3));
         if (m_noiseRms > 0) {
             y += m_noiseRms * m_random.Gaussian();
         }
-        double code = y * 32768.0;
+        double code = y * kFullScale;
         if (m.converter_dither) {
             code += m_random.Triangular();
         }

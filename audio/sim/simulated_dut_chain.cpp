@@ -2,6 +2,7 @@
 
 #include "audio/sim/simulated_fir.h"
 #include "audio/sim/simulated_poly.h"
+#include "base/full_scale.h"
 #include "base/pcm_format.h"
 
 #include <cmath>
@@ -275,14 +276,14 @@ void CSimulatedDutChain::Process(int16_t* interleaved, int frames) {
         const int chunk = std::min(kFramesPerBuffer, frames - done);
         int16_t* samples = interleaved + size_t(done) * kChannels;
         for (int n = 0; n < chunk; ++n) {
-            m_channels[0][size_t(n)] = samples[2 * n] / 32768.0;
-            m_channels[1][size_t(n)] = samples[2 * n + 1] / 32768.0;
+            m_channels[0][size_t(n)] = samples[2 * n] / kFullScale;
+            m_channels[1][size_t(n)] = samples[2 * n + 1] / kFullScale;
         }
         for (auto& stage : m_stages) {
             stage->Process(m_channels[0].data(), m_channels[1].data(), chunk);
         }
         for (int n = 0; n < 2 * chunk; ++n) {
-            double code = m_channels[n % 2][size_t(n / 2)] * 32768.0;
+            double code = m_channels[n % 2][size_t(n / 2)] * kFullScale;
             if (m_dither) {
                 code += m_random.Triangular();
             }
