@@ -27,6 +27,9 @@ struct HandoverCase {
 class DistortionHandover : public testing::TestWithParam<HandoverCase> {};
 
 TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
+    if (!tavrin::test::kAllocationsCounted) {
+        GTEST_SKIP() << "ThreadSanitizer keeps its own allocator; the other builds count";
+    }
     const HandoverCase& c = GetParam();
     CTripleBuffer<DistortionRow> rows(DistortionRowWithRoom());
     CDistortionMonitor monitor([&rows](const DistortionRow& row) { rows.Publish(row); }, true);

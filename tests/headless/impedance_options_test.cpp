@@ -1,6 +1,7 @@
 // `tavrin impedance`'s command line at the edges of every range it documents: the limit itself
 // accepted, the nearest value past it refused.
 #include "headless/impedance_options.h"
+#include "tests/headless/boundary_case.h"
 
 #include <gtest/gtest.h>
 
@@ -9,20 +10,11 @@
 
 namespace {
 
-struct Edge {
-    const char* name;
-    std::vector<std::string> args; // after --ref 100 --sweep 20-200 unless they give their own
-    bool accepted;
-};
-
-void PrintTo(const Edge& edge, std::ostream* os) {
-    *os << edge.name;
-}
-
-class ImpedanceOptionEdges : public testing::TestWithParam<Edge> {};
+class ImpedanceOptionEdges : public testing::TestWithParam<BoundaryCase> {};
 
 TEST_P(ImpedanceOptionEdges, LimitAcceptedOnePastItRefused) {
-    const Edge& c = GetParam();
+    const BoundaryCase& c = GetParam();
+    // After --ref 100 --sweep 20-200 unless the case gives its own.
     std::vector<std::string> args = c.args;
     const bool own = std::find(args.begin(), args.end(), "--ref") != args.end();
     if (!own) {
@@ -42,45 +34,46 @@ std::vector<std::string> Mass(const std::string& grams, const std::string& size_
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, ImpedanceOptionEdges,
-    testing::Values(Edge{"ref_least", {"--ref", "0.1"}, true},
-                    Edge{"ref_under_least", {"--ref", "0.0999999"}, false},
-                    Edge{"ref_most", {"--ref", "1e6"}, true},
-                    Edge{"ref_over_most", {"--ref", "1000000.1"}, false},
-                    Edge{"freq_least", {"--ref", "100", "--freq", "10"}, true},
-                    Edge{"freq_under_least", {"--ref", "100", "--freq", "9.999"}, false},
-                    Edge{"freq_most", {"--ref", "100", "--freq", "20000"}, true},
-                    Edge{"freq_over_most", {"--ref", "100", "--freq", "20000.01"}, false},
-                    Edge{"sweep_whole_band", {"--ref", "100", "--sweep", "10-20000"}, true},
-                    Edge{"sweep_under_least", {"--ref", "100", "--sweep", "9.99-20000"}, false},
-                    Edge{"sweep_over_most", {"--ref", "100", "--sweep", "10-20000.01"}, false},
-                    Edge{"sweep_empty", {"--ref", "100", "--sweep", "100-100"}, false},
-                    Edge{"per_octave_least", {"--points-per-octave", "1"}, true},
-                    Edge{"per_octave_none", {"--points-per-octave", "0"}, false},
-                    Edge{"per_octave_most", {"--points-per-octave", "96"}, true},
-                    Edge{"per_octave_over_most", {"--points-per-octave", "97"}, false},
-                    Edge{"level_least", {"--level", "-120"}, true},
-                    Edge{"level_under_least", {"--level", "-120.01"}, false},
-                    Edge{"level_most", {"--level", "0"}, true},
-                    Edge{"level_over_most", {"--level", "0.01"}, false},
-                    Edge{"seconds_most", {"--ref", "100", "--seconds", "1e9"}, true},
-                    Edge{"seconds_over_most", {"--ref", "100", "--seconds", "1.000001e9"}, false},
-                    Edge{"seconds_none", {"--ref", "100", "--seconds", "0"}, false},
-                    Edge{"input_impedance_tiny", {"--input-impedance", "1e-9"}, true},
-                    Edge{"input_impedance_none", {"--input-impedance", "0"}, false},
-                    Edge{"re_least", {"--re", "0.01"}, true},
-                    Edge{"re_under_least", {"--re", "0.00999"}, false},
-                    Edge{"re_most", {"--re", "1000"}, true},
-                    Edge{"re_over_most", {"--re", "1000.01"}, false},
-                    Edge{"mass_tiny", Mass("1e-6", "--sd", "100"), true},
-                    Edge{"mass_none", Mass("0", "--sd", "100"), false},
-                    Edge{"mass_most", Mass("1000", "--sd", "100"), true},
-                    Edge{"mass_over_most", Mass("1000.01", "--sd", "100"), false},
-                    Edge{"sd_most", Mass("10", "--sd", "10000"), true},
-                    Edge{"sd_over_most", Mass("10", "--sd", "10000.01"), false},
-                    Edge{"sd_none", Mass("10", "--sd", "0"), false},
-                    Edge{"diameter_most", Mass("10", "--diameter", "100"), true},
-                    Edge{"diameter_over_most", Mass("10", "--diameter", "100.01"), false},
-                    Edge{"diameter_none", Mass("10", "--diameter", "0"), false}),
+    testing::Values(
+        BoundaryCase{"ref_least", {"--ref", "0.1"}, true},
+        BoundaryCase{"ref_under_least", {"--ref", "0.0999999"}, false},
+        BoundaryCase{"ref_most", {"--ref", "1e6"}, true},
+        BoundaryCase{"ref_over_most", {"--ref", "1000000.1"}, false},
+        BoundaryCase{"freq_least", {"--ref", "100", "--freq", "10"}, true},
+        BoundaryCase{"freq_under_least", {"--ref", "100", "--freq", "9.999"}, false},
+        BoundaryCase{"freq_most", {"--ref", "100", "--freq", "20000"}, true},
+        BoundaryCase{"freq_over_most", {"--ref", "100", "--freq", "20000.01"}, false},
+        BoundaryCase{"sweep_whole_band", {"--ref", "100", "--sweep", "10-20000"}, true},
+        BoundaryCase{"sweep_under_least", {"--ref", "100", "--sweep", "9.99-20000"}, false},
+        BoundaryCase{"sweep_over_most", {"--ref", "100", "--sweep", "10-20000.01"}, false},
+        BoundaryCase{"sweep_empty", {"--ref", "100", "--sweep", "100-100"}, false},
+        BoundaryCase{"per_octave_least", {"--points-per-octave", "1"}, true},
+        BoundaryCase{"per_octave_none", {"--points-per-octave", "0"}, false},
+        BoundaryCase{"per_octave_most", {"--points-per-octave", "96"}, true},
+        BoundaryCase{"per_octave_over_most", {"--points-per-octave", "97"}, false},
+        BoundaryCase{"level_least", {"--level", "-120"}, true},
+        BoundaryCase{"level_under_least", {"--level", "-120.01"}, false},
+        BoundaryCase{"level_most", {"--level", "0"}, true},
+        BoundaryCase{"level_over_most", {"--level", "0.01"}, false},
+        BoundaryCase{"seconds_most", {"--ref", "100", "--seconds", "1e9"}, true},
+        BoundaryCase{"seconds_over_most", {"--ref", "100", "--seconds", "1.000001e9"}, false},
+        BoundaryCase{"seconds_none", {"--ref", "100", "--seconds", "0"}, false},
+        BoundaryCase{"input_impedance_tiny", {"--input-impedance", "1e-9"}, true},
+        BoundaryCase{"input_impedance_none", {"--input-impedance", "0"}, false},
+        BoundaryCase{"re_least", {"--re", "0.01"}, true},
+        BoundaryCase{"re_under_least", {"--re", "0.00999"}, false},
+        BoundaryCase{"re_most", {"--re", "1000"}, true},
+        BoundaryCase{"re_over_most", {"--re", "1000.01"}, false},
+        BoundaryCase{"mass_tiny", Mass("1e-6", "--sd", "100"), true},
+        BoundaryCase{"mass_none", Mass("0", "--sd", "100"), false},
+        BoundaryCase{"mass_most", Mass("1000", "--sd", "100"), true},
+        BoundaryCase{"mass_over_most", Mass("1000.01", "--sd", "100"), false},
+        BoundaryCase{"sd_most", Mass("10", "--sd", "10000"), true},
+        BoundaryCase{"sd_over_most", Mass("10", "--sd", "10000.01"), false},
+        BoundaryCase{"sd_none", Mass("10", "--sd", "0"), false},
+        BoundaryCase{"diameter_most", Mass("10", "--diameter", "100"), true},
+        BoundaryCase{"diameter_over_most", Mass("10", "--diameter", "100.01"), false},
+        BoundaryCase{"diameter_none", Mass("10", "--diameter", "0"), false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What the loudspeaker options ask for, in SI units, and the combinations refused.

@@ -1,6 +1,7 @@
 // `tavrin sweep`'s command line taken apart: what each good line asks for, including the sweep
 // it makes from the band. The refusals are checked through the program (sweep_cli_test.cpp).
 #include "headless/sweep_options.h"
+#include "tests/headless/boundary_case.h"
 
 #include <gtest/gtest.h>
 
@@ -127,17 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every range at its documented limit, accepted, and one step past it, refused.
-struct Boundary {
-    const char* name;
-    std::vector<std::string> args;
-    bool accepted;
-};
-
-void PrintTo(const Boundary& b, std::ostream* os) {
-    *os << b.name;
-}
-
-class SweepBoundary : public testing::TestWithParam<Boundary> {};
+class SweepBoundary : public testing::TestWithParam<BoundaryCase> {};
 
 TEST_P(SweepBoundary, LimitAcceptedOnePastRefused) {
     SweepOptions options;
@@ -148,36 +139,36 @@ TEST_P(SweepBoundary, LimitAcceptedOnePastRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, SweepBoundary,
-    testing::Values(Boundary{"to_nyquist", {"--to", "22050"}, true},
-                    Boundary{"to_past_nyquist", {"--to", "22050.01"}, false},
+    testing::Values(BoundaryCase{"to_nyquist", {"--to", "22050"}, true},
+                    BoundaryCase{"to_past_nyquist", {"--to", "22050.01"}, false},
                     // --from's floor is the sweep's start at 1 Hz, an octave under it.
-                    Boundary{"from_lowest", {"--from", "2", "--length", "1048576"}, true},
-                    Boundary{"from_too_low", {"--from", "1.99", "--length", "1048576"}, false},
-                    Boundary{"from_zero", {"--from", "0"}, false},
-                    Boundary{"length_shortest", {"--length", "65536"}, true},
-                    Boundary{"length_too_short", {"--length", "32768"}, false},
-                    Boundary{"length_longest", {"--length", "1048576"}, true},
-                    Boundary{"length_too_long", {"--length", "2097152"}, false},
-                    Boundary{"level_lowest", {"--level", "-60"}, true},
-                    Boundary{"level_too_low", {"--level", "-60.1"}, false},
-                    Boundary{"level_highest", {"--level", "-1"}, true},
-                    Boundary{"level_too_high", {"--level", "-0.9"}, false},
-                    Boundary{"average_fewest", {"--average", "1"}, true},
-                    Boundary{"average_none", {"--average", "0"}, false},
-                    Boundary{"average_most", {"--average", "64"}, true},
-                    Boundary{"average_too_many", {"--average", "65"}, false},
-                    Boundary{"points_fewest", {"--points-per-octave", "1"}, true},
-                    Boundary{"points_none", {"--points-per-octave", "0"}, false},
-                    Boundary{"points_96", {"--points-per-octave", "96"}, true},
-                    Boundary{"points_most", {"--points-per-octave", "480"}, true},
-                    Boundary{"points_too_many", {"--points-per-octave", "481"}, false},
-                    Boundary{"gate_widest", {"--window-ms", "5000,5000"}, true},
-                    Boundary{"gate_left_too_wide", {"--window-ms", "5000.1,10"}, false},
-                    Boundary{"gate_right_too_wide", {"--window-ms", "1,5000.1"}, false},
-                    Boundary{"gate_from_the_peak", {"--window-ms", "0,0.1"}, true},
-                    Boundary{"gate_left_negative", {"--window-ms", "-0.1,4"}, false},
-                    Boundary{"gate_ends_at_the_peak", {"--window-ms", "1,0"}, false},
-                    Boundary{"gate_one_number", {"--window-ms", "4"}, false}),
+                    BoundaryCase{"from_lowest", {"--from", "2", "--length", "1048576"}, true},
+                    BoundaryCase{"from_too_low", {"--from", "1.99", "--length", "1048576"}, false},
+                    BoundaryCase{"from_zero", {"--from", "0"}, false},
+                    BoundaryCase{"length_shortest", {"--length", "65536"}, true},
+                    BoundaryCase{"length_too_short", {"--length", "32768"}, false},
+                    BoundaryCase{"length_longest", {"--length", "1048576"}, true},
+                    BoundaryCase{"length_too_long", {"--length", "2097152"}, false},
+                    BoundaryCase{"level_lowest", {"--level", "-60"}, true},
+                    BoundaryCase{"level_too_low", {"--level", "-60.1"}, false},
+                    BoundaryCase{"level_highest", {"--level", "-1"}, true},
+                    BoundaryCase{"level_too_high", {"--level", "-0.9"}, false},
+                    BoundaryCase{"average_fewest", {"--average", "1"}, true},
+                    BoundaryCase{"average_none", {"--average", "0"}, false},
+                    BoundaryCase{"average_most", {"--average", "64"}, true},
+                    BoundaryCase{"average_too_many", {"--average", "65"}, false},
+                    BoundaryCase{"points_fewest", {"--points-per-octave", "1"}, true},
+                    BoundaryCase{"points_none", {"--points-per-octave", "0"}, false},
+                    BoundaryCase{"points_96", {"--points-per-octave", "96"}, true},
+                    BoundaryCase{"points_most", {"--points-per-octave", "480"}, true},
+                    BoundaryCase{"points_too_many", {"--points-per-octave", "481"}, false},
+                    BoundaryCase{"gate_widest", {"--window-ms", "5000,5000"}, true},
+                    BoundaryCase{"gate_left_too_wide", {"--window-ms", "5000.1,10"}, false},
+                    BoundaryCase{"gate_right_too_wide", {"--window-ms", "1,5000.1"}, false},
+                    BoundaryCase{"gate_from_the_peak", {"--window-ms", "0,0.1"}, true},
+                    BoundaryCase{"gate_left_negative", {"--window-ms", "-0.1,4"}, false},
+                    BoundaryCase{"gate_ends_at_the_peak", {"--window-ms", "1,0"}, false},
+                    BoundaryCase{"gate_one_number", {"--window-ms", "4"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SweepOptions, WindowMsSetsTheGate) {

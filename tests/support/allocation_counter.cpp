@@ -10,6 +10,8 @@ namespace {
 std::atomic<std::uint64_t> g_allocations{0};
 thread_local bool t_armed = false;
 
+#if !defined(__SANITIZE_THREAD__)
+
 void* Allocate(std::size_t size, std::align_val_t alignment) {
     if (t_armed) {
         g_allocations.fetch_add(1, std::memory_order_relaxed);
@@ -26,6 +28,7 @@ void* Allocate(std::size_t size, std::align_val_t alignment) {
     }
     return block;
 }
+#endif
 
 }  // namespace
 
@@ -38,6 +41,7 @@ void ResetAllocationCount() { g_allocations.store(0); }
 
 }  // namespace tavrin::test
 
+#if !defined(__SANITIZE_THREAD__)
 // The replaced global allocation functions; every other form forwards to these.
 void* operator new(std::size_t size) {
     return Allocate(size, std::align_val_t{alignof(std::max_align_t)});
@@ -57,3 +61,4 @@ void operator delete(void* block, std::align_val_t) noexcept { std::free(block);
 void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
+#endif
