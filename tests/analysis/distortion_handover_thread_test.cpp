@@ -28,7 +28,7 @@ class DistortionHandover : public testing::TestWithParam<HandoverCase> {};
 
 TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
     if (!tavrin::test::kAllocationsCounted) {
-        GTEST_SKIP() << "ThreadSanitizer keeps its own allocator; the other builds count";
+        GTEST_SKIP() << "a sanitizer keeps its own allocator; the release build counts";
     }
     const HandoverCase& c = GetParam();
     CTripleBuffer<DistortionRow> rows(DistortionRowWithRoom());

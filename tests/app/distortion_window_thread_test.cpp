@@ -124,7 +124,7 @@ TEST_F(DistortionWindowTest, PlaysDinAndACustomPairAndAllocatesNothingOnTheCaptu
         // A clean cable: only the 16-bit rounding makes products.
         EXPECT_LT(Cell(window, QString::fromUtf8("互调 IMD (%)"), 1).toDouble(), 0.01) << choice;
     }
-    if (tavrin::test::kAllocationsCounted) { // ThreadSanitizer keeps its own allocator
+    if (tavrin::test::kAllocationsCounted) { // a sanitizer keeps its own allocator
         EXPECT_EQ(tavrin::test::AllocationsOnArmedThreads(), 0u);
     }
     window->close();

@@ -27,7 +27,7 @@ public:
 
 TEST(ImpedanceWindowWorker, AllocatesNothingLiveOrSweeping) {
     if (!tavrin::test::kAllocationsCounted) {
-        GTEST_SKIP() << "ThreadSanitizer keeps its own allocator; the other builds count";
+        GTEST_SKIP() << "a sanitizer keeps its own allocator; the release build counts";
     }
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());

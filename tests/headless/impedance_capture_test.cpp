@@ -29,7 +29,7 @@ protected:
 
 TEST_P(ImpedanceCaptureWorker, AllocatesNothingPerBuffer) {
     if (!tavrin::test::kAllocationsCounted) {
-        GTEST_SKIP() << "ThreadSanitizer keeps its own allocator; the other builds count";
+        GTEST_SKIP() << "a sanitizer keeps its own allocator; the release build counts";
     }
     const bool sweep = GetParam();
     ASSERT_TRUE(BeginRun(std::string("sim:dut=divider:10:R2+C1e-3")));

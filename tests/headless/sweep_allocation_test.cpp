@@ -30,7 +30,7 @@ void CountedTap(const int16_t* interleaved, int frames, uint64_t gapCount, void*
 
 TEST(SweepCaptureWorker, FeedsTheMeasurementWithoutAllocating) {
     if (!tavrin::test::kAllocationsCounted) {
-        GTEST_SKIP() << "ThreadSanitizer keeps its own allocator; the other builds count";
+        GTEST_SKIP() << "a sanitizer keeps its own allocator; the release build counts";
     }
     SelectWaveBackend("sim");
     CSimulatedBench::Instance().Reset();

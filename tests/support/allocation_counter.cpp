@@ -10,7 +10,7 @@ namespace {
 std::atomic<std::uint64_t> g_allocations{0};
 thread_local bool t_armed = false;
 
-#if !defined(__SANITIZE_THREAD__)
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 
 void* Allocate(std::size_t size, std::align_val_t alignment) {
     if (t_armed) {
@@ -41,7 +41,7 @@ void ResetAllocationCount() { g_allocations.store(0); }
 
 }  // namespace tavrin::test
 
-#if !defined(__SANITIZE_THREAD__)
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 // The replaced global allocation functions; every other form forwards to these.
 void* operator new(std::size_t size) {
     return Allocate(size, std::align_val_t{alignof(std::max_align_t)});
