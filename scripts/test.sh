@@ -65,34 +65,36 @@ phase "build (release with debug info)"
 configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
     -DTAVRIN_BENCH=ON -DTAVRIN_UNIT_TESTS=OFF
 cmake --build build -j"$jobs"
-phase "tests"
-ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs" --timeout 600 -LE e2e
-
-# The end-to-end tests spend their time waiting on real audio, not computing: they run beside
-# the sanitizer builds, which yield the processor to them (nice), and report at the end.
-end_to_end() {
+# The release tree's own tests, the end-to-end tests (which spend their time waiting on real
+# audio, not computing) and the package check run beside the sanitizer builds, which yield the
+# processor to them (nice), and report at the end.
+release_checks() {
     local failed=()
+    echo "== tests"
+    ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs" --timeout 600 -LE e2e ||
+        failed+=("the release tree's tests")
     if [ ${#e2e_servers[@]} -eq 0 ]; then
         echo "== end-to-end: no private sound server can run here; the default one must say why"
-        ctest --test-dir build --output-on-failure --timeout 600 -L e2e || failed+=(default)
+        ctest --test-dir build --output-on-failure --timeout 600 -L e2e ||
+            failed+=("end-to-end through the default server")
     fi
     for server in "${e2e_servers[@]}"; do
         echo "== end-to-end through a private $server server"
         TAVRIN_TEST_SOUND_SERVER=$server ctest --test-dir build --output-on-failure --timeout 600 \
-            -L e2e || failed+=("$server")
+            -L e2e || failed+=("end-to-end through $server")
     done
+    echo "== Debian package"
+    tests/package/check_package.sh build || failed+=("the Debian package")
     if [ ${#failed[@]} -gt 0 ]; then
-        echo "end-to-end tests failed through: ${failed[*]}"
+        printf 'failed: %s\n' "${failed[@]}"
         return 1
     fi
-    echo "== Debian package"
-    tests/package/check_package.sh build
 }
-phase "end-to-end and package check, beside the sanitizer passes"
-e2e_log=$(mktemp)
-end_to_end >"$e2e_log" 2>&1 &
-e2e_pid=$!
-trap 'kill "$e2e_pid" 2>/dev/null || true; rm -f "$e2e_log"' EXIT
+phase "release tests, end-to-end and package check, beside the sanitizer passes"
+release_log=$(mktemp)
+release_checks >"$release_log" 2>&1 &
+release_pid=$!
+trap 'kill "$release_pid" 2>/dev/null || true; rm -f "$release_log"' EXIT
 
 phase "ThreadSanitizer: threads"
 configure build-tsan -DTAVRIN_TSAN=ON "${sanitizer_flags[@]}"
@@ -112,10 +114,10 @@ ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
     nice -n 10 ctest --test-dir build-asan --output-on-failure --no-tests=error -j"$jobs" -L unit
 
-phase "waiting for the end-to-end tests"
-e2e_status=0
-wait "$e2e_pid" || e2e_status=$?
-cat "$e2e_log"
+phase "waiting for the release tests, end-to-end tests and package check"
+release_status=0
+wait "$release_pid" || release_status=$?
+cat "$release_log"
 phase "done"
 printf '%s\n' "${phases[@]:1}"
-exit "$e2e_status"
+exit "$release_status"
