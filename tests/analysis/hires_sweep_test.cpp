@@ -1,6 +1,7 @@
 // The sweep analyser at a card's own rates: a sweep made at that rate, through a cookbook
 // low-pass applied here, reads the filter's analytic response up to near Nyquist.
 #include "analysis/sweep/sweep_analyser.h"
+#include "analysis/sweep/sweep_measurement.h"
 
 #include "tests/analysis/test_signals.h"
 
@@ -83,5 +84,48 @@ INSTANTIATE_TEST_SUITE_P(Rates, HiresSweep,
                          [](const testing::TestParamInfo<HiresSweepCase>& info) {
                              return info.param.name;
                          });
+
+// The whole measurement at 96 kHz as a 24-bit card would run it: the float playback through the
+// low-pass and a 777-frame delay, rounded to 24 bits and fed as float buffers. The response is
+// the filter's, and the latency the delay plus the filter's own, in milliseconds at 96 kHz.
+TEST(HiresSweepMeasurement, FloatCaptureAt96kReadsTheLowpass) {
+    constexpr double rate = 96000;
+    SweepMeasurementSettings settings;
+    settings.sweep.rate_hz = rate;
+    settings.analysis.hi_hz = 45000;
+    SweepForBand(settings);
+    CSweepMeasurement m(settings);
+    EXPECT_DOUBLE_EQ(m.CaptureSeconds(), m.CaptureFrames() / rate);
+    const auto playback = m.PlaybackFloat();
+    const std::vector<float>& play = *playback;
+    ASSERT_EQ(play.size(), size_t(2) * settings.sweep.frames);
+    std::vector<double> left(play.size() / 2);
+    for (size_t n = 0; n < left.size(); ++n) {
+        left[n] = play[2 * n];
+    }
+    const Lowpass lowpass(40000, 0.707, rate);
+    std::vector<double> wire = lowpass.Apply(left, 777);
+    wire.resize(size_t(m.CaptureFrames()), 0.0);
+    const std::vector<double> card = QuantiseBits(wire, 24, false);
+
+    constexpr int buffer = 4096;
+    std::vector<float> interleaved(2 * buffer);
+    for (size_t at = 0; !m.Complete(); at += buffer) {
+        for (size_t f = 0; f < buffer; ++f) {
+            const float v = at + f < card.size() ? float(card[at + f]) : 0.0f;
+            interleaved[2 * f] = interleaved[2 * f + 1] = v;
+        }
+        CSweepMeasurement::TapFloat(interleaved.data(), buffer, 0, &m);
+    }
+    const SweepOutcome out = m.Analyse();
+    ASSERT_EQ(out.failure, SweepFailure::None);
+    EXPECT_NEAR(out.latency_samples, 777, 3) << "the delay and the filter's few samples";
+    EXPECT_NEAR(out.latency_ms, out.latency_samples / rate * 1e3, 1e-9);
+    ASSERT_GT(out.result.freq_hz.back(), 45000 * std::pow(2.0, -1.0 / 48));
+    for (size_t i = 0; i < out.result.freq_hz.size(); ++i) {
+        EXPECT_NEAR(out.result.mag_db[i], lowpass.Db(out.result.freq_hz[i]), 0.02)
+            << out.result.freq_hz[i] << " Hz";
+    }
+}
 
 } // namespace
