@@ -2,6 +2,7 @@
 // is, harmonics far below 16 bits, and harmonics and bands up to Nyquist at 192 kHz. The oracles
 // are the samples' own rounding error and the levels planted.
 #include "analysis/distortion/distortion.h"
+#include "analysis/distortion/distortion_monitor.h"
 
 #include "tests/analysis/test_signals.h"
 
@@ -84,6 +85,34 @@ TEST(HiresDistortion, At192kHarmonicsTo90kHzAndTheBandToNyquist) {
     ASSERT_EQ(wide.refusal, DistortionRefusal::None);
     EXPECT_NEAR(*wide.thdn_db, 10 * std::log10(9e-10 + 1e-9), 0.05);
     EXPECT_NEAR(*wide.snr_db, 90, 0.05) << "the spur is the only noise";
+}
+
+// The monitor fed a 24-bit stream as float buffers at 96 kHz: its rows keep the 24-bit floor
+// (a 16-bit path would read -97 dB) and count time and bins at 96 kHz.
+TEST(HiresDistortion, MonitorFedFloatAt96kKeepsThe24BitFloor) {
+    constexpr double rate = 96000;
+    const auto x = QuantiseBits(Synthesise(2 * kFrames, {{kMinus1Dbfs, 997, 0.4}}, rate), 24, false);
+    std::vector<float> interleaved(2 * x.size());
+    for (size_t n = 0; n < x.size(); ++n) {
+        interleaved[2 * n] = interleaved[2 * n + 1] = float(x[n]);
+    }
+    std::vector<DistortionRow> rows;
+    CDistortionMonitor monitor([&rows](const DistortionRow& row) { rows.push_back(row); }, false);
+    DistortionMonitorSettings settings;
+    settings.block_frames = kFrames;
+    settings.sample_rate_hz = rate;
+    monitor.SetSettings(settings);
+    EXPECT_DOUBLE_EQ(DistortionBlockSeconds(settings), kFrames / rate);
+    for (size_t at = 0; at < x.size(); at += 4096) {
+        CDistortionMonitor::TapFloat(interleaved.data() + 2 * at, 4096, 0, &monitor);
+    }
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_DOUBLE_EQ(rows[1].time_s, kFrames / rate);
+    EXPECT_DOUBLE_EQ(rows[1].bin_hz, rate / kFrames);
+    for (const DistortionReading& r : rows[1].channels) {
+        ASSERT_EQ(r.refusal, DistortionRefusal::None);
+        EXPECT_LT(*r.thdn_db, -140);
+    }
 }
 
 } // namespace
