@@ -1,9 +1,8 @@
 #include "analysis/distortion/distortion_monitor.h"
 
-#include "base/full_scale.h"
+#include "analysis/common/sample_fraction.h"
 
 #include <algorithm>
-#include <type_traits>
 
 namespace {
 
@@ -123,11 +122,7 @@ void CDistortionMonitor::AppendSamples(const Sample* interleaved, int frames, ui
         const int take = std::min(frames, blockFrames - m_filled);
         double* to = m_block.data() + size_t(2) * m_filled;
         for (int i = 0; i < 2 * take; ++i) {
-            if constexpr (std::is_same_v<Sample, int16_t>) {
-                to[i] = interleaved[i] / kFullScale;
-            } else {
-                to[i] = double(interleaved[i]);
-            }
+            to[i] = SampleFraction(interleaved[i]);
         }
         interleaved += 2 * take;
         frames -= take;

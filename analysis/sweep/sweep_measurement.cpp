@@ -1,5 +1,6 @@
 #include "analysis/sweep/sweep_measurement.h"
 
+#include "analysis/common/sample_fraction.h"
 #include "base/full_scale.h"
 #include "fft/real_fft.h"
 
@@ -7,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
-#include <type_traits>
 
 // Finding the sweep: the capture's first stretch is cross-correlated with the sweep by FFT, and
 // the largest |correlation| (a card may invert) says where the first sweep begins, to the sample.
@@ -152,11 +152,7 @@ void CSweepMeasurement::FeedSamples(const Sample* interleaved, int frames, uint6
     const int taken = std::min(frames, m_captureFrames - captured);
     float* to = m_capture.data() + ptrdiff_t(2) * captured;
     for (int i = 0; i < 2 * taken; ++i) {
-        if constexpr (std::is_same_v<Sample, int16_t>) {
-            to[i] = float(interleaved[i] / kFullScale);
-        } else {
-            to[i] = interleaved[i];
-        }
+        to[i] = float(SampleFraction(interleaved[i]));
     }
     m_captured.store(captured + taken, std::memory_order_release);
 }
