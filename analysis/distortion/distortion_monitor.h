@@ -26,9 +26,9 @@ inline constexpr int kMaxDistortionBlockFrames = 262144;
 
 struct DistortionMonitorSettings {
     int block_frames = 65536; // kMinDistortionBlockFrames..kMaxDistortionBlockFrames
-    double sample_rate_hz = 44100; // the captured stream's; positive
     DistortionSettings analysis;
-    std::optional<ImdTones> imd; // also the two-tone figures
+    std::optional<ImdTones> imd;   // also the two-tone figures
+    double sample_rate_hz = 44100; // the captured stream's; positive
 };
 
 struct DistortionRow {

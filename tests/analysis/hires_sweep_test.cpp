@@ -95,6 +95,7 @@ TEST(HiresSweepMeasurement, FloatCaptureAt96kReadsTheLowpass) {
     settings.analysis.hi_hz = 45000;
     SweepForBand(settings);
     CSweepMeasurement m(settings);
+    EXPECT_DOUBLE_EQ(SweepSeconds(settings.sweep), (1 << 18) / rate);
     EXPECT_DOUBLE_EQ(m.CaptureSeconds(), m.CaptureFrames() / rate);
     const auto playback = m.PlaybackFloat();
     const std::vector<float>& play = *playback;
