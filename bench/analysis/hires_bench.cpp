@@ -32,7 +32,9 @@ void Report(benchmark::State& state, double seconds, const char* name) {
 // A 24-bit stereo capture: 997 Hz at -1 dBFS with H2 and H3 on X1, 9 kHz at -20 dBFS on X2.
 std::vector<double> StereoBlock(int frames) {
     std::vector<double> block(2 * size_t(frames));
-    const auto at = [](double hz, int k) { return std::sin(2 * std::numbers::pi * hz * k / kRate); };
+    const auto at = [](double hz, int k) {
+        return std::sin(2 * std::numbers::pi * hz * k / kRate);
+    };
     for (int k = 0; k < frames; ++k) {
         const double x1 = 0.89 * at(997, k) + 1e-6 * at(1994, k) + 3e-7 * at(2991, k);
         block[2 * size_t(k)] = std::round(x1 * 8388608) / 8388608;

@@ -104,14 +104,12 @@ TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Blocks, DistortionHandover,
-                         testing::Values(HandoverCase{"Smallest", 8192, std::nullopt},
-                                         HandoverCase{"Largest", 262144, std::nullopt},
-                                         HandoverCase{"OddWithSmpte", 12289, ImdKind::Smpte},
-                                         HandoverCase{"Float192k", 262144, ImdKind::Smpte,
-                                                      192000, true}),
-                         [](const testing::TestParamInfo<HandoverCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, DistortionHandover,
+    testing::Values(HandoverCase{"Smallest", 8192, std::nullopt},
+                    HandoverCase{"Largest", 262144, std::nullopt},
+                    HandoverCase{"OddWithSmpte", 12289, ImdKind::Smpte},
+                    HandoverCase{"Float192k", 262144, ImdKind::Smpte, 192000, true}),
+    [](const testing::TestParamInfo<HandoverCase>& info) { return info.param.name; });
 
 } // namespace

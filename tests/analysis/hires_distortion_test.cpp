@@ -91,7 +91,8 @@ TEST(HiresDistortion, At192kHarmonicsTo90kHzAndTheBandToNyquist) {
 // (a 16-bit path would read -97 dB) and count time and bins at 96 kHz.
 TEST(HiresDistortion, MonitorFedFloatAt96kKeepsThe24BitFloor) {
     constexpr double rate = 96000;
-    const auto x = QuantiseBits(Synthesise(2 * kFrames, {{kMinus1Dbfs, 997, 0.4}}, rate), 24, false);
+    const auto x =
+        QuantiseBits(Synthesise(2 * kFrames, {{kMinus1Dbfs, 997, 0.4}}, rate), 24, false);
     std::vector<float> interleaved(2 * x.size());
     for (size_t n = 0; n < x.size(); ++n) {
         interleaved[2 * n] = interleaved[2 * n + 1] = float(x[n]);

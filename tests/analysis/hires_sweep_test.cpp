@@ -40,8 +40,8 @@ struct Lowpass {
     }
     double Db(double hz) const {
         const Complex z1 = std::polar(1.0, -2 * kPi * hz / rate);
-        return 20 * std::log10(std::abs((b0 + b1 * z1 + b2 * z1 * z1) /
-                                        (1.0 + a1 * z1 + a2 * z1 * z1)));
+        return 20 *
+               std::log10(std::abs((b0 + b1 * z1 + b2 * z1 * z1) / (1.0 + a1 * z1 + a2 * z1 * z1)));
     }
 };
 
