@@ -1,7 +1,6 @@
 #include "analysis/distortion/distortion_monitor.h"
 
-#include "base/full_scale.h"
-#include "base/pcm_format.h"
+#include "analysis/common/sample_fraction.h"
 
 #include <algorithm>
 
@@ -32,17 +31,19 @@ CDistortionMonitor::CDistortionMonitor(std::function<void(const DistortionRow&)>
             residual.reserve(size_t(kMaxDistortionBlockFrames / 2 + 1));
         }
     }
-    m_analysers = MakeAnalysers(m_settings.block_frames);
+    m_analysers = MakeAnalysers(m_settings.block_frames, m_settings.sample_rate_hz);
     m_pendingAnalysers = m_analysers;
 }
 
 CDistortionMonitor::~CDistortionMonitor() = default;
 
-std::shared_ptr<CDistortionMonitor::Analysers> CDistortionMonitor::MakeAnalysers(int frames) {
+std::shared_ptr<CDistortionMonitor::Analysers> CDistortionMonitor::MakeAnalysers(int frames,
+                                                                                 double rateHz) {
     auto analysers = std::make_shared<Analysers>();
     analysers->frames = frames;
+    analysers->rate_hz = rateHz;
     for (auto& analyser : analysers->channel) {
-        analyser = std::make_unique<CDistortionAnalyser>(frames, double(kSampleRate));
+        analyser = std::make_unique<CDistortionAnalyser>(frames, rateHz);
     }
     return analysers;
 }
@@ -56,8 +57,8 @@ void CDistortionMonitor::SetSettings(const DistortionMonitorSettings& settings) 
         analysers = m_pendingAnalysers;
     }
     // Planned outside the lock: the capture worker may look for new settings meanwhile.
-    if (analysers->frames != taken.block_frames) {
-        analysers = MakeAnalysers(taken.block_frames);
+    if (analysers->frames != taken.block_frames || analysers->rate_hz != taken.sample_rate_hz) {
+        analysers = MakeAnalysers(taken.block_frames, taken.sample_rate_hz);
     }
     std::shared_ptr<Analysers> retired;
     {
@@ -91,7 +92,21 @@ void CDistortionMonitor::Tap(const int16_t* interleaved, int frames, uint64_t ga
     static_cast<CDistortionMonitor*>(self)->Append(interleaved, frames, gapCount);
 }
 
+void CDistortionMonitor::TapFloat(const float* interleaved, int frames, uint64_t gapCount,
+                                  void* self) {
+    static_cast<CDistortionMonitor*>(self)->Append(interleaved, frames, gapCount);
+}
+
 void CDistortionMonitor::Append(const int16_t* interleaved, int frames, uint64_t gapCount) {
+    AppendSamples(interleaved, frames, gapCount);
+}
+
+void CDistortionMonitor::Append(const float* interleaved, int frames, uint64_t gapCount) {
+    AppendSamples(interleaved, frames, gapCount);
+}
+
+template <class Sample>
+void CDistortionMonitor::AppendSamples(const Sample* interleaved, int frames, uint64_t gapCount) {
     TakeSettings();
     if (m_sawAny && gapCount != m_gapCount) {
         m_blockGap = true;
@@ -107,7 +122,7 @@ void CDistortionMonitor::Append(const int16_t* interleaved, int frames, uint64_t
         const int take = std::min(frames, blockFrames - m_filled);
         double* to = m_block.data() + size_t(2) * m_filled;
         for (int i = 0; i < 2 * take; ++i) {
-            to[i] = interleaved[i] / kFullScale;
+            to[i] = SampleFraction(interleaved[i]);
         }
         interleaved += 2 * take;
         frames -= take;
@@ -123,7 +138,7 @@ void CDistortionMonitor::Append(const int16_t* interleaved, int frames, uint64_t
 
 void CDistortionMonitor::FinishBlock() {
     DistortionRow& row = m_row;
-    row.time_s = double(m_blockStartFrame) / kSampleRate;
+    row.time_s = double(m_blockStartFrame) / m_analysers->rate_hz;
     row.gap = m_blockGap;
     row.bin_hz = m_analysers->channel[0]->BinHz();
     for (int ch = 0; ch < 2; ++ch) {

@@ -7,6 +7,9 @@
 // on any thread; Append (and Tap) on the capture worker, which also calls the sink. Analysers are
 // made by SetSettings (or the constructor) when the block size changes, so the capture worker
 // never plans a transform; per block nothing is allocated.
+//
+// Samples come as the card gives them: int16 (the panel's stream, / 32768) or float scaled to
+// +-1.0 full scale (a measurement stream at any depth), at the rate the settings name.
 
 #include "analysis/distortion/distortion.h"
 
@@ -24,17 +27,23 @@ inline constexpr int kMaxDistortionBlockFrames = 262144;
 struct DistortionMonitorSettings {
     int block_frames = 65536; // kMinDistortionBlockFrames..kMaxDistortionBlockFrames
     DistortionSettings analysis;
-    std::optional<ImdTones> imd; // also the two-tone figures
+    std::optional<ImdTones> imd;   // also the two-tone figures
+    double sample_rate_hz = 44100; // the captured stream's; positive
 };
 
 struct DistortionRow {
-    double time_s = 0; // the block's start: frames captured since the monitor's first / 44100
+    double time_s = 0; // the block's start: frames captured since the monitor's first / rate
     bool gap = false;  // input was lost in the block (xrun, dropped buffer): readings refused
     std::array<DistortionReading, 2> channels{};    // X1, X2
     std::array<std::optional<ImdReading>, 2> imd{}; // when the settings ask for it
     double bin_hz = 0;
     std::array<std::vector<double>, 2> residual_dbfs{}; // only for a monitor made withSpectra
 };
+
+// A block's length in seconds at the settings' rate.
+inline double DistortionBlockSeconds(const DistortionMonitorSettings& settings) {
+    return settings.block_frames / settings.sample_rate_hz;
+}
 
 // A row with room for the residual spectra of the largest block: a row copied into it (or into a
 // copy of it) allocates nothing.
@@ -51,23 +60,29 @@ public:
     CDistortionMonitor& operator=(const CDistortionMonitor&) = delete;
 
     // Any thread. Takes effect at the next Append: the block being filled is thrown away and the
-    // next one starts there. Block sizes outside the range are clamped into it.
+    // next one starts there. Block sizes outside the range are clamped into it; a rate that is
+    // not positive throws std::invalid_argument here, never on the capture worker.
     void SetSettings(const DistortionMonitorSettings& settings);
 
     // Capture worker. `frames` interleaved stereo frames; gapCount: the input lost so far (xruns
     // plus dropped buffers, any running count). A count that moved since the last call refuses
     // the block that receives this call's first frame: the loss came before these frames.
     void Append(const int16_t* interleaved, int frames, uint64_t gapCount);
+    void Append(const float* interleaved, int frames, uint64_t gapCount);
     // Append through a capture tap: `self` is the monitor.
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
+    static void TapFloat(const float* interleaved, int frames, uint64_t gapCount, void* self);
 
 private:
     struct Analysers {
         int frames = 0;
+        double rate_hz = 0;
         std::array<std::unique_ptr<CDistortionAnalyser>, 2> channel;
     };
-    static std::shared_ptr<Analysers> MakeAnalysers(int frames);
+    static std::shared_ptr<Analysers> MakeAnalysers(int frames, double rateHz);
     void TakeSettings();
+    template <class Sample>
+    void AppendSamples(const Sample* interleaved, int frames, uint64_t gapCount);
     void FinishBlock();
 
     const std::function<void(const DistortionRow&)> m_sink;

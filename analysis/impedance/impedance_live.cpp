@@ -1,5 +1,5 @@
 #include "analysis/impedance/impedance_live.h"
-#include "base/full_scale.h"
+#include "analysis/common/sample_fraction.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,6 +44,17 @@ void CImpedanceLive::Restart() {
 
 bool CImpedanceLive::Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
                           ImpedanceLiveReading* reading) {
+    return FeedSamples(interleaved, frames, gapCount, reading);
+}
+
+bool CImpedanceLive::Feed(const float* interleaved, int frames, uint64_t gapCount,
+                          ImpedanceLiveReading* reading) {
+    return FeedSamples(interleaved, frames, gapCount, reading);
+}
+
+template <class Sample>
+bool CImpedanceLive::FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount,
+                                 ImpedanceLiveReading* reading) {
     const int64_t bufferStart = m_fed;
     m_fed += frames;
     if (m_gapCount && gapCount != *m_gapCount) {
@@ -63,7 +74,7 @@ bool CImpedanceLive::Feed(const int16_t* interleaved, int frames, uint64_t gapCo
     }
     const int take = std::min(frames - at, m_blockFrames - m_collected);
     for (int k = 0; k < 2 * take; ++k) {
-        m_block[2 * size_t(m_collected) + size_t(k)] = interleaved[2 * at + k] / kFullScale;
+        m_block[2 * size_t(m_collected) + size_t(k)] = SampleFraction(interleaved[2 * at + k]);
     }
     m_collected += take;
     if (m_collected < m_blockFrames) {
@@ -118,6 +129,18 @@ CImpedanceRun::CImpedanceRun(const ImpedanceLiveSettings& live,
 
 CImpedanceRun::Event CImpedanceRun::Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
                                          ImpedanceLiveReading* reading, double* toneHz) {
+    return FeedSamples(interleaved, frames, gapCount, reading, toneHz);
+}
+
+CImpedanceRun::Event CImpedanceRun::Feed(const float* interleaved, int frames, uint64_t gapCount,
+                                         ImpedanceLiveReading* reading, double* toneHz) {
+    return FeedSamples(interleaved, frames, gapCount, reading, toneHz);
+}
+
+template <class Sample>
+CImpedanceRun::Event CImpedanceRun::FeedSamples(const Sample* interleaved, int frames,
+                                                uint64_t gapCount, ImpedanceLiveReading* reading,
+                                                double* toneHz) {
     if (m_sweepStarted) {
         switch (m_sweep->Feed(interleaved, frames, gapCount)) {
         case SweepEvent::NextTone:

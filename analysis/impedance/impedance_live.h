@@ -48,9 +48,12 @@ class CImpedanceLive {
 public:
     CImpedanceLive(const ImpedanceLiveSettings& settings, const ImpedanceCorrections& corrections);
 
-    // One captured buffer: interleaved int16, X1 first; gapCount cumulative as the capture tap
-    // gives it. True with *reading set when a block was completed (at most one per buffer).
+    // One captured buffer: interleaved int16 or float (+-1.0 full scale) at the settings' rate,
+    // X1 first; gapCount cumulative as the capture tap gives it. True with *reading set when a
+    // block was completed (at most one per buffer).
     bool Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
+              ImpedanceLiveReading* reading);
+    bool Feed(const float* interleaved, int frames, uint64_t gapCount,
               ImpedanceLiveReading* reading);
 
     bool ToneSeen() const { return m_onsetFrames.has_value(); }
@@ -59,6 +62,9 @@ public:
 
 private:
     void Restart(); // settle again and drop what was collected
+    template <class Sample>
+    bool FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount,
+                     ImpedanceLiveReading* reading);
     bool Complete(ImpedanceLiveReading* reading, int64_t endFrame);
 
     ImpedanceLiveSettings m_settings;
@@ -91,6 +97,8 @@ public:
     // Allocates nothing: the sweep, its detector and its transform are made with the run.
     Event Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
                ImpedanceLiveReading* reading, double* toneHz);
+    Event Feed(const float* interleaved, int frames, uint64_t gapCount,
+               ImpedanceLiveReading* reading, double* toneHz);
 
     bool ToneSeen() const { return m_live.ToneSeen(); }
     std::optional<int64_t> OnsetFrames() const { return m_live.OnsetFrames(); }
@@ -98,6 +106,10 @@ public:
     const CImpedanceSweep* Sweep() const { return m_sweepStarted ? &*m_sweep : nullptr; }
 
 private:
+    template <class Sample>
+    Event FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount,
+                      ImpedanceLiveReading* reading, double* toneHz);
+
     CImpedanceLive m_live;
     std::optional<CImpedanceSweep> m_sweep; // made here, started once the first tone arrives
     bool m_sweepStarted = false;

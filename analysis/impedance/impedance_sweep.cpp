@@ -1,5 +1,5 @@
 #include "analysis/impedance/impedance_sweep.h"
-#include "base/full_scale.h"
+#include "analysis/common/sample_fraction.h"
 
 #include <algorithm>
 #include <cmath>
@@ -87,6 +87,15 @@ void CImpedanceSweep::StartStep() {
 }
 
 SweepEvent CImpedanceSweep::Feed(const int16_t* interleaved, int frames, uint64_t gapCount) {
+    return FeedSamples(interleaved, frames, gapCount);
+}
+
+SweepEvent CImpedanceSweep::Feed(const float* interleaved, int frames, uint64_t gapCount) {
+    return FeedSamples(interleaved, frames, gapCount);
+}
+
+template <class Sample>
+SweepEvent CImpedanceSweep::FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount) {
     if (Finished()) {
         return SweepEvent::Finished;
     }
@@ -104,7 +113,7 @@ SweepEvent CImpedanceSweep::Feed(const int16_t* interleaved, int frames, uint64_
     m_settled += at;
     const int take = std::min(frames - at, step.block_frames - m_collected);
     for (int k = 0; k < 2 * take; ++k) {
-        m_block[2 * size_t(m_collected) + size_t(k)] = interleaved[2 * at + k] / kFullScale;
+        m_block[2 * size_t(m_collected) + size_t(k)] = SampleFraction(interleaved[2 * at + k]);
     }
     m_collected += take;
     if (m_collected < step.block_frames) {

@@ -83,9 +83,11 @@ public:
 
     // The tone to play; nothing once finished.
     std::optional<double> ToneHz() const;
-    // One captured buffer: interleaved int16, X1 first. gapCount: cumulative; a change since the
-    // last call means frames were lost, and the step under way starts over (settling again).
+    // One captured buffer: interleaved int16 or float (+-1.0 full scale) at the settings' rate,
+    // X1 first. gapCount: cumulative; a change since the last call means frames were lost, and
+    // the step under way starts over (settling again).
     SweepEvent Feed(const int16_t* interleaved, int frames, uint64_t gapCount);
+    SweepEvent Feed(const float* interleaved, int frames, uint64_t gapCount);
 
     // Adds frames to every step's settling (the loop's delay, once known). Before the first Feed;
     // allocates nothing.
@@ -98,6 +100,8 @@ public:
     const std::vector<ImpedanceSweepPoint>& Points() const { return m_points; }
 
 private:
+    template <class Sample>
+    SweepEvent FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount);
     void StartStep();
     SweepEvent FinishStep();
 

@@ -1,5 +1,6 @@
 #include "analysis/sweep/sweep_measurement.h"
 
+#include "analysis/common/sample_fraction.h"
 #include "base/full_scale.h"
 #include "fft/real_fft.h"
 
@@ -75,24 +76,34 @@ std::string SweepGateText(const SweepAnalysisSettings& analysis, const SweepResu
     return text;
 }
 
-CSweepMeasurement::CSweepMeasurement(const SweepMeasurementSettings& settings)
-    : m_settings(Checked(settings)) {
-    const std::vector<int16_t> sweep = ToInt16(GenerateSweep(m_settings.sweep));
-    const int frames = m_settings.sweep.frames;
+namespace {
+
+// The sweep on the chosen channel(s), averages times back to back, interleaved.
+template <class Sample>
+std::shared_ptr<const std::vector<Sample>> Interleaved(const SweepMeasurementSettings& settings,
+                                                       const std::vector<Sample>& sweep) {
+    const int frames = settings.sweep.frames;
     const bool left =
-        m_settings.output != SweepOutput::Right || m_settings.reference == SweepReference::X2;
+        settings.output != SweepOutput::Right || settings.reference == SweepReference::X2;
     const bool right =
-        m_settings.output != SweepOutput::Left || m_settings.reference == SweepReference::X2;
-    auto playback =
-        std::make_shared<std::vector<int16_t>>(size_t(2) * frames * m_settings.averages);
-    for (int a = 0; a < m_settings.averages; ++a) {
+        settings.output != SweepOutput::Left || settings.reference == SweepReference::X2;
+    auto playback = std::make_shared<std::vector<Sample>>(size_t(2) * frames * settings.averages);
+    for (int a = 0; a < settings.averages; ++a) {
         for (int n = 0; n < frames; ++n) {
             const size_t at = size_t(2) * (size_t(a) * frames + n);
-            (*playback)[at] = left ? sweep[size_t(n)] : int16_t(0);
-            (*playback)[at + 1] = right ? sweep[size_t(n)] : int16_t(0);
+            (*playback)[at] = left ? sweep[size_t(n)] : Sample(0);
+            (*playback)[at + 1] = right ? sweep[size_t(n)] : Sample(0);
         }
     }
-    m_playback = std::move(playback);
+    return playback;
+}
+
+} // namespace
+
+CSweepMeasurement::CSweepMeasurement(const SweepMeasurementSettings& settings)
+    : m_settings(Checked(settings)) {
+    const int frames = m_settings.sweep.frames;
+    m_playback = Interleaved(m_settings, ToInt16(GenerateSweep(m_settings.sweep)));
     m_captureFrames = frames * m_settings.averages +
                       int(std::lround(kSweepLatencyBudgetSeconds * m_settings.sweep.rate_hz));
     m_capture.assign(size_t(2) * m_captureFrames, 0);
@@ -104,11 +115,30 @@ std::shared_ptr<const std::vector<int16_t>> CSweepMeasurement::Playback() const 
     return m_playback;
 }
 
+std::shared_ptr<const std::vector<float>> CSweepMeasurement::PlaybackFloat() const {
+    const std::vector<double> sweep = GenerateSweep(m_settings.sweep);
+    return Interleaved(m_settings, std::vector<float>(sweep.begin(), sweep.end()));
+}
+
 void CSweepMeasurement::Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
     static_cast<CSweepMeasurement*>(self)->Feed(interleaved, frames, gapCount);
 }
 
+void CSweepMeasurement::TapFloat(const float* interleaved, int frames, uint64_t gapCount,
+                                 void* self) {
+    static_cast<CSweepMeasurement*>(self)->Feed(interleaved, frames, gapCount);
+}
+
 void CSweepMeasurement::Feed(const int16_t* interleaved, int frames, uint64_t gapCount) {
+    FeedSamples(interleaved, frames, gapCount);
+}
+
+void CSweepMeasurement::Feed(const float* interleaved, int frames, uint64_t gapCount) {
+    FeedSamples(interleaved, frames, gapCount);
+}
+
+template <class Sample>
+void CSweepMeasurement::FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount) {
     const int captured = m_captured.load(std::memory_order_relaxed);
     if (captured >= m_captureFrames) {
         return;
@@ -120,7 +150,10 @@ void CSweepMeasurement::Feed(const int16_t* interleaved, int frames, uint64_t ga
         m_damaged.store(true, std::memory_order_relaxed);
     }
     const int taken = std::min(frames, m_captureFrames - captured);
-    std::copy_n(interleaved, size_t(2) * taken, m_capture.begin() + ptrdiff_t(2) * captured);
+    float* to = m_capture.data() + ptrdiff_t(2) * captured;
+    for (int i = 0; i < 2 * taken; ++i) {
+        to[i] = float(SampleFraction(interleaved[i]));
+    }
     m_captured.store(captured + taken, std::memory_order_release);
 }
 
@@ -197,11 +230,11 @@ SweepOutcome CSweepMeasurement::Analyse() {
         CClipRun referenceClip;
         for (int n = std::max(0, -start); n < frames && start + n < m_captureFrames; ++n) {
             const size_t at = size_t(2) * size_t(start + n);
-            const int16_t x = m_capture[at + size_t(out.input)];
+            const double x = m_capture[at + size_t(out.input)];
             measuredClip.Add(x);
             measured[size_t(n)] += x;
             if (withReference) {
-                const int16_t y = m_capture[at + 1];
+                const double y = m_capture[at + 1];
                 referenceClip.Add(y);
                 reference[size_t(n)] += y;
             }
@@ -212,7 +245,7 @@ SweepOutcome CSweepMeasurement::Analyse() {
         out.failure = SweepFailure::Clipped;
         return out;
     }
-    const double scale = 1.0 / (kFullScale * m_settings.averages);
+    const double scale = 1.0 / m_settings.averages;
     for (double& v : measured) {
         v *= scale;
     }

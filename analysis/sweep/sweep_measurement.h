@@ -4,6 +4,10 @@
 // capture runs from before the sweep plays until averages sweeps and a latency budget have been
 // captured, so the whole run lasts at most the sweep's length plus kSweepLatencyBudgetSeconds.
 //
+// Samples: the sweep plays at settings.sweep.rate_hz, as int16 (Playback) or as float scaled to
+// +-1.0 full scale (PlaybackFloat, for an output of any depth); the capture comes back as either
+// (Feed), at that same rate.
+//
 // Threads: Tap on the capture worker only (copies into a buffer made in the constructor, no
 // allocation, no lock); Progress, Complete and Damaged from any thread; the constructor, Playback
 // and Analyse on one controlling thread, Analyse after Complete (or after the run was stopped).
@@ -78,9 +82,16 @@ public:
     const SweepMeasurementSettings& Settings() const { return m_settings; }
     // Interleaved stereo frames: averages sweeps back to back on the chosen channel(s).
     std::shared_ptr<const std::vector<int16_t>> Playback() const;
+    // The same frames unrounded, fractions of full scale; made at each call (controlling thread).
+    std::shared_ptr<const std::vector<float>> PlaybackFloat() const;
     // Capture-tap shape: self is this measurement. Capture worker only.
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
+    static void TapFloat(const float* interleaved, int frames, uint64_t gapCount, void* self);
     void Feed(const int16_t* interleaved, int frames, uint64_t gapCount);
+    void Feed(const float* interleaved, int frames, uint64_t gapCount);
+    // The capture's whole length, in frames and in seconds at the sweep's rate.
+    int CaptureFrames() const { return m_captureFrames; }
+    double CaptureSeconds() const { return m_captureFrames / m_settings.sweep.rate_hz; }
 
     double Progress() const; // 0..1
     bool Complete() const;   // everything needed has been captured
@@ -94,7 +105,11 @@ public:
 private:
     SweepMeasurementSettings m_settings;
     std::shared_ptr<const std::vector<int16_t>> m_playback;
-    std::vector<int16_t> m_capture; // interleaved stereo, capture frames long
+    template <class Sample>
+    void FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount);
+    // Interleaved stereo, capture frames long, fractions of full scale: an int16 sample / 32768
+    // and a 24-bit one are held exactly.
+    std::vector<float> m_capture;
     int m_captureFrames = 0;
     std::atomic<int> m_captured{0};
     std::atomic<bool> m_damaged{false};

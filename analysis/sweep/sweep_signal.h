@@ -14,8 +14,13 @@ struct SweepSettings {
     double f2_hz = 22050.0;    // at most Nyquist
     int frames = 1 << 18;      // the whole capture: a power of two, 2^16..2^20
     double level_dbfs = -12.0; // AES17 RMS: 0 dBFS is a full-scale sine; -60..-1
-    double rate_hz = 44100.0;
+    double rate_hz = 44100.0;  // the card's: 8000..384000
 };
+
+// The capture's length in seconds at its rate.
+inline double SweepSeconds(const SweepSettings& settings) {
+    return settings.frames / settings.rate_hz;
+}
 
 // What the settings make: the sweep occupies frames [0, sweep_frames) and silence follows, so a
 // card's latency and a system's decay stay inside the capture.

@@ -22,6 +22,8 @@ struct HandoverCase {
     const char* name;
     int block_frames;
     std::optional<ImdKind> imd;
+    double rate_hz = 44100;
+    bool floats = false; // a measurement stream's float samples instead of int16
 };
 
 class DistortionHandover : public testing::TestWithParam<HandoverCase> {};
@@ -35,6 +37,7 @@ TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
     CDistortionMonitor monitor([&rows](const DistortionRow& row) { rows.Publish(row); }, true);
     DistortionMonitorSettings settings;
     settings.block_frames = c.block_frames;
+    settings.sample_rate_hz = c.rate_hz;
     if (c.imd) {
         settings.imd = ImdPreset(*c.imd);
     }
@@ -43,12 +46,17 @@ TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
     // Made beforehand: the 997 Hz tone, or the two tones at 4:1.
     const int buffers = 2 + 3 * c.block_frames / kBufferFrames;
     std::vector<int16_t> stream(size_t(2) * kBufferFrames * buffers);
+    std::vector<float> floats(c.floats ? stream.size() : 0);
     for (size_t n = 0; n < stream.size() / 2; ++n) {
-        const auto at = [n](double hz) {
-            return std::sin(2.0 * std::numbers::pi * std::fmod(hz * double(n), 44100.0) / 44100.0);
+        const auto at = [n, &c](double hz) {
+            return std::sin(2.0 * std::numbers::pi * std::fmod(hz * double(n), c.rate_hz) /
+                            c.rate_hz);
         };
         const double x = c.imd ? 12000 * at(60.0) + 3000 * at(7000.0) : 16000 * at(997.0);
         stream[2 * n] = stream[2 * n + 1] = int16_t(std::lround(x));
+        if (c.floats) {
+            floats[2 * n] = floats[2 * n + 1] = float(x / 32768);
+        }
     }
 
     std::atomic<bool> feeding{true};
@@ -57,7 +65,12 @@ TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
         tavrin::test::ResetAllocationCount();
         tavrin::test::ArmAllocationCountOnThisThread();
         for (int b = 0; b < buffers; ++b) {
-            monitor.Append(stream.data() + size_t(2) * kBufferFrames * b, kBufferFrames, 0);
+            const size_t at = size_t(2) * kBufferFrames * b;
+            if (c.floats) {
+                monitor.Append(floats.data() + at, kBufferFrames, 0);
+            } else {
+                monitor.Append(stream.data() + at, kBufferFrames, 0);
+            }
         }
         tavrin::test::DisarmAllocationCountOnThisThread();
         allocations = tavrin::test::AllocationsOnArmedThreads();
@@ -82,7 +95,7 @@ TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
         return; // the reader had already taken the newest
     }
     const int blocks = buffers * kBufferFrames / c.block_frames;
-    EXPECT_DOUBLE_EQ(last->time_s, double((blocks - 1) * c.block_frames) / 44100.0);
+    EXPECT_DOUBLE_EQ(last->time_s, double((blocks - 1) * c.block_frames) / c.rate_hz);
     EXPECT_EQ(last->channels[0].refusal, DistortionRefusal::None);
     EXPECT_EQ(last->residual_dbfs[1].size(), size_t(c.block_frames / 2 + 1));
     if (c.imd) {
@@ -91,12 +104,12 @@ TEST_P(DistortionHandover, TheFeedingThreadAllocatesNothing) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Blocks, DistortionHandover,
-                         testing::Values(HandoverCase{"Smallest", 8192, std::nullopt},
-                                         HandoverCase{"Largest", 262144, std::nullopt},
-                                         HandoverCase{"OddWithSmpte", 12289, ImdKind::Smpte}),
-                         [](const testing::TestParamInfo<HandoverCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, DistortionHandover,
+    testing::Values(HandoverCase{"Smallest", 8192, std::nullopt},
+                    HandoverCase{"Largest", 262144, std::nullopt},
+                    HandoverCase{"OddWithSmpte", 12289, ImdKind::Smpte},
+                    HandoverCase{"Float192k", 262144, ImdKind::Smpte, 192000, true}),
+    [](const testing::TestParamInfo<HandoverCase>& info) { return info.param.name; });
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "analysis/sweep/sweep_analyser.h"
 
 #include "fft/real_fft.h"
+#include "tests/analysis/memoryless_stage.h"
 #include "tests/analysis/test_signals.h"
 
 #include <gtest/gtest.h>
@@ -75,40 +76,6 @@ std::vector<double> PhaseShifted(const std::vector<double>& x, double frames) {
         y[size_t(i)] = inverse.Output()[i] / n;
     }
     return y;
-}
-
-// y = curve(x) as an analogue stage before an ideal converter: worked out at four times the rate
-// (exact band-limited upsampling), then everything above Nyquist removed, so the harmonics above
-// it vanish as a card's anti-alias filter removes them instead of folding back.
-template <typename Curve>
-std::vector<double> MemorylessStage(const std::vector<double>& x, Curve curve) {
-    const int n = int(x.size());
-    const int wide = 4 * n;
-    CRealFft forward(n);
-    std::copy(x.begin(), x.end(), forward.Input());
-    forward.Execute();
-    CInverseRealFft up(wide);
-    std::fill(up.Input(), up.Input() + wide / 2 + 1, Complex{});
-    for (int k = 0; k < n / 2; ++k) {
-        up.Input()[k] = forward.Output()[k] / double(n);
-    }
-    up.Execute();
-    CRealFft wideForward(wide);
-    for (int i = 0; i < wide; ++i) {
-        const double v = up.Output()[i];
-        wideForward.Input()[i] = curve(v);
-    }
-    wideForward.Execute();
-    CInverseRealFft down(n);
-    for (int k = 0; k <= n / 2; ++k) {
-        down.Input()[k] = k < n / 2 ? wideForward.Output()[k] / double(wide) : Complex{};
-    }
-    down.Execute();
-    return std::vector<double>(down.Output(), down.Output() + n);
-}
-
-std::vector<double> PolynomialStage(const std::vector<double>& x, double a2, double a3) {
-    return MemorylessStage(x, [=](double v) { return v + a2 * v * v + a3 * v * v * v; });
 }
 
 class SweepAnalyserTest : public testing::Test {

@@ -19,10 +19,14 @@ std::vector<double> Synthesise(int frames, const std::vector<Partial>& partials,
 // To 16 bits (x 32768, rounded, held to the int16 range, / 32768), optionally with TPDF dither of
 // +-1 LSB peak; seed picks the dither.
 std::vector<double> Quantise16(const std::vector<double>& x, bool dither, uint32_t seed = 1);
+// The same at any depth: x 2^(bits-1), rounded, held to the signed range of that depth.
+std::vector<double> QuantiseBits(const std::vector<double>& x, int bits, bool dither,
+                                 uint32_t seed = 1);
 
 // Mean square of x's content between loHz and hiHz: a rectangular periodogram, no window and no
 // fit, split over bins by Parseval.
-double BandMeanSquare(const std::vector<double>& x, double loHz, double hiHz);
+double BandMeanSquare(const std::vector<double>& x, double loHz, double hiHz,
+                      double rateHz = kRate);
 
 // Every other sample x1, x2 interleaved, for readings at stride 2.
 std::vector<double> Interleave(const std::vector<double>& x1, const std::vector<double>& x2);
