@@ -44,7 +44,21 @@ void CTestSignalSource::Set(const TestSignal& signal) {
         m_retired = std::move(m_pending.samples);
     }
     m_pending = NormalisedTestSignal(signal);
+    ++m_setCount;
     m_changed.store(true, std::memory_order_release);
+}
+
+ClockStamp CTestSignalSource::SamplesDeparture() const {
+    uint64_t current = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        current = m_setCount;
+    }
+    if (m_departureOf.load(std::memory_order_acquire) != current) {
+        return {};
+    }
+    return {m_departureNs.load(std::memory_order_relaxed),
+            m_departureClock.load(std::memory_order_relaxed)};
 }
 
 TestSignal CTestSignalSource::Current() const {
@@ -106,15 +120,26 @@ void CTestSignalSource::FillSamples(int16_t* interleaved, int frames) {
     std::fill(interleaved + taken, interleaved + wanted, int16_t(0));
 }
 
-void CTestSignalSource::Fill(int16_t* interleaved, int frames) {
+void CTestSignalSource::Fill(int16_t* interleaved, int frames, ClockStamp played) {
     if (m_changed.load(std::memory_order_acquire)) {
         TestSignal signal;
         {
             std::lock_guard lock(m_mutex);
             signal = m_pending;
+            m_playing = m_setCount;
             m_changed.store(false, std::memory_order_relaxed);
         }
         Begin(signal);
+        // The samples begin at this buffer's first frame: when it comes back played, its
+        // stamp is theirs.
+        m_firstBuffer = m_samples && !m_samples->empty() ? interleaved : nullptr;
+    } else if (m_firstBuffer != nullptr && interleaved == m_firstBuffer) {
+        m_firstBuffer = nullptr;
+        if (played.Known()) {
+            m_departureNs.store(played.ns, std::memory_order_relaxed);
+            m_departureClock.store(played.clock, std::memory_order_relaxed);
+            m_departureOf.store(m_playing, std::memory_order_release);
+        }
     }
     if (m_toneCount == 0) {
         FillSamples(interleaved, frames);

@@ -12,6 +12,7 @@
 // worker, or the GUI thread for the primed buffers, never both at once). A new signal starts
 // at phase 0 (and its dither from its seed) at the next Fill.
 
+#include "base/clock_stamp.h"
 #include "base/fast_random.h"
 #include "base/pcm_format.h"
 
@@ -64,8 +65,13 @@ public:
     void Set(const TestSignal& signal);
     // The signal last set, normalised.
     TestSignal Current() const;
-    // Writes `frames` interleaved stereo frames (L first).
-    void Fill(int16_t* interleaved, int frames);
+    // Writes `frames` interleaved stereo frames (L first). played: when the first frame of
+    // what the buffer held before left for the line (a buffer coming back from the device).
+    void Fill(int16_t* interleaved, int frames, ClockStamp played = {});
+    // When the first frame of the samples last set left for the line, once the buffer that
+    // carried it has come back with a known stamp; none before, after another Set, or for
+    // a signal that is not samples. Any thread.
+    ClockStamp SamplesDeparture() const;
 
 private:
     // One sine: phase and step in 1/kPhaseUnits of a cycle, so the phase is exact.
@@ -85,6 +91,12 @@ private:
     // them until its next Fill, is never the one that frees them.
     std::shared_ptr<const std::vector<int16_t>> m_retired;
     std::atomic<bool> m_changed{true};
+    // Counts the Sets; the departure is published under the count of the signal it belongs
+    // to, so one told after a newer Set is never taken for the newer signal's.
+    uint64_t m_setCount = 0; // guarded by m_mutex
+    std::atomic<uint64_t> m_departureOf{0};
+    std::atomic<int64_t> m_departureNs{0};
+    std::atomic<DeviceClock> m_departureClock{DeviceClock::None};
 
     // Filling thread only.
     std::array<Tone, 2> m_tones{};
@@ -93,4 +105,7 @@ private:
     CFastRandom m_random;
     std::shared_ptr<const std::vector<int16_t>> m_samples;
     size_t m_sampleAt = 0; // the next value's index in *m_samples
+    uint64_t m_playing = 0; // the Set count of the signal filled now
+    // The buffer whose first frame is the samples' first, until it comes back played.
+    const int16_t* m_firstBuffer = nullptr;
 };
