@@ -83,7 +83,9 @@ void CSoundDevice::StopTestSignal(const TestSignalUser* user) {
 
 bool CSoundDevice::TestSignalOn() const { return m_testSignalOn.load(); }
 
-ClockStamp CSoundDevice::TestSignalDeparture() const { return m_testSignal.SamplesDeparture(); }
+ClockStamp CSoundDevice::TestSignalDeparture() const {
+    return m_testSignal.SamplesDeparture();
+}
 
 void CSoundDevice::SetCaptureTap(CaptureTapFn fn, void* context) {
     std::lock_guard lock(m_tapMutex);

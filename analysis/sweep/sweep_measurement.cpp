@@ -277,11 +277,13 @@ double CSweepMeasurement::RoundTrip(double arrival) {
         m_departure.clock != m_stampClock) {
         return -1;
     }
-    // The median of what every buffer says, so that one late or early position report (a
-    // sound server's latency estimate jitters) moves nothing.
-    const auto begin = m_captureStarts.begin();
-    const auto middle = begin + ptrdiff_t(m_stampCount / 2);
-    std::nth_element(begin, middle, begin + ptrdiff_t(m_stampCount));
+    // The median of what the later half of the buffers say: a sound server's first position
+    // reports after a start can be off by a buffer or more until its timing has settled, and
+    // one late or early report later on moves nothing.
+    const auto begin = m_captureStarts.begin() + ptrdiff_t(m_stampCount / 2);
+    const auto end = m_captureStarts.begin() + ptrdiff_t(m_stampCount);
+    const auto middle = begin + (end - begin) / 2;
+    std::nth_element(begin, middle, end);
     const double departure =
         double(m_departure.ns - *middle) * 1e-9 * m_settings.sweep.rate_hz; // capture frames
     const double trip = arrival - departure;

@@ -400,7 +400,7 @@ void CFrequencyResponseWindow::Conclude(const SweepMeasurementSettings& settings
     QString status = tr("延迟 %1 个采样 (%2 ms)")
                          .arg(m_outcome->latency_samples, 0, 'f', 1)
                          .arg(m_outcome->latency_ms, 0, 'f', 2);
-    status += m_outcome->round_trip         ? tr("，往返：自扫频离开程序")
+    status += m_outcome->round_trip ? tr("，往返：自扫频离开程序")
               : m_outcome->relative_latency ? tr("，相对值：自采集开始，含扫频前已排队的输出")
                                             : tr("，X1 相对 X2");
     if (m_outcome->result.gate_lowest_hz > 0) {

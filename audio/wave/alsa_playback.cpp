@@ -116,9 +116,9 @@ int CAlsaDevice::CompletePlayed() {
         const Pending done = m_pending.front();
         const uint32_t frames = done.header->dwBufferLength / kBytesPerFrame;
         done.header->stamp =
-            at.Known() ? StampAfterFrames(at, double(done.endFrame) - frames - double(played),
-                                          kSampleRate)
-                       : ClockStamp{};
+            at.Known()
+                ? StampAfterFrames(at, double(done.endFrame) - frames - double(played), kSampleRate)
+                : ClockStamp{};
         m_pending.pop_front();
         CompleteFront();
     }
