@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <thread>
 
 namespace {
@@ -140,6 +141,10 @@ struct RoundTripCase {
     const char* device;
     double frames;
 };
+
+void PrintTo(const RoundTripCase& c, std::ostream* os) {
+    *os << c.device;
+}
 
 class SweepToolRoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
