@@ -1,6 +1,8 @@
 #pragma once
 // The record by which audio bytes travel between device threads, callbacks, generator and recorder.
 
+#include "base/clock_stamp.h"
+
 #include <cstdint>
 
 class SampleBuffer {
@@ -23,6 +25,9 @@ public:
     int32_t m_recordedBytes = 0;
     uint64_t m_gapCount = 0;
     uint64_t m_inputGapCount = 0;
+    // WAVEHDR::stamp of the header the bytes came in: capture, when the first frame was
+    // captured; playback, when the first frame of what the buffer held before left for the line.
+    ClockStamp m_stamp;
 };
 
 // Releases bytes allocated by the allocating constructor once their header leaves circulation.

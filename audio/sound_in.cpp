@@ -93,6 +93,7 @@ void CSoundIn::OnWIM_DATA(HWAVEIN device, WAVEHDR* header) {
         buffer.m_recordedBytes = int32_t(header->dwBytesRecorded);
         buffer.m_gapCount = header->gapCount;
         buffer.m_inputGapCount = header->inputGapCount;
+        buffer.m_stamp = header->stamp;
         m_callback(&buffer, m_callbackContext);
         result = waveInPrepareHeader(device, header);
         if (result == MMSYSERR_NOERROR) {

@@ -106,6 +106,7 @@ void CSoundPlay::OnWOM_DONE(HWAVEOUT device, WAVEHDR* header) {
     --m_queuedCount;
     if (m_running) {
         SampleBuffer buffer(header->lpData, int32_t(header->dwBufferLength));
+        buffer.m_stamp = header->stamp;
         m_callback(&buffer, m_callbackContext);
         if (buffer.m_length > 0 && AddOutputBufferToQueue(&buffer)) {
             delete header;

@@ -44,7 +44,21 @@ void CTestSignalSource::Set(const TestSignal& signal) {
         m_retired = std::move(m_pending.samples);
     }
     m_pending = NormalisedTestSignal(signal);
+    ++m_setCount;
     m_changed.store(true, std::memory_order_release);
+}
+
+ClockStamp CTestSignalSource::SamplesDeparture() const {
+    uint64_t current = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        current = m_setCount;
+    }
+    if (m_departureOf.load(std::memory_order_acquire) != current) {
+        return {};
+    }
+    return {m_departureNs.load(std::memory_order_relaxed),
+            m_departureClock.load(std::memory_order_relaxed)};
 }
 
 TestSignal CTestSignalSource::Current() const {
@@ -106,15 +120,51 @@ void CTestSignalSource::FillSamples(int16_t* interleaved, int frames) {
     std::fill(interleaved + taken, interleaved + wanted, int16_t(0));
 }
 
-void CTestSignalSource::Fill(int16_t* interleaved, int frames) {
+void CTestSignalSource::TellDeparture(const int16_t* buffer, ClockStamp played) {
+    for (Filled& filled : m_filled) {
+        if (filled.buffer != buffer) {
+            continue;
+        }
+        filled.buffer = nullptr;
+        if (played.Known()) {
+            ClockStamp first = StampAfterFrames(played, -double(filled.offset), kSampleRate);
+            const int settled = ++m_returns - kSettleReturns;
+            if (settled == 1) {
+                m_settledAt = first.ns;
+                m_settledSum = 0;
+            } else if (settled > 1) {
+                m_settledSum += double(first.ns - m_settledAt);
+                first.ns = m_settledAt + int64_t(std::llround(m_settledSum / settled));
+            }
+            m_departureNs.store(first.ns, std::memory_order_relaxed);
+            m_departureClock.store(first.clock, std::memory_order_relaxed);
+            m_departureOf.store(m_playing, std::memory_order_release);
+        }
+        return;
+    }
+}
+
+void CTestSignalSource::Fill(int16_t* interleaved, int frames, ClockStamp played) {
     if (m_changed.load(std::memory_order_acquire)) {
         TestSignal signal;
         {
             std::lock_guard lock(m_mutex);
             signal = m_pending;
+            m_playing = m_setCount;
             m_changed.store(false, std::memory_order_relaxed);
         }
         Begin(signal);
+        // The samples begin at this buffer's first frame.
+        m_filled.fill({});
+        m_returns = 0;
+        m_samplesFilled = m_samples && !m_samples->empty() ? 0 : -1;
+    } else if (m_samplesFilled >= 0) {
+        TellDeparture(interleaved, played);
+    }
+    if (m_samplesFilled >= 0) {
+        m_filled[m_nextSlot] = {interleaved, m_samplesFilled};
+        m_nextSlot = (m_nextSlot + 1) % kTracked;
+        m_samplesFilled += frames;
     }
     if (m_toneCount == 0) {
         FillSamples(interleaved, frames);

@@ -12,6 +12,7 @@
 // worker, or the GUI thread for the primed buffers, never both at once). A new signal starts
 // at phase 0 (and its dither from its seed) at the next Fill.
 
+#include "base/clock_stamp.h"
 #include "base/fast_random.h"
 #include "base/pcm_format.h"
 
@@ -64,8 +65,13 @@ public:
     void Set(const TestSignal& signal);
     // The signal last set, normalised.
     TestSignal Current() const;
-    // Writes `frames` interleaved stereo frames (L first).
-    void Fill(int16_t* interleaved, int frames);
+    // Writes `frames` interleaved stereo frames (L first). played: when the first frame of
+    // what the buffer held before left for the line (a buffer coming back from the device).
+    void Fill(int16_t* interleaved, int frames, ClockStamp played = {});
+    // When the first frame of the samples last set left for the line, by the latest buffer
+    // of them (or of the silence after them) to come back with a known stamp; none before,
+    // after another Set, or for a signal that is not samples. Any thread.
+    ClockStamp SamplesDeparture() const;
 
 private:
     // One sine: phase and step in 1/kPhaseUnits of a cycle, so the phase is exact.
@@ -78,6 +84,8 @@ private:
 
     void Begin(const TestSignal& signal);
     void FillSamples(int16_t* interleaved, int frames);
+    // A buffer filled with samples has come back: what its stamp says of their first frame.
+    void TellDeparture(const int16_t* buffer, ClockStamp played);
 
     mutable std::mutex m_mutex; // guards m_pending and m_retired, never held while filling
     TestSignal m_pending;
@@ -85,6 +93,12 @@ private:
     // them until its next Fill, is never the one that frees them.
     std::shared_ptr<const std::vector<int16_t>> m_retired;
     std::atomic<bool> m_changed{true};
+    // Counts the Sets; the departure is published under the count of the signal it belongs
+    // to, so one told after a newer Set is never taken for the newer signal's.
+    uint64_t m_setCount = 0; // guarded by m_mutex
+    std::atomic<uint64_t> m_departureOf{0};
+    std::atomic<int64_t> m_departureNs{0};
+    std::atomic<DeviceClock> m_departureClock{DeviceClock::None};
 
     // Filling thread only.
     std::array<Tone, 2> m_tones{};
@@ -93,4 +107,21 @@ private:
     CFastRandom m_random;
     std::shared_ptr<const std::vector<int16_t>> m_samples;
     size_t m_sampleAt = 0; // the next value's index in *m_samples
+    uint64_t m_playing = 0; // the Set count of the signal filled now
+    // The buffers filled since the samples began, each with the frames before its first: one
+    // that comes back played tells when the samples' first frame left. A sound server's first
+    // position reports after a start are its least reliable, and later ones jitter: the word
+    // kept is the latest while kSettleReturns have come back, then the mean of those after.
+    struct Filled {
+        const int16_t* buffer = nullptr;
+        int64_t offset = 0;
+    };
+    static constexpr size_t kTracked = 8; // more than the buffers a playback keeps in flight
+    std::array<Filled, kTracked> m_filled{};
+    size_t m_nextSlot = 0;
+    int64_t m_samplesFilled = -1; // frames filled since the samples began; -1: not samples
+    static constexpr int kSettleReturns = 8;
+    int m_returns = 0;       // stamped buffers back since the samples began
+    int64_t m_settledAt = 0; // the first settled word, ns; the mean is kept from it
+    double m_settledSum = 0; // of the settled words' differences from m_settledAt
 };

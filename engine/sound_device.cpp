@@ -83,6 +83,10 @@ void CSoundDevice::StopTestSignal(const TestSignalUser* user) {
 
 bool CSoundDevice::TestSignalOn() const { return m_testSignalOn.load(); }
 
+ClockStamp CSoundDevice::TestSignalDeparture() const {
+    return m_testSignal.SamplesDeparture();
+}
+
 void CSoundDevice::SetCaptureTap(CaptureTapFn fn, void* context) {
     std::lock_guard lock(m_tapMutex);
     m_tapFn = fn;
@@ -106,6 +110,7 @@ void CSoundDevice::TapBuffer(const SampleBuffer* buffer) {
         return;
     }
     std::lock_guard lock(m_tapMutex);
+    m_tappedStamp = buffer->m_stamp;
     if (m_tapFn != nullptr) {
         m_tapFn(reinterpret_cast<const int16_t*>(buffer->m_data), frames, buffer->m_gapCount,
                 m_tapContext);
@@ -216,7 +221,7 @@ bool CSoundDevice::FillOutputBuffer(SampleBuffer* buffer) {
     if (testSignal) {
         // The generator's position stays where it is, so it resumes its own waveform.
         m_testSignal.Fill(reinterpret_cast<int16_t*>(buffer->m_data),
-                          std::max(buffer->m_length, 0) / kBytesPerFrame);
+                          std::max(buffer->m_length, 0) / kBytesPerFrame, buffer->m_stamp);
         return true;
     }
     // Each channel's settings are read once per buffer, so a change takes effect at the next.

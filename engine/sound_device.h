@@ -89,6 +89,10 @@ public:
     bool StartTestSignal(const TestSignal& signal, TestSignalUser* user = nullptr);
     void StopTestSignal(const TestSignalUser* user = nullptr);
     bool TestSignalOn() const;
+    // When the first frame of the samples the test signal last started left for the line, as
+    // the output device's position told it; none until the buffer carrying it has played (and
+    // for good on a device that cannot tell). Any thread.
+    ClockStamp TestSignalDeparture() const;
 
     // Each captured buffer (4096 interleaved frames; the frames recorded, when a stop cuts one
     // short; none handed back unfilled) goes to the tap on the capture worker, after
@@ -103,6 +107,9 @@ public:
     void SetCaptureTap(CaptureTapFn fn, void* context);
     // The tap set, and its context (for a test that wraps it). Any thread.
     std::pair<CaptureTapFn, void*> CaptureTap();
+    // Inside the tap only: when the tapped buffer's first frame was captured, on the clock
+    // TestSignalDeparture is told on; none when the input device cannot tell.
+    ClockStamp TappedStamp() const { return m_tappedStamp; }
 
     // Appends the buffer to the recording when one is running; a failed write shows
     // kWriteFailedText, once per buffer. A recording holds one unbroken stretch of input: a
@@ -152,6 +159,7 @@ private:
     CaptureTapFn m_tapFn = nullptr; // guarded by m_tapMutex
     void* m_tapContext = nullptr;   // guarded by m_tapMutex
     std::atomic<bool> m_tapSet{false};
+    ClockStamp m_tappedStamp; // guarded by m_tapMutex: the buffer being tapped
 
 public:
     // Declared in this order so that members are destroyed capture first, then playback.

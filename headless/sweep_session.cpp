@@ -43,12 +43,18 @@ bool WriteText(const std::string& path, const std::string& text, std::string* er
     return true;
 }
 
-// The measurement's own tap, and a wake for the main thread at the first buffer: the sweep
-// waits for it (below). Capture worker.
+struct TapContext {
+    CSweepMeasurement* measurement;
+    const CSoundDevice* engine;
+};
+
+// The measurement's own tap, with each buffer's capture time, and a wake for the main thread at
+// the first buffer: the sweep waits for it (below). Capture worker.
 void TapAndWake(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
-    auto* measurement = static_cast<CSweepMeasurement*>(self);
+    const auto* context = static_cast<const TapContext*>(self);
+    CSweepMeasurement* measurement = context->measurement;
     const bool first = measurement->Progress() == 0;
-    measurement->Feed(interleaved, frames, gapCount);
+    measurement->Feed(interleaved, frames, gapCount, context->engine->TappedStamp());
     if (first) {
         WakeMainThread();
     }
@@ -63,7 +69,8 @@ Attempt Measure(const SweepOptions& options, CAlertLines& alerts, SweepOutcome* 
     CSoundDevice engine;
     // The recording and the tap see the same buffers from the first one on, so the file's
     // frames are the analysis's.
-    engine.SetCaptureTap(&TapAndWake, &measurement);
+    TapContext tap{&measurement, &engine};
+    engine.SetCaptureTap(&TapAndWake, &tap);
     if (options.capture) {
         engine.StartRecording(options.capture->c_str());
         if (engine.m_recorder == nullptr || engine.m_recorder->m_mode == 0) {
@@ -115,6 +122,7 @@ Attempt Measure(const SweepOptions& options, CAlertLines& alerts, SweepOutcome* 
         }
     }
     engine.SetCaptureTap(nullptr, nullptr);
+    measurement.SetDeparture(engine.TestSignalDeparture());
     engine.StopCapture();
     engine.StopRecording();
     engine.StopTestSignal();

@@ -2,6 +2,7 @@
 
 #include "analysis/common/sample_fraction.h"
 #include "base/full_scale.h"
+#include "base/pcm_format.h"
 #include "fft/real_fft.h"
 
 #include <algorithm>
@@ -61,7 +62,8 @@ std::string SweepLatencyText(const SweepOutcome& outcome) {
     std::snprintf(text, sizeof text,
                   "latency %.2f samples (%.3f ms), cross-correlation %d samples, %s",
                   outcome.latency_samples, outcome.latency_ms, outcome.coarse_latency_samples,
-                  outcome.relative_latency
+                  outcome.round_trip ? "round trip: from the sweep leaving the program"
+                  : outcome.relative_latency
                       ? "relative: from the capture's start, the output queued before the sweep "
                         "included"
                       : "X1 against X2");
@@ -107,6 +109,8 @@ CSweepMeasurement::CSweepMeasurement(const SweepMeasurementSettings& settings)
     m_captureFrames = frames * m_settings.averages +
                       int(std::lround(kSweepLatencyBudgetSeconds * m_settings.sweep.rate_hz));
     m_capture.assign(size_t(2) * m_captureFrames, 0);
+    // Buffers are kFramesPerBuffer long, or shorter only at the end: the last may overhang.
+    m_captureStarts.assign(size_t(m_captureFrames / kFramesPerBuffer) + 2, 0);
 }
 
 CSweepMeasurement::~CSweepMeasurement() = default;
@@ -129,19 +133,29 @@ void CSweepMeasurement::TapFloat(const float* interleaved, int frames, uint64_t 
     static_cast<CSweepMeasurement*>(self)->Feed(interleaved, frames, gapCount);
 }
 
-void CSweepMeasurement::Feed(const int16_t* interleaved, int frames, uint64_t gapCount) {
-    FeedSamples(interleaved, frames, gapCount);
+void CSweepMeasurement::Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
+                             ClockStamp firstFrame) {
+    FeedSamples(interleaved, frames, gapCount, firstFrame);
 }
 
-void CSweepMeasurement::Feed(const float* interleaved, int frames, uint64_t gapCount) {
-    FeedSamples(interleaved, frames, gapCount);
+void CSweepMeasurement::Feed(const float* interleaved, int frames, uint64_t gapCount,
+                             ClockStamp firstFrame) {
+    FeedSamples(interleaved, frames, gapCount, firstFrame);
 }
 
 template <class Sample>
-void CSweepMeasurement::FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount) {
+void CSweepMeasurement::FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount,
+                                    ClockStamp firstFrame) {
     const int captured = m_captured.load(std::memory_order_relaxed);
     if (captured >= m_captureFrames) {
         return;
+    }
+    if (!firstFrame.Known() || (m_stampCount > 0 && firstFrame.clock != m_stampClock)) {
+        m_stampsBroken = true;
+    } else if (m_stampCount < m_captureStarts.size()) {
+        m_stampClock = firstFrame.clock;
+        m_captureStarts[m_stampCount++] =
+            StampAfterFrames(firstFrame, -double(captured), m_settings.sweep.rate_hz).ns;
     }
     if (!m_started) {
         m_started = true;
@@ -278,11 +292,40 @@ SweepOutcome CSweepMeasurement::Analyse() {
             return out;
         }
     }
-    out.relative_latency = !withReference;
     out.latency_samples = withReference ? out.result.latency_samples
                                         : offset - kMarginFrames + out.result.latency_samples;
+    if (!withReference) {
+        if (const double trip = RoundTrip(out.latency_samples); trip >= 0) {
+            out.latency_samples = trip;
+            out.round_trip = true;
+        }
+    }
+    out.relative_latency = !withReference && !out.round_trip;
     out.latency_ms = 1e3 * out.latency_samples / m_settings.sweep.rate_hz;
     out.impulse = out.result.impulse;
     out.impulse_peak = out.result.impulse_peak;
     return out;
+}
+
+double CSweepMeasurement::RoundTrip(double arrival) {
+    if (!m_departure.Known() || m_stampsBroken || m_stampCount == 0 ||
+        m_departure.clock != m_stampClock) {
+        return -1;
+    }
+    // The median of what the later half of the buffers say: a sound server's first position
+    // reports after a start can be off by a buffer or more until its timing has settled, and
+    // one late or early report later on moves nothing.
+    const auto begin = m_captureStarts.begin() + ptrdiff_t(m_stampCount / 2);
+    const auto end = m_captureStarts.begin() + ptrdiff_t(m_stampCount);
+    const auto middle = begin + (end - begin) / 2;
+    std::nth_element(begin, middle, end);
+    const double departure =
+        double(m_departure.ns - *middle) * 1e-9 * m_settings.sweep.rate_hz; // capture frames
+    const double trip = arrival - departure;
+    // A sweep cannot come back before it left (a frame of rounding aside), nor after the
+    // capture ended: positions saying so are not to be trusted.
+    if (trip < -1.0 || trip > m_captureFrames) {
+        return -1;
+    }
+    return std::max(trip, 0.0);
 }

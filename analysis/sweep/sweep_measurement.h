@@ -14,6 +14,7 @@
 
 #include "analysis/sweep/sweep_analyser.h"
 #include "analysis/sweep/sweep_signal.h"
+#include "base/clock_stamp.h"
 
 #include <atomic>
 #include <cstdint>
@@ -40,10 +41,14 @@ struct SweepOutcome {
     SweepFailure failure = SweepFailure::None;
     SweepResult result;         // the measured input's; over X2 with a reference
     int input = 0;              // 0: X1, 1: X2 (X2 when only R plays, no reference)
-    double latency_samples = 0; // from the capture's first frame (relative), or X1 vs X2
+    // The round trip, from the sweep's first sample leaving for the line to its arrival; from
+    // the capture's first frame (relative) when the devices could not tell their positions;
+    // or X1 against X2.
+    double latency_samples = 0;
     double latency_ms = 0;
     int coarse_latency_samples = 0; // the cross-correlation's whole-sample offset alone
     bool relative_latency = true;   // latency_samples counts from the capture's start
+    bool round_trip = false;        // latency_samples is the device's round trip
     std::vector<float> impulse;     // linear impulse response: a straight wire peaks at 1
     int impulse_peak = 0;           // its peak's index
 };
@@ -51,10 +56,12 @@ struct SweepOutcome {
 // English one-liners; the window translates its own.
 const char* SweepFailureText(SweepFailure failure);
 
-// The latency in one line, named for what it is. With a reference it is X1's against X2's, the
-// device's own. Without one it counts from the capture's first frame, so it holds the output the
-// program had queued ahead of the sweep and when the sweep was started, besides the device's
-// round trip: a relative figure, and the line says so.
+// The latency in one line, named for what it is. With a reference it is X1's against X2's.
+// Without one it is the round trip from the sweep's first sample leaving the program (its
+// buffer's position on the output device) to its arrival at the input; where a device cannot
+// tell its position it counts from the capture's first frame instead, so it holds the output
+// the program had queued ahead of the sweep and when the sweep was started: a relative figure,
+// and the line says so.
 std::string SweepLatencyText(const SweepOutcome& outcome);
 // The gate and the lowest frequency its response holds, in one line.
 std::string SweepGateText(const SweepAnalysisSettings& analysis, const SweepResult& result);
@@ -87,11 +94,16 @@ public:
     // Capture-tap shape: self is this measurement. Capture worker only.
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
     static void TapFloat(const float* interleaved, int frames, uint64_t gapCount, void* self);
-    void Feed(const int16_t* interleaved, int frames, uint64_t gapCount);
-    void Feed(const float* interleaved, int frames, uint64_t gapCount);
+    // firstFrame: when the buffer's first frame was captured (none when unknown).
+    void Feed(const int16_t* interleaved, int frames, uint64_t gapCount,
+              ClockStamp firstFrame = {});
+    void Feed(const float* interleaved, int frames, uint64_t gapCount, ClockStamp firstFrame = {});
     // The capture's whole length, in frames and in seconds at the sweep's rate.
     int CaptureFrames() const { return m_captureFrames; }
     double CaptureSeconds() const { return m_captureFrames / m_settings.sweep.rate_hz; }
+    // When the first sweep's first sample left for the line, on the clock of Feed's stamps.
+    // Controlling thread, before Analyse; without it the latency is relative.
+    void SetDeparture(ClockStamp departure) { m_departure = departure; }
 
     double Progress() const; // 0..1
     bool Complete() const;   // everything needed has been captured
@@ -106,7 +118,8 @@ private:
     SweepMeasurementSettings m_settings;
     std::shared_ptr<const std::vector<int16_t>> m_playback;
     template <class Sample>
-    void FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount);
+    void FeedSamples(const Sample* interleaved, int frames, uint64_t gapCount,
+                     ClockStamp firstFrame);
     // Interleaved stereo, capture frames long, fractions of full scale: an int16 sample / 32768
     // and a 24-bit one are held exactly.
     std::vector<float> m_capture;
@@ -115,4 +128,16 @@ private:
     std::atomic<bool> m_damaged{false};
     bool m_started = false; // capture worker only
     uint64_t m_firstGapCount = 0;
+    // Capture worker until Complete: each stamped buffer's word on when the capture's first
+    // frame was captured, in ns, in room made by the constructor; broken by a buffer without a
+    // stamp or on another clock.
+    std::vector<int64_t> m_captureStarts;
+    size_t m_stampCount = 0;
+    DeviceClock m_stampClock = DeviceClock::None;
+    bool m_stampsBroken = false;
+    ClockStamp m_departure;
+
+    // The round trip of a sweep that arrived `arrival` frames after the capture's first, when
+    // both positions are known and agree with each other; else a negative number.
+    double RoundTrip(double arrival);
 };

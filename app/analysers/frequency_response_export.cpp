@@ -70,7 +70,9 @@ QString CFrequencyResponseWindow::FrdComment() const {
         .arg(s.reference == SweepReference::X2 ? QStringLiteral(", over X2") : QString())
         .arg(m_outcome->latency_samples, 0, 'f', 1)
         .arg(m_outcome->latency_ms, 0, 'f', 3)
-        .arg(m_outcome->relative_latency
+        .arg(m_outcome->round_trip ? QStringLiteral(", round trip: from the sweep leaving the "
+                                                    "program")
+             : m_outcome->relative_latency
                  ? QStringLiteral(", relative: from the capture's start, the output queued "
                                   "before the sweep included")
                  : QStringLiteral(", X1 against X2"))

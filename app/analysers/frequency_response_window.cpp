@@ -258,7 +258,7 @@ bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
         m_status->setText(tr("无法测量：%1").arg(QString::fromUtf8(e.what())));
         return false;
     }
-    m_engine.SetCaptureTap(&CSweepMeasurement::Tap, m_run.get());
+    m_engine.SetCaptureTap(&CFrequencyResponseWindow::Tap, this);
     // The line output runs silent first and the sweep follows the first buffer captured for the
     // run (Poll): a sound server drops the first tens of milliseconds of a new playback stream,
     // and the sweep's start must be neither lost nor played before the capture holds it.
@@ -282,6 +282,12 @@ bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
         m_status->setText(tr("正在测量…"));
     }
     return true;
+}
+
+void CFrequencyResponseWindow::Tap(const int16_t* interleaved, int frames, uint64_t gapCount,
+                                   void* self) {
+    const auto* window = static_cast<const CFrequencyResponseWindow*>(self);
+    window->m_run->Feed(interleaved, frames, gapCount, window->m_engine.TappedStamp());
 }
 
 void CFrequencyResponseWindow::Poll() {
@@ -339,6 +345,7 @@ void CFrequencyResponseWindow::TestSignalTaken() {
 
 void CFrequencyResponseWindow::Finish(bool stopped) {
     Teardown();
+    m_run->SetDeparture(m_engine.TestSignalDeparture());
     const SweepMeasurementSettings settings = m_run->Settings();
     const bool complete = m_run->Complete();
     if (!complete && (stopped || m_run->Damaged())) {
@@ -387,13 +394,15 @@ void CFrequencyResponseWindow::Conclude(const SweepMeasurementSettings& settings
     m_outcomeSettings = settings;
     m_charts->ShowOutcome(&*m_outcome, settings.analysis.lo_hz, settings.analysis.hi_hz,
                           settings.sweep.rate_hz);
-    // Without a reference the latency counts from the capture's start, the output queued ahead
-    // of the sweep included: a relative figure, and the line says so.
+    // Without a reference the latency is the round trip from the sweep leaving the program;
+    // where the devices cannot tell their positions it counts from the capture's start, the
+    // output queued ahead of the sweep included: a relative figure, and the line says so.
     QString status = tr("延迟 %1 个采样 (%2 ms)")
                          .arg(m_outcome->latency_samples, 0, 'f', 1)
                          .arg(m_outcome->latency_ms, 0, 'f', 2);
-    status += m_outcome->relative_latency ? tr("，相对值：自采集开始，含扫频前已排队的输出")
-                                          : tr("，X1 相对 X2");
+    status += m_outcome->round_trip ? tr("，往返：自扫频离开程序")
+              : m_outcome->relative_latency ? tr("，相对值：自采集开始，含扫频前已排队的输出")
+                                            : tr("，X1 相对 X2");
     if (m_outcome->result.gate_lowest_hz > 0) {
         status +=
             tr("；时间窗内有效频率从 %1 Hz 起").arg(m_outcome->result.gate_lowest_hz, 0, 'f', 1);

@@ -72,6 +72,8 @@ private:
     SweepMeasurementSettings Settings() const;
     bool Begin(const SweepMeasurementSettings& settings);
     void Poll();
+    // The run's tap, each buffer with its capture time. Capture worker.
+    static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
     void Finish(bool stopped);
     // Another tone took the line output: a run in progress ends as stopped.
     void TestSignalTaken() override;

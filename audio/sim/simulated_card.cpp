@@ -42,6 +42,7 @@ void Tick(BenchState& s) {
     } else if (s.in != nullptr && s.inStarted) {
         s.in->CaptureOnePeriod(s);
     }
+    s.cardFrame += kFramesPerBuffer;
 }
 
 namespace {

@@ -39,6 +39,10 @@ struct BenchState {
     int opens[2] = {0, 0};
     int closes[2] = {0, 0};
     int64_t inputFrame = 0; // absolute index of the next captured frame
+    // Frames the card's clock has run, every period counted: the clock both ends stamp their
+    // headers on. The period's output goes out on the cable over the same frames its input
+    // captures, so a plain cable's round trip is none at all.
+    int64_t cardFrame = 0;
     int64_t filled = 0;
     int64_t played = 0;
     std::vector<int16_t> line = std::vector<int16_t>(size_t(kFramesPerBuffer) * kChannels);
@@ -62,6 +66,11 @@ inline int Index(WaveDirection d) {
 
 // The injected failure due now for `call` in `d`, counted down, or none. Bench lock held.
 MMRESULT TakeFault(BenchState& s, WaveDirection d, WaveCall call);
+
+// The period under way on the card's clock.
+inline ClockStamp CardStamp(const BenchState& s) {
+    return StampAfterFrames({0, DeviceClock::Bench}, double(s.cardFrame), kSampleRate);
+}
 
 class CSimDevice final : public CWaveDevice {
 public:
@@ -143,6 +152,7 @@ public:
         }
         const size_t bytes = std::min<size_t>(h->dwBufferLength, s.line.size() * sizeof(int16_t));
         std::memcpy(s.line.data(), h->lpData, bytes);
+        h->stamp = CardStamp(s);
         ++s.played;
         CompleteFront();
     }
@@ -166,6 +176,7 @@ public:
             }
         }
         h->dwBytesRecorded = uint32_t(frames * kBytesPerFrame);
+        h->stamp = CardStamp(s);
         ++s.filled;
         CompleteFront();
     }

@@ -4,6 +4,7 @@
 #include "base/thread_name.h"
 
 #include <algorithm>
+#include <ctime>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -210,6 +211,28 @@ bool CAlsaDevice::Reopen(int err, const char* doing) {
     return false;
 }
 
+ClockStamp MonotonicNow() {
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
+        return {};
+    }
+    return {int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec, DeviceClock::Monotonic};
+}
+
+ClockStamp CAlsaDevice::ReadStamp(uint32_t frames) const {
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0) {
+        return {};
+    }
+    const ClockStamp now = MonotonicNow();
+    if (!now.Known()) {
+        return {};
+    }
+    // The device is capturing frame read + delay now; the header's first lies `frames` before
+    // the read position.
+    return StampAfterFrames(now, -double(delay) - double(frames), kSampleRate);
+}
+
 void CAlsaDevice::RunCapture() {
     m_storm.Reset();
     uint32_t filled = 0; // bytes of the front header already filled
@@ -241,6 +264,7 @@ void CAlsaDevice::RunCapture() {
         }
         filled += uint32_t(got) * kBytesPerFrame;
         h->dwBytesRecorded = filled;
+        h->stamp = ReadStamp(filled / kBytesPerFrame);
         if (filled + kBytesPerFrame > h->dwBufferLength) {
             filled = 0;
             CompleteFront();

@@ -23,6 +23,9 @@
 #include <thread>
 #include <vector>
 
+// Now on CLOCK_MONOTONIC, the clock both directions' positions are told on.
+ClockStamp MonotonicNow();
+
 class CAlsaDevice final : public CWaveDevice {
 public:
     CAlsaDevice(std::string name, WaveDirection direction, MessageTarget target, snd_pcm_t* pcm,
@@ -63,6 +66,10 @@ private:
 
     // The I/O thread: capture here, playback in alsa_playback.cpp.
     void RunCapture();
+
+    // Capture: when the first of the `frames` last read into a header was captured, from the
+    // frames the device holds beyond them; none when the device cannot say.
+    ClockStamp ReadStamp(uint32_t frames) const;
 
     struct Pending {
         WAVEHDR* header;

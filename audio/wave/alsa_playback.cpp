@@ -98,9 +98,12 @@ int CAlsaDevice::CompletePlayed() {
         return 0;
     }
     snd_pcm_sframes_t delay = 0;
+    ClockStamp at;
     if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0 ||
         snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING) {
-        delay = 0; // stopped or run dry: everything written has been played
+        delay = 0; // stopped or run dry: everything written has been played, when unknown
+    } else {
+        at = MonotonicNow(); // frame `played` is leaving for the line now
     }
     const uint64_t played = m_written - std::min<uint64_t>(m_written, uint64_t(delay));
     if (played != m_played) {
@@ -110,6 +113,12 @@ int CAlsaDevice::CompletePlayed() {
         return -ETIMEDOUT;
     }
     while (!m_pending.empty() && m_pending.front().endFrame <= played) {
+        const Pending done = m_pending.front();
+        const uint32_t frames = done.header->dwBufferLength / kBytesPerFrame;
+        done.header->stamp =
+            at.Known()
+                ? StampAfterFrames(at, double(done.endFrame) - frames - double(played), kSampleRate)
+                : ClockStamp{};
         m_pending.pop_front();
         CompleteFront();
     }

@@ -8,6 +8,7 @@
 
 #include "audio/wave/message_thread.h"
 #include "audio/wave/wave_types.h"
+#include "base/clock_stamp.h"
 #include "base/pcm_format.h"
 
 #include <cstdint>
@@ -50,6 +51,10 @@ struct WAVEHDR {
     uint64_t gapCount = 0;
     // Capture: WaveInputGapCount() at the same moment.
     uint64_t inputGapCount = 0;
+    // When the header's first frame was at the converter: captured there (capture), or left
+    // for the line (playback, stamped as the header completes). None when the device could
+    // not tell its position.
+    ClockStamp stamp;
 };
 
 // The devices opened from now on, one name per direction: an ALSA name ("default",

@@ -695,6 +695,10 @@
         <translation>after peak</translation>
     </message>
     <message>
+        <source>，往返：自扫频离开程序</source>
+        <translation>, round trip: from the sweep leaving the program</translation>
+    </message>
+    <message>
         <source>，相对值：自采集开始，含扫频前已排队的输出</source>
         <translation>, relative: from the capture start, the output queued before the sweep included</translation>
     </message>

@@ -32,6 +32,8 @@ struct Card {
     double gain = 1.0;
     std::function<double(int64_t frame, int channel)> extra = nullptr;
     int64_t gapAtFrame = -1;
+    // When each buffer's first frame (the capture's frame `at`) was captured; none when unset.
+    std::function<ClockStamp(int64_t at)> stamp = nullptr;
 };
 
 SweepOutcome PlayThrough(CSweepMeasurement& m, const Card& card) {
@@ -55,7 +57,11 @@ SweepOutcome PlayThrough(CSweepMeasurement& m, const Card& card) {
         if (card.gapAtFrame >= at && card.gapAtFrame < at + kBufferFrames) {
             ++gaps;
         }
-        CSweepMeasurement::Tap(buffer.data(), kBufferFrames, gaps, &m);
+        if (card.stamp) {
+            m.Feed(buffer.data(), kBufferFrames, gaps, card.stamp(at));
+        } else {
+            CSweepMeasurement::Tap(buffer.data(), kBufferFrames, gaps, &m);
+        }
     }
     return m.Analyse();
 }
@@ -227,5 +233,72 @@ TEST(SweepMeasurement, LastsTheSweepsPlusTheBudget) {
     ASSERT_EQ(out.failure, SweepFailure::None);
     EXPECT_NEAR(out.latency_samples, int(0.35 * kRate), 0.01);
 }
+
+} // namespace
+
+namespace {
+
+// The round trip from the devices' positions. The card's clock runs in frames from the capture's
+// first (0 ns); the sweep leaves for the line kQueued frames later (the output queued ahead of
+// it), and the cable takes kTrip more, so the capture holds it kQueued + kTrip frames in. The
+// round trip is kTrip; wherever a position is missing or cannot be believed, the latency falls
+// back to the capture-relative kQueued + kTrip and says so.
+constexpr int kQueued = 16384;
+constexpr double kTrip = 37;
+
+ClockStamp CardClock(double frames, DeviceClock clock = DeviceClock::Bench) {
+    return StampAfterFrames({0, clock}, frames, kRate);
+}
+
+struct TripCase {
+    const char* name;
+    std::function<ClockStamp(int64_t at)> stamp;
+    ClockStamp departure;
+    bool round_trip;
+};
+
+void PrintTo(const TripCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SweepRoundTrip : public testing::TestWithParam<TripCase> {};
+
+TEST_P(SweepRoundTrip, IsTheDevicesOrNamedRelative) {
+    const TripCase& c = GetParam();
+    SweepMeasurementSettings s = Settings(1 << 16);
+    s.analysis.harmonics = false;
+    CSweepMeasurement m(s);
+    m.SetDeparture(c.departure);
+    Card card{kQueued + int(kTrip)};
+    card.stamp = c.stamp;
+    const SweepOutcome out = PlayThrough(m, card);
+    ASSERT_EQ(out.failure, SweepFailure::None);
+    EXPECT_EQ(out.round_trip, c.round_trip);
+    EXPECT_EQ(out.relative_latency, !c.round_trip);
+    EXPECT_NEAR(out.latency_samples, c.round_trip ? kTrip : kQueued + kTrip, 0.01);
+    EXPECT_NEAR(out.latency_ms, out.latency_samples / kRate * 1e3, 1e-9);
+    const std::string text = SweepLatencyText(out);
+    EXPECT_NE(text.find(c.round_trip ? "round trip" : "relative"), std::string::npos) << text;
+}
+
+const auto kEveryBuffer = [](int64_t at) { return CardClock(double(at)); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, SweepRoundTrip,
+    testing::Values(
+        TripCase{"BothKnown", kEveryBuffer, CardClock(kQueued), true},
+        // A sound server's position report a millisecond off, once: the median holds.
+        TripCase{"OneLateReport",
+                 [](int64_t at) { return CardClock(double(at) + (at == 8 * 4096 ? 44.1 : 0)); },
+                 CardClock(kQueued), true},
+        TripCase{"NoDeparture", kEveryBuffer, ClockStamp{}, false},
+        TripCase{"NoCaptureStamps", nullptr, CardClock(kQueued), false},
+        TripCase{"OneBufferUnstamped",
+                 [](int64_t at) { return at == 4096 ? ClockStamp{} : CardClock(double(at)); },
+                 CardClock(kQueued), false},
+        TripCase{"OtherClocks", kEveryBuffer, CardClock(kQueued, DeviceClock::Monotonic), false},
+        // Left after the sweep came back: positions that cannot both be right.
+        TripCase{"DepartedAfterArrival", kEveryBuffer, CardClock(kQueued + 2 * kTrip), false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

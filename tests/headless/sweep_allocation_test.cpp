@@ -1,6 +1,7 @@
 // The sweep's capture as the run drives it, on the engine's own capture worker on the simulated
-// card: every buffer the tap hands over is fed to the measurement with allocation counting armed
-// on that thread, from before the sweep plays until the measurement is complete.
+// card: every buffer the tap hands over is fed to the measurement, with its capture time, with
+// allocation counting armed on that thread, from before the sweep plays until the measurement is
+// complete; the engine's word on when the sweep left then gives the wire's round trip.
 #include "analysis/sweep/sweep_measurement.h"
 #include "audio/sim/simulated_bench.h"
 #include "audio/test_signal.h"
@@ -16,14 +17,15 @@ namespace {
 
 struct CountedFeed {
     CSweepMeasurement* measurement = nullptr;
+    const CSoundDevice* engine = nullptr;
     std::atomic<int> buffers{0};
 };
 
-// Capture worker.
+// Capture worker: each buffer with its capture time, as the run feeds it.
 void CountedTap(const int16_t* interleaved, int frames, uint64_t gapCount, void* context) {
     auto* feed = static_cast<CountedFeed*>(context);
     tavrin::test::ArmAllocationCountOnThisThread();
-    CSweepMeasurement::Tap(interleaved, frames, gapCount, feed->measurement);
+    feed->measurement->Feed(interleaved, frames, gapCount, feed->engine->TappedStamp());
     tavrin::test::DisarmAllocationCountOnThisThread();
     ++feed->buffers;
 }
@@ -43,6 +45,7 @@ TEST(SweepCaptureWorker, FeedsTheMeasurementWithoutAllocating) {
     tavrin::test::ResetAllocationCount();
     {
         CSoundDevice engine;
+        feed.engine = &engine;
         engine.SetCaptureTap(&CountedTap, &feed);
         TestSignal signal;
         signal.kind = TestSignalKind::Samples;
@@ -53,6 +56,7 @@ TEST(SweepCaptureWorker, FeedsTheMeasurementWithoutAllocating) {
         engine.StartTestSignal(signal);
         EXPECT_TRUE(WaitUntil([&] { return measurement.Complete(); }, std::chrono::seconds(30)));
         engine.SetCaptureTap(nullptr, nullptr);
+        measurement.SetDeparture(engine.TestSignalDeparture());
         engine.StopCapture();
         engine.StopTestSignal();
     }
@@ -60,7 +64,11 @@ TEST(SweepCaptureWorker, FeedsTheMeasurementWithoutAllocating) {
     // 65536 frames and the 0.7 s budget are 24 buffers of 4096.
     EXPECT_GE(feed.buffers, 24);
     EXPECT_EQ(tavrin::test::AllocationsOnArmedThreads(), 0u);
-    EXPECT_EQ(measurement.Analyse().failure, SweepFailure::None);
+    const SweepOutcome outcome = measurement.Analyse();
+    EXPECT_EQ(outcome.failure, SweepFailure::None);
+    // The card's wire, played and captured over the same frames of its clock, takes no time.
+    EXPECT_TRUE(outcome.round_trip);
+    EXPECT_NEAR(outcome.latency_samples, 0.0, 0.01);
 }
 
 } // namespace
