@@ -110,9 +110,12 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/ts
 phase "AddressSanitizer + UBSan: unit"
 configure build-asan -DTAVRIN_ASAN=ON "${sanitizer_flags[@]}"
 nice -n 19 cmake --build build-asan -j"$jobs" --target tavrin_tests_unit
+# Twice as many at once as there are processors: most of the unit run's time is the commands'
+# tests waiting on the simulated card's clock (on 2 cores, 66 s instead of 106 s).
 ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
-    nice -n 10 ctest --test-dir build-asan --output-on-failure --no-tests=error -j"$jobs" -L unit
+    nice -n 10 ctest --test-dir build-asan --output-on-failure --no-tests=error -j"$((2 * jobs))" \
+    -L unit
 
 phase "waiting for the release tests, end-to-end tests and package check"
 release_status=0
