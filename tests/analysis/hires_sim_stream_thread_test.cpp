@@ -5,6 +5,7 @@
 #include "analysis/distortion/distortion.h"
 #include "analysis/sweep/sweep_measurement.h"
 #include "audio/sim/simulated_bench.h"
+#include "audio/sim/simulated_dut.h"
 #include "audio/sim/simulated_stream.h"
 #include "audio/stream/stream_format.h"
 
@@ -192,6 +193,23 @@ TEST_F(HiresSimStream, At192kHarmonicsTo90kHzAndABandToNyquist) {
     EXPECT_NEAR(*wide.thdn_db, 10 * std::log10(9e-10), 0.05);
 }
 
+// "sim:dut", the bench's amplifier, at 96 kHz behind a 24-bit dithering converter: its
+// harmonics where its algebra puts them, y = x + a2 x^2 + a3 x^3 on x = A sin wt giving
+// H2 a2 A^2 / 2 and H3 a3 A^3 / 4 against a fundamental of A + 3 a3 A^3 / 4.
+TEST_F(HiresSimStream, TheBuiltInAmplifierAt96kGivesItsHarmonics) {
+    constexpr double rate = 96000;
+    const SimulatedDut& model = kSimDutModel;
+    const double a = kMinus1Dbfs;
+    const double fundamental = a + 0.75 * model.a3 * a * a * a;
+    CToneSource tone({{a, 997, 0.4}}, rate, 24);
+    const auto x = Record("sim:dut", {96000, SampleFormat::S24}, tone, 0, kFrames);
+    CDistortionAnalyser analyser(kFrames, rate);
+    const DistortionReading r = analyser.Analyse(x.data(), 1, {});
+    ASSERT_EQ(r.refusal, DistortionRefusal::None);
+    EXPECT_NEAR(*r.harmonics[0].level_db, Db(model.a2 * a * a / 2 / fundamental), 0.05);
+    EXPECT_NEAR(*r.harmonics[1].level_db, Db(model.a3 * a * a * a / 4 / fundamental), 0.05);
+}
+
 // The cookbook low-pass at the stream's rate, evaluated on the unit circle.
 double CookbookLowpassDb(double hz, double f0, double q, double rate) {
     const double w0 = 2 * kPi * f0 / rate;
@@ -230,6 +248,37 @@ TEST_F(HiresSimStream, SweepAt96kReadsTheLowpassTo45kHz) {
         EXPECT_NEAR(gap, 0, 0.02) << r.freq_hz[i] << " Hz";
     }
     RecordProperty("worst_db", std::to_string(worst));
+}
+
+// Played and captured frames share their stamps: with the first period's stamp as the sweep's
+// departure, a plain cable's round trip reads none at all.
+TEST_F(HiresSimStream, APlainCablesRoundTripIsNone) {
+    SweepMeasurementSettings settings;
+    settings.sweep.rate_hz = 48000;
+    settings.sweep.frames = 1 << 16;
+    SweepForBand(settings);
+    CSweepMeasurement m(settings);
+    const auto playback = m.PlaybackFloat();
+    CBlockSource source(*playback);
+    struct Feed {
+        CSweepMeasurement* m;
+        ClockStamp first;
+    } feed{&m, {}};
+    const auto tap = [](const float* interleaved, int frames, uint64_t gaps, ClockStamp stamp,
+                        void* self) {
+        auto* f = static_cast<Feed*>(self);
+        if (!f->first.Known()) {
+            f->first = stamp;
+        }
+        f->m->Feed(interleaved, frames, gaps, stamp);
+    };
+    Run("sim", {48000, SampleFormat::Float}, &source, tap, &feed, [&] { return m.Complete(); });
+    ASSERT_EQ(feed.first.clock, DeviceClock::Bench);
+    m.SetDeparture(feed.first);
+    const SweepOutcome out = m.Analyse();
+    ASSERT_EQ(out.failure, SweepFailure::None);
+    EXPECT_TRUE(out.round_trip);
+    EXPECT_NEAR(out.latency_samples, 0, 0.05);
 }
 
 } // namespace
