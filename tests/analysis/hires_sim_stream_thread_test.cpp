@@ -10,6 +10,7 @@
 #include "audio/stream/stream_format.h"
 
 #include "tests/analysis/test_signals.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -109,10 +109,7 @@ protected:
         const auto stream = OpenSimulatedStream(name, format, &error);
         ASSERT_NE(stream, nullptr) << error;
         ASSERT_TRUE(stream->Start(tap, context, source, &error)) << error;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        while (!done() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        WaitUntil(done, std::chrono::minutes(1));
         stream->Stop();
         ASSERT_TRUE(done()) << name << " did not deliver in time";
     }
