@@ -18,10 +18,6 @@ using namespace simcard;
 
 namespace {
 
-bool IsChainName(const std::string& name) {
-    return name.rfind(kSimDutChainPrefix, 0) == 0;
-}
-
 class CSimulatedStream final : public CMeasureStream {
 public:
     CSimulatedStream(const std::string& name, StreamFormat format,
@@ -29,6 +25,7 @@ public:
         : CMeasureStream(name, format, SimulatedStreamPeriodFrames(format.rate_hz)),
           m_chain(std::move(chain)), m_dut(std::move(dut)),
           m_dither((m_chain && m_chain->Dithers()) || (m_dut && m_dut->Model().converter_dither)),
+          // a seed of its own, so that the converter's dither is not the stages' noise again
           m_random(kSimDutNoiseSeed ^ 0xD17Eull) {
         const size_t frames = size_t(PeriodFrames());
         m_played.resize(2 * frames);

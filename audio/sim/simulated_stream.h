@@ -10,7 +10,8 @@
 // the format's integer codes, undithered (float: as they are). "sim:dut" is the bench's built-in
 // amplifier (simulated_dut.h, as SetDeviceUnderTest last set it), its converter dither at the
 // stream's depth; every other "sim..." name a plain cable. The bench's input signals and
-// injected faults are the 16-bit devices' alone.
+// injected faults are the 16-bit devices' alone; an unplugged card (SetDeviceGone) refuses to
+// open or start a stream.
 //
 // One card: a stream does not open (one line: the card is in use) while the bench's 16-bit
 // input or output is open, nor while another stream is; and the 16-bit devices do not open
