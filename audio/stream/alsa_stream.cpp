@@ -1,8 +1,7 @@
 #include "audio/stream/alsa_stream.h"
 
+#include "audio/stream/alsa_stream_pcm.h"
 #include "base/thread_name.h"
-
-#include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,111 +15,9 @@
 
 namespace {
 
-constexpr int kChannels = 2;
-// Capture keeps a period more slack than playback, as the wave layer does: a slow tap should
-// cost a late period, not an overrun.
-constexpr int kCapturePeriods = 4;
-constexpr int kPlaybackPeriods = 3;
 // The PCMs wake the thread once a period; this is the fallback for a plugin that does not.
 constexpr int kRestMs = 100;
 constexpr size_t kMaxPollDescriptors = 16;
-// Neither the plug layer's rate converter nor its format converter: the device gives the rate and
-// depth asked or the open fails. Non-blocking, so that Stop is never stuck behind a transfer.
-constexpr int kOpenMode = SND_PCM_NONBLOCK | SND_PCM_NO_AUTO_RESAMPLE | SND_PCM_NO_AUTO_FORMAT;
-
-struct EncodingChoice {
-    SampleEncoding encoding;
-    snd_pcm_format_t alsa;
-};
-
-// The encodings that serve a format, the first preferred: s24 in 4 bytes is what most cards
-// carry natively, packed s24 is what some USB ones do.
-std::vector<EncodingChoice> Choices(SampleFormat format) {
-    switch (format) {
-    case SampleFormat::S16:
-        return {{SampleEncoding::S16, SND_PCM_FORMAT_S16_LE}};
-    case SampleFormat::S24:
-        return {{SampleEncoding::S24In4, SND_PCM_FORMAT_S24_LE},
-                {SampleEncoding::S24In3, SND_PCM_FORMAT_S24_3LE}};
-    case SampleFormat::S32:
-        return {{SampleEncoding::S32, SND_PCM_FORMAT_S32_LE}};
-    case SampleFormat::Float:
-        return {{SampleEncoding::Float, SND_PCM_FORMAT_FLOAT_LE}};
-    }
-    return {};
-}
-
-snd_pcm_stream_t Direction(bool capture) {
-    return capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK;
-}
-
-const char* DirectionName(bool capture) {
-    return capture ? "capture" : "playback";
-}
-
-// What is left of a hw_params after the choices every stream makes: interleaved stereo, no
-// resampling.
-int RestrictCommon(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, const char** step) {
-    int err;
-    *step = "cannot read the device's capabilities";
-    if ((err = snd_pcm_hw_params_any(pcm, hw)) < 0)
-        return err;
-    *step = "cannot use interleaved read/write access";
-    if ((err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0)
-        return err;
-    *step = "cannot use 2 channels";
-    if ((err = snd_pcm_hw_params_set_channels(pcm, hw, kChannels)) < 0)
-        return err;
-    *step = "cannot turn resampling off";
-    return snd_pcm_hw_params_set_rate_resample(pcm, hw, 0);
-}
-
-// Configures `pcm` at `format`; *refused when the device does not offer its rate or format (the
-// caller then names what it does offer).
-int Configure(snd_pcm_t* pcm, bool capture, StreamFormat format, int periodFrames,
-              SampleEncoding* encoding, const char** step, bool* refused) {
-    snd_pcm_hw_params_t* hw;
-    snd_pcm_hw_params_alloca(&hw);
-    *refused = false;
-    int err = RestrictCommon(pcm, hw, step);
-    if (err < 0)
-        return err;
-    err = -EINVAL;
-    for (const EncodingChoice& choice : Choices(format.format)) {
-        if ((err = snd_pcm_hw_params_set_format(pcm, hw, choice.alsa)) == 0) {
-            *encoding = choice.encoding;
-            break;
-        }
-    }
-    if (err < 0 || (err = snd_pcm_hw_params_set_rate(pcm, hw, unsigned(format.rate_hz), 0)) < 0) {
-        *refused = true;
-        return err;
-    }
-    snd_pcm_uframes_t period = snd_pcm_uframes_t(periodFrames);
-    int dir = 0;
-    *step = "cannot set the period";
-    if ((err = snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, &dir)) < 0)
-        return err;
-    snd_pcm_uframes_t buffer = period * (capture ? kCapturePeriods : kPlaybackPeriods);
-    *step = "cannot set the buffer size";
-    if ((err = snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &buffer)) < 0)
-        return err;
-    *step = "cannot apply the hardware parameters";
-    if ((err = snd_pcm_hw_params(pcm, hw)) < 0)
-        return err;
-
-    snd_pcm_sw_params_t* sw;
-    snd_pcm_sw_params_alloca(&sw);
-    *step = "cannot set the software parameters";
-    if ((err = snd_pcm_sw_params_current(pcm, sw)) < 0)
-        return err;
-    // Playback starts once its first period is written; capture is started by hand.
-    if ((err = snd_pcm_sw_params_set_start_threshold(pcm, sw, capture ? buffer : period)) < 0)
-        return err;
-    if ((err = snd_pcm_sw_params_set_avail_min(pcm, sw, period)) < 0)
-        return err;
-    return snd_pcm_sw_params(pcm, sw);
-}
 
 ClockStamp MonotonicNow() {
     timespec now{};
@@ -162,7 +59,7 @@ private:
     // Counts and recovers an error of `pcm`: 0, or the error recovery met.
     int Recover(snd_pcm_t* pcm, int err);
     bool Stopping() const { return m_stop.load(std::memory_order_relaxed); }
-    size_t Samples() const { return size_t(PeriodFrames()) * kChannels; }
+    size_t Samples() const { return size_t(PeriodFrames()) * kStreamChannels; }
 
     snd_pcm_t* const m_capture;
     snd_pcm_t* const m_playback;
@@ -287,7 +184,7 @@ int CAlsaStream::Recover(snd_pcm_t* pcm, int err) {
 }
 
 void CAlsaStream::Capture() {
-    const int frameBytes = EncodingBytes(m_captureEncoding) * kChannels;
+    const int frameBytes = EncodingBytes(m_captureEncoding) * kStreamChannels;
     while (!Stopping()) {
         const snd_pcm_sframes_t got =
             snd_pcm_readi(m_capture, m_captureBytes.data() + size_t(m_captured * frameBytes),
@@ -329,7 +226,7 @@ void CAlsaStream::Capture() {
 }
 
 void CAlsaStream::Play() {
-    const int frameBytes = EncodingBytes(m_playbackEncoding) * kChannels;
+    const int frameBytes = EncodingBytes(m_playbackEncoding) * kStreamChannels;
     while (!Stopping()) {
         if (m_playLeft == 0) {
             if (m_source != nullptr) {
@@ -364,89 +261,14 @@ void CAlsaStream::Play() {
     }
 }
 
-// Opens both directions and configures them; on failure closes what it opened and says why.
-struct OpenedPcm {
-    snd_pcm_t* pcm = nullptr;
-    SampleEncoding encoding = SampleEncoding::S16;
-};
-
-int OpenConfigured(const std::string& name, bool capture, StreamFormat format, OpenedPcm* out,
-                   std::string* error, bool* refused) {
-    *refused = false;
-    int err = snd_pcm_open(&out->pcm, name.c_str(), Direction(capture), kOpenMode);
-    if (err < 0) {
-        out->pcm = nullptr;
-        *error =
-            "cannot open '" + name + "' for " + DirectionName(capture) + ": " + snd_strerror(err);
-        return err;
-    }
-    const char* step = "";
-    err = Configure(out->pcm, capture, format, AlsaStreamPeriodFrames(format.rate_hz),
-                    &out->encoding, &step, refused);
-    if (err < 0) {
-        snd_pcm_close(out->pcm);
-        out->pcm = nullptr;
-        *error = "'" + name + "' " + DirectionName(capture) + " " + step + ": " + snd_strerror(err);
-    }
-    return err;
-}
-
 } // namespace
-
-int AlsaStreamPeriodFrames(int rate_hz) {
-    return 4096 * std::max(1, rate_hz / 44100);
-}
-
-StreamOffer QueryAlsaOffer(const std::string& name) {
-    std::vector<bool> rateOk(kStreamRates.size(), true);
-    constexpr SampleFormat kFormats[] = {SampleFormat::S16, SampleFormat::S24, SampleFormat::S32,
-                                         SampleFormat::Float};
-    std::vector<bool> formatOk(std::size(kFormats), true);
-    for (bool capture : {true, false}) {
-        snd_pcm_t* pcm = nullptr;
-        if (snd_pcm_open(&pcm, name.c_str(), Direction(capture), kOpenMode) < 0) {
-            return {};
-        }
-        snd_pcm_hw_params_t* hw;
-        snd_pcm_hw_params_alloca(&hw);
-        const char* step = "";
-        if (RestrictCommon(pcm, hw, &step) < 0) {
-            snd_pcm_close(pcm);
-            return {};
-        }
-        for (size_t i = 0; i < kStreamRates.size(); ++i) {
-            rateOk[i] = rateOk[i] &&
-                        snd_pcm_hw_params_test_rate(pcm, hw, unsigned(kStreamRates[i]), 0) == 0;
-        }
-        for (size_t i = 0; i < std::size(kFormats); ++i) {
-            bool any = false;
-            for (const EncodingChoice& choice : Choices(kFormats[i])) {
-                any = any || snd_pcm_hw_params_test_format(pcm, hw, choice.alsa) == 0;
-            }
-            formatOk[i] = formatOk[i] && any;
-        }
-        snd_pcm_close(pcm);
-    }
-    StreamOffer offer;
-    for (size_t i = 0; i < kStreamRates.size(); ++i) {
-        if (rateOk[i]) {
-            offer.rates_hz.push_back(kStreamRates[i]);
-        }
-    }
-    for (size_t i = 0; i < std::size(kFormats); ++i) {
-        if (formatOk[i]) {
-            offer.formats.push_back(kFormats[i]);
-        }
-    }
-    return offer;
-}
 
 std::unique_ptr<CMeasureStream> OpenAlsaStream(const std::string& name, StreamFormat format,
                                                std::string* error) {
-    OpenedPcm capture, playback;
+    StreamPcm capture, playback;
     bool refused = false;
-    if (OpenConfigured(name, true, format, &capture, error, &refused) >= 0 &&
-        OpenConfigured(name, false, format, &playback, error, &refused) >= 0) {
+    if (OpenStreamPcm(name, true, format, &capture, error, &refused) >= 0 &&
+        OpenStreamPcm(name, false, format, &playback, error, &refused) >= 0) {
         const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (wakeFd >= 0) {
             return std::make_unique<CAlsaStream>(name, format, capture.pcm, capture.encoding,
