@@ -1,7 +1,8 @@
-// The measurement stream on real ALSA: a private sound server's loopback run at 96000 Hz float
-// (TAVRIN_TEST_SINK), opened at that format through the server's ALSA plugin. A tone played by
-// the stream's source must come back at its frequency and level, and as float samples, not
-// through a 16-bit stage.
+// The measurement stream on real ALSA: a private sound server's loopback run at the stream's own
+// rate and format (TAVRIN_TEST_SINK), opened through the server's ALSA plugin. A tone played by
+// the stream's source must come back at its frequency and level, carried at the depth asked:
+// what is left beside it is that depth's rounding, no more (a 16-bit or resampling stage) and no
+// less (a wider path than asked).
 
 #include "audio/stream/alsa_stream.h"
 #include "tests/support/loopback_server.h"
@@ -18,15 +19,15 @@
 
 namespace {
 
-constexpr int kRateHz = 96000;
 constexpr double kLeftHz = 997.0, kLeftPeak = 0.5;
 constexpr double kRightHz = 3001.0, kRightPeak = 0.125;
 
 class ToneSource final : public IStreamSource {
 public:
+    explicit ToneSource(int rate_hz) : m_rateHz(rate_hz) {}
     void Fill(float* interleaved, int frames) override {
         for (int f = 0; f < frames; ++f, ++m_frame) {
-            const double t = double(m_frame) / kRateHz;
+            const double t = double(m_frame) / m_rateHz;
             interleaved[2 * f] = float(kLeftPeak * std::sin(2 * std::numbers::pi * kLeftHz * t));
             interleaved[2 * f + 1] =
                 float(kRightPeak * std::sin(2 * std::numbers::pi * kRightHz * t));
@@ -34,6 +35,7 @@ public:
     }
 
 private:
+    const double m_rateHz;
     int64_t m_frame = 0;
 };
 
@@ -54,7 +56,7 @@ struct Capture {
 
 // Frequency from positive-going zero crossings, placed by linear interpolation: the span of
 // whole cycles between the first and the last over the time between them.
-double CrossingFrequencyHz(const float* interleaved, size_t frames) {
+double CrossingFrequencyHz(const float* interleaved, size_t frames, double rateHz) {
     double first = -1, last = -1;
     int cycles = -1;
     for (size_t i = 1; i < frames; ++i) {
@@ -65,17 +67,16 @@ double CrossingFrequencyHz(const float* interleaved, size_t frames) {
             ++cycles;
         }
     }
-    return cycles > 0 ? cycles * kRateHz / (last - first) : 0.0;
+    return cycles > 0 ? cycles * rateHz / (last - first) : 0.0;
 }
 
 // What is left of the left channel once the tone at `freqHz` is taken out, RMS. The block holds
 // a whole number of its cycles, so the sine and cosine sums project it exactly.
-double ResidualRms(const float* interleaved, size_t frames, double freqHz) {
+double ResidualRms(const float* interleaved, size_t frames, double freqHz, double rateHz) {
     std::vector<double> s(frames), c(frames);
     double a = 0, b = 0;
     for (size_t i = 0; i < frames; ++i) {
-        const double phase =
-            2 * std::numbers::pi * std::fmod(freqHz * double(i), kRateHz) / kRateHz;
+        const double phase = 2 * std::numbers::pi * std::fmod(freqHz * double(i), rateHz) / rateHz;
         s[i] = std::sin(phase);
         c[i] = std::cos(phase);
         a += interleaved[2 * i] * s[i];
@@ -91,8 +92,29 @@ double ResidualRms(const float* interleaved, size_t frames, double freqHz) {
     return std::sqrt(sum / double(frames));
 }
 
-TEST(StreamLoopback, A96kFloatToneComesBackAtItsFrequencyAndLevelAsFloat) {
-    setenv("TAVRIN_TEST_SINK", "float32le:96000", 1);
+// Samples of the block on the grid of a `bits`-bit converter.
+size_t OnGrid(const float* samples, size_t count, int bits) {
+    size_t on = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const double code = std::ldexp(double(samples[i]), bits - 1);
+        on += code == std::round(code);
+    }
+    return on;
+}
+
+struct LoopCase {
+    const char* name;
+    StreamFormat format;
+    const char* sink; // TAVRIN_TEST_SINK
+    int gridBits;     // the converter's grid every sample lies on; 0: none (float)
+};
+
+class StreamLoopback : public ::testing::TestWithParam<LoopCase> {};
+
+TEST_P(StreamLoopback, AToneComesBackAtItsFrequencyLevelAndDepth) {
+    const LoopCase& c = GetParam();
+    const int rateHz = c.format.rate_hz;
+    setenv("TAVRIN_TEST_SINK", c.sink, 1);
     CLoopbackServer server;
     std::string why;
     const bool started = server.Start(&why);
@@ -101,35 +123,50 @@ TEST(StreamLoopback, A96kFloatToneComesBackAtItsFrequencyAndLevelAsFloat) {
     const std::string device = server.AudioChoice().substr(server.AudioChoice().find(':') + 1);
 
     std::string error;
-    const auto stream = OpenAlsaStream(device, {kRateHz, SampleFormat::Float}, &error);
+    const auto stream = OpenAlsaStream(device, c.format, &error);
     ASSERT_NE(stream, nullptr) << error;
-    Capture capture(3 * kRateHz);
-    ToneSource source;
+    const size_t wanted = 3 * size_t(rateHz);
+    Capture capture(wanted);
+    ToneSource source(rateHz);
     ASSERT_TRUE(stream->Start(&Capture::Take, &capture, &source, &error)) << error;
     EXPECT_TRUE(
-        WaitUntil([&] { return capture.frames.load() == 3 * kRateHz; }, std::chrono::seconds(20)));
+        WaitUntil([&] { return capture.frames.load() == wanted; }, std::chrono::seconds(20)));
     stream->Stop();
 
-    // The last second: well past the loopback's latency and any silence before the tone.
-    const size_t frames = kRateHz;
+    // The last second: well past the loopback's latency and any silence before the tone, and a
+    // whole number of cycles of both tones.
+    const size_t frames = size_t(rateHz);
     const float* block = capture.samples.data() + 2 * (capture.frames.load() - frames);
-    const ToneFit left = FitTones(block, 2, int(frames), {kLeftHz}, kRateHz);
-    const ToneFit right = FitTones(block + 1, 2, int(frames), {kRightHz}, kRateHz);
-    // Float end to end: the level to a few parts in 10^8, where a resampler in the path is off
-    // by parts in 10^5.
+    const ToneFit left = FitTones(block, 2, int(frames), {kLeftHz}, rateHz);
+    const ToneFit right = FitTones(block + 1, 2, int(frames), {kRightHz}, rateHz);
+    // The level to parts in 10^7 even at 16 bits, where a resampler in the path is off by parts
+    // in 10^5.
     EXPECT_NEAR(left.amplitudes[0], kLeftPeak, 1e-6);
     EXPECT_NEAR(right.amplitudes[0], kRightPeak, 1e-6);
-    EXPECT_NEAR(CrossingFrequencyHz(block, frames), kLeftHz, 0.01);
-    // Only float's own rounding is left (step 2^-25 at this level: 8.6e-9 RMS); a 16-bit stage
-    // anywhere would leave at least its 2^-15 / sqrt(12) = 8.8e-6.
-    EXPECT_LT(ResidualRms(block, frames, kLeftHz), 1e-7);
+    EXPECT_NEAR(CrossingFrequencyHz(block, frames, rateHz), kLeftHz, 0.01);
 
-    size_t off16BitGrid = 0;
-    for (size_t i = 0; i < 2 * frames; ++i) {
-        const double code = double(block[i]) * 32768.0;
-        off16BitGrid += code != std::round(code);
+    // Beside the tone: a converter's rounding, step / sqrt(12) RMS at its step of 2^-(bits-1);
+    // float keeps its own rounding (step 2^-25 at this level, 8.6e-9 RMS), as does s32 once
+    // read back as float. A 16-bit stage anywhere leaves at least 8.8e-6.
+    const double residual = ResidualRms(block, frames, kLeftHz, rateHz);
+    if (c.gridBits == 16 || c.gridBits == 24) {
+        const double rounding = std::ldexp(1.0, 1 - c.gridBits) / std::sqrt(12.0);
+        EXPECT_NEAR(residual, rounding, 0.2 * rounding);
+        EXPECT_EQ(OnGrid(block, 2 * frames, c.gridBits), 2 * frames);
+    } else {
+        EXPECT_LT(residual, 1e-7);
     }
-    EXPECT_GT(off16BitGrid, frames) << "of " << 2 * frames << " samples";
+    if (c.gridBits != 16) {
+        EXPECT_LT(OnGrid(block, 2 * frames, 16), frames) << "of " << 2 * frames << " samples";
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, StreamLoopback,
+    ::testing::Values(LoopCase{"float_96k", {96000, SampleFormat::Float}, "float32le:96000", 0},
+                      LoopCase{"s24_48k", {48000, SampleFormat::S24}, "s24le:48000", 24},
+                      LoopCase{"s32_192k", {192000, SampleFormat::S32}, "s32le:192000", 32},
+                      LoopCase{"s16_44k1", {44100, SampleFormat::S16}, "s16le:44100", 16}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
