@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <numbers>
 #include <vector>
 
@@ -39,17 +40,28 @@ private:
     int64_t m_frame = 0;
 };
 
-// Keeps the periods in a buffer made beforehand; the test reads it once the stream has stopped.
+// Keeps the periods, their stamps and when each reached the tap in buffers made beforehand; the
+// test reads them once the stream has stopped.
 struct Capture {
-    explicit Capture(size_t frames) : samples(2 * frames) {}
+    explicit Capture(size_t frames) : samples(2 * frames), stamps(frames), tapped(frames) {}
     std::vector<float> samples;
+    std::vector<ClockStamp> stamps; // one a period
+    std::vector<int64_t> tapped;    // CLOCK_MONOTONIC ns, one a period
     std::atomic<size_t> frames{0};
+    size_t periods = 0;
 
-    static void Take(const float* interleaved, int frames, uint64_t, ClockStamp, void* context) {
+    static void Take(const float* interleaved, int frames, uint64_t, ClockStamp stamp,
+                     void* context) {
         auto* self = static_cast<Capture*>(context);
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
         const size_t at = self->frames.load();
         const size_t n = std::min(size_t(frames), self->samples.size() / 2 - at);
         std::copy(interleaved, interleaved + 2 * n, self->samples.begin() + ptrdiff_t(2 * at));
+        if (n > 0) {
+            self->stamps[self->periods] = stamp;
+            self->tapped[self->periods++] = int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+        }
         self->frames.store(at + n);
     }
 };
@@ -155,6 +167,21 @@ TEST_P(StreamLoopback, AToneComesBackAtItsFrequencyLevelAndDepth) {
         EXPECT_EQ(OnGrid(block, 2 * frames, c.gridBits), 2 * frames);
     } else {
         EXPECT_LT(residual, 1e-7);
+    }
+    // Each period's first frame was at the converter a period or more before the tap had it.
+    // Over the last second the stamps advance a period at a time, give or take the server's
+    // scheduling (PulseAudio's reported latency still settles during the first second or so,
+    // while its sink leaves the long blocks it renders when idle).
+    const double periodNs = 1e9 * stream->PeriodFrames() / rateHz;
+    const size_t settled = capture.periods - size_t(rateHz / stream->PeriodFrames());
+    for (size_t p = 0; p < capture.periods; ++p) {
+        ASSERT_EQ(capture.stamps[p].clock, DeviceClock::Monotonic) << "period " << p;
+        EXPECT_LE(double(capture.stamps[p].ns) + periodNs, double(capture.tapped[p]) + 1e6)
+            << "period " << p;
+        if (p > settled) {
+            EXPECT_NEAR(double(capture.stamps[p].ns - capture.stamps[p - 1].ns), periodNs, 5e6)
+                << "period " << p;
+        }
     }
     if (c.gridBits != 16) {
         EXPECT_LT(OnGrid(block, 2 * frames, 16), frames) << "of " << 2 * frames << " samples";
