@@ -11,11 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -114,6 +116,26 @@ size_t OnGrid(const float* samples, size_t count, int bits) {
     return on;
 }
 
+// Starts `server` with its sink at `sink` (TAVRIN_TEST_SINK) and opens the stream on it at
+// `format`; nullptr, with the failure recorded, when either fails.
+std::unique_ptr<CMeasureStream> OpenOnLoopback(CLoopbackServer* server, const char* sink,
+                                               StreamFormat format) {
+    setenv("TAVRIN_TEST_SINK", sink, 1);
+    std::string error;
+    const bool started = server->Start(&error);
+    unsetenv("TAVRIN_TEST_SINK");
+    if (!started) {
+        ADD_FAILURE() << error;
+        return nullptr;
+    }
+    const std::string& choice = server->AudioChoice();
+    auto stream = OpenAlsaStream(choice.substr(choice.find(':') + 1), format, &error);
+    if (stream == nullptr) {
+        ADD_FAILURE() << error;
+    }
+    return stream;
+}
+
 struct LoopCase {
     const char* name;
     StreamFormat format;
@@ -126,17 +148,10 @@ class StreamLoopback : public ::testing::TestWithParam<LoopCase> {};
 TEST_P(StreamLoopback, AToneComesBackAtItsFrequencyLevelAndDepth) {
     const LoopCase& c = GetParam();
     const int rateHz = c.format.rate_hz;
-    setenv("TAVRIN_TEST_SINK", c.sink, 1);
     CLoopbackServer server;
-    std::string why;
-    const bool started = server.Start(&why);
-    unsetenv("TAVRIN_TEST_SINK");
-    ASSERT_TRUE(started) << why;
-    const std::string device = server.AudioChoice().substr(server.AudioChoice().find(':') + 1);
-
+    const auto stream = OpenOnLoopback(&server, c.sink, c.format);
+    ASSERT_NE(stream, nullptr);
     std::string error;
-    const auto stream = OpenAlsaStream(device, c.format, &error);
-    ASSERT_NE(stream, nullptr) << error;
     const size_t wanted = 3 * size_t(rateHz);
     Capture capture(wanted);
     ToneSource source(rateHz);
@@ -195,5 +210,43 @@ INSTANTIATE_TEST_SUITE_P(
                       LoopCase{"s32_192k", {192000, SampleFormat::S32}, "s32le:192000", 32},
                       LoopCase{"s16_44k1", {44100, SampleFormat::S16}, "s16le:44100", 16}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The I/O thread held up for longer than the playback buffer (three periods): the underrun is
+// recovered and counted, and both directions flow again.
+TEST(StreamLoopbackStall, AnUnderrunIsCountedAndTheStreamCarriesOn) {
+    CLoopbackServer server;
+    const auto stream = OpenOnLoopback(&server, "float32le:96000", {96000, SampleFormat::Float});
+    ASSERT_NE(stream, nullptr);
+    struct Counting final : IStreamSource {
+        std::atomic<int> fills{0};
+        void Fill(float* interleaved, int frames) override {
+            std::fill(interleaved, interleaved + 2 * frames, 0.0f);
+            ++fills;
+        }
+    } source;
+    struct Stalling {
+        Counting* source;
+        std::atomic<int> periods{0};
+        std::atomic<int> fillsAfterStall{1000}; // until the stall is over
+        static void Take(const float*, int, uint64_t, ClockStamp, void* context) {
+            auto* self = static_cast<Stalling*>(context);
+            if (++self->periods == 3) {
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+                self->fillsAfterStall = self->source->fills.load();
+            }
+        }
+    } tap{&source};
+    std::string error;
+    ASSERT_TRUE(stream->Start(&Stalling::Take, &tap, &source, &error)) << error;
+    // Ten more periods asked of the source after the stall, while capture goes on.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return tap.periods.load() >= 20 &&
+                   source.fills.load() >= tap.fillsAfterStall.load() + 10;
+        },
+        std::chrono::seconds(20)));
+    stream->Stop();
+    EXPECT_GE(stream->Xruns(), 1u);
+}
 
 } // namespace
