@@ -185,8 +185,9 @@ TEST_P(StreamLoopback, AToneComesBackAtItsFrequencyLevelAndDepth) {
     }
     // Each period's first frame was at the converter a period or more before the tap had it.
     // Over the last second the stamps advance a period at a time, give or take the server's
-    // scheduling (PulseAudio's reported latency still settles during the first second or so,
-    // while its sink leaves the long blocks it renders when idle).
+    // block: the latency the plugin reports moves in the server's own steps (up to 42 ms seen at
+    // 192 kHz), and still settles during the first second or so, while the sink leaves the long
+    // blocks it renders when idle.
     const double periodNs = 1e9 * stream->PeriodFrames() / rateHz;
     const size_t settled = capture.periods - size_t(rateHz / stream->PeriodFrames());
     for (size_t p = 0; p < capture.periods; ++p) {
@@ -194,7 +195,8 @@ TEST_P(StreamLoopback, AToneComesBackAtItsFrequencyLevelAndDepth) {
         EXPECT_LE(double(capture.stamps[p].ns) + periodNs, double(capture.tapped[p]) + 1e6)
             << "period " << p;
         if (p > settled) {
-            EXPECT_NEAR(double(capture.stamps[p].ns - capture.stamps[p - 1].ns), periodNs, 5e6)
+            EXPECT_NEAR(double(capture.stamps[p].ns - capture.stamps[p - 1].ns), periodNs,
+                        periodNs / 2)
                 << "period " << p;
         }
     }
