@@ -31,6 +31,16 @@ TEST_F(AlsaStream48k, OffersExactlyItsSlavesRateAndFormat) {
     EXPECT_EQ(offer.formats, std::vector<SampleFormat>{SampleFormat::S16});
 }
 
+// Packed 24-bit serves s24 when 24 bits in 4 bytes is not there.
+TEST_F(AlsaStream48k, PackedS24IsOfferedAndOpensAsS24) {
+    const StreamOffer offer = QueryAlsaOffer("tavrin_96k_s24_3");
+    EXPECT_EQ(offer.rates_hz, std::vector<int>{96000});
+    EXPECT_EQ(offer.formats, std::vector<SampleFormat>{SampleFormat::S24});
+    std::string error;
+    EXPECT_NE(OpenAlsaStream("tavrin_96k_s24_3", {96000, SampleFormat::S24}, &error), nullptr)
+        << error;
+}
+
 class AlsaStream48kRefusal : public AlsaStream48k,
                              public ::testing::WithParamInterface<StreamFormat> {};
 
