@@ -24,7 +24,6 @@
 #include <thread>
 #include <vector>
 
-
 class CAlsaDevice final : public CWaveDevice {
 public:
     CAlsaDevice(std::string name, WaveDirection direction, MessageTarget target, snd_pcm_t* pcm,
