@@ -250,8 +250,9 @@ int RunImpedance(const ImpedanceOptions& options) {
                 SayUncalibrated(r.corrected, r.freq_hz, &saidUncalibrated);
                 ++measured;
             }
-            reasons.Note(r.time_s,
-                         r.refusal == ImpedanceRefusal::None ? "" : ImpedanceRefusalText(r.refusal));
+            reasons.Note(r.time_s, r.refusal == ImpedanceRefusal::None
+                                       ? ""
+                                       : ImpedanceRefusalText(r.refusal));
             lastRefusal = r.refusal;
             if (options.calibrate) {
                 continue;

@@ -192,6 +192,11 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
         *error = "--from is too low for --length: a longer sweep reaches lower";
         return false;
     }
+    if (options->capture && !options->stream.IsPanelFormat()) {
+        *error = "--capture records the panel's own 44100 Hz s16 stream: not at another rate or "
+                 "format";
+        return false;
+    }
     if (options->ir && options->ir == options->csv) {
         *error = "--ir and --csv name the same file";
         return false;
