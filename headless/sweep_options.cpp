@@ -174,7 +174,7 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
         return false;
     }
     if (options->format != RowFormat::Csv) {
-        *error = "--format jsonl does not apply to a sweep: its result is CSV, FRD or WAV";
+        *error = "--format does not apply to a sweep: its result is CSV, FRD or WAV";
         return false;
     }
     m.sweep.rate_hz = options->stream.rate_hz;
