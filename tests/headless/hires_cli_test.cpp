@@ -165,10 +165,11 @@ TEST(HiresCalibrate, RecordsItsFormatAndARunAtAnotherSaysSo) {
     std::filesystem::remove_all(config);
 }
 
-// A device that offers 48000 Hz s16 alone (a private ALSA configuration): each command asked
-// for another format refuses in one line naming what it offers, and exits 3.
+// A device that offers 48000 Hz s16 alone (a private ALSA configuration, tavrin_48k): each command
+// asked for another format refuses in one line naming what it offers, and exits 3.
 TEST(HiresRefusal, ADeviceWithoutTheFormatIsRefusedInOneLine) {
-    const std::vector<std::string> env = {std::string("ALSA_CONFIG_PATH=") + TAVRIN_ALSA_48K_CONF};
+    const std::vector<std::string> env = {std::string("ALSA_CONFIG_PATH=") +
+                                          TAVRIN_ALSA_RESTRICTED_CONF};
     const std::vector<std::vector<std::string>> lines = {
         Tool("thd", {"--device", "tavrin_48k", "--rate", "96000", "--seconds", "1"}),
         Tool("sweep", {"--device", "tavrin_48k", "--rate", "96000", "--format", "s24"}),
