@@ -29,6 +29,8 @@ inline constexpr double kCcifLowHz = 19000.0;
 inline constexpr double kCcifHighHz = 20000.0;
 
 enum class TestSignalKind { Tone, ImdSmpte, ImdCcif, Samples, ImdPair };
+// The outputs a tone or a two-tone signal plays on; the other stays silent (crosstalk).
+enum class TestSignalChannels { Both, Left, Right };
 
 struct TestSignal {
     TestSignalKind kind = TestSignalKind::Tone;
@@ -42,6 +44,7 @@ struct TestSignal {
     // one's), summing to the level's peak.
     double freq2_hz = kSmpteHighHz;
     double ratio = 4.0;
+    TestSignalChannels channels = TestSignalChannels::Both; // ignored for samples
 };
 
 inline constexpr double kTestToneMinHz = 0.01;
@@ -104,9 +107,10 @@ private:
     std::array<Tone, 2> m_tones{};
     int m_toneCount = 0;
     bool m_dither = false;
+    std::array<bool, 2> m_plays{true, true}; // per output channel, L first
     CFastRandom m_random;
     std::shared_ptr<const std::vector<int16_t>> m_samples;
-    size_t m_sampleAt = 0; // the next value's index in *m_samples
+    size_t m_sampleAt = 0;  // the next value's index in *m_samples
     uint64_t m_playing = 0; // the Set count of the signal filled now
     // The buffers filled since the samples began, each with the frames before its first: one
     // that comes back played tells when the samples' first frame left. A sound server's first
