@@ -105,8 +105,13 @@ ResponseFigures ReadResponse(const std::vector<double>& freq_hz, const std::vect
     const double ref = ResponseAt(freq_hz, mag_db, 1000.0);
     figures.max_db = -1e300;
     figures.min_db = 1e300;
+    // The band's edges count, read between the points: a falling response is lowest there.
+    for (const double edge : {lo_hz, hi_hz}) {
+        figures.max_db = std::max(figures.max_db, ResponseAt(freq_hz, mag_db, edge) - ref);
+        figures.min_db = std::min(figures.min_db, ResponseAt(freq_hz, mag_db, edge) - ref);
+    }
     for (size_t i = 0; i < freq_hz.size(); ++i) {
-        if (freq_hz[i] >= lo_hz * (1 - 1e-9) && freq_hz[i] <= hi_hz * (1 + 1e-9)) {
+        if (freq_hz[i] > lo_hz && freq_hz[i] < hi_hz) {
             figures.max_db = std::max(figures.max_db, mag_db[i] - ref);
             figures.min_db = std::min(figures.min_db, mag_db[i] - ref);
         }

@@ -2,7 +2,10 @@
 
 #include "analysis/distortion/distortion.h"
 #include "analysis/sweep/sweep_measurement.h"
+#include "base/pcm_format.h"
 #include "headless/report_figures.h"
+
+#include <algorithm>
 
 #include <cmath>
 #include <cstdio>
@@ -70,7 +73,7 @@ double Db(double ratio) {
 
 std::optional<CardCapture> CStepWork::Take(const TestSignal& signal, int frames,
                                            StepOutcome& outcome) {
-    std::optional<CardCapture> capture = m_card.Capture(signal, m_settings.settle_frames, frames);
+    std::optional<CardCapture> capture = m_card.Capture(signal, m_settle_frames, frames);
     if (!capture) {
         outcome = {StepStatus::Ended, "the run was stopped or the input went silent"};
     } else if (capture->gap) {
@@ -156,7 +159,9 @@ StepOutcome CStepWork::Response() {
     settings.sweep.frames = m_settings.sweep_frames;
     settings.sweep.rate_hz = m_card.RateHz();
     settings.sweep.level_dbfs = Capped(-12.0);
-    settings.analysis.points_per_octave = 24;
+    settings.analysis.points_per_octave = 48;
+    // Points past 20 kHz, so that the band's top edge is read between two of them.
+    settings.analysis.hi_hz = 21000.0;
     SweepForBand(settings);
     // One measurement per channel, each fed its own channel as X1.
     CSweepMeasurement left(settings);
@@ -164,7 +169,11 @@ StepOutcome CStepWork::Response() {
     TestSignal sweep;
     sweep.kind = TestSignalKind::Samples;
     sweep.samples = left.Playback();
-    StepOutcome outcome;
+    // Silence first, until the last step's tone has come back: the capture starts with the
+    // sweep, and a tone still arriving in it would spread over the deconvolved response.
+    if (!m_card.Capture(Silence(), m_settle_frames, 1)) {
+        return {StepStatus::Ended, "the run was stopped or the input went silent"};
+    }
     const auto capture = m_card.Capture(sweep, 0, left.CaptureFrames());
     if (!capture) {
         return {StepStatus::Ended, "the run was stopped or the input went silent"};
@@ -220,6 +229,10 @@ StepOutcome CStepWork::Response() {
         if (c == 0) {
             Set("latency_ms", result.latency_ms);
             latencyNote = SweepLatencyText(result);
+            // From the capture's start to the sweep's arrival is what every later step must
+            // let pass after changing its signal; two buffers more cover where it falls.
+            m_settle_frames = std::max(m_settings.settle_frames,
+                                       result.coarse_latency_samples + 2 * kFramesPerBuffer);
         }
     }
     SetCurve(std::move(response), kStepResponse);

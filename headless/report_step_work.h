@@ -31,7 +31,8 @@ struct StepOutcome {
 class CStepWork {
 public:
     CStepWork(ICardCapture& card, const ReportSettings& settings, Report& report)
-        : m_card(card), m_settings(settings), m_report(report) {}
+        : m_card(card), m_settings(settings), m_report(report),
+          m_settle_frames(settings.settle_frames) {}
 
     StepOutcome Level();
     StepOutcome Response();
@@ -62,5 +63,6 @@ private:
     const ReportSettings& m_settings;
     Report& m_report;
     double m_ceiling_dbfs = 0;
+    int m_settle_frames; // the settings', or more once the sweep has found a longer round trip
     std::vector<std::pair<std::string, std::string>> m_curveSteps; // curve id, its step
 };
