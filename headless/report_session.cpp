@@ -1,8 +1,10 @@
 #include "headless/report_session.h"
 
+#include "headless/report_card.h"
 #include "headless/report_html.h"
 #include "headless/report_json.h"
 #include "headless/report_limits.h"
+#include "headless/report_steps.h"
 
 #include <cerrno>
 #include <chrono>
@@ -127,24 +129,10 @@ int Finish(Report& report, const Inputs& inputs, const ReportOptions& options, b
 
 } // namespace
 
-int RunReportOn(ICardCapture& card, const std::string& device, const ReportOptions& options,
-                const ReportSettings& settings) {
+int RunReport(const ReportOptions& options) {
+    // A bad limits file or older report is refused before a device is touched.
     const std::optional<Inputs> inputs = ReadInputs(options);
     if (!inputs) {
-        return kExitBadArguments;
-    }
-    Report report;
-    report.device = device;
-    report.format = "16-bit PCM, " + std::to_string(int(card.RateHz())) + " Hz, stereo";
-    report.date = UtcNow();
-    report.version = TAVRIN_VERSION;
-    const bool complete = RunReportSteps(card, settings, report);
-    return Finish(report, *inputs, options, complete);
-}
-
-int RunReport(const ReportOptions& options) {
-    // Refuse a bad limits file before a device is touched.
-    if (!ReadInputs(options)) {
         return kExitBadArguments;
     }
     CAlertLines alerts;
@@ -158,5 +146,11 @@ int RunReport(const ReportOptions& options) {
     }
     alerts.Echo();
     std::fprintf(stderr, "%s: measuring the report on '%s'\n", kTool, device->c_str());
-    return RunReportOn(card, *device, options, ReportSettings{});
+    Report report;
+    report.device = *device;
+    report.format = "16-bit PCM, " + std::to_string(int(card.RateHz())) + " Hz, stereo";
+    report.date = UtcNow();
+    report.version = TAVRIN_VERSION;
+    const bool complete = RunReportSteps(card, ReportSettings{}, report);
+    return Finish(report, *inputs, options, complete);
 }

@@ -15,6 +15,7 @@ namespace {
 
 constexpr double kToneHz = 997.0; // exercises every code, unlike 1 kHz at 44.1 kHz
 constexpr const char* kGapText = "the capture has a gap (an xrun or dropped frames)";
+constexpr const char* kEndedText = "the run was stopped or the input went silent";
 const char* const kIds[] = {"_l", "_r"};
 const char* const kNames[] = {"L", "R"};
 
@@ -75,7 +76,7 @@ std::optional<CardCapture> CStepWork::Take(const TestSignal& signal, int frames,
                                            StepOutcome& outcome) {
     std::optional<CardCapture> capture = m_card.Capture(signal, m_settle_frames, frames);
     if (!capture) {
-        outcome = {StepStatus::Ended, "the run was stopped or the input went silent"};
+        outcome = {StepStatus::Ended, kEndedText};
     } else if (capture->gap) {
         outcome = Failed(kGapText);
         capture.reset();
@@ -172,20 +173,23 @@ StepOutcome CStepWork::Response() {
     // Silence first, until the last step's tone has come back: the capture starts with the
     // sweep, and a tone still arriving in it would spread over the deconvolved response.
     if (!m_card.Capture(Silence(), m_settle_frames, 1)) {
-        return {StepStatus::Ended, "the run was stopped or the input went silent"};
+        return {StepStatus::Ended, kEndedText};
     }
     const auto capture = m_card.Capture(sweep, 0, left.CaptureFrames());
     if (!capture) {
-        return {StepStatus::Ended, "the run was stopped or the input went silent"};
+        return {StepStatus::Ended, kEndedText};
     }
-    const uint64_t gaps = capture->gap ? 1 : 0;
+    // The measurement sees the capture as one buffer: the gap is told here.
+    if (capture->gap) {
+        return Failed(kGapText);
+    }
     std::vector<float> swapped(capture->interleaved.size());
     for (size_t n = 0; n + 1 < swapped.size(); n += 2) {
         swapped[n] = capture->interleaved[n + 1];
         swapped[n + 1] = capture->interleaved[n];
     }
-    left.Feed(capture->interleaved.data(), capture->frames, gaps, capture->first_frame);
-    right.Feed(swapped.data(), capture->frames, gaps, capture->first_frame);
+    left.Feed(capture->interleaved.data(), capture->frames, 0, capture->first_frame);
+    right.Feed(swapped.data(), capture->frames, 0, capture->first_frame);
     left.SetDeparture(m_card.SamplesDeparture());
     right.SetDeparture(m_card.SamplesDeparture());
     ReportCurve response{"response", "Frequency response", "Hz", "dB re 1 kHz", true, {}};

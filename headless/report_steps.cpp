@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -104,16 +106,21 @@ bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& 
         {kStepBalance, &CStepWork::Balance},
         {kStepThdnLevel, &CStepWork::ThdnAgainstLevel},
     };
+    static const bool terminal = isatty(STDERR_FILENO) != 0;
     int index = 0;
     for (const auto& [name, run] : steps) {
         ++index;
         const auto start = std::chrono::steady_clock::now();
+        // A terminal sees the step while it runs; its closing line then takes that line's place.
+        if (terminal) {
+            std::fprintf(stderr, "%s: [%2d/%zu] %s ...", kTool, index, steps.size(), name);
+        }
         ReportStep step;
         step.name = name;
         StepOutcome outcome = (work.*run)();
         if (outcome.status == StepStatus::Failed) {
-            std::fprintf(stderr, "%s: [%2d/%zu] %s: %s; once more\n", kTool, index, steps.size(),
-                         name, outcome.reason.c_str());
+            std::fprintf(stderr, "%s%s: [%2d/%zu] %s: %s; once more\n", terminal ? "\r\033[K" : "",
+                         kTool, index, steps.size(), name, outcome.reason.c_str());
             outcome = (work.*run)();
         }
         step.seconds =
@@ -129,9 +136,9 @@ bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& 
         if (step.failed) {
             work.ClearStep(name);
         }
-        std::fprintf(stderr, "%s: [%2d/%zu] %s: %s in %.2f s%s%s\n", kTool, index, steps.size(),
-                     name, step.failed ? "failed" : "done", step.seconds,
-                     step.note.empty() ? "" : ": ", step.note.c_str());
+        std::fprintf(stderr, "%s%s: [%2d/%zu] %s: %s in %.2f s%s%s\n", terminal ? "\r\033[K" : "",
+                     kTool, index, steps.size(), name, step.failed ? "failed" : "done",
+                     step.seconds, step.note.empty() ? "" : ": ", step.note.c_str());
         report.steps.push_back(step);
     }
     return true;

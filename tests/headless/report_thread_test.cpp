@@ -6,6 +6,7 @@
 #include "audio/sim/simulated_bench.h"
 #include "audio/sim/simulated_poly.h"
 #include "headless/report_session.h"
+#include "headless/report_steps.h"
 #include "tests/headless/tool_process.h"
 
 #include <gtest/gtest.h>
