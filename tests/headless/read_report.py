@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Reads a report's folder as a script would: report.json with the json module, summary.csv with
 the csv module. Prints one line per figure, "id<TAB>value<TAB>verdict" (value and verdict empty
-when absent), and exits 1 naming any figure on which the two files disagree."""
+when absent), or with --steps one per step, "name<TAB>done|failed<TAB>note"; exits 1 naming any
+figure on which the two files disagree."""
 import csv
 import json
 import math
@@ -9,9 +10,14 @@ import sys
 
 
 def main():
-    folder = sys.argv[1]
+    folder = sys.argv[-1]
     with open(f"{folder}/report.json", encoding="utf-8") as f:
         report = json.load(f)
+    if sys.argv[1] == "--steps":
+        for step in report["steps"]:
+            state = "failed" if step["failed"] else "done"
+            print(f"{step['name']}\t{state}\t{step['note']}")
+        return 0
     with open(f"{folder}/summary.csv", encoding="utf-8", newline="") as f:
         rows = {row["id"]: row for row in csv.DictReader(f)}
     faults = []

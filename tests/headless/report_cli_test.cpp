@@ -26,8 +26,8 @@ TEST(ReportTool, RefusesBadArgumentsAndFilesWithOneLineNamingTheFault) {
     const std::string out = Written("out", "");
     std::filesystem::remove(out);
     const auto limits = [&](const char* name, const char* text) {
-        return std::vector<std::string>{"--device", "hw:99", "--out", out, "--limits",
-                                        Written(name, text)};
+        return std::vector<std::string>{"--device", "hw:99",    "--out",
+                                        out,        "--limits", Written(name, text)};
     };
     ExpectRefusals(
         {kTavrin, "report"},
@@ -48,9 +48,11 @@ TEST(ReportTool, RefusesBadArgumentsAndFilesWithOneLineNamingTheFault) {
              "'noise_dba_l' must be an object with min, max or both"},
             {limits("array", R"([1, 2])"), 2, "one object of figure ids"},
             {limits("broken", R"({"noise_dba_l": {"max": -80})"), 2, "limits: not JSON"},
-            {{"--device", "hw:99", "--out", out, "--compare", Written("old", "{}")}, 2,
+            {{"--device", "hw:99", "--out", out, "--compare", Written("old", "{}")},
+             2,
              "not a report.json of tavrin report"},
-            {{"--device", "hw:99", "--out", out, "--limits", "/nonexistent/limits.json"}, 2,
+            {{"--device", "hw:99", "--out", out, "--limits", "/nonexistent/limits.json"},
+             2,
              "cannot read '/nonexistent/limits.json'"},
             {{"--device", "hw:99", "--out", out}, 3, "cannot open output device 'hw:99'"},
         },

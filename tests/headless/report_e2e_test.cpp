@@ -16,9 +16,8 @@ namespace {
 
 // id -> value, as Python's json module reads report.json (and finds summary.csv agreeing).
 std::map<std::string, double> Figures(const std::string& dir, std::string* errors) {
-    const ToolResult read =
-        RunTool({"/usr/bin/env", "python3", TAVRIN_SOURCE_DIR "/tests/headless/read_report.py",
-                 dir});
+    const ToolResult read = RunTool(
+        {"/usr/bin/env", "python3", TAVRIN_SOURCE_DIR "/tests/headless/read_report.py", dir});
     *errors = read.exitStatus == 0 ? "" : read.err + "(read_report.py failed)";
     std::map<std::string, double> values;
     std::istringstream lines(read.out);
@@ -38,12 +37,12 @@ TEST(ReportToolE2E, LoopbackReadsAsAWireThatCarriesTheSamplesUnchanged) {
     std::string why;
     ASSERT_TRUE(server.Start(&why)) << why;
     const std::string device = server.AudioChoice().substr(5); // "alsa:pulse" -> "pulse"
-    const std::string dir = (std::filesystem::temp_directory_path() /
-                             ("tavrin-report-e2e-" + std::to_string(getpid())))
-                                .string();
+    const std::string dir =
+        (std::filesystem::temp_directory_path() / ("tavrin-report-e2e-" + std::to_string(getpid())))
+            .string();
     std::filesystem::remove_all(dir);
-    const ToolResult run = RunTool({TAVRIN_EXE, "report", "--device", device, "--out", dir}, {},
-                                   110000);
+    const ToolResult run =
+        RunTool({TAVRIN_EXE, "report", "--device", device, "--out", dir}, {}, 110000);
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     std::string errors;
     const auto f = Figures(dir, &errors);

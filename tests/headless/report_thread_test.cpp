@@ -254,10 +254,12 @@ struct RunResult {
     std::string dir;
     bool readable = false; // both files read, and they agree
     std::string readErrors;
+    std::vector<std::string> steps; // "name<TAB>done|failed<TAB>note"
 };
 
 // One report, the bench's clock stepped on a thread of its own while the run waits on it.
-RunResult RunOnKnownDevice(const std::string& name, const std::string& limits) {
+RunResult RunOnKnownDevice(const std::string& name, const std::string& limits,
+                           const std::string& device = kDevice) {
     CSimulatedBench& bench = CSimulatedBench::Instance();
     bench.Reset();
     bench.SetClock(BenchClock::Stepped);
@@ -273,7 +275,7 @@ RunResult RunOnKnownDevice(const std::string& name, const std::string& limits) {
                      .string();
     std::filesystem::remove_all(result.dir);
     ReportOptions options;
-    options.device = kDevice;
+    options.device = device;
     options.out_dir = result.dir;
     if (!limits.empty()) {
         options.limits = result.dir + ".limits.json";
@@ -289,6 +291,13 @@ RunResult RunOnKnownDevice(const std::string& name, const std::string& limits) {
                  result.dir});
     result.readable = read.exitStatus == 0;
     result.readErrors = read.err;
+    std::istringstream stepLines(
+        RunTool({"/usr/bin/env", "python3", TAVRIN_SOURCE_DIR "/tests/headless/read_report.py",
+                 "--steps", result.dir})
+            .out);
+    for (std::string line; std::getline(stepLines, line);) {
+        result.steps.push_back(line);
+    }
     std::istringstream lines(read.out);
     for (std::string line; std::getline(lines, line);) {
         const size_t tab = line.find('\t');
@@ -362,6 +371,49 @@ TEST(ReportOnKnownDeviceFiles, LimitsPassAndFail) {
     EXPECT_EQ(fail.exitStatus, 5);
     EXPECT_EQ(fail.verdicts.at("thd_m1dbfs_db_l"), "fail");
     EXPECT_EQ(fail.verdicts.at("noise_dba_r"), "pass");
+}
+
+// A device that sends nothing back (120 dB down: below the 16-bit floor) fails every step that
+// needs a signal, each measured twice and noted with its reason, while the noise step, which
+// needs none, still runs; the run exits 4 with every file written.
+TEST(ReportOnKnownDeviceFiles, FailedStepsAreMeasuredTwiceNotedAndTheRestRuns) {
+    testing::internal::CaptureStderr();
+    const RunResult run = RunOnKnownDevice("silent", "", "sim:dut=gain:-60+gain:-60");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(run.exitStatus, 4) << err;
+    ASSERT_TRUE(run.readable) << run.readErrors;
+    const std::vector<std::string> expected = {
+        "output level\tfailed\tL: no tone to measure against",
+        "frequency response\tfailed\tL: nothing of the sweep came back",
+        "noise\tdone\t",
+        "dynamic range\tfailed\tL: no tone",
+        "THD at -1 dBFS\tfailed\tL: no tone",
+        "THD at -20 dBFS\tfailed\tL: no tone",
+        "IMD SMPTE\tfailed\tL: no tone",
+        "IMD CCIF\tfailed\tL: no tone",
+        "crosstalk\tfailed\tno signal on L",
+        "channel balance\tfailed\tno signal on one channel or both",
+        "THD+N against level\tfailed\tno level measured on L",
+    };
+    ASSERT_EQ(run.steps.size(), expected.size()) << err;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(run.steps[i].rfind(expected[i], 0), 0u) << run.steps[i];
+        const std::string name = expected[i].substr(0, expected[i].find('\t'));
+        // A failure is said before the second try, then the step's end with its time.
+        const std::string reason = expected[i].substr(expected[i].rfind('\t') + 1);
+        const std::string said = "] " + name + ": ";
+        if (expected[i].find("\tfailed") != std::string::npos) {
+            const size_t retry = err.find(said + reason);
+            ASSERT_NE(retry, std::string::npos) << name << err;
+            EXPECT_EQ(err.substr(err.find('\n', retry) - 11, 11), "; once more") << name;
+            EXPECT_GT(err.find(said + "failed in ", retry), retry) << name;
+        } else {
+            EXPECT_EQ(err.find(said), err.find(said + "done in ")) << name << err;
+        }
+    }
+    EXPECT_EQ(run.values.at("noise_dbfs_l"), "-300.0") << "digital silence";
+    EXPECT_EQ(run.values.at("thd_m1dbfs_db_l"), "");
+    EXPECT_EQ(run.values.at("gain_db_r"), "");
 }
 
 } // namespace
