@@ -66,11 +66,8 @@ std::string Plot(const ReportCurve& curve) {
     const double ystep = NiceStep(yhi - ylo);
     ylo = std::floor(ylo / ystep) * ystep;
     yhi = std::ceil(yhi / ystep) * ystep;
-    if (curve.log_x) {
-        xlo = std::pow(10.0, std::floor(std::log10(xlo)));
-        xhi = std::pow(10.0, std::ceil(std::log10(xhi)));
-    } else if (xhi == xlo) {
-        xhi = xlo + 1;
+    if (xhi <= xlo) {
+        xhi = curve.log_x ? xlo * 2 : xlo + 1;
     }
     auto X = [&](double x) {
         const double t =
@@ -91,8 +88,14 @@ std::string Plot(const ReportCurve& curve) {
     }
     std::vector<double> ticks;
     if (curve.log_x) {
-        for (double x = xlo; x <= xhi * 1.001; x *= 10) {
-            ticks.push_back(x);
+        // 1, 2 and 5 of each decade the data spans.
+        for (double decade = std::pow(10.0, std::floor(std::log10(xlo))); decade <= xhi;
+             decade *= 10) {
+            for (const double m : {1.0, 2.0, 5.0}) {
+                if (m * decade >= xlo * 0.999 && m * decade <= xhi * 1.001) {
+                    ticks.push_back(m * decade);
+                }
+            }
         }
     } else {
         const double xstep = NiceStep(xhi - xlo);
