@@ -231,7 +231,11 @@ StepOutcome CStepWork::Response() {
         }
         thd.series.push_back(std::move(harmonics));
         if (c == 0) {
-            Set("latency_ms", result.latency_ms);
+            // A latency counted from the capture's start holds the program's own queue: not a
+            // figure of the card, so only the line says it.
+            if (result.round_trip) {
+                Set("latency_ms", result.latency_ms);
+            }
             latencyNote = SweepLatencyText(result);
             // From the capture's start to the sweep's arrival is what every later step must
             // let pass after changing its signal; two buffers more cover where it falls.
