@@ -16,27 +16,10 @@ namespace {
 constexpr double kToneHz = 997.0; // exercises every code, unlike 1 kHz at 44.1 kHz
 constexpr const char* kGapText = "the capture has a gap (an xrun or dropped frames)";
 constexpr const char* kEndedText = "the run was stopped or the input went silent";
-const char* const kIds[] = {"_l", "_r"};
-const char* const kNames[] = {"L", "R"};
-
-TestSignal Tone(double freq_hz, double level_dbfs,
-                TestSignalChannels channels = TestSignalChannels::Both) {
-    TestSignal signal;
-    signal.kind = TestSignalKind::Tone;
-    signal.freq_hz = freq_hz;
-    signal.level_dbfs = level_dbfs;
-    signal.channels = channels;
-    return signal;
-}
-
 TestSignal Silence() {
     TestSignal signal;
     signal.kind = TestSignalKind::Samples; // none: silence
     return signal;
-}
-
-StepOutcome Failed(std::string reason) {
-    return {StepStatus::Failed, std::move(reason)};
 }
 
 // Both channels through the distortion analyser, each refusal a failure of the step.
@@ -52,8 +35,8 @@ ChannelReadings AnalyseBoth(const CardCapture& capture, const DistortionSettings
         const std::vector<double> samples = ChannelOf(capture.interleaved, c);
         both.reading[c] = analyser.Analyse(samples.data(), 1, settings);
         if (both.reading[c].refusal != DistortionRefusal::None && both.outcome.reason.empty()) {
-            both.outcome = Failed(std::string(kNames[c]) + ": " +
-                                  DistortionRefusalText(both.reading[c].refusal));
+            both.outcome = StepFailed(std::string(kStepChannelNames[c]) + ": " +
+                                      DistortionRefusalText(both.reading[c].refusal));
         }
     }
     return both;
@@ -66,10 +49,6 @@ DistortionSettings ToneSettings(Weighting weighting = Weighting::None) {
     return settings;
 }
 
-double Db(double ratio) {
-    return 20 * std::log10(ratio);
-}
-
 } // namespace
 
 std::optional<CardCapture> CStepWork::Take(const TestSignal& signal, int frames,
@@ -78,7 +57,7 @@ std::optional<CardCapture> CStepWork::Take(const TestSignal& signal, int frames,
     if (!capture) {
         outcome = {StepStatus::Ended, kEndedText};
     } else if (capture->gap) {
-        outcome = Failed(kGapText);
+        outcome = StepFailed(kGapText);
         capture.reset();
     }
     return capture;
@@ -127,7 +106,7 @@ StepOutcome CStepWork::Level() {
     // input before the output reaches 0 dBFS.
     for (double level = 0; level >= -20; level -= 1) {
         StepOutcome outcome;
-        const auto capture = Take(Tone(kToneHz, level), m_settings.level_frames, outcome);
+        const auto capture = Take(StepTone(kToneHz, level), m_settings.level_frames, outcome);
         if (!capture) {
             return outcome;
         }
@@ -145,14 +124,14 @@ StepOutcome CStepWork::Level() {
         double gain[2];
         for (int c = 0; c < 2; ++c) {
             gain[c] = *both.reading[c].level_dbfs - level;
-            Set(std::string("gain_db") + kIds[c], gain[c]);
+            Set(std::string("gain_db") + kStepChannelIds[c], gain[c]);
         }
         std::snprintf(note, sizeof note, "plays up to %.0f dBFS; gain L %+.2f dB, R %+.2f dB",
                       level, gain[0], gain[1]);
         return {StepStatus::Done, note};
     }
     m_ceiling_dbfs = -20;
-    return Failed("the input clips at every level down to -20 dBFS");
+    return StepFailed("the input clips at every level down to -20 dBFS");
 }
 
 StepOutcome CStepWork::Response() {
@@ -181,7 +160,7 @@ StepOutcome CStepWork::Response() {
     }
     // The measurement sees the capture as one buffer: the gap is told here.
     if (capture->gap) {
-        return Failed(kGapText);
+        return StepFailed(kGapText);
     }
     std::vector<float> swapped(capture->interleaved.size());
     for (size_t n = 0; n + 1 < swapped.size(); n += 2) {
@@ -199,12 +178,13 @@ StepOutcome CStepWork::Response() {
     for (int c = 0; c < 2; ++c) {
         const SweepOutcome result = (c == 0 ? left : right).Analyse();
         if (result.failure != SweepFailure::None) {
-            return Failed(std::string(kNames[c]) + ": " + SweepFailureText(result.failure));
+            return StepFailed(std::string(kStepChannelNames[c]) + ": " +
+                              SweepFailureText(result.failure));
         }
         const SweepResult& r = result.result;
         const ResponseFigures narrow = ReadResponse(r.freq_hz, r.mag_db, 40.0, 15000.0);
         const ResponseFigures wide = ReadResponse(r.freq_hz, r.mag_db, 20.0, 20000.0);
-        const std::string ch = kIds[c];
+        const std::string ch = kStepChannelIds[c];
         Set("response_max_db" + ch, narrow.max_db);
         Set("response_min_db" + ch, narrow.min_db);
         Set("response_wide_max_db" + ch, wide.max_db);
@@ -216,13 +196,13 @@ StepOutcome CStepWork::Response() {
             Set("response_high_hz" + ch, *narrow.high_hz);
         }
         // The curve re its own 1 kHz level, as the figures read it.
-        ReportSeries mag{kNames[c], r.freq_hz, r.mag_db};
+        ReportSeries mag{kStepChannelNames[c], r.freq_hz, r.mag_db};
         const double at1k = ResponseAt(r.freq_hz, r.mag_db, 1000.0);
         for (double& y : mag.y) {
             y -= at1k;
         }
         response.series.push_back(std::move(mag));
-        ReportSeries harmonics{kNames[c], {}, {}};
+        ReportSeries harmonics{kStepChannelNames[c], {}, {}};
         for (size_t i = 0; i < r.freq_hz.size(); ++i) {
             if (std::isfinite(r.thd_db[i])) {
                 harmonics.x.push_back(r.freq_hz[i]);
@@ -259,9 +239,9 @@ StepOutcome CStepWork::Noise() {
     for (int c = 0; c < 2; ++c) {
         const NoiseLevels levels =
             MeasureNoise(ChannelOf(capture->interleaved, c), capture->rate_hz);
-        Set(std::string("noise_dbfs") + kIds[c], levels.dbfs);
-        Set(std::string("noise_dba") + kIds[c], levels.dba);
-        spectrum.series.push_back({kNames[c], levels.freq_hz, levels.level_dbfs});
+        Set(std::string("noise_dbfs") + kStepChannelIds[c], levels.dbfs);
+        Set(std::string("noise_dba") + kStepChannelIds[c], levels.dba);
+        spectrum.series.push_back({kStepChannelNames[c], levels.freq_hz, levels.level_dbfs});
     }
     SetCurve(std::move(spectrum), kStepNoise);
     return {};
@@ -269,7 +249,7 @@ StepOutcome CStepWork::Noise() {
 
 StepOutcome CStepWork::DynamicRange() {
     StepOutcome outcome;
-    const auto capture = Take(Tone(kToneHz, -60.0), m_settings.noise_frames, outcome);
+    const auto capture = Take(StepTone(kToneHz, -60.0), m_settings.noise_frames, outcome);
     if (!capture) {
         return outcome;
     }
@@ -280,14 +260,15 @@ StepOutcome CStepWork::DynamicRange() {
     for (int c = 0; c < 2; ++c) {
         // AES17: the ratio plus the tone's distance below full scale, as it came back.
         const DistortionReading& r = both.reading[c];
-        Set(std::string("dynamic_range_dba") + kIds[c], -*r.thdn_db - *r.level_dbfs);
+        Set(std::string("dynamic_range_dba") + kStepChannelIds[c], -*r.thdn_db - *r.level_dbfs);
     }
     return {};
 }
 
 StepOutcome CStepWork::Thd(double level_dbfs, const std::string& tag) {
     StepOutcome outcome;
-    const auto capture = Take(Tone(kToneHz, Capped(level_dbfs)), m_settings.tone_frames, outcome);
+    const auto capture =
+        Take(StepTone(kToneHz, Capped(level_dbfs)), m_settings.tone_frames, outcome);
     if (!capture) {
         return outcome;
     }
@@ -297,9 +278,9 @@ StepOutcome CStepWork::Thd(double level_dbfs, const std::string& tag) {
     }
     for (int c = 0; c < 2; ++c) {
         const DistortionReading& r = both.reading[c];
-        Set("thd_" + tag + "_pct" + kIds[c], *r.thd_pct);
-        Set("thd_" + tag + "_db" + kIds[c], *r.thd_db);
-        Set("thdn_" + tag + "_db" + kIds[c], *r.thdn_db);
+        Set("thd_" + tag + "_pct" + kStepChannelIds[c], *r.thd_pct);
+        Set("thd_" + tag + "_db" + kStepChannelIds[c], *r.thd_db);
+        Set("thdn_" + tag + "_db" + kStepChannelIds[c], *r.thdn_db);
     }
     return {};
 }
@@ -327,70 +308,11 @@ StepOutcome CStepWork::Imd(bool smpte) {
         const ImdReading r =
             analyser.AnalyseImd(samples.data(), 1, smpte ? ImdKind::Smpte : ImdKind::Ccif);
         if (r.refusal != DistortionRefusal::None || !r.imd_pct) {
-            return Failed(std::string(kNames[c]) + ": " + DistortionRefusalText(r.refusal));
+            return StepFailed(std::string(kStepChannelNames[c]) + ": " +
+                              DistortionRefusalText(r.refusal));
         }
-        Set(std::string(smpte ? "imd_smpte_pct" : "imd_ccif_pct") + kIds[c], *r.imd_pct);
+        Set(std::string(smpte ? "imd_smpte_pct" : "imd_ccif_pct") + kStepChannelIds[c], *r.imd_pct);
     }
-    return {};
-}
-
-StepOutcome CStepWork::Crosstalk() {
-    constexpr std::pair<double, const char*> kFreqs[] = {
-        {100.0, "100hz"}, {1000.0, "1khz"}, {10000.0, "10khz"}};
-    ReportCurve curve{"crosstalk", "Stereo crosstalk", "Hz", "dB", true, {}};
-    ReportCurve spectrum{
-        "crosstalk_spectrum", "Undriven channel, 1 kHz on the other", "Hz", "dBFS", true, {}};
-    for (int driven = 0; driven < 2; ++driven) {
-        const int other = 1 - driven;
-        ReportSeries series{driven == 0 ? "L->R" : "R->L", {}, {}};
-        for (const auto& [freq_hz, tag] : kFreqs) {
-            StepOutcome outcome;
-            const auto capture =
-                Take(Tone(freq_hz, Capped(-1.0),
-                          driven == 0 ? TestSignalChannels::Left : TestSignalChannels::Right),
-                     m_settings.short_frames, outcome);
-            if (!capture) {
-                return outcome;
-            }
-            const std::vector<double> drive = ChannelOf(capture->interleaved, driven);
-            const std::vector<double> leak = ChannelOf(capture->interleaved, other);
-            const auto a = ToneAt(drive, freq_hz, capture->rate_hz);
-            const auto b = ToneAt(leak, freq_hz, capture->rate_hz);
-            // 1e-3: 60 dB below the tone played; anything less is not the drive coming back.
-            if (!a || !b || std::abs(*a) < 1e-3) {
-                return Failed(std::string("no signal on ") + kNames[driven]);
-            }
-            // A channel that is digital silence reads -300 dB, as an empty bin does elsewhere.
-            const double db = std::max(Db(std::abs(*b) / std::abs(*a)), -300.0);
-            Set(std::string("crosstalk_") + (driven == 0 ? "l_to_r_" : "r_to_l_") + tag + "_db",
-                db);
-            series.x.push_back(freq_hz);
-            series.y.push_back(db);
-            if (freq_hz == 1000.0) {
-                const NoiseLevels levels = MeasureNoise(leak, capture->rate_hz);
-                spectrum.series.push_back({series.name, levels.freq_hz, levels.level_dbfs});
-            }
-        }
-        curve.series.push_back(std::move(series));
-    }
-    SetCurve(std::move(curve), kStepCrosstalk);
-    SetCurve(std::move(spectrum), kStepCrosstalk);
-    return {};
-}
-
-StepOutcome CStepWork::Balance() {
-    StepOutcome outcome;
-    const auto capture = Take(Tone(1000.0, Capped(-6.0)), m_settings.short_frames, outcome);
-    if (!capture) {
-        return outcome;
-    }
-    const auto l = ToneAt(ChannelOf(capture->interleaved, 0), 1000.0, capture->rate_hz);
-    const auto r = ToneAt(ChannelOf(capture->interleaved, 1), 1000.0, capture->rate_hz);
-    if (!l || !r || std::abs(*l) < 1e-3 || std::abs(*r) < 1e-3) {
-        return Failed("no signal on one channel or both");
-    }
-    Set("balance_level_db", Db(std::abs(*l) / std::abs(*r)));
-    Set("balance_phase_deg", std::arg(*l / *r) * 180 / std::numbers::pi);
     return {};
 }
 
@@ -401,9 +323,9 @@ StepOutcome CStepWork::ThdnAgainstLevel() {
     for (int step = 0; step <= 30; ++step) {
         const double level = -60.0 + 2 * step;
         StepOutcome outcome;
-        auto capture = Take(Tone(kToneHz, level), m_settings.level_frames, outcome);
+        auto capture = Take(StepTone(kToneHz, level), m_settings.level_frames, outcome);
         if (!capture && outcome.status == StepStatus::Failed) {
-            capture = Take(Tone(kToneHz, level), m_settings.level_frames, outcome); // once more
+            capture = Take(StepTone(kToneHz, level), m_settings.level_frames, outcome); // once more
         }
         if (!capture) {
             return outcome;
@@ -423,10 +345,10 @@ StepOutcome CStepWork::ThdnAgainstLevel() {
     std::string note;
     for (int c = 0; c < 2; ++c) {
         if (clipped[c]) {
-            Set(std::string("clipping_dbfs") + kIds[c], *clipped[c]);
+            Set(std::string("clipping_dbfs") + kStepChannelIds[c], *clipped[c]);
         }
         if (series[c].x.empty()) {
-            return Failed(std::string("no level measured on ") + kNames[c]);
+            return StepFailed(std::string("no level measured on ") + kStepChannelNames[c]);
         }
         curve.series.push_back(std::move(series[c]));
     }

@@ -7,7 +7,9 @@
 #include "headless/report_data.h"
 #include "headless/report_steps.h"
 
+#include <cmath>
 #include <string>
+#include <utility>
 
 inline constexpr const char* kStepLevel = "output level";
 inline constexpr const char* kStepResponse = "frequency response";
@@ -27,6 +29,28 @@ struct StepOutcome {
     StepStatus status = StepStatus::Done;
     std::string reason; // why it failed; or what a step that is done found worth a note
 };
+
+// What the steps share.
+inline constexpr const char* kStepChannelIds[] = {"_l", "_r"};
+inline constexpr const char* kStepChannelNames[] = {"L", "R"};
+
+inline StepOutcome StepFailed(std::string reason) {
+    return {StepStatus::Failed, std::move(reason)};
+}
+
+inline double StepDb(double ratio) {
+    return 20 * std::log10(ratio);
+}
+
+inline TestSignal StepTone(double freq_hz, double level_dbfs,
+                           TestSignalChannels channels = TestSignalChannels::Both) {
+    TestSignal signal;
+    signal.kind = TestSignalKind::Tone;
+    signal.freq_hz = freq_hz;
+    signal.level_dbfs = level_dbfs;
+    signal.channels = channels;
+    return signal;
+}
 
 class CStepWork {
 public:
