@@ -31,6 +31,23 @@ std::string Number(const std::optional<double>& value) {
     return value && std::isfinite(*value) ? Format("%.4g", *value) : "";
 }
 
+// A figure as a reader wants it: levels to a thousandth of a dB, frequencies to a tenth of a
+// hertz, percentages to three significant digits however small. sign: "+" before a difference.
+std::string Shown(const std::optional<double>& value, const std::string& unit,
+                  const char* sign = "") {
+    if (!value || !std::isfinite(*value)) {
+        return "";
+    }
+    const std::string plus = std::string("%") + sign;
+    if (unit == "%") {
+        return Format((plus + ".3g").c_str(), *value);
+    }
+    if (unit == "Hz") {
+        return Format((plus + ".1f").c_str(), *value);
+    }
+    return Format((plus + ".3f").c_str(), *value);
+}
+
 // Round steps for an axis from lo to hi: 1, 2 or 5 times a power of ten.
 double NiceStep(double span) {
     const double raw = span / 6;
@@ -190,7 +207,7 @@ std::string ReportHtmlText(const Report& report) {
     html += "<th>Method</th></tr>\n";
     for (const ReportFigure& f : report.figures) {
         html += "<tr><td>" + HtmlEscaped(f.label) + "</td><td class=\"num\">" +
-                (f.value ? Number(f.value) : "&mdash;") + "</td><td>" + HtmlEscaped(f.unit) +
+                (f.value ? Shown(f.value, f.unit) : "&mdash;") + "</td><td>" + HtmlEscaped(f.unit) +
                 "</td>";
         if (limits) {
             std::string bounds = f.min ? Number(f.min) + " &le; " : "";
@@ -202,8 +219,8 @@ std::string ReportHtmlText(const Report& report) {
         if (compare) {
             const std::optional<double> difference =
                 f.value && f.before ? std::optional(*f.value - *f.before) : std::nullopt;
-            html += "<td class=\"num\">" + Number(f.before) + "</td><td class=\"num\">" +
-                    (difference ? Format("%+.3g", *difference) : "") + "</td>";
+            html += "<td class=\"num\">" + Shown(f.before, f.unit) + "</td><td class=\"num\">" +
+                    Shown(difference, f.unit, "+") + "</td>";
         }
         html += "<td>" + HtmlEscaped(f.method) + "</td></tr>\n";
     }

@@ -228,7 +228,9 @@ std::vector<Expected> ExpectedFigures() {
         // 0.1 dB of scatter.
         e.push_back({"thd_m20dbfs_db" + ch, Db(thd20), 0.35});
         e.push_back({"thd_m20dbfs_pct" + ch, 100 * thd20, 100 * thd20 * 0.04});
-        e.push_back({"thdn_m20dbfs_db" + ch, ThdnDb(-20.0, c), kNoiseTolerance});
+        // The noise sets THD+N at -20 dBFS, and over a 32768-frame block it moves the reading
+        // more than over the noise step's 65536: 33 runs kept within 0.26 dB of this value.
+        e.push_back({"thdn_m20dbfs_db" + ch, ThdnDb(-20.0, c), 0.35});
         e.push_back({"imd_smpte_pct" + ch, SmptePct(), SmptePct() * 0.005});
         e.push_back({"imd_ccif_pct" + ch, CcifPct(), CcifPct() * 0.005});
         e.push_back({"clipping_dbfs" + ch, Clips(0.0) && !Clips(-2.0) ? 0.0 : -99.0, 0.0});
