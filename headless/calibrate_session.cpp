@@ -111,12 +111,7 @@ std::optional<double> ReadInput(const CalibrateOptions& options, CAlertLines& al
             watch.InputArrived();
         }
     }
-    if (stream) {
-        stream->Stop();
-    } else {
-        engine->SetCaptureTap(nullptr, nullptr);
-        engine->StopCapture();
-    }
+    EndCapture(stream.get(), engine, false);
     if (frames < wanted) {
         if (StopSignal() != 0) {
             std::fprintf(stderr, "%s: stopped before the reading was complete; nothing stored\n",

@@ -300,15 +300,7 @@ int RunImpedance(const ImpedanceOptions& options) {
         printReadings();
         watch.NoteXruns(printed);
     }
-    if (stream) {
-        stream->Stop();
-    } else {
-        engine->SetCaptureTap(nullptr, nullptr);
-        engine->StopCapture();
-        if (signal) {
-            engine->StopTestSignal();
-        }
-    }
+    EndCapture(stream.get(), engine, signal.has_value());
     printReadings();
     SayDroppedRows(capture.Dropped());
     if (options.calibrate) {

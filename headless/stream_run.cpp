@@ -45,3 +45,15 @@ void AnnounceStreamLength(const CStreamRun& run, const char* what, int64_t frame
     std::fprintf(stderr, "%s: at %s, %s of %lld frames (%.3f s)\n", kTool, run.FormatText().c_str(),
                  what, static_cast<long long>(frames), double(frames) / run.RateHz());
 }
+
+void EndCapture(CStreamRun* stream, std::optional<CSoundDevice>& engine, bool stopSignal) {
+    if (stream) {
+        stream->Stop();
+        return;
+    }
+    engine->SetCaptureTap(nullptr, nullptr);
+    engine->StopCapture();
+    if (stopSignal) {
+        engine->StopTestSignal();
+    }
+}

@@ -6,6 +6,7 @@
 
 #include "audio/stream/measure_stream.h"
 #include "audio/stream_signal.h"
+#include "engine/sound_device.h"
 #include "headless/run_options.h"
 
 #include <memory>
@@ -44,6 +45,10 @@ private:
     std::unique_ptr<CMeasureStream> m_stream;
     CStreamSignalSource m_source;
 };
+
+// The end of a run's input on whichever path it ran: the stream stopped, or the engine's tap
+// cleared and its capture stopped, and its test signal with it when `stopSignal`.
+void EndCapture(CStreamRun* stream, std::optional<CSoundDevice>& engine, bool stopSignal);
 
 // "at 96 kHz/24-bit, blocks of 65536 frames (0.683 s)": what a length in frames lasts at the
 // run's rate.

@@ -206,15 +206,7 @@ int RunThd(const ThdOptions& given) {
         printRows();
         watch.NoteXruns(printed);
     }
-    if (stream) {
-        stream->Stop();
-    } else {
-        engine->SetCaptureTap(nullptr, nullptr);
-        engine->StopCapture();
-        if (signal) {
-            engine->StopTestSignal();
-        }
-    }
+    EndCapture(stream.get(), engine, signal.has_value());
     printRows();
 
     SayDroppedRows(capture.Dropped());
