@@ -19,7 +19,13 @@ void CStreamSignalSource::Set(const TestSignal& signal) {
         m_retired = std::move(m_pending.float_samples);
     }
     m_pending = NormalisedTestSignal(signal, m_format.rate_hz);
+    ++m_setCount;
     m_changed.store(true, std::memory_order_release);
+}
+
+ClockStamp CStreamSignalSource::SamplesDeparture() const {
+    std::lock_guard lock(m_mutex);
+    return m_departure.For(m_setCount);
 }
 
 void CStreamSignalSource::Begin(const TestSignal& signal) {
@@ -51,6 +57,7 @@ void CStreamSignalSource::Fill(float* interleaved, int frames) {
         {
             std::lock_guard lock(m_mutex);
             signal = m_pending;
+            m_departure.Begin(m_setCount);
             m_changed.store(false, std::memory_order_relaxed);
         }
         Begin(signal);
@@ -58,6 +65,10 @@ void CStreamSignalSource::Fill(float* interleaved, int frames) {
     const size_t wanted = size_t(frames) * kChannels;
     if (m_toneCount == 0) {
         const size_t size = m_samples ? m_samples->size() : 0;
+        if (m_sampleAt < size) {
+            // The period's first frame is this many frames into the samples.
+            m_departure.Note(m_periodDeparts, int64_t(m_sampleAt / kChannels), m_format.rate_hz);
+        }
         const size_t taken = std::min(wanted, size - std::min(m_sampleAt, size));
         for (size_t i = 0; i < taken; ++i) {
             interleaved[i] = float(Quantised((*m_samples)[m_sampleAt + i], false));

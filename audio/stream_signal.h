@@ -11,6 +11,7 @@
 // at its next call without allocating and without holding a lock while it fills.
 
 #include "audio/exact_tone.h"
+#include "audio/samples_departure.h"
 #include "audio/stream/measure_stream.h"
 #include "audio/test_signal.h"
 #include "base/fast_random.h"
@@ -28,7 +29,11 @@ public:
     // A new signal, normalised at the stream's rate; it starts at phase 0 (and its dither from
     // its seed) at the next Fill.
     void Set(const TestSignal& signal);
+    void Departing(ClockStamp firstFrame) override { m_periodDeparts = firstFrame; }
     void Fill(float* interleaved, int frames) override;
+    // When the first frame of the samples last set left for the line; none before it is known,
+    // after another Set, or for a signal that is not samples. Any thread.
+    ClockStamp SamplesDeparture() const;
 
 private:
     void Begin(const TestSignal& signal);
@@ -38,12 +43,15 @@ private:
     const StreamFormat m_format;
     const int m_bits; // 0: float, not quantised
 
-    std::mutex m_mutex; // guards m_pending and m_retired, never held while filling
+    mutable std::mutex m_mutex; // guards m_pending, m_retired and m_setCount, never held while
+                                // filling
     TestSignal m_pending;
     // The samples Set replaced, kept here so that the I/O thread, still holding them until its
     // next Fill, is never the one that frees them.
     std::shared_ptr<const std::vector<float>> m_retired;
     std::atomic<bool> m_changed{false};
+    uint64_t m_setCount = 0; // guarded by m_mutex: the Sets, to tell whose departure is known
+    CSamplesDeparture m_departure;
 
     // I/O thread only.
     std::array<ExactTone, 2> m_tones{}; // amplitudes in fractions of full scale
@@ -51,5 +59,6 @@ private:
     bool m_dither = false;
     CFastRandom m_random;
     std::shared_ptr<const std::vector<float>> m_samples;
-    size_t m_sampleAt = 0; // the next value's index in *m_samples
+    size_t m_sampleAt = 0;      // the next value's index in *m_samples
+    ClockStamp m_periodDeparts; // of the period Fill is asked for next
 };

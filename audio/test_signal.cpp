@@ -71,11 +71,7 @@ ClockStamp CTestSignalSource::SamplesDeparture() const {
         std::lock_guard lock(m_mutex);
         current = m_setCount;
     }
-    if (m_departureOf.load(std::memory_order_acquire) != current) {
-        return {};
-    }
-    return {m_departureNs.load(std::memory_order_relaxed),
-            m_departureClock.load(std::memory_order_relaxed)};
+    return m_departure.For(current);
 }
 
 TestSignal CTestSignalSource::Current() const {
@@ -117,20 +113,7 @@ void CTestSignalSource::TellDeparture(const int16_t* buffer, ClockStamp played) 
             continue;
         }
         filled.buffer = nullptr;
-        if (played.Known()) {
-            ClockStamp first = StampAfterFrames(played, -double(filled.offset), kSampleRate);
-            const int settled = ++m_returns - kSettleReturns;
-            if (settled == 1) {
-                m_settledAt = first.ns;
-                m_settledSum = 0;
-            } else if (settled > 1) {
-                m_settledSum += double(first.ns - m_settledAt);
-                first.ns = m_settledAt + int64_t(std::llround(m_settledSum / settled));
-            }
-            m_departureNs.store(first.ns, std::memory_order_relaxed);
-            m_departureClock.store(first.clock, std::memory_order_relaxed);
-            m_departureOf.store(m_playing, std::memory_order_release);
-        }
+        m_departure.Note(played, filled.offset, kSampleRate);
         return;
     }
 }
@@ -141,13 +124,12 @@ void CTestSignalSource::Fill(int16_t* interleaved, int frames, ClockStamp played
         {
             std::lock_guard lock(m_mutex);
             signal = m_pending;
-            m_playing = m_setCount;
+            m_departure.Begin(m_setCount);
             m_changed.store(false, std::memory_order_relaxed);
         }
         Begin(signal);
         // The samples begin at this buffer's first frame.
         m_filled.fill({});
-        m_returns = 0;
         m_samplesFilled = m_samples && !m_samples->empty() ? 0 : -1;
     } else if (m_samplesFilled >= 0) {
         TellDeparture(interleaved, played);

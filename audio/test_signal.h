@@ -13,6 +13,7 @@
 // at phase 0 (and its dither from its seed) at the next Fill.
 
 #include "audio/exact_tone.h"
+#include "audio/samples_departure.h"
 #include "base/clock_stamp.h"
 #include "base/fast_random.h"
 #include "base/pcm_format.h"
@@ -101,12 +102,8 @@ private:
     // them until its next Fill, is never the one that frees them.
     std::shared_ptr<const std::vector<int16_t>> m_retired;
     std::atomic<bool> m_changed{true};
-    // Counts the Sets; the departure is published under the count of the signal it belongs
-    // to, so one told after a newer Set is never taken for the newer signal's.
-    uint64_t m_setCount = 0; // guarded by m_mutex
-    std::atomic<uint64_t> m_departureOf{0};
-    std::atomic<int64_t> m_departureNs{0};
-    std::atomic<DeviceClock> m_departureClock{DeviceClock::None};
+    uint64_t m_setCount = 0; // guarded by m_mutex: the Sets, to tell whose departure is known
+    CSamplesDeparture m_departure;
 
     // Filling thread only.
     std::array<ExactTone, 2> m_tones{}; // amplitudes in codes
@@ -115,12 +112,9 @@ private:
     std::array<bool, 2> m_plays{true, true}; // per output channel, L first
     CFastRandom m_random;
     std::shared_ptr<const std::vector<int16_t>> m_samples;
-    size_t m_sampleAt = 0;  // the next value's index in *m_samples
-    uint64_t m_playing = 0; // the Set count of the signal filled now
+    size_t m_sampleAt = 0; // the next value's index in *m_samples
     // The buffers filled since the samples began, each with the frames before its first: one
-    // that comes back played tells when the samples' first frame left. A sound server's first
-    // position reports after a start are its least reliable, and later ones jitter: the word
-    // kept is the latest while kSettleReturns have come back, then the mean of those after.
+    // that comes back played tells when the samples' first frame left.
     struct Filled {
         const int16_t* buffer = nullptr;
         int64_t offset = 0;
@@ -129,8 +123,4 @@ private:
     std::array<Filled, kTracked> m_filled{};
     size_t m_nextSlot = 0;
     int64_t m_samplesFilled = -1; // frames filled since the samples began; -1: not samples
-    static constexpr int kSettleReturns = 8;
-    int m_returns = 0;       // stamped buffers back since the samples began
-    int64_t m_settledAt = 0; // the first settled word, ns; the mean is kept from it
-    double m_settledSum = 0; // of the settled words' differences from m_settledAt
 };

@@ -32,6 +32,9 @@ public:
     // What the outputs play from the next period on.
     void Play(const TestSignal& signal) { m_source.Set(signal); }
     void Stop() { m_stream->Stop(); }
+    // When the first frame of the samples played (a sweep) left for the line; none when the
+    // device could not tell.
+    ClockStamp SamplesDeparture() const { return m_source.SamplesDeparture(); }
 
     const CMeasureStream& Stream() const { return *m_stream; }
     const std::string& Device() const { return m_stream->DeviceName(); }

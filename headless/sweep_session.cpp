@@ -157,8 +157,7 @@ Attempt Measure(const SweepOptions& options, CAlertLines& alerts, SweepOutcome* 
         }
     }
     if (stream) {
-        // The stream tells when each period was captured but not when a played one left: the
-        // latency is counted from the capture's start.
+        measurement.SetDeparture(stream->SamplesDeparture());
         stream->Stop();
     } else {
         engine->SetCaptureTap(nullptr, nullptr);

@@ -82,9 +82,10 @@ private:
         std::condition_variable_any wake;
         auto next = Clock::now() + period;
         for (int64_t frame = 0; !stop.stop_requested(); frame += frames) {
-            RunPeriod(source);
-            tap(m_captured.data(), frames, 0, StampAfterFrames(m_first, double(frame), rate),
-                context);
+            // The period's output leaves as its input comes in: one stamp for both.
+            const ClockStamp stamp = StampAfterFrames(m_first, double(frame), rate);
+            RunPeriod(source, stamp);
+            tap(m_captured.data(), frames, 0, stamp, context);
             if (m_realTime) {
                 // Paced from the period count, so that it does not drift.
                 std::unique_lock lock(pace);
@@ -96,9 +97,10 @@ private:
 
     // One period: the source through the playback converter, the cable, the capture converter.
     // What is played in a period is captured in the same one: a plain cable's round trip is 0.
-    void RunPeriod(IStreamSource* source) {
+    void RunPeriod(IStreamSource* source, ClockStamp stamp) {
         const int frames = PeriodFrames();
         if (source != nullptr) {
+            source->Departing(stamp);
             source->Fill(m_played.data(), frames);
         } else {
             std::fill(m_played.begin(), m_played.end(), 0.0f);

@@ -222,6 +222,12 @@ void CAlsaStream::Play() {
     while (!Stopping()) {
         if (m_playLeft == 0) {
             if (m_source != nullptr) {
+                // What the device holds ahead of this period plays first.
+                snd_pcm_sframes_t delay = 0;
+                const bool told = snd_pcm_delay(m_playback, &delay) >= 0 && delay >= 0;
+                m_source->Departing(
+                    told ? StampAfterFrames(MonotonicNow(), double(delay), Format().rate_hz)
+                         : ClockStamp{});
                 m_source->Fill(m_playFloats.data(), PeriodFrames());
             } else {
                 std::fill(m_playFloats.begin(), m_playFloats.end(), 0.0f);

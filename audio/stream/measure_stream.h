@@ -30,6 +30,9 @@ using StreamTapFn = void (*)(const float* interleaved, int frames, uint64_t gapC
 class IStreamSource {
 public:
     virtual ~IStreamSource() = default;
+    // Before each Fill: when the first frame of the period about to be filled will leave for the
+    // line, on the clock the captured periods are stamped on; none when the device cannot tell.
+    virtual void Departing(ClockStamp) {}
     virtual void Fill(float* interleaved, int frames) = 0;
 };
 

@@ -13,7 +13,9 @@
 #include <fstream>
 #include <iterator>
 #include <ostream>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -140,18 +142,26 @@ INSTANTIATE_TEST_SUITE_P(
 struct RoundTripCase {
     const char* device;
     double frames;
+    const char* rate = "44100"; // another: the measurement stream at s24
 };
 
 void PrintTo(const RoundTripCase& c, std::ostream* os) {
-    *os << c.device;
+    *os << c.device << " at " << c.rate;
 }
 
 class SweepToolRoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(SweepToolRoundTrip, IsTheCardsModel) {
-    const ToolResult run = RunTool({kTavrin, "sweep", "--device", GetParam().device, "--length",
-                                    "65536", "--points-per-octave", "1", "--reference", "none"},
-                                   {}, 60000);
+    const bool stream = std::string(GetParam().rate) != "44100";
+    std::vector<std::string> args = {
+        kTavrin, "sweep",       "--device", GetParam().device, "--points-per-octave",
+        "1",     "--reference", "none"};
+    const std::vector<std::string> length =
+        stream ? std::vector<std::string>{"--rate", GetParam().rate, "--format",
+                                          "s24",    "--length",      "262144"}
+               : std::vector<std::string>{"--length", "65536"};
+    args.insert(args.end(), length.begin(), length.end());
+    const ToolResult run = RunTool(args, {}, 60000);
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     double latency = 0, ms = 0;
     const size_t at = run.err.find("latency ");
@@ -167,7 +177,9 @@ INSTANTIATE_TEST_SUITE_P(Cables, SweepToolRoundTrip,
                          testing::Values(RoundTripCase{"sim", 0.0},
                                          RoundTripCase{"sim:dut=delay:0", 16384.0},
                                          RoundTripCase{"sim:dut=delay:37.25", 16421.25},
-                                         RoundTripCase{"sim:dut=delay:900", 17284.0}));
+                                         RoundTripCase{"sim:dut=delay:900", 17284.0},
+                                         RoundTripCase{"sim", 0.0, "96000"},
+                                         RoundTripCase{"sim:dut=delay:37.25", 16421.25, "96000"}));
 
 // The gate through the tool: stated on stderr with the lowest frequency it holds, and in the FRD.
 TEST(SweepTool, WindowMsStatesWhereTheGatedResponseHolds) {
