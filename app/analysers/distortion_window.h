@@ -11,6 +11,7 @@
 // the tap first, so no row is made after.
 
 #include "analysis/distortion/distortion_monitor.h"
+#include "app/analysers/analyser_stream.h"
 #include "app/analysers/distortion_table.h"
 #include "base/triple_buffer.h"
 #include "engine/test_signal_user.h"
@@ -25,6 +26,8 @@
 
 class CDistortionCharts;
 class CSoundDevice;
+class CStreamFormatChoice;
+class QLabel;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -51,6 +54,8 @@ public:
     }
     // Blocks shown since the window opened (for tests).
     int BlocksShown() const { return m_blocksShown; }
+    // The format the analysis runs at now: the panel's stream, or the card lent at another.
+    const StreamFormat& RunningFormat() const { return m_format; }
 
     void done(int result) override;
 
@@ -65,6 +70,17 @@ private:
     QWidget* MakeExportButtons();
     void Listen();
     void StopListening();
+    // The monitor fed from the panel's stream (its tap) at the panel's format, else from a
+    // measurement stream; a refusal is said in the window and the panel's format taken instead
+    // (false).
+    bool StartInput();
+    void StopInput();
+    // The user's choice of rate and sample format, while listening or not.
+    void OnFormatChosen(const StreamFormat& format);
+    // The controls whose range follows the rate: the tone's, the band's Nyquist, block lengths.
+    void FollowRate();
+    static void StreamTap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+                          void* monitor);
     // The calibration's tone took the line output: the box shows it no longer plays.
     void TestSignalTaken() override;
     void ApplySettings();
@@ -82,6 +98,8 @@ private:
     CTripleBuffer<DistortionRow> m_rows{DistortionRowWithRoom()};
     CWorkerWake* m_wake = nullptr; // the capture worker's rows wake the GUI thread through it
     std::unique_ptr<CDistortionMonitor> m_monitor;
+    CAnalyserStream m_stream;
+    StreamFormat m_format; // what the monitor is fed at
     bool m_listening = false;
     bool m_playing = false;
     int m_blocksShown = 0;
@@ -99,6 +117,8 @@ private:
     QComboBox* m_blockSize = nullptr;
     QComboBox* m_band = nullptr;
     QComboBox* m_weighting = nullptr;
+    CStreamFormatChoice* m_formatChoice = nullptr;
+    QLabel* m_streamStatus = nullptr; // a refusal's line
     QTableWidget* m_tableWidget = nullptr;
     CDistortionCharts* m_charts = nullptr;
 };

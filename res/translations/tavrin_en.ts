@@ -29,6 +29,21 @@
     </message>
 </context>
 <context>
+    <name>CAnalyserStream</name>
+    <message>
+        <source>正在录音：请先停止录音，分析仪才能以其他格式使用声卡</source>
+        <translation>A recording is running: stop it before the analyser takes the sound card at another format</translation>
+    </message>
+    <message>
+        <source>采集正在等待提示框的回答：请先关闭提示框，再选择格式</source>
+        <translation>Capture is waiting for an answer in a message box: close the box first, then choose the format again</translation>
+    </message>
+    <message>
+        <source>面板未能及时关闭声卡，请再试一次</source>
+        <translation>The panel could not let go of the sound card in time; please try again</translation>
+    </message>
+</context>
+<context>
     <name>CCalibrationDlg</name>
     <message>
         <source>校准</source>
@@ -319,6 +334,10 @@
     <message>
         <source>噪声计权</source>
         <translation>Noise weighting</translation>
+    </message>
+    <message>
+        <source>采样率与格式</source>
+        <translation>Rate and format</translation>
     </message>
     <message>
         <source>复制表格</source>
@@ -969,6 +988,10 @@ Open: %2; short: %3</translation>
 </context>
 <context>
     <name>CInstrumentDlg</name>
+    <message>
+        <source>分析仪正在使用声卡 %1</source>
+        <translation>The analyser is using the sound card at %1</translation>
+    </message>
     <message>
         <source>关于 Tavrin(&amp;A)...</source>
         <translation>&amp;About Tavrin...</translation>

@@ -1,0 +1,150 @@
+// The card lent to an analyser at a format of its own, on the simulated bench: the panel lets go
+// of both devices, says who has the card and stops drawing, and takes the card back by itself
+// when the analyser lets go. At the panel's own format nothing is lent.
+#include "app/analysers/distortion_window.h"
+#include "app/analysers/stream_format_choice.h"
+#include "app/scope_screen.h"
+#include "app/status_line.h"
+#include "tests/app/panel_fixture.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+class LoanTest : public PanelTest {
+protected:
+    // The remembered formats go to a folder of the test's own, never the user's configuration.
+    LoanTest() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    }
+    ~LoanTest() override {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    }
+
+    CDistortionWindow* OpenWindow() {
+        for (QAction* action : Panel().SystemMenu()->actions()) {
+            if (action->text() == QString::fromUtf8(kDistortionItemText)) {
+                action->trigger();
+            }
+        }
+        return Panel().findChild<CDistortionWindow*>();
+    }
+
+    // As the user picks a rate and a sample format in the window's boxes.
+    static void Choose(CDistortionWindow* window, const StreamFormat& format) {
+        auto* choice = window->findChild<CStreamFormatChoice*>();
+        choice->RateBox()->setCurrentIndex(choice->RateBox()->findData(format.rate_hz));
+        QComboBox* formats = choice->SampleFormatBox();
+        formats->setCurrentIndex(formats->findData(int(format.format)));
+        emit formats->activated(formats->currentIndex());
+    }
+
+    void CloseWindow(CDistortionWindow* window) {
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    QTemporaryDir m_config;
+};
+
+struct LoanCase {
+    const char* name;
+    StreamFormat format;
+    bool lent;
+};
+
+class PanelLoanTest : public LoanTest, public testing::WithParamInterface<LoanCase> {};
+
+TEST_P(PanelLoanTest, AnotherFormatTakesTheCardFromThePanelUntilTheWindowCloses) {
+    const LoanCase& c = GetParam();
+    Button(ctl::kSourceSwitch)->click(); // the generator's output is let go too, and comes back
+    RunBuffers(2);
+    CDistortionWindow* window = OpenWindow();
+    ASSERT_NE(window, nullptr);
+    Choose(window, c.format);
+    ASSERT_EQ(window->RunningFormat(), c.format)
+        << window->findChild<QLabel*>(QStringLiteral("streamStatus"))->text().toStdString();
+
+    const QString loanText = QString::fromUtf8("分析仪正在使用声卡 96 kHz/24 位");
+    EXPECT_EQ(Panel().StatusLine()->Text().contains(loanText), c.lent)
+        << Panel().StatusLine()->Text().toStdString();
+    EXPECT_EQ(Bench().IsOpen(WaveDirection::In), !c.lent);
+    EXPECT_EQ(Bench().IsOpen(WaveDirection::Out), !c.lent);
+    if (c.lent) {
+        // Bench time passes, but no buffer of the panel's: the scope keeps its last picture.
+        const int64_t buffers = Panel().BuffersProcessed();
+        const int64_t frames = Panel().Screen()->FramesShown();
+        Bench().Step(4);
+        PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+        EXPECT_EQ(Panel().BuffersProcessed(), buffers);
+        EXPECT_EQ(Panel().Screen()->FramesShown(), frames);
+    } else {
+        RunBuffers(2); // the panel goes on as ever
+    }
+
+    CloseWindow(window);
+    const int64_t before = Panel().BuffersProcessed();
+    EXPECT_TRUE(Bench().IsOpen(WaveDirection::In));
+    EXPECT_TRUE(Bench().IsOpen(WaveDirection::Out));
+    Bench().Step(1);
+    EXPECT_TRUE(
+        PumpUntil([&] { return Panel().BuffersProcessed() > before; }, std::chrono::seconds(1)))
+        << "the panel is live again within a second";
+    EXPECT_FALSE(Panel().StatusLine()->Text().contains(loanText))
+        << Panel().StatusLine()->Text().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PanelLoanTest,
+                         testing::Values(LoanCase{"PanelFormat", {44100, SampleFormat::S16}, false},
+                                         LoanCase{"Hires", {96000, SampleFormat::S24}, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A recording would end at the gap the loan makes: the analyser is refused, in one line in its
+// window, its boxes go back to the panel's format and the recording runs on.
+TEST_F(LoanTest, ARecordingKeepsTheCardAndTheWindowSaysWhy) {
+    m_prompts.savePath = m_dir.filePath(QStringLiteral("take.wav")).toStdString();
+    Button(ctl::kRecord)->click();
+    RunBuffers(1);
+    CDistortionWindow* window = OpenWindow();
+    Choose(window, {96000, SampleFormat::S24});
+
+    EXPECT_EQ(window->RunningFormat(), StreamFormat{});
+    EXPECT_EQ(window->findChild<CStreamFormatChoice*>()->Format(), StreamFormat{});
+    auto* status = window->findChild<QLabel*>(QStringLiteral("streamStatus"));
+    EXPECT_FALSE(status->isHidden());
+    EXPECT_TRUE(status->text().contains(QString::fromUtf8("正在录音")))
+        << status->text().toStdString();
+    EXPECT_TRUE(Bench().IsOpen(WaveDirection::In));
+    RunBuffers(2);
+    EXPECT_EQ(Panel().m_recording.load(), 1);
+    CloseWindow(window);
+}
+
+// The format that worked is kept for the card it worked on: a new window on that card starts
+// there, a window on another card at the panel's format.
+TEST_F(LoanTest, TheChoiceIsRememberedPerCard) {
+    CDistortionWindow* window = OpenWindow();
+    Choose(window, {96000, SampleFormat::S24});
+    ASSERT_EQ(window->RunningFormat(), (StreamFormat{96000, SampleFormat::S24}));
+    CloseWindow(window);
+
+    window = OpenWindow();
+    EXPECT_EQ(window->RunningFormat(), (StreamFormat{96000, SampleFormat::S24}));
+    EXPECT_EQ(window->findChild<CStreamFormatChoice*>()->Format(),
+              (StreamFormat{96000, SampleFormat::S24}));
+    CloseWindow(window);
+
+    SetWaveDevice(WaveDirection::In, "sim:card2");
+    ASSERT_EQ(Panel().ReopenCapture(), CaptureReopen::Reopened);
+    window = OpenWindow();
+    EXPECT_EQ(window->findChild<CStreamFormatChoice*>()->Format(), StreamFormat{});
+    CloseWindow(window);
+}
+
+} // namespace
