@@ -4,6 +4,7 @@
 #include "app/analysers/distortion_charts.h"
 #include "app/analysers/stream_format_choice.h"
 #include "app/analysers/worker_wake.h"
+#include "audio/stream_signal.h"
 #include "audio/test_signal.h"
 #include "audio/wave/wave_api.h"
 #include "engine/sound_device.h"
@@ -265,12 +266,16 @@ void CDistortionWindow::StopListening() {
 
 bool CDistortionWindow::StartInput() {
     if (!m_format.IsPanelFormat()) {
+        // Made before the stream it plays on, and kept until the stream before it has stopped.
+        auto source = std::make_unique<CStreamSignalSource>(m_format);
         QString error;
-        if (m_stream.Open(m_format, &CDistortionWindow::StreamTap, m_monitor.get(), nullptr,
+        if (m_stream.Open(m_format, &CDistortionWindow::StreamTap, m_monitor.get(), source.get(),
                           &error)) {
+            m_streamSignal = std::move(source);
             m_streamStatus->hide();
             return true;
         }
+        m_streamSignal.reset();
         // Back to what works: the panel's own stream, the reason said in the window.
         m_streamStatus->setText(error);
         m_streamStatus->show();
@@ -291,6 +296,7 @@ void CDistortionWindow::StopInput() {
     // stream gives the card back to the panel.
     m_engine.SetCaptureTap(nullptr, nullptr);
     m_stream.Close();
+    m_streamSignal.reset();
 }
 
 void CDistortionWindow::StreamTap(const float* interleaved, int frames, uint64_t gapCount,
@@ -312,6 +318,7 @@ void CDistortionWindow::OnFormatChosen(const StreamFormat& format) {
     }
     if (format.IsPanelFormat()) {
         m_stream.Close();
+        m_streamSignal.reset();
     } else {
         m_engine.SetCaptureTap(nullptr, nullptr);
     }
@@ -375,24 +382,33 @@ void CDistortionWindow::ApplySignal() {
     if (!m_listening) {
         return;
     }
-    if (!m_play->isChecked() || !m_format.IsPanelFormat()) {
+    // Silence: samples that are none.
+    TestSignal signal;
+    signal.kind = TestSignalKind::Samples;
+    if (m_play->isChecked()) {
+        signal.kind = TestSignalKind::Tone;
+        signal.freq_hz = m_frequency->value();
+        if (const std::optional<ImdTones> imd = ChosenImd()) {
+            signal.kind = TestSignalKind::ImdPair;
+            signal.freq_hz = imd->f1_hz;
+            signal.freq2_hz = imd->f2_hz;
+            signal.ratio = imd->ratio;
+        }
+        signal.level_dbfs = m_level->value();
+        signal.dither = m_dither->isChecked();
+    }
+    if (m_streamSignal) {
+        // The measurement stream plays its own source; the panel's test signal stays off.
+        m_streamSignal->Set(signal);
+        return;
+    }
+    if (!m_play->isChecked()) {
         if (m_playing) {
             m_playing = false;
             m_engine.StopTestSignal(this);
         }
         return;
     }
-    TestSignal signal;
-    signal.kind = TestSignalKind::Tone;
-    signal.freq_hz = m_frequency->value();
-    if (const std::optional<ImdTones> imd = ChosenImd()) {
-        signal.kind = TestSignalKind::ImdPair;
-        signal.freq_hz = imd->f1_hz;
-        signal.freq2_hz = imd->f2_hz;
-        signal.ratio = imd->ratio;
-    }
-    signal.level_dbfs = m_level->value();
-    signal.dither = m_dither->isChecked();
     m_playing = true;
     m_engine.StartTestSignal(signal, this);
 }

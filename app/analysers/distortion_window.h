@@ -25,6 +25,7 @@
 #include <vector>
 
 class CDistortionCharts;
+class CStreamSignalSource;
 class CSoundDevice;
 class CStreamFormatChoice;
 class QLabel;
@@ -98,6 +99,8 @@ private:
     CTripleBuffer<DistortionRow> m_rows{DistortionRowWithRoom()};
     CWorkerWake* m_wake = nullptr; // the capture worker's rows wake the GUI thread through it
     std::unique_ptr<CDistortionMonitor> m_monitor;
+    // The test signal on a measurement stream; declared before the stream, which plays it.
+    std::unique_ptr<CStreamSignalSource> m_streamSignal;
     CAnalyserStream m_stream;
     StreamFormat m_format; // what the monitor is fed at
     bool m_listening = false;
