@@ -123,6 +123,10 @@ MMRESULT OpenSimulatedDevice(const std::string& name, WaveDirection direction, c
     if (s.gone) {
         return WaveFail(MMSYSERR_NODRIVER, "simulated bench: the card is gone");
     }
+    if (s.streamOpen) {
+        return WaveFail(MMSYSERR_ALLOCATED, "simulated bench: the card is in use by a measurement "
+                                            "stream at another format");
+    }
     CSimDevice*& slot = direction == WaveDirection::In ? s.in : s.out;
     if (slot != nullptr) {
         return WaveFail(MMSYSERR_ALLOCATED, "simulated bench: the %s is already open",

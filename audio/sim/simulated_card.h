@@ -49,6 +49,9 @@ struct BenchState {
     CSimulatedDut dut;
     std::optional<CSimulatedDutChain> chain; // of the latest "sim:dut=..." opened
     std::string chainName;
+    // A measurement stream (simulated_stream.h) holds the card: one card, so it and the
+    // 16-bit devices are never open at once.
+    bool streamOpen = false;
     bool quit = false;
     std::thread ticker;
 };

@@ -25,3 +25,14 @@ void CSimulatedDut::Process(int16_t* interleaved, int frames) {
         interleaved[i] = CaptureCode(code);
     }
 }
+
+void CSimulatedDut::ProcessAnalog(double* samples, int count) {
+    const SimulatedDut& m = m_model;
+    for (int i = 0; i < count; ++i) {
+        const double x = samples[i];
+        samples[i] = x * (m.gain + x * (m.a2 + x * m.a3));
+        if (m_noiseRms > 0) {
+            samples[i] += m_noiseRms * m_random.Gaussian();
+        }
+    }
+}

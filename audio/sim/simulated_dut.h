@@ -59,6 +59,10 @@ public:
     const SimulatedDut& Model() const { return m_model; }
     // `frames` interleaved stereo frames, in place.
     void Process(int16_t* interleaved, int frames);
+    // The amplifier alone on `count` samples, fractions of full scale, in place, for converters
+    // of another depth: no rounding, no converter noise (the model's converter_dither says
+    // whether the caller's capture converter should add it).
+    void ProcessAnalog(double* samples, int count);
 
 private:
     SimulatedDut m_model;

@@ -16,8 +16,8 @@ using Kind = DutStage::Kind;
 // Audio-EQ-cookbook biquad, direct form I, one state per channel.
 class CBiquadStage final : public IDutStage {
 public:
-    CBiquadStage(const DutStage& s, bool x1_only) : m_x1Only(x1_only) {
-        const double w0 = 2.0 * std::numbers::pi * s.args[0] / kSampleRate;
+    CBiquadStage(const DutStage& s, bool x1_only, int rate_hz) : m_x1Only(x1_only) {
+        const double w0 = 2.0 * std::numbers::pi * s.args[0] / rate_hz;
         const double c = std::cos(w0);
         const double alpha = std::sin(w0) / (2.0 * s.args[1]);
         double b[3], a[3];
@@ -70,13 +70,13 @@ private:
 // gain, noise and another source's tone: sample by sample, each channel on its own.
 class CMemorylessStage final : public IDutStage {
 public:
-    CMemorylessStage(const DutStage& s, uint64_t seed) : m_stage(s), m_random(seed) {
+    CMemorylessStage(const DutStage& s, uint64_t seed, int rate_hz) : m_stage(s), m_random(seed) {
         if (s.kind == Kind::Gain) {
             m_gain = std::pow(10.0, s.args[0] / 20.0);
         } else if (s.kind == Kind::Noise) {
             m_noiseRms = NoiseRmsFromDbfs(s.args[0]);
         } else if (s.kind == Kind::Tone) {
-            m_cyclesPerFrame = s.args[0] / kSampleRate;
+            m_cyclesPerFrame = s.args[0] / rate_hz;
             m_amplitude = std::pow(10.0, s.args[1] / 20.0); // AES17: a sine of peak 1 is 0 dBFS
         }
     }
@@ -157,9 +157,9 @@ private:
 // FIR's impulse response stays centred in its window whatever the delay.
 class CFirStage final : public IDutStage {
 public:
-    CFirStage(const std::function<CSimulatedFir::Matrix(double)>& response, int whole_frames,
-              bool x1_only)
-        : m_fir(response), m_x1Only(x1_only) {
+    CFirStage(const std::function<CSimulatedFir::Matrix(double)>& response, int rate_hz,
+              int whole_frames, bool x1_only)
+        : m_fir(response, rate_hz), m_x1Only(x1_only) {
         for (auto& line : m_lines) {
             line.assign(size_t(whole_frames), 0.0);
         }
@@ -185,25 +185,25 @@ private:
     size_t m_at[2] = {0, 0};
 };
 
-std::unique_ptr<IDutStage> MakeFirStage(const DutStage& s, double zin_ohm) {
+std::unique_ptr<IDutStage> MakeFirStage(const DutStage& s, double zin_ohm, int rate_hz) {
     using Matrix = CSimulatedFir::Matrix;
     switch (s.kind) {
     case Kind::Delay: {
         const double whole = std::floor(s.args[0]);
         const double fraction = s.args[0] - whole;
         const bool x1Only = s.x1_only;
-        const auto response = [fraction, x1Only](double hz) {
+        const auto response = [fraction, x1Only, rate_hz](double hz) {
             const Complex shift =
-                std::polar(1.0, -2.0 * std::numbers::pi * hz / kSampleRate * fraction);
+                std::polar(1.0, -2.0 * std::numbers::pi * hz / rate_hz * fraction);
             return Matrix{shift, 0.0, 0.0, x1Only ? 1.0 : shift};
         };
-        return std::make_unique<CFirStage>(response, int(whole), x1Only);
+        return std::make_unique<CFirStage>(response, rate_hz, int(whole), x1Only);
     }
     case Kind::Divider: {
         const auto response = [&network = s.network, ref = s.args[0], zin_ohm](double hz) {
             return Matrix{1.0, 0.0, DividerResponse(network, ref, zin_ohm, hz), 0.0};
         };
-        return std::make_unique<CFirStage>(response, 0, false);
+        return std::make_unique<CFirStage>(response, rate_hz, 0, false);
     }
     default: {
         const Complex factor =
@@ -212,7 +212,7 @@ std::unique_ptr<IDutStage> MakeFirStage(const DutStage& s, double zin_ohm) {
             [factor](double) {
                 return Matrix{1.0, 0.0, 0.0, factor};
             },
-            0, false);
+            rate_hz, 0, false);
     }
     }
 }
@@ -225,8 +225,9 @@ Complex DividerResponse(const SimulatedNetwork& network, double ref_ohm, double 
     return reff / (NetworkImpedance(network, hz) + reff);
 }
 
-CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint64_t seed)
-    : m_random(seed) {
+CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint64_t seed,
+                                       int rate_hz)
+    : m_rateHz(rate_hz), m_random(seed) {
     double zin = 0;
     for (const DutStage& s : stages) {
         if (s.kind == Kind::Zin) {
@@ -239,7 +240,7 @@ CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint
         case Kind::Lowpass:
         case Kind::Highpass:
         case Kind::Peak:
-            m_stages.push_back(std::make_unique<CBiquadStage>(s, s.x1_only));
+            m_stages.push_back(std::make_unique<CBiquadStage>(s, s.x1_only, rate_hz));
             break;
         case Kind::Echo:
             m_stages.push_back(std::make_unique<CEchoStage>(s));
@@ -251,12 +252,12 @@ CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint
         case Kind::Gain:
         case Kind::Noise:
         case Kind::Tone:
-            m_stages.push_back(std::make_unique<CMemorylessStage>(s, ++stageSeed));
+            m_stages.push_back(std::make_unique<CMemorylessStage>(s, ++stageSeed, rate_hz));
             break;
         case Kind::Delay:
         case Kind::Divider:
         case Kind::Mismatch:
-            m_stages.push_back(MakeFirStage(s, zin));
+            m_stages.push_back(MakeFirStage(s, zin, rate_hz));
             m_latencyFrames += kSimFirLatencyFrames;
             break;
         case Kind::Zin:
@@ -293,10 +294,17 @@ void CSimulatedDutChain::Process(int16_t* interleaved, int frames) {
     }
 }
 
-std::optional<CSimulatedDutChain> ParseSimulatedDut(std::string_view stages, std::string& error) {
-    auto parsed = ParseDutStages(stages, error);
+void CSimulatedDutChain::ProcessAnalog(double* x1, double* x2, int frames) {
+    for (auto& stage : m_stages) {
+        stage->Process(x1, x2, frames);
+    }
+}
+
+std::optional<CSimulatedDutChain> ParseSimulatedDut(std::string_view stages, std::string& error,
+                                                    int rate_hz) {
+    auto parsed = ParseDutStages(stages, error, rate_hz);
     if (!parsed) {
         return std::nullopt;
     }
-    return CSimulatedDutChain(*parsed);
+    return CSimulatedDutChain(*parsed, kSimDutNoiseSeed, rate_hz);
 }

@@ -7,6 +7,11 @@
 // both channels, so a chain with two of them is 2 x 16384 frames late; "delay:0" is exactly
 // that latency, and "delay:0.5" half a frame more. A poly stage is worked band-limited
 // (simulated_poly.h) and adds kSimPolyLatencyFrames (184) to both channels.
+// The chain works at the rate it is built for: the panel's card at 44.1 kHz, a measurement
+// stream at its own. Its filters, tones and delay limits follow that rate; FIR and poly
+// latencies stay counted in frames. ProcessAnalog is the cable alone, for a caller whose
+// converters have another depth: it neither rounds nor dithers, and Dithers says whether the
+// capture converter should.
 // Threads: build on any thread, then Process on one thread at a time (the bench's lock);
 // nothing is allocated after building.
 
@@ -31,10 +36,15 @@ public:
 class CSimulatedDutChain {
 public:
     explicit CSimulatedDutChain(const std::vector<DutStage>& stages,
-                                uint64_t seed = kSimDutNoiseSeed);
+                                uint64_t seed = kSimDutNoiseSeed, int rate_hz = 44100);
 
     // `frames` interleaved stereo frames, in place.
     void Process(int16_t* interleaved, int frames);
+    // `frames` samples of each channel, fractions of full scale, in place: the stages alone.
+    void ProcessAnalog(double* x1, double* x2, int frames);
+    // Whether the chain's capture converter adds TPDF dither of +-1 LSB before rounding.
+    bool Dithers() const { return m_dither; }
+    int RateHz() const { return m_rateHz; }
     // Frames by which the chain's FIR and poly stages delay both channels.
     int LatencyFrames() const { return m_latencyFrames; }
 
@@ -42,13 +52,15 @@ private:
     std::vector<std::unique_ptr<IDutStage>> m_stages;
     bool m_dither = false;
     int m_latencyFrames = 0;
+    int m_rateHz;
     CFastRandom m_random;
     std::vector<double> m_channels[2];
 };
 
-// The chain written in `stages` (the text after "sim:dut="), or nullopt with `error` naming
-// the fault.
-std::optional<CSimulatedDutChain> ParseSimulatedDut(std::string_view stages, std::string& error);
+// The chain written in `stages` (the text after "sim:dut="), working at `rate_hz`, or nullopt
+// with `error` naming the fault.
+std::optional<CSimulatedDutChain> ParseSimulatedDut(std::string_view stages, std::string& error,
+                                                    int rate_hz = 44100);
 
 // The exact response of a divider stage's X2 / X1 at `hz`: Reff / (Z + Reff), Reff = ref || zin
 // (zin_ohm 0: no input impedance).

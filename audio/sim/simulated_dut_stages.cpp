@@ -31,9 +31,6 @@ constexpr StageRule kRules[] = {
     {"dither", Kind::Dither, 0, "dither", false},
 };
 
-constexpr double kNyquistHz = 22050.0;
-constexpr double kMaxDelayFrames = 44100.0;
-
 bool Fail(std::string& error, const std::string& what) {
     error = "sim:dut: " + what;
     return false;
@@ -64,8 +61,14 @@ bool Number(std::string_view text, double& value) {
            std::isfinite(value);
 }
 
-// The ranges outside which a stage makes no sense or the simulation would mislead.
-bool CheckRanges(const StageRule& rule, const DutStage& s, std::string& error) {
+// The ranges outside which a stage makes no sense or the simulation would mislead. Delays reach
+// one second, frequencies Nyquist, at the chain's rate.
+bool CheckRanges(const StageRule& rule, const DutStage& s, int rate_hz, std::string& error) {
+    const double nyquistHz = rate_hz / 2.0;
+    const double maxDelayFrames = rate_hz;
+    const std::string belowNyquist =
+        "the frequency must be above 0 and below " + std::to_string(rate_hz / 2) + " Hz";
+    const std::string seconds = std::to_string(rate_hz) + " frames";
     const double* a = s.args;
     const auto bad = [&](const char* what) {
         return Fail(error, std::string(rule.keyword) + ": " + what);
@@ -74,8 +77,8 @@ bool CheckRanges(const StageRule& rule, const DutStage& s, std::string& error) {
     case Kind::Lowpass:
     case Kind::Highpass:
     case Kind::Peak:
-        if (!(a[0] > 0 && a[0] < kNyquistHz)) {
-            return bad("the frequency must be above 0 and below 22050 Hz");
+        if (!(a[0] > 0 && a[0] < nyquistHz)) {
+            return bad(belowNyquist.c_str());
         }
         if (!(a[1] > 0)) {
             return bad("Q must be above 0");
@@ -85,18 +88,19 @@ bool CheckRanges(const StageRule& rule, const DutStage& s, std::string& error) {
         }
         return true;
     case Kind::Delay:
-        return (a[0] >= 0 && a[0] <= kMaxDelayFrames) ? true
-                                                      : bad("the delay must be 0 to 44100 frames");
+        return (a[0] >= 0 && a[0] <= maxDelayFrames)
+                   ? true
+                   : bad(("the delay must be 0 to " + seconds).c_str());
     case Kind::Echo:
-        if (!(a[0] >= 1 && a[0] <= kMaxDelayFrames && a[0] == std::floor(a[0]))) {
-            return bad("the delay must be a whole 1 to 44100 frames");
+        if (!(a[0] >= 1 && a[0] <= maxDelayFrames && a[0] == std::floor(a[0]))) {
+            return bad(("the delay must be a whole 1 to " + seconds).c_str());
         }
         return std::abs(a[1]) <= 1 ? true : bad("the gain must be within +-1");
     case Kind::Noise:
         return a[0] <= 0 ? true : bad("the level must be 0 dBFS or below");
     case Kind::Tone:
-        if (!(a[0] > 0 && a[0] < kNyquistHz)) {
-            return bad("the frequency must be above 0 and below 22050 Hz");
+        if (!(a[0] > 0 && a[0] < nyquistHz)) {
+            return bad(belowNyquist.c_str());
         }
         return a[1] <= 0 ? true : bad("the level must be 0 dBFS or below");
     case Kind::Gain:
@@ -116,7 +120,7 @@ bool CheckRanges(const StageRule& rule, const DutStage& s, std::string& error) {
     return true;
 }
 
-bool ParseStage(std::string_view text, DutStage& stage, std::string& error) {
+bool ParseStage(std::string_view text, DutStage& stage, int rate_hz, std::string& error) {
     if (text.substr(0, 3) == "x1:") {
         stage.x1_only = true;
         text.remove_prefix(3);
@@ -155,12 +159,13 @@ bool ParseStage(std::string_view text, DutStage& stage, std::string& error) {
         }
         stage.network = std::move(*network);
     }
-    return CheckRanges(*rule, stage, error);
+    return CheckRanges(*rule, stage, rate_hz, error);
 }
 
 } // namespace
 
-std::optional<std::vector<DutStage>> ParseDutStages(std::string_view stages, std::string& error) {
+std::optional<std::vector<DutStage>> ParseDutStages(std::string_view stages, std::string& error,
+                                                    int rate_hz) {
     std::vector<DutStage> chain;
     int dividers = 0, zins = 0;
     size_t begin = 0;
@@ -177,7 +182,7 @@ std::optional<std::vector<DutStage>> ParseDutStages(std::string_view stages, std
             return std::nullopt;
         }
         DutStage stage;
-        if (!ParseStage(text, stage, error)) {
+        if (!ParseStage(text, stage, rate_hz, error)) {
             return std::nullopt;
         }
         dividers += stage.kind == Kind::Divider;

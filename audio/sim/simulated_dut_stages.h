@@ -2,8 +2,9 @@
 // The device under test named in a device name "sim:dut=STAGE+STAGE+...": its stages in order,
 // checked, as plain data for CSimulatedDutChain. Stages (numbers as 1000, 0.707, -3, 1e-6):
 //     lowpass:F:Q  highpass:F:Q  peak:F:Q:DB     audio-EQ-cookbook biquads
-//     delay:N        N frames, whole or fractional (0 to 44100)
-//     echo:N:G       adds G times the signal N whole frames later (1 to 44100; G within +-1):
+//     delay:N        N frames, whole or fractional (0 to one second's frames: 44100 at 44.1 kHz)
+//     echo:N:G       adds G times the signal N whole frames later (1 to one second's frames;
+//                    G within +-1):
 //                    a reflection, h = d(t) + G d(t - N)
 //     poly:A2:A3     y = x + A2 x^2 + A3 x^3, x in fractions of full scale, its harmonics
 //                    above Nyquist removed as the card's anti-alias filter would remove them
@@ -17,6 +18,8 @@
 //     mismatch:DB:DEG  X2's path differs from X1's by that gain and constant phase
 //     dither         the capture converter adds TPDF dither of +-1 LSB before rounding
 // A chain '+' is followed by a stage keyword (lowercase); a network's '+' by R, L, C or '('.
+// Frequencies must lie below the Nyquist frequency of the rate the chain works at (22050 Hz on
+// the panel's 44.1 kHz card).
 // Plain data, any thread.
 
 #include "audio/sim/simulated_network.h"
@@ -50,6 +53,7 @@ struct DutStage {
     SimulatedNetwork network;   // a divider's
 };
 
-// The stages written in `stages` (the text after "sim:dut="), or nullopt with `error` naming
-// the fault, e.g. "sim:dut: unknown stage 'lopass'".
-std::optional<std::vector<DutStage>> ParseDutStages(std::string_view stages, std::string& error);
+// The stages written in `stages` (the text after "sim:dut="), for a chain working at `rate_hz`,
+// or nullopt with `error` naming the fault, e.g. "sim:dut: unknown stage 'lopass'".
+std::optional<std::vector<DutStage>> ParseDutStages(std::string_view stages, std::string& error,
+                                                    int rate_hz = 44100);

@@ -1,7 +1,5 @@
 #include "audio/sim/simulated_fir.h"
 
-#include "base/pcm_format.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -47,14 +45,14 @@ std::vector<Complex> Design(const std::vector<Complex>& sampled, CInverseRealFft
 
 } // namespace
 
-CSimulatedFir::CSimulatedFir(const std::function<Matrix(double hz)>& response) {
+CSimulatedFir::CSimulatedFir(const std::function<Matrix(double hz)>& response, int rate_hz) {
     constexpr int m = kSimFirTaps;
     std::vector<Complex> sampled[4];
     for (auto& entry : sampled) {
         entry.resize(m / 2 + 1);
     }
     for (int k = 0; k <= m / 2; ++k) {
-        const double hz = k == 0 ? kDcProbeHz : double(k) * kSampleRate / m;
+        const double hz = k == 0 ? kDcProbeHz : double(k) * rate_hz / m;
         const Matrix h = response(hz);
         for (int e = 0; e < 4; ++e) {
             sampled[e][size_t(k)] = h[size_t(e)];

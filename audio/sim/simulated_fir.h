@@ -5,12 +5,15 @@
 // centred on kSimFirLatencyFrames, left exact over the middle half and tapered beyond so that
 // slow tails do not wrap round, then run by FFT overlap-save. Every output, even one
 // that passes straight, comes out kSimFirLatencyFrames late, so channels stay aligned.
-// A response whose impulse response settles within 8192 frames (~186 ms) is matched to a few
-// parts in 1e6; one with slower tails (a fractional delay, a constant phase) as well from
-// 20 Hz to 21.9 kHz, though not within a few hertz of 0 Hz or Nyquist.
+// A response whose impulse response settles within 8192 frames (~186 ms at 44.1 kHz) is matched
+// to a few parts in 1e6; one with slower tails (a fractional delay, a constant phase) as well
+// from 20 Hz to 21.9 kHz at 44.1 kHz (the same share of Nyquist at other rates), though not
+// within a few hertz of 0 Hz or Nyquist. The taps are a number of frames whatever the rate, so
+// the latency's duration and the finest detail held scale with it.
 // Threads: built on any thread, then Process on one thread at a time; nothing is allocated
 // after the constructor.
 
+#include "base/pcm_format.h"
 #include "fft/real_fft.h"
 
 #include <array>
@@ -19,13 +22,15 @@
 #include <vector>
 
 inline constexpr int kSimFirTaps = 1 << 15;
-inline constexpr int kSimFirLatencyFrames = kSimFirTaps / 2; // 16384 frames, ~371.5 ms
+inline constexpr int kSimFirLatencyFrames = kSimFirTaps / 2; // 16384 frames, ~371.5 ms at 44.1k
 
 class CSimulatedFir {
 public:
-    // response(hz)[2 * out + in]: out_X = sum over in of H * in; hz from 0 to Nyquist.
+    // response(hz)[2 * out + in]: out_X = sum over in of H * in; hz from 0 to Nyquist of
+    // `rate_hz`, the rate the stage works at.
     using Matrix = std::array<std::complex<double>, 4>;
-    explicit CSimulatedFir(const std::function<Matrix(double hz)>& response);
+    explicit CSimulatedFir(const std::function<Matrix(double hz)>& response,
+                           int rate_hz = kSampleRate);
 
     // `frames` samples of each channel, fractions of full scale, in place.
     void Process(double* x1, double* x2, int frames);

@@ -9,6 +9,7 @@
 
 namespace {
 
+// Described at the panel's 44.1 kHz; only their ratio counts, so the filter follows any rate.
 constexpr double kHighRateHz = double(kSampleRate) * kSimPolyOversampling;
 // Halfway between the top of the band kept flat (20 kHz) and Nyquist, where the stopband starts.
 constexpr double kCutoffHz = 21025.0;

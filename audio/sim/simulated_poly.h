@@ -7,7 +7,9 @@
 // instead of folding back into the band as a polynomial at the sample rate would fold them.
 // The lowpass is a Kaiser-windowed sinc of kSimPolyTaps taps at 176.4 kHz: linear phase, flat
 // within 4e-6 dB up to 20 kHz, at least 129 dB down from 22.05 kHz up, so a cubic's products of
-// anything up to Nyquist (3 x 22.05 kHz) stay in its stopband.
+// anything up to Nyquist (3 x 22.05 kHz) stay in its stopband. Its taps are designed in
+// fractions of the rate, so at any other rate the same holds scaled: at 96 kHz flat to 43.5 kHz,
+// its stopband from Nyquist (48 kHz) up, as the converter's own filter would follow its rate.
 // Both channels, even X2 passed straight when the stage is on X1 only, come out
 // kSimPolyLatencyFrames late.
 // Threads: built on any thread, then Process on one thread at a time; nothing is allocated

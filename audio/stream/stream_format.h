@@ -43,8 +43,9 @@ int SampleBits(SampleFormat format);
 int EncodingBytes(SampleEncoding encoding);
 SampleFormat FormatOf(SampleEncoding encoding);
 
-// "96 kHz/24 位" (Chinese) or "96 kHz/24-bit" (English); "44.1 kHz/16 位", "192 kHz/32 位 浮点"
-// / "192 kHz/32-bit float".
+// "96 kHz/24 位" (Chinese) or "96 kHz/24-bit" (English); "44.1 kHz/16 位", "192 kHz/32 位浮点"
+// / "192 kHz/32-bit float": the rate in kHz as people write it (no ".0"), then the sample's
+// width on the card (float is told by its 32-bit container, not its 24-bit mantissa).
 std::string DescribeStreamFormat(const StreamFormat& format, bool chinese);
 
 // `count` samples of `encoding` at `bytes` to floats on the +-1.0 scale: an integer sample is

@@ -119,11 +119,11 @@ Complex Phasor(const std::vector<int16_t>& block, int channel, int first, int fr
 }
 
 // The cookbook's prototypes in s, mapped to z by the bilinear transform warped at f0.
-Complex Prewarped(double hz, double f0) {
-    return kJ * std::tan(kPi * hz / kRate) / std::tan(kPi * f0 / kRate);
+Complex Prewarped(double hz, double f0, double rate = kRate) {
+    return kJ * std::tan(kPi * hz / rate) / std::tan(kPi * f0 / rate);
 }
-Complex Lowpass(double hz, double f0, double q) {
-    const Complex s = Prewarped(hz, f0);
+Complex Lowpass(double hz, double f0, double q, double rate = kRate) {
+    const Complex s = Prewarped(hz, f0, rate);
     return 1.0 / (s * s + s / q + 1.0);
 }
 Complex Highpass(double hz, double f0, double q) {
@@ -135,8 +135,8 @@ Complex Peak(double hz, double f0, double q, double db) {
     const double a = std::pow(10.0, db / 40);
     return (s * s + s * (a / q) + 1.0) / (s * s + s / (a * q) + 1.0);
 }
-Complex Delay(double hz, double frames) {
-    return std::polar(1.0, -2 * kPi * hz / kRate * frames);
+Complex Delay(double hz, double frames, double rate = kRate) {
+    return std::polar(1.0, -2 * kPi * hz / rate * frames);
 }
 Complex Capacitor(double hz, double farads) {
     return 1.0 / (kJ * 2.0 * kPi * hz * farads);
@@ -248,6 +248,98 @@ INSTANTIATE_TEST_SUITE_P(
                              (Inductor(hz, 10e-3) + 1000.0);
                   },
                   1e-5}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// At a stream's own rate the limits follow it: frequencies up to its Nyquist, delays up to a
+// second of its frames.
+struct RateCase {
+    int rate_hz;
+    const char* stages;
+    const char* error; // empty: accepted
+};
+
+class SimulatedDutGrammarAtRate : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(SimulatedDutGrammarAtRate, LimitsFollowTheRate) {
+    const RateCase& c = GetParam();
+    std::string error;
+    const auto chain = ParseSimulatedDut(c.stages, error, c.rate_hz);
+    EXPECT_EQ(chain.has_value(), *c.error == '\0') << error;
+    EXPECT_EQ(error, c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, SimulatedDutGrammarAtRate,
+    ::testing::Values(
+        RateCase{96000, "lowpass:40000:0.707+tone:47999:-20+delay:96000+echo:96000:0.5", ""},
+        RateCase{44100, "lowpass:40000:0.707",
+                 "sim:dut: lowpass: the frequency must be above 0 and below 22050 Hz"},
+        RateCase{96000, "tone:48000:-6",
+                 "sim:dut: tone: the frequency must be above 0 and below 48000 Hz"},
+        RateCase{192000, "delay:192000.5", "sim:dut: delay: the delay must be 0 to 192000 frames"},
+        RateCase{88200, "echo:88201:0.5",
+                 "sim:dut: echo: the delay must be a whole 1 to 88200 frames"}));
+
+// The stages whose response depends on the rate, worked on unrounded samples at 96 and 192 kHz
+// through the float path, against their analytic responses at that rate.
+struct RateStageCase {
+    const char* name;
+    int rate_hz;
+    const char* stages;
+    int bin;            // of kWindow frames
+    int latency_frames; // 16384 per FIR stage
+    Response x1, x2;
+};
+
+const auto kLowpass40k = [](double hz) { return Lowpass(hz, 40000, 0.707, 96000); };
+const auto kDelayAt96k = [](double hz) { return Delay(hz, 3.25, 96000); };
+
+class SimulatedDutStagesAtRate : public ::testing::TestWithParam<RateStageCase> {};
+
+TEST_P(SimulatedDutStagesAtRate, MatchTheAnalyticResponseAtThatRate) {
+    const RateStageCase& c = GetParam();
+    std::string error;
+    auto chain = ParseSimulatedDut(c.stages, error, c.rate_hz);
+    ASSERT_TRUE(chain.has_value()) << error;
+    const int frames = 2 * c.latency_frames + 16384 + kWindow;
+    std::vector<double> in(static_cast<size_t>(frames));
+    for (int n = 0; n < frames; ++n) {
+        in[size_t(n)] = 0.5 * std::sin(2 * kPi * double(c.bin) * n / kWindow + 0.3);
+    }
+    std::vector<double> x1 = in, x2 = in;
+    for (int done = 0; done < frames; done += 8192) {
+        chain->ProcessAnalog(x1.data() + done, x2.data() + done, std::min(8192, frames - done));
+    }
+    const auto phasor = [&](const std::vector<double>& x, int first) {
+        Complex sum = 0;
+        for (int n = 0; n < kWindow; ++n) {
+            sum += x[size_t(first + n)] * std::polar(1.0, -2.0 * kPi * c.bin * n / kWindow);
+        }
+        return sum;
+    };
+    const double hz = double(c.bin) * c.rate_hz / kWindow;
+    const int first = frames - kWindow;
+    const Complex source = phasor(in, first - c.latency_frames);
+    const std::pair<const std::vector<double>*, const Response*> channels[2] = {{&x1, &c.x1},
+                                                                                {&x2, &c.x2}};
+    for (const auto& [x, response] : channels) {
+        const Complex ratio = phasor(*x, first) / source;
+        EXPECT_LT(std::abs(ratio / (*response)(hz)-1.0), 1e-5)
+            << hz << " Hz: |H| " << std::abs(ratio) << " vs " << std::abs((*response)(hz));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stages, SimulatedDutStagesAtRate,
+    ::testing::Values(
+        // bin 13653 is 39.99 kHz at 96 kHz
+        RateStageCase{"Lowpass40kAt96k", 96000, "lowpass:40000:0.707", 13653, 0, kLowpass40k,
+                      kLowpass40k},
+        RateStageCase{"Lowpass1kOnX1At192k", 192000, "x1:lowpass:1000:0.707", 171, 0,
+                      [](double hz) { return Lowpass(hz, 1000, 0.707, 192000); }, kStraight},
+        RateStageCase{"DelayAt96k", 96000, "delay:3.25", 10923, 16384, kDelayAt96k, kDelayAt96k},
+        RateStageCase{"DividerCapacitorAt192k", 192000, "divider:100:C1e-6", 171, 16384, kStraight,
+                      [](double hz) { return 100.0 / (Capacitor(hz, 1e-6) + 100.0); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Noise on X1 alone at its stated level; X2's silence is left exactly silent.

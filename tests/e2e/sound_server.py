@@ -14,6 +14,10 @@ Without the pipewire-alsa package (which cannot sit beside pulseaudio), TAVRIN_T
 names the root of an unpacked pipewire-alsa package; its plugin is then loaded through a private
 ALSA configuration.
 
+TAVRIN_TEST_SINK=FORMAT:RATE (e.g. float32le:96000) runs the loopback at that sample format and
+rate instead of the servers' own 16-bit 44100 Hz, for clients that open it so; unset, nothing
+changes. FORMAT is PulseAudio's name (s16le, s24le, s32le, float32le).
+
 As a program (for the C++ tests): sound_server.py serve FOLDER starts the server in FOLDER, prints
 the clients' environment as NAME=VALUE lines, then "ready", and stops the server when its standard
 input closes or it is sent SIGTERM.
@@ -92,6 +96,22 @@ def private_env(**names):
     return env
 
 
+# TAVRIN_TEST_SINK's format names as PipeWire spells them.
+PIPEWIRE_FORMATS = {"s16le": "S16LE", "s24le": "S24LE", "s32le": "S32LE", "float32le": "F32LE"}
+
+
+def chosen_sink():
+    """(format, rate) from TAVRIN_TEST_SINK, or None for the servers' defaults."""
+    spec = os.environ.get("TAVRIN_TEST_SINK", "")
+    if not spec:
+        return None
+    match = re.fullmatch(r"(\w+):(\d+)", spec)
+    if not match or match.group(1) not in PIPEWIRE_FORMATS:
+        raise RuntimeError("TAVRIN_TEST_SINK=%s is not FORMAT:RATE with FORMAT one of %s"
+                           % (spec, ", ".join(PIPEWIRE_FORMATS)))
+    return match.group(1), int(match.group(2))
+
+
 def quiet_ok(args, env):
     return subprocess.run(args, env=env, stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
@@ -100,20 +120,22 @@ def quiet_ok(args, env):
 class PulseLoopback:
     """pulseaudio with a null sink whose monitor is the default source."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, sink=None):
         self.folder = folder
+        self.sink = sink
         self.process = None
         self.env = {"PULSE_SERVER": "unix:" + os.path.join(folder, "pulse", "native"),
                     "TAVRIN_AUDIO": "alsa:pulse"}
 
     def start(self):
         config = os.path.join(self.folder, "loopback.pa")
+        spec = " format=%s rate=%d channels=2" % self.sink if self.sink else ""
         with open(config, "w") as pa:
-            pa.write("load-module module-null-sink sink_name=%s\n"
+            pa.write("load-module module-null-sink sink_name=%s%s\n"
                      "set-default-sink %s\nset-default-source %s.monitor\n"
                      "load-module module-native-protocol-unix\n"
                      "set-sink-volume %s 65536\nset-source-volume %s.monitor 65536\n"
-                     % ((BENCH,) * 5))
+                     % ((BENCH, spec) + (BENCH,) * 4))
         log = os.path.join(self.folder, "pulseaudio.log")
         env = dict(os.environ, XDG_RUNTIME_DIR=self.folder, HOME=self.folder)
         with open(log, "w") as err:
@@ -226,8 +248,9 @@ class PipeWireLoopback:
     """pipewire + wireplumber under a private D-Bus session, with one null sink at 44100 Hz whose
     monitor is the default source."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, sink=None):
         self.folder = folder
+        self.sink = sink
         self.process = None
         self.env = {"PIPEWIRE_RUNTIME_DIR": folder, "TAVRIN_AUDIO": "alsa:pipewire"}
         alsa = pipewire_alsa_config(folder)
@@ -236,8 +259,16 @@ class PipeWireLoopback:
 
     def start(self):
         config = os.path.join(self.folder, "pipewire.conf")
+        text = PIPEWIRE_CONF
+        if self.sink:
+            # The graph runs at the sink's rate alone, and the sink carries its format.
+            text = text.replace("= 44100", "= %d" % self.sink[1]).replace(
+                "[ 44100 ]", "[ %d ]" % self.sink[1]).replace(
+                "audio.position = [ FL FR ]",
+                "audio.position = [ FL FR ] audio.format = %s audio.rate = %d"
+                % (PIPEWIRE_FORMATS[self.sink[0]], self.sink[1]))
         with open(config, "w") as conf:
-            conf.write(PIPEWIRE_CONF)
+            conf.write(text)
         for sub, text in WIREPLUMBER_OFF.items():
             path = os.path.join(self.folder, "config", "wireplumber", sub)
             os.makedirs(path, exist_ok=True)
@@ -275,7 +306,8 @@ class PipeWireLoopback:
 def loopback(folder, kind=None):
     """The chosen server's loopback in folder (not started yet)."""
     kind = kind or chosen_kind()
-    return PulseLoopback(folder) if kind == "pulse" else PipeWireLoopback(folder)
+    sink = chosen_sink()
+    return PulseLoopback(folder, sink) if kind == "pulse" else PipeWireLoopback(folder, sink)
 
 
 class Stopped(Exception):
