@@ -8,11 +8,15 @@
 #include "tests/app/panel_fixture.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTableWidget>
+
+#include <cmath>
 
 namespace {
 
@@ -57,6 +61,7 @@ struct LoanCase {
     const char* name;
     StreamFormat format;
     bool lent;
+    friend void PrintTo(const LoanCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PanelLoanTest : public LoanTest, public testing::WithParamInterface<LoanCase> {};
@@ -144,6 +149,50 @@ TEST_F(LoanTest, TheChoiceIsRememberedPerCard) {
     ASSERT_EQ(Panel().ReopenCapture(), CaptureReopen::Reopened);
     window = OpenWindow();
     EXPECT_EQ(window->findChild<CStreamFormatChoice*>()->Format(), StreamFormat{});
+    CloseWindow(window);
+}
+
+// The card's own resolution reaches the table. The tone is rounded once to 24-bit codes on its
+// way out; a plain cable carries the codes as they are, so the capture's rounding finds nothing
+// left to round. That one rounding is a uniform error of one step q = 2^-23, power q^2/12 spread
+// over the 48 kHz band, of which 20 Hz - 20 kHz is read, against the tone's power A^2/2: about
+// -149 dB. 16 bits would read -98 dB: a reading near -149 dB can only come from the stream.
+TEST_F(LoanTest, TheWindowAt96kHz24BitReadsTheCardsOwnResolution) {
+    const double q = std::ldexp(1.0, -23);
+    const double amplitude = std::pow(10.0, -1.0 / 20.0);
+    const double noise = q * q / 12 * (20000.0 - 20.0) / 48000.0;
+    const double floorDb = 10 * std::log10(noise / (amplitude * amplitude / 2));
+    ASSERT_LT(floorDb, -148.0);
+
+    CDistortionWindow* window = OpenWindow();
+    window->findChild<QCheckBox*>(QStringLiteral("play"))->setChecked(true);
+    Choose(window, {96000, SampleFormat::S24});
+    ASSERT_EQ(window->RunningFormat(), (StreamFormat{96000, SampleFormat::S24}));
+    EXPECT_FALSE(Panel().TestSignalOn()) << "the panel's own signal stays off";
+
+    auto* table = window->findChild<QTableWidget*>(QStringLiteral("table"));
+    const auto cell = [&](const char* quantity, int column) {
+        for (int r = 0; r < table->rowCount(); ++r) {
+            if (table->item(r, 0)->text() == QString::fromUtf8(quantity)) {
+                return table->item(r, column)->text();
+            }
+        }
+        return QString();
+    };
+    // The first blocks may hold the stream's start; a settled one reads as a clean tone.
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return window->BlocksShown() >= 3 && cell("状态", 1) == QString::fromUtf8("正常") &&
+                   cell("状态", 2) == QString::fromUtf8("正常");
+        },
+        std::chrono::seconds(20)))
+        << cell("状态", 1).toStdString();
+    for (int column : {1, 2}) {
+        EXPECT_NEAR(cell("基波频率 (Hz)", column).toDouble(), 997.0, 0.01);
+        EXPECT_NEAR(cell("基波电平 (dBFS)", column).toDouble(), -1.0, 0.05);
+        const double thdnDb = cell("THD+N (dB)", column).toDouble();
+        EXPECT_NEAR(thdnDb, floorDb, 1.0) << "column " << column;
+    }
     CloseWindow(window);
 }
 
