@@ -418,6 +418,10 @@
 <context>
     <name>CFrequencyResponseWindow</name>
     <message>
+        <source>采样率与格式</source>
+        <translation>Rate and format</translation>
+    </message>
+    <message>
         <source>幅度</source>
         <translation>Magnitude</translation>
     </message>

@@ -2,6 +2,7 @@
 // of both devices, says who has the card and stops drawing, and takes the card back by itself
 // when the analyser lets go. At the panel's own format nothing is lent.
 #include "app/analysers/distortion_window.h"
+#include "app/analysers/frequency_response_window.h"
 #include "app/analysers/stream_format_choice.h"
 #include "app/scope_screen.h"
 #include "app/status_line.h"
@@ -10,13 +11,17 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTableWidget>
 
 #include <cmath>
+#include <complex>
+#include <numbers>
 
 namespace {
 
@@ -194,6 +199,60 @@ TEST_F(LoanTest, TheWindowAt96kHz24BitReadsTheCardsOwnResolution) {
         EXPECT_NEAR(thdnDb, floorDb, 1.0) << "column " << column;
     }
     CloseWindow(window);
+}
+
+// The audio-EQ-cookbook lowpass's magnitude in dB at f_hz, as the cable's biquad runs at rate_hz.
+double CookbookLowpassDb(double f0Hz, double q, double rateHz, double fHz) {
+    const double w0 = 2 * std::numbers::pi * f0Hz / rateHz;
+    const double alpha = std::sin(w0) / (2 * q);
+    const double c = std::cos(w0);
+    const std::complex<double> z1 = std::polar(1.0, -2 * std::numbers::pi * fHz / rateHz);
+    const std::complex<double> num = (1 - c) / 2 * (1.0 + 2.0 * z1 + z1 * z1);
+    const std::complex<double> den = (1 + alpha) - 2 * c * z1 + (1 - alpha) * z1 * z1;
+    return 20 * std::log10(std::abs(num / den));
+}
+
+// A sweep at 96 kHz/24-bit reaches above the panel's Nyquist frequency and reads the cable's
+// filter as it runs at 96 kHz; the card is lent for the run alone.
+TEST_F(LoanTest, TheFrequencyResponseAt96kHzReadsTheFilterTo40kHz) {
+    const std::string cable = "sim:dut=lowpass:15000:0.707";
+    SetWaveDevices(cable, cable);
+    ASSERT_EQ(Panel().ReopenCapture(), CaptureReopen::Reopened);
+    for (QAction* action : Panel().SystemMenu()->actions()) {
+        if (action->text() == QString::fromUtf8(kFrequencyResponseItemText)) {
+            action->trigger();
+        }
+    }
+    auto* window = Panel().findChild<CFrequencyResponseWindow*>();
+    ASSERT_NE(window, nullptr);
+    // 131072 frames: the shortest a 96 kHz sweep from 20 Hz allows.
+    window->findChild<QComboBox*>(QStringLiteral("length"))->setCurrentIndex(1);
+    auto* choice = window->findChild<CStreamFormatChoice*>();
+    choice->RateBox()->setCurrentIndex(choice->RateBox()->findData(96000));
+    choice->SampleFormatBox()->setCurrentIndex(
+        choice->SampleFormatBox()->findData(int(SampleFormat::S24)));
+    emit choice->SampleFormatBox()->activated(choice->SampleFormatBox()->currentIndex());
+    auto* toHz = window->findChild<QDoubleSpinBox*>(QStringLiteral("toHz"));
+    toHz->setValue(40000);
+    ASSERT_EQ(toHz->value(), 40000.0) << "the band reaches the 96 kHz rate's Nyquist frequency";
+
+    // At the card's own pace: the window starts the sweep once the capture has begun, on its
+    // poll, which a stream running as fast as the machine goes would leave far behind.
+    Bench().SetClock(BenchClock::RealTime);
+    window->findChild<QPushButton*>(QStringLiteral("start"))->click();
+    ASSERT_TRUE(window->Running()) << window->StatusText().toStdString();
+    EXPECT_FALSE(Bench().IsOpen(WaveDirection::In)) << "lent for the run";
+    ASSERT_TRUE(PumpUntil([&] { return !window->Running(); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(Bench().IsOpen(WaveDirection::In)) << "given back when the run ends";
+    ASSERT_TRUE(window->Outcome()) << window->StatusText().toStdString();
+    const SweepResult& r = window->Outcome()->result;
+    ASSERT_FALSE(r.freq_hz.empty());
+    EXPECT_NEAR(r.freq_hz.back(), 40000.0, 1000.0);
+    for (size_t i = 0; i < r.freq_hz.size(); ++i) {
+        EXPECT_NEAR(r.mag_db[i], CookbookLowpassDb(15000, 0.707, 96000, r.freq_hz[i]), 0.1)
+            << r.freq_hz[i] << " Hz";
+    }
+    window->close();
 }
 
 } // namespace
