@@ -820,6 +820,10 @@ Open: %2; short: %3</translation>
 <context>
     <name>CImpedanceWindow</name>
     <message>
+        <source>采样率与格式</source>
+        <translation>Rate and format</translation>
+    </message>
+    <message>
         <source>阻抗与相位</source>
         <translation>Impedance and phase</translation>
     </message>

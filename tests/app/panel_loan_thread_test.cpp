@@ -3,6 +3,7 @@
 // when the analyser lets go. At the panel's own format nothing is lent.
 #include "app/analysers/distortion_window.h"
 #include "app/analysers/frequency_response_window.h"
+#include "app/analysers/impedance_window.h"
 #include "app/analysers/stream_format_choice.h"
 #include "app/scope_screen.h"
 #include "app/status_line.h"
@@ -46,7 +47,7 @@ protected:
     }
 
     // As the user picks a rate and a sample format in the window's boxes.
-    static void Choose(CDistortionWindow* window, const StreamFormat& format) {
+    static void Choose(QWidget* window, const StreamFormat& format) {
         auto* choice = window->findChild<CStreamFormatChoice*>();
         choice->RateBox()->setCurrentIndex(choice->RateBox()->findData(format.rate_hz));
         QComboBox* formats = choice->SampleFormatBox();
@@ -227,11 +228,7 @@ TEST_F(LoanTest, TheFrequencyResponseAt96kHzReadsTheFilterTo40kHz) {
     ASSERT_NE(window, nullptr);
     // 131072 frames: the shortest a 96 kHz sweep from 20 Hz allows.
     window->findChild<QComboBox*>(QStringLiteral("length"))->setCurrentIndex(1);
-    auto* choice = window->findChild<CStreamFormatChoice*>();
-    choice->RateBox()->setCurrentIndex(choice->RateBox()->findData(96000));
-    choice->SampleFormatBox()->setCurrentIndex(
-        choice->SampleFormatBox()->findData(int(SampleFormat::S24)));
-    emit choice->SampleFormatBox()->activated(choice->SampleFormatBox()->currentIndex());
+    Choose(window, {96000, SampleFormat::S24});
     auto* toHz = window->findChild<QDoubleSpinBox*>(QStringLiteral("toHz"));
     toHz->setValue(40000);
     ASSERT_EQ(toHz->value(), 40000.0) << "the band reaches the 96 kHz rate's Nyquist frequency";
@@ -253,6 +250,34 @@ TEST_F(LoanTest, TheFrequencyResponseAt96kHzReadsTheFilterTo40kHz) {
             << r.freq_hz[i] << " Hz";
     }
     window->close();
+}
+
+// The impedance window at 96 kHz/24-bit reads the divider's capacitor as its closed form gives
+// it, as it does on the panel's stream.
+TEST_F(LoanTest, TheImpedanceAt96kHzReadsTheDividersCapacitor) {
+    const std::string divider = "sim:dut=divider:100:C1e-6";
+    SetWaveDevices(divider, divider);
+    ASSERT_EQ(Panel().ReopenCapture(), CaptureReopen::Reopened);
+    for (QAction* action : Panel().SystemMenu()->actions()) {
+        if (action->text() == QString::fromUtf8(kImpedanceItemText)) {
+            action->trigger();
+        }
+    }
+    auto* window = Panel().findChild<CImpedanceWindow*>();
+    ASSERT_NE(window, nullptr);
+    Choose(window, {96000, SampleFormat::S24});
+    ASSERT_FALSE(Bench().IsOpen(WaveDirection::In))
+        << window->findChild<QLabel*>(QStringLiteral("streamStatus"))->text().toStdString();
+    const int before = window->ReadingsShown();
+    ASSERT_TRUE(
+        PumpUntil([&] { return window->ReadingsShown() > before + 1; }, std::chrono::seconds(20)));
+    const std::complex<double> z = window->LastReading()->corrected.z_ohm;
+    const std::complex<double> capacitor =
+        1.0 / std::complex<double>(0.0, 2 * std::numbers::pi * 1000 * 1e-6);
+    EXPECT_NEAR(std::abs(z) / std::abs(capacitor), 1.0, 1e-3);
+    EXPECT_NEAR(std::arg(z) * 180 / std::numbers::pi, -90.0, 0.05);
+    window->close();
+    EXPECT_TRUE(Bench().IsOpen(WaveDirection::In));
 }
 
 } // namespace
