@@ -94,6 +94,10 @@
         <translation>Play 1 kHz (L and R)</translation>
     </message>
     <message>
+        <source>0 dBFS = %1 V 有效值 (%2 设置，于 %3 测得)</source>
+        <translation>0 dBFS = %1 V RMS (set %2, taken at %3)</translation>
+    </message>
+    <message>
         <source>0 dBFS = %1 V 有效值 (%2 设置)</source>
         <translation>0 dBFS = %1 V RMS (set %2)</translation>
     </message>
