@@ -4,12 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace {
-
-// Every new signal's dither starts here, so the same settings give the same samples.
-constexpr uint64_t kDitherSeed = 0x7E57'5167'9A1D'0001ull;
 
 double InRange(double value, double lo, double hi, double fallback) {
     return std::isnan(value) ? fallback : std::clamp(value, lo, hi);
@@ -17,14 +13,13 @@ double InRange(double value, double lo, double hi, double fallback) {
 
 } // namespace
 
-TestSignal NormalisedTestSignal(const TestSignal& signal) {
+TestSignal NormalisedTestSignal(const TestSignal& signal, int rate_hz) {
     const TestSignal defaults;
     TestSignal out = signal;
-    const double freq_hz =
-        InRange(signal.freq_hz, kTestToneMinHz, kTestToneMaxHz, defaults.freq_hz);
+    const double maxHz = rate_hz / 2.0 - 0.01;
+    const double freq_hz = InRange(signal.freq_hz, kTestToneMinHz, maxHz, defaults.freq_hz);
     out.freq_hz = std::round(freq_hz * 100.0) / 100.0;
-    const double freq2_hz =
-        InRange(signal.freq2_hz, kTestToneMinHz, kTestToneMaxHz, defaults.freq2_hz);
+    const double freq2_hz = InRange(signal.freq2_hz, kTestToneMinHz, maxHz, defaults.freq2_hz);
     out.freq2_hz = std::round(freq2_hz * 100.0) / 100.0;
     out.ratio = InRange(signal.ratio, kTestRatioMin, kTestRatioMax, defaults.ratio);
     out.level_dbfs =
@@ -36,7 +31,29 @@ double TestSignalPeak(double level_dbfs) {
     return kFullScale * std::pow(10.0, level_dbfs / 20.0);
 }
 
-CTestSignalSource::CTestSignalSource() : m_random(kDitherSeed) {}
+int TestSignalParts(const TestSignal& signal, std::array<TestTonePart, 2>* parts) {
+    // The IMD tones share the level's peak so that their sum never exceeds it.
+    switch (signal.kind) {
+    case TestSignalKind::ImdSmpte:
+        *parts = {TestTonePart{kSmpteLowHz, 0.8}, TestTonePart{kSmpteHighHz, 0.2}};
+        return 2;
+    case TestSignalKind::ImdCcif:
+        *parts = {TestTonePart{kCcifLowHz, 0.5}, TestTonePart{kCcifHighHz, 0.5}};
+        return 2;
+    case TestSignalKind::ImdPair:
+        *parts = {TestTonePart{signal.freq_hz, signal.ratio / (signal.ratio + 1)},
+                  TestTonePart{signal.freq2_hz, 1 / (signal.ratio + 1)}};
+        return 2;
+    case TestSignalKind::Samples:
+        return 0;
+    case TestSignalKind::Tone:
+    default:
+        (*parts)[0] = {signal.freq_hz, 1.0};
+        return 1;
+    }
+}
+
+CTestSignalSource::CTestSignalSource() : m_random(kTestSignalDitherSeed) {}
 
 void CTestSignalSource::Set(const TestSignal& signal) {
     std::lock_guard lock(m_mutex);
@@ -68,42 +85,14 @@ TestSignal CTestSignalSource::Current() const {
 
 void CTestSignalSource::Begin(const TestSignal& signal) {
     const double peak = TestSignalPeak(signal.level_dbfs);
-    // The IMD tones share the level's peak so that their sum never exceeds it.
-    struct Part {
-        double freq_hz;
-        double share;
-    };
-    std::array<Part, 2> parts{};
-    switch (signal.kind) {
-    case TestSignalKind::ImdSmpte:
-        parts = {Part{kSmpteLowHz, 0.8}, Part{kSmpteHighHz, 0.2}};
-        m_toneCount = 2;
-        break;
-    case TestSignalKind::ImdCcif:
-        parts = {Part{kCcifLowHz, 0.5}, Part{kCcifHighHz, 0.5}};
-        m_toneCount = 2;
-        break;
-    case TestSignalKind::ImdPair:
-        parts = {Part{signal.freq_hz, signal.ratio / (signal.ratio + 1)},
-                 Part{signal.freq2_hz, 1 / (signal.ratio + 1)}};
-        m_toneCount = 2;
-        break;
-    case TestSignalKind::Samples:
-        m_toneCount = 0;
-        break;
-    case TestSignalKind::Tone:
-    default:
-        parts[0] = {signal.freq_hz, 1.0};
-        m_toneCount = 1;
-        break;
-    }
+    std::array<TestTonePart, 2> parts{};
+    m_toneCount = TestSignalParts(signal, &parts);
     for (int i = 0; i < m_toneCount; ++i) {
-        // Centihertz: one hundredth of a hertz is one phase unit per frame.
-        m_tones[size_t(i)] = {std::llround(parts[size_t(i)].freq_hz * 100.0), 0,
-                              peak * parts[size_t(i)].share};
+        m_tones[size_t(i)] = ExactTone::At(parts[size_t(i)].freq_hz, peak * parts[size_t(i)].share,
+                                           int(kSampleRate));
     }
     m_dither = signal.dither;
-    m_random.Seed(kDitherSeed);
+    m_random.Seed(kTestSignalDitherSeed);
     // Copying the pointer only counts a reference: nothing is allocated on the filling thread.
     m_samples = signal.kind == TestSignalKind::Samples ? signal.samples : nullptr;
     m_sampleAt = 0;
@@ -170,16 +159,10 @@ void CTestSignalSource::Fill(int16_t* interleaved, int frames, ClockStamp played
         FillSamples(interleaved, frames);
         return;
     }
-    constexpr double kRadiansPerUnit = 2.0 * std::numbers::pi / double(kPhaseUnits);
     for (int f = 0; f < frames; ++f) {
         double value = 0.0;
         for (int i = 0; i < m_toneCount; ++i) {
-            Tone& tone = m_tones[size_t(i)];
-            value += tone.amplitude * std::sin(kRadiansPerUnit * double(tone.phase));
-            tone.phase += tone.step;
-            if (tone.phase >= kPhaseUnits) {
-                tone.phase -= kPhaseUnits;
-            }
+            value += m_tones[size_t(i)].Next();
         }
         if (m_dither) {
             value += m_random.Triangular();

@@ -12,6 +12,7 @@
 // worker, or the GUI thread for the primed buffers, never both at once). A new signal starts
 // at phase 0 (and its dither from its seed) at the next Fill.
 
+#include "audio/exact_tone.h"
 #include "base/clock_stamp.h"
 #include "base/fast_random.h"
 #include "base/pcm_format.h"
@@ -36,13 +37,18 @@ struct TestSignal {
     double level_dbfs = -1.0; // a tone's RMS on AES17 (0 dBFS: amplitude 32768 x 1.0, clipped
                               // to 32767); for IMD, the two tones' summed peak
     bool dither = false;      // TPDF, +-1 LSB, added before rounding
-    // Samples: interleaved stereo frames, played as they are (no level, no dither).
+    // Samples: interleaved stereo frames, played as they are (no level, no dither): codes for
+    // the panel's source, fractions of full scale for a measurement stream's.
     std::shared_ptr<const std::vector<int16_t>> samples = nullptr;
+    std::shared_ptr<const std::vector<float>> float_samples = nullptr;
     // ImdPair: freq_hz and this frequency, their amplitudes in this ratio (freq_hz's over this
     // one's), summing to the level's peak.
     double freq2_hz = kSmpteHighHz;
     double ratio = 4.0;
 };
+
+// Every new signal's dither starts here, so the same settings give the same samples.
+inline constexpr uint64_t kTestSignalDitherSeed = 0x7E57'5167'9A1D'0001ull;
 
 inline constexpr double kTestToneMinHz = 0.01;
 inline constexpr double kTestToneMaxHz = kSampleRate / 2 - 0.01; // below Nyquist
@@ -52,8 +58,15 @@ inline constexpr double kTestRatioMin = 1.0; // an ImdPair's amplitude ratio
 inline constexpr double kTestRatioMax = 100.0;
 
 // The signal as it will play: frequency rounded to 0.01 Hz and both figures brought into
-// their ranges (a NaN goes to the default).
-TestSignal NormalisedTestSignal(const TestSignal& signal);
+// their ranges (a NaN goes to the default); the frequencies below Nyquist at rate_hz.
+TestSignal NormalisedTestSignal(const TestSignal& signal, int rate_hz = int(kSampleRate));
+
+// The sines a signal is made of, each with its share of the level's peak; 0 for samples.
+struct TestTonePart {
+    double freq_hz = 0;
+    double share = 0;
+};
+int TestSignalParts(const TestSignal& signal, std::array<TestTonePart, 2>* parts);
 
 // Peak of a level in codes before rounding and clipping: 32768 x 10^(level_dbfs / 20).
 double TestSignalPeak(double level_dbfs);
@@ -74,14 +87,6 @@ public:
     ClockStamp SamplesDeparture() const;
 
 private:
-    // One sine: phase and step in 1/kPhaseUnits of a cycle, so the phase is exact.
-    struct Tone {
-        int64_t step = 0;
-        int64_t phase = 0;
-        double amplitude = 0; // codes
-    };
-    static constexpr int64_t kPhaseUnits = int64_t(kSampleRate) * 100;
-
     void Begin(const TestSignal& signal);
     void FillSamples(int16_t* interleaved, int frames);
     // A buffer filled with samples has come back: what its stamp says of their first frame.
@@ -101,12 +106,12 @@ private:
     std::atomic<DeviceClock> m_departureClock{DeviceClock::None};
 
     // Filling thread only.
-    std::array<Tone, 2> m_tones{};
+    std::array<ExactTone, 2> m_tones{}; // amplitudes in codes
     int m_toneCount = 0;
     bool m_dither = false;
     CFastRandom m_random;
     std::shared_ptr<const std::vector<int16_t>> m_samples;
-    size_t m_sampleAt = 0; // the next value's index in *m_samples
+    size_t m_sampleAt = 0;  // the next value's index in *m_samples
     uint64_t m_playing = 0; // the Set count of the signal filled now
     // The buffers filled since the samples began, each with the frames before its first: one
     // that comes back played tells when the samples' first frame left. A sound server's first

@@ -5,6 +5,7 @@
 // known.
 
 #include <cstdint>
+#include <ctime>
 
 enum class DeviceClock : uint8_t { None, Monotonic, Bench };
 
@@ -19,4 +20,14 @@ struct ClockStamp {
 inline ClockStamp StampAfterFrames(ClockStamp stamp, double frames, double rate_hz) {
     stamp.ns += int64_t(frames * 1e9 / rate_hz + (frames < 0 ? -0.5 : 0.5));
     return stamp;
+}
+
+// Now on CLOCK_MONOTONIC, the clock an ALSA device's position is told on; none if it cannot be
+// read.
+inline ClockStamp MonotonicNow() {
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
+        return {};
+    }
+    return {int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec, DeviceClock::Monotonic};
 }

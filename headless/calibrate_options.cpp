@@ -74,7 +74,7 @@ bool ParseCalibrateOptions(const std::vector<std::string>& args, CalibrateOption
         }
         return true;
     };
-    if (!WalkOptions(args, options, kindOf, apply, error)) {
+    if (!WalkMeasuringOptions(args, options, kindOf, apply, error)) {
         return false;
     }
     if (options->help) {
@@ -101,16 +101,19 @@ bool ParseCalibrateOptions(const std::vector<std::string>& args, CalibrateOption
 
 std::string CalibrateUsage() {
     return "usage: tavrin calibrate [--device NAME] --input x1|x2 --vrms V [--seconds N]\n"
-           "                        [--file PATH]\n"
+           "                        [--file PATH] [--rate HZ] [--format s16|s24|s32|float]\n"
            "       tavrin calibrate [--device NAME] --output l|r --vrms V [--level DBFS]\n"
-           "                        [--seconds N] [--file PATH]\n"
+           "                        [--seconds N] [--file PATH] [--rate HZ] [--format ...]\n"
            "Ties a channel's dBFS to volts, for `tavrin measure`, `tavrin thd` and the panel.\n"
            "An input: feed it a steady signal, read it with a voltmeter, give the reading; the\n"
            "input's level is measured for --seconds (default 1). An output: it plays a 1 kHz\n"
            "sine at --level dBFS (default -6) on both outputs for --seconds (default 10); read\n"
            "the output named with a voltmeter and give the reading. The volts at 0 dBFS are\n"
            "stored for the device and channel with today's date, and printed on stdout.\n"
-           "  --device NAME  sim (the simulated card), default, or an ALSA device name\n"
+           "  --device NAME  sim (the simulated card), default, or an ALSA device name\n" +
+           StreamOptionsUsage() +
+           "                 The entry records the rate and format it was taken at; the volts\n"
+           "                 apply at every format, and a command run at another says so\n"
            "  --input        x1 or x2: the input to calibrate\n"
            "  --output       l or r: the output to calibrate\n"
            "  --vrms V       the voltmeter's reading, volts RMS\n"

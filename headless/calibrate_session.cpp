@@ -4,7 +4,9 @@
 #include "base/number_text.h"
 #include "engine/sound_device.h"
 #include "headless/input_level.h"
+#include "headless/run_calibration.h"
 #include "headless/stop_signal.h"
+#include "headless/stream_run.h"
 
 #include <chrono>
 #include <cmath>
@@ -20,16 +22,12 @@ namespace {
 class CLevelTap {
 public:
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
-        auto* tap = static_cast<CLevelTap*>(self);
-        std::lock_guard lock(tap->m_mutex);
-        ++tap->m_buffers;
-        if (tap->m_buffers == 1 || gapCount != tap->m_gapCount) {
-            tap->m_gapCount = gapCount;
-            tap->m_level.Clear();
-            return;
-        }
-        tap->m_level.Add(interleaved, frames);
-        WakeMainThread();
+        static_cast<CLevelTap*>(self)->Add(interleaved, frames, gapCount);
+    }
+    // A measurement stream's tap, on its I/O thread.
+    static void StreamTap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp,
+                          void* self) {
+        static_cast<CLevelTap*>(self)->Add(interleaved, frames, gapCount);
     }
 
     CInputLevel Level() {
@@ -38,6 +36,18 @@ public:
     }
 
 private:
+    template <class Sample> void Add(const Sample* interleaved, int frames, uint64_t gapCount) {
+        std::lock_guard lock(m_mutex);
+        ++m_buffers;
+        if (m_buffers == 1 || gapCount != m_gapCount) {
+            m_gapCount = gapCount;
+            m_level.Clear();
+            return;
+        }
+        m_level.Add(interleaved, frames);
+        WakeMainThread();
+    }
+
     std::mutex m_mutex;
     CInputLevel m_level;
     int64_t m_buffers = 0;
@@ -64,20 +74,36 @@ const char* ChannelName(CalibrationSide side, int channel) {
 std::optional<double> ReadInput(const CalibrateOptions& options, CAlertLines& alerts,
                                 std::string* device, int* status) {
     CLevelTap tap;
-    CSoundDevice engine;
-    engine.SetCaptureTap(&CLevelTap::Tap, &tap);
-    const std::optional<std::string> opened = StartCaptureOrSay(engine, alerts);
-    if (!opened) {
-        *status = kExitDeviceFailed;
-        return std::nullopt;
+    // After the tap: the engine, or the stream, stops calling it before it goes.
+    std::optional<CSoundDevice> engine;
+    std::unique_ptr<CStreamRun> stream;
+    if (AtStreamFormat(options)) {
+        stream = CStreamRun::Open(options);
+        if (!stream || !stream->Start(&CLevelTap::StreamTap, &tap, std::nullopt)) {
+            *status = kExitDeviceFailed;
+            return std::nullopt;
+        }
+        *device = stream->Device();
+    } else {
+        engine.emplace();
+        engine->SetCaptureTap(&CLevelTap::Tap, &tap);
+        const std::optional<std::string> opened = StartCaptureOrSay(*engine, alerts);
+        if (!opened) {
+            *status = kExitDeviceFailed;
+            return std::nullopt;
+        }
+        *device = *opened;
     }
-    *device = *opened;
     alerts.Echo();
     std::fprintf(stderr, "%s: reading %s of '%s' for %g s\n", kTool,
                  ChannelName(options.side, options.channel), device->c_str(), *options.seconds);
+    if (stream) {
+        AnnounceStreamLength(*stream, "a reading",
+                             int64_t(std::ceil(*options.seconds * stream->RateHz())));
+    }
 
-    const auto wanted = int64_t(std::ceil(*options.seconds * kSampleRate));
-    CRunWatch watch(*device);
+    const auto wanted = int64_t(std::ceil(*options.seconds * options.stream.rate_hz));
+    CRunWatch watch(*device, stream ? &stream->Stream() : nullptr);
     int64_t frames = 0;
     while (frames < wanted && watch.Wait()) {
         if (const int64_t now = tap.Level().Frames(); now != frames) {
@@ -85,8 +111,12 @@ std::optional<double> ReadInput(const CalibrateOptions& options, CAlertLines& al
             watch.InputArrived();
         }
     }
-    engine.SetCaptureTap(nullptr, nullptr);
-    engine.StopCapture();
+    if (stream) {
+        stream->Stop();
+    } else {
+        engine->SetCaptureTap(nullptr, nullptr);
+        engine->StopCapture();
+    }
     if (frames < wanted) {
         if (StopSignal() != 0) {
             std::fprintf(stderr, "%s: stopped before the reading was complete; nothing stored\n",
@@ -110,15 +140,27 @@ std::optional<double> ReadInput(const CalibrateOptions& options, CAlertLines& al
 // Plays the tone for the time asked, or until a stop signal. The output's name, or nothing
 // after the line that says why it cannot play.
 std::optional<std::string> PlayTone(const CalibrateOptions& options, CAlertLines& alerts) {
-    CSoundDevice engine;
     TestSignal signal;
     signal.kind = TestSignalKind::Tone;
     signal.freq_hz = kCalibrateToneHz;
     signal.level_dbfs = options.level_dbfs;
-    const std::string device = WaveDeviceName(WaveDirection::Out);
-    if (!engine.StartTestSignal(signal)) {
-        DeviceFailed("output", device, alerts.Last());
-        return std::nullopt;
+    std::optional<CSoundDevice> engine;
+    std::unique_ptr<CStreamRun> stream;
+    std::string device = WaveDeviceName(WaveDirection::Out);
+    // The stream runs both directions; what comes in is left alone.
+    const auto ignore = [](const float*, int, uint64_t, ClockStamp, void*) {};
+    if (AtStreamFormat(options)) {
+        stream = CStreamRun::Open(options);
+        if (!stream || !stream->Start(ignore, nullptr, signal)) {
+            return std::nullopt;
+        }
+        device = stream->Device();
+    } else {
+        engine.emplace();
+        if (!engine->StartTestSignal(signal)) {
+            DeviceFailed("output", device, alerts.Last());
+            return std::nullopt;
+        }
     }
     alerts.Echo();
     std::fprintf(stderr,
@@ -131,7 +173,11 @@ std::optional<std::string> PlayTone(const CalibrateOptions& options, CAlertLines
     while (StopSignal() == 0 && std::chrono::steady_clock::now() < end) {
         WaitForWake(200);
     }
-    engine.StopTestSignal();
+    if (stream) {
+        stream->Stop();
+    } else {
+        engine->StopTestSignal();
+    }
     return device;
 }
 
@@ -175,7 +221,9 @@ int RunCalibrate(const CalibrateOptions& options) {
                      FixedText(measured_dbfs, 2).c_str());
         return kExitBadArguments;
     }
-    store.Set({device, options.side, options.channel, *at0, Today()});
+    CalibrationEntry entry{device, options.side, options.channel, *at0, Today()};
+    NoteCalibrationFormat(&entry, options.stream);
+    store.Set(entry);
     std::string error;
     if (!store.Save(path, &error)) {
         std::fprintf(stderr, "%s: %s; nothing stored\n", kTool, error.c_str());

@@ -85,9 +85,13 @@ void AnnounceRun(const std::string& device, std::optional<double> seconds) {
     }
 }
 
-CRunWatch::CRunWatch(std::string device)
-    : m_device(std::move(device)), m_lastInput(std::chrono::steady_clock::now()),
-      m_xruns(WaveXrunCount()) {}
+CRunWatch::CRunWatch(std::string device, const CMeasureStream* stream)
+    : m_device(std::move(device)), m_stream(stream), m_lastInput(std::chrono::steady_clock::now()),
+      m_xruns(Xruns()) {}
+
+uint64_t CRunWatch::Xruns() const {
+    return m_stream ? m_stream->Xruns() : WaveXrunCount();
+}
 
 bool CRunWatch::Wait() {
     if (StopSignal() != 0) {
@@ -106,7 +110,7 @@ void CRunWatch::InputArrived() {
 }
 
 void CRunWatch::NoteXruns(int64_t rows) {
-    if (const uint64_t now = WaveXrunCount(); now != m_xruns) {
+    if (const uint64_t now = Xruns(); now != m_xruns) {
         std::fprintf(stderr, "%s: %llu xruns after %lld rows\n", kTool,
                      static_cast<unsigned long long>(now), static_cast<long long>(rows));
         m_xruns = now;
@@ -115,7 +119,7 @@ void CRunWatch::NoteXruns(int64_t rows) {
 
 int CRunWatch::Finish(int64_t rows) {
     std::fprintf(stderr, "%s: %lld rows, %llu xruns%s\n", kTool, static_cast<long long>(rows),
-                 static_cast<unsigned long long>(WaveXrunCount()),
+                 static_cast<unsigned long long>(Xruns()),
                  StopSignal() != 0 ? ", stopped by signal" : "");
     if (m_silent) {
         std::fprintf(stderr, "%s: no audio from '%s' for %lld s\n", kTool, m_device.c_str(),

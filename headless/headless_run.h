@@ -4,6 +4,7 @@
 // thread's watch over the run: stop signals, gaps in the input, and a device gone silent.
 // Main thread only, except where a comment says otherwise.
 
+#include "audio/stream/measure_stream.h"
 #include "engine/sound_device.h"
 
 #include <chrono>
@@ -76,7 +77,8 @@ private:
 //     while (watch.Wait()) { print what came, InputArrived() if anything did; NoteXruns(rows); }
 class CRunWatch {
 public:
-    explicit CRunWatch(std::string device);
+    // stream: the run's measurement stream, whose xruns are counted instead of the panel's.
+    explicit CRunWatch(std::string device, const CMeasureStream* stream = nullptr);
     // Sleeps until a wake or a fifth of a second; false once a stop signal has come or the
     // input has been silent for the limit.
     bool Wait();
@@ -92,7 +94,10 @@ private:
     // stays silent much longer than that has stopped.
     static constexpr auto kSilentDeviceLimit = std::chrono::seconds(10);
 
+    uint64_t Xruns() const;
+
     const std::string m_device;
+    const CMeasureStream* const m_stream;
     bool m_silent = false;
     std::chrono::steady_clock::time_point m_lastInput;
     uint64_t m_xruns = 0;

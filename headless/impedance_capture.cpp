@@ -12,6 +12,11 @@ void CImpedanceCapture::Tap(const int16_t* interleaved, int frames, uint64_t gap
     static_cast<CImpedanceCapture*>(self)->OnBuffer(interleaved, frames, gapCount);
 }
 
+void CImpedanceCapture::StreamTap(const float* interleaved, int frames, uint64_t gapCount,
+                                  ClockStamp, void* self) {
+    static_cast<CImpedanceCapture*>(self)->OnBuffer(interleaved, frames, gapCount);
+}
+
 void CImpedanceCapture::TakeReadings(std::vector<ImpedanceLiveReading>& readings) {
     std::lock_guard lock(m_mutex);
     m_ring.TakeAll(readings);
@@ -22,7 +27,8 @@ int64_t CImpedanceCapture::Dropped() {
     return m_ring.Dropped();
 }
 
-void CImpedanceCapture::OnBuffer(const int16_t* interleaved, int frames, uint64_t gapCount) {
+template <class Sample>
+void CImpedanceCapture::OnBuffer(const Sample* interleaved, int frames, uint64_t gapCount) {
     m_framesIn += frames;
     if (m_finished) {
         return;

@@ -5,6 +5,7 @@
 // thread's.
 
 #include "analysis/impedance/impedance_live.h"
+#include "base/clock_stamp.h"
 #include "headless/row_ring.h"
 
 #include <atomic>
@@ -21,6 +22,9 @@ public:
 
     // The engine's capture tap; self is the capture.
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
+    // A measurement stream's tap: its I/O thread stands for the capture worker.
+    static void StreamTap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp,
+                          void* self);
 
     void TakeReadings(std::vector<ImpedanceLiveReading>& readings);
     int64_t Dropped();
@@ -35,7 +39,7 @@ public:
 private:
     static constexpr int kRingRows = 64;
 
-    void OnBuffer(const int16_t* interleaved, int frames, uint64_t gapCount);
+    template <class Sample> void OnBuffer(const Sample* interleaved, int frames, uint64_t gapCount);
 
     CImpedanceRun m_run; // capture worker, until the capture stops
     const int64_t m_frameLimit;

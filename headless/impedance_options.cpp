@@ -44,13 +44,13 @@ std::optional<double> Positive(const std::string& text, double most) {
     return value;
 }
 
-std::optional<ImpedanceSweepRange> ParseRange(const std::string& text) {
+std::optional<ImpedanceSweepRange> ParseRange(const std::string& text, double maxHz) {
     const size_t dash = text.find('-');
     if (dash == std::string::npos) {
         return std::nullopt;
     }
-    const auto lo = InRange(text.substr(0, dash), kImpedanceMinHz, kImpedanceMaxHz);
-    const auto hi = InRange(text.substr(dash + 1), kImpedanceMinHz, kImpedanceMaxHz);
+    const auto lo = InRange(text.substr(0, dash), kImpedanceMinHz, maxHz);
+    const auto hi = InRange(text.substr(dash + 1), kImpedanceMinHz, maxHz);
     if (!lo || !hi || !(*lo < *hi)) {
         return std::nullopt;
     }
@@ -81,6 +81,8 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
             *why = name + " wants " + wants + ", not '" + value + "'";
             return false;
         };
+        const double maxHz = ImpedanceMaxHz(options->stream.rate_hz);
+        const std::string maxText = std::to_string(int(maxHz));
         if (name == "--external") {
             options->external = true;
         } else if (name == "--ref") {
@@ -90,16 +92,16 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
             }
             options->r_ref_ohm = *ohms;
         } else if (name == "--freq") {
-            const auto hz = InRange(value, kImpedanceMinHz, kImpedanceMaxHz);
+            const auto hz = InRange(value, kImpedanceMinHz, maxHz);
             if (!hz) {
-                return refuse("a frequency in hertz from 10 to 20000");
+                return refuse("a frequency in hertz from 10 to " + maxText);
             }
             options->freq_hz = ToHundredths(*hz);
             freqGiven = true;
         } else if (name == "--sweep") {
-            options->sweep = ParseRange(value);
+            options->sweep = ParseRange(value, maxHz);
             if (!options->sweep) {
-                return refuse("LO-HI in hertz, 10 <= LO < HI <= 20000");
+                return refuse("LO-HI in hertz, 10 <= LO < HI <= " + maxText);
             }
         } else if (name == "--points-per-octave") {
             int n = 0;
@@ -176,7 +178,7 @@ bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOption
         }
         return true;
     };
-    if (!WalkOptions(args, options, kindOf, apply, error)) {
+    if (!WalkMeasuringOptions(args, options, kindOf, apply, error)) {
         return false;
     }
     if (options->help) {
@@ -245,6 +247,7 @@ std::string ImpedanceUsage() {
            "                        [--points-per-octave N] [--zma FILE] [--level DBFS]\n"
            "                        [--model series|parallel] [--input-impedance OHMS]\n"
            "                        [--seconds N] [--device NAME] [--format csv|jsonl]\n"
+           "                        [--rate HZ] [--format s16|s24|s32|float]\n"
            "       tavrin impedance --calibrate clear [--device NAME]\n"
            "The impedance Z of a part wired from the line output through Z and the reference\n"
            "resistor to ground, X1 at the top and X2 across the resistor. At one frequency: one\n"
@@ -252,9 +255,10 @@ std::string ImpedanceUsage() {
            "esr_ohm, q, d); a refused block (no tone, X2 silent, clipped, out of range) is a row\n"
            "of empty fields, and its reason a line on stderr. Over a sweep: the curve's CSV when\n"
            "it ends, and a loudspeaker's resonance and Thiele-Small figures on stderr.\n" +
-           RunOptionsUsage() +
+           RunOptionsUsage() + StreamOptionsUsage() +
            "  --ref OHMS     the reference resistor, 0.1 to 1e6 (choose it near the part)\n"
-           "  --freq HZ      the test frequency, 10 to 20000 (default 1000), to 0.01 Hz\n"
+           "  --freq HZ      the test frequency, 10 to 20000 (default 1000), to 0.01 Hz; above\n"
+           "                 48000 Hz up to 0.45 of the rate, and so for --sweep\n"
            "  --sweep LO-HI  a stepped sweep from LO to HI hertz instead\n"
            "  --points-per-octave N  the sweep's density, 1 to 96 (default 12)\n"
            "  --zma FILE     also write the sweep's curve as ZMA (freq_hz ohms phase_deg)\n"

@@ -46,6 +46,10 @@ struct ImpedanceOptions : RunOptions {
 // second, and a card's coupling capacitors and anti-alias filter leave little above 20 kHz.
 inline constexpr double kImpedanceMinHz = 10.0;
 inline constexpr double kImpedanceMaxHz = 20000.0;
+// At a higher rate the card's own filter sits higher: up to 0.45 of the rate, never below 20 kHz.
+inline double ImpedanceMaxHz(int rate_hz) {
+    return rate_hz * 0.45 > kImpedanceMaxHz ? rate_hz * 0.45 : kImpedanceMaxHz;
+}
 
 // args: the arguments after "impedance". False with a one-line reason in *error.
 bool ParseImpedanceOptions(const std::vector<std::string>& args, ImpedanceOptions* options,

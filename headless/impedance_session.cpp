@@ -10,6 +10,7 @@
 #include "headless/impedance_calibrate.h"
 #include "headless/impedance_capture.h"
 #include "headless/stop_signal.h"
+#include "headless/stream_run.h"
 
 #include <algorithm>
 #include <atomic>
@@ -178,7 +179,8 @@ int RunImpedance(const ImpedanceOptions& options) {
 
     ImpedanceLiveSettings live;
     live.r_ref_ohm = options.r_ref_ohm;
-    live.sample_rate_hz = kSampleRate;
+    const double rate_hz = options.stream.rate_hz;
+    live.sample_rate_hz = rate_hz;
     std::optional<TestSignal> signal;
     if (!options.external) {
         signal = TestSignal{};
@@ -186,8 +188,7 @@ int RunImpedance(const ImpedanceOptions& options) {
         signal->level_dbfs = options.level_dbfs;
         live.freq_hz = signal->freq_hz;
     }
-    const int64_t frameLimit =
-        options.seconds ? int64_t(std::ceil(*options.seconds * kSampleRate)) : 0;
+    const int64_t frameLimit = options.seconds ? int64_t(std::ceil(*options.seconds * rate_hz)) : 0;
     ImpedanceSweepSettings settings;
     std::vector<ImpedanceStep> plan;
     if (options.sweep) {
@@ -195,7 +196,7 @@ int RunImpedance(const ImpedanceOptions& options) {
         settings.f2_hz = options.sweep->hi_hz;
         settings.per_octave = options.per_octave;
         settings.r_ref_ohm = options.r_ref_ohm;
-        settings.sample_rate_hz = kSampleRate;
+        settings.sample_rate_hz = rate_hz;
         std::string why;
         auto planned = PlanPlayedSweep(settings, &why);
         if (!planned) {
@@ -208,22 +209,40 @@ int RunImpedance(const ImpedanceOptions& options) {
     }
     CImpedanceCapture capture(live, corrections, settings, std::move(plan), frameLimit);
 
-    // After the capture: the engine stops its workers before the capture object goes.
-    CSoundDevice engine;
-    engine.SetCaptureTap(&CImpedanceCapture::Tap, &capture);
-    const std::optional<std::string> opened = StartCaptureOrSay(engine, alerts);
-    if (!opened) {
-        return kExitDeviceFailed;
-    }
+    // After the capture: the engine, or the stream, stops calling the tap before the capture
+    // object goes.
+    std::optional<CSoundDevice> engine;
+    std::unique_ptr<CStreamRun> stream;
+    std::string device;
     // The tone starts once the capture runs, so that the frames before it reaches X1 are the
     // whole loop's delay, output queue included, which every tone change of a sweep waits out.
-    if (signal && !engine.StartTestSignal(*signal)) {
-        engine.StopCapture();
-        return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
+    if (AtStreamFormat(options)) {
+        stream = CStreamRun::Open(options);
+        if (!stream || !stream->Start(&CImpedanceCapture::StreamTap, &capture, std::nullopt)) {
+            return kExitDeviceFailed;
+        }
+        if (signal) {
+            stream->Play(*signal);
+        }
+        device = stream->Device();
+    } else {
+        engine.emplace();
+        engine->SetCaptureTap(&CImpedanceCapture::Tap, &capture);
+        const std::optional<std::string> opened = StartCaptureOrSay(*engine, alerts);
+        if (!opened) {
+            return kExitDeviceFailed;
+        }
+        if (signal && !engine->StartTestSignal(*signal)) {
+            engine->StopCapture();
+            return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
+        }
+        device = *opened;
     }
-    const std::string& device = *opened;
     alerts.Echo();
     AnnounceRun(device, options.seconds);
+    if (stream) {
+        std::fprintf(stderr, "%s: at %s\n", kTool, stream->FormatText().c_str());
+    }
 
     bool writing =
         options.sweep || options.calibrate || Print(FormatImpedanceHeader(options.format, device));
@@ -235,7 +254,7 @@ int RunImpedance(const ImpedanceOptions& options) {
     CReasonLines reasons;
     bool saidUncalibrated = false;
     int64_t framesIn = 0;
-    CRunWatch watch(device);
+    CRunWatch watch(device, stream ? &stream->Stream() : nullptr);
     const auto printReadings = [&] {
         readings.clear();
         capture.TakeReadings(readings);
@@ -250,8 +269,9 @@ int RunImpedance(const ImpedanceOptions& options) {
                 SayUncalibrated(r.corrected, r.freq_hz, &saidUncalibrated);
                 ++measured;
             }
-            reasons.Note(r.time_s,
-                         r.refusal == ImpedanceRefusal::None ? "" : ImpedanceRefusalText(r.refusal));
+            reasons.Note(r.time_s, r.refusal == ImpedanceRefusal::None
+                                       ? ""
+                                       : ImpedanceRefusalText(r.refusal));
             lastRefusal = r.refusal;
             if (options.calibrate) {
                 continue;
@@ -262,7 +282,11 @@ int RunImpedance(const ImpedanceOptions& options) {
         }
         if (const double tone = capture.TakeNextTone(); tone > 0) {
             signal->freq_hz = tone;
-            engine.StartTestSignal(*signal);
+            if (stream) {
+                stream->Play(*signal);
+            } else {
+                engine->StartTestSignal(*signal);
+            }
         }
         if (const int64_t now = capture.FramesIn(); now != framesIn) {
             framesIn = now;
@@ -273,10 +297,14 @@ int RunImpedance(const ImpedanceOptions& options) {
         printReadings();
         watch.NoteXruns(printed);
     }
-    engine.SetCaptureTap(nullptr, nullptr);
-    engine.StopCapture();
-    if (signal) {
-        engine.StopTestSignal();
+    if (stream) {
+        stream->Stop();
+    } else {
+        engine->SetCaptureTap(nullptr, nullptr);
+        engine->StopCapture();
+        if (signal) {
+            engine->StopTestSignal();
+        }
     }
     printReadings();
     SayDroppedRows(capture.Dropped());

@@ -14,6 +14,18 @@ void CInputLevel::Add(const int16_t* interleaved, int frames) {
     m_frames += frames;
 }
 
+void CInputLevel::Add(const float* interleaved, int frames) {
+    for (int frame = 0; frame < frames; ++frame) {
+        for (int channel = 0; channel < kChannels; ++channel) {
+            const double sample = interleaved[frame * kChannels + channel];
+            // In codes, as the 16-bit samples are summed.
+            m_sumSquares[channel] += sample * sample * (kFullScale * kFullScale);
+            m_clip[channel].Add(sample);
+        }
+    }
+    m_frames += frames;
+}
+
 void CInputLevel::Clear() {
     *this = CInputLevel{};
 }

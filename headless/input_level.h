@@ -19,6 +19,8 @@ class CInputLevel {
 public:
     // interleaved: `frames` frames, X1 first.
     void Add(const int16_t* interleaved, int frames);
+    // Samples as fractions of full scale (a measurement stream's).
+    void Add(const float* interleaved, int frames);
     void Clear();
     int64_t Frames() const { return m_frames; }
     InputLevel Level(int channel) const;

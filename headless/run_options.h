@@ -2,6 +2,7 @@
 // What every headless command's line shares: how long, which device, which row format, --help,
 // and the walk over NAME VALUE pairs with its refusals. Plain data and parsers; any thread.
 
+#include "audio/stream/stream_format.h"
 #include "base/row_text.h"
 
 #include <functional>
@@ -13,7 +14,14 @@ struct RunOptions {
     std::optional<double> seconds;     // nothing: until Ctrl-C or SIGTERM
     std::optional<std::string> device; // nothing: as the panel chooses (TAVRIN_AUDIO)
     RowFormat format = RowFormat::Csv;
+    bool row_format_given = false;
+    // The card's rate and sample format for a measuring command (--rate, --format s16|s24|
+    // s32|float); the panel's own unless asked.
+    StreamFormat stream;
+    bool sample_format_given = false;
     bool help = false;
+
+    double NyquistHz() const { return stream.rate_hz / 2.0; }
 };
 
 enum class OptionKind { Unknown, Flag, Value };
@@ -27,6 +35,15 @@ bool WalkOptions(const std::vector<std::string>& args, RunOptions* options,
                  const std::function<bool(const std::string& name, const std::string& value,
                                           std::string* error)>& apply,
                  std::string* error);
+// The same for a command that measures at the card's own rate and format: --rate and the sample
+// formats of --format as well. The shared options are taken first, wherever they stand, so
+// that apply sees the rate whatever the order of the line.
+bool WalkMeasuringOptions(
+    const std::vector<std::string>& args, RunOptions* options,
+    const std::function<OptionKind(const std::string& name)>& kindOf,
+    const std::function<bool(const std::string& name, const std::string& value,
+                             std::string* error)>& apply,
+    std::string* error);
 
 // The whole text as a finite number, else nothing.
 std::optional<double> ParseNumber(const std::string& text);
@@ -36,4 +53,6 @@ std::optional<int> ParseWholeNumber(const std::string& text, int lo, int hi);
 // The usage lines for the shared options, and the closing lines on the exit statuses, as the
 // commands' --help shows them.
 std::string RunOptionsUsage();
+// The lines for --rate and --format's sample formats.
+std::string StreamOptionsUsage();
 std::string ExitStatusUsage();

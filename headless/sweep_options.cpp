@@ -4,15 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <stdexcept>
 #include <tuple>
 #include <utility>
 
 namespace {
 
-constexpr double kNyquistHz = kSampleRate / 2.0;
 constexpr int kMinLength = 1 << 16;
 constexpr int kMaxLength = 1 << 20;
+constexpr int kDefaultLength = 1 << 18;
 
 constexpr std::array<std::pair<const char*, SweepSmoothing>, 6> kSmoothings = {{
     {"none", SweepSmoothing::None},
@@ -27,9 +28,21 @@ bool PowerOfTwo(int n) {
     return n > 0 && (n & (n - 1)) == 0;
 }
 
-std::optional<double> ParseHz(const std::string& text) {
+// The highest frequency a result may reach: Nyquist at the panel's rate, as always; at a higher
+// rate 0.45 of it, below the card's own anti-alias filter.
+double MostHz(int rate_hz) {
+    return std::max(kSampleRate / 2.0, 0.45 * rate_hz);
+}
+
+// The default length: the power of two of frames nearest to the panel rate's 5.94 s.
+int DefaultLength(int rate_hz) {
+    const int octaves = int(std::lround(std::log2(rate_hz / kSampleRate)));
+    return std::clamp(kDefaultLength << std::max(octaves, 0), kMinLength, kMaxLength);
+}
+
+std::optional<double> ParseHz(const std::string& text, double mostHz) {
     const auto hz = ParseNumber(text);
-    if (!hz || !(*hz > 0 && *hz <= kNyquistHz)) {
+    if (!hz || !(*hz > 0 && *hz <= mostHz)) {
         return std::nullopt;
     }
     return hz;
@@ -56,7 +69,7 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
                        std::string* error) {
     *options = SweepOptions{};
     SweepMeasurementSettings& m = options->measurement;
-    m.sweep.rate_hz = kSampleRate;
+    bool lengthGiven = false;
     const auto kindOf = [](const std::string& name) {
         const bool known =
             name == "--from" || name == "--to" || name == "--length" || name == "--level" ||
@@ -68,9 +81,11 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
     const auto apply = [&](const std::string& name, const std::string& value, std::string* why) {
         const std::string quoted = ", not '" + value + "'";
         if (name == "--from" || name == "--to") {
-            const auto hz = ParseHz(value);
+            const double mostHz = MostHz(options->stream.rate_hz);
+            const auto hz = ParseHz(value, mostHz);
             if (!hz) {
-                *why = name + " wants hertz above 0 and up to 22050" + quoted;
+                *why =
+                    name + " wants hertz above 0 and up to " + std::to_string(int(mostHz)) + quoted;
                 return false;
             }
             (name == "--from" ? m.analysis.lo_hz : m.analysis.hi_hz) = *hz;
@@ -81,6 +96,7 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
                 return false;
             }
             m.sweep.frames = *frames;
+            lengthGiven = true;
         } else if (name == "--level") {
             const auto level = ParseNumber(value);
             if (!level || *level < -60 || *level > -1) {
@@ -147,7 +163,7 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
         }
         return true;
     };
-    if (!WalkOptions(args, options, kindOf, apply, error)) {
+    if (!WalkMeasuringOptions(args, options, kindOf, apply, error)) {
         return false;
     }
     if (options->help) {
@@ -161,6 +177,10 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
         *error = "--format does not apply to a sweep: its result is CSV, FRD or WAV";
         return false;
     }
+    m.sweep.rate_hz = options->stream.rate_hz;
+    if (!lengthGiven) {
+        m.sweep.frames = DefaultLength(options->stream.rate_hz);
+    }
     if (m.analysis.lo_hz >= m.analysis.hi_hz) {
         *error = "--from must lie below --to";
         return false;
@@ -172,6 +192,11 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
         *error = "--from is too low for --length: a longer sweep reaches lower";
         return false;
     }
+    if (options->capture && !options->stream.IsPanelFormat()) {
+        *error = "--capture records the panel's own 44100 Hz s16 stream: not at another rate or "
+                 "format";
+        return false;
+    }
     if (options->ir && options->ir == options->csv) {
         *error = "--ir and --csv name the same file";
         return false;
@@ -180,7 +205,8 @@ bool ParseSweepOptions(const std::vector<std::string>& args, SweepOptions* optio
 }
 
 std::string SweepUsage() {
-    return "usage: tavrin sweep [--device NAME] [--from HZ] [--to HZ] [--length FRAMES]\n"
+    return "usage: tavrin sweep [--device NAME] [--rate HZ] [--format s16|s24|s32|float]\n"
+           "                    [--from HZ] [--to HZ] [--length FRAMES]\n"
            "                    [--level DBFS] [--channel L|R|both] [--reference x2|none]\n"
            "                    [--average N] [--smoothing 1/N] [--points-per-octave N]\n"
            "                    [--window-ms LEFT,RIGHT]\n"
@@ -188,13 +214,16 @@ std::string SweepUsage() {
            "One frequency response through the card: a synchronized sweep plays on the output\n"
            "and the input's magnitude, phase, group delay and H2..H9 and THD come out as CSV on\n"
            "stdout (or in the --csv file); the latency and progress go to stderr.\n"
-           "  --device NAME  sim (the simulated card), default, or an ALSA device name\n"
+           "  --device NAME  sim (the simulated card), default, or an ALSA device name\n" +
+           StreamOptionsUsage() +
            "  --from HZ      the result's lowest frequency, 2 or more (default 20); the sweep\n"
            "                 starts an octave below it, at 10 Hz at the highest (a long\n"
            "                 sweep reaches lowest)\n"
-           "  --to HZ        the result's highest frequency, up to 22050 (default 20000)\n"
+           "  --to HZ        the result's highest frequency, up to 22050, or 0.45 of the rate\n"
+           "                 above 48000 Hz (default 20000); the sweep goes on to Nyquist\n"
            "  --length N     the sweep with its silent tail, in frames: a power of two from\n"
-           "                 65536 to 1048576 (default 262144, 5.94 s)\n"
+           "                 65536 to 1048576 (default 262144, 5.94 s at 44100 Hz; at 88200\n"
+           "                 and 96000 Hz 524288, at 176400 and 192000 Hz 1048576)\n"
            "  --level DBFS   the sweep's RMS, -60 to -1 (default -12)\n"
            "  --channel      the output playing the sweep: L (measured on X1), R (on X2) or\n"
            "                 both (the default, measured on X1)\n"
@@ -210,7 +239,8 @@ std::string SweepUsage() {
            "                 1 / (LEFT + RIGHT) up, which stderr states\n"
            "  --csv FILE     the CSV there instead of stdout ('-': stdout)\n"
            "  --frd FILE     frequency, magnitude and phase as FRD text as well\n"
-           "  --ir FILE.wav  the linear impulse response as a 32-bit float WAV as well\n"
+           "  --ir FILE.wav  the linear impulse response as a 32-bit float WAV as well, at the\n"
+           "                 rate measured\n"
            "  --capture FILE.wav  the capture itself, both inputs from before the sweep\n"
            "                 started, as a 16-bit WAV\n"
            "A gap in the capture (an xrun) is measured again once.\n"

@@ -6,6 +6,7 @@
 #include "files/float_wave.h"
 #include "files/wav_file.h"
 #include "headless/stop_signal.h"
+#include "headless/stream_run.h"
 
 #include <cerrno>
 #include <cmath>
@@ -60,51 +61,82 @@ void TapAndWake(const int16_t* interleaved, int frames, uint64_t gapCount, void*
     }
 }
 
+// The same on a measurement stream's I/O thread, whose periods come with their own stamps.
+void StreamTapAndWake(const float* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+                      void* self) {
+    auto* measurement = static_cast<CSweepMeasurement*>(self);
+    const bool first = measurement->Progress() == 0;
+    measurement->Feed(interleaved, frames, gapCount, stamp);
+    if (first) {
+        WakeMainThread();
+    }
+}
+
 // One measurement from capture start to analysis. *status is set when the run cannot go on
 // (device, stop signal, silence).
 Attempt Measure(const SweepOptions& options, CAlertLines& alerts, SweepOutcome* outcome,
                 int* status) {
     const SweepMeasurementSettings& settings = options.measurement;
     CSweepMeasurement measurement(settings);
-    CSoundDevice engine;
-    // The recording and the tap see the same buffers from the first one on, so the file's
-    // frames are the analysis's.
-    TapContext tap{&measurement, &engine};
-    engine.SetCaptureTap(&TapAndWake, &tap);
-    if (options.capture) {
-        engine.StartRecording(options.capture->c_str());
-        if (engine.m_recorder == nullptr || engine.m_recorder->m_mode == 0) {
-            std::fprintf(stderr, "%s: cannot create '%s' for the capture\n", kTool,
-                         options.capture->c_str());
-            *status = kExitBadArguments;
-            return Attempt::Failed;
-        }
-        engine.m_recording = 1;
-    }
+    // Either the panel's engine or, at another rate or format, a stream of the run's own; both
+    // stop calling the tap before the measurement goes.
+    std::optional<CSoundDevice> engine;
+    std::unique_ptr<CStreamRun> stream;
     // The output runs (silent) before the capture starts, and the sweep follows once the first
     // captured buffer is in. A sound server may start a capture stream well after it was opened
     // (PulseAudio's plugin holds it back for about 0.4 s), and it loses the first tens of
     // milliseconds a new playback stream plays; either way the sweep's start would be missing.
     TestSignal silence;
     silence.kind = TestSignalKind::Samples;
-    if (!engine.StartTestSignal(silence)) {
-        engine.SetCaptureTap(nullptr, nullptr);
-        *status = DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
-        return Attempt::Failed;
+    TapContext tap{&measurement, nullptr};
+    std::optional<std::string> device;
+    if (AtStreamFormat(options)) {
+        stream = CStreamRun::Open(options);
+        if (!stream || !stream->Start(&StreamTapAndWake, &measurement, silence)) {
+            *status = kExitDeviceFailed;
+            return Attempt::Failed;
+        }
+        device = stream->Device();
+    } else {
+        engine.emplace();
+        tap.engine = &*engine;
+        // The recording and the tap see the same buffers from the first one on, so the file's
+        // frames are the analysis's.
+        engine->SetCaptureTap(&TapAndWake, &tap);
+        if (options.capture) {
+            engine->StartRecording(options.capture->c_str());
+            if (engine->m_recorder == nullptr || engine->m_recorder->m_mode == 0) {
+                std::fprintf(stderr, "%s: cannot create '%s' for the capture\n", kTool,
+                             options.capture->c_str());
+                *status = kExitBadArguments;
+                return Attempt::Failed;
+            }
+            engine->m_recording = 1;
+        }
+        if (!engine->StartTestSignal(silence)) {
+            engine->SetCaptureTap(nullptr, nullptr);
+            *status = DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
+            return Attempt::Failed;
+        }
+        device = StartCaptureOrSay(*engine, alerts);
+        if (!device) {
+            *status = kExitDeviceFailed;
+            return Attempt::Failed;
+        }
     }
-    const std::optional<std::string> device = StartCaptureOrSay(engine, alerts);
-    if (!device) {
-        *status = kExitDeviceFailed;
-        return Attempt::Failed;
-    }
-    CRunWatch watch(*device);
+    CRunWatch watch(*device, stream ? &stream->Stream() : nullptr);
     while (measurement.Progress() == 0 && watch.Wait()) {
     }
     if (measurement.Progress() > 0) {
         watch.InputArrived();
         TestSignal sweep = silence;
-        sweep.samples = measurement.Playback();
-        engine.StartTestSignal(sweep); // the output is running: nothing left to fail
+        if (stream) {
+            sweep.float_samples = measurement.PlaybackFloat();
+            stream->Play(sweep);
+        } else {
+            sweep.samples = measurement.Playback();
+            engine->StartTestSignal(sweep); // the output is running: nothing left to fail
+        }
     }
     alerts.Echo();
     const double seconds =
@@ -112,6 +144,9 @@ Attempt Measure(const SweepOptions& options, CAlertLines& alerts, SweepOutcome* 
     std::fprintf(stderr, "%s: sweeping %g-%g Hz at %.2f dBFS, %.2f s%s, on '%s'\n", kTool,
                  settings.sweep.f1_hz, settings.sweep.f2_hz, settings.sweep.level_dbfs, seconds,
                  settings.averages > 1 ? " in all" : "", device->c_str());
+    if (stream) {
+        AnnounceStreamLength(*stream, "a sweep", settings.sweep.frames);
+    }
 
     double progress = 0;
     while (!measurement.Complete() && watch.Wait()) {
@@ -121,11 +156,17 @@ Attempt Measure(const SweepOptions& options, CAlertLines& alerts, SweepOutcome* 
             ShowProgress(progress, false);
         }
     }
-    engine.SetCaptureTap(nullptr, nullptr);
-    measurement.SetDeparture(engine.TestSignalDeparture());
-    engine.StopCapture();
-    engine.StopRecording();
-    engine.StopTestSignal();
+    if (stream) {
+        // The stream tells when each period was captured but not when a played one left: the
+        // latency is counted from the capture's start.
+        stream->Stop();
+    } else {
+        engine->SetCaptureTap(nullptr, nullptr);
+        measurement.SetDeparture(engine->TestSignalDeparture());
+        engine->StopCapture();
+        engine->StopRecording();
+        engine->StopTestSignal();
+    }
     ShowProgress(measurement.Progress(), true);
     if (!measurement.Complete()) {
         if (StopSignal() != 0) {
@@ -160,7 +201,7 @@ bool WriteResults(const SweepOptions& options, const SweepOutcome& outcome) {
         ok = WriteText(*options.frd, SweepFrdText(outcome.result, comment), &error);
     }
     if (ok && options.ir) {
-        ok = WriteFloatWave(*options.ir, outcome.impulse, int(kSampleRate), error);
+        ok = WriteFloatWave(*options.ir, outcome.impulse, options.stream.rate_hz, error);
     }
     if (!ok && !error.empty()) {
         std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());

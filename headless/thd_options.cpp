@@ -4,13 +4,19 @@
 #include "base/pcm_format.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
-constexpr double kNyquistHz = kSampleRate / 2.0;
+// "22050", "48000", "44100" for the messages.
+std::string HzText(double hz) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", hz);
+    return text;
+}
 
-// "HZ" or "HZ,DBFS".
-std::optional<ThdTone> ParseTone(const std::string& text) {
+// "HZ" or "HZ,DBFS"; HZ below nyquistHz.
+std::optional<ThdTone> ParseTone(const std::string& text, double nyquistHz) {
     const size_t comma = text.find(',');
     const auto freq = ParseNumber(text.substr(0, comma));
     ThdTone tone;
@@ -37,22 +43,22 @@ std::optional<ThdTone> ParseTone(const std::string& text) {
     // The source's resolution: what is asked is what plays, and what the rows' f0 can be
     // compared with.
     tone.freq_hz = std::round(*freq * 100.0) / 100.0;
-    if (tone.freq_hz < kTestToneMinHz || tone.freq_hz > kTestToneMaxHz) {
+    if (tone.freq_hz < kTestToneMinHz || tone.freq_hz > nyquistHz - 0.01) {
         return std::nullopt;
     }
     return tone;
 }
 
 // "LO-HI" in hertz, HI a number up to Nyquist or the word "nyquist".
-bool ParseBand(const std::string& text, DistortionSettings* settings) {
+bool ParseBand(const std::string& text, double nyquistHz, DistortionSettings* settings) {
     const size_t dash = text.find('-');
     if (dash == std::string::npos) {
         return false;
     }
     const auto lo = ParseNumber(text.substr(0, dash));
     const std::string hiText = text.substr(dash + 1);
-    const auto hi = hiText == "nyquist" ? std::optional(kNyquistHz) : ParseNumber(hiText);
-    if (!lo || !hi || *lo < 0 || *hi > kNyquistHz || *lo >= *hi) {
+    const auto hi = hiText == "nyquist" ? std::optional(nyquistHz) : ParseNumber(hiText);
+    if (!lo || !hi || *lo < 0 || *hi > nyquistHz || *lo >= *hi) {
         return false;
     }
     settings->band_lo_hz = *lo;
@@ -66,7 +72,8 @@ double Centihertz(double hz) {
 }
 
 // "smpte", "ccif", "din" or "F1:F2:RATIO". False with the reason in *why.
-bool ParseImd(const std::string& text, std::optional<ImdTones>* imd, std::string* why) {
+bool ParseImd(const std::string& text, double nyquistHz, std::optional<ImdTones>* imd,
+              std::string* why) {
     if (text == "smpte" || text == "ccif" || text == "din") {
         *imd = ImdPreset(text == "smpte"  ? ImdKind::Smpte
                          : text == "ccif" ? ImdKind::Ccif
@@ -82,28 +89,27 @@ bool ParseImd(const std::string& text, std::optional<ImdTones>* imd, std::string
     const auto ratio =
         second == std::string::npos ? std::nullopt : ParseNumber(text.substr(second + 1));
     const bool inRange = f1 && f2 && ratio && Centihertz(*f1) >= kTestToneMinHz &&
-                         Centihertz(*f2) <= kTestToneMaxHz && Centihertz(*f1) < Centihertz(*f2) &&
+                         Centihertz(*f2) <= nyquistHz - 0.01 && Centihertz(*f1) < Centihertz(*f2) &&
                          *ratio >= kTestRatioMin && *ratio <= kTestRatioMax;
     if (!inRange) {
-        *why = "--imd is smpte, ccif, din or F1:F2:RATIO (hertz from 0.01 to below 22050, F1 "
-               "below F2, RATIO of F1's amplitude to F2's from 1 to 100), not '" +
-               text + "'";
+        *why = "--imd is smpte, ccif, din or F1:F2:RATIO (hertz from 0.01 to below " +
+               HzText(nyquistHz) +
+               ", F1 below F2, RATIO of F1's amplitude to F2's from 1 to 100), not '" + text + "'";
         return false;
     }
     const ImdTones tones{ImdKind::Custom, Centihertz(*f1), Centihertz(*f2), *ratio};
     // Every product the method sums must lie between DC and Nyquist.
     const bool productsHeard =
         tones.DifferenceFrequency()
-            ? 2 * tones.f1_hz > tones.f2_hz && 2 * tones.f2_hz - tones.f1_hz < kNyquistHz
-            : tones.f2_hz > 3 * tones.f1_hz && tones.f2_hz + 3 * tones.f1_hz < kNyquistHz;
+            ? 2 * tones.f1_hz > tones.f2_hz && 2 * tones.f2_hz - tones.f1_hz < nyquistHz
+            : tones.f2_hz > 3 * tones.f1_hz && tones.f2_hz + 3 * tones.f1_hz < nyquistHz;
     if (!productsHeard) {
         *why = tones.DifferenceFrequency()
                    ? "--imd at 1:1 measures 2F1-F2 and 2F2-F1: F2 must be below 2 F1 and 2 F2 - F1 "
-                     "below 22050 Hz, not '" +
-                         text + "'"
-                   : "--imd measures F2 +- 3 F1: F2 must be above 3 F1 and F2 + 3 F1 below "
-                     "22050 Hz, not '" +
-                         text + "'";
+                     "below " +
+                         HzText(nyquistHz) + " Hz, not '" + text + "'"
+                   : "--imd measures F2 +- 3 F1: F2 must be above 3 F1 and F2 + 3 F1 below " +
+                         HzText(nyquistHz) + " Hz, not '" + text + "'";
         return false;
     }
     *imd = tones;
@@ -128,15 +134,15 @@ bool ParseThdOptions(const std::vector<std::string>& args, ThdOptions* options,
         if (name == "--dither") {
             options->dither = true;
         } else if (name == "--tone") {
-            options->tone = ParseTone(value);
+            options->tone = ParseTone(value, options->NyquistHz());
             if (!options->tone) {
-                *why = "--tone wants HZ[,DBFS] or HZ,VOLTSV with HZ from 0.01 to below 22050, "
-                       "DBFS from -120 to 0 and VOLTS above 0, not '" +
-                       value + "'";
+                *why = "--tone wants HZ[,DBFS] or HZ,VOLTSV with HZ from 0.01 to below " +
+                       HzText(options->NyquistHz()) +
+                       ", DBFS from -120 to 0 and VOLTS above 0, not '" + value + "'";
                 return false;
             }
         } else if (name == "--imd") {
-            if (!ParseImd(value, &options->imd, why)) {
+            if (!ParseImd(value, options->NyquistHz(), &options->imd, why)) {
                 return false;
             }
         } else if (name == "--imd-level") {
@@ -158,10 +164,9 @@ bool ParseThdOptions(const std::vector<std::string>& args, ThdOptions* options,
             }
             options->block_frames = *frames;
         } else if (name == "--band") {
-            if (!ParseBand(value, &options->analysis)) {
-                *why = "--band wants LO-HI in hertz, HI up to 22050 or 'nyquist', LO below HI, "
-                       "not '" +
-                       value + "'";
+            if (!ParseBand(value, options->NyquistHz(), &options->analysis)) {
+                *why = "--band wants LO-HI in hertz, HI up to " + HzText(options->NyquistHz()) +
+                       " or 'nyquist', LO below HI, not '" + value + "'";
                 return false;
             }
         } else {
@@ -173,7 +178,7 @@ bool ParseThdOptions(const std::vector<std::string>& args, ThdOptions* options,
         }
         return true;
     };
-    if (!WalkOptions(args, options, kindOf, apply, error)) {
+    if (!WalkMeasuringOptions(args, options, kindOf, apply, error)) {
         return false;
     }
     if (options->help) {
@@ -219,6 +224,7 @@ std::optional<TestSignal> ThdTestSignal(const ThdOptions& options) {
 
 std::string ThdUsage() {
     return "usage: tavrin thd [--seconds N] [--device NAME] [--format csv|jsonl]\n"
+           "                  [--rate HZ] [--format s16|s24|s32|float]\n"
            "                  [--tone HZ[,DBFS|,VOLTSV] | --imd smpte|ccif|din|F1:F2:RATIO]\n"
            "                  [--imd-level DBFS] [--dither]\n"
            "                  [--block N] [--band LO-HI] [--weighting none|a]\n"
@@ -227,9 +233,9 @@ std::string ThdUsage() {
            "calibrated input); messages on stderr. A figure the block\n"
            "cannot give (no tone, clipping, a tone starting, lost input) is an empty field or\n"
            "null, and stderr says why when a row has none.\n" +
-           RunOptionsUsage() +
+           RunOptionsUsage() + StreamOptionsUsage() +
            "  --tone HZ[,DBFS]  play a sine on both outputs: HZ to 0.01 from 0.01 to below\n"
-           "                 22050, DBFS RMS from -120 to 0 (default -1); without it (and\n"
+           "                 Nyquist, DBFS RMS from -120 to 0 (default -1); without it (and\n"
            "                 without --imd) the inputs are measured as they come\n"
            "  --tone HZ,VOLTSV  the level in volts RMS, e.g. 1000,0.5V: needs the output's\n"
            "                 calibration (tavrin calibrate --output l)\n"
@@ -241,8 +247,9 @@ std::string ThdUsage() {
            "  --imd-level DBFS  the two tones' summed peak, -120 to 0 (default -1)\n"
            "  --dither       add TPDF dither to the signal played\n"
            "  --block N      frames per block, any whole number from 8192 to 262144 (default\n"
-           "                 65536, 1.49 s); a power of two is not needed\n"
-           "  --band LO-HI   the THD+N band in hertz, e.g. 20-20000 (the default) or 20-nyquist\n"
+           "                 65536, 1.49 s at 44100 Hz); a power of two is not needed\n"
+           "  --band LO-HI   the THD+N band in hertz, e.g. 20-20000 (the default at any rate) or\n"
+           "                 20-nyquist (half the rate); harmonics count up to H10 below Nyquist\n"
            "  --weighting    none (the default) or a: A-weighting on the noise\n" +
            ExitStatusUsage();
 }

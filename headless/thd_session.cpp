@@ -6,6 +6,7 @@
 #include "engine/sound_device.h"
 #include "headless/row_ring.h"
 #include "headless/stop_signal.h"
+#include "headless/stream_run.h"
 #include "headless/thd_rows.h"
 
 #include <atomic>
@@ -28,11 +29,12 @@ public:
     CDistortionMonitor& Monitor() { return m_monitor; }
 
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
-        auto* capture = static_cast<CThdCapture*>(self);
-        capture->m_framesIn += frames;
-        if (!capture->m_finished) {
-            capture->m_monitor.Append(interleaved, frames, gapCount);
-        }
+        static_cast<CThdCapture*>(self)->Append(interleaved, frames, gapCount);
+    }
+    // A measurement stream's tap: its I/O thread stands for the capture worker.
+    static void StreamTap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp,
+                          void* self) {
+        static_cast<CThdCapture*>(self)->Append(interleaved, frames, gapCount);
     }
 
     void TakeRows(std::vector<DistortionRow>& rows) {
@@ -47,8 +49,16 @@ public:
     bool Finished() const { return m_finished.load(); }
 
 private:
-    // 64 blocks: at least 95 s of rows.
+    // 64 blocks: 95 s of rows at the default block and 44100 Hz, 22 s at 192 kHz; the
+    // main thread takes them five times a second.
     static constexpr int kRingRows = 64;
+
+    template <class Sample> void Append(const Sample* interleaved, int frames, uint64_t gapCount) {
+        m_framesIn += frames;
+        if (!m_finished) {
+            m_monitor.Append(interleaved, frames, gapCount);
+        }
+    }
 
     void OnRow(const DistortionRow& row) {
         {
@@ -107,6 +117,7 @@ bool ResolveToneVolts(ThdOptions* options) {
                      kTool, device.c_str());
         return false;
     }
+    SayCalibratedElsewhere(*entry, options->stream);
     const double level_dbfs = VrmsToDbfs(*options->tone->level_vrms, entry->vrms_at_0dbfs);
     if (!(level_dbfs >= kTestLevelMinDbfs && level_dbfs <= kTestLevelMaxDbfs)) {
         std::fprintf(stderr, "%s: %g V is %.2f dBFS on '%s', outside -120 to 0 dBFS\n", kTool,
@@ -130,33 +141,45 @@ int RunThd(const ThdOptions& given) {
     }
 
     // Whole blocks: the run ends with the block that reaches the time asked for.
+    const double rate_hz = options.stream.rate_hz;
     const int64_t blockLimit =
-        options.seconds ? int64_t(std::ceil(*options.seconds * kSampleRate / options.block_frames))
-                        : 0;
+        options.seconds ? int64_t(std::ceil(*options.seconds * rate_hz / options.block_frames)) : 0;
     CThdCapture capture(blockLimit);
-    capture.Monitor().SetSettings({options.block_frames, options.analysis, options.imd});
+    capture.Monitor().SetSettings({options.block_frames, options.analysis, options.imd, rate_hz});
 
-    // After the capture: the engine stops its workers before the monitor goes.
-    CSoundDevice engine;
-    engine.SetCaptureTap(&CThdCapture::Tap, &capture);
+    // After the capture: the engine, or the stream, stops calling the tap before the monitor goes.
+    std::optional<CSoundDevice> engine;
+    std::unique_ptr<CStreamRun> stream;
     const std::optional<TestSignal> signal = ThdTestSignal(options);
-    if (signal) {
-        if (!engine.StartTestSignal(*signal)) {
+    std::string device;
+    if (AtStreamFormat(options)) {
+        stream = CStreamRun::Open(options);
+        if (!stream || !stream->Start(&CThdCapture::StreamTap, &capture, signal)) {
+            return kExitDeviceFailed;
+        }
+        device = stream->Device();
+    } else {
+        engine.emplace();
+        engine->SetCaptureTap(&CThdCapture::Tap, &capture);
+        if (signal && !engine->StartTestSignal(*signal)) {
             return DeviceFailed("output", WaveDeviceName(WaveDirection::Out), alerts.Last());
         }
+        const std::optional<std::string> opened = StartCaptureOrSay(*engine, alerts);
+        if (!opened) {
+            return kExitDeviceFailed;
+        }
+        device = *opened;
     }
-    const std::optional<std::string> opened = StartCaptureOrSay(engine, alerts);
-    if (!opened) {
-        return kExitDeviceFailed;
-    }
-    const std::string& device = *opened;
     alerts.Echo();
     if (signal) {
-        AnnounceSignal(*signal, options.imd, WaveDeviceName(WaveDirection::Out));
+        AnnounceSignal(*signal, options.imd, stream ? device : WaveDeviceName(WaveDirection::Out));
     }
     AnnounceRun(device, options.seconds);
-    const ChannelVolts volts =
-        LoadChannelVolts(CCalibrationStore::DefaultPath(), device, CalibrationSide::Input);
+    if (stream) {
+        AnnounceStreamLength(*stream, "blocks", options.block_frames);
+    }
+    const ChannelVolts volts = LoadChannelVolts(CCalibrationStore::DefaultPath(), device,
+                                                CalibrationSide::Input, options.stream);
 
     const bool withImd = options.imd.has_value();
     bool writing = Print(FormatThdHeader(options.format, withImd, device));
@@ -164,7 +187,7 @@ int RunThd(const ThdOptions& given) {
     int64_t printed = 0;
     int64_t framesIn = 0;
     CReasonLines reasons;
-    CRunWatch watch(device);
+    CRunWatch watch(device, stream ? &stream->Stream() : nullptr);
     auto printRows = [&] {
         rows.clear();
         capture.TakeRows(rows);
@@ -183,10 +206,14 @@ int RunThd(const ThdOptions& given) {
         printRows();
         watch.NoteXruns(printed);
     }
-    engine.SetCaptureTap(nullptr, nullptr);
-    engine.StopCapture();
-    if (signal) {
-        engine.StopTestSignal();
+    if (stream) {
+        stream->Stop();
+    } else {
+        engine->SetCaptureTap(nullptr, nullptr);
+        engine->StopCapture();
+        if (signal) {
+            engine->StopTestSignal();
+        }
     }
     printRows();
 

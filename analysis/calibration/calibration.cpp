@@ -68,6 +68,19 @@ std::optional<CalibrationEntry> ParseEntry(const nlohmann::json& item, std::stri
         }
         entry.set_on = set_on->get<std::string>();
     }
+    // Optional, so that a file written before them still loads; an older reader passes over them.
+    const auto rate = item.find("rate_hz");
+    const auto format = item.find("sample_format");
+    if (rate != item.end() || format != item.end()) {
+        if (rate == item.end() || !rate->is_number_integer() || rate->get<long long>() <= 0 ||
+            rate->get<long long>() > 1000000 || format == item.end() || !format->is_string()) {
+            *problem = "rate_hz and sample_format of " + entry.device +
+                       " are not a rate in hertz and a format's name";
+            return std::nullopt;
+        }
+        entry.taken_rate_hz = static_cast<int>(rate->get<long long>());
+        entry.taken_format = format->get<std::string>();
+    }
     return entry;
 }
 
@@ -199,11 +212,16 @@ bool CCalibrationStore::Load(const std::string& path, std::string* message) {
 bool CCalibrationStore::Save(const std::string& path, std::string* error) const {
     nlohmann::json entries = nlohmann::json::array();
     for (const CalibrationEntry& entry : m_entries) {
-        entries.push_back({{"device", entry.device},
-                           {"side", SideName(entry.side)},
-                           {"channel", entry.channel},
-                           {"vrms_at_0dbfs", entry.vrms_at_0dbfs},
-                           {"set_on", entry.set_on}});
+        nlohmann::json item = {{"device", entry.device},
+                               {"side", SideName(entry.side)},
+                               {"channel", entry.channel},
+                               {"vrms_at_0dbfs", entry.vrms_at_0dbfs},
+                               {"set_on", entry.set_on}};
+        if (entry.taken_rate_hz > 0) {
+            item["rate_hz"] = entry.taken_rate_hz;
+            item["sample_format"] = entry.taken_format;
+        }
+        entries.push_back(std::move(item));
     }
     const nlohmann::json document = {{"version", kFileVersion}, {"entries", entries}};
     // A device name that is not UTF-8 would make dump() throw; its bytes are replaced instead.

@@ -18,6 +18,11 @@ struct CalibrationEntry {
     int channel = 0;          // 0: X1 / L, 1: X2 / R
     double vrms_at_0dbfs = 0; // > 0
     std::string set_on;       // the date it was set, ISO 8601 (YYYY-MM-DD)
+    // The rate and sample format ("s16", "s24", "s32", "float") it was measured at; 0 and ""
+    // when the file does not say (written before they were kept: the panel's 44100 Hz s16).
+    // The volts apply at every format: a card's analogue gain does not change with it.
+    int taken_rate_hz = 0;
+    std::string taken_format = {};
 };
 
 // dBFS (AES17 RMS) <-> volts RMS for a channel whose 0 dBFS is vrms_at_0dbfs.

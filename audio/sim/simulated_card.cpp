@@ -47,10 +47,6 @@ void Tick(BenchState& s) {
 
 namespace {
 
-bool IsChainName(const std::string& name) {
-    return name.rfind(kSimDutChainPrefix, 0) == 0;
-}
-
 // Real-time clock: one period every 4096/44100 s, paced from the period count so that it
 // does not drift; idles (and restarts its phase) while no device is open.
 void RunTicker() {

@@ -188,6 +188,11 @@ private:
     int m_periodsToRetry = 0; // bench lock
 };
 
+// "sim:dut=...": a name that sets its own chain of stages.
+inline bool IsChainName(const std::string& name) {
+    return name.rfind(kSimDutChainPrefix, 0) == 0;
+}
+
 // An end open as "sim:dut" puts the device under test in the cable. It works on silence too:
 // an amplifier with nothing at its input still hums.
 bool OpenAs(const BenchState& s, const std::string& name);

@@ -3,10 +3,10 @@
 #include "audio/sim/simulated_card.h"
 #include "audio/sim/simulated_dut.h"
 #include "audio/sim/simulated_dut_chain.h"
+#include "audio/stream/alsa_stream.h"
 #include "base/thread_name.h"
 
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -18,17 +18,14 @@ using namespace simcard;
 
 namespace {
 
-bool IsChainName(const std::string& name) {
-    return name.rfind(kSimDutChainPrefix, 0) == 0;
-}
-
 class CSimulatedStream final : public CMeasureStream {
 public:
     CSimulatedStream(const std::string& name, StreamFormat format,
                      std::optional<CSimulatedDutChain> chain, std::optional<CSimulatedDut> dut)
-        : CMeasureStream(name, format, SimulatedStreamPeriodFrames(format.rate_hz)),
+        : CMeasureStream(name, format, AlsaStreamPeriodFrames(format.rate_hz)),
           m_chain(std::move(chain)), m_dut(std::move(dut)),
           m_dither((m_chain && m_chain->Dithers()) || (m_dut && m_dut->Model().converter_dither)),
+          // a seed of its own, so that the converter's dither is not the stages' noise again
           m_random(kSimDutNoiseSeed ^ 0xD17Eull) {
         const size_t frames = size_t(PeriodFrames());
         m_played.resize(2 * frames);
@@ -152,15 +149,6 @@ StreamOffer EverythingOffered() {
 }
 
 } // namespace
-
-int SimulatedStreamPeriodFrames(int rate_hz) {
-    const double scaled = double(kFramesPerBuffer) * rate_hz / kSampleRate;
-    int frames = 1;
-    while (2.0 * frames <= scaled) {
-        frames *= 2;
-    }
-    return scaled / frames > std::sqrt(2.0) ? 2 * frames : frames;
-}
 
 std::unique_ptr<CMeasureStream> OpenSimulatedStream(const std::string& name, StreamFormat format,
                                                     std::string* error) {

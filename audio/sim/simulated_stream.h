@@ -10,12 +10,15 @@
 // the format's integer codes, undithered (float: as they are). "sim:dut" is the bench's built-in
 // amplifier (simulated_dut.h, as SetDeviceUnderTest last set it), its converter dither at the
 // stream's depth; every other "sim..." name a plain cable. The bench's input signals and
-// injected faults are the 16-bit devices' alone.
+// injected faults are the 16-bit devices' alone; an unplugged card (SetDeviceGone) refuses to
+// open or start a stream.
 //
 // One card: a stream does not open (one line: the card is in use) while the bench's 16-bit
 // input or output is open, nor while another stream is; and the 16-bit devices do not open
 // while a stream exists. The panel lets go before an analyser takes the card.
 //
+// Periods are as long as the ALSA stream's (AlsaStreamPeriodFrames), so an analyser's taps come
+// the same on either.
 // Pace: the bench's clock when Start is called. BenchClock::RealTime runs a period per period's
 // duration; BenchClock::Stepped runs the next period as soon as the tap returns, so a test
 // measures as fast as the machine goes (no Step calls: the stream does not wait for them).
@@ -27,10 +30,6 @@
 
 #include <memory>
 #include <string>
-
-// Frames per period: the panel's 4096-frame buffer scaled to the rate and rounded to the nearest
-// power of two, 4096 at 44.1 and 48 kHz, 8192 at 88.2 and 96, 16384 at 176.4 and 192.
-int SimulatedStreamPeriodFrames(int rate_hz);
 
 // nullptr with one line in *error: a rate outside kStreamRates (RefusalLine), a chain that does
 // not parse at that rate, a card in use or gone.

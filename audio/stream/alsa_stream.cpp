@@ -19,14 +19,6 @@ namespace {
 constexpr int kRestMs = 100;
 constexpr size_t kMaxPollDescriptors = 16;
 
-ClockStamp MonotonicNow() {
-    timespec now{};
-    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
-        return {};
-    }
-    return {int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec, DeviceClock::Monotonic};
-}
-
 // One I/O thread for both directions: the tap and the source are then never called at once,
 // as the stream promises, and one poll() watches both PCMs and the wake-up descriptor.
 class CAlsaStream final : public CMeasureStream {

@@ -211,14 +211,6 @@ bool CAlsaDevice::Reopen(int err, const char* doing) {
     return false;
 }
 
-ClockStamp MonotonicNow() {
-    timespec now{};
-    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
-        return {};
-    }
-    return {int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec, DeviceClock::Monotonic};
-}
-
 ClockStamp CAlsaDevice::ReadStamp(uint32_t frames) const {
     snd_pcm_sframes_t delay = 0;
     if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0) {

@@ -13,6 +13,7 @@
 #include "audio/wave/alsa_pcm.h"
 #include "audio/wave/wave_device.h"
 #include "audio/wave/xrun_storm.h"
+#include "base/clock_stamp.h"
 
 #include <atomic>
 #include <cerrno>
@@ -22,9 +23,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-// Now on CLOCK_MONOTONIC, the clock both directions' positions are told on.
-ClockStamp MonotonicNow();
 
 class CAlsaDevice final : public CWaveDevice {
 public:

@@ -126,7 +126,10 @@ TEST(Store, SavedFileReadsBackTheSame) {
     const std::string path = TempFolder() + "/deeper/tavrin/calibration.json";
     CCalibrationStore store;
     store.Set(Entry("hw:1,0", CalibrationSide::Input, 0, 1.2345678901234567));
-    store.Set(Entry("hw:1,0", CalibrationSide::Output, 1, 0.775));
+    CalibrationEntry at96k = Entry("hw:1,0", CalibrationSide::Output, 1, 0.775);
+    at96k.taken_rate_hz = 96000;
+    at96k.taken_format = "s24";
+    store.Set(at96k);
     std::string error;
     ASSERT_TRUE(store.Save(path, &error)) << error;
 
@@ -138,7 +141,11 @@ TEST(Store, SavedFileReadsBackTheSame) {
     ASSERT_TRUE(input);
     EXPECT_EQ(input->vrms_at_0dbfs, 1.2345678901234567);
     EXPECT_EQ(input->set_on, "2026-12-08");
-    ASSERT_TRUE(read.Find("hw:1,0", CalibrationSide::Output, 1));
+    EXPECT_EQ(input->taken_rate_hz, 0); // not recorded: the file does not claim one
+    const auto output = read.Find("hw:1,0", CalibrationSide::Output, 1);
+    ASSERT_TRUE(output);
+    EXPECT_EQ(output->taken_rate_hz, 96000);
+    EXPECT_EQ(output->taken_format, "s24");
 }
 
 TEST(Store, MissingFileIsNoCalibrationAndNoMessage) {
@@ -231,6 +238,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadFileCase{"ChannelAsText",
                     WithBad(R"({"device":"hw:9","side":"input","channel":"0","vrms_at_0dbfs":1})"),
                     true, "channel"},
+        BadFileCase{"RateWithoutFormat",
+                    WithBad(kBadHead + R"("vrms_at_0dbfs":1,"rate_hz":96000})"), true,
+                    "sample_format"},
+        BadFileCase{
+            "RateAsText",
+            WithBad(kBadHead + R"("vrms_at_0dbfs":1,"rate_hz":"96k","sample_format":"s24"})"), true,
+            "rate_hz"},
         BadFileCase{"TwoBadOneMessage", WithBad(kBadHead + R"("vrms_at_0dbfs":-1},)" + "null"),
                     true, "2 entries skipped"}),
     [](const auto& info) { return std::string(info.param.name); });

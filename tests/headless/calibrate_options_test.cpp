@@ -25,7 +25,11 @@ INSTANTIATE_TEST_SUITE_P(
                     BoundaryCase{"LevelHighest", {"--vrms", "1", "--level", "0"}, true},
                     BoundaryCase{"LevelAbove", {"--vrms", "1", "--level", "0.01"}, false},
                     BoundaryCase{"SecondsAboveZero", {"--vrms", "1", "--seconds", "0.001"}, true},
-                    BoundaryCase{"SecondsZero", {"--vrms", "1", "--seconds", "0"}, false}),
+                    BoundaryCase{"SecondsZero", {"--vrms", "1", "--seconds", "0"}, false},
+                    BoundaryCase{"RateHighest", {"--vrms", "1", "--rate", "192000"}, true},
+                    BoundaryCase{"RateAbove", {"--vrms", "1", "--rate", "384000"}, false},
+                    BoundaryCase{"FormatFloat", {"--vrms", "1", "--format", "float"}, true},
+                    BoundaryCase{"FormatUnknown", {"--vrms", "1", "--format", "f64"}, false}),
     [](const testing::TestParamInfo<BoundaryCase>& info) { return BoundaryName(info.param); });
 
 } // namespace

@@ -73,7 +73,21 @@ INSTANTIATE_TEST_SUITE_P(
         BoundaryCase{"sd_none", Mass("10", "--sd", "0"), false},
         BoundaryCase{"diameter_most", Mass("10", "--diameter", "100"), true},
         BoundaryCase{"diameter_over_most", Mass("10", "--diameter", "100.01"), false},
-        BoundaryCase{"diameter_none", Mass("10", "--diameter", "0"), false}),
+        BoundaryCase{"diameter_none", Mass("10", "--diameter", "0"), false},
+        // Above 44444 Hz the top is 0.45 of the rate.
+        BoundaryCase{
+            "freq_most_at_96k", {"--ref", "100", "--freq", "43200", "--rate", "96000"}, true},
+        BoundaryCase{"freq_over_most_at_96k",
+                     {"--ref", "100", "--freq", "43200.01", "--rate", "96000"},
+                     false},
+        BoundaryCase{"sweep_most_at_192k",
+                     {"--ref", "100", "--rate", "192000", "--sweep", "10-86400"},
+                     true},
+        BoundaryCase{"sweep_over_most_at_192k",
+                     {"--ref", "100", "--rate", "192000", "--sweep", "10-86400.01"},
+                     false},
+        BoundaryCase{"rate_not_offered", {"--rate", "22050"}, false},
+        BoundaryCase{"format_s32", {"--format", "s32"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What the loudspeaker options ask for, in SI units, and the combinations refused.

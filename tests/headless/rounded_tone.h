@@ -1,9 +1,10 @@
 #pragma once
-// Test oracle: the THD+N a tone's own 16-bit samples carry, with nothing of the program's
-// arithmetic. The tone is rounded to the nearest code, a least-squares sine with an offset at its
-// frequency is taken out, and what is left (the rounding) is compared with the whole signal by
-// RMS. That rounding spreads evenly from 0 to Nyquist (997 Hz and 44100 Hz share no factor, so
-// the error repeats only after a whole second), so a band keeps its share of it.
+// Test oracle: the THD+N a tone's own samples carry at a converter's depth (16 bits unless
+// told), with nothing of the program's arithmetic. The tone is rounded to the nearest code, a
+// least-squares sine with an offset at its frequency is taken out, and what is left (the rounding)
+// is compared with the whole signal by RMS. That rounding spreads evenly from 0 to Nyquist (997 Hz
+// and 44100 Hz share no factor, so the error repeats only after a whole second; nor do 997 and
+// 96000), so a band keeps its share of it.
 
 #include "tests/support/tone_fit.h"
 
@@ -13,13 +14,14 @@
 #include <vector>
 
 inline double RoundedToneThdnDb(double freq_hz, double level_dbfs, double band_lo_hz,
-                                double band_hi_hz, int frames = 65536) {
-    const double fs = 44100.0;
-    const double peak = 32768.0 * std::pow(10.0, level_dbfs / 20.0);
+                                double band_hi_hz, int frames = 65536, double fs = 44100.0,
+                                int bits = 16) {
+    const double fullScale = std::ldexp(1.0, bits - 1);
+    const double peak = fullScale * std::pow(10.0, level_dbfs / 20.0);
     std::vector<double> codes(frames), basis(size_t(3) * frames);
     for (int n = 0; n < frames; ++n) {
         const double angle = 2.0 * std::numbers::pi * std::fmod(freq_hz * n, fs) / fs;
-        codes[n] = std::clamp(std::nearbyint(peak * std::sin(angle)), -32768.0, 32767.0);
+        codes[n] = std::clamp(std::nearbyint(peak * std::sin(angle)), -fullScale, fullScale - 1);
         basis[3 * n] = 1.0;
         basis[3 * n + 1] = std::cos(angle);
         basis[3 * n + 2] = std::sin(angle);

@@ -20,7 +20,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(BoundaryCase{"SecondsAboveZero", {"--seconds", "0.001"}, true},
                     BoundaryCase{"SecondsZero", {"--seconds", "0"}, false},
                     BoundaryCase{"SecondsMost", {"--seconds", "1e9"}, true},
-                    BoundaryCase{"SecondsPastMost", {"--seconds", "1000000000.001"}, false}),
+                    BoundaryCase{"SecondsPastMost", {"--seconds", "1000000000.001"}, false},
+                    // The panel's meter runs at the panel's format alone.
+                    BoundaryCase{"RateOnTheMeter", {"--rate", "44100"}, false},
+                    BoundaryCase{"SampleFormatOnTheMeter", {"--format", "s16"}, false}),
     [](const testing::TestParamInfo<BoundaryCase>& info) { return BoundaryName(info.param); });
 
 } // namespace

@@ -168,8 +168,41 @@ INSTANTIATE_TEST_SUITE_P(
                     BoundaryCase{"gate_from_the_peak", {"--window-ms", "0,0.1"}, true},
                     BoundaryCase{"gate_left_negative", {"--window-ms", "-0.1,4"}, false},
                     BoundaryCase{"gate_ends_at_the_peak", {"--window-ms", "1,0"}, false},
-                    BoundaryCase{"gate_one_number", {"--window-ms", "4"}, false}),
+                    BoundaryCase{"gate_one_number", {"--window-ms", "4"}, false},
+                    // Above 48000 Hz the top is 0.45 of the rate; below, today's 22050 stays.
+                    BoundaryCase{"to_most_at_48k", {"--rate", "48000", "--to", "22050"}, true},
+                    BoundaryCase{"to_past_at_48k", {"--rate", "48000", "--to", "22050.01"}, false},
+                    BoundaryCase{"to_most_at_96k", {"--rate", "96000", "--to", "43200"}, true},
+                    BoundaryCase{"to_past_at_96k", {"--to", "43200.01", "--rate", "96000"}, false},
+                    BoundaryCase{"rate_not_offered", {"--rate", "32000"}, false},
+                    BoundaryCase{"samples_csv", {"--format", "float", "--format", "csv"}, true},
+                    BoundaryCase{"rows_jsonl", {"--format", "s24", "--format", "jsonl"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct RateLine {
+    int rate_hz;
+    int frames; // the default length: the power of two that lasts at least 5.94 s
+};
+
+class SweepAtRate : public testing::TestWithParam<RateLine> {};
+
+// The sweep runs at the rate asked, to its Nyquist, and its default length keeps its seconds.
+TEST_P(SweepAtRate, SweepsToNyquistForAboutSixSeconds) {
+    const RateLine& c = GetParam();
+    SweepOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseSweepOptions({"--rate", std::to_string(c.rate_hz)}, &options, &error))
+        << error;
+    EXPECT_DOUBLE_EQ(options.measurement.sweep.rate_hz, c.rate_hz);
+    EXPECT_DOUBLE_EQ(options.measurement.sweep.f2_hz, c.rate_hz / 2.0);
+    EXPECT_EQ(options.measurement.sweep.frames, c.frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, SweepAtRate,
+                         testing::Values(RateLine{44100, 1 << 18}, RateLine{48000, 1 << 18},
+                                         RateLine{88200, 1 << 19}, RateLine{96000, 1 << 19},
+                                         RateLine{176400, 1 << 20}, RateLine{192000, 1 << 20}),
+                         [](const auto& info) { return std::to_string(info.param.rate_hz); });
 
 TEST(SweepOptions, WindowMsSetsTheGate) {
     SweepOptions options;

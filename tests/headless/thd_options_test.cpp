@@ -224,7 +224,21 @@ INSTANTIATE_TEST_SUITE_P(
         BoundaryCase{"ImdDifferenceProductAboveDc", {"--imd", "5000:9999.99:1"}, true},
         BoundaryCase{"ImdDifferenceProductAtDc", {"--imd", "5000:10000:1"}, false},
         BoundaryCase{"ImdDifferenceProductBelowNyquist", {"--imd", "19000:20524.99:1"}, true},
-        BoundaryCase{"ImdDifferenceProductAtNyquist", {"--imd", "19000:20525:1"}, false}),
+        BoundaryCase{"ImdDifferenceProductAtNyquist", {"--imd", "19000:20525:1"}, false},
+        // The rate sets Nyquist wherever it stands on the line.
+        BoundaryCase{"ToneHighestAt96k", {"--tone", "47999.99", "--rate", "96000"}, true},
+        BoundaryCase{"ToneNyquistAt96k", {"--tone", "48000", "--rate", "96000"}, false},
+        BoundaryCase{"BandHighestAt192k", {"--rate", "192000", "--band", "20-96000"}, true},
+        BoundaryCase{"BandAboveAt192k", {"--rate", "192000", "--band", "20-96000.01"}, false},
+        BoundaryCase{"RateLowest", {"--rate", "44100"}, true},
+        BoundaryCase{"RateBelow", {"--rate", "44099"}, false},
+        BoundaryCase{"RateHighest", {"--rate", "192000"}, true},
+        BoundaryCase{"RateAbove", {"--rate", "192001"}, false},
+        BoundaryCase{"RateBetween", {"--rate", "50000"}, false},
+        BoundaryCase{"FormatRowsAndSamples", {"--format", "jsonl", "--format", "s24"}, true},
+        BoundaryCase{"FormatSamplesTwice", {"--format", "s24", "--format", "float"}, false},
+        BoundaryCase{"FormatRowsTwice", {"--format", "csv", "--format", "jsonl"}, false},
+        BoundaryCase{"FormatUnknown", {"--format", "s8"}, false}),
     [](const testing::TestParamInfo<BoundaryCase>& info) { return BoundaryName(info.param); });
 
 } // namespace

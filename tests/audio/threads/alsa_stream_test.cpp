@@ -1,6 +1,7 @@
-// The ALSA measurement stream against a device restricted by a private configuration
-// (tests/audio/tavrin_48k.conf): a plug in front of the null device whose slave is fixed at
-// 48000 Hz s16. No sound server; the null device captures silence as fast as it is read.
+// The ALSA measurement stream against devices restricted by a private configuration
+// (tests/audio/alsa_restricted.conf): plugs in front of the null device whose slaves are fixed
+// at 48000 Hz s16 (tavrin_48k) or 96000 Hz packed 24-bit (tavrin_96k_s24_3). No sound server;
+// the null device captures silence as fast as it is read.
 
 #include "audio/stream/alsa_stream.h"
 #include "tests/support/allocation_counter.h"
@@ -18,24 +19,34 @@ namespace {
 
 constexpr const char* kDevice = "tavrin_48k";
 
-class AlsaStream48k : public ::testing::Test {
+class AlsaStreamRestricted : public ::testing::Test {
 protected:
     // alsa-lib reads ALSA_CONFIG_PATH afresh whenever its configuration is updated (at each
     // open), so setting it in the process before the first open is enough.
-    static void SetUpTestSuite() { setenv("ALSA_CONFIG_PATH", TAVRIN_ALSA_48K_CONF, 1); }
+    static void SetUpTestSuite() { setenv("ALSA_CONFIG_PATH", TAVRIN_ALSA_RESTRICTED_CONF, 1); }
 };
 
-TEST_F(AlsaStream48k, OffersExactlyItsSlavesRateAndFormat) {
+TEST_F(AlsaStreamRestricted, OffersExactlyItsSlavesRateAndFormat) {
     const StreamOffer offer = QueryAlsaOffer(kDevice);
     EXPECT_EQ(offer.rates_hz, std::vector<int>{48000});
     EXPECT_EQ(offer.formats, std::vector<SampleFormat>{SampleFormat::S16});
 }
 
-class AlsaStream48kRefusal : public AlsaStream48k,
-                             public ::testing::WithParamInterface<StreamFormat> {};
+// Packed 24-bit serves s24 when 24 bits in 4 bytes is not there.
+TEST_F(AlsaStreamRestricted, PackedS24IsOfferedAndOpensAsS24) {
+    const StreamOffer offer = QueryAlsaOffer("tavrin_96k_s24_3");
+    EXPECT_EQ(offer.rates_hz, std::vector<int>{96000});
+    EXPECT_EQ(offer.formats, std::vector<SampleFormat>{SampleFormat::S24});
+    std::string error;
+    EXPECT_NE(OpenAlsaStream("tavrin_96k_s24_3", {96000, SampleFormat::S24}, &error), nullptr)
+        << error;
+}
+
+class AlsaStreamRefusal : public AlsaStreamRestricted,
+                          public ::testing::WithParamInterface<StreamFormat> {};
 
 // Each of these the plug would happily convert to 48000 Hz s16 if allowed.
-TEST_P(AlsaStream48kRefusal, IsOneLineNamingWhatTheDeviceOffers) {
+TEST_P(AlsaStreamRefusal, IsOneLineNamingWhatTheDeviceOffers) {
     const StreamFormat asked = GetParam();
     std::string error;
     EXPECT_EQ(OpenAlsaStream(kDevice, asked, &error), nullptr);
@@ -43,14 +54,14 @@ TEST_P(AlsaStream48kRefusal, IsOneLineNamingWhatTheDeviceOffers) {
                          SampleFormatName(asked.format) + "; it offers 48000 Hz and s16");
 }
 
-INSTANTIATE_TEST_SUITE_P(OtherFormats, AlsaStream48kRefusal,
+INSTANTIATE_TEST_SUITE_P(OtherFormats, AlsaStreamRefusal,
                          ::testing::Values(StreamFormat{96000, SampleFormat::S24},
                                            StreamFormat{44100, SampleFormat::S16},
                                            StreamFormat{48000, SampleFormat::S24},
                                            StreamFormat{48000, SampleFormat::S32},
                                            StreamFormat{48000, SampleFormat::Float}));
 
-TEST_F(AlsaStream48k, AMissingDeviceOffersNothingAndSaysItCannotOpen) {
+TEST_F(AlsaStreamRestricted, AMissingDeviceOffersNothingAndSaysItCannotOpen) {
     EXPECT_TRUE(QueryAlsaOffer("tavrin_no_such_device").rates_hz.empty());
     std::string error;
     EXPECT_EQ(OpenAlsaStream("tavrin_no_such_device", {48000, SampleFormat::S16}, &error), nullptr);
@@ -96,7 +107,7 @@ public:
 };
 
 // Opens at the one format offered, runs, stops with no call after Stop, and runs again.
-TEST_F(AlsaStream48k, ItsOwnFormatOpensAndDeliversPeriodsUntilStopped) {
+TEST_F(AlsaStreamRestricted, ItsOwnFormatOpensAndDeliversPeriodsUntilStopped) {
     std::string error;
     const auto stream = OpenAlsaStream(kDevice, {48000, SampleFormat::S16}, &error);
     ASSERT_NE(stream, nullptr) << error;
