@@ -30,10 +30,7 @@ QString LoanRefusal(CardLoan loan) {
 bool CAnalyserStream::Open(const StreamFormat& format, StreamTapFn tap, void* context,
                            IStreamSource* source, QString* error) {
     // One owner at a time: the stream before goes first, the card staying lent meanwhile.
-    if (m_stream) {
-        m_stream->Stop();
-        m_stream.reset();
-    }
+    StopStream();
     if (const CardLoan loan = m_engine.LendCard(format); loan != CardLoan::Lent) {
         *error = LoanRefusal(loan);
         return false;
@@ -53,11 +50,15 @@ bool CAnalyserStream::Open(const StreamFormat& format, StreamTapFn tap, void* co
     return true;
 }
 
-void CAnalyserStream::Close() {
+void CAnalyserStream::StopStream() {
     if (m_stream) {
         m_stream->Stop();
         m_stream.reset();
     }
+}
+
+void CAnalyserStream::Close() {
+    StopStream();
     if (m_lent) {
         m_lent = false;
         m_engine.ReturnCard();

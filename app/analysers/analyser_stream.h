@@ -29,8 +29,10 @@ public:
     // panel's again. Not for the panel's format.
     bool Open(const StreamFormat& format, StreamTapFn tap, void* context, IStreamSource* source,
               QString* error);
-    // Stops the stream (no tap or source call after it returns) and gives the card back, if it
-    // was lent.
+    // Stops the stream (no tap or source call after it returns); the card stays lent, for the
+    // next Open at another format.
+    void StopStream();
+    // Stops the stream and gives the card back, if it was lent.
     void Close();
     bool IsOpen() const { return m_stream != nullptr; }
 

@@ -316,12 +316,14 @@ void CDistortionWindow::OnFormatChosen(const StreamFormat& format) {
         m_playing = false;
         m_engine.StopTestSignal(this);
     }
+    // Whatever fed the monitor stops before it takes the new rate, so no block mixes two rates.
+    m_engine.SetCaptureTap(nullptr, nullptr);
     if (format.IsPanelFormat()) {
         m_stream.Close();
-        m_streamSignal.reset();
     } else {
-        m_engine.SetCaptureTap(nullptr, nullptr);
+        m_stream.StopStream(); // the card stays lent for the next format
     }
+    m_streamSignal.reset();
     m_format = format;
     FollowRate();
     ApplySettings();

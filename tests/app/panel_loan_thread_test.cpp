@@ -137,6 +137,41 @@ TEST_F(LoanTest, ARecordingKeepsTheCardAndTheWindowSaysWhy) {
     CloseWindow(window);
 }
 
+// From one format of its own to another the card stays lent: the strip names the new format and
+// the monitor reads at the new rate (the tone's frequency comes out right only at the rate the
+// samples were taken at).
+TEST_F(LoanTest, AnotherFormatWhileLentKeepsTheCardAndNamesTheNewOne) {
+    CDistortionWindow* window = OpenWindow();
+    window->findChild<QComboBox*>(QStringLiteral("blockSize"))->setCurrentIndex(0); // 8192
+    window->findChild<QCheckBox*>(QStringLiteral("play"))->setChecked(true);
+    Choose(window, {96000, SampleFormat::S24});
+    Choose(window, {192000, SampleFormat::Float});
+    ASSERT_EQ(window->RunningFormat(), (StreamFormat{192000, SampleFormat::Float}));
+    EXPECT_TRUE(Panel().StatusLine()->Text().startsWith(
+        QString::fromUtf8("分析仪正在使用声卡 192 kHz/32 位浮点 | ")))
+        << Panel().StatusLine()->Text().toStdString();
+    EXPECT_FALSE(Bench().IsOpen(WaveDirection::In));
+
+    auto* table = window->findChild<QTableWidget*>(QStringLiteral("table"));
+    const auto fundamentalHz = [&] {
+        for (int r = 0; r < table->rowCount(); ++r) {
+            if (table->item(r, 0)->text() == QString::fromUtf8("基波频率 (Hz)")) {
+                return table->item(r, 1)->text().toDouble();
+            }
+        }
+        return 0.0;
+    };
+    const int before = window->BlocksShown();
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return window->BlocksShown() > before + 2 && std::abs(fundamentalHz() - 997) < 0.01;
+        },
+        std::chrono::seconds(20)))
+        << fundamentalHz();
+    CloseWindow(window);
+    EXPECT_TRUE(Bench().IsOpen(WaveDirection::In));
+}
+
 // The format that worked is kept for the card it worked on: a new window on that card starts
 // there, a window on another card at the panel's format.
 TEST_F(LoanTest, TheChoiceIsRememberedPerCard) {
