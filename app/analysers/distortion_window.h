@@ -5,10 +5,14 @@
 // signal; closed, it leaves nothing behind on the capture path and gives the line output back.
 // The live table, the plots and the exports all show the same block's figures.
 //
-// Threads: GUI thread only. The monitor's rows are made on the capture worker and handed over
-// in a triple buffer made beforehand, the GUI thread woken through a CWorkerWake made with the
-// window: the capture worker allocates nothing and posts no event. Closing the window removes
-// the tap first, so no row is made after.
+// At a rate or sample format of its own (CStreamFormatChoice) the window borrows the card from
+// the panel (CAnalyserStream) for as long as it listens at it: the monitor is fed the measurement
+// stream's floats and the tone plays through the stream's own source.
+//
+// Threads: GUI thread only. The monitor's rows are made on the capture worker (or the stream's
+// I/O thread) and handed over in a triple buffer made beforehand, the GUI thread woken through a
+// CWorkerWake made with the window: the feeding thread allocates nothing and posts no event.
+// Closing the window removes the tap (or stops the stream) first, so no row is made after.
 
 #include "analysis/distortion/distortion_monitor.h"
 #include "app/analysers/analyser_stream.h"

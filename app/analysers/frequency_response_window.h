@@ -7,6 +7,9 @@
 // nothing. Curves can be kept or loaded as overlays, and the result saved as CSV, FRD, a float WAV
 // of the impulse response, or a picture of the plots.
 //
+// At a rate or sample format of its own a run borrows the card from the panel for the run alone,
+// fed on the measurement stream's I/O thread.
+//
 // Threads: GUI thread only. The measurement's Tap runs on the capture worker while a run is on;
 // the window sets the tap before the sweep plays and removes it (which waits out a call in
 // progress) before the measurement goes to a thread of the window's own to be analysed.

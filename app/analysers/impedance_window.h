@@ -10,6 +10,9 @@
 // corrections (impedance_corrections_box.h) are classes of their own, and its sweep and exports
 // are in impedance_window_sweep.cpp and impedance_window_export.cpp.
 //
+// At a rate or sample format of its own the window borrows the card from the panel for as long as
+// it is open at it; the run is then fed on the measurement stream's I/O thread, as below.
+//
 // Threads: GUI thread only. The run is fed on the capture worker, which allocates nothing there:
 // it leaves its reading in a mailbox and its sweep's news in atomics, and wakes the window
 // through CWorkerWake. The run is only replaced while the tap is removed.
