@@ -22,9 +22,19 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdlib>
 #include <numbers>
 
 namespace {
+
+// As the user picks a rate and a sample format in the window's boxes.
+void Choose(QWidget* window, const StreamFormat& format) {
+    auto* choice = window->findChild<CStreamFormatChoice*>();
+    choice->RateBox()->setCurrentIndex(choice->RateBox()->findData(format.rate_hz));
+    QComboBox* formats = choice->SampleFormatBox();
+    formats->setCurrentIndex(formats->findData(int(format.format)));
+    emit formats->activated(formats->currentIndex());
+}
 
 class LoanTest : public PanelTest {
 protected:
@@ -44,15 +54,6 @@ protected:
             }
         }
         return Panel().findChild<CDistortionWindow*>();
-    }
-
-    // As the user picks a rate and a sample format in the window's boxes.
-    static void Choose(QWidget* window, const StreamFormat& format) {
-        auto* choice = window->findChild<CStreamFormatChoice*>();
-        choice->RateBox()->setCurrentIndex(choice->RateBox()->findData(format.rate_hz));
-        QComboBox* formats = choice->SampleFormatBox();
-        formats->setCurrentIndex(formats->findData(int(format.format)));
-        emit formats->activated(formats->currentIndex());
     }
 
     void CloseWindow(CDistortionWindow* window) {
@@ -170,6 +171,41 @@ TEST_F(LoanTest, AnotherFormatWhileLentKeepsTheCardAndNamesTheNewOne) {
         << fundamentalHz();
     CloseWindow(window);
     EXPECT_TRUE(Bench().IsOpen(WaveDirection::In));
+}
+
+// A device that does not offer the format (ALSA's plug in front of the null device, fixed at
+// 48 kHz s16 and opened without conversion): its one line in the window, the boxes back at the
+// panel's format, and the card the panel's again.
+TEST(LoanRefusal, ADeviceThatDoesNotOfferTheFormatIsSaidAndThePanelKeepsTheCard) {
+    setenv("ALSA_CONFIG_PATH", TAVRIN_ALSA_RESTRICTED_CONF, 1);
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    CAlertRecorder alerts;
+    SetWaveDevices("tavrin_48k", "tavrin_48k");
+    {
+        CInstrumentDlg panel;
+        panel.OnInitDialog();
+        ASSERT_NE(panel.m_soundIn.m_hWaveIn, nullptr) << (alerts.Count() ? alerts.Texts()[0] : "");
+        panel.OnDistortion();
+        auto* window = panel.findChild<CDistortionWindow*>();
+        Choose(window, {96000, SampleFormat::S24});
+
+        EXPECT_EQ(window->RunningFormat(), StreamFormat{});
+        EXPECT_EQ(window->findChild<CStreamFormatChoice*>()->Format(), StreamFormat{});
+        EXPECT_EQ(
+            window->findChild<QLabel*>(QStringLiteral("streamStatus"))->text(),
+            QStringLiteral("'tavrin_48k' does not offer 96000 Hz s24; it offers 48000 Hz and s16"));
+        EXPECT_NE(panel.m_soundIn.m_hWaveIn, nullptr) << "the panel has the card again";
+        EXPECT_FALSE(panel.CardLentAt());
+        window->close();
+    }
+    EXPECT_EQ(alerts.Count(), 0u) << alerts.Texts()[0];
+    SetWaveDevices("", "");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    qunsetenv("XDG_CONFIG_HOME");
+    unsetenv("ALSA_CONFIG_PATH");
 }
 
 // The format that worked is kept for the card it worked on: a new window on that card starts
