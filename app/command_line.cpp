@@ -29,6 +29,7 @@ std::string Usage(const QCommandLineParser& parser) {
                        "  %1 calibrate [选项]  电压校准：输入或输出的 0 dBFS 对应的伏特数\n"
                        "  %1 sweep [选项]    扫频测量频率响应：幅度、相位、谐波\n"
                        "  %1 impedance [选项]  阻抗：|Z|、相位、L/C/R、ESR、Q、D，或步进扫描\n"
+                       "  %1 report [选项]   声卡测试报告：一次测完各项标准指标，写成 HTML、JSON、CSV\n"
                        "各命令的 --help 说明其选项。\n"));
     return (Text(QT_TRANSLATE_NOOP("CommandLine", "用法：%1 [选项]")).arg(kProgram) +
             text.mid(text.indexOf(QLatin1Char('\n'))) + commands.arg(kProgram))

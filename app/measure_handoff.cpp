@@ -12,7 +12,7 @@ int HandOffToMeasureTool(int argc, char** argv) {
     if (argc < 2 ||
         (std::strcmp(argv[1], "measure") != 0 && std::strcmp(argv[1], "thd") != 0 &&
          std::strcmp(argv[1], "calibrate") != 0 && std::strcmp(argv[1], "sweep") != 0 &&
-         std::strcmp(argv[1], "impedance") != 0)) {
+         std::strcmp(argv[1], "impedance") != 0 && std::strcmp(argv[1], "report") != 0)) {
         return -1;
     }
     // The tool beside this executable, not one found on PATH: the two are built together.

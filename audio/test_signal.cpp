@@ -92,6 +92,8 @@ void CTestSignalSource::Begin(const TestSignal& signal) {
                                            int(kSampleRate));
     }
     m_dither = signal.dither;
+    m_plays = {signal.channels != TestSignalChannels::Right,
+               signal.channels != TestSignalChannels::Left};
     m_random.Seed(kTestSignalDitherSeed);
     // Copying the pointer only counts a reference: nothing is allocated on the filling thread.
     m_samples = signal.kind == TestSignalKind::Samples ? signal.samples : nullptr;
@@ -169,7 +171,7 @@ void CTestSignalSource::Fill(int16_t* interleaved, int frames, ClockStamp played
         }
         const auto sample = int16_t(std::lround(std::clamp(value, -32768.0, 32767.0)));
         for (int c = 0; c < kChannels; ++c) {
-            interleaved[kChannels * f + c] = sample;
+            interleaved[kChannels * f + c] = m_plays[size_t(c)] ? sample : int16_t(0);
         }
     }
 }

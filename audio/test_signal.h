@@ -30,6 +30,8 @@ inline constexpr double kCcifLowHz = 19000.0;
 inline constexpr double kCcifHighHz = 20000.0;
 
 enum class TestSignalKind { Tone, ImdSmpte, ImdCcif, Samples, ImdPair };
+// The outputs a tone or a two-tone signal plays on; the other stays silent (crosstalk).
+enum class TestSignalChannels { Both, Left, Right };
 
 struct TestSignal {
     TestSignalKind kind = TestSignalKind::Tone;
@@ -45,6 +47,7 @@ struct TestSignal {
     // one's), summing to the level's peak.
     double freq2_hz = kSmpteHighHz;
     double ratio = 4.0;
+    TestSignalChannels channels = TestSignalChannels::Both; // ignored for samples
 };
 
 // Every new signal's dither starts here, so the same settings give the same samples.
@@ -109,6 +112,7 @@ private:
     std::array<ExactTone, 2> m_tones{}; // amplitudes in codes
     int m_toneCount = 0;
     bool m_dither = false;
+    std::array<bool, 2> m_plays{true, true}; // per output channel, L first
     CFastRandom m_random;
     std::shared_ptr<const std::vector<int16_t>> m_samples;
     size_t m_sampleAt = 0;  // the next value's index in *m_samples

@@ -3,6 +3,7 @@
 #include "analysis/calibration/impedance_calibration.h"
 #include "analysis/impedance/impedance_live.h"
 #include "analysis/impedance/loudspeaker.h"
+#include "audio/stream/stream_format.h"
 #include "audio/test_signal.h"
 #include "audio/wave/wave_api.h"
 #include "base/pcm_format.h"
@@ -181,6 +182,7 @@ int RunImpedance(const ImpedanceOptions& options) {
     live.r_ref_ohm = options.r_ref_ohm;
     const double rate_hz = options.stream.rate_hz;
     live.sample_rate_hz = rate_hz;
+    live.sample_bits = SampleBits(options.stream.format);
     std::optional<TestSignal> signal;
     if (!options.external) {
         signal = TestSignal{};
@@ -197,6 +199,7 @@ int RunImpedance(const ImpedanceOptions& options) {
         settings.per_octave = options.per_octave;
         settings.r_ref_ohm = options.r_ref_ohm;
         settings.sample_rate_hz = rate_hz;
+        settings.sample_bits = live.sample_bits;
         std::string why;
         auto planned = PlanPlayedSweep(settings, &why);
         if (!planned) {

@@ -1,13 +1,16 @@
 // tavrin-measure: the instruments without the panel, for scripts and logging. Started as
 // `tavrin measure ...`, `tavrin thd ...`, `tavrin calibrate ...`, `tavrin sweep ...` or
-// `tavrin impedance ...` (the panel's executable hands over before it loads anything of Qt's
-// GUI, and passes the command other than "measure" on as the first argument) or directly.
+// `tavrin impedance ...` or `tavrin report ...` (the panel's executable hands over before it loads
+// anything of Qt's GUI, and passes the command other than "measure" on as the first argument) or
+// directly.
 #include "headless/calibrate_options.h"
 #include "headless/calibrate_session.h"
 #include "headless/impedance_options.h"
 #include "headless/impedance_session.h"
 #include "headless/measure_options.h"
 #include "headless/measure_session.h"
+#include "headless/report_options.h"
+#include "headless/report_session.h"
 #include "headless/sweep_options.h"
 #include "headless/sweep_session.h"
 #include "headless/thd_options.h"
@@ -25,7 +28,9 @@ constexpr const char* kCommands =
     "          tavrin calibrate  volts at 0 dBFS for an input or output (tavrin calibrate "
     "--help)\n"
     "          tavrin impedance  a part's impedance against a reference resistor (tavrin "
-    "impedance --help)\n";
+    "impedance --help)\n"
+    "          tavrin report   every standard figure of a card in one run, as HTML, JSON and "
+    "CSV (tavrin report --help)\n";
 
 // Parses, refuses with one line, shows the help, or runs.
 template <typename Options>
@@ -64,6 +69,10 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "impedance") {
         return Command<ImpedanceOptions>({args.begin() + 1, args.end()}, ParseImpedanceOptions,
                                          ImpedanceUsage, RunImpedance);
+    }
+    if (!args.empty() && args[0] == "report") {
+        return Command<ReportOptions>({args.begin() + 1, args.end()}, ParseReportOptions,
+                                      ReportUsage, RunReport);
     }
     return Command<MeasureOptions>(args, ParseMeasureOptions, MeasureUsage, RunMeasure);
 }

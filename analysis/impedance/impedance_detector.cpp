@@ -2,7 +2,6 @@
 
 #include "analysis/common/block_checks.h"
 #include "analysis/common/tone_fit.h"
-#include "base/full_scale.h"
 #include "measure/sine_fit.h"
 
 #include <algorithm>
@@ -57,14 +56,15 @@ const char* ImpedanceRefusalText(ImpedanceRefusal refusal) {
     return "";
 }
 
-double ToneAmplitudeError(double residual_mean_square, int n) {
-    // Rounding to 16 bits is no random noise for a steady tone: at a round frequency the samples,
-    // and so their rounding, repeat every few hundred (441 for 1 kHz at 44.1 kHz), and the
-    // rounding's share at the tone averages down only over that pattern, not over the block.
-    constexpr double kStep = 1.0 / kFullScale;
+double ToneAmplitudeError(double residual_mean_square, int n, int sampleBits) {
+    // Rounding is no random noise for a steady tone: at a round frequency the samples, and so
+    // their rounding, repeat every few hundred (441 for 1 kHz at 44.1 kHz), and the rounding's
+    // share at the tone averages down only over that pattern, not over the block. Its step is
+    // the capture's own: a 24-bit card resolves 256 times finer than the panel's 16 bits.
+    const double step = std::ldexp(1.0, 1 - sampleBits);
     constexpr int kRoundingPattern = 441;
     const double noise = residual_mean_square * 2.0 / std::max(n, 1);
-    const double rounding = kStep * kStep / 12.0 * 2.0 / std::min(std::max(n, 1), kRoundingPattern);
+    const double rounding = step * step / 12.0 * 2.0 / std::min(std::max(n, 1), kRoundingPattern);
     return std::sqrt(std::max(noise, rounding));
 }
 
@@ -76,8 +76,8 @@ static int CheckedFrames(int maxFrames) {
     return maxFrames;
 }
 
-CImpedanceDetector::CImpedanceDetector(int maxFrames, double sampleRateHz)
-    : m_maxFrames(CheckedFrames(maxFrames)), m_sampleRateHz(sampleRateHz),
+CImpedanceDetector::CImpedanceDetector(int maxFrames, double sampleRateHz, int sampleBits)
+    : m_maxFrames(CheckedFrames(maxFrames)), m_sampleRateHz(sampleRateHz), m_sampleBits(sampleBits),
       m_x1(size_t(m_maxFrames)), m_x2(size_t(m_maxFrames)), m_search(m_maxFrames, sampleRateHz) {
     if (!(sampleRateHz > 0)) {
         throw std::invalid_argument("CImpedanceDetector: the sample rate must be positive");
@@ -126,9 +126,11 @@ ImpedanceDetection CImpedanceDetector::Detect(const double* interleaved, int fra
     }
     result.z_ohm = r_ref_ohm * (result.v1 / result.v2 - 1.0);
     // d(V1/V2) / (V1/V2) = dV1/V1 - dV2/V2, the two channels' errors independent.
-    const double e1 = ToneAmplitudeError(ResidualMeanSquare(m_x1.data(), n, w, fit1), n) / a1;
+    const double e1 =
+        ToneAmplitudeError(ResidualMeanSquare(m_x1.data(), n, w, fit1), n, m_sampleBits) / a1;
     const double e2 =
-        ToneAmplitudeError(ResidualMeanSquare(m_x2.data(), n, w, fit2), n) / std::abs(result.v2);
+        ToneAmplitudeError(ResidualMeanSquare(m_x2.data(), n, w, fit2), n, m_sampleBits) /
+        std::abs(result.v2);
     result.ratio_resolution =
         kResolutionSigmas * std::abs(result.v1 / result.v2) * std::hypot(e1, e2);
     const double ratio = std::abs(result.z_ohm) / r_ref_ohm;

@@ -47,14 +47,15 @@ struct ImpedanceDetection {
 inline constexpr double kResolutionSigmas = 3.0;
 // A least-squares amplitude's standard error along one axis, a fraction of full scale, from the
 // residual's mean square over n samples: each of cos and sin carries sqrt(2 / n) of the
-// residual's RMS; never less than 16-bit rounding leaves (which a steady tone repeats).
-double ToneAmplitudeError(double residual_mean_square, int n);
+// residual's RMS; never less than rounding to `sampleBits` leaves (which a steady tone repeats).
+double ToneAmplitudeError(double residual_mean_square, int n, int sampleBits = 16);
 
 class CImpedanceDetector {
 public:
     // maxFrames: the longest block Detect takes and the only length DetectExternal takes (even,
-    // at least 4096).
-    CImpedanceDetector(int maxFrames, double sampleRateHz);
+    // at least 4096). sampleBits: the capture's depth (16, 24, 32; float counts as 24), whose
+    // rounding is the least error a reading can claim.
+    CImpedanceDetector(int maxFrames, double sampleRateHz, int sampleBits = 16);
 
     // interleaved: frames stereo frames, X1 first, fractions of full scale. The tone is the
     // generator's own at freq_hz.
@@ -67,6 +68,7 @@ public:
 private:
     int m_maxFrames;
     double m_sampleRateHz;
+    int m_sampleBits;
     std::vector<double> m_x1;
     std::vector<double> m_x2;
     CToneSearch m_search;

@@ -34,7 +34,7 @@ CImpedanceLive::CImpedanceLive(const ImpedanceLiveSettings& settings,
               std::max(kSettleS, settings.freq_hz ? kSettlePeriods / *settings.freq_hz : 0.0) *
               settings.sample_rate_hz)) +
           settings.extra_settle_frames),
-      m_detector(EvenAtLeast4096(m_blockFrames), settings.sample_rate_hz),
+      m_detector(EvenAtLeast4096(m_blockFrames), settings.sample_rate_hz, settings.sample_bits),
       m_block(2 * size_t(EvenAtLeast4096(m_blockFrames))) {}
 
 void CImpedanceLive::Restart() {

@@ -21,6 +21,7 @@ struct ImpedanceLiveSettings {
     std::optional<double> freq_hz; // the tone played; nothing: an external generator's
     double r_ref_ohm = 100;
     double sample_rate_hz = 44100;
+    int sample_bits = 16; // the capture's depth: the finest a reading can resolve
     // Added to the settling after the tone shows: a tone changed in level or phase while one of
     // the same frequency played shows at once, yet reaches X1 only after the loop's delay.
     int extra_settle_frames = 0;

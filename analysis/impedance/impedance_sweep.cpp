@@ -58,7 +58,7 @@ CImpedanceSweep::CImpedanceSweep(const ImpedanceSweepSettings& settings,
                                  std::vector<ImpedanceStep> plan,
                                  const ImpedanceCorrections& corrections)
     : m_settings(settings), m_plan(std::move(plan)), m_corrections(corrections),
-      m_detector(LongestBlock(m_plan), settings.sample_rate_hz),
+      m_detector(LongestBlock(m_plan), settings.sample_rate_hz, settings.sample_bits),
       m_block(2 * size_t(LongestBlock(m_plan))) {
     m_points.reserve(m_plan.size());
     StartStep();

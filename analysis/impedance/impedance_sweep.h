@@ -19,6 +19,7 @@ struct ImpedanceSweepSettings {
     int per_octave = 12;
     double r_ref_ohm = 100;
     double sample_rate_hz = 44100;
+    int sample_bits = 16; // the capture's depth: the finest a reading can resolve
     // Measure over whole periods, at least this long and at least this many.
     double least_block_s = 0.05;
     int least_block_periods = 10;

@@ -67,6 +67,25 @@ private:
     double m_state[2][4] = {};
 };
 
+// Each channel gains the other's signal as it was before the stage.
+class CCrosstalkStage final : public IDutStage {
+public:
+    explicit CCrosstalkStage(const DutStage& s)
+        : m_toX2(std::pow(10.0, s.args[0] / 20.0)), m_toX1(std::pow(10.0, s.args[1] / 20.0)) {}
+
+    void Process(double* x1, double* x2, int frames) override {
+        for (int n = 0; n < frames; ++n) {
+            const double left = x1[n];
+            x1[n] += m_toX1 * x2[n];
+            x2[n] += m_toX2 * left;
+        }
+    }
+
+private:
+    double m_toX2;
+    double m_toX1;
+};
+
 // gain, noise and another source's tone: sample by sample, each channel on its own.
 class CMemorylessStage final : public IDutStage {
 public:
@@ -259,6 +278,9 @@ CSimulatedDutChain::CSimulatedDutChain(const std::vector<DutStage>& stages, uint
         case Kind::Mismatch:
             m_stages.push_back(MakeFirStage(s, zin, rate_hz));
             m_latencyFrames += kSimFirLatencyFrames;
+            break;
+        case Kind::Crosstalk:
+            m_stages.push_back(std::make_unique<CCrosstalkStage>(s));
             break;
         case Kind::Zin:
             break;

@@ -29,6 +29,7 @@ constexpr StageRule kRules[] = {
     {"zin", Kind::Zin, 1, "zin:OHMS", false},
     {"mismatch", Kind::Mismatch, 2, "mismatch:DB:DEG", false},
     {"dither", Kind::Dither, 0, "dither", false},
+    {"crosstalk", Kind::Crosstalk, 2, "crosstalk:LR:RL", false},
 };
 
 bool Fail(std::string& error, const std::string& what) {
@@ -113,6 +114,8 @@ bool CheckRanges(const StageRule& rule, const DutStage& s, int rate_hz, std::str
             return bad("the gain must be within +-20 dB and the phase within +-180 degrees");
         }
         return true;
+    case Kind::Crosstalk:
+        return a[0] <= 0 && a[1] <= 0 ? true : bad("the leaks must be 0 dB or below");
     case Kind::Poly:
     case Kind::Dither:
         return true;

@@ -17,6 +17,8 @@
 //     zin:OHMS       the card's input impedance across X2, for the dividers of the chain
 //     mismatch:DB:DEG  X2's path differs from X1's by that gain and constant phase
 //     dither         the capture converter adds TPDF dither of +-1 LSB before rounding
+//     crosstalk:LR:RL  X2 gains X1 at LR dB and X1 gains X2 at RL dB (each 0 dB or below), as
+//                    a card's channels leak into each other
 // A chain '+' is followed by a stage keyword (lowercase); a network's '+' by R, L, C or '('.
 // Frequencies must lie below the Nyquist frequency of the rate the chain works at (22050 Hz on
 // the panel's 44.1 kHz card).
@@ -45,7 +47,8 @@ struct DutStage {
         Divider,
         Zin,
         Mismatch,
-        Dither
+        Dither,
+        Crosstalk
     };
     Kind kind = Kind::Gain;
     bool x1_only = false;

@@ -1210,6 +1210,7 @@ multimeter, signal generator. Device names are ALSA&apos;s (see --list-devices);
   %1 calibrate [选项]  电压校准：输入或输出的 0 dBFS 对应的伏特数
   %1 sweep [选项]    扫频测量频率响应：幅度、相位、谐波
   %1 impedance [选项]  阻抗：|Z|、相位、L/C/R、ESR、Q、D，或步进扫描
+  %1 report [选项]   声卡测试报告：一次测完各项标准指标，写成 HTML、JSON、CSV
 各命令的 --help 说明其选项。
 </source>
         <translation>
@@ -1219,6 +1220,7 @@ Commands:
   %1 calibrate [options]  volts at 0 dBFS for an input or an output
   %1 sweep [options]    frequency response by a sweep: magnitude, phase, harmonics
   %1 impedance [options]  impedance: |Z|, phase, L/C/R, ESR, Q, D, or a stepped sweep
+  %1 report [options]   a sound card report: every standard figure in one run, as HTML, JSON, CSV
 Each command&apos;s --help tells its options.
 </translation>
     </message>

@@ -189,14 +189,25 @@ TEST(ImpedanceCorrection, CardInputImpedanceLoadingRref) {
 
 // The resolution is the reading's own scatter: over many noisy readings of one resistor the
 // reactance stays inside it, and it is no looser than about the three standard deviations it
-// claims (the scatter measured across the readings is the oracle, not the fit's formula).
-TEST(ImpedanceResolution, BoundsTheScatterOfAResistorsReactance) {
-    CImpedanceDetector detector(kFrames, kRate);
+// claims (the scatter measured across the readings is the oracle, not the fit's formula). At
+// 24 bits with noise far under 16-bit rounding, a floor kept at 16 bits would claim a hundred
+// times the scatter.
+struct ResolutionCase {
+    int bits;
+    double noise_dbfs;
+};
+
+class ImpedanceResolution : public ::testing::TestWithParam<ResolutionCase> {};
+
+TEST_P(ImpedanceResolution, BoundsTheScatterOfAResistorsReactance) {
+    const ResolutionCase c = GetParam();
+    CImpedanceDetector detector(kFrames, kRate, c.bits);
     constexpr int kReadings = 40;
     double sumSquares = 0;
     double resolution = 0;
     for (uint32_t seed = 1; seed <= kReadings; ++seed) {
-        const ChainSignal s = Part(1000, 6.15, 10, -80, seed);
+        ChainSignal s = Part(1000, 6.15, 10, c.noise_dbfs, seed);
+        s.bits = c.bits;
         const std::vector<double> block = ChainBlock(s, kFrames);
         const ImpedanceDetection d = detector.Detect(block.data(), kFrames, 1000, 10);
         ASSERT_EQ(d.refusal, ImpedanceRefusal::None);
@@ -210,6 +221,9 @@ TEST(ImpedanceResolution, BoundsTheScatterOfAResistorsReactance) {
     EXPECT_GT(resolution, 2.0 * sigma);
     EXPECT_LT(resolution, 4.5 * sigma);
 }
+
+INSTANTIATE_TEST_SUITE_P(Depths, ImpedanceResolution,
+                         ::testing::Values(ResolutionCase{16, -80}, ResolutionCase{24, -125}));
 
 // A resistor's reactance below the resolution leaves L, C, Q and D empty instead of printing
 // the noise as farads; a capacitor's, far above it, keeps them, and so does a resistor read

@@ -12,8 +12,9 @@ std::vector<double> ChainBlock(const ChainSignal& s, int frames, int64_t first) 
     const std::complex<double> v2 = s.x1_amplitude * h;
     std::mt19937 rng(s.seed);
     std::normal_distribution<double> noise(0.0, std::pow(10.0, s.noise_dbfs / 20));
-    const auto quantise = [](double x) {
-        return std::clamp(std::round(x * 32768), -32768.0, 32767.0) / 32768;
+    const double codes = std::ldexp(1.0, s.bits - 1);
+    const auto quantise = [codes](double x) {
+        return std::clamp(std::round(x * codes), -codes, codes - 1) / codes;
     };
     std::vector<double> block(2 * size_t(frames));
     for (int k = 0; k < frames; ++k) {

@@ -1,6 +1,7 @@
 #pragma once
 // What the card captures across a known impedance: the generator drives Z and R_ref in series,
-// X1 at the top, X2 across R_ref, so V2 = V1 R/(Z + R) exactly. Rounded to 16 bits.
+// X1 at the top, X2 across R_ref, so V2 = V1 R/(Z + R) exactly. Rounded to the
+// capture's depth, 16 bits unless asked.
 
 #include <complex>
 #include <cstdint>
@@ -15,6 +16,7 @@ struct ChainSignal {
     std::complex<double> x1_gain = 1; // X1's own error against X2 (a channel mismatch)
     double phase = 0.3;               // radians at frame 0
     uint32_t seed = 1;
+    int bits = 16; // the capture's depth
 };
 
 // Interleaved X1, X2 in fractions of full scale, frames [first, first + frames) of the tone.

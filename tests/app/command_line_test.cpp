@@ -106,7 +106,8 @@ std::string HelpIn(Language language) {
 TEST(CommandLineHelp, ListsEveryHeadlessCommandInEitherLanguage) {
     const std::string english = HelpIn(Language::English);
     const std::string chinese = HelpIn(Language::Chinese);
-    for (const std::string command : {"measure", "thd", "calibrate", "sweep", "impedance"}) {
+    for (const std::string command :
+         {"measure", "thd", "calibrate", "sweep", "impedance", "report"}) {
         EXPECT_NE(english.find("\n  tavrin " + command + " [options]"), std::string::npos)
             << english;
         EXPECT_NE(chinese.find("\n  tavrin " + command + " [选项]"), std::string::npos) << chinese;

@@ -76,7 +76,10 @@ INSTANTIATE_TEST_SUITE_P(
                                     "network 'C0'"},
         ParseCase{"divider:100:R1)", "sim:dut: divider: unexpected ')' at character 3 of "
                                      "network 'R1)'"},
-        ParseCase{"zin:1e5+gain:0", "sim:dut: zin needs a divider in the same chain"}));
+        ParseCase{"zin:1e5+gain:0", "sim:dut: zin needs a divider in the same chain"},
+        ParseCase{"crosstalk:-60:-70+noise:-90", ""},
+        ParseCase{"crosstalk:-60:3", "sim:dut: crosstalk: the leaks must be 0 dB or below"},
+        ParseCase{"x1:crosstalk:-60:-70", "sim:dut: x1: does not apply to crosstalk"}));
 
 struct ImpedanceCase {
     const char* network;

@@ -320,4 +320,35 @@ TEST(TestSignalSource, SamplesPlayOnceThenSilence) {
     EXPECT_TRUE(std::equal(again.begin(), again.end(), frames->begin()));
 }
 
+// A tone on one output leaves the other silent and plays, on its own, the very samples the
+// oracle gives (the signal of both channels, untouched); dither too stays on the one channel.
+class TestSignalOneChannel : public ::testing::TestWithParam<TestSignalChannels> {};
+
+TEST_P(TestSignalOneChannel, PlaysTheToneOnOneOutputAndSilenceOnTheOther) {
+    const int playing = GetParam() == TestSignalChannels::Left ? 0 : 1;
+    TestSignal signal;
+    signal.freq_hz = 1234.56;
+    signal.level_dbfs = -3.0;
+    signal.dither = true;
+    signal.channels = GetParam();
+    CTestSignalSource source;
+    source.Set(signal);
+    const auto out = FillFrames(source, 5000);
+    signal.dither = false;
+    source.Set(signal);
+    const auto clean = FillFrames(source, 5000);
+    const auto tones = OracleTones(TestSignalKind::Tone, 1234.56L, -3.0L);
+    int dithered = 0;
+    for (int f = 0; f < 5000; ++f) {
+        ASSERT_EQ(out[size_t(2 * f + 1 - playing)], 0) << f;
+        ASSERT_EQ(clean[size_t(2 * f + 1 - playing)], 0) << f;
+        ASSERT_EQ(clean[size_t(2 * f + playing)], OracleSample(tones, f)) << f;
+        dithered += out[size_t(2 * f + playing)] != clean[size_t(2 * f + playing)] ? 1 : 0;
+    }
+    EXPECT_GT(dithered, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, TestSignalOneChannel,
+                         ::testing::Values(TestSignalChannels::Left, TestSignalChannels::Right));
+
 } // namespace

@@ -83,7 +83,7 @@ for page in tavrin tavrin-measure; do
     [ ! -s "$work/$page.err" ] || fail "$page(1) warnings: $(cat "$work/$page.err")"
 done
 # Every command has its section in tavrin(1).
-for command in measure thd calibrate sweep impedance; do
+for command in measure thd calibrate sweep impedance report; do
     grep -Eq "^   tavrin $command\$" "$work/tavrin.txt" ||
         fail "tavrin(1) renders without a section for 'tavrin $command'"
 done
