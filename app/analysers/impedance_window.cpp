@@ -262,6 +262,7 @@ void CImpedanceWindow::Restart(bool sweep) {
     live.freq_hz = m_frequency->value();
     live.r_ref_ohm = m_rRef->value();
     live.sample_rate_hz = m_format.rate_hz;
+    live.sample_bits = SampleBits(m_format.format);
     ImpedanceSweepSettings settings;
     std::vector<ImpedanceStep> plan;
     if (sweep) {
@@ -270,6 +271,7 @@ void CImpedanceWindow::Restart(bool sweep) {
         settings.per_octave = m_perOctave->value();
         settings.r_ref_ohm = live.r_ref_ohm;
         settings.sample_rate_hz = m_format.rate_hz;
+        settings.sample_bits = live.sample_bits;
         std::string why;
         auto planned = PlanPlayedSweep(settings, &why);
         if (!planned) {
