@@ -1,6 +1,8 @@
 #include "app/calibration_dlg.h"
 
 #include "app/status_line.h"
+#include "app/translation.h"
+#include "audio/stream/stream_format.h"
 #include "audio/test_signal.h"
 #include "audio/wave/wave_api.h"
 #include "base/format_and_alert.h"
@@ -173,10 +175,24 @@ void CCalibrationDlg::ShowLevel() {
 void CCalibrationDlg::ShowStored() {
     const auto show = [this](QLabel* label, CalibrationSide side, int channel) {
         const auto entry = m_store.Find(DeviceOf(side), side, channel);
-        label->setText(entry ? tr("0 dBFS = %1 V 有效值 (%2 设置)")
-                                   .arg(QString::fromStdString(FixedText(entry->vrms_at_0dbfs, 4)),
-                                        QString::fromStdString(entry->set_on))
-                             : tr("未校准"));
+        if (!entry) {
+            label->setText(tr("未校准"));
+            return;
+        }
+        const QString volts = QString::fromStdString(FixedText(entry->vrms_at_0dbfs, 4));
+        const QString setOn = QString::fromStdString(entry->set_on);
+        // The volts apply at every format; where the card's gain differs between them, the
+        // format it was taken at tells the user which one to trust.
+        const std::optional<SampleFormat> format = ParseSampleFormat(entry->taken_format);
+        if (entry->taken_rate_hz > 0 && format) {
+            const bool chinese = SelectedLanguage() == Language::Chinese;
+            const QString taken = QString::fromStdString(
+                DescribeStreamFormat({entry->taken_rate_hz, *format}, chinese));
+            label->setText(
+                tr("0 dBFS = %1 V 有效值 (%2 设置，于 %3 测得)").arg(volts, setOn, taken));
+        } else {
+            label->setText(tr("0 dBFS = %1 V 有效值 (%2 设置)").arg(volts, setOn));
+        }
     };
     show(m_inStored, CalibrationSide::Input, m_inChannel->currentIndex());
     show(m_outStored, CalibrationSide::Output, m_outChannel->currentIndex());
@@ -220,8 +236,10 @@ bool CCalibrationDlg::Store(CalibrationSide side, int channel, double vrms, doub
     // Saved from a copy, so a file that cannot be written leaves the panel's figures as the
     // file has them.
     CCalibrationStore changed = m_store;
+    // Taken on the panel's own stream.
     changed.Set({DeviceOf(side), side, channel, *vrmsAt0Dbfs,
-                 QDate::currentDate().toString(Qt::ISODate).toStdString()});
+                 QDate::currentDate().toString(Qt::ISODate).toStdString(), kSampleRate,
+                 SampleFormatName(SampleFormat::S16)});
     std::string error;
     if (!changed.Save(m_path, &error)) {
         ShowAlert({tr("校准未能保存：").toStdString() + error, std::string(), AlertIcon::Warning});

@@ -95,6 +95,9 @@ public:
     // Capture worker.
     void OnCaptureBuffer(const uint8_t* samples) override;
     void OnRecordingEndedAtGap() override;
+    // GUI thread. The status strip says who has the card; the scope keeps its last picture, as
+    // no buffer arrives to draw another.
+    void OnCardLoan(const std::optional<StreamFormat>& lentAt) override;
 
     CGuiBridge& Bridge() { return m_bridge; }
     const CPanelWidgets& Widgets() const { return m_widgets; }
@@ -142,11 +145,11 @@ private:
     CLinkLabel* m_linkLabel = nullptr;
     CStatusLine* m_statusLine = nullptr; // fed by the capture worker, shown by the GUI thread
     QMenu* m_systemMenu = nullptr;
-    QPointer<CDistortionWindow> m_distortionWindow; // deletes itself when closed
+    QPointer<CDistortionWindow> m_distortionWindow;       // deletes itself when closed
     QPointer<CFrequencyResponseWindow> m_frequencyWindow; // likewise
     QPointer<CImpedanceWindow> m_impedanceWindow;         // likewise
-    QPointer<CCalibrationDlg> m_calibrationDlg;     // deletes itself when closed
-    CCalibrationStore m_calibration;                // GUI thread only
+    QPointer<CCalibrationDlg> m_calibrationDlg;           // deletes itself when closed
+    CCalibrationStore m_calibration;                      // GUI thread only
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;
     CPanelState m_state;
 

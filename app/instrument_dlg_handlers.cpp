@@ -3,6 +3,7 @@
 #include "app/instrument_dlg.h"
 
 #include "app/status_line.h"
+#include "app/translation.h"
 #include "audio/wave/wave_api.h"
 #include "base/format_and_alert.h"
 #include "controls/digit_display.h"
@@ -158,9 +159,9 @@ void CInstrumentDlg::OnSoundCard() {
 
 void CInstrumentDlg::CloseAnalysersBut(const QWidget* keep) {
     // The analysers share the capture tap and the test signal: one open at a time.
-    for (QWidget* window : {static_cast<QWidget*>(m_distortionWindow),
-                            static_cast<QWidget*>(m_frequencyWindow),
-                            static_cast<QWidget*>(m_impedanceWindow)}) {
+    for (QWidget* window :
+         {static_cast<QWidget*>(m_distortionWindow), static_cast<QWidget*>(m_frequencyWindow),
+          static_cast<QWidget*>(m_impedanceWindow)}) {
         if (window != nullptr && window != keep) {
             window->close();
         }
@@ -193,6 +194,17 @@ void CInstrumentDlg::OnImpedance() {
         m_impedanceWindow->setAttribute(Qt::WA_DeleteOnClose);
     }
     Present(m_impedanceWindow);
+}
+
+void CInstrumentDlg::OnCardLoan(const std::optional<StreamFormat>& lentAt) {
+    if (!lentAt) {
+        m_statusLine->ShowCardLent(QString());
+        return;
+    }
+    const bool chinese = SelectedLanguage() == Language::Chinese;
+    m_statusLine->ShowCardLent(
+        tr("分析仪正在使用声卡 %1")
+            .arg(QString::fromStdString(DescribeStreamFormat(*lentAt, chinese))));
 }
 
 void CInstrumentDlg::OnCalibration() {

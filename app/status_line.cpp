@@ -105,6 +105,25 @@ CStatusLine::CStatusLine(QWidget* parent, const PixelRect& panel)
     m_texts[1] = QString::fromStdString(StatusChannelText("X2", nothing));
 }
 
+void CStatusLine::ShowCardLent(const QString& text) {
+    m_loanText = text;
+    // A reading still on its way from before the loan must not overwrite the text.
+    m_pending.Take();
+    LayOutCells(false);
+    if (!text.isEmpty()) {
+        SetCellText(0, text);
+        SetCellText(1, QString());
+        return;
+    }
+    ChannelReading nothing;
+    nothing.rmsDbfs = nothing.peakDbfs = -std::numeric_limits<double>::infinity();
+    for (int c = 0; c < kChannels; ++c) {
+        m_lastRmsDbfs[size_t(c)] = nothing.rmsDbfs;
+        SetCellText(size_t(c),
+                    QString::fromStdString(StatusChannelText(c == 0 ? "X1" : "X2", nothing)));
+    }
+}
+
 void CStatusLine::OnCaptureBuffer(const uint8_t* buffer) {
     std::memcpy(m_frames, buffer, sizeof m_frames);
     // Input lost in a gap must not be averaged over as if the buffers were consecutive.
@@ -121,7 +140,7 @@ void CStatusLine::OnCaptureBuffer(const uint8_t* buffer) {
 
 void CStatusLine::Deliver() {
     const std::optional<StatusReading> reading = m_pending.Take();
-    if (!reading) {
+    if (!reading || !m_loanText.isEmpty()) {
         return;
     }
     std::string device = WaveDeviceName(WaveDirection::In);
@@ -178,6 +197,11 @@ void CStatusLine::LayOutCells(bool twoRows) {
                 i < std::size(kCellWidths) ? kCellWidths[i] : std::max(m_panelWidth - x - 4, 0);
             cells[i] = QRect(x, 0, width, kStatusLineHeightPx);
             x += width;
+        }
+        if (!m_loanText.isEmpty()) {
+            // The loan's one text spans both channels' cells.
+            cells[0] = cells[0].united(cells[1]);
+            cells[1] = QRect();
         }
     }
     if (cells == m_cells) {

@@ -73,6 +73,11 @@ public:
     // change), and where it finds the scope's scale at each reading.
     void SetCalibration(const CCalibrationStore& store);
     void SetScopeScaleSource(std::function<ScopeScale()> source);
+    // GUI thread. While the card is lent to an analyser the strip shows `text` across the
+    // channels' cells, not a reading of a stream the panel no longer has; an empty text: the
+    // card is back, and the channels read "—" until the next buffer.
+    void ShowCardLent(const QString& text);
+
     // GUI thread. The RMS level of the channel in the reading shown last; -infinity before
     // the first.
     double LastRmsDbfs(int channel) const;
@@ -114,5 +119,6 @@ private:
     int m_panelWidth = 0;
     CCalibrationStore m_calibration;
     std::function<ScopeScale()> m_scaleSource;
+    QString m_loanText; // empty while the card is the panel's
     std::array<double, kChannels> m_lastRmsDbfs;
 };

@@ -41,6 +41,10 @@ bool SelectLanguage(Language language) {
     return true;
 }
 
+Language SelectedLanguage() {
+    return Selected().translator ? Language::English : Language::Chinese;
+}
+
 void ApplySelectedLanguage() {
     Catalogue& catalogue = Selected();
     if (catalogue.translator && !catalogue.installed) {

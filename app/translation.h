@@ -18,6 +18,9 @@ inline constexpr const char* kEnglishCatalogue = ":/i18n/tavrin_en.qm";
 // loaded; the texts then stay Chinese.
 bool SelectLanguage(Language language);
 
+// The language SelectLanguage chose last; Chinese before any choice.
+Language SelectedLanguage();
+
 // Installs the selected catalogue into the application; the QApplication must exist.
 void ApplySelectedLanguage();
 

@@ -41,7 +41,13 @@ void CSoundDevice::OnCaptureBuffer(const uint8_t*) {}
 
 void CSoundDevice::OnRecordingEndedAtGap() {}
 
-void CSoundDevice::StartCapture() { m_soundIn.Start(nullptr); }
+void CSoundDevice::OnCardLoan(const std::optional<StreamFormat>&) {}
+
+void CSoundDevice::StartCapture() {
+    if (!m_lentAt) {
+        m_soundIn.Start(nullptr);
+    }
+}
 
 void CSoundDevice::StopCapture() {
     // The stream ends here: the buffers the stop hands back part-filled do not break it.
@@ -50,7 +56,12 @@ void CSoundDevice::StopCapture() {
     m_captureStopping = false;
 }
 
-void CSoundDevice::StartPlayback() { m_soundPlay.start(nullptr); }
+void CSoundDevice::StartPlayback() {
+    // While lent, m_generatorOn alone says that playback comes back with the card.
+    if (!m_lentAt) {
+        m_soundPlay.start(nullptr);
+    }
+}
 
 void CSoundDevice::StopPlayback() {
     if (!m_testSignalOn.load()) {
@@ -65,7 +76,8 @@ bool CSoundDevice::StartTestSignal(const TestSignal& signal, TestSignalUser* use
     m_testSignalUser = user;
     m_testSignal.Set(signal);
     m_testSignalOn = true;
-    return m_soundPlay.m_running || m_soundPlay.start(nullptr);
+    // While lent the signal waits for the card to come back, as after a failed start.
+    return !m_lentAt && (m_soundPlay.m_running || m_soundPlay.start(nullptr));
 }
 
 void CSoundDevice::StopTestSignal(const TestSignalUser* user) {
@@ -81,7 +93,9 @@ void CSoundDevice::StopTestSignal(const TestSignalUser* user) {
     m_testSignalOn = false;
 }
 
-bool CSoundDevice::TestSignalOn() const { return m_testSignalOn.load(); }
+bool CSoundDevice::TestSignalOn() const {
+    return m_testSignalOn.load();
+}
 
 ClockStamp CSoundDevice::TestSignalDeparture() const {
     return m_testSignal.SamplesDeparture();
@@ -118,13 +132,26 @@ void CSoundDevice::TapBuffer(const SampleBuffer* buffer) {
 }
 
 CaptureReopen CSoundDevice::ReopenCapture() {
+    if (m_lentAt) {
+        return CaptureReopen::Reopened; // the device named now opens when the card comes back
+    }
     // A worker in a box holds a buffer that names the device, and would hold the rest once
     // stopped: the device could not close, and stopping would only wait for the user.
     if (WaitsOnUser(m_soundIn.WorkerId())) {
         return CaptureReopen::KeptOld;
     }
+    if (!CloseCapture()) {
+        // Still held (a box raised meanwhile, or a worker that never came back): the device in
+        // use starts again rather than leave the input dead under a name it does not have.
+        m_soundIn.Start(nullptr);
+        return CaptureReopen::KeptOld;
+    }
+    return m_soundIn.Start(nullptr) ? CaptureReopen::Reopened : CaptureReopen::Failed;
+}
+
+bool CSoundDevice::CloseCapture() {
     m_soundIn.Stop();
-    // Stop keeps the device open for the next Start; another device needs it closed, but only
+    // Stop keeps the device open for the next Start; another owner needs it closed, but only
     // once the worker has released every buffer the reset handed back, as they name the device.
     const auto deadline = std::chrono::steady_clock::now() + kReleaseWait;
     while (m_soundIn.m_queuedCount.load() > 0 && std::chrono::steady_clock::now() < deadline) {
@@ -132,19 +159,68 @@ CaptureReopen CSoundDevice::ReopenCapture() {
     }
     if (m_soundIn.m_hWaveIn != nullptr && (m_soundIn.m_queuedCount.load() > 0 ||
                                            waveInClose(m_soundIn.m_hWaveIn) != MMSYSERR_NOERROR)) {
-        // Still held (a box raised meanwhile, or a worker that never came back): the device in
-        // use starts again rather than leave the input dead under a name it does not have.
-        m_soundIn.Start(nullptr);
-        return CaptureReopen::KeptOld;
+        return false;
     }
     m_soundIn.m_hWaveIn = nullptr;
-    return m_soundIn.Start(nullptr) ? CaptureReopen::Reopened : CaptureReopen::Failed;
+    return true;
 }
 
 bool CSoundDevice::ReopenPlayback() {
+    if (m_lentAt) {
+        return true; // opens when the card comes back
+    }
     // start waits for the stopped device to drain and close before it opens the next one.
     m_soundPlay.stop();
     return m_soundPlay.start(nullptr);
+}
+
+bool CSoundDevice::ClosePlayback() {
+    m_soundPlay.stop();
+    // The worker closes the device once the reset has handed every buffer back.
+    const auto deadline = std::chrono::steady_clock::now() + CSoundPlay::kDrainWait;
+    while (m_soundPlay.m_hWaveOut.load() != nullptr &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return m_soundPlay.m_hWaveOut.load() == nullptr;
+}
+
+CardLoan CSoundDevice::LendCard(const StreamFormat& format) {
+    if (!m_lentAt) {
+        if (m_recording.load() != 0) {
+            return CardLoan::Recording;
+        }
+        if (WaitsOnUser(m_soundIn.WorkerId())) {
+            return CardLoan::CaptureBusy;
+        }
+        // The panel's stream ends here: buffers handed back part-filled make no picture.
+        m_captureStopping = true;
+        const bool captureClosed = CloseCapture();
+        m_captureStopping = false;
+        if (!captureClosed || !ClosePlayback()) {
+            // Whatever closed comes back, so the panel goes on as it was.
+            m_soundIn.Start(nullptr);
+            if (m_generatorOn.load() || m_testSignalOn.load()) {
+                m_soundPlay.start(nullptr);
+            }
+            return CardLoan::Held;
+        }
+    }
+    m_lentAt = format;
+    OnCardLoan(m_lentAt);
+    return CardLoan::Lent;
+}
+
+void CSoundDevice::ReturnCard() {
+    if (!m_lentAt) {
+        return;
+    }
+    m_lentAt.reset();
+    m_soundIn.Start(nullptr);
+    if (m_generatorOn.load() || m_testSignalOn.load()) {
+        m_soundPlay.start(nullptr);
+    }
+    OnCardLoan(m_lentAt);
 }
 
 void CSoundDevice::StartRecording(const char* path) {
@@ -174,9 +250,9 @@ void CSoundDevice::RecordBuffer(const SampleBuffer* buffer) {
     }
     // Looked at for every buffer, recorded or not, so that a recording's first buffer must
     // follow on from the one before it as well: a hole can sit inside it.
-    const bool followsOn = buffer->m_recordedBytes == buffer->m_length &&
-                           m_lastInputGapCount.value_or(buffer->m_inputGapCount) ==
-                               buffer->m_inputGapCount;
+    const bool followsOn =
+        buffer->m_recordedBytes == buffer->m_length &&
+        m_lastInputGapCount.value_or(buffer->m_inputGapCount) == buffer->m_inputGapCount;
     m_lastInputGapCount = buffer->m_inputGapCount;
     if (m_recording.load(std::memory_order_relaxed) != 1) {
         return;

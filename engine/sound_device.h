@@ -15,6 +15,7 @@
 #include "audio/sample_buffer.h"
 #include "audio/sound_in.h"
 #include "audio/sound_play.h"
+#include "audio/stream/stream_format.h"
 #include "audio/test_signal.h"
 #include "engine/test_signal_user.h"
 #include "files/wav_file.h"
@@ -28,6 +29,14 @@
 inline constexpr const char* kWriteFailedText = "Unable to write to file";
 inline constexpr const char* kRecordingGapText =
     "Recording stopped: input frames were lost. The file holds everything before the gap.";
+
+// How a request to lend the card to an analyser's measurement stream went.
+enum class CardLoan {
+    Lent,        // capture and playback stopped, their devices closed
+    Recording,   // a recording runs: it would end at a gap, so the card stays the panel's
+    CaptureBusy, // the capture worker waits on the user in a box and holds its device
+    Held,        // a device could not be closed in time; the panel goes on as before
+};
 
 // How a capture reopen went.
 enum class CaptureReopen {
@@ -54,6 +63,9 @@ public:
     // kRecordingGapText is shown. Nothing here; the panel releases its RECORD button. Capture
     // worker.
     virtual void OnRecordingEndedAtGap();
+    // The card was lent at `lentAt` (an analyser's measurement stream holds it) or, none, is the
+    // panel's again. Nothing here; the panel says so on its status strip. GUI thread.
+    virtual void OnCardLoan(const std::optional<StreamFormat>& lentAt);
 
     // GUI thread. The starts ignore the threads' results: a failure is already reported.
     void StartCapture();
@@ -75,6 +87,17 @@ public:
     // Finishes and closes the recording. Waits for a write in progress on the capture worker,
     // so no buffer ever reaches a finished file.
     void StopRecording();
+
+    // GUI thread. An analyser takes the card at a format of its own: capture and playback stop
+    // and their devices close, so a measurement stream can open the card; lending it again
+    // changes only the format told. Until ReturnCard nothing of the panel's opens a device:
+    // the starts and reopens only remember what to bring back.
+    CardLoan LendCard(const StreamFormat& format);
+    // GUI thread. Capture starts again, and playback while the generator or the test signal is
+    // on. Nothing when the card is not lent.
+    void ReturnCard();
+    // The format the card is lent at; none while it is the panel's. GUI thread.
+    const std::optional<StreamFormat>& CardLentAt() const { return m_lentAt; }
 
     // GUI thread (main thread when headless). The line output becomes the test signal's:
     // playback starts if it was not running; the generator's settings and readouts stay
@@ -127,13 +150,13 @@ public:
     static void CaptureCallback(SampleBuffer* buffer, void* context);
     static void PlaybackCallback(SampleBuffer* buffer, void* context);
 
-    std::atomic<int32_t> m_waveL{0};       // 0 sine, 1 triangle, 2 square
+    std::atomic<int32_t> m_waveL{0}; // 0 sine, 1 triangle, 2 square
     std::atomic<int32_t> m_waveR{0};
     std::atomic<bool> m_generatorOn{false};
-    std::atomic<int32_t> m_recording{0};   // 1 while a recording runs
-    std::atomic<int32_t> m_freqL{0};       // whole hertz
+    std::atomic<int32_t> m_recording{0}; // 1 while a recording runs
+    std::atomic<int32_t> m_freqL{0};     // whole hertz
     std::atomic<int32_t> m_freqR{0};
-    std::atomic<int32_t> m_attenL{1};      // amplitude divisor 1, 2, 4, 8, 16 (0 .. -24 dB)
+    std::atomic<int32_t> m_attenL{1}; // amplitude divisor 1, 2, 4, 8, 16 (0 .. -24 dB)
     std::atomic<int32_t> m_attenR{1};
     // Owned, never used: buffers travel by callback (see CBufferQueue).
     CBufferQueue m_captureQueue;
@@ -146,12 +169,21 @@ public:
     CTestSignalSource m_testSignal;
 
 private:
+    // Capture stopped and its device closed once the worker has released every buffer the stop
+    // handed back (they name the device); false, stopped but still open, when it could not be
+    // let go. GUI thread.
+    bool CloseCapture();
+    // Playback stopped, waiting (bounded) for its worker to drain and close the device; false
+    // when the device is still open. GUI thread.
+    bool ClosePlayback();
+
+    std::optional<StreamFormat> m_lentAt; // GUI thread only
     // Declared before the thread objects: they must outlive the capture and playback workers.
     std::mutex m_recorderMutex;
     // RecordBuffer's caller only: the input gap count of the buffer before, none before the
     // first.
     std::optional<uint64_t> m_lastInputGapCount;
-    std::atomic<bool> m_testSignalOn{false}; // written by the GUI thread
+    std::atomic<bool> m_testSignalOn{false};    // written by the GUI thread
     TestSignalUser* m_testSignalUser = nullptr; // GUI thread only
     std::atomic<bool> m_captureStopping{false}; // written by the GUI thread, in StopCapture
     // Held across a tap call, so that clearing the tap waits it out.

@@ -2,8 +2,11 @@
 
 #include "app/analysers/analyser_export.h"
 #include "app/analysers/distortion_charts.h"
+#include "app/analysers/stream_format_choice.h"
 #include "app/analysers/worker_wake.h"
+#include "audio/stream_signal.h"
 #include "audio/test_signal.h"
+#include "audio/wave/wave_api.h"
 #include "engine/sound_device.h"
 
 #include <QApplication>
@@ -16,18 +19,18 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-
 namespace {
 
 constexpr int kBlockSizes[] = {8192, 16384, 32768, 65536, 131072, 262144};
 constexpr int kDefaultBlockIndex = 3; // 65536 frames, about 1.5 s
-constexpr double kNyquistHz = 22050.0;
-constexpr double kHighestToneHz = 22049.99;
+// The highest tone a rate carries: just under its Nyquist frequency.
+constexpr double kBelowNyquistHz = 0.01;
 
 enum Measurement {
     kMeasureThd = 0,
@@ -40,7 +43,7 @@ enum Measurement {
 } // namespace
 
 CDistortionWindow::CDistortionWindow(CSoundDevice& engine, QWidget* owner)
-    : QDialog(owner), m_engine(engine) {
+    : QDialog(owner), m_engine(engine), m_stream(engine) {
     setWindowTitle(tr("失真与噪声"));
     setModal(false);
     // Rows are made on the capture worker and handed over in the triple buffer; the wake posts
@@ -95,7 +98,7 @@ QWidget* CDistortionWindow::MakeSignalControls() {
                              tr("DIN 互调 (250 Hz + 8 kHz, 4:1)"), tr("自定义双音互调")});
     m_frequency = new QDoubleSpinBox(box);
     m_frequency->setObjectName(QStringLiteral("frequency"));
-    m_frequency->setRange(kTestToneMinHz, kHighestToneHz);
+    m_frequency->setRange(kTestToneMinHz, m_format.rate_hz / 2.0 - kBelowNyquistHz);
     m_frequency->setDecimals(2);
     m_frequency->setSuffix(QStringLiteral(" Hz"));
     m_frequency->setValue(TestSignal{}.freq_hz);
@@ -120,7 +123,7 @@ QWidget* CDistortionWindow::MakeSignalControls() {
     m_imdF2->setObjectName(QStringLiteral("imdF2"));
     m_imdRatio->setObjectName(QStringLiteral("imdRatio"));
     for (QDoubleSpinBox* spin : {m_imdF1, m_imdF2}) {
-        spin->setRange(kTestToneMinHz, kHighestToneHz);
+        spin->setRange(kTestToneMinHz, m_format.rate_hz / 2.0 - kBelowNyquistHz);
         spin->setDecimals(2);
         spin->setSuffix(QStringLiteral(" Hz"));
     }
@@ -183,18 +186,30 @@ QWidget* CDistortionWindow::MakeAnalysisControls() {
     m_band = new QComboBox(box);
     m_band->setObjectName(QStringLiteral("band"));
     m_band->addItem(tr("20 Hz – 20 kHz"), 20000.0);
-    m_band->addItem(tr("20 Hz – 奈奎斯特频率"), kNyquistHz);
+    m_band->addItem(tr("20 Hz – 奈奎斯特频率"), m_format.rate_hz / 2.0);
     m_weighting = new QComboBox(box);
     m_weighting->setObjectName(QStringLiteral("weighting"));
     m_weighting->addItems({tr("不计权"), tr("A 计权 (IEC 61672)")});
+
+    m_formatChoice = new CStreamFormatChoice(QStringLiteral("distortion"), box);
+    m_streamStatus = new QLabel(box);
+    m_streamStatus->setObjectName(QStringLiteral("streamStatus"));
+    m_streamStatus->setWordWrap(true);
+    m_streamStatus->hide();
 
     auto* form = new QFormLayout(box);
     form->addRow(tr("块长"), m_blockSize);
     form->addRow(tr("频带"), m_band);
     form->addRow(tr("噪声计权"), m_weighting);
+    form->addRow(tr("采样率与格式"), m_formatChoice);
+    form->addRow(m_streamStatus);
     for (QComboBox* combo : {m_blockSize, m_band, m_weighting}) {
         connect(combo, &QComboBox::currentIndexChanged, this, [this] { ApplySettings(); });
     }
+    connect(m_formatChoice, &CStreamFormatChoice::Chosen, this,
+            [this](const StreamFormat& format) { OnFormatChosen(format); });
+    // The card's own choice from last time; taken up when the window starts listening.
+    m_formatChoice->SetFormat(m_formatChoice->Recalled(WaveDeviceName(WaveDirection::In)));
     return box;
 }
 
@@ -230,8 +245,10 @@ void CDistortionWindow::Listen() {
         return;
     }
     m_listening = true;
+    m_format = m_formatChoice->Format();
+    FollowRate();
     ApplySettings();
-    m_engine.SetCaptureTap(&CDistortionMonitor::Tap, m_monitor.get());
+    StartInput();
     ApplySignal();
 }
 
@@ -240,11 +257,93 @@ void CDistortionWindow::StopListening() {
         return;
     }
     m_listening = false;
-    // Waits out a row being made, so the monitor may go with the window.
-    m_engine.SetCaptureTap(nullptr, nullptr);
+    StopInput();
     if (m_playing) {
         m_playing = false;
         m_engine.StopTestSignal(this);
+    }
+}
+
+bool CDistortionWindow::StartInput() {
+    if (!m_format.IsPanelFormat()) {
+        // Made before the stream it plays on, and kept until the stream before it has stopped.
+        auto source = std::make_unique<CStreamSignalSource>(m_format);
+        QString error;
+        if (m_stream.Open(m_format, &CDistortionWindow::StreamTap, m_monitor.get(), source.get(),
+                          &error)) {
+            m_streamSignal = std::move(source);
+            m_streamStatus->hide();
+            return true;
+        }
+        m_streamSignal.reset();
+        // Back to what works: the panel's own stream, the reason said in the window.
+        m_streamStatus->setText(error);
+        m_streamStatus->show();
+        m_format = StreamFormat{};
+        m_formatChoice->SetFormat(m_format);
+        FollowRate();
+        ApplySettings();
+        m_engine.SetCaptureTap(&CDistortionMonitor::Tap, m_monitor.get());
+        return false;
+    }
+    m_streamStatus->hide();
+    m_engine.SetCaptureTap(&CDistortionMonitor::Tap, m_monitor.get());
+    return true;
+}
+
+void CDistortionWindow::StopInput() {
+    // Each waits out a row being made, so the monitor may go with the window; closing the
+    // stream gives the card back to the panel.
+    m_engine.SetCaptureTap(nullptr, nullptr);
+    m_stream.Close();
+    m_streamSignal.reset();
+}
+
+void CDistortionWindow::StreamTap(const float* interleaved, int frames, uint64_t gapCount,
+                                  ClockStamp, void* monitor) {
+    CDistortionMonitor::TapFloat(interleaved, frames, gapCount, monitor);
+}
+
+void CDistortionWindow::OnFormatChosen(const StreamFormat& format) {
+    if (!m_listening) {
+        return; // taken up by Listen
+    }
+    if (format == m_format) {
+        return;
+    }
+    // The signal before plays on the way it was started; it starts again on the new path.
+    if (m_playing) {
+        m_playing = false;
+        m_engine.StopTestSignal(this);
+    }
+    // Whatever fed the monitor stops before it takes the new rate, so no block mixes two rates.
+    m_engine.SetCaptureTap(nullptr, nullptr);
+    if (format.IsPanelFormat()) {
+        m_stream.Close();
+    } else {
+        m_stream.StopStream(); // the card stays lent for the next format
+    }
+    m_streamSignal.reset();
+    m_format = format;
+    FollowRate();
+    ApplySettings();
+    // Kept for the card only once it worked: a refused format would be refused again.
+    if (StartInput()) {
+        m_formatChoice->Remember(WaveDeviceName(WaveDirection::In));
+    }
+    ApplySignal();
+}
+
+void CDistortionWindow::FollowRate() {
+    const double nyquistHz = m_format.rate_hz / 2.0;
+    for (QDoubleSpinBox* spin : {m_frequency, m_imdF1, m_imdF2}) {
+        spin->setMaximum(nyquistHz - kBelowNyquistHz);
+    }
+    m_band->setItemData(1, nyquistHz);
+    for (int i = 0; i < m_blockSize->count(); ++i) {
+        const int frames = m_blockSize->itemData(i).toInt();
+        m_blockSize->setItemText(
+            i, tr("%1 帧 (%2 s)").arg(frames).arg(frames / double(m_format.rate_hz), 0, 'f', 2));
     }
 }
 
@@ -262,6 +361,7 @@ void CDistortionWindow::ApplySettings() {
         settings.analysis.tone_hz = m_frequency->value();
     }
     settings.imd = ChosenImd();
+    settings.sample_rate_hz = m_format.rate_hz;
     m_monitor->SetSettings(settings);
 }
 
@@ -284,6 +384,26 @@ void CDistortionWindow::ApplySignal() {
     if (!m_listening) {
         return;
     }
+    // Silence: samples that are none.
+    TestSignal signal;
+    signal.kind = TestSignalKind::Samples;
+    if (m_play->isChecked()) {
+        signal.kind = TestSignalKind::Tone;
+        signal.freq_hz = m_frequency->value();
+        if (const std::optional<ImdTones> imd = ChosenImd()) {
+            signal.kind = TestSignalKind::ImdPair;
+            signal.freq_hz = imd->f1_hz;
+            signal.freq2_hz = imd->f2_hz;
+            signal.ratio = imd->ratio;
+        }
+        signal.level_dbfs = m_level->value();
+        signal.dither = m_dither->isChecked();
+    }
+    if (m_streamSignal) {
+        // The measurement stream plays its own source; the panel's test signal stays off.
+        m_streamSignal->Set(signal);
+        return;
+    }
     if (!m_play->isChecked()) {
         if (m_playing) {
             m_playing = false;
@@ -291,17 +411,6 @@ void CDistortionWindow::ApplySignal() {
         }
         return;
     }
-    TestSignal signal;
-    signal.kind = TestSignalKind::Tone;
-    signal.freq_hz = m_frequency->value();
-    if (const std::optional<ImdTones> imd = ChosenImd()) {
-        signal.kind = TestSignalKind::ImdPair;
-        signal.freq_hz = imd->f1_hz;
-        signal.freq2_hz = imd->f2_hz;
-        signal.ratio = imd->ratio;
-    }
-    signal.level_dbfs = m_level->value();
-    signal.dither = m_dither->isChecked();
     m_playing = true;
     m_engine.StartTestSignal(signal, this);
 }

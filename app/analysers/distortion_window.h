@@ -5,12 +5,17 @@
 // signal; closed, it leaves nothing behind on the capture path and gives the line output back.
 // The live table, the plots and the exports all show the same block's figures.
 //
-// Threads: GUI thread only. The monitor's rows are made on the capture worker and handed over
-// in a triple buffer made beforehand, the GUI thread woken through a CWorkerWake made with the
-// window: the capture worker allocates nothing and posts no event. Closing the window removes
-// the tap first, so no row is made after.
+// At a rate or sample format of its own (CStreamFormatChoice) the window borrows the card from
+// the panel (CAnalyserStream) for as long as it listens at it: the monitor is fed the measurement
+// stream's floats and the tone plays through the stream's own source.
+//
+// Threads: GUI thread only. The monitor's rows are made on the capture worker (or the stream's
+// I/O thread) and handed over in a triple buffer made beforehand, the GUI thread woken through a
+// CWorkerWake made with the window: the feeding thread allocates nothing and posts no event.
+// Closing the window removes the tap (or stops the stream) first, so no row is made after.
 
 #include "analysis/distortion/distortion_monitor.h"
+#include "app/analysers/analyser_stream.h"
 #include "app/analysers/distortion_table.h"
 #include "base/triple_buffer.h"
 #include "engine/test_signal_user.h"
@@ -24,7 +29,10 @@
 #include <vector>
 
 class CDistortionCharts;
+class CStreamSignalSource;
 class CSoundDevice;
+class CStreamFormatChoice;
+class QLabel;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -51,6 +59,8 @@ public:
     }
     // Blocks shown since the window opened (for tests).
     int BlocksShown() const { return m_blocksShown; }
+    // The format the analysis runs at now: the panel's stream, or the card lent at another.
+    const StreamFormat& RunningFormat() const { return m_format; }
 
     void done(int result) override;
 
@@ -65,6 +75,17 @@ private:
     QWidget* MakeExportButtons();
     void Listen();
     void StopListening();
+    // The monitor fed from the panel's stream (its tap) at the panel's format, else from a
+    // measurement stream; a refusal is said in the window and the panel's format taken instead
+    // (false).
+    bool StartInput();
+    void StopInput();
+    // The user's choice of rate and sample format, while listening or not.
+    void OnFormatChosen(const StreamFormat& format);
+    // The controls whose range follows the rate: the tone's, the band's Nyquist, block lengths.
+    void FollowRate();
+    static void StreamTap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+                          void* monitor);
     // The calibration's tone took the line output: the box shows it no longer plays.
     void TestSignalTaken() override;
     void ApplySettings();
@@ -82,6 +103,10 @@ private:
     CTripleBuffer<DistortionRow> m_rows{DistortionRowWithRoom()};
     CWorkerWake* m_wake = nullptr; // the capture worker's rows wake the GUI thread through it
     std::unique_ptr<CDistortionMonitor> m_monitor;
+    // The test signal on a measurement stream; declared before the stream, which plays it.
+    std::unique_ptr<CStreamSignalSource> m_streamSignal;
+    CAnalyserStream m_stream;
+    StreamFormat m_format; // what the monitor is fed at
     bool m_listening = false;
     bool m_playing = false;
     int m_blocksShown = 0;
@@ -99,6 +124,8 @@ private:
     QComboBox* m_blockSize = nullptr;
     QComboBox* m_band = nullptr;
     QComboBox* m_weighting = nullptr;
+    CStreamFormatChoice* m_formatChoice = nullptr;
+    QLabel* m_streamStatus = nullptr; // a refusal's line
     QTableWidget* m_tableWidget = nullptr;
     CDistortionCharts* m_charts = nullptr;
 };

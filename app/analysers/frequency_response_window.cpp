@@ -1,6 +1,9 @@
 #include "app/analysers/frequency_response_window.h"
 
+#include "app/analysers/stream_format_choice.h"
+#include "audio/stream_signal.h"
 #include "audio/test_signal.h"
+#include "audio/wave/wave_api.h"
 #include "engine/sound_device.h"
 
 #include <QCheckBox>
@@ -25,7 +28,6 @@
 namespace {
 
 constexpr int kShortestLog2 = 16, kLongestLog2 = 20, kDefaultLog2 = 18;
-constexpr double kNyquistHz = kSampleRate / 2.0;
 constexpr int kProgressSteps = 1000;
 constexpr int kPollMs = 50;
 // A card delivers a buffer every 93 ms: this long without one means the capture is not running.
@@ -38,7 +40,7 @@ const SweepSmoothing kSmoothings[] = {SweepSmoothing::None,     SweepSmoothing::
 } // namespace
 
 CFrequencyResponseWindow::CFrequencyResponseWindow(CSoundDevice& engine, QWidget* owner)
-    : QDialog(owner), m_engine(engine) {
+    : QDialog(owner), m_engine(engine), m_stream(engine) {
     setWindowTitle(tr("频率响应"));
     setModal(false);
     m_poll = new QTimer(this);
@@ -100,7 +102,8 @@ QWidget* CFrequencyResponseWindow::MakeSettings() {
         return spin;
     };
     m_fromHz = hertz(2, 20000, 20); // the sweep starts an octave lower, at 1 Hz or above
-    m_toHz = hertz(100, kNyquistHz, 20000);
+    m_toHz = hertz(100, kSampleRate / 2.0, 20000);
+    m_toHz->setObjectName(QStringLiteral("toHz"));
     m_length = new QComboBox(box);
     for (int log2 = kShortestLog2; log2 <= kLongestLog2; ++log2) {
         const int frames = 1 << log2;
@@ -127,6 +130,15 @@ QWidget* CFrequencyResponseWindow::MakeSettings() {
     m_pointsPerOctave = new QSpinBox(box);
     m_pointsPerOctave->setRange(1, 480);
     m_pointsPerOctave->setValue(SweepAnalysisSettings{}.points_per_octave);
+    m_formatChoice = new CStreamFormatChoice(QStringLiteral("frequencyResponse"), box);
+    m_formatChoice->SetFormat(m_formatChoice->Recalled(WaveDeviceName(WaveDirection::In)));
+    connect(m_formatChoice, &CStreamFormatChoice::Chosen, this, [this](const StreamFormat& f) {
+        FollowRate();
+        // Another format is kept once a run has opened it; the panel's works always.
+        if (f.IsPanelFormat()) {
+            m_formatChoice->Remember(WaveDeviceName(WaveDirection::In));
+        }
+    });
 
     // The gate, as the command's --window-ms LEFT,RIGHT.
     m_gate = new QCheckBox(tr("时间窗"), box);
@@ -165,13 +177,15 @@ QWidget* CFrequencyResponseWindow::MakeSettings() {
                                                    {tr("参考"), m_reference},
                                                    {tr("平均次数"), m_averages},
                                                    {tr("平滑"), m_smoothing},
-                                                   {tr("每倍频程点数"), m_pointsPerOctave}};
+                                                   {tr("每倍频程点数"), m_pointsPerOctave},
+                                                   {tr("采样率与格式"), m_formatChoice}};
     constexpr int kPerRow = 5;
     for (int i = 0; i < int(std::size(fields)); ++i) {
         grid->addWidget(new QLabel(fields[i].first, box), i / kPerRow, 2 * (i % kPerRow));
         grid->addWidget(fields[i].second, i / kPerRow, 2 * (i % kPerRow) + 1);
     }
     grid->addLayout(gateRow, (int(std::size(fields)) + kPerRow - 1) / kPerRow, 0, 1, 2 * kPerRow);
+    FollowRate();
     return box;
 }
 
@@ -221,7 +235,7 @@ SweepMeasurementSettings CFrequencyResponseWindow::Settings() const {
     SweepMeasurementSettings s;
     s.sweep.frames = m_length->currentData().toInt();
     s.sweep.level_dbfs = m_level->value();
-    s.sweep.rate_hz = kSampleRate;
+    s.sweep.rate_hz = m_formatChoice->Format().rate_hz;
     s.analysis.lo_hz = m_fromHz->value();
     s.analysis.hi_hz = m_toHz->value();
     s.analysis.points_per_octave = m_pointsPerOctave->value();
@@ -247,7 +261,18 @@ void CFrequencyResponseWindow::Start() {
         return;
     }
     m_retried = false;
+    m_runFormat = m_formatChoice->Format();
     Begin(Settings());
+}
+
+void CFrequencyResponseWindow::FollowRate() {
+    const int rateHz = m_formatChoice->Format().rate_hz;
+    m_toHz->setMaximum(rateHz / 2.0);
+    for (int i = 0; i < m_length->count(); ++i) {
+        const int frames = m_length->itemData(i).toInt();
+        m_length->setItemText(
+            i, tr("%1 帧 (%2 s)").arg(frames).arg(frames / double(rateHz), 0, 'f', 1));
+    }
 }
 
 bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
@@ -258,19 +283,37 @@ bool CFrequencyResponseWindow::Begin(const SweepMeasurementSettings& settings) {
         m_status->setText(tr("无法测量：%1").arg(QString::fromUtf8(e.what())));
         return false;
     }
-    m_engine.SetCaptureTap(&CFrequencyResponseWindow::Tap, this);
     // The line output runs silent first and the sweep follows the first buffer captured for the
     // run (Poll): a sound server drops the first tens of milliseconds of a new playback stream,
     // and the sweep's start must be neither lost nor played before the capture holds it.
     TestSignal silence;
     silence.kind = TestSignalKind::Samples;
     m_sweepPlaying = false;
-    if (!m_engine.StartTestSignal(silence, this)) {
-        Teardown(); // the engine has said why already
-        m_run.reset();
-        m_start->setEnabled(true);
-        m_status->setText(tr("无法播放扫频信号。"));
-        return false;
+    if (!m_runFormat.IsPanelFormat()) {
+        auto source = std::make_unique<CStreamSignalSource>(m_runFormat);
+        source->Set(silence);
+        QString error;
+        if (!m_stream.Open(m_runFormat, &CFrequencyResponseWindow::StreamTap, this, source.get(),
+                           &error)) {
+            m_run.reset();
+            m_start->setEnabled(true);
+            // Back to what works; the next run starts there.
+            m_formatChoice->SetFormat(StreamFormat{});
+            FollowRate();
+            m_status->setText(error);
+            return false;
+        }
+        m_streamSignal = std::move(source);
+        m_formatChoice->Remember(WaveDeviceName(WaveDirection::In));
+    } else {
+        m_engine.SetCaptureTap(&CFrequencyResponseWindow::Tap, this);
+        if (!m_engine.StartTestSignal(silence, this)) {
+            Teardown(); // the engine has said why already
+            m_run.reset();
+            m_start->setEnabled(true);
+            m_status->setText(tr("无法播放扫频信号。"));
+            return false;
+        }
     }
     m_poll->start();
     m_lastProgress = 0;
@@ -288,6 +331,12 @@ void CFrequencyResponseWindow::Tap(const int16_t* interleaved, int frames, uint6
                                    void* self) {
     const auto* window = static_cast<const CFrequencyResponseWindow*>(self);
     window->m_run->Feed(interleaved, frames, gapCount, window->m_engine.TappedStamp());
+}
+
+void CFrequencyResponseWindow::StreamTap(const float* interleaved, int frames, uint64_t gapCount,
+                                         ClockStamp stamp, void* self) {
+    static_cast<const CFrequencyResponseWindow*>(self)->m_run->Feed(interleaved, frames, gapCount,
+                                                                    stamp);
 }
 
 void CFrequencyResponseWindow::Poll() {
@@ -309,8 +358,13 @@ void CFrequencyResponseWindow::Poll() {
     if (!m_sweepPlaying && progress > 0) {
         TestSignal sweep;
         sweep.kind = TestSignalKind::Samples;
-        sweep.samples = m_run->Playback();
-        m_engine.StartTestSignal(sweep, this); // the output is running: nothing left to fail
+        if (m_streamSignal) {
+            sweep.float_samples = m_run->PlaybackFloat();
+            m_streamSignal->Set(sweep);
+        } else {
+            sweep.samples = m_run->Playback();
+            m_engine.StartTestSignal(sweep, this); // the output is running: nothing left to fail
+        }
         m_sweepPlaying = true;
     }
     m_progress->setValue(int(progress * kProgressSteps));
@@ -331,9 +385,15 @@ void CFrequencyResponseWindow::Teardown() {
     if (m_run == nullptr) {
         return;
     }
-    m_engine.StopTestSignal(this);
-    // Waits out a Tap in progress: from here on the measurement is the GUI thread's alone.
-    m_engine.SetCaptureTap(nullptr, nullptr);
+    if (m_stream.IsOpen()) {
+        // Waits out the stream's calls in progress, then gives the card back to the panel.
+        m_stream.Close();
+        m_streamSignal.reset();
+    } else {
+        m_engine.StopTestSignal(this);
+        // Waits out a Tap in progress: from here on the measurement is the GUI thread's alone.
+        m_engine.SetCaptureTap(nullptr, nullptr);
+    }
     m_stop->setEnabled(false);
 }
 
@@ -344,8 +404,12 @@ void CFrequencyResponseWindow::TestSignalTaken() {
 }
 
 void CFrequencyResponseWindow::Finish(bool stopped) {
+    // The stream's source tells no departure: its run's latency is relative.
+    const bool onStream = m_streamSignal != nullptr;
     Teardown();
-    m_run->SetDeparture(m_engine.TestSignalDeparture());
+    if (!onStream) {
+        m_run->SetDeparture(m_engine.TestSignalDeparture());
+    }
     const SweepMeasurementSettings settings = m_run->Settings();
     const bool complete = m_run->Complete();
     if (!complete && (stopped || m_run->Damaged())) {

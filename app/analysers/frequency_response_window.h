@@ -7,11 +7,15 @@
 // nothing. Curves can be kept or loaded as overlays, and the result saved as CSV, FRD, a float WAV
 // of the impulse response, or a picture of the plots.
 //
+// At a rate or sample format of its own a run borrows the card from the panel for the run alone,
+// fed on the measurement stream's I/O thread.
+//
 // Threads: GUI thread only. The measurement's Tap runs on the capture worker while a run is on;
 // the window sets the tap before the sweep plays and removes it (which waits out a call in
 // progress) before the measurement goes to a thread of the window's own to be analysed.
 
 #include "analysis/sweep/sweep_measurement.h"
+#include "app/analysers/analyser_stream.h"
 #include "app/analysers/frequency_response_charts.h"
 #include "engine/test_signal_user.h"
 
@@ -25,6 +29,8 @@
 #include <vector>
 
 class CSoundDevice;
+class CStreamFormatChoice;
+class CStreamSignalSource;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -74,6 +80,11 @@ private:
     void Poll();
     // The run's tap, each buffer with its capture time. Capture worker.
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
+    // Likewise on a measurement stream. The stream's I/O thread.
+    static void StreamTap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+                          void* self);
+    // The controls whose range follows the chosen rate: the top frequency, the sweep lengths.
+    void FollowRate();
     void Finish(bool stopped);
     // Another tone took the line output: a run in progress ends as stopped.
     void TestSignalTaken() override;
@@ -87,8 +98,13 @@ private:
 
     CSoundDevice& m_engine;
     std::unique_ptr<CSweepMeasurement> m_run; // while the sweep plays and comes back
-    bool m_sweepPlaying = false;              // else the output is silent, waiting for capture
-    bool m_analysing = false;                 // then m_analysis has it
+    // A run at a format of the window's own borrows the card for itself alone: the sweep plays
+    // through the stream's source, declared before the stream, which plays it.
+    StreamFormat m_runFormat;
+    std::unique_ptr<CStreamSignalSource> m_streamSignal;
+    CAnalyserStream m_stream;
+    bool m_sweepPlaying = false; // else the output is silent, waiting for capture
+    bool m_analysing = false;    // then m_analysis has it
     std::jthread m_analysis;
     bool m_retried = false; // the run now on is the one automatic retry after a gap
     double m_lastProgress = 0;
@@ -105,6 +121,7 @@ private:
     QComboBox* m_reference = nullptr;
     QSpinBox* m_averages = nullptr;
     QComboBox* m_smoothing = nullptr;
+    CStreamFormatChoice* m_formatChoice = nullptr;
     QSpinBox* m_pointsPerOctave = nullptr;
     QCheckBox* m_gate = nullptr; // the time window on the impulse response, off by default
     QDoubleSpinBox* m_gateLeftMs = nullptr;

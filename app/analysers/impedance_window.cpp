@@ -1,6 +1,8 @@
 #include "app/analysers/impedance_window.h"
 
 #include "app/analysers/impedance_chart.h"
+#include "app/analysers/stream_format_choice.h"
+#include "audio/stream_signal.h"
 #include "audio/test_signal.h"
 #include "audio/wave/wave_api.h"
 #include "base/pcm_format.h"
@@ -25,7 +27,7 @@ constexpr double kDefaultLevelDbfs = -3.0;
 } // namespace
 
 CImpedanceWindow::CImpedanceWindow(CSoundDevice& engine, QWidget* owner)
-    : QDialog(owner), m_engine(engine) {
+    : QDialog(owner), m_engine(engine), m_stream(engine) {
     setWindowTitle(tr("阻抗"));
     setModal(false);
     m_wake = new CWorkerWake(this);
@@ -87,6 +89,16 @@ QWidget* CImpedanceWindow::MakeMeasureControls() {
     form->addRow(tr("参考电阻 R_ref"), m_rRef);
     form->addRow(tr("声卡输入阻抗"), m_inputImpedance);
     form->addRow(tr("等效电路"), m_model);
+    m_formatChoice = new CStreamFormatChoice(QStringLiteral("impedance"), box);
+    m_formatChoice->SetFormat(m_formatChoice->Recalled(WaveDeviceName(WaveDirection::In)));
+    m_streamStatus = new QLabel(box);
+    m_streamStatus->setObjectName(QStringLiteral("streamStatus"));
+    m_streamStatus->setWordWrap(true);
+    m_streamStatus->hide();
+    form->addRow(tr("采样率与格式"), m_formatChoice);
+    form->addRow(m_streamStatus);
+    connect(m_formatChoice, &CStreamFormatChoice::Chosen, this,
+            [this](const StreamFormat& format) { OnFormatChosen(format); });
     for (QDoubleSpinBox* s : {m_frequency, m_level, m_rRef}) {
         connect(s, &QDoubleSpinBox::valueChanged, this, [this] {
             if (!m_sweeping && m_listening) {
@@ -113,6 +125,10 @@ QWidget* CImpedanceWindow::MakeMeasureControls() {
 void CImpedanceWindow::showEvent(QShowEvent* event) {
     if (!m_listening) {
         m_listening = true;
+        m_format = m_formatChoice->Format();
+        if (!m_format.IsPanelFormat()) {
+            OpenStream();
+        }
         Restart(false);
     }
     QDialog::showEvent(event);
@@ -124,27 +140,94 @@ void CImpedanceWindow::done(int result) {
 }
 
 void CImpedanceWindow::Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self) {
+    static_cast<CImpedanceWindow*>(self)->FeedRun(interleaved, frames, gapCount);
+}
+
+void CImpedanceWindow::StreamTap(const float* interleaved, int frames, uint64_t gapCount,
+                                 ClockStamp, void* self) {
     auto* window = static_cast<CImpedanceWindow*>(self);
+    std::lock_guard lock(window->m_streamTapMutex);
+    if (window->m_streamTapOn) {
+        window->FeedRun(interleaved, frames, gapCount);
+    }
+}
+
+template <class Sample>
+void CImpedanceWindow::FeedRun(const Sample* interleaved, int frames, uint64_t gapCount) {
     ImpedanceLiveReading reading;
     double toneHz = 0;
-    switch (window->m_run->Feed(interleaved, frames, gapCount, &reading, &toneHz)) {
+    switch (m_run->Feed(interleaved, frames, gapCount, &reading, &toneHz)) {
     case CImpedanceRun::Event::Reading:
-        if (window->m_latest.Put(reading)) {
-            window->m_wake->Wake();
+        if (m_latest.Put(reading)) {
+            m_wake->Wake();
         }
         break;
     case CImpedanceRun::Event::NextTone:
-        window->m_nextToneHz = toneHz;
-        window->m_progress = window->m_run->Sweep()->Progress();
-        window->m_wake->Wake();
+        m_nextToneHz = toneHz;
+        m_progress = m_run->Sweep()->Progress();
+        m_wake->Wake();
         break;
     case CImpedanceRun::Event::Finished:
-        window->m_sweepDone = true;
-        window->m_wake->Wake();
+        m_sweepDone = true;
+        m_wake->Wake();
         break;
     case CImpedanceRun::Event::None:
         break;
     }
+}
+
+void CImpedanceWindow::SetRunTap(bool on) {
+    if (m_stream.IsOpen()) {
+        std::lock_guard lock(m_streamTapMutex);
+        m_streamTapOn = on;
+    } else {
+        m_engine.SetCaptureTap(on ? &CImpedanceWindow::Tap : nullptr, on ? this : nullptr);
+    }
+}
+
+void CImpedanceWindow::OpenStream() {
+    // Made before the stream it plays on, and kept until the stream before it has stopped.
+    auto source = std::make_unique<CStreamSignalSource>(m_format);
+    QString error;
+    if (m_stream.Open(m_format, &CImpedanceWindow::StreamTap, this, source.get(), &error)) {
+        m_streamSignal = std::move(source);
+        m_streamStatus->hide();
+        m_formatChoice->Remember(WaveDeviceName(WaveDirection::In));
+        return;
+    }
+    m_streamSignal.reset();
+    m_streamStatus->setText(error);
+    m_streamStatus->show();
+    m_format = StreamFormat{};
+    m_formatChoice->SetFormat(m_format);
+}
+
+void CImpedanceWindow::CloseStream() {
+    m_stream.Close();
+    m_streamSignal.reset();
+    std::lock_guard lock(m_streamTapMutex);
+    m_streamTapOn = false;
+}
+
+void CImpedanceWindow::OnFormatChosen(const StreamFormat& format) {
+    if (!m_listening || format == m_format) {
+        return;
+    }
+    SetRunTap(false);
+    if (!m_stream.IsOpen()) {
+        m_engine.StopTestSignal(this);
+    }
+    // The tone starts again on the new path.
+    m_playing.reset();
+    m_format = format;
+    if (format.IsPanelFormat()) {
+        CloseStream();
+        m_streamStatus->hide();
+        m_formatChoice->Remember(WaveDeviceName(WaveDirection::In));
+    } else {
+        OpenStream();
+    }
+    Restart(false);
 }
 
 ImpedanceCorrections CImpedanceWindow::Corrections() const {
@@ -168,7 +251,7 @@ void CImpedanceWindow::ShowReading(const ImpedanceLiveReading& reading) {
 
 void CImpedanceWindow::Restart(bool sweep) {
     // Waits out a buffer being fed, so the run may be replaced.
-    m_engine.SetCaptureTap(nullptr, nullptr);
+    SetRunTap(false);
     // The panel may have changed cards since: the corrections are the card's own.
     FollowDevice();
     // What the old run left and the window has not taken is no news of the new one.
@@ -178,7 +261,8 @@ void CImpedanceWindow::Restart(bool sweep) {
     ImpedanceLiveSettings live;
     live.freq_hz = m_frequency->value();
     live.r_ref_ohm = m_rRef->value();
-    live.sample_rate_hz = kSampleRate;
+    live.sample_rate_hz = m_format.rate_hz;
+    live.sample_bits = SampleBits(m_format.format);
     ImpedanceSweepSettings settings;
     std::vector<ImpedanceStep> plan;
     if (sweep) {
@@ -186,7 +270,8 @@ void CImpedanceWindow::Restart(bool sweep) {
         settings.f2_hz = m_sweepTo->value();
         settings.per_octave = m_perOctave->value();
         settings.r_ref_ohm = live.r_ref_ohm;
-        settings.sample_rate_hz = kSampleRate;
+        settings.sample_rate_hz = m_format.rate_hz;
+        settings.sample_bits = live.sample_bits;
         std::string why;
         auto planned = PlanPlayedSweep(settings, &why);
         if (!planned) {
@@ -214,7 +299,7 @@ void CImpedanceWindow::Restart(bool sweep) {
         live.extra_settle_frames = int(m_loopFrames) + kImpedanceQueuedFrames;
     }
     m_run = std::make_unique<CImpedanceRun>(live, Corrections(), settings, std::move(plan));
-    m_engine.SetCaptureTap(&CImpedanceWindow::Tap, this);
+    SetRunTap(true);
     Play(*live.freq_hz);
 }
 
@@ -229,7 +314,11 @@ void CImpedanceWindow::Play(double freq_hz) {
     TestSignal signal;
     signal.freq_hz = freq_hz;
     signal.level_dbfs = tone.second;
-    m_engine.StartTestSignal(signal, this);
+    if (m_streamSignal) {
+        m_streamSignal->Set(signal);
+    } else {
+        m_engine.StartTestSignal(signal, this);
+    }
 }
 
 void CImpedanceWindow::StopListening() {
@@ -239,8 +328,12 @@ void CImpedanceWindow::StopListening() {
     m_listening = false;
     m_sweeping = false;
     m_calibrating.reset();
-    m_engine.SetCaptureTap(nullptr, nullptr);
-    m_engine.StopTestSignal(this);
+    if (m_stream.IsOpen()) {
+        CloseStream(); // gives the card back to the panel
+    } else {
+        m_engine.SetCaptureTap(nullptr, nullptr);
+        m_engine.StopTestSignal(this);
+    }
     m_playing.reset();
 }
 

@@ -10,12 +10,16 @@
 // corrections (impedance_corrections_box.h) are classes of their own, and its sweep and exports
 // are in impedance_window_sweep.cpp and impedance_window_export.cpp.
 //
+// At a rate or sample format of its own the window borrows the card from the panel for as long as
+// it is open at it; the run is then fed on the measurement stream's I/O thread, as below.
+//
 // Threads: GUI thread only. The run is fed on the capture worker, which allocates nothing there:
 // it leaves its reading in a mailbox and its sweep's news in atomics, and wakes the window
 // through CWorkerWake. The run is only replaced while the tap is removed.
 
 #include "analysis/impedance/impedance_live.h"
 #include "analysis/impedance/impedance_readings.h"
+#include "app/analysers/analyser_stream.h"
 #include "app/analysers/impedance_corrections_box.h"
 #include "app/analysers/impedance_readout.h"
 #include "app/analysers/worker_wake.h"
@@ -26,12 +30,15 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
 
 class CImpedanceChart;
 class CSoundDevice;
+class CStreamFormatChoice;
+class CStreamSignalSource;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -74,6 +81,19 @@ private:
     QWidget* MakeSweepControls();
     QWidget* MakeExportButtons();
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
+    // The run's feed on a measurement stream, while SetRunTap has it on. The stream's I/O thread.
+    static void StreamTap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp,
+                          void* self);
+    template <class Sample> void FeedRun(const Sample* interleaved, int frames, uint64_t gapCount);
+    // Feeds the run from the panel's tap or the stream's; off waits out a call in progress, so
+    // the run may then be replaced.
+    void SetRunTap(bool on);
+    // The user's rate and sample format: the card is lent (or given back) and the run made
+    // again at it; a refusal is said under the controls and the panel's format taken.
+    void OnFormatChosen(const StreamFormat& format);
+    // Opens the measurement stream at m_format; on a refusal, the panel's format instead.
+    void OpenStream();
+    void CloseStream();
     // Removes the tap, makes a new run (live, or the sweep when `sweep`) and starts its tone.
     void Restart(bool sweep);
     void StopListening();
@@ -108,6 +128,13 @@ private:
     std::atomic<bool> m_sweepDone{false};
     CWorkerWake* m_wake = nullptr;
     std::unique_ptr<CImpedanceRun> m_run;
+    // At a format of the window's own: the tone's source (declared before the stream, which
+    // plays it) and the stream, its tap gated by the mutex, held across each call.
+    StreamFormat m_format;
+    std::unique_ptr<CStreamSignalSource> m_streamSignal;
+    std::mutex m_streamTapMutex;
+    bool m_streamTapOn = false; // guarded by m_streamTapMutex
+    CAnalyserStream m_stream;
     bool m_listening = false;
     bool m_sweeping = false;
     std::optional<ImpedanceCalKind> m_calibrating; // the sweep under way stores this correction
@@ -125,6 +152,8 @@ private:
     QDoubleSpinBox* m_rRef = nullptr;
     QDoubleSpinBox* m_inputImpedance = nullptr;
     QComboBox* m_model = nullptr;
+    CStreamFormatChoice* m_formatChoice = nullptr;
+    QLabel* m_streamStatus = nullptr; // a refusal's line
     QDoubleSpinBox* m_sweepFrom = nullptr;
     QDoubleSpinBox* m_sweepTo = nullptr;
     QSpinBox* m_perOctave = nullptr;

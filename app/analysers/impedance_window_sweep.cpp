@@ -96,7 +96,7 @@ void CImpedanceWindow::SweepFinished() {
 }
 
 void CImpedanceWindow::EndSweep() {
-    m_engine.SetCaptureTap(nullptr, nullptr);
+    SetRunTap(false);
     if (m_calibrating) {
         FinishCalibrationSweep(m_run->Sweep());
         return;

@@ -29,6 +29,21 @@
     </message>
 </context>
 <context>
+    <name>CAnalyserStream</name>
+    <message>
+        <source>正在录音：请先停止录音，分析仪才能以其他格式使用声卡</source>
+        <translation>A recording is running: stop it before the analyser takes the sound card at another format</translation>
+    </message>
+    <message>
+        <source>采集正在等待提示框的回答：请先关闭提示框，再选择格式</source>
+        <translation>Capture is waiting for an answer in a message box: close the box first, then choose the format again</translation>
+    </message>
+    <message>
+        <source>面板未能及时关闭声卡，请再试一次</source>
+        <translation>The panel could not let go of the sound card in time; please try again</translation>
+    </message>
+</context>
+<context>
     <name>CCalibrationDlg</name>
     <message>
         <source>校准</source>
@@ -77,6 +92,10 @@
     <message>
         <source>播放 1 kHz (L 和 R)</source>
         <translation>Play 1 kHz (L and R)</translation>
+    </message>
+    <message>
+        <source>0 dBFS = %1 V 有效值 (%2 设置，于 %3 测得)</source>
+        <translation>0 dBFS = %1 V RMS (set %2, taken at %3)</translation>
     </message>
     <message>
         <source>0 dBFS = %1 V 有效值 (%2 设置)</source>
@@ -321,6 +340,10 @@
         <translation>Noise weighting</translation>
     </message>
     <message>
+        <source>采样率与格式</source>
+        <translation>Rate and format</translation>
+    </message>
+    <message>
         <source>复制表格</source>
         <translation>Copy table</translation>
     </message>
@@ -398,6 +421,10 @@
 </context>
 <context>
     <name>CFrequencyResponseWindow</name>
+    <message>
+        <source>采样率与格式</source>
+        <translation>Rate and format</translation>
+    </message>
     <message>
         <source>幅度</source>
         <translation>Magnitude</translation>
@@ -797,6 +824,10 @@ Open: %2; short: %3</translation>
 <context>
     <name>CImpedanceWindow</name>
     <message>
+        <source>采样率与格式</source>
+        <translation>Rate and format</translation>
+    </message>
+    <message>
         <source>阻抗与相位</source>
         <translation>Impedance and phase</translation>
     </message>
@@ -969,6 +1000,10 @@ Open: %2; short: %3</translation>
 </context>
 <context>
     <name>CInstrumentDlg</name>
+    <message>
+        <source>分析仪正在使用声卡 %1</source>
+        <translation>The analyser is using the sound card at %1</translation>
+    </message>
     <message>
         <source>关于 Tavrin(&amp;A)...</source>
         <translation>&amp;About Tavrin...</translation>

@@ -74,6 +74,8 @@ protected:
         ASSERT_TRUE(stored.startsWith(QStringLiteral("0 dBFS = "))) << stored.toStdString();
         // Eight buffers' mean: within 0.003 dB of the tone's true level.
         EXPECT_NEAR(stored.section(' ', 3, 3).toDouble(), 2.0, 7e-4) << stored.toStdString();
+        EXPECT_TRUE(stored.endsWith(QString::fromUtf8("于 44.1 kHz/16 位 测得)")))
+            << stored.toStdString();
     }
 };
 
@@ -116,6 +118,20 @@ TEST_F(CalibrationTest, X1CalibratedAtMinus6ReadsHalfAVoltAtMinus12AndX2StaysInD
     RunBuffers(3);
     EXPECT_TRUE(Strip().contains(QStringLiteral("  0.500 Vrms  "))) << Strip().toStdString();
     EXPECT_EQ(m_alerts.Count(), 0u);
+}
+
+// An entry taken by a command at the card's own format says so beside its value.
+TEST_F(CalibrationTest, AnEntryTakenAtAnotherFormatSaysWhichBesideItsValue) {
+    WriteCalibrationFile(R"({"version": 1, "entries": [{"device": "sim", "side": "input",
+        "channel": 0, "vrms_at_0dbfs": 1.5, "set_on": "2026-12-01", "rate_hz": 96000,
+        "sample_format": "s24"}]})");
+    RestartPanel();
+    ASSERT_EQ(m_alerts.Count(), 0u);
+    CCalibrationDlg* dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(
+        Child<QLabel>(dialog, "inStored")->text(),
+        QString::fromUtf8("0 dBFS = 1.5000 V 有效值 (2026-12-01 设置，于 96 kHz/24 位 测得)"));
 }
 
 TEST_F(CalibrationTest, ADeviceWithoutAnEntryShowsNoVolts) {

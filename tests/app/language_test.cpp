@@ -4,6 +4,7 @@
 #include "app/entry_dialogs.h"
 #include "app/instrument_dlg.h"
 #include "app/language.h"
+#include "app/status_line.h"
 #include "app/translation.h"
 #include "audio/sim/simulated_bench.h"
 #include "tests/support/alert_recorder.h"
@@ -130,6 +131,7 @@ public:
     }
 
     const CInstrumentDlg& Panel() const { return *m_panel; }
+    CInstrumentDlg& Panel() { return *m_panel; }
     QWidget* Control(const ControlSpec& c) const {
         return c.id == kNoId ? m_panel->Widgets().Static(QString::fromUtf8(c.caption))
                              : m_panel->Widgets().Widget(c.id);
@@ -151,6 +153,17 @@ QString ShownCaption(const QWidget* widget) {
         return label->text();
     }
     return {};
+}
+
+// The strip's word while an analyser holds the card, format and all, in English.
+TEST(Language, TheCardLentIsSaidInEnglish) {
+    PanelInLanguage panel(Language::English);
+    ASSERT_EQ(panel.Panel().LendCard({96000, SampleFormat::S24}), CardLoan::Lent);
+    const QString text = panel.Panel().StatusLine()->Text();
+    EXPECT_TRUE(
+        text.startsWith(QStringLiteral("The analyser is using the sound card at 96 kHz/24-bit | ")))
+        << text.toStdString();
+    panel.Panel().ReturnCard();
 }
 
 struct LocaleCase {
