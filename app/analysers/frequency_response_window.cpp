@@ -404,12 +404,11 @@ void CFrequencyResponseWindow::TestSignalTaken() {
 }
 
 void CFrequencyResponseWindow::Finish(bool stopped) {
-    // The stream's source tells no departure: its run's latency is relative.
+    // The stream's source is read before Teardown lets it go.
     const bool onStream = m_streamSignal != nullptr;
+    const ClockStamp streamDeparture = onStream ? m_streamSignal->SamplesDeparture() : ClockStamp{};
     Teardown();
-    if (!onStream) {
-        m_run->SetDeparture(m_engine.TestSignalDeparture());
-    }
+    m_run->SetDeparture(onStream ? streamDeparture : m_engine.TestSignalDeparture());
     const SweepMeasurementSettings settings = m_run->Settings();
     const bool complete = m_run->Complete();
     if (!complete && (stopped || m_run->Damaged())) {
