@@ -160,7 +160,8 @@ void CInstrumentDlg::CloseAnalysersBut(const QWidget* keep) {
     // The analysers share the capture tap and the test signal: one open at a time.
     for (QWidget* window : {static_cast<QWidget*>(m_distortionWindow),
                             static_cast<QWidget*>(m_frequencyWindow),
-                            static_cast<QWidget*>(m_impedanceWindow)}) {
+                            static_cast<QWidget*>(m_impedanceWindow),
+                            static_cast<QWidget*>(m_reportWindow)}) {
         if (window != nullptr && window != keep) {
             window->close();
         }
@@ -193,6 +194,15 @@ void CInstrumentDlg::OnImpedance() {
         m_impedanceWindow->setAttribute(Qt::WA_DeleteOnClose);
     }
     Present(m_impedanceWindow);
+}
+
+void CInstrumentDlg::OnReport() {
+    CloseAnalysersBut(m_reportWindow);
+    if (m_reportWindow == nullptr) {
+        m_reportWindow = new CReportWindow(*this, this);
+        m_reportWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    Present(m_reportWindow);
 }
 
 void CInstrumentDlg::OnCalibration() {
