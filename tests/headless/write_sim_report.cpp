@@ -9,8 +9,8 @@
 #include <thread>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s FOLDER [DEVICE]\n", argv[0]);
         return 2;
     }
     CSimulatedBench& bench = CSimulatedBench::Instance();
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         }
     });
     ReportOptions options;
-    options.device = "sim";
+    options.device = argc == 3 ? argv[2] : "sim";
     options.out_dir = argv[1];
     const int status = RunReport(options);
     done = true;
