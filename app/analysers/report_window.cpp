@@ -180,35 +180,40 @@ bool CReportWindow::Start() {
 
     // The worker owns its report and limits; it reaches the window only through queued calls,
     // which Qt drops if the window is gone (it never is: EndRun joins first).
-    m_worker = std::thread([this, report = std::move(report), limits = std::move(limits),
-                            folder]() mutable {
-        ReportProgress progress;
-        progress.started = [this](int index, int count, const std::string& name) {
+    m_worker = std::thread(
+        [this, report = std::move(report), limits = std::move(limits), folder]() mutable {
+            ReportProgress progress;
+            progress.started = [this](int index, int count, const std::string& name) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, index, count, name = QString::fromStdString(name)] {
+                        StepStarted(index, count, name);
+                    },
+                    Qt::QueuedConnection);
+            };
+            progress.finished = [this](int index, int, const ReportStep& step) {
+                QMetaObject::invokeMethod(
+                    this, [this, index, step] { StepFinished(index, step); }, Qt::QueuedConnection);
+            };
+            const bool complete = RunReportSteps(*m_card, ReportSettings{}, report, progress);
+            QStringList outOfLimits;
+            for (const std::string& id : ApplyLimits(limits, report)) {
+                outOfLimits << QString::fromStdString(id);
+            }
+            QString error;
+            const QDir dir(folder);
+            if (!WriteText(dir.filePath(QStringLiteral("report.json")), ReportJsonText(report)) ||
+                !WriteText(dir.filePath(QStringLiteral("summary.csv")), ReportCsvText(report)) ||
+                !WriteText(dir.filePath(QStringLiteral("report.html")), ReportHtmlText(report))) {
+                error = folder;
+            }
             QMetaObject::invokeMethod(
                 this,
-                [this, index, count, name = QString::fromStdString(name)] {
-                    StepStarted(index, count, name);
+                [this, complete, folder, error, outOfLimits] {
+                    RunEnded(complete && !m_stopAsked, folder, error, outOfLimits);
                 },
                 Qt::QueuedConnection);
-        };
-        progress.finished = [this](int index, int, const ReportStep& step) {
-            QMetaObject::invokeMethod(
-                this, [this, index, step] { StepFinished(index, step); }, Qt::QueuedConnection);
-        };
-        const bool complete = RunReportSteps(*m_card, ReportSettings{}, report, progress);
-        ApplyLimits(limits, report);
-        QString error;
-        const QDir dir(folder);
-        if (!WriteText(dir.filePath(QStringLiteral("report.json")), ReportJsonText(report)) ||
-            !WriteText(dir.filePath(QStringLiteral("summary.csv")), ReportCsvText(report)) ||
-            !WriteText(dir.filePath(QStringLiteral("report.html")), ReportHtmlText(report))) {
-            error = folder;
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, complete, folder, error] { RunEnded(complete && !m_stopAsked, folder, error); },
-            Qt::QueuedConnection);
-    });
+        });
     return true;
 }
 
@@ -253,7 +258,8 @@ void CReportWindow::StepFinished(int index, const ReportStep& step) {
     item->setText(kState, state);
 }
 
-void CReportWindow::RunEnded(bool complete, const QString& folder, const QString& error) {
+void CReportWindow::RunEnded(bool complete, const QString& folder, const QString& error,
+                             const QStringList& outOfLimits) {
     EndRun();
     if (!error.isEmpty()) {
         m_status->setText(tr("无法写入：") + error);
@@ -262,7 +268,11 @@ void CReportWindow::RunEnded(bool complete, const QString& folder, const QString
     m_finished = folder;
     m_open->setEnabled(true);
     m_saveAs->setEnabled(true);
-    m_status->setText(complete ? tr("报告已完成：") + folder : tr("已停止；已测部分在：") + folder);
+    QString status = complete ? tr("报告已完成：") + folder : tr("已停止；已测部分在：") + folder;
+    if (!outOfLimits.isEmpty()) {
+        status += QLatin1Char('\n') + tr("超出限值：") + outOfLimits.join(QStringLiteral(", "));
+    }
+    m_status->setText(status);
 }
 
 void CReportWindow::TestSignalTaken() {

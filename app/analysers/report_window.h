@@ -14,6 +14,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -52,7 +53,9 @@ public:
 private:
     void StepStarted(int index, int count, const QString& name);
     void StepFinished(int index, const ReportStep& step);
-    void RunEnded(bool complete, const QString& folder, const QString& error);
+    // outOfLimits: the ids of the figures the limits file's bounds do not hold.
+    void RunEnded(bool complete, const QString& folder, const QString& error,
+                  const QStringList& outOfLimits);
     void EndRun(); // joins the worker, gives the line output and the tap back
     void TestSignalTaken() override;
     void ChooseFolder(QLineEdit* edit, const QString& title);

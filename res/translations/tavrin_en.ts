@@ -1224,6 +1224,10 @@ Open: %2; short: %3</translation>
         <source>已保存到：</source>
         <translation>Saved to: </translation>
     </message>
+    <message>
+        <source>超出限值：</source>
+        <translation>Out of limits: </translation>
+    </message>
 </context>
 <context>
     <name>CStatusLine</name>

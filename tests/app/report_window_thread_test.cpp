@@ -48,6 +48,13 @@ TEST_F(ReportWindowTest, APlainCableRunsEveryStepToTheEndAndTheFilesOpenAndCopy)
     ASSERT_NE(window, nullptr);
     const QString folder = m_dir.filePath(QStringLiteral("report"));
     window->SetOutputFolder(folder);
+    // A bound no cable keeps: the window names the figure that breaks it.
+    const QString limits = m_dir.filePath(QStringLiteral("limits.json"));
+    QFile limitsFile(limits);
+    ASSERT_TRUE(limitsFile.open(QIODevice::WriteOnly));
+    limitsFile.write(R"({"gain_db_r": {"max": -1}, "gain_db_l": {"min": -1}})");
+    limitsFile.close();
+    window->SetLimitsFile(limits);
     QStringList opened;
     window->SetOpener([&](const QString& path) { opened << path; });
     ASSERT_TRUE(window->Start());
@@ -78,6 +85,9 @@ TEST_F(ReportWindowTest, APlainCableRunsEveryStepToTheEndAndTheFilesOpenAndCopy)
                 << id.toStdString();
         }
     }
+
+    const QString status = window->findChild<QLabel*>(QStringLiteral("status"))->text();
+    EXPECT_TRUE(status.endsWith(QString::fromUtf8("超出限值：gain_db_r"))) << status.toStdString();
 
     window->findChild<QPushButton*>(QStringLiteral("open"))->click();
     EXPECT_EQ(opened, QStringList{folder + QStringLiteral("/report.html")});
