@@ -16,7 +16,6 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -81,7 +80,9 @@ CReportWindow::CReportWindow(CSoundDevice& engine, QWidget* owner)
     m_steps->setObjectName(QStringLiteral("steps"));
     m_steps->setRootIsDecorated(false);
     m_steps->setHeaderLabels({tr("步骤"), tr("时间"), tr("状态")});
-    m_steps->header()->setSectionResizeMode(kName, QHeaderView::Stretch);
+    // The state column takes what is left: it carries the step's note.
+    m_steps->setColumnWidth(kName, 190);
+    m_steps->setColumnWidth(kTime, 60);
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
     m_status->setWordWrap(true);
@@ -169,8 +170,15 @@ bool CReportWindow::Start() {
     m_card = std::make_unique<CPanelCardCapture>(
         m_engine,
         [this] {
+            // A run ended by closing the window may leave this call queued behind it.
             QMetaObject::invokeMethod(
-                this, [this] { m_card->Arm(); }, Qt::QueuedConnection);
+                this,
+                [this] {
+                    if (m_card) {
+                        m_card->Arm();
+                    }
+                },
+                Qt::QueuedConnection);
         },
         [this](const TestSignal& signal) { m_engine.StartTestSignal(signal, this); });
     m_card->Install();
@@ -256,6 +264,7 @@ void CReportWindow::StepFinished(int index, const ReportStep& step) {
         state += QStringLiteral(": ") + QString::fromStdString(step.note);
     }
     item->setText(kState, state);
+    item->setToolTip(kState, state);
 }
 
 void CReportWindow::RunEnded(bool complete, const QString& folder, const QString& error,
