@@ -171,14 +171,11 @@ bool CReportWindow::Start() {
         m_engine,
         [this] {
             // A run ended by closing the window may leave this call queued behind it.
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (m_card) {
-                        m_card->Arm();
-                    }
-                },
-                Qt::QueuedConnection);
+            Post([this] {
+                if (m_card) {
+                    m_card->Arm();
+                }
+            });
         },
         [this](const TestSignal& signal) { m_engine.StartTestSignal(signal, this); });
     m_card->Install();
@@ -186,22 +183,17 @@ bool CReportWindow::Start() {
     m_startStop->setText(tr("停止"));
     m_status->setText(tr("测量中…"));
 
-    // The worker owns its report and limits; it reaches the window only through queued calls,
-    // which Qt drops if the window is gone (it never is: EndRun joins first).
+    // The worker owns its report and limits; it reaches the window only through Post.
     m_worker = std::thread(
         [this, report = std::move(report), limits = std::move(limits), folder]() mutable {
             ReportProgress progress;
             progress.started = [this](int index, int count, const std::string& name) {
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, index, count, name = QString::fromStdString(name)] {
-                        StepStarted(index, count, name);
-                    },
-                    Qt::QueuedConnection);
+                Post([this, index, count, name = QString::fromStdString(name)] {
+                    StepStarted(index, count, name);
+                });
             };
             progress.finished = [this](int index, int, const ReportStep& step) {
-                QMetaObject::invokeMethod(
-                    this, [this, index, step] { StepFinished(index, step); }, Qt::QueuedConnection);
+                Post([this, index, step] { StepFinished(index, step); });
             };
             const bool complete = RunReportSteps(*m_card, ReportSettings{}, report, progress);
             QStringList outOfLimits;
@@ -215,14 +207,31 @@ bool CReportWindow::Start() {
                 !WriteText(dir.filePath(QStringLiteral("report.html")), ReportHtmlText(report))) {
                 error = folder;
             }
-            QMetaObject::invokeMethod(
-                this,
-                [this, complete, folder, error, outOfLimits] {
-                    RunEnded(complete && !m_stopAsked, folder, error, outOfLimits);
-                },
-                Qt::QueuedConnection);
+            Post([this, complete, folder, error, outOfLimits] {
+                RunEnded(complete && !m_stopAsked, folder, error, outOfLimits);
+            });
         });
     return true;
+}
+
+void CReportWindow::Post(std::function<void()> news) {
+    {
+        std::lock_guard lock(m_newsMutex);
+        m_news.push_back(std::move(news));
+    }
+    // By name: the queued event is made inside Qt; the news travels through the mutex.
+    QMetaObject::invokeMethod(this, "TakeNews", Qt::QueuedConnection);
+}
+
+void CReportWindow::TakeNews() {
+    std::vector<std::function<void()>> news;
+    {
+        std::lock_guard lock(m_newsMutex);
+        news.swap(m_news);
+    }
+    for (const auto& item : news) {
+        item();
+    }
 }
 
 void CReportWindow::Stop() {
@@ -238,6 +247,12 @@ void CReportWindow::EndRun() {
     }
     if (m_worker.joinable()) {
         m_worker.join();
+    }
+    {
+        // What the ended run still had to say is moot: RunEnded, if it is the caller, is
+        // already under way.
+        std::lock_guard lock(m_newsMutex);
+        m_news.clear();
     }
     if (m_card) {
         m_card->Remove();

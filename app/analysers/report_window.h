@@ -6,7 +6,8 @@
 // live. When the run ends the report's three files are in the folder: Open shows the page with
 // the desktop's opener, Save as… copies the files to a folder the user chooses.
 //
-// Threads: GUI thread, but for the run's worker, which tells the window through queued calls.
+// Threads: GUI thread, but for the run's worker, which tells the window through Post: its news
+// travels through a mutex, and a queued call made inside Qt has the GUI thread take it.
 
 #include "app/analysers/report_panel_card.h"
 #include "engine/test_signal_user.h"
@@ -19,7 +20,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 class CSoundDevice;
 class QLabel;
@@ -51,6 +54,9 @@ public:
     void done(int result) override;
 
 private:
+    // Worker: runs `news` on the GUI thread soon, in the order posted.
+    void Post(std::function<void()> news);
+    Q_INVOKABLE void TakeNews();
     void StepStarted(int index, int count, const QString& name);
     void StepFinished(int index, const ReportStep& step);
     // outOfLimits: the ids of the figures the limits file's bounds do not hold.
@@ -67,6 +73,8 @@ private:
     std::unique_ptr<CPanelCardCapture> m_card;
     std::thread m_worker;
     std::atomic<bool> m_stopAsked{false};
+    std::mutex m_newsMutex;
+    std::vector<std::function<void()>> m_news; // posted by the worker, taken on the GUI thread
     QString m_finished;
     std::function<void(const QString&)> m_opener;
 
