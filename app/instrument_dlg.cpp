@@ -134,6 +134,8 @@ void CInstrumentDlg::OnInitDialog() {
             [this] { OnCalibration(); });
     connect(m_systemMenu->addAction(tr(kImpedanceItemText)), &QAction::triggered, this,
             [this] { OnImpedance(); });
+    connect(m_systemMenu->addAction(tr(kReportItemText)), &QAction::triggered, this,
+            [this] { OnReport(); });
     LoadCalibration();
 
     // Sliders already hold their start positions; the start-up radios are checked here.

@@ -14,6 +14,7 @@
 #include "app/analysers/distortion_window.h"
 #include "app/analysers/frequency_response_window.h"
 #include "app/analysers/impedance_window.h"
+#include "app/analysers/report_window.h"
 #include "app/calibration_dlg.h"
 #include "app/gui_bridge.h"
 #include "app/panel_prompts.h"
@@ -87,6 +88,9 @@ public:
     // others: they share the capture tap and the test signal.
     void OnFrequencyResponse();
     void OnImpedance();
+    // The sound card report item: opens the report window, or raises the one open; it closes
+    // the other analysers and they close it, as it plays through the same tap and signal.
+    void OnReport();
     // The calibration item: opens the calibration dialog, or raises the one open.
     void OnCalibration();
     // The calibrations read at start (and changed by the dialog since); GUI thread.
@@ -148,6 +152,7 @@ private:
     QPointer<CDistortionWindow> m_distortionWindow;       // deletes itself when closed
     QPointer<CFrequencyResponseWindow> m_frequencyWindow; // likewise
     QPointer<CImpedanceWindow> m_impedanceWindow;         // likewise
+    QPointer<CReportWindow> m_reportWindow;               // likewise
     QPointer<CCalibrationDlg> m_calibrationDlg;           // deletes itself when closed
     CCalibrationStore m_calibration;                      // GUI thread only
     CQueuedReadout m_readoutX1, m_readoutX2, m_readoutMeter, m_readoutL, m_readoutR;

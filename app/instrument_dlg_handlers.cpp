@@ -159,9 +159,10 @@ void CInstrumentDlg::OnSoundCard() {
 
 void CInstrumentDlg::CloseAnalysersBut(const QWidget* keep) {
     // The analysers share the capture tap and the test signal: one open at a time.
-    for (QWidget* window :
-         {static_cast<QWidget*>(m_distortionWindow), static_cast<QWidget*>(m_frequencyWindow),
-          static_cast<QWidget*>(m_impedanceWindow)}) {
+    for (QWidget* window : {static_cast<QWidget*>(m_distortionWindow),
+                            static_cast<QWidget*>(m_frequencyWindow),
+                            static_cast<QWidget*>(m_impedanceWindow),
+                            static_cast<QWidget*>(m_reportWindow)}) {
         if (window != nullptr && window != keep) {
             window->close();
         }
@@ -205,6 +206,15 @@ void CInstrumentDlg::OnCardLoan(const std::optional<StreamFormat>& lentAt) {
     m_statusLine->ShowCardLent(
         tr("分析仪正在使用声卡 %1")
             .arg(QString::fromStdString(DescribeStreamFormat(*lentAt, chinese))));
+}
+
+void CInstrumentDlg::OnReport() {
+    CloseAnalysersBut(m_reportWindow);
+    if (m_reportWindow == nullptr) {
+        m_reportWindow = new CReportWindow(*this, this);
+        m_reportWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    Present(m_reportWindow);
 }
 
 void CInstrumentDlg::OnCalibration() {

@@ -90,7 +90,8 @@ std::vector<ReportFigure> ReportFigureTable() {
     return t;
 }
 
-bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& report) {
+bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& report,
+                    const ReportProgress& progress) {
     report.figures = ReportFigureTable();
     CStepWork work(card, settings, report);
     const std::vector<std::pair<const char*, StepOutcome (CStepWork::*)()>> steps = {
@@ -115,6 +116,9 @@ bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& 
         if (terminal) {
             std::fprintf(stderr, "%s: [%2d/%zu] %s ...", kTool, index, steps.size(), name);
         }
+        if (progress.started) {
+            progress.started(index, int(steps.size()), name);
+        }
         ReportStep step;
         step.name = name;
         StepOutcome outcome = (work.*run)();
@@ -129,6 +133,9 @@ bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& 
             step.failed = true;
             step.note = "the run ended here";
             report.steps.push_back(step);
+            if (progress.finished) {
+                progress.finished(index, int(steps.size()), step);
+            }
             return false;
         }
         step.failed = outcome.status == StepStatus::Failed;
@@ -140,6 +147,9 @@ bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& 
                      kTool, index, steps.size(), name, step.failed ? "failed" : "done",
                      step.seconds, step.note.empty() ? "" : ": ", step.note.c_str());
         report.steps.push_back(step);
+        if (progress.finished) {
+            progress.finished(index, int(steps.size()), step);
+        }
     }
     return true;
 }

@@ -3,11 +3,13 @@
 // level first, then the response (log sweep), noise, dynamic range, THD at two levels, IMD,
 // crosstalk, channel balance and THD+N against level. A step that fails (clipping, no signal, a
 // gap) is measured once more, then noted as failed; the rest still runs. Each step names itself
-// on stderr with its time. Main thread.
+// on stderr with its time. The thread that drives the card (the main thread headless, a worker in
+// the panel).
 
 #include "headless/report_card.h"
 #include "headless/report_data.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,7 +28,15 @@ struct ReportSettings {
 // file and a comparison are checked against these ids before anything is measured.
 std::vector<ReportFigure> ReportFigureTable();
 
+// Told as each step starts (index from 1, of count) and as it ends, on the thread that runs
+// the steps; either may be empty.
+struct ReportProgress {
+    std::function<void(int index, int count, const std::string& name)> started;
+    std::function<void(int index, int count, const ReportStep& step)> finished;
+};
+
 // Runs every step on the card into report (figures from ReportFigureTable, curves, steps).
 // False when the run had to end early (a stop signal, a device gone silent): the report then
 // holds what was measured.
-bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& report);
+bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& report,
+                    const ReportProgress& progress = {});

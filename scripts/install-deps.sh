@@ -52,6 +52,7 @@ test_packages=(
     desktop-file-utils     # the package check: desktop-file-validate checks the desktop entry
     man-db                 # the package check: man -l renders the manual pages, with warnings
     lintian                # the package check: Debian's own checker, no error or warning allowed
+    chromium               # the report's page loaded, shot and printed by a real browser
 )
 
 # Packaging (scripts/package.sh, and the package check in the tests).

@@ -1136,6 +1136,133 @@ Open: %2; short: %3</translation>
         <source>阻抗…</source>
         <translation>Impedance…</translation>
     </message>
+    <message>
+        <source>声卡测试报告…</source>
+        <translation>Sound card report…</translation>
+    </message>
+</context>
+<context>
+    <name>CReportWindow</name>
+    <message>
+        <source>声卡测试报告</source>
+        <translation>Sound card report</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>选择…</source>
+        <translation>Choose…</translation>
+    </message>
+    <message>
+        <source>报告文件夹</source>
+        <translation>Report folder</translation>
+    </message>
+    <message>
+        <source>输出文件夹</source>
+        <translation>Output folder</translation>
+    </message>
+    <message>
+        <source>限值文件</source>
+        <translation>Limits file</translation>
+    </message>
+    <message>
+        <source>设备</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>步骤</source>
+        <translation>Step</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>另存为…</source>
+        <translation>Save as…</translation>
+    </message>
+    <message>
+        <source>无法读取限值文件：</source>
+        <translation>Cannot read the limits file: </translation>
+    </message>
+    <message>
+        <source>限值文件有误：</source>
+        <translation>The limits file is wrong: </translation>
+    </message>
+    <message>
+        <source>无法建立文件夹：</source>
+        <translation>Cannot make the folder: </translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>测量中…</source>
+        <translation>Measuring…</translation>
+    </message>
+    <message>
+        <source>进行中</source>
+        <translation>Running</translation>
+    </message>
+    <message>
+        <source>第 %1/%2 步：%3</source>
+        <translation>Step %1 of %2: %3</translation>
+    </message>
+    <message>
+        <source>失败</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>完成</source>
+        <translation>Done</translation>
+    </message>
+    <message>
+        <source>无法写入：</source>
+        <translation>Cannot write: </translation>
+    </message>
+    <message>
+        <source>报告已完成：</source>
+        <translation>Report finished: </translation>
+    </message>
+    <message>
+        <source>已停止；已测部分在：</source>
+        <translation>Stopped; what was measured is in: </translation>
+    </message>
+    <message>
+        <source>没有报告</source>
+        <translation>No report yet</translation>
+    </message>
+    <message>
+        <source>JSON 文件 (*.json)</source>
+        <translation>JSON files (*.json)</translation>
+    </message>
+    <message>
+        <source>报告另存为</source>
+        <translation>Save the report as</translation>
+    </message>
+    <message>
+        <source>已保存到：</source>
+        <translation>Saved to: </translation>
+    </message>
+    <message>
+        <source>超出限值：</source>
+        <translation>Out of limits: </translation>
+    </message>
 </context>
 <context>
     <name>CStatusLine</name>

@@ -257,7 +257,10 @@ TEST_F(PanelTest, OpeningAnAnalyserClosesTheOthers) {
     } steps[] = {{2, "CDistortionWindow"},
                  {5, "CImpedanceWindow"},
                  {3, "CFrequencyResponseWindow"},
-                 {2, "CDistortionWindow"}};
+                 {6, "CReportWindow"},
+                 {2, "CDistortionWindow"},
+                 {6, "CReportWindow"},
+                 {5, "CImpedanceWindow"}};
     for (const auto& step : steps) {
         actions[step.item]->trigger();
         QCoreApplication::processEvents();
@@ -268,13 +271,14 @@ TEST_F(PanelTest, OpeningAnAnalyserClosesTheOthers) {
 TEST_F(PanelTest, AboutItemAndSystemCommands) {
     ASSERT_NE(Panel().SystemMenu(), nullptr);
     const auto actions = Panel().SystemMenu()->actions();
-    // About, the sound card, the two analysers, calibration, the impedance analyser.
-    ASSERT_EQ(actions.size(), 6);
+    // About, the sound card, the two analysers, calibration, the impedance analyser, the report.
+    ASSERT_EQ(actions.size(), 7);
     EXPECT_EQ(actions[0]->text(), "关于 Tavrin(&A)...");
     EXPECT_EQ(actions[2]->text(), "失真与噪声…");
     EXPECT_EQ(actions[3]->text(), "频率响应…");
     EXPECT_EQ(actions[4]->text(), "校准…");
     EXPECT_EQ(actions[5]->text(), "阻抗…");
+    EXPECT_EQ(actions[6]->text(), "声卡测试报告…");
     EXPECT_EQ(actions[0]->data().toInt(), IDM_ABOUTBOX);
     actions[0]->trigger();
     EXPECT_EQ(m_prompts.aboutCalls, 1);
