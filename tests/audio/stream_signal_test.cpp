@@ -135,7 +135,10 @@ TEST_P(StreamSignalOneChannel, PlaysTheToneOnOneOutputAndSilenceOnTheOther) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Channels, StreamSignalOneChannel,
-                         testing::Values(TestSignalChannels::Left, TestSignalChannels::Right));
+                         testing::Values(TestSignalChannels::Left, TestSignalChannels::Right),
+                         [](const auto& info) {
+                             return info.param == TestSignalChannels::Left ? "left" : "right";
+                         });
 
 // Given samples play once from their first frame, held at the format's depth, then silence.
 TEST(StreamSignalSource, SamplesPlayOnceAtTheFormatsDepthThenSilence) {
