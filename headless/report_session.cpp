@@ -141,7 +141,7 @@ int RunReport(const ReportOptions& options) {
     if (!BeginRun(options.device)) {
         return kExitDeviceFailed;
     }
-    // The panel's own format runs on its engine, as every report did before other formats.
+    // The panel's own format runs on its engine; any other opens the card as a stream of its own.
     std::optional<CEngineCardCapture> engineCard;
     std::unique_ptr<CStreamCardCapture> streamCard;
     ICardCapture* card = nullptr;
