@@ -38,6 +38,7 @@ void CStreamSignalSource::Begin(const TestSignal& signal) {
                                            m_format.rate_hz);
     }
     m_dither = signal.dither;
+    m_plays = TestSignalOutputs(signal);
     m_random.Seed(kTestSignalDitherSeed);
     // Copying the pointer only counts a reference: nothing is allocated here.
     m_samples = signal.kind == TestSignalKind::Samples ? signal.float_samples : nullptr;
@@ -84,7 +85,7 @@ void CStreamSignalSource::Fill(float* interleaved, int frames) {
         }
         const auto sample = float(Quantised(value, m_dither));
         for (int c = 0; c < kChannels; ++c) {
-            interleaved[kChannels * f + c] = sample;
+            interleaved[kChannels * f + c] = m_plays[size_t(c)] ? sample : 0.0f;
         }
     }
 }

@@ -4,6 +4,7 @@
 // AES17's scale (0 dBFS: amplitude 1.0), its phase as exact as the panel's, and each value is
 // quantised as the stream's converter would hold it (QuantiseToBits at the format's depth, with
 // TPDF of +-1 LSB at that depth when the signal asks for dither); float goes out as computed.
+// A tone plays on the outputs its channels name, as the panel's does; the other is silent.
 // Samples (TestSignal::float_samples) play once from their first frame, quantised without
 // dither, then silence.
 //
@@ -57,6 +58,7 @@ private:
     std::array<ExactTone, 2> m_tones{}; // amplitudes in fractions of full scale
     int m_toneCount = 0;
     bool m_dither = false;
+    std::array<bool, 2> m_plays{true, true}; // per output channel, L first
     CFastRandom m_random;
     std::shared_ptr<const std::vector<float>> m_samples;
     size_t m_sampleAt = 0;      // the next value's index in *m_samples

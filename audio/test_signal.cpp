@@ -31,6 +31,11 @@ double TestSignalPeak(double level_dbfs) {
     return kFullScale * std::pow(10.0, level_dbfs / 20.0);
 }
 
+std::array<bool, 2> TestSignalOutputs(const TestSignal& signal) {
+    return {signal.channels != TestSignalChannels::Right,
+            signal.channels != TestSignalChannels::Left};
+}
+
 int TestSignalParts(const TestSignal& signal, std::array<TestTonePart, 2>* parts) {
     // The IMD tones share the level's peak so that their sum never exceeds it.
     switch (signal.kind) {
@@ -88,8 +93,7 @@ void CTestSignalSource::Begin(const TestSignal& signal) {
                                            int(kSampleRate));
     }
     m_dither = signal.dither;
-    m_plays = {signal.channels != TestSignalChannels::Right,
-               signal.channels != TestSignalChannels::Left};
+    m_plays = TestSignalOutputs(signal);
     m_random.Seed(kTestSignalDitherSeed);
     // Copying the pointer only counts a reference: nothing is allocated on the filling thread.
     m_samples = signal.kind == TestSignalKind::Samples ? signal.samples : nullptr;

@@ -71,6 +71,8 @@ struct TestTonePart {
     double share = 0;
 };
 int TestSignalParts(const TestSignal& signal, std::array<TestTonePart, 2>* parts);
+// The outputs a tone or two-tone signal sounds on, L first; the other carries digital silence.
+std::array<bool, 2> TestSignalOutputs(const TestSignal& signal);
 
 // Peak of a level in codes before rounding and clipping: 32768 x 10^(level_dbfs / 20).
 double TestSignalPeak(double level_dbfs);

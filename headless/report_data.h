@@ -44,8 +44,10 @@ struct ReportStep {
 
 struct Report {
     std::string device;
-    std::string format; // "16-bit, 44100 Hz, stereo"
-    std::string date;   // ISO 8601, UTC
+    std::string format;                // for a person: "96 kHz/24-bit, stereo"
+    int rate_hz = 44100;               // the card's rate
+    std::string sample_format = "s16"; // as --format names it
+    std::string date;                  // ISO 8601, UTC
     std::string version;
     std::vector<ReportStep> steps;
     std::vector<ReportFigure> figures;

@@ -51,6 +51,8 @@ std::string ReportJsonText(const Report& report) {
     root["version"] = report.version;
     root["device"] = report.device;
     root["format"] = report.format;
+    root["rate_hz"] = report.rate_hz;
+    root["sample_format"] = report.sample_format;
     root["date"] = report.date;
     if (!report.compared_with.empty()) {
         root["compared_with"] = report.compared_with;
@@ -120,6 +122,9 @@ std::optional<Report> ParseReportJson(const std::string& text, std::string* erro
     Report report;
     report.device = root.value("device", "");
     report.date = root.value("date", "");
+    report.format = root.value("format", "");
+    report.rate_hz = root.value("rate_hz", 44100);
+    report.sample_format = root.value("sample_format", "s16");
     for (const json& f : root["figures"]) {
         if (!f.is_object() || !f.contains("id") || !f["id"].is_string()) {
             continue;

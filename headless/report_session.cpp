@@ -5,6 +5,7 @@
 #include "headless/report_json.h"
 #include "headless/report_limits.h"
 #include "headless/report_steps.h"
+#include "headless/report_stream_card.h"
 
 #include <cerrno>
 #include <chrono>
@@ -12,6 +13,8 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -135,22 +138,41 @@ int RunReport(const ReportOptions& options) {
     if (!inputs) {
         return kExitBadArguments;
     }
-    CAlertLines alerts;
     if (!BeginRun(options.device)) {
         return kExitDeviceFailed;
     }
-    CEngineCardCapture card;
-    const std::optional<std::string> device = card.Open(alerts);
-    if (!device) {
-        return kExitDeviceFailed;
+    // The panel's own format runs on its engine; any other opens the card as a stream of its own.
+    std::optional<CEngineCardCapture> engineCard;
+    std::unique_ptr<CStreamCardCapture> streamCard;
+    ICardCapture* card = nullptr;
+    std::string device;
+    if (AtStreamFormat(options)) {
+        streamCard = CStreamCardCapture::Open(options);
+        if (!streamCard) {
+            return kExitDeviceFailed;
+        }
+        card = streamCard.get();
+        device = streamCard->Device();
+    } else {
+        CAlertLines alerts;
+        card = &engineCard.emplace();
+        const std::optional<std::string> opened = engineCard->Open(alerts);
+        if (!opened) {
+            return kExitDeviceFailed;
+        }
+        alerts.Echo();
+        device = *opened;
     }
-    alerts.Echo();
-    std::fprintf(stderr, "%s: measuring the report on '%s'\n", kTool, device->c_str());
+    const std::string format = DescribeStreamFormat(options.stream, false);
+    std::fprintf(stderr, "%s: measuring the report on '%s' at %s\n", kTool, device.c_str(),
+                 format.c_str());
     Report report;
-    report.device = *device;
-    report.format = "16-bit PCM, " + std::to_string(int(card.RateHz())) + " Hz, stereo";
+    report.device = device;
+    report.format = format + ", stereo";
+    report.rate_hz = options.stream.rate_hz;
+    report.sample_format = SampleFormatName(options.stream.format);
     report.date = UtcNow();
     report.version = TAVRIN_VERSION;
-    const bool complete = RunReportSteps(card, ReportSettings{}, report);
+    const bool complete = RunReportSteps(*card, ReportSettingsAt(card->RateHz()), report);
     return Finish(report, *inputs, options, complete);
 }

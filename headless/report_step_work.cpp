@@ -148,7 +148,9 @@ StepOutcome CStepWork::Response() {
     CSweepMeasurement right(settings);
     TestSignal sweep;
     sweep.kind = TestSignalKind::Samples;
+    // Each card's source plays the form it takes: the panel's the codes, a stream's the floats.
     sweep.samples = left.Playback();
+    sweep.float_samples = left.PlaybackFloat();
     // Silence first, until the last step's tone has come back: the capture starts with the
     // sweep, and a tone still arriving in it would spread over the deconvolved response.
     if (!m_card.Capture(Silence(), m_settle_frames, 1)) {
@@ -219,8 +221,8 @@ StepOutcome CStepWork::Response() {
             latencyNote = SweepLatencyText(result);
             // From the capture's start to the sweep's arrival is what every later step must
             // let pass after changing its signal; two buffers more cover where it falls.
-            m_settle_frames = std::max(m_settings.settle_frames,
-                                       result.coarse_latency_samples + 2 * kFramesPerBuffer);
+            m_settle_frames = std::max(m_settings.settle_frames, result.coarse_latency_samples +
+                                                                     2 * m_settings.buffer_frames);
         }
     }
     SetCurve(std::move(response), kStepResponse);

@@ -3,7 +3,9 @@
 #include "headless/headless_run.h"
 #include "headless/report_step_work.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <tuple>
 #include <unistd.h>
@@ -88,6 +90,24 @@ std::vector<ReportFigure> ReportFigureTable() {
     AddBoth(t, kStepThdnLevel, "clipping_dbfs", "THD+N against level: first clipped level", "dBFS",
             "997 Hz tone from -60 to 0 dBFS in 2 dB steps");
     return t;
+}
+
+ReportSettings ReportSettingsAt(double rate_hz) {
+    ReportSettings settings;
+    const double scale = rate_hz / 44100.0;
+    const auto scaled = [&](int frames) { return int(std::lround(frames * scale)); };
+    // The sweep and the noise spectrum take powers of two; the distortion analyser's block is
+    // 8192..262144 frames.
+    const auto power = [&](int frames) { return 1 << int(std::lround(std::log2(frames * scale))); };
+    const auto block = [](int frames) { return std::clamp(frames, 8192, 262144); };
+    settings.settle_frames = scaled(settings.settle_frames);
+    settings.buffer_frames = scaled(settings.buffer_frames);
+    settings.sweep_frames = power(settings.sweep_frames);
+    settings.tone_frames = block(scaled(settings.tone_frames));
+    settings.noise_frames = block(power(settings.noise_frames));
+    settings.short_frames = power(settings.short_frames);
+    settings.level_frames = block(scaled(settings.level_frames));
+    return settings;
 }
 
 bool RunReportSteps(ICardCapture& card, const ReportSettings& settings, Report& report,

@@ -13,16 +13,22 @@
 #include <string>
 #include <vector>
 
+// Lengths in frames at 44100 Hz; ReportSettingsAt keeps their seconds at another rate.
 struct ReportSettings {
     // Input let pass after a signal changes: the output's queue and the input's, with a buffer
     // to spare (the simulated card's round trip is 16384 frames).
     int settle_frames = 24576;
+    int buffer_frames = 4096;  // the card's period, or more
     int sweep_frames = 131072; // 2.97 s at 44.1 kHz
     int tone_frames = 32768;   // THD, IMD
     int noise_frames = 65536;  // noise and dynamic range: the noise's own scatter under 0.1 dB
     int short_frames = 16384;  // crosstalk, balance
     int level_frames = 8192;   // the level search and THD+N against level
 };
+
+// The same lengths in seconds at rate_hz: the sweep's the nearest power of two, the analysers'
+// blocks within what they take.
+ReportSettings ReportSettingsAt(double rate_hz);
 
 // Every figure a report can hold, values empty, in the order the report lists them: the limits
 // file and a comparison are checked against these ids before anything is measured.

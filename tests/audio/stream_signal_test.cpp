@@ -110,6 +110,36 @@ TEST(StreamSignalSource, DitherIsTriangularPlusMinusOneStepAtTheFormatsDepth) {
     EXPECT_NEAR(squares / frames, 1.0 / 4.0, 0.01);
 }
 
+class StreamSignalOneChannel : public testing::TestWithParam<TestSignalChannels> {};
+
+// A tone asked of one output sounds there, at the format's depth, and the other output is
+// digital silence: what a crosstalk measurement drives.
+TEST_P(StreamSignalOneChannel, PlaysTheToneOnOneOutputAndSilenceOnTheOther) {
+    const int playing = GetParam() == TestSignalChannels::Left ? 0 : 1;
+    const StreamFormat format{96000, SampleFormat::S24};
+    CStreamSignalSource source(format);
+    TestSignal signal;
+    signal.freq_hz = 1234.56;
+    signal.level_dbfs = -3.0;
+    signal.channels = GetParam();
+    source.Set(signal);
+    const int frames = 4800;
+    std::vector<float> out(size_t(frames) * 2);
+    source.Fill(out.data(), frames);
+    const double step = Step(24);
+    for (int f = 0; f < frames; ++f) {
+        const double exact = double(OracleValue(1234.56L, -3.0, format.rate_hz, f));
+        ASSERT_LE(std::fabs(out[2 * size_t(f) + size_t(playing)] - exact), step / 2) << f;
+        ASSERT_EQ(out[2 * size_t(f) + size_t(1 - playing)], 0.0f) << f;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, StreamSignalOneChannel,
+                         testing::Values(TestSignalChannels::Left, TestSignalChannels::Right),
+                         [](const auto& info) {
+                             return info.param == TestSignalChannels::Left ? "left" : "right";
+                         });
+
 // Given samples play once from their first frame, held at the format's depth, then silence.
 TEST(StreamSignalSource, SamplesPlayOnceAtTheFormatsDepthThenSilence) {
     CStreamSignalSource source({48000, SampleFormat::S16});

@@ -176,6 +176,10 @@ TEST(HiresRefusal, ADeviceWithoutTheFormatIsRefusedInOneLine) {
         Tool("impedance", {"--device", "tavrin_48k", "--rate", "96000", "--ref", "100"}),
         Tool("calibrate",
              {"--device", "tavrin_48k", "--format", "float", "--input", "x1", "--vrms", "1"}),
+        Tool("report", {"--device", "tavrin_48k", "--rate", "96000", "--format", "s24", "--out",
+                        (std::filesystem::temp_directory_path() /
+                         ("tavrin_report_refused_" + std::to_string(getpid())))
+                            .string()}),
     };
     for (const auto& line : lines) {
         SCOPED_TRACE(line[1]);

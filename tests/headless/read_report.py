@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Reads a report's folder as a script would: report.json with the json module, summary.csv with
 the csv module. Prints one line per figure, "id<TAB>value<TAB>verdict" (value and verdict empty
-when absent), or with --steps one per step, "name<TAB>done|failed<TAB>note"; exits 1 naming any
+when absent), or with --steps one per step, "name<TAB>done|failed<TAB>note", or with --header the card's
+"rate_hz<TAB>sample_format<TAB>format"; exits 1 naming any
 figure on which the two files disagree."""
 import csv
 import json
@@ -13,6 +14,9 @@ def main():
     folder = sys.argv[-1]
     with open(f"{folder}/report.json", encoding="utf-8") as f:
         report = json.load(f)
+    if sys.argv[1] == "--header":
+        print(f"{report['rate_hz']}\t{report['sample_format']}\t{report['format']}")
+        return 0
     if sys.argv[1] == "--steps":
         for step in report["steps"]:
             state = "failed" if step["failed"] else "done"

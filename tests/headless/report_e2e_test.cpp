@@ -1,12 +1,13 @@
 // `tavrin report` end to end through a private sound server's loopback: a wire that carries the
-// 16-bit samples unchanged, so every figure is the program's own signals' (the silence, the
-// rounding of a tone to 16 bits) and every step ends done.
+// samples unchanged, so every figure is the program's own signals' (the silence, the rounding of
+// a tone to 16 bits, or a float tone's none) and every step ends done.
 #include "tests/headless/tool_process.h"
 #include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -73,6 +74,42 @@ TEST(ReportToolE2E, LoopbackReadsAsAWireThatCarriesTheSamplesUnchanged) {
     EXPECT_NEAR(f.at("balance_level_db"), 0.0, 1e-6);
     EXPECT_NEAR(f.at("balance_phase_deg"), 0.0, 1e-4);
     EXPECT_GT(f.at("latency_ms"), 0.0);
+}
+
+// The same wire run at 96000 Hz float, the report opening the card at that format: nothing rounds
+// the tones, so THD+N reads far below the 16-bit floor above, and report.json records the format.
+TEST(ReportToolE2E, FloatLoopbackAt96kReadsBelowAny16BitFloor) {
+    CLoopbackServer server;
+    std::string why;
+    setenv("TAVRIN_TEST_SINK", "float32le:96000", 1);
+    const bool started = server.Start(&why);
+    unsetenv("TAVRIN_TEST_SINK");
+    ASSERT_TRUE(started) << why;
+    const std::string device = server.AudioChoice().substr(5); // "alsa:pulse" -> "pulse"
+    const std::string dir = (std::filesystem::temp_directory_path() /
+                             ("tavrin-report-e2e-float-" + std::to_string(getpid())))
+                                .string();
+    std::filesystem::remove_all(dir);
+    const ToolResult run = RunTool({TAVRIN_EXE, "report", "--device", device, "--out", dir,
+                                    "--rate", "96000", "--format", "float"},
+                                   {}, 110000);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    std::string errors;
+    const auto f = Figures(dir, &errors);
+    ASSERT_EQ(errors, "");
+    const ToolResult header =
+        RunTool({"/usr/bin/env", "python3", TAVRIN_SOURCE_DIR "/tests/headless/read_report.py",
+                 "--header", dir});
+    EXPECT_EQ(header.out, "96000\tfloat\t96 kHz/32-bit float, stereo\n");
+    for (const char* ch : {"_l", "_r"}) {
+        const std::string c = ch;
+        EXPECT_NEAR(f.at("gain_db" + c), 0.0, 0.001);
+        EXPECT_NEAR(f.at("response_wide_min_db" + c), 0.0, 0.02);
+        EXPECT_LT(f.at("thdn_m1dbfs_db" + c), -130);
+        EXPECT_LT(f.at("noise_dbfs" + c), -140);
+    }
+    EXPECT_LT(f.at("crosstalk_l_to_r_1khz_db"), -140);
+    EXPECT_FALSE(f.count("latency_ms")) << "a stream does not tell when a sound left";
 }
 
 } // namespace

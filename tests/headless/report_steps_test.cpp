@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace {
 
@@ -63,5 +64,37 @@ TEST(ReportSteps, AGapOnBothTriesFailsTheStepAndTheNextStillRuns) {
     EXPECT_FALSE(report.steps[4].failed) << report.steps[4].note;
     EXPECT_LT(*report.Figure("thd_m1dbfs_db_r")->value, -120) << "a float wire";
 }
+
+class ReportSettingsRate : public testing::TestWithParam<int> {};
+
+// At any rate each length lasts what it lasts at 44100 Hz: exactly (to a frame) where any length
+// serves, within a factor of the square root of 2 where a power of two is needed, and within the
+// distortion analyser's 8192..262144 frames.
+TEST_P(ReportSettingsRate, LengthsKeepTheirSecondsAndTheAnalysersLimits) {
+    const double rate = GetParam();
+    const ReportSettings base;
+    const ReportSettings at = ReportSettingsAt(rate);
+    const auto seconds = [](int frames, double hz) { return frames / hz; };
+    for (const auto& [got, was] : {std::pair{at.settle_frames, base.settle_frames},
+                                   std::pair{at.buffer_frames, base.buffer_frames},
+                                   std::pair{at.tone_frames, base.tone_frames},
+                                   std::pair{at.level_frames, base.level_frames}}) {
+        EXPECT_NEAR(seconds(got, rate), seconds(was, 44100), 1 / rate) << was;
+    }
+    for (const auto& [got, was] : {std::pair{at.sweep_frames, base.sweep_frames},
+                                   std::pair{at.noise_frames, base.noise_frames},
+                                   std::pair{at.short_frames, base.short_frames}}) {
+        EXPECT_EQ(got & (got - 1), 0) << got << " is not a power of two";
+        const double ratio = seconds(got, rate) / seconds(was, 44100);
+        EXPECT_TRUE(ratio <= std::sqrt(2.0) && ratio >= 1 / std::sqrt(2.0))
+            << was << " frames at 44100 Hz became " << got;
+    }
+    for (const int block : {at.tone_frames, at.noise_frames, at.level_frames}) {
+        EXPECT_GE(block, 8192);
+        EXPECT_LE(block, 262144);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, ReportSettingsRate, testing::ValuesIn(kStreamRates));
 
 } // namespace

@@ -1,0 +1,52 @@
+#pragma once
+// The report's card at a rate or sample format other than the panel's: a measurement stream of
+// the run's own (headless/stream_run.h), playing each step's signal at the stream's format and
+// capturing as float. The panel's 16-bit 44100 Hz never comes here (CEngineCardCapture).
+// Threads: main thread only, except the tap, which runs on the stream's I/O thread.
+
+#include "headless/report_card.h"
+#include "headless/stream_run.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CStreamCardCapture final : public ICardCapture {
+public:
+    // The card of --device at options' format, running (silence) until destruction; nothing
+    // after the one line that says why not (a refusal names what the device offers).
+    static std::unique_ptr<CStreamCardCapture> Open(const RunOptions& options);
+    ~CStreamCardCapture() override;
+    CStreamCardCapture(const CStreamCardCapture&) = delete;
+    CStreamCardCapture& operator=(const CStreamCardCapture&) = delete;
+
+    const std::string& Device() const { return m_run->Device(); }
+    double RateHz() const override { return m_run->RateHz(); }
+    std::optional<CardCapture> Capture(const TestSignal& signal, int settleFrames,
+                                       int frames) override;
+    // The stream stamps each captured period but not when a played one left: a latency is
+    // counted from the capture's start, so there is none to tell here.
+    ClockStamp SamplesDeparture() const override { return {}; }
+
+private:
+    CStreamCardCapture() = default;
+    static void Tap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+                    void* self);
+
+    // Set by the main thread before arming; the tap writes m_capture until m_done.
+    std::atomic<bool> m_armed{false};
+    std::atomic<bool> m_done{false};
+    std::atomic<int64_t> m_framesIn{0};
+    int m_skip = 0; // frames; I/O thread while armed
+    int m_want = 0; // frames
+    int m_have = 0; // frames; I/O thread while armed
+    uint64_t m_gapAtStart = 0;
+    bool m_started = false;
+    bool m_gap = false;
+    ClockStamp m_firstStamp;
+    std::vector<float> m_capture;
+    std::unique_ptr<CStreamRun> m_run; // last: stops its I/O thread before the state above goes
+};
