@@ -27,9 +27,7 @@ public:
     double RateHz() const override { return m_run->RateHz(); }
     std::optional<CardCapture> Capture(const TestSignal& signal, int settleFrames,
                                        int frames) override;
-    // The stream stamps each captured period but not when a played one left: a latency is
-    // counted from the capture's start, so there is none to tell here.
-    ClockStamp SamplesDeparture() const override { return {}; }
+    ClockStamp SamplesDeparture() const override { return m_run->SamplesDeparture(); }
 
 private:
     CStreamCardCapture() = default;
