@@ -1,12 +1,65 @@
 #include "headless/report_card.h"
 
+#include "analysis/common/sample_fraction.h"
+
 #include "audio/wave/wave_api.h"
-#include "base/full_scale.h"
 #include "base/pcm_format.h"
 #include "headless/stop_signal.h"
 
 #include <algorithm>
 #include <cstdio>
+
+void CCaptureSlice::Start(int settleFrames, int frames) {
+    m_capture.assign(size_t(frames) * kChannels, 0.0f);
+    m_skip = settleFrames;
+    m_want = frames;
+    m_have = 0;
+    m_started = false;
+    m_gap = false;
+    m_firstStamp = {};
+}
+
+template <typename Sample>
+bool CCaptureSlice::TakeAny(const Sample* interleaved, int frames, uint64_t gapCount,
+                            ClockStamp stamp, double rate_hz) {
+    if (!m_started) {
+        m_started = true;
+        m_gapAtStart = gapCount;
+    }
+    const int from = std::min(frames, m_skip);
+    m_skip -= from;
+    if (from < frames && m_have == 0) {
+        m_firstStamp = StampAfterFrames(stamp, from, rate_hz);
+    }
+    const int take = std::min(frames - from, m_want - m_have);
+    for (int n = 0; n < take * kChannels; ++n) {
+        m_capture[size_t(m_have) * kChannels + size_t(n)] =
+            float(SampleFraction(interleaved[size_t(from) * kChannels + size_t(n)]));
+    }
+    m_have += take;
+    m_gap = m_gap || gapCount != m_gapAtStart;
+    return m_have == m_want;
+}
+
+bool CCaptureSlice::Take(const int16_t* interleaved, int frames, uint64_t gapCount,
+                         ClockStamp stamp, double rate_hz) {
+    return TakeAny(interleaved, frames, gapCount, stamp, rate_hz);
+}
+
+bool CCaptureSlice::Take(const float* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+                         double rate_hz) {
+    return TakeAny(interleaved, frames, gapCount, stamp, rate_hz);
+}
+
+CardCapture CCaptureSlice::Result(double rate_hz) {
+    CardCapture capture;
+    capture.interleaved = std::move(m_capture);
+    capture.frames = m_want;
+    capture.rate_hz = rate_hz;
+    capture.gap = m_gap;
+    capture.first_frame = m_firstStamp;
+    return capture;
+}
 
 CEngineCardCapture::CEngineCardCapture() = default;
 
@@ -47,23 +100,8 @@ void CEngineCardCapture::Tap(const int16_t* interleaved, int frames, uint64_t ga
     if (!card->m_armed.load(std::memory_order_acquire) || card->m_done.load()) {
         return;
     }
-    if (!card->m_started) {
-        card->m_started = true;
-        card->m_gapAtStart = gapCount;
-    }
-    int from = std::min(frames, card->m_skip);
-    card->m_skip -= from;
-    if (from < frames && card->m_have == 0) {
-        card->m_firstStamp = StampAfterFrames(card->m_engine.TappedStamp(), from, kSampleRate);
-    }
-    const int take = std::min(frames - from, card->m_want - card->m_have);
-    for (int n = 0; n < take * kChannels; ++n) {
-        card->m_capture[size_t(card->m_have) * kChannels + size_t(n)] =
-            float(interleaved[size_t(from) * kChannels + size_t(n)] / kFullScale);
-    }
-    card->m_have += take;
-    card->m_gap = card->m_gap || gapCount != card->m_gapAtStart;
-    if (card->m_have == card->m_want) {
+    if (card->m_slice.Take(interleaved, frames, gapCount, card->m_engine.TappedStamp(),
+                           kSampleRate)) {
         card->m_done.store(true);
         WakeMainThread();
     }
@@ -72,13 +110,7 @@ void CEngineCardCapture::Tap(const int16_t* interleaved, int frames, uint64_t ga
 std::optional<CardCapture> CEngineCardCapture::Capture(const TestSignal& signal, int settleFrames,
                                                        int frames) {
     m_engine.StartTestSignal(signal); // the output is running: nothing left to fail
-    m_capture.assign(size_t(frames) * kChannels, 0.0f);
-    m_skip = settleFrames;
-    m_want = frames;
-    m_have = 0;
-    m_started = false;
-    m_gap = false;
-    m_firstStamp = {};
+    m_slice.Start(settleFrames, frames);
     m_done.store(false);
     m_armed.store(true, std::memory_order_release);
 
@@ -103,11 +135,5 @@ std::optional<CardCapture> CEngineCardCapture::Capture(const TestSignal& signal,
         }
         return std::nullopt;
     }
-    CardCapture capture;
-    capture.interleaved = std::move(m_capture);
-    capture.frames = frames;
-    capture.rate_hz = kSampleRate;
-    capture.gap = m_gap;
-    capture.first_frame = m_firstStamp;
-    return capture;
+    return m_slice.Result(kSampleRate);
 }

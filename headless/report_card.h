@@ -25,6 +25,35 @@ struct CardCapture {
     ClockStamp first_frame; // when its first frame was captured; none when unknown
 };
 
+// The stretch of input one capture keeps: settleFrames let pass, then `frames` taken as float,
+// noting a gap in the input and when the first frame kept was captured. Start on the run's
+// thread while no tap call can touch it; Take on the capture thread, which allocates nothing.
+class CCaptureSlice {
+public:
+    void Start(int settleFrames, int frames);
+    // One tapped buffer, its first frame captured at `stamp`: true when it filled the slice.
+    bool Take(const int16_t* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+              double rate_hz);
+    bool Take(const float* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+              double rate_hz);
+    // The filled slice; its samples move out.
+    CardCapture Result(double rate_hz);
+
+private:
+    template <typename Sample>
+    bool TakeAny(const Sample* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
+                 double rate_hz);
+
+    int m_skip = 0; // frames still to let pass
+    int m_want = 0; // frames
+    int m_have = 0; // frames
+    uint64_t m_gapAtStart = 0;
+    bool m_started = false;
+    bool m_gap = false;
+    ClockStamp m_firstStamp;
+    std::vector<float> m_capture;
+};
+
 class ICardCapture {
 public:
     virtual ~ICardCapture() = default;
@@ -57,18 +86,11 @@ public:
 private:
     static void Tap(const int16_t* interleaved, int frames, uint64_t gapCount, void* self);
 
-    // Set by the main thread before arming; the tap writes m_capture until m_done.
+    // Started by the main thread before arming; the tap fills the slice until m_done.
     std::atomic<bool> m_armed{false};
     std::atomic<bool> m_done{false};
     std::atomic<int64_t> m_framesIn{0};
-    int m_skip = 0; // capture worker while armed
-    int m_want = 0; // frames
-    int m_have = 0; // capture worker while armed
-    uint64_t m_gapAtStart = 0;
-    bool m_started = false;
-    bool m_gap = false;
-    ClockStamp m_firstStamp;
-    std::vector<float> m_capture;
+    CCaptureSlice m_slice;
     CSoundDevice m_engine; // last: stops its workers before the state above goes
     bool m_open = false;
     std::string m_device;

@@ -34,21 +34,7 @@ void CStreamCardCapture::Tap(const float* interleaved, int frames, uint64_t gapC
     if (!card->m_armed.load(std::memory_order_acquire) || card->m_done.load()) {
         return;
     }
-    if (!card->m_started) {
-        card->m_started = true;
-        card->m_gapAtStart = gapCount;
-    }
-    const int from = std::min(frames, card->m_skip);
-    card->m_skip -= from;
-    if (from < frames && card->m_have == 0) {
-        card->m_firstStamp = StampAfterFrames(stamp, from, card->m_run->RateHz());
-    }
-    const int take = std::min(frames - from, card->m_want - card->m_have);
-    std::copy_n(interleaved + size_t(from) * kChannels, size_t(take) * kChannels,
-                card->m_capture.begin() + ptrdiff_t(card->m_have) * kChannels);
-    card->m_have += take;
-    card->m_gap = card->m_gap || gapCount != card->m_gapAtStart;
-    if (card->m_have == card->m_want) {
+    if (card->m_slice.Take(interleaved, frames, gapCount, stamp, card->m_run->RateHz())) {
         card->m_done.store(true);
         WakeMainThread();
     }
@@ -57,13 +43,7 @@ void CStreamCardCapture::Tap(const float* interleaved, int frames, uint64_t gapC
 std::optional<CardCapture> CStreamCardCapture::Capture(const TestSignal& signal, int settleFrames,
                                                        int frames) {
     m_run->Play(signal);
-    m_capture.assign(size_t(frames) * kChannels, 0.0f);
-    m_skip = settleFrames;
-    m_want = frames;
-    m_have = 0;
-    m_started = false;
-    m_gap = false;
-    m_firstStamp = {};
+    m_slice.Start(settleFrames, frames);
     m_done.store(false);
     m_armed.store(true, std::memory_order_release);
 
@@ -87,11 +67,5 @@ std::optional<CardCapture> CStreamCardCapture::Capture(const TestSignal& signal,
         }
         return std::nullopt;
     }
-    CardCapture capture;
-    capture.interleaved = std::move(m_capture);
-    capture.frames = frames;
-    capture.rate_hz = RateHz();
-    capture.gap = m_gap;
-    capture.first_frame = m_firstStamp;
-    return capture;
+    return m_slice.Result(RateHz());
 }

@@ -34,17 +34,10 @@ private:
     static void Tap(const float* interleaved, int frames, uint64_t gapCount, ClockStamp stamp,
                     void* self);
 
-    // Set by the main thread before arming; the tap writes m_capture until m_done.
+    // Set by the main thread before arming; the tap fills the slice until m_done.
     std::atomic<bool> m_armed{false};
     std::atomic<bool> m_done{false};
     std::atomic<int64_t> m_framesIn{0};
-    int m_skip = 0; // frames; I/O thread while armed
-    int m_want = 0; // frames
-    int m_have = 0; // frames; I/O thread while armed
-    uint64_t m_gapAtStart = 0;
-    bool m_started = false;
-    bool m_gap = false;
-    ClockStamp m_firstStamp;
-    std::vector<float> m_capture;
+    CCaptureSlice m_slice;
     std::unique_ptr<CStreamRun> m_run; // last: stops its I/O thread before the state above goes
 };

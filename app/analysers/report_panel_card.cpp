@@ -1,6 +1,5 @@
 #include "app/analysers/report_panel_card.h"
 
-#include "base/full_scale.h"
 #include "base/pcm_format.h"
 
 #include <algorithm>
@@ -59,23 +58,8 @@ void CPanelCardCapture::Tap(const int16_t* interleaved, int frames, uint64_t gap
         card->m_done.load(std::memory_order_acquire)) {
         return;
     }
-    if (!card->m_started) {
-        card->m_started = true;
-        card->m_gapAtStart = gapCount;
-    }
-    const int from = std::min(frames, card->m_skip);
-    card->m_skip -= from;
-    if (from < frames && card->m_have == 0) {
-        card->m_firstStamp = StampAfterFrames(card->m_engine.TappedStamp(), from, kSampleRate);
-    }
-    const int take = std::min(frames - from, card->m_want - card->m_have);
-    for (int n = 0; n < take * kChannels; ++n) {
-        card->m_capture[size_t(card->m_have) * kChannels + size_t(n)] =
-            float(interleaved[size_t(from) * kChannels + size_t(n)] / kFullScale);
-    }
-    card->m_have += take;
-    card->m_gap = card->m_gap || gapCount != card->m_gapAtStart;
-    if (card->m_have == card->m_want) {
+    if (card->m_slice.Take(interleaved, frames, gapCount, card->m_engine.TappedStamp(),
+                           kSampleRate)) {
         {
             std::lock_guard lock(card->m_mutex);
             card->m_done.store(true, std::memory_order_release);
@@ -92,13 +76,7 @@ std::optional<CardCapture> CPanelCardCapture::Capture(const TestSignal& signal, 
     const auto tap = m_engine.CaptureTap();
     m_engine.SetCaptureTap(nullptr, nullptr);
     m_engine.SetCaptureTap(tap.first, tap.second);
-    m_capture.assign(size_t(frames) * kChannels, 0.0f);
-    m_skip = settleFrames;
-    m_want = frames;
-    m_have = 0;
-    m_started = false;
-    m_gap = false;
-    m_firstStamp = {};
+    m_slice.Start(settleFrames, frames);
     m_done.store(false);
     {
         std::lock_guard lock(m_mutex);
@@ -115,11 +93,5 @@ std::optional<CardCapture> CPanelCardCapture::Capture(const TestSignal& signal, 
             return std::nullopt;
         }
     }
-    CardCapture capture;
-    capture.interleaved = std::move(m_capture);
-    capture.frames = frames;
-    capture.rate_hz = kSampleRate;
-    capture.gap = m_gap;
-    capture.first_frame = m_firstStamp;
-    return capture;
+    return m_slice.Result(kSampleRate);
 }

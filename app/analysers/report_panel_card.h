@@ -57,13 +57,6 @@ private:
     // Written by Arm before m_armed is set, then by the tap alone until m_done.
     std::atomic<bool> m_armed{false};
     std::atomic<bool> m_done{false};
-    int m_skip = 0;
-    int m_want = 0;
-    int m_have = 0;
-    bool m_started = false;
-    bool m_gap = false;
-    uint64_t m_gapAtStart = 0;
-    ClockStamp m_firstStamp;
-    std::vector<float> m_capture;
+    CCaptureSlice m_slice;
     bool m_installed = false; // GUI thread
 };
