@@ -102,13 +102,13 @@ PIPEWIRE_FORMATS = {"s16le": "S16LE", "s24le": "S24LE", "s32le": "S32LE", "float
 
 def chosen_sink():
     """(format, rate) from TAVRIN_TEST_SINK, or None for the servers' defaults."""
-    spec = os.environ.get("TAVRIN_TEST_SINK", "")
-    if not spec:
+    asked = os.environ.get("TAVRIN_TEST_SINK", "")
+    if not asked:
         return None
-    match = re.fullmatch(r"(\w+):(\d+)", spec)
+    match = re.fullmatch(r"(\w+):(\d+)", asked)
     if not match or match.group(1) not in PIPEWIRE_FORMATS:
         raise RuntimeError("TAVRIN_TEST_SINK=%s is not FORMAT:RATE with FORMAT one of %s"
-                           % (spec, ", ".join(PIPEWIRE_FORMATS)))
+                           % (asked, ", ".join(PIPEWIRE_FORMATS)))
     return match.group(1), int(match.group(2))
 
 
@@ -129,13 +129,13 @@ class PulseLoopback:
 
     def start(self):
         config = os.path.join(self.folder, "loopback.pa")
-        spec = " format=%s rate=%d channels=2" % self.sink if self.sink else ""
+        sink_args = " format=%s rate=%d channels=2" % self.sink if self.sink else ""
         with open(config, "w") as pa:
             pa.write("load-module module-null-sink sink_name=%s%s\n"
                      "set-default-sink %s\nset-default-source %s.monitor\n"
                      "load-module module-native-protocol-unix\n"
                      "set-sink-volume %s 65536\nset-source-volume %s.monitor 65536\n"
-                     % ((BENCH, spec) + (BENCH,) * 4))
+                     % ((BENCH, sink_args) + (BENCH,) * 4))
         log = os.path.join(self.folder, "pulseaudio.log")
         env = dict(os.environ, XDG_RUNTIME_DIR=self.folder, HOME=self.folder)
         with open(log, "w") as err:
